@@ -1,0 +1,28 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace zafrel {
+
+// Every error that can reach a person carries its message, UTF-8, in what(): items, the login
+// screen and the command line show exactly that text.
+
+// The current task was cancelled (a stop token fired). Transfers turn it into a paused item.
+class Cancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "Cancelado"; }
+};
+
+// A request that got no HTTP response at all: refused, unreachable, timed out, TLS failure.
+class TransportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A local file could not be opened, read or written.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace zafrel

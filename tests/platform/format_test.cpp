@@ -1,0 +1,36 @@
+#include "platform/format.h"
+#include "platform/md5.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace zafrel;
+
+TEST(ByteCountFormat, UsesDecimalMultiplesAndNamesTheUnit)
+{
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(formatByteCount(0), "0 bytes");
+    EXPECT_EQ(formatByteCount(1), "1 byte");
+    EXPECT_EQ(formatByteCount(999), "999 bytes");
+    EXPECT_EQ(formatByteCount(1000), "1 KB");
+    EXPECT_EQ(formatByteCount(1500), "2 KB");
+    EXPECT_EQ(formatByteCount(999'999), "1 MB");
+    EXPECT_EQ(formatByteCount(1'048'576), "1 MB");
+    EXPECT_EQ(formatByteCount(1'500'000), "1.5 MB");
+    EXPECT_EQ(formatByteCount(2'000'000), "2 MB");
+    EXPECT_EQ(formatByteCount(3'250'000'000), "3.25 GB");
+    EXPECT_EQ(formatByteCount(1'000'000'000'000), "1 TB");
+}
+
+TEST(ByteCountFormat, FollowsTheLocaleDecimalSeparator)
+{
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    EXPECT_EQ(formatByteCount(1'500'000), "1,5 MB");
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST(Md5Hex, MatchesKnownDigests)
+{
+    EXPECT_EQ(md5Hex(QByteArray()), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(md5Hex(QByteArray("The quick brown fox jumps over the lazy dog")), "9e107d9d372bb6826bd81d3542a419d6");
+}

@@ -1,0 +1,21 @@
+#pragma once
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+#include <chrono>
+#include <functional>
+
+namespace zafrel::test {
+
+// The temp folder that this test process uses as XDG_DATA_HOME / XDG_CONFIG_HOME / HOME.
+// test_main sets it up before the application object exists and removes it at exit.
+QString sandboxDir();
+
+// Runs the event loop until the predicate holds or the deadline passes; answers the predicate.
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// Path of the built program and of the source tree.
+inline QString programPath() { return QStringLiteral(ZAFREL_BINARY_PATH); }
+inline QString sourceDir() { return QStringLiteral(ZAFREL_SOURCE_DIR); }
+
+}  // namespace zafrel::test
