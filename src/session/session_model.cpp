@@ -1,0 +1,97 @@
+#include "session/session_model.h"
+
+#include "client/api_error.h"
+#include "client/zafrel_api.h"
+#include "platform/async.h"
+#include "platform/settings.h"
+
+#include <QPointer>
+
+namespace zafrel {
+
+SessionModel::SessionModel(ZafrelAPI& api, QObject* parent)
+    : QObject(parent), api_(api)
+{
+    // The check must not run inside the constructor: whoever creates the model connects to its
+    // signals first, and sees checking() true until the answer is in.
+    QPointer<SessionModel> self(this);
+    spawn([self]() -> QCoro::Task<void> {
+        if (self)
+            co_await self->restore();
+    });
+}
+
+QCoro::Task<void> SessionModel::restore()
+{
+    QPointer<SessionModel> self(this);
+    setChecking(true);
+    std::optional<User> found;
+    try {
+        found = co_await api_.me();
+    } catch (...) {
+        // No valid session (or no service): simply nobody signed in, and no message.
+    }
+    if (!self)
+        co_return;
+    setUser(std::move(found));
+    setChecking(false);
+}
+
+QCoro::Task<void> SessionModel::login(QString email, QString password)
+{
+    QPointer<SessionModel> self(this);
+    setError(std::nullopt);
+    try {
+        User user = co_await api_.login(email.toStdString(), password.toStdString());
+        if (!self)
+            co_return;
+        setUser(std::move(user));
+        settings::setValue(QStringLiteral("email"), email);
+    } catch (...) {
+        const QString message = signInFailureMessage(std::current_exception());
+        if (self)
+            setError(message);
+    }
+}
+
+void SessionModel::signOut()
+{
+    setUser(std::nullopt);
+}
+
+void SessionModel::setUser(std::optional<User> user)
+{
+    user_ = std::move(user);
+    emit userChanged();
+}
+
+void SessionModel::setChecking(bool checking)
+{
+    checking_ = checking;
+    emit checkingChanged();
+}
+
+void SessionModel::setError(std::optional<QString> error)
+{
+    error_ = std::move(error);
+    emit errorChanged();
+}
+
+QString signInFailureMessage(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const APIError& e) {
+        if (e.kind() == APIError::Kind::Auth)
+            return QStringLiteral("Email o contraseña incorrectos");
+        if (e.kind() == APIError::Kind::Http && e.code() == 429)
+            return QStringLiteral("Demasiados intentos. Espera unos minutos.");
+        return QStringLiteral("No se pudo conectar: ") + QString::fromUtf8(e.what());
+    } catch (const std::exception& e) {
+        return QStringLiteral("No se pudo conectar: ") + QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("No se pudo conectar: error desconocido");
+    }
+}
+
+}  // namespace zafrel
