@@ -1,0 +1,67 @@
+#pragma once
+#include "client/api_error.h"
+#include "client/records.h"
+
+#include "platform/http.h"
+
+#include <QCoro/QCoroTask>
+#include <QUrl>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace zafrel {
+
+// The client of the company's web service. Every call sends JSON with the session cookie of its
+// HttpSession and answers a decoded record, or throws APIError (the service answered badly),
+// TransportError (no answer; also an unusable "serverURL") or Cancelled (its stop token fired).
+// Used only from the main thread.
+class ZafrelAPI {
+public:
+    // The process-wide client with the service session (persistent cookie jar), created on first
+    // use on the main thread.
+    static ZafrelAPI& shared();
+
+    explicit ZafrelAPI(std::unique_ptr<HttpSession> session);
+    ~ZafrelAPI();
+    ZafrelAPI(const ZafrelAPI&) = delete;
+    ZafrelAPI& operator=(const ZafrelAPI&) = delete;
+
+    // The service origin: the "serverURL" setting, else the built-in default, parsed exactly as
+    // written (strictly; an unparsable text gives an invalid QUrl). Read anew for every request.
+    QUrl baseURL() const;
+
+    // "POST api/login" with {"email","password"}, then "GET api/me".
+    QCoro::Task<User> login(std::string email, std::string password);
+    QCoro::Task<User> me();
+    // Failures propagate; signing out locally does not depend on them.
+    QCoro::Task<void> logout();
+    QCoro::Task<Listing> ls(std::string path, std::stop_token stop = {});
+    QCoro::Task<void> mkdir(std::string path, std::string name);
+
+    QCoro::Task<UploadInit> initUpload(InitBody body, std::stop_token stop = {});
+    // Pre-signed URLs of parts first..last (both included). Entries the service got wrong are left
+    // out, so the map may hold fewer numbers than asked for.
+    QCoro::Task<std::map<int64_t, std::string>> partURLs(std::string key, std::string uploadId, int64_t first,
+                                                         int64_t last, bool accelerate, std::stop_token stop = {});
+    QCoro::Task<void> complete(std::string key, std::string uploadId, std::vector<Part> parts,
+                               std::stop_token stop = {});
+    // Best effort: both return normally whatever happens.
+    QCoro::Task<void> abort(std::string key, std::string uploadId);
+    QCoro::Task<void> uploadDone();
+
+private:
+    using Query = std::vector<std::pair<std::string, std::string>>;
+
+    // One round trip; answers the parsed body of a 2xx response. Throws as described above.
+    QCoro::Task<nlohmann::json> request(const char* method, const char* path, Query query,
+                                        std::optional<nlohmann::ordered_json> body, std::stop_token stop);
+
+    std::unique_ptr<HttpSession> session_;
+};
+
+}  // namespace zafrel
