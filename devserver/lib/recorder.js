@@ -1,0 +1,98 @@
+'use strict';
+// The request log and the fault plan shared by the service and the store front. Tests read the
+// log and arm faults through the control endpoint.
+
+const { HttpError } = require('./http-util');
+
+const MAX_ENTRIES = 20000;
+const ACTIONS = new Set(['status', 'reset', 'delay', 'etag']);
+const SERVERS = new Set(['store', 'service']);
+
+class Recorder {
+  constructor() {
+    this.entries = [];
+    this.faults = [];
+    this.seq = 0;
+    this.faultSeq = 0;
+  }
+
+  // Starts an entry for a request; the caller fills in status and bodyBytes as it goes.
+  begin(server, req, path, query) {
+    const entry = {
+      seq: ++this.seq,
+      server,
+      method: req.method,
+      path,
+      query,
+      headers: { ...req.headers },
+      bodyBytes: 0,
+      status: null,
+      time: new Date().toISOString(),
+    };
+    this.entries.push(entry);
+    if (this.entries.length > MAX_ENTRIES) this.entries.splice(0, this.entries.length - MAX_ENTRIES);
+    return entry;
+  }
+
+  list({ server } = {}) {
+    return server ? this.entries.filter((e) => e.server === server) : this.entries.slice();
+  }
+
+  reset() {
+    this.entries = [];
+    this.faults = [];
+    this.seq = 0;
+  }
+
+  addFault(spec) {
+    if (!spec || typeof spec !== 'object') throw new HttpError(400, 'Fallo no válido');
+    const server = spec.server ?? 'store';
+    if (!SERVERS.has(server)) throw new HttpError(400, '"server" debe ser "store" o "service"');
+    if (!ACTIONS.has(spec.action)) throw new HttpError(400, '"action" debe ser "status", "reset", "delay" o "etag"');
+    const count = spec.count ?? 1;
+    if (!Number.isSafeInteger(count) || count < 1) throw new HttpError(400, '"count" debe ser un entero positivo');
+    for (const field of ['method', 'pathContains', 'queryContains']) {
+      if (spec[field] !== undefined && typeof spec[field] !== 'string') throw new HttpError(400, `"${field}" debe ser texto`);
+    }
+    if (spec.action === 'status' && !(Number.isSafeInteger(spec.status) && spec.status >= 200 && spec.status <= 599)) {
+      throw new HttpError(400, '"status" debe ser un código HTTP entre 200 y 599');
+    }
+    if (spec.action === 'delay' && !(Number.isSafeInteger(spec.ms) && spec.ms >= 0 && spec.ms <= 600000)) {
+      throw new HttpError(400, '"ms" debe estar entre 0 y 600000');
+    }
+    const fault = {
+      id: ++this.faultSeq,
+      server,
+      method: spec.method?.toUpperCase(),
+      pathContains: spec.pathContains,
+      queryContains: spec.queryContains,
+      action: spec.action,
+      status: spec.status,
+      ms: spec.ms,
+      remaining: count,
+    };
+    this.faults.push(fault);
+    return fault;
+  }
+
+  // Takes one use of the first armed fault matching the request, or answers null.
+  // Paths match in decoded or raw form; queries in raw or decoded form.
+  takeFault(server, method, { path, rawPath, rawQuery, decodedQuery }) {
+    const index = this.faults.findIndex((f) =>
+      f.server === server &&
+      (!f.method || f.method === method) &&
+      (!f.pathContains || path.includes(f.pathContains) || rawPath.includes(f.pathContains)) &&
+      (!f.queryContains || rawQuery.includes(f.queryContains) || decodedQuery.includes(f.queryContains)));
+    if (index < 0) return null;
+    const fault = this.faults[index];
+    fault.remaining -= 1;
+    if (fault.remaining <= 0) this.faults.splice(index, 1);
+    return fault;
+  }
+}
+
+function sleep(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
+}
+
+module.exports = { Recorder, sleep };
