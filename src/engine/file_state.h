@@ -1,0 +1,21 @@
+#pragma once
+#include "platform/errors.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace zafrel {
+
+// The file on disk is no longer the one that was queued: sending it would store a mix of two
+// versions, or a version nobody checked, under a "verified" label.
+class FileChangedError : public FileError {
+public:
+    FileChangedError() : FileError("El archivo cambió durante la subida") {}
+};
+
+// Throws FileChangedError unless the file at `path` still has the size and modification time
+// recorded when it was queued (a file that cannot be examined any more counts as changed).
+void ensureFileUnchanged(const QString& path, int64_t size, double mtime);
+
+}  // namespace zafrel

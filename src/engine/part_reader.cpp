@@ -1,0 +1,66 @@
+#include "engine/part_reader.h"
+
+#include "engine/file_state.h"
+#include "platform/errors.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zafrel {
+
+PartReader::PartReader(const QString& path, int64_t partSize, int64_t fileSize)
+    : partSize_(partSize), fileSize_(fileSize)
+{
+    if (partSize <= 0)
+        throw FileError("Tamaño de parte no válido");
+    const QByteArray native = QFile::encodeName(path);
+    do {
+        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0)
+        throw FileError("No se puede abrir el archivo: " + path.toStdString());
+}
+
+PartReader::~PartReader()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int64_t PartReader::partCount() const { return (fileSize_ + partSize_ - 1) / partSize_; }
+
+int64_t PartReader::expectedLength(int64_t part) const
+{
+    const int64_t offset = (part - 1) * partSize_;
+    if (part < 1 || offset >= fileSize_)
+        return 0;
+    return std::min(partSize_, fileSize_ - offset);
+}
+
+QByteArray PartReader::read(int64_t part) const
+{
+    const int64_t length = expectedLength(part);
+    if (length <= 0)
+        throw FileError("No existe la parte " + std::to_string(part) + " del archivo");
+    const int64_t offset = (part - 1) * partSize_;
+    QByteArray data(qsizetype(length), Qt::Uninitialized);
+    int64_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd_, data.data() + done, size_t(length - done), off_t(offset + done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError("No se puede leer el archivo");
+        }
+        if (got == 0)
+            throw FileChangedError();   // end of file before the part's end: the file shrank
+        done += got;
+    }
+    return data;
+}
+
+}  // namespace zafrel
