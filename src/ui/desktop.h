@@ -1,0 +1,44 @@
+#pragma once
+#include <QObject>
+
+#include <memory>
+
+class QMainWindow;
+
+namespace zafrel {
+class SessionModel;
+class UploadManager;
+class ZafrelAPI;
+}  // namespace zafrel
+
+namespace zafrel::ui {
+
+class RootView;
+
+// The desktop program: the one session model, the one upload engine and the one window, created
+// in that order and kept for the life of the process.
+class Desktop : public QObject {
+    Q_OBJECT
+public:
+    // Creates everything and shows the window.
+    explicit Desktop(ZafrelAPI& api);
+    // The window goes first, then the engine, then the session.
+    ~Desktop() override;
+
+    SessionModel& session() const { return *session_; }
+    UploadManager& uploader() const { return *uploader_; }
+    QMainWindow& window() const { return *window_; }
+    RootView& rootView() const { return *root_; }
+
+private:
+    std::unique_ptr<SessionModel> session_;
+    std::unique_ptr<UploadManager> uploader_;
+    std::unique_ptr<QMainWindow> window_;
+    RootView* root_ = nullptr;
+};
+
+// Starts the desktop program with the process-wide service client and answers its owner
+// (a Desktop). Needs a QApplication.
+std::unique_ptr<QObject> startDesktop();
+
+}  // namespace zafrel::ui

@@ -1,0 +1,103 @@
+#include "ui/file_chooser.h"
+
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+
+namespace zafrel::ui {
+
+FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
+{
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setFileMode(QFileDialog::ExistingFiles);
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setLabelText(QFileDialog::Accept, QStringLiteral("Subir"));
+    setWindowTitle(QStringLiteral("Elegir archivos o carpetas"));
+    setDirectory(QDir::home());
+    openUpViews();
+}
+
+void FileChooser::openUpViews()
+{
+    for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
+        if (qobject_cast<QListView*>(view) || qobject_cast<QTreeView*>(view)) {
+            if (view->objectName() == QLatin1String("sidebar"))
+                continue;
+            view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+            if (view->selectionModel())
+                connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                        &FileChooser::keepConfirmButton);
+        }
+    }
+    // The dialog relabels and disables its button whenever a folder is selected ("Abrir" means
+    // "go into it" there). Put "Subir" back after each of its updates.
+    if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        connect(edit, &QLineEdit::textChanged, this, &FileChooser::keepConfirmButton);
+    connect(this, &QFileDialog::currentChanged, this, &FileChooser::keepConfirmButton);
+    connect(this, &QFileDialog::directoryEntered, this, &FileChooser::keepConfirmButton);
+}
+
+void FileChooser::keepConfirmButton()
+{
+    QTimer::singleShot(0, this, [this] {
+        auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        QPushButton* confirm = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+        if (!confirm)
+            return;
+        confirm->setText(QStringLiteral("Subir"));
+        confirm->setEnabled(!selectedInView().isEmpty());
+    });
+}
+
+QList<QUrl> FileChooser::selectedInView() const
+{
+    // The visible list (plain or detailed) carries the selection; its rows give the order.
+    const QAbstractItemView* view = nullptr;
+    for (const char* name : {"listView", "treeView"}) {
+        auto* candidate = findChild<QAbstractItemView*>(QLatin1String(name));
+        if (candidate && candidate->isVisibleTo(this)) {
+            view = candidate;
+            break;
+        }
+    }
+    if (!view)
+        view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (!view || !view->selectionModel())
+        return {};
+
+    QModelIndexList rows = view->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QList<QUrl> urls;
+    for (const QModelIndex& proxyIndex : rows) {
+        // The views sit on a sorting proxy of the file-system model; the path role is shared.
+        const QString path = proxyIndex.data(QFileSystemModel::FilePathRole).toString();
+        if (!path.isEmpty())
+            urls.append(QUrl::fromLocalFile(path));
+    }
+    return urls;
+}
+
+void FileChooser::accept()
+{
+    const QList<QUrl> picked = selectedInView();
+    if (picked.isEmpty()) {
+        // Nothing marked in the list: a typed name or a path; let the dialog handle it (it goes
+        // into folders and accepts existing files).
+        QFileDialog::accept();
+        chosen_ = selectedUrls();
+        return;
+    }
+    chosen_ = picked;
+    QDialog::accept();
+}
+
+}  // namespace zafrel::ui

@@ -1,0 +1,68 @@
+#pragma once
+#include "engine/upload_item.h"
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QSet>
+#include <QTimer>
+#include <QUuid>
+
+#include <chrono>
+#include <vector>
+
+namespace zafrel {
+class UploadManager;
+}
+
+namespace zafrel::ui {
+
+// The engine's queue as a list model: one row per item, in queue order.
+//
+// Structural changes of the queue arrive as one itemsChanged() each and are mapped to the
+// cheapest model change that describes them (rows appended, rows removed, or a reset). Item
+// changes are frequent while bytes move (every part in flight reports progress), so they are
+// only noted and flushed together a few times a second: each flush repaints just the rows that
+// changed, and the view never sees more than one repaint per row per interval.
+class QueueModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        ItemRole = Qt::UserRole + 1,   // UploadItem* (valid while the row exists)
+        StatusRole,                    // int(Status)
+        SubtitleRole,
+        SymbolRole,
+    };
+
+    explicit QueueModel(UploadManager& up, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    ItemPtr itemAt(int row) const;
+    // Row of the item with `id`, or -1.
+    int rowOf(const QUuid& id) const;
+
+    // How long item changes are gathered before the rows repaint.
+    void setRepaintInterval(std::chrono::milliseconds interval) { flushTimer_.setInterval(interval); }
+    // Applies gathered item changes now.
+    void flushChanges();
+
+signals:
+    // Gathered item changes were applied (the footer recounts then).
+    void itemsTouched();
+
+private:
+    void syncWithQueue();
+    void watch(const ItemPtr& item);
+    void unwatch(const ItemPtr& item);
+    void rebuildRows();
+    void noteChanged(const QUuid& id);
+
+    UploadManager& up_;
+    std::vector<ItemPtr> items_;   // the queue as the view knows it
+    QHash<QUuid, int> rows_;
+    QSet<QUuid> changed_;
+    QTimer flushTimer_;
+};
+
+}  // namespace zafrel::ui

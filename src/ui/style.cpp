@@ -1,0 +1,75 @@
+#include "ui/style.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QWidget>
+
+namespace zafrel::ui {
+
+namespace {
+
+QFont scaled(double factor, QFont::Weight weight)
+{
+    QFont font = QApplication::font();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(qRound(font.pixelSize() * factor));
+    font.setWeight(weight);
+    return font;
+}
+
+bool darkPalette()
+{
+    return QApplication::palette().color(QPalette::Window).lightness() < 128;
+}
+
+}  // namespace
+
+QColor accentColor()
+{
+    return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+}
+
+QColor secondaryColor()
+{
+    QColor color = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
+    color.setAlphaF(0.6);
+    return color;
+}
+
+QColor redColor()
+{
+    return darkPalette() ? QColor(255, 105, 97) : QColor(215, 45, 40);
+}
+
+QColor greenColor()
+{
+    return darkPalette() ? QColor(50, 215, 75) : QColor(36, 150, 60);
+}
+
+QColor orangeColor()
+{
+    return darkPalette() ? QColor(255, 159, 10) : QColor(230, 126, 0);
+}
+
+QFont largeTitleFont() { return scaled(2.0, QFont::Bold); }
+QFont title3Font() { return scaled(1.35, QFont::Normal); }
+QFont headlineFont() { return scaled(1.1, QFont::DemiBold); }
+QFont calloutFont() { return scaled(0.95, QFont::Normal); }
+QFont captionFont() { return scaled(0.85, QFont::Normal); }
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QColor textColor(const QWidget* widget)
+{
+    return widget->palette().color(QPalette::WindowText);
+}
+
+}  // namespace zafrel::ui

@@ -1,0 +1,28 @@
+#pragma once
+// The few colours and text styles the screens share, taken from the application palette so that
+// light and dark desktop themes both read well.
+#include <QColor>
+#include <QFont>
+
+class QWidget;
+
+namespace zafrel::ui {
+
+QColor accentColor();
+QColor secondaryColor();   // the text colour, softened
+QColor redColor();
+QColor greenColor();
+QColor orangeColor();
+
+// Text styles relative to the application font.
+QFont largeTitleFont();
+QFont title3Font();
+QFont headlineFont();
+QFont calloutFont();
+QFont captionFont();
+
+// Sets the text colour of a label-like widget.
+void setTextColor(QWidget* widget, const QColor& color);
+QColor textColor(const QWidget* widget);
+
+}  // namespace zafrel::ui

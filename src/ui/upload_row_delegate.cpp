@@ -1,0 +1,243 @@
+#include "ui/upload_row_delegate.h"
+
+#include "engine/upload_manager.h"
+#include "ui/icons.h"
+#include "ui/queue_model.h"
+#include "ui/style.h"
+#include "ui/upload_row.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QStyleOptionButton>
+#include <QToolTip>
+
+namespace zafrel::ui {
+
+namespace {
+
+constexpr int kInset = 12;          // left and right padding of the inset list
+constexpr int kSpacing = 10;        // between the row's elements
+constexpr int kSymbolSize = 18;
+constexpr int kCrossSize = 16;
+constexpr int kProgressHeight = 5;
+constexpr int kLineGap = 3;
+constexpr int kVerticalMargin = 6;  // 2 of the row plus room between rows
+
+QFont nameFont() { return QApplication::font(); }
+
+QFont retryFont()
+{
+    QFont font = captionFont();
+    return font;
+}
+
+QSize retrySize()
+{
+    const QFontMetrics metrics(retryFont());
+    return {metrics.horizontalAdvance(QStringLiteral("Reintentar")) + 18, metrics.height() + 8};
+}
+
+}  // namespace
+
+UploadRowDelegate::UploadRowDelegate(QueueModel& model, UploadManager& up, QObject* parent)
+    : QStyledItemDelegate(parent), model_(model), up_(up)
+{
+}
+
+QSize UploadRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
+{
+    // Every row is as tall as a running one, so the list can use uniform item sizes and never
+    // jumps when a row starts or stops showing its bar.
+    const int height = kVerticalMargin * 2 + QFontMetrics(nameFont()).height() + kLineGap
+                       + QFontMetrics(captionFont()).height() + kLineGap + kProgressHeight;
+    return {200, std::max(height, retrySize().height() + 2 * kVerticalMargin)};
+}
+
+UploadRowDelegate::Layout UploadRowDelegate::layout(const QRect& rowRect, const UploadItem& item) const
+{
+    Layout out;
+    const QRect inner = rowRect.adjusted(kInset, kVerticalMargin, -kInset, -kVerticalMargin);
+    const int centerY = inner.center().y();
+
+    out.symbol = QRect(inner.left(), centerY - kSymbolSize / 2, kSymbolSize, kSymbolSize);
+    out.cross = QRect(inner.right() - kCrossSize - 3, centerY - (kCrossSize + 6) / 2, kCrossSize + 6, kCrossSize + 6);
+    int right = out.cross.left() - kSpacing;
+    if (item.status() == Status::Error) {
+        const QSize size = retrySize();
+        out.retry = QRect(right - size.width(), centerY - size.height() / 2, size.width(), size.height());
+        right = out.retry.left() - kSpacing;
+    }
+
+    const int left = out.symbol.right() + 1 + kSpacing;
+    const int width = std::max(0, right - left);
+    const int nameHeight = QFontMetrics(nameFont()).height();
+    const int captionHeight = QFontMetrics(captionFont()).height();
+    const bool running = item.status() == Status::Running;
+    const int columnHeight = nameHeight + kLineGap + captionHeight + (running ? kLineGap + kProgressHeight : 0);
+    int y = centerY - columnHeight / 2;
+    out.name = QRect(left, y, width, nameHeight);
+    y += nameHeight + kLineGap;
+    out.subtitle = QRect(left, y, width, captionHeight);
+    y += captionHeight + kLineGap;
+    if (running)
+        out.progress = QRect(left, y, width, kProgressHeight);
+    return out;
+}
+
+void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const ItemPtr item = model_.itemAt(index.row());
+    if (!item)
+        return;
+    const Layout parts = layout(option.rect, *item);
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+
+    if (option.state & QStyle::State_MouseOver) {
+        QColor hover = option.palette.color(QPalette::Text);
+        hover.setAlphaF(0.04);
+        painter->fillRect(option.rect, hover);
+    }
+
+    const Status status = item->status();
+    painter->drawPixmap(parts.symbol.topLeft(), symbolPixmap(rowSymbol(status), rowSymbolColor(status), kSymbolSize, ratio));
+
+    painter->setFont(nameFont());
+    painter->setPen(option.palette.color(QPalette::Text));
+    const QFontMetrics nameMetrics(nameFont());
+    painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(item->name, Qt::ElideMiddle, parts.name.width()));
+
+    painter->setFont(captionFont());
+    painter->setPen(rowSubtitleColor(status));
+    const QFontMetrics captionMetrics(captionFont());
+    painter->drawText(parts.subtitle, Qt::AlignLeft | Qt::AlignVCenter,
+                      captionMetrics.elidedText(rowSubtitle(*item), Qt::ElideRight, parts.subtitle.width()));
+
+    if (!parts.progress.isEmpty()) {
+        const QRectF track = parts.progress;
+        const qreal radius = track.height() / 2;
+        QColor trackColor = option.palette.color(QPalette::Text);
+        trackColor.setAlphaF(0.12);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(trackColor);
+        painter->drawRoundedRect(track, radius, radius);
+        const qreal filled = track.width() * rowProgressFraction(*item);
+        if (filled > 0) {
+            painter->setBrush(accentColor());
+            painter->drawRoundedRect(QRectF(track.left(), track.top(), std::max(filled, track.height()), track.height()),
+                                     radius, radius);
+        }
+    }
+
+    if (!parts.retry.isEmpty()) {
+        QStyleOptionButton button;
+        if (option.widget)
+            button.initFrom(option.widget);
+        button.rect = parts.retry;
+        button.text = QStringLiteral("Reintentar");
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        if (pressedIndex_ == index && pressedButton_ == Button::Retry)
+            button.state |= QStyle::State_Sunken;
+        button.fontMetrics = QFontMetrics(retryFont());
+        painter->setFont(retryFont());
+        QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_PushButton, &button, painter, option.widget);
+    }
+
+    const QRect crossIcon(parts.cross.center() - QPoint(kCrossSize / 2 - 1, kCrossSize / 2 - 1), QSize(kCrossSize, kCrossSize));
+    painter->drawPixmap(crossIcon.topLeft(), symbolPixmap(QStringLiteral("xmark"), secondaryColor(), kCrossSize, ratio));
+
+    painter->restore();
+}
+
+UploadRowDelegate::Button UploadRowDelegate::buttonAt(const QRect& rowRect, const UploadItem& item, const QPoint& pos) const
+{
+    const Layout parts = layout(rowRect, item);
+    if (parts.cross.contains(pos))
+        return Button::Cross;
+    if (!parts.retry.isEmpty() && parts.retry.contains(pos))
+        return Button::Retry;
+    return Button::None;
+}
+
+bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
+                                    const QModelIndex& index)
+{
+    const ItemPtr item = model_.itemAt(index.row());
+    if (!item)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        const Button button = buttonAt(option.rect, *item, mouse->position().toPoint());
+        if (button == Button::None)
+            return false;
+        pressedIndex_ = index;
+        pressedButton_ = button;
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const Button pressed = pressedButton_;
+        const bool sameRow = pressedIndex_ == index;
+        pressedIndex_ = QPersistentModelIndex();
+        pressedButton_ = Button::None;
+        if (pressed == Button::None)
+            return false;
+        // A press that slid off its button does nothing, as with real buttons.
+        if (sameRow && buttonAt(option.rect, *item, mouse->position().toPoint()) == pressed)
+            press(item, pressed);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void UploadRowDelegate::press(const ItemPtr& item, Button button)
+{
+    // The engine may remove the row at once; let the view finish with this event first.
+    QPointer<UploadManager> up(&up_);
+    QMetaObject::invokeMethod(this, [up, item, button] {
+        if (!up)
+            return;
+        if (button == Button::Retry)
+            up->retry(item);
+        else
+            up->cancel(item);
+    }, Qt::QueuedConnection);
+}
+
+bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                  const QModelIndex& index)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const ItemPtr item = model_.itemAt(index.row());
+    if (!item)
+        return false;
+    switch (buttonAt(option.rect, *item, event->pos())) {
+    case Button::Cross:
+        QToolTip::showText(event->globalPos(), crossTooltip(*item), view);
+        return true;
+    case Button::Retry:
+        QToolTip::hideText();
+        return true;
+    case Button::None:
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    return false;
+}
+
+}  // namespace zafrel::ui
