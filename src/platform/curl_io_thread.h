@@ -1,0 +1,76 @@
+#pragma once
+#include <QString>
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zafrel {
+
+class CookieJar;
+class HttpTransfer;
+
+// The thread that runs one session's libcurl multi handle. Other threads hand it work through a
+// small locked inbox and wake it with curl_multi_wakeup; everything else (the multi handle's
+// transfers, the share's caches, the cookie file) is touched by this thread alone.
+class CurlIoThread {
+public:
+    struct Options {
+        QString cookieFile;                  // empty: no cookie engine at all
+        long maxConnectionsPerHost = 0;      // 0: unlimited
+        std::chrono::milliseconds totalTimeout{0};
+    };
+
+    explicit CurlIoThread(Options options);   // loads the cookie file, then starts the thread
+    ~CurlIoThread();                          // shutdown()
+    CurlIoThread(const CurlIoThread&) = delete;
+    CurlIoThread& operator=(const CurlIoThread&) = delete;
+
+    // Any thread. After shutdown() the transfer is ended with Cancelled at once.
+    void submit(std::unique_ptr<HttpTransfer> transfer);
+    // Any thread. Removes the transfer from curl if it is still there; its outcome is the
+    // caller's business (the stop callback has already ended it with Cancelled).
+    void cancel(uint64_t id);
+    // Stops and joins the thread; every transfer not yet ended ends with Cancelled. Idempotent;
+    // must not be called from the I/O thread itself.
+    void shutdown();
+
+private:
+    void run();
+    bool takeInbox();                 // false once shutdown was asked for
+    void admitWaiting();
+    void start(std::unique_ptr<HttpTransfer> transfer);
+    void collectFinished();
+    void drop(uint64_t id);
+    void abandonAll();
+
+    const Options m_options;
+    CURLM* m_multi = nullptr;
+    CURLSH* m_share = nullptr;
+    std::unique_ptr<CookieJar> m_cookieJar;
+
+    // Inbox, shared with other threads.
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<HttpTransfer>> m_incoming;
+    std::vector<uint64_t> m_cancels;
+    bool m_stopping = false;
+    bool m_joined = false;
+
+    // I/O thread only (and the thread that joined it).
+    // Transfers wait here, in order, while their host already has its maximum of transfers
+    // running: a transfer's timeouts only start once it really goes out.
+    std::deque<std::unique_ptr<HttpTransfer>> m_waiting;
+    std::map<uint64_t, std::unique_ptr<HttpTransfer>> m_running;
+    std::map<std::string, long> m_runningPerHost;
+
+    std::thread m_thread;
+};
+
+}  // namespace zafrel

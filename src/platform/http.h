@@ -1,0 +1,74 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zafrel {
+
+struct HttpRequest {
+    std::string method = "GET";            // "GET", "POST", "PUT", "HEAD"
+    std::string url;                       // absolute, already percent-encoded
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Sent from memory: the array is shared with the caller, never copied. A PUT or POST with an
+    // empty body still says "Content-Length: 0".
+    QByteArray body;
+    // Idle timeout: the request fails when no byte has moved for this long (libcurl counts it in
+    // whole seconds, so it is rounded up); it also bounds connecting. 0: none.
+    std::chrono::milliseconds timeout{60000};
+    // Upload progress, called ON THE I/O THREAD with (bytes sent since the previous call of this
+    // request, total sent by this request). Only called when the total grew, never after the
+    // request has ended. The caller forwards it to where it is needed.
+    std::function<void(int64_t increment, int64_t total)> onUploadProgress;
+};
+
+struct HttpResponse {
+    int status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;   // in order received, final response only
+    QByteArray body;
+    std::optional<std::string> header(std::string_view name) const;  // case-insensitive, first match
+};
+
+class CurlIoThread;
+
+// One HTTP client with its own libcurl I/O thread, connection pool and (optionally) cookie jar.
+// Created, used and destroyed on the main thread; every send() resumes there.
+class HttpSession {
+public:
+    struct Config {
+        QString cookieFile;                 // empty: no cookies at all (upload session). Else persistent jar file, mode 0600
+        long maxConnectionsPerHost = 0;     // 0: unlimited
+        std::chrono::milliseconds totalTimeout{0};   // 0: none (upload session: 3600 s)
+    };
+
+    explicit HttpSession(Config config);   // main thread; starts the session's I/O thread
+    ~HttpSession();                        // stops the I/O thread; pending requests end with Cancelled
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // Throws TransportError (what(): a readable description) when there is no HTTP response,
+    // Cancelled when `stop` fires (resumes promptly, request removed from curl). Any HTTP status,
+    // including 4xx and 5xx, is a response. Redirects are not followed.
+    QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token stop = {});
+
+    const Config& config() const { return m_config; }
+
+    static HttpSession::Config serviceConfig();   // cookie jar at paths::dataDir()+"/cookies.txt", no total timeout
+    static HttpSession::Config uploadConfig();    // no cookies, 16 per host, 3600 s total
+
+private:
+    Config m_config;
+    std::shared_ptr<CurlIoThread> m_io;
+};
+
+}  // namespace zafrel

@@ -1,0 +1,56 @@
+#include "platform/http_completion.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace zafrel {
+
+bool HttpCompletion::claim()
+{
+    return !m_done.exchange(true, std::memory_order_acq_rel);
+}
+
+bool HttpCompletion::succeed(HttpResponse response)
+{
+    if (!claim())
+        return false;
+    m_outcome = std::move(response);
+    resumeLater();
+    return true;
+}
+
+bool HttpCompletion::fail(std::exception_ptr error)
+{
+    if (!claim())
+        return false;
+    m_outcome = std::move(error);
+    resumeLater();
+    return true;
+}
+
+void HttpCompletion::resumeLater()
+{
+    // The application object lives on the main thread and outlives every session, so outcomes
+    // posted while a session is being destroyed still reach their coroutines. Without an
+    // application (process shutting down) nothing can be resumed any more.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(app, [self = shared_from_this()] { self->resumeNow(); }, Qt::QueuedConnection);
+}
+
+void HttpCompletion::resumeNow()
+{
+    // Cleared by the awaiter when its coroutine frame went away before the outcome arrived.
+    if (auto waiter = std::exchange(m_waiter, {}))
+        waiter.resume();
+}
+
+HttpResponse HttpCompletion::take()
+{
+    if (auto* error = std::get_if<std::exception_ptr>(&m_outcome))
+        std::rethrow_exception(*error);
+    return std::move(std::get<HttpResponse>(m_outcome));
+}
+
+}  // namespace zafrel

@@ -1,0 +1,279 @@
+#include "platform/http_transfer.h"
+
+#include "platform/errors.h"
+#include "platform/http_completion.h"
+#include "platform/transport_error_text.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace zafrel {
+
+namespace {
+
+// Big reads from the body keep a fast link busy with few callbacks; small bodies keep curl's default.
+constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
+constexpr long kSmallUploadBuffer = 64 * 1024;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string hostKeyOf(const std::string& url)
+{
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return {};
+    std::string key;
+    for (const auto part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char* text = nullptr;
+        if (curl_url_get(parsed.get(), part, &text, CURLU_DEFAULT_PORT) != CURLUE_OK || !text)
+            return {};
+        key += text;
+        key += part == CURLUPART_SCHEME ? "://" : part == CURLUPART_HOST ? ":" : "";
+        curl_free(text);
+    }
+    return key;
+}
+
+}  // namespace
+
+HttpTransfer::HttpTransfer(uint64_t id, HttpRequest request, std::shared_ptr<HttpCompletion> completion)
+    : m_id(id)
+    , m_request(std::move(request))
+    , m_completion(std::move(completion))
+    , m_hostKey(hostKeyOf(m_request.url))
+{
+}
+
+HttpTransfer::~HttpTransfer()
+{
+    if (m_easy)
+        curl_easy_cleanup(m_easy);
+    curl_slist_free_all(m_headerList);
+    // The progress callback is the caller's and may hold the last reference to main-thread
+    // objects: let it go on the main thread, not here on the I/O thread.
+    if (m_request.onUploadProgress) {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [callback = std::move(m_request.onUploadProgress)] {}, Qt::QueuedConnection);
+    }
+}
+
+HttpTransfer* HttpTransfer::fromEasy(CURL* easy)
+{
+    char* self = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_PRIVATE, &self);
+    return reinterpret_cast<HttpTransfer*>(self);
+}
+
+CURL* HttpTransfer::open(const Options& options)
+{
+    m_easy = curl_easy_init();
+    if (!m_easy || !configure(options)) {
+        finish(m_easy ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    return m_easy;
+}
+
+bool HttpTransfer::configure(const Options& options)
+{
+    CURL* e = m_easy;
+    bool ok = true;
+    const auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(e, option, value) == CURLE_OK; };
+
+    set(CURLOPT_URL, m_request.url.c_str());
+    set(CURLOPT_PRIVATE, static_cast<void*>(this));
+    set(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    // Certificates are always checked against the system's CA store (libcurl's default bundle).
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_TCP_KEEPALIVE, 1L);
+    set(CURLOPT_HEADERFUNCTION, &HttpTransfer::headerCallback);
+    set(CURLOPT_HEADERDATA, static_cast<void*>(this));
+    set(CURLOPT_WRITEFUNCTION, &HttpTransfer::writeCallback);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+    if (options.share)
+        set(CURLOPT_SHARE, options.share);
+    if (options.cookies)
+        set(CURLOPT_COOKIEFILE, "");   // turns the cookie engine on; the store itself is the share's
+
+    if (m_request.timeout.count() > 0) {
+        // libcurl measures idleness in whole seconds: round up so that a short timeout never
+        // becomes "no timeout".
+        const long seconds = static_cast<long>((m_request.timeout.count() + 999) / 1000);
+        set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_request.timeout.count()));
+        set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+        set(CURLOPT_LOW_SPEED_TIME, seconds);
+    }
+    if (options.totalTimeout.count() > 0)
+        set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
+
+    const std::string& method = m_request.method;
+    if (method == "HEAD") {
+        set(CURLOPT_NOBODY, 1L);
+    } else if (method == "GET" && m_request.body.isEmpty()) {
+        set(CURLOPT_HTTPGET, 1L);
+    } else {
+        // Every request with a body (also an empty one) goes out as an upload with a known size:
+        // the body is read straight from the caller's array, the request carries its exact
+        // Content-Length (0 included) and curl adds no form Content-Type of its own.
+        const curl_off_t size = m_request.body.size();
+        set(CURLOPT_UPLOAD, 1L);
+        set(CURLOPT_INFILESIZE_LARGE, size);
+        set(CURLOPT_READFUNCTION, &HttpTransfer::readCallback);
+        set(CURLOPT_READDATA, static_cast<void*>(this));
+        set(CURLOPT_SEEKFUNCTION, &HttpTransfer::seekCallback);
+        set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+        if (size > kSmallUploadBuffer)
+            set(CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(std::min<curl_off_t>(size, kLargeUploadBuffer)));
+        if (method != "PUT")
+            set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+
+    bool hasAccept = false;
+    for (const auto& [name, value] : m_request.headers) {
+        hasAccept = hasAccept || equalsIgnoringCase(name, "Accept");
+        // "Name;" is curl's way of sending a header with an empty value ("Name:" would remove it).
+        const std::string line = value.empty() ? name + ";" : name + ": " + value;
+        m_headerList = curl_slist_append(m_headerList, line.c_str());
+    }
+    // Only what the caller asked for goes out: no "Accept: */*" of curl's own, and never
+    // "Expect: 100-continue", which costs a round trip per upload and some servers mishandle.
+    if (!hasAccept)
+        m_headerList = curl_slist_append(m_headerList, "Accept:");
+    m_headerList = curl_slist_append(m_headerList, "Expect:");
+    set(CURLOPT_HTTPHEADER, m_headerList);
+
+    if (m_request.onUploadProgress) {
+        set(CURLOPT_NOPROGRESS, 0L);
+        set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::progressCallback);
+        set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+    }
+    return ok && m_headerList;
+}
+
+void HttpTransfer::finish(CURLcode code)
+{
+    if (code == CURLE_OK) {
+        long status = 0;
+        curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+        HttpResponse response;
+        response.status = static_cast<int>(status);
+        response.headers = std::move(m_responseHeaders);
+        response.body = std::move(m_responseBody);
+        m_completion->succeed(std::move(response));
+        return;
+    }
+    const std::string text = transportErrorText(code, m_request.url, m_errorBuffer);
+    m_completion->fail(std::make_exception_ptr(TransportError(text)));
+}
+
+void HttpTransfer::onHeaderLine(std::string_view line)
+{
+    // Every response (1xx interim ones included) starts with its status line; only the last
+    // block, the final response's, is kept.
+    if (line.starts_with("HTTP/")) {
+        m_responseHeaders.clear();
+        return;
+    }
+    if (trimmed(line).empty())
+        return;
+    if ((line.front() == ' ' || line.front() == '\t') && !m_responseHeaders.empty()) {
+        // Obsolete line folding: the line continues the previous header's value.
+        std::string& value = m_responseHeaders.back().second;
+        value += ' ';
+        value += trimmed(line);
+        return;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return;
+    const std::string_view name = trimmed(line.substr(0, colon));
+    if (equalsIgnoringCase(name, "Set-Cookie"))
+        m_receivedCookie = true;
+    m_responseHeaders.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
+}
+
+size_t HttpTransfer::headerCallback(char* data, size_t size, size_t count, void* self)
+{
+    static_cast<HttpTransfer*>(self)->onHeaderLine(std::string_view(data, size * count));
+    return size * count;
+}
+
+size_t HttpTransfer::writeCallback(char* data, size_t size, size_t count, void* self)
+{
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    const size_t length = size * count;
+    if (transfer->m_responseBody.isEmpty()) {
+        curl_off_t expected = -1;
+        curl_easy_getinfo(transfer->m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+        if (expected > 0 && expected <= 256 * 1024 * 1024)
+            transfer->m_responseBody.reserve(static_cast<qsizetype>(expected));
+    }
+    transfer->m_responseBody.append(data, static_cast<qsizetype>(length));
+    return length;
+}
+
+size_t HttpTransfer::readCallback(char* buffer, size_t size, size_t count, void* self)
+{
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    const QByteArray& body = transfer->m_request.body;
+    const int64_t remaining = body.size() - transfer->m_readOffset;
+    const size_t length = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(size * count)));
+    std::memcpy(buffer, body.constData() + transfer->m_readOffset, length);
+    transfer->m_readOffset += static_cast<int64_t>(length);
+    return length;
+}
+
+int HttpTransfer::seekCallback(void* self, curl_off_t offset, int origin)
+{
+    // curl rewinds when it has to send the body again, e.g. on a reused connection that the
+    // server had already closed.
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    if (origin != SEEK_SET || offset < 0 || offset > transfer->m_request.body.size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    transfer->m_readOffset = offset;
+    return CURL_SEEKFUNC_OK;
+}
+
+int HttpTransfer::progressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded)
+{
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    // A resend after a rewind starts counting from zero again: report only bytes beyond the most
+    // ever reported, so that the increments add up to the body's size. Nothing after the end.
+    if (uploaded <= transfer->m_reportedUpload || transfer->m_completion->isDone())
+        return 0;
+    const int64_t increment = uploaded - transfer->m_reportedUpload;
+    transfer->m_reportedUpload = uploaded;
+    try {
+        transfer->m_request.onUploadProgress(increment, uploaded);
+    } catch (...) {
+        // Nothing may unwind through libcurl; progress is advisory.
+    }
+    return 0;
+}
+
+}  // namespace zafrel

@@ -1,0 +1,76 @@
+#pragma once
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zafrel {
+
+class HttpCompletion;
+
+// One request on the I/O thread: its libcurl easy handle, the callbacks that feed the body and
+// collect the answer, and the translation of libcurl's result into the request's outcome. Apart
+// from construction, everything here runs on the session's I/O thread.
+class HttpTransfer {
+public:
+    struct Options {
+        CURLSH* share = nullptr;        // connection-independent caches shared by the session
+        bool cookies = false;           // take part in the share's cookie store
+        std::chrono::milliseconds totalTimeout{0};
+    };
+
+    HttpTransfer(uint64_t id, HttpRequest request, std::shared_ptr<HttpCompletion> completion);
+    ~HttpTransfer();   // the easy handle must no longer be in a multi handle
+    HttpTransfer(const HttpTransfer&) = delete;
+    HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+    uint64_t id() const { return m_id; }
+    // "scheme://host:port" of the URL (empty when it cannot be parsed): the unit that the
+    // session's per-host connection limit counts.
+    const std::string& hostKey() const { return m_hostKey; }
+    HttpCompletion& completion() { return *m_completion; }
+
+    // Builds the easy handle. On failure the request has ended with a TransportError and the
+    // answer is nullptr.
+    CURL* open(const Options& options);
+    CURL* easy() const { return m_easy; }
+    // Whether any response of this request (final or not) set or removed a cookie.
+    bool receivedCookie() const { return m_receivedCookie; }
+    // Ends the request with libcurl's result: the response, or a TransportError.
+    void finish(CURLcode code);
+
+    static HttpTransfer* fromEasy(CURL* easy);
+
+private:
+    bool configure(const Options& options);
+    void onHeaderLine(std::string_view line);
+
+    static size_t headerCallback(char* data, size_t size, size_t count, void* self);
+    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
+    static size_t readCallback(char* buffer, size_t size, size_t count, void* self);
+    static int seekCallback(void* self, curl_off_t offset, int origin);
+    static int progressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+
+    const uint64_t m_id;
+    HttpRequest m_request;
+    const std::shared_ptr<HttpCompletion> m_completion;
+    std::string m_hostKey;
+
+    CURL* m_easy = nullptr;
+    curl_slist* m_headerList = nullptr;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+    int64_t m_readOffset = 0;
+    int64_t m_reportedUpload = 0;
+
+    std::vector<std::pair<std::string, std::string>> m_responseHeaders;
+    QByteArray m_responseBody;
+    bool m_receivedCookie = false;
+};
+
+}  // namespace zafrel

@@ -1,0 +1,13 @@
+#pragma once
+#include <curl/curl.h>
+
+#include <string>
+
+namespace zafrel {
+
+// The readable text of a request that got no HTTP response: what failed, with which host, and
+// libcurl's own detail, e.g. "No se pudo conectar con 127.0.0.1: Failed to connect to 127.0.0.1
+// port 9 after 0 ms: Couldn't connect to server".
+std::string transportErrorText(CURLcode code, const std::string& url, const char* errorBuffer);
+
+}  // namespace zafrel

@@ -1,0 +1,90 @@
+// How many requests a session has open with one host at the same time.
+#include "platform/http.h"
+#include "support/http_test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+using namespace zafrel;
+using namespace std::chrono_literals;
+using test::StartedTask;
+using test::TestHttpServer;
+
+namespace {
+
+// Every request is held until more than `limit` requests are open at once (proof that the limit
+// was broken) or a while has passed, so that requests sent together overlap for sure (the test
+// server's short listen backlog can delay a burst of connections by a SYN retry, about 1 s).
+class OverlapCounter {
+public:
+    explicit OverlapCounter(int limit)
+        : m_limit(limit)
+    {
+    }
+
+    void handle(httplib::Response& res)
+    {
+        std::unique_lock lock(m_mutex);
+        ++m_open;
+        m_mostOpen = std::max(m_mostOpen, m_open);
+        m_changed.notify_all();
+        m_changed.wait_for(lock, 2s, [this] { return m_mostOpen > m_limit; });
+        --m_open;
+        res.set_content("ok", "text/plain");
+    }
+
+    int mostOpen()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_mostOpen;
+    }
+
+private:
+    const int m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_open = 0;
+    int m_mostOpen = 0;
+};
+
+int mostOpenFor(HttpSession::Config config, int requests)
+{
+    OverlapCounter counter(16);
+    TestHttpServer server(64);
+    server.server().Get("/slot", [&counter](const httplib::Request&, httplib::Response& res) { counter.handle(res); });
+    server.start();
+    {
+        HttpSession session(std::move(config));
+        std::vector<std::unique_ptr<StartedTask<HttpResponse>>> tasks;
+        for (int i = 0; i < requests; ++i) {
+            HttpRequest request;
+            request.url = server.url("/slot");
+            tasks.push_back(std::make_unique<StartedTask<HttpResponse>>(session.send(std::move(request))));
+        }
+        for (auto& task : tasks) {
+            EXPECT_TRUE(task->waitEnded(30s));
+            EXPECT_TRUE(task->outcome().value) << task->outcome().message();
+        }
+    }
+    server.stop();
+    return counter.mostOpen();
+}
+
+}  // namespace
+
+TEST(HttpConnectionLimit, UploadSessionKeepsAtMostSixteenRequestsOpenWithOneHost)
+{
+    const int mostOpen = mostOpenFor(HttpSession::uploadConfig(), 24);
+    EXPECT_LE(mostOpen, 16);
+    EXPECT_GE(mostOpen, 8);   // and really runs them side by side
+}
+
+TEST(HttpConnectionLimit, ServiceSessionHasNoPerHostLimit)
+{
+    HttpSession::Config config;
+    config.cookieFile = test::sandboxDir() + "/limit-cookies.txt";
+    EXPECT_GT(mostOpenFor(config, 24), 16);
+}

@@ -1,0 +1,402 @@
+// Requests and responses through HttpSession against local servers: what goes on the wire, what
+// comes back, and how failures without a response are reported.
+#include "platform/errors.h"
+#include "platform/http.h"
+#include "support/http_test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <numeric>
+#include <vector>
+
+#include <sys/time.h>
+
+using namespace zafrel;
+using namespace std::chrono_literals;
+using test::RawPort;
+using test::runTask;
+using test::TestHttpServer;
+
+namespace {
+
+struct SeenRequest {
+    std::string method;
+    std::string path;
+    httplib::Headers headers;
+    std::string body;
+    bool has(const std::string& name) const { return headers.find(name) != headers.end(); }
+    std::string value(const std::string& name) const
+    {
+        const auto it = headers.find(name);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+class HttpSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto& s = server.server();
+        s.Get("/hello", [this](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.set_header("X-Greeting", "first");
+            res.set_header("x-greeting", "second");
+            res.set_content("hola", "text/plain");
+        });
+        const auto echo = [this](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.status = 201;
+            res.set_header("X-Length", std::to_string(req.body.size()));
+            res.set_content(req.body, "application/octet-stream");
+        };
+        s.Post("/echo", echo);
+        s.Put("/echo", echo);
+        s.Get("/moved", [this](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.status = 302;
+            res.set_header("Location", "/hello");
+        });
+        s.Get("/broken", [this](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.status = 500;
+            res.set_content("{\"error\":\"boom\"}", "application/json");
+        });
+        server.start();
+    }
+
+    void record(const httplib::Request& req)
+    {
+        std::lock_guard lock(mutex);
+        seen.push_back({req.method, req.path, req.headers, req.body});
+    }
+
+    SeenRequest only()
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(seen.size(), 1u);
+        return seen.empty() ? SeenRequest{} : seen.front();
+    }
+
+    HttpResponse send(HttpRequest request, HttpSession::Config config = {})
+    {
+        HttpSession session(std::move(config));
+        auto outcome = runTask(session.send(std::move(request)));
+        EXPECT_TRUE(outcome.ended);
+        EXPECT_FALSE(outcome.error) << outcome.message();
+        return outcome.value.value_or(HttpResponse{});
+    }
+
+    TestHttpServer server{32};
+    std::mutex mutex;
+    std::vector<SeenRequest> seen;
+};
+
+HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {})
+{
+    HttpRequest request;
+    request.method = std::move(method);
+    request.url = std::move(url);
+    request.body = std::move(body);
+    return request;
+}
+
+HttpRequest withTimeout(HttpRequest request, std::chrono::milliseconds timeout)
+{
+    request.timeout = timeout;
+    return request;
+}
+
+// Reads one request head (up to the blank line) from a raw connection.
+bool readRequestHead(int connection)
+{
+    std::string received;
+    char buffer[4096];
+    while (received.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t n = ::read(connection, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        received.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void writeAll(int connection, const std::string& text)
+{
+    [[maybe_unused]] const ssize_t written = ::write(connection, text.data(), text.size());
+}
+
+QByteArray patterned(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 31 + i / 7) & 0xff);
+    return data;
+}
+
+}  // namespace
+
+TEST_F(HttpSessionTest, GetReturnsStatusHeadersInOrderAndBody)
+{
+    const HttpResponse response = send(makeRequest("GET", server.url("/hello")));
+
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, QByteArray("hola"));
+    EXPECT_EQ(response.header("content-type"), "text/plain");
+    EXPECT_EQ(response.header("X-GREETING"), "first");   // case-insensitive, first match
+    std::vector<std::string> greetings;
+    for (const auto& [name, value] : response.headers)
+        if (name == "X-Greeting" || name == "x-greeting")
+            greetings.push_back(value);
+    EXPECT_EQ(greetings, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(response.header("X-Missing"), std::nullopt);
+
+    const SeenRequest request = only();
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_TRUE(request.body.empty());
+    // Nothing beyond what the request asked for.
+    EXPECT_FALSE(request.has("Accept"));
+    EXPECT_FALSE(request.has("Content-Type"));
+    EXPECT_FALSE(request.has("Cookie"));
+}
+
+TEST_F(HttpSessionTest, PostSendsTheBodyAndOnlyTheGivenHeaders)
+{
+    const QByteArray body = "{\"email\":\"ana@example.com\"}";
+    HttpRequest request = makeRequest("POST", server.url("/echo"), body);
+    request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
+    const HttpResponse response = send(std::move(request));
+
+    EXPECT_EQ(response.status, 201);
+    EXPECT_EQ(response.body, body);
+    const SeenRequest seenRequest = only();
+    EXPECT_EQ(seenRequest.method, "POST");
+    EXPECT_EQ(seenRequest.body, body.toStdString());
+    EXPECT_EQ(seenRequest.value("Content-Type"), "application/json");
+    EXPECT_EQ(seenRequest.value("Accept"), "application/json");
+    EXPECT_EQ(seenRequest.value("Content-Length"), std::to_string(body.size()));
+    EXPECT_FALSE(seenRequest.has("Expect"));
+}
+
+TEST_F(HttpSessionTest, PostWithoutContentTypeGetsNoneAdded)
+{
+    send(makeRequest("POST", server.url("/echo"), "a=1"));
+
+    const SeenRequest request = only();
+    EXPECT_EQ(request.body, "a=1");
+    EXPECT_FALSE(request.has("Content-Type"));
+}
+
+TEST_F(HttpSessionTest, LargePutArrivesByteForByteWithProgressAddingUpToItsSize)
+{
+    const QByteArray body = patterned(5 * 1024 * 1024 + 123);
+    std::mutex progressMutex;
+    std::vector<std::pair<int64_t, int64_t>> calls;
+    HttpRequest request = makeRequest("PUT", server.url("/echo"), body);
+    request.headers = {{"Content-Type", "application/octet-stream"}};
+    request.onUploadProgress = [&](int64_t increment, int64_t total) {
+        std::lock_guard lock(progressMutex);
+        calls.emplace_back(increment, total);
+    };
+
+    const HttpResponse response = send(std::move(request), HttpSession::uploadConfig());
+
+    EXPECT_EQ(response.status, 201);
+    EXPECT_EQ(response.header("X-Length"), std::to_string(body.size()));
+    EXPECT_TRUE(response.body == body);
+    const SeenRequest seenRequest = only();
+    EXPECT_EQ(seenRequest.method, "PUT");
+    EXPECT_TRUE(seenRequest.body == body.toStdString());
+    EXPECT_EQ(seenRequest.value("Content-Length"), std::to_string(body.size()));
+    EXPECT_FALSE(seenRequest.has("Expect"));
+    EXPECT_FALSE(seenRequest.has("Transfer-Encoding"));
+
+    std::lock_guard lock(progressMutex);
+    ASSERT_FALSE(calls.empty());
+    int64_t sum = 0;
+    int64_t previousTotal = 0;
+    for (const auto& [increment, total] : calls) {
+        EXPECT_GT(increment, 0);
+        EXPECT_EQ(total, previousTotal + increment);
+        sum += increment;
+        previousTotal = total;
+    }
+    EXPECT_EQ(sum, body.size());
+}
+
+TEST_F(HttpSessionTest, EmptyPutSaysContentLengthZeroAndNoExpect)
+{
+    const HttpResponse response = send(makeRequest("PUT", server.url("/echo")));
+
+    EXPECT_EQ(response.status, 201);
+    EXPECT_TRUE(response.body.isEmpty());
+    const SeenRequest request = only();
+    EXPECT_EQ(request.method, "PUT");
+    EXPECT_EQ(request.value("Content-Length"), "0");
+    EXPECT_FALSE(request.has("Expect"));
+    EXPECT_FALSE(request.has("Transfer-Encoding"));
+}
+
+TEST_F(HttpSessionTest, HeadGetsTheHeadersWithoutABody)
+{
+    const HttpResponse response = send(withTimeout(makeRequest("HEAD", server.url("/hello")), 5s));
+
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.header("Content-Length"), "4");
+    EXPECT_TRUE(response.body.isEmpty());
+    EXPECT_EQ(only().method, "HEAD");
+}
+
+TEST_F(HttpSessionTest, RedirectsAndErrorStatusesAreResponsesNotFollowed)
+{
+    HttpSession session({});
+    auto moved = runTask(session.send(makeRequest("GET", server.url("/moved"))));
+    ASSERT_TRUE(moved.value) << moved.message();
+    EXPECT_EQ(moved.value->status, 302);
+    EXPECT_EQ(moved.value->header("Location"), "/hello");
+
+    auto broken = runTask(session.send(makeRequest("GET", server.url("/broken"))));
+    ASSERT_TRUE(broken.value) << broken.message();
+    EXPECT_EQ(broken.value->status, 500);
+    EXPECT_EQ(broken.value->body, QByteArray("{\"error\":\"boom\"}"));
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].path, "/moved");
+    EXPECT_EQ(seen[1].path, "/broken");
+}
+
+TEST_F(HttpSessionTest, ManyRequestsAtOnceAllGetTheirOwnAnswer)
+{
+    HttpSession session(HttpSession::uploadConfig());
+    std::vector<std::unique_ptr<test::StartedTask<HttpResponse>>> tasks;
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray body = QByteArray::number(i).repeated(i + 1);
+        tasks.push_back(std::make_unique<test::StartedTask<HttpResponse>>(
+            session.send(makeRequest("POST", server.url("/echo"), body))));
+    }
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(tasks[i]->waitEnded());
+        const auto& outcome = tasks[i]->outcome();
+        ASSERT_TRUE(outcome.value) << outcome.message();
+        EXPECT_EQ(outcome.value->body, QByteArray::number(i).repeated(i + 1));
+    }
+}
+
+TEST(HttpTransportFailure, RefusedConnectionIsATransportErrorNamingTheHost)
+{
+    RawPort refusing(false);
+    HttpSession session({});
+
+    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", refusing.url("/api/me")), 5s)));
+
+    ASSERT_TRUE(outcome.ended);
+    ASSERT_TRUE(outcome.threw<TransportError>()) << outcome.message();
+    EXPECT_NE(outcome.message().find("No se pudo conectar con 127.0.0.1"), std::string::npos) << outcome.message();
+    EXPECT_NE(outcome.message().find("Couldn't connect to server"), std::string::npos) << outcome.message();
+}
+
+TEST(HttpTransportFailure, UnsupportedSchemeIsATransportError)
+{
+    HttpSession session({});
+    auto outcome = runTask(session.send(makeRequest("GET", "ftp://127.0.0.1/file")));
+    ASSERT_TRUE(outcome.threw<TransportError>()) << outcome.message();
+    EXPECT_NE(outcome.message().find("ftp://127.0.0.1/file"), std::string::npos) << outcome.message();
+}
+
+TEST(HttpTransportFailure, IdleTimeoutEndsARequestThatNeverGetsAnAnswer)
+{
+    RawPort silent(true);
+    HttpSession session({});
+    const auto started = std::chrono::steady_clock::now();
+
+    // The idle timer is libcurl's speed check: whole seconds, over a window of a few seconds.
+    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 1s)), 30s);
+
+    ASSERT_TRUE(outcome.ended) << "no timeout within 30 s";
+    EXPECT_TRUE(outcome.threw<TransportError>()) << outcome.message();
+    EXPECT_NE(outcome.message().find("Se agotó el tiempo de espera de 127.0.0.1"), std::string::npos) << outcome.message();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+}
+
+TEST(HttpTransportFailure, SessionTotalTimeoutEndsALongRequest)
+{
+    RawPort silent(true);
+    HttpSession::Config config;
+    config.totalTimeout = 1500ms;
+    HttpSession session(config);
+
+    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 600s)), 20s);
+
+    ASSERT_TRUE(outcome.ended) << "no timeout within 20 s";
+    EXPECT_TRUE(outcome.threw<TransportError>()) << outcome.message();
+}
+
+// A server answering with an interim 100 block before the final one, written by hand because
+// test servers do not send interim responses on their own.
+TEST(HttpInterimResponse, OnlyTheFinalResponsesHeadersAreKept)
+{
+    RawPort listening(true);
+    std::thread answer([fd = listening.fd()] {
+        const int connection = ::accept(fd, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        if (readRequestHead(connection))
+            writeAll(connection, "HTTP/1.1 100 Continue\r\nX-Interim: yes\r\n\r\n"
+                                 "HTTP/1.1 200 OK\r\nX-Final: yes\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+        ::close(connection);
+    });
+    HttpSession session({});
+
+    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", listening.url("/interim")), 5s)));
+    answer.join();
+
+    ASSERT_TRUE(outcome.value) << outcome.message();
+    EXPECT_EQ(outcome.value->status, 200);
+    EXPECT_EQ(outcome.value->header("X-Final"), "yes");
+    EXPECT_EQ(outcome.value->header("X-Interim"), std::nullopt);
+    EXPECT_EQ(outcome.value->body, QByteArray("ok"));
+}
+
+// A kept-alive connection that the server drops (with a reset) just as the next request goes out
+// on it: that request was never answered, so it is sent again on a new connection instead of
+// failing. The first request on a new connection gets no such second chance.
+TEST(HttpStaleConnection, RequestOnAConnectionResetBeforeAnyAnswerIsRetriedOnANewOne)
+{
+    RawPort listening(true);
+    int connections = 0;
+    // Without a retry no second connection comes: give up waiting for it after a while.
+    const timeval acceptTimeout{10, 0};
+    ::setsockopt(listening.fd(), SOL_SOCKET, SO_RCVTIMEO, &acceptTimeout, sizeof acceptTimeout);
+    std::thread serve([fd = listening.fd(), &connections] {
+        const int first = ::accept(fd, nullptr, nullptr);
+        if (first < 0)
+            return;
+        ++connections;
+        if (readRequestHead(first))
+            writeAll(first, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+        if (readRequestHead(first)) {
+            const linger reset{1, 0};
+            ::setsockopt(first, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        ::close(first);
+        const int second = ::accept(fd, nullptr, nullptr);
+        if (second < 0)
+            return;
+        ++connections;
+        if (readRequestHead(second))
+            writeAll(second, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nsecond");
+        ::close(second);
+    });
+    HttpSession session({});
+
+    auto first = runTask(session.send(withTimeout(makeRequest("PUT", listening.url("/one"), "1"), 5s)));
+    auto second = runTask(session.send(withTimeout(makeRequest("PUT", listening.url("/two"), "2"), 5s)));
+    serve.join();
+
+    ASSERT_TRUE(first.value) << first.message();
+    EXPECT_EQ(first.value->body, QByteArray("first"));
+    ASSERT_TRUE(second.value) << second.message();
+    EXPECT_EQ(second.value->body, QByteArray("second"));
+    EXPECT_EQ(connections, 2);
+}

@@ -1,0 +1,200 @@
+#pragma once
+// Servers for transport tests, all on 127.0.0.1 and on free ports: a cpp-httplib server run on its
+// own thread, a port that accepts connections but never answers, and a port that refuses them.
+// Plus a way to start a coroutine and look at its outcome later, with deadlines.
+#include "support/test_env.h"
+
+#include <httplib.h>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zafrel::test {
+
+// A cpp-httplib server. Register handlers on server() first, then start(); stop() (or the
+// destructor) ends it. Handlers that block must be released before stopping.
+class TestHttpServer {
+public:
+    explicit TestHttpServer(size_t threads = 8)
+    {
+        m_server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        // Idle keep-alive connections hold a worker thread; let them go soon after the test.
+        m_server.set_keep_alive_timeout(1);
+    }
+    ~TestHttpServer() { stop(); }
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    httplib::Server& server() { return m_server; }
+
+    void start()
+    {
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        if (m_port <= 0)
+            throw std::runtime_error("test server: cannot bind 127.0.0.1");
+        widenListenBacklog(m_port);
+        // Already listening: connections wait in the backlog until the loop accepts them.
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    }
+
+    void stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_server.stop();
+        m_thread.join();
+    }
+
+    int port() const { return m_port; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+
+private:
+    // cpp-httplib listens with a backlog of 5. A burst of connections beyond that, on a busy
+    // machine, gets SYN retries and even resets from the kernel, which would read as transport
+    // failures; calling listen() again on the socket raises the backlog.
+    static void widenListenBacklog(int port)
+    {
+        for (int fd = 0; fd < 4096; ++fd) {
+            int accepting = 0;
+            socklen_t size = sizeof accepting;
+            sockaddr_in address{};
+            socklen_t length = sizeof address;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &size) == 0 && accepting
+                && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
+                && address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+                ::listen(fd, SOMAXCONN);
+                return;
+            }
+        }
+    }
+
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+// A socket bound to 127.0.0.1. listen(): connections complete in the kernel's backlog and what the
+// client sends is never read nor answered. Without listen(): connections are refused.
+class RawPort {
+public:
+    explicit RawPort(bool listening)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0
+            || (listening && ::listen(m_fd, 64) != 0))
+            throw std::runtime_error("raw port: cannot bind 127.0.0.1");
+        m_port = ntohs(address.sin_port);
+    }
+    ~RawPort() { ::close(m_fd); }
+    RawPort(const RawPort&) = delete;
+    RawPort& operator=(const RawPort&) = delete;
+
+    int fd() const { return m_fd; }
+    int port() const { return m_port; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// The outcome of a started coroutine, filled in when it ends (on the main thread).
+template<class T>
+struct TaskOutcome {
+    bool ended = false;
+    std::optional<T> value;
+    std::exception_ptr error;
+
+    // True when the coroutine threw an E (or something derived from it).
+    template<class E>
+    bool threw() const
+    {
+        if (!error)
+            return false;
+        try {
+            std::rethrow_exception(error);
+        } catch (const E&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
+    // what() of the exception thrown; empty when none.
+    std::string message() const
+    {
+        if (!error)
+            return {};
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            return e.what();
+        } catch (...) {
+            return "(not a std::exception)";
+        }
+    }
+};
+
+namespace detail {
+template<class T>
+QCoro::Task<void> recordOutcome(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outcome)
+{
+    try {
+        outcome->value.emplace(co_await std::move(task));
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->ended = true;
+}
+}  // namespace detail
+
+// Keeps a started coroutine going and records how it ends. The holder may be dropped early: the
+// coroutine still ends on its own and records into the shared outcome.
+template<class T>
+class StartedTask {
+public:
+    explicit StartedTask(QCoro::Task<T> task)
+        : m_outcome(std::make_shared<TaskOutcome<T>>())
+        , m_driver(detail::recordOutcome(std::move(task), m_outcome))
+    {
+    }
+    const TaskOutcome<T>& outcome() const { return *m_outcome; }
+    bool ended() const { return m_outcome->ended; }
+    // Runs the event loop until the coroutine ended; answers whether it did before the deadline.
+    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(20))
+    {
+        return runUntil([this] { return m_outcome->ended; }, deadline);
+    }
+
+private:
+    std::shared_ptr<TaskOutcome<T>> m_outcome;
+    QCoro::Task<void> m_driver;
+};
+
+// Runs `task` to its end (event loop included) and answers its outcome; `ended` is false when the
+// deadline came first.
+template<class T>
+TaskOutcome<T> runTask(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(20))
+{
+    StartedTask<T> started(std::move(task));
+    started.waitEnded(deadline);
+    return started.outcome();
+}
+
+}  // namespace zafrel::test
