@@ -359,8 +359,8 @@ TEST(HttpInterimResponse, OnlyTheFinalResponsesHeadersAreKept)
 }
 
 // A kept-alive connection that the server drops (with a reset) just as the next request goes out
-// on it: that request was never answered, so it is sent again on a new connection instead of
-// failing. The first request on a new connection gets no such second chance.
+// on it: that request was never answered, so libcurl sends it again on a new connection, which
+// needs the body rewound to its start.
 TEST(HttpStaleConnection, RequestOnAConnectionResetBeforeAnyAnswerIsRetriedOnANewOne)
 {
     RawPort listening(true);
