@@ -36,8 +36,14 @@ QString ProgramHome::settingsFile() const { return dir_.filePath("config/Zafrel/
 ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments, const QString& workingDirectory,
                          std::chrono::milliseconds timeout)
 {
+    return runProgram(home.environment(), arguments, workingDirectory, timeout);
+}
+
+ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
+                         const QString& workingDirectory, std::chrono::milliseconds timeout)
+{
     QProcess process;
-    process.setProcessEnvironment(home.environment());
+    process.setProcessEnvironment(environment);
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.start(programPath(), arguments);

@@ -36,5 +36,9 @@ private:
 ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments,
                          const QString& workingDirectory = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(120));
+// The same with an environment of the caller's (usually home.environment() with changes).
+ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
+                         const QString& workingDirectory = {},
+                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
 }  // namespace zafrel::test
