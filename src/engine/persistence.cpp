@@ -1,0 +1,83 @@
+#include "engine/queue_file.h"
+#include "engine/upload_manager.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace zafrel {
+
+// When the queue file is written.
+//
+// The whole queue is rewritten on every write. The transfers ask for a write after every stored
+// part and every finished file; on a large queue (an image sequence of a hundred thousand frames
+// is a normal day) one write holds the main thread for tens of milliseconds, and small files
+// finish many times a second, so writing each time would starve the window. Measured with
+// bench/queue_scale (Release, 2 cores): 100,000 items encode and replace a 22 MB file in ~45 ms of
+// CPU (~95 ms wall on a busy machine); 2,000 items in ~1 ms (~3 ms wall).
+//
+// So persist(), which the transfers call, writes at once while the queue holds at most
+// kImmediatePersistLimit items, exactly as often as asked; above that it arms a single-shot timer
+// of kPersistDelayMs and the timer writes the state of that moment, so the file is never more than
+// a second behind. What the delay can cost after a crash is only work done again (a finished file
+// comes back paused and is then skipped or sent again; a stored part is sent again), never an
+// item: every change to the set of items (intake, cancel, cancelAll, clearFinished) and the end of
+// every run call persistNow(), which writes at once and drops a pending timer. The destructor
+// writes what is still pending.
+void UploadManager::persist()
+{
+    if (items_.size() <= kImmediatePersistLimit) {
+        persistNow();
+        return;
+    }
+    if (!persistTimer_.isActive())
+        persistTimer_.start();
+}
+
+void UploadManager::persistNow()
+{
+    persistTimer_.stop();
+    // A write that fails leaves the previous file in place; nothing to tell anyone.
+    writeQueueFile(stateURL, items_);
+}
+
+void UploadManager::restore()
+{
+    QFile file(stateURL);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    auto snapshots = decodeQueue(bytes);
+    if (!snapshots)
+        return;
+
+    std::vector<ItemPtr> restored;
+    restored.reserve(snapshots->size());
+    for (Snapshot& s : *snapshots) {
+        struct stat st;
+        if (::stat(QFile::encodeName(s.path).constData(), &st) != 0)
+            continue;   // moved or deleted since: dropped, and gone from the file at the next write
+        auto item = std::make_shared<UploadItem>(s.id, QUrl::fromLocalFile(s.path), s.size, s.mtime, s.destDir);
+        item->key = std::move(s.key);
+        item->uploadId = std::move(s.uploadId);
+        item->partSize = s.partSize;
+        item->etags = std::move(s.etags);
+        // Computed wide: an edited file may hold a part size whose product overflows 64 bits.
+        const __int128 stored = __int128(item->etags.size()) * s.partSize;
+        item->setLoaded(qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(s.size, 0))));
+        if (s.status == Status::Error) {
+            item->setStatus(Status::Error);
+            item->setError(QStringLiteral("Pendiente de reintento"));
+        } else {
+            item->setStatus(Status::Paused);
+        }
+        restored.push_back(std::move(item));
+    }
+    setItems(std::move(restored));
+}
+
+}  // namespace zafrel

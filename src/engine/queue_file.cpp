@@ -1,0 +1,689 @@
+#include "engine/queue_file.h"
+
+#include <QSaveFile>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace zafrel {
+
+namespace {
+
+// The queue file is written by hand rather than through a JSON document: a large queue (a
+// hundred thousand frames of an image sequence) is rewritten often, and building a document first
+// costs several times the encoding itself.
+
+// The text as a JSON string: UTF-8, with quote, backslash and control characters escaped.
+// Converted straight from UTF-16 into the output, without a UTF-8 copy of every string. A lone
+// surrogate (which no file name decoded from the file system holds) becomes U+FFFD.
+void appendJsonString(std::string& out, QStringView text)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    const char16_t* p = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                out += char(c);
+                continue;
+            }
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xf];
+            }
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
+            const uint32_t cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(p[i + 1]) - 0xDC00);
+            ++i;
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    out += '"';
+}
+
+void appendInteger(std::string& out, int64_t value)
+{
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
+}
+
+// The shortest text that reads back as the same double ("1733400000.5"; an integral value has no
+// fraction: "1733400000"). A value JSON cannot carry (never produced by the file system) is
+// written as 0 rather than failing the whole file over a field nothing reads.
+void appendDouble(std::string& out, double value)
+{
+    if (!std::isfinite(value))
+        value = 0;
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
+}
+
+// Canonical 8-4-4-4-12 form in upper case.
+void appendUuid(std::string& out, const QUuid& id)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const uchar bytes[16] = {
+        uchar(id.data1 >> 24), uchar(id.data1 >> 16), uchar(id.data1 >> 8), uchar(id.data1),
+        uchar(id.data2 >> 8),  uchar(id.data2),       uchar(id.data3 >> 8), uchar(id.data3),
+        id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7],
+    };
+    out += '"';
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            out += '-';
+        out += hex[bytes[i] >> 4];
+        out += hex[bytes[i] & 0xf];
+    }
+    out += '"';
+}
+
+const char* statusText(Status status)
+{
+    switch (status) {
+    case Status::Queued: return "queued";
+    case Status::Running: return "running";
+    case Status::Done: return "done";
+    case Status::Skipped: return "skipped";
+    case Status::Error: return "error";
+    case Status::Cancelled: return "cancelled";
+    case Status::Paused: return "paused";
+    }
+    return "";
+}
+
+void appendSnapshot(std::string& out, const UploadItem& item)
+{
+    out += "{\"id\":";
+    appendUuid(out, item.id);
+    out += ",\"path\":";
+    appendJsonString(out, item.path);
+    out += ",\"size\":";
+    appendInteger(out, item.size);
+    out += ",\"mtime\":";
+    appendDouble(out, item.mtime);
+    out += ",\"destDir\":";
+    appendJsonString(out, item.destDir);
+    if (item.key) {
+        out += ",\"key\":";
+        appendJsonString(out, *item.key);
+    }
+    if (item.uploadId) {
+        out += ",\"uploadId\":";
+        appendJsonString(out, *item.uploadId);
+    }
+    out += ",\"partSize\":";
+    appendInteger(out, item.partSize);
+    out += ",\"etags\":{";
+    bool first = true;
+    for (const auto& [part, etag] : item.etags) {
+        if (!first)
+            out += ',';
+        first = false;
+        out += '"';
+        appendInteger(out, part);
+        out += "\":";
+        appendJsonString(out, etag);
+    }
+    out += "},\"status\":\"";
+    out += statusText(item.status());
+    out += "\"}";
+}
+
+std::string encode(const std::vector<ItemPtr>& items)
+{
+    std::string out;
+    out.reserve(items.size() * 256 + 2);
+    out += '[';
+    bool first = true;
+    for (const ItemPtr& item : items) {
+        if (!isPersisted(item->status()))
+            continue;
+        if (!first)
+            out += ',';
+        first = false;
+        appendSnapshot(out, *item);
+    }
+    out += ']';
+    return out;
+}
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+// Only the canonical 36-character form, in either case: no braces, no other spellings.
+std::optional<QUuid> parseUuid(std::string_view text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    uchar bytes[16];
+    int n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash) {
+            if (text[i] != '-')
+                return std::nullopt;
+            continue;
+        }
+        if (!isHex(text[i]) || !isHex(text[i + 1]))
+            return std::nullopt;
+        bytes[n++] = uchar(hexValue(text[i]) << 4 | hexValue(text[i + 1]));
+        ++i;
+    }
+    return QUuid(uint(bytes[0]) << 24 | uint(bytes[1]) << 16 | uint(bytes[2]) << 8 | bytes[3],
+                 ushort(bytes[4] << 8 | bytes[5]), ushort(bytes[6] << 8 | bytes[7]), bytes[8], bytes[9], bytes[10],
+                 bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+}
+
+void appendCodePoint(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0 when it is not one:
+// no overlong forms, no surrogates, nothing above U+10FFFF.
+int utf8SequenceLength(const unsigned char* p, const unsigned char* end)
+{
+    const auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    const unsigned char c = p[0];
+    if (c >= 0xC2 && c <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2))
+            return 0;
+        if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F))
+            return 0;
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3))
+            return 0;
+        if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F))
+            return 0;
+        return 4;
+    }
+    return 0;
+}
+
+QString toQString(const std::string& utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+std::optional<Status> statusFromUtf8(std::string_view word)
+{
+    static const std::pair<std::string_view, Status> words[] = {
+        {"queued", Status::Queued}, {"running", Status::Running},     {"done", Status::Done},
+        {"skipped", Status::Skipped}, {"error", Status::Error}, {"cancelled", Status::Cancelled},
+        {"paused", Status::Paused},
+    };
+    for (const auto& [text, status] : words) {
+        if (text == word)
+            return status;
+    }
+    return std::nullopt;
+}
+
+// A strict JSON reader for the queue file that fills snapshots directly. A general JSON document
+// (a tree of maps and strings) costs several times more than the file's own content: restoring a
+// queue of a hundred thousand items must stay well under half a second. Anything that is not
+// valid JSON, or not the expected shape, fails the whole file.
+class QueueReader {
+public:
+    QueueReader(const char* begin, const char* end) : p_(begin), end_(end) {}
+
+    std::optional<std::vector<Snapshot>> read()
+    {
+        std::vector<Snapshot> snapshots;
+        skipSpace();
+        if (!consume('['))
+            return std::nullopt;
+        skipSpace();
+        if (!consume(']')) {
+            for (;;) {
+                Snapshot s;
+                if (!readSnapshot(s))
+                    return std::nullopt;
+                snapshots.push_back(std::move(s));
+                skipSpace();
+                if (consume(']'))
+                    break;
+                if (!consume(','))
+                    return std::nullopt;
+                skipSpace();
+            }
+        }
+        skipSpace();
+        if (p_ != end_)
+            return std::nullopt;
+        return snapshots;
+    }
+
+private:
+    static constexpr int kMaxDepth = 256;
+
+    bool atEnd() const { return p_ == end_; }
+
+    void skipSpace()
+    {
+        while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+            ++p_;
+    }
+
+    bool consume(char c)
+    {
+        if (p_ == end_ || *p_ != c)
+            return false;
+        ++p_;
+        return true;
+    }
+
+    bool consumeWord(std::string_view word)
+    {
+        if (size_t(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word)
+            return false;
+        p_ += word.size();
+        return true;
+    }
+
+    // A string value into `out` (UTF-8, escapes resolved); the reader stands on its opening quote.
+    bool readString(std::string& out)
+    {
+        out.clear();
+        if (!consume('"'))
+            return false;
+        for (;;) {
+            const char* run = p_;
+            while (p_ != end_) {
+                const auto c = static_cast<unsigned char>(*p_);
+                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80)
+                    break;
+                ++p_;
+            }
+            out.append(run, p_ - run);
+            if (p_ == end_)
+                return false;
+            const auto c = static_cast<unsigned char>(*p_);
+            if (c == '"') {
+                ++p_;
+                return true;
+            }
+            if (c < 0x20)
+                return false;
+            if (c >= 0x80) {
+                const int length = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p_),
+                                                      reinterpret_cast<const unsigned char*>(end_));
+                if (length == 0)
+                    return false;
+                out.append(p_, length);
+                p_ += length;
+                continue;
+            }
+            ++p_;   // the backslash
+            if (p_ == end_)
+                return false;
+            switch (*p_++) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                uint32_t cp = 0;
+                if (!readHex4(cp))
+                    return false;
+                if (cp >= 0xDC00 && cp <= 0xDFFF)
+                    return false;   // a second half without its first
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    uint32_t low = 0;
+                    if (!consume('\\') || !consume('u') || !readHex4(low) || low < 0xDC00 || low > 0xDFFF)
+                        return false;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                appendCodePoint(out, cp);
+                break;
+            }
+            default:
+                return false;
+            }
+        }
+    }
+
+    bool readHex4(uint32_t& value)
+    {
+        if (end_ - p_ < 4)
+            return false;
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (!isHex(p_[i]))
+                return false;
+            value = value << 4 | uint32_t(hexValue(p_[i]));
+        }
+        p_ += 4;
+        return true;
+    }
+
+    // A number by the JSON grammar; `integral` tells whether it had neither fraction nor exponent.
+    bool readNumber(std::string_view& text, bool& integral)
+    {
+        const char* start = p_;
+        integral = true;
+        consume('-');
+        if (consume('0')) {
+        } else if (!atEnd() && *p_ >= '1' && *p_ <= '9') {
+            while (!atEnd() && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+        } else {
+            return false;
+        }
+        if (consume('.')) {
+            integral = false;
+            if (atEnd() || *p_ < '0' || *p_ > '9')
+                return false;
+            while (!atEnd() && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+        }
+        if (!atEnd() && (*p_ == 'e' || *p_ == 'E')) {
+            integral = false;
+            ++p_;
+            if (!consume('+'))
+                consume('-');
+            if (atEnd() || *p_ < '0' || *p_ > '9')
+                return false;
+            while (!atEnd() && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+        }
+        text = std::string_view(start, p_ - start);
+        return true;
+    }
+
+    bool readInteger(qint64& value)
+    {
+        std::string_view text;
+        bool integral = false;
+        if (!readNumber(text, integral) || !integral)
+            return false;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        return result.ec == std::errc() && result.ptr == text.data() + text.size();
+    }
+
+    bool readDouble(double& value)
+    {
+        std::string_view text;
+        bool integral = false;
+        if (!readNumber(text, integral))
+            return false;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        return result.ec == std::errc() && result.ptr == text.data() + text.size();
+    }
+
+    // A member whose value may be absent or null: answers false only for a value of another type.
+    bool readOptionalString(std::optional<QString>& value)
+    {
+        if (consumeWord("null")) {
+            value.reset();
+            return true;
+        }
+        if (!readString(scratch_))
+            return false;
+        value = toQString(scratch_);
+        return true;
+    }
+
+    // Any value, thrown away (members this version does not know).
+    bool skipValue(int depth)
+    {
+        if (depth > kMaxDepth || atEnd())
+            return false;
+        switch (*p_) {
+        case '"':
+            return readString(scratch_);
+        case '{':
+            ++p_;
+            skipSpace();
+            if (consume('}'))
+                return true;
+            for (;;) {
+                if (!readString(scratch_))
+                    return false;
+                skipSpace();
+                if (!consume(':'))
+                    return false;
+                skipSpace();
+                if (!skipValue(depth + 1))
+                    return false;
+                skipSpace();
+                if (consume('}'))
+                    return true;
+                if (!consume(','))
+                    return false;
+                skipSpace();
+            }
+        case '[':
+            ++p_;
+            skipSpace();
+            if (consume(']'))
+                return true;
+            for (;;) {
+                if (!skipValue(depth + 1))
+                    return false;
+                skipSpace();
+                if (consume(']'))
+                    return true;
+                if (!consume(','))
+                    return false;
+                skipSpace();
+            }
+        case 't':
+            return consumeWord("true");
+        case 'f':
+            return consumeWord("false");
+        case 'n':
+            return consumeWord("null");
+        default: {
+            std::string_view text;
+            bool integral = false;
+            return readNumber(text, integral);
+        }
+        }
+    }
+
+    bool readEtags(std::map<int64_t, QString>& etags)
+    {
+        etags.clear();
+        if (!consume('{'))
+            return false;
+        skipSpace();
+        if (consume('}'))
+            return true;
+        for (;;) {
+            if (!readString(name_))
+                return false;
+            int64_t part = 0;
+            const auto result = std::from_chars(name_.data(), name_.data() + name_.size(), part);
+            if (name_.empty() || result.ec != std::errc() || result.ptr != name_.data() + name_.size())
+                return false;
+            skipSpace();
+            if (!consume(':'))
+                return false;
+            skipSpace();
+            if (!readString(scratch_))
+                return false;
+            etags[part] = toQString(scratch_);
+            skipSpace();
+            if (consume('}'))
+                return true;
+            if (!consume(','))
+                return false;
+            skipSpace();
+        }
+    }
+
+    bool readSnapshot(Snapshot& s)
+    {
+        if (!consume('{'))
+            return false;
+        bool id = false, path = false, size = false, mtime = false, destDir = false, partSize = false,
+             etags = false, status = false;
+        skipSpace();
+        if (!consume('}')) {
+            for (;;) {
+                if (!readString(name_))
+                    return false;
+                skipSpace();
+                if (!consume(':'))
+                    return false;
+                skipSpace();
+                bool ok = true;
+                if (name_ == "id") {
+                    ok = readString(scratch_);
+                    const auto uuid = ok ? parseUuid(scratch_) : std::nullopt;
+                    ok = ok && uuid;
+                    if (ok)
+                        s.id = *uuid;
+                    id = true;
+                } else if (name_ == "path") {
+                    ok = readString(scratch_);
+                    s.path = toQString(scratch_);
+                    path = true;
+                } else if (name_ == "size") {
+                    ok = readInteger(s.size);
+                    size = true;
+                } else if (name_ == "mtime") {
+                    ok = readDouble(s.mtime);
+                    mtime = true;
+                } else if (name_ == "destDir") {
+                    ok = readString(scratch_);
+                    s.destDir = toQString(scratch_);
+                    destDir = true;
+                } else if (name_ == "key") {
+                    ok = readOptionalString(s.key);
+                } else if (name_ == "uploadId") {
+                    ok = readOptionalString(s.uploadId);
+                } else if (name_ == "partSize") {
+                    ok = readInteger(s.partSize);
+                    partSize = true;
+                } else if (name_ == "etags") {
+                    ok = readEtags(s.etags);
+                    etags = true;
+                } else if (name_ == "status") {
+                    ok = readString(scratch_);
+                    const auto state = ok ? statusFromUtf8(scratch_) : std::nullopt;
+                    ok = ok && state;
+                    if (ok)
+                        s.status = *state;
+                    status = true;
+                } else {
+                    ok = skipValue(1);
+                }
+                if (!ok)
+                    return false;
+                skipSpace();
+                if (consume('}'))
+                    break;
+                if (!consume(','))
+                    return false;
+                skipSpace();
+            }
+        }
+        return id && path && size && mtime && destDir && partSize && etags && status;
+    }
+
+    const char* p_;
+    const char* end_;
+    std::string name_;      // the member name being read
+    std::string scratch_;   // the string value being read
+};
+
+}  // namespace
+
+bool isPersisted(Status status)
+{
+    return status == Status::Queued || status == Status::Running || status == Status::Paused
+        || status == Status::Error;
+}
+
+QByteArray encodeQueue(const std::vector<ItemPtr>& items)
+{
+    const std::string bytes = encode(items);
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+bool writeQueueFile(const QString& path, const std::vector<ItemPtr>& items)
+{
+    const std::string bytes = encode(items);
+    return writeFileAtomically(path, QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+}
+
+std::optional<std::vector<Snapshot>> decodeQueue(const QByteArray& bytes)
+{
+    return QueueReader(bytes.constData(), bytes.constData() + bytes.size()).read();
+}
+
+bool writeFileAtomically(const QString& path, QByteArrayView bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+}  // namespace zafrel

@@ -1,0 +1,67 @@
+#include "engine/upload_manager.h"
+
+#include "platform/format.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace zafrel {
+
+Summary UploadManager::summary() const
+{
+    Summary s;
+    for (const ItemPtr& item : items_) {
+        switch (item->status()) {
+        case Status::Done:
+            ++s.done;
+            s.bytes += item->size;
+            break;
+        case Status::Skipped: ++s.skipped; break;
+        case Status::Error: ++s.errors; break;
+        case Status::Queued:
+        case Status::Running: ++s.active; break;
+        case Status::Cancelled:
+        case Status::Paused: break;
+        }
+    }
+    return s;
+}
+
+namespace {
+
+QString stateText(const UploadItem& item)
+{
+    switch (item.status()) {
+    case Status::Done:
+        return item.verified() ? QStringLiteral("OK verificado") : QStringLiteral("OK");
+    case Status::Skipped:
+        return QStringLiteral("ya existía");
+    case Status::Error:
+        return QStringLiteral("ERROR ") + item.error().value_or(QString());
+    default:
+        return statusWord(item.status());
+    }
+}
+
+}  // namespace
+
+QString UploadManager::report() const
+{
+    QStringList lines;
+    // Qt::ISODate writes UTC as "2026-12-05T12:42:24Z", without fractions of a second.
+    lines << QStringLiteral("Zafrel — informe de subida ")
+                 + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    lines << QStringLiteral("Destino: ") + (destDir_.isEmpty() ? QStringLiteral("/") : destDir_);
+    lines << QString();
+    for (const ItemPtr& item : items_) {
+        lines << stateText(*item) + u'\t' + QString::number(item->size) + u'\t' + item->destDir + item->name;
+    }
+    lines << QString();
+    const Summary s = summary();
+    lines << QString::number(s.done) + QStringLiteral(" subidos, ") + QString::number(s.skipped)
+                 + QStringLiteral(" ya existían, ") + QString::number(s.errors) + QStringLiteral(" errores, ")
+                 + formatByteCount(s.bytes);
+    return lines.join(u'\n');
+}
+
+}  // namespace zafrel

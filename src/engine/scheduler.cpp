@@ -1,0 +1,146 @@
+#include "engine/upload_manager.h"
+
+#include "platform/async.h"
+
+#include <QDateTime>
+#include <QtGlobal>
+
+#include <algorithm>
+
+namespace zafrel {
+
+void UploadManager::start()
+{
+    if (isRunning_)
+        return;   // the run under way picks up whatever is queued now
+    setIsRunning(true);
+    runTask.emplace();
+    const std::stop_token stop = runTask->get_token();
+    // The run begins on a later turn of the event loop: start() has returned by then.
+    spawn([self = QPointer<UploadManager>(this), &api = api, stop] { return runAndWindDown(self, api, stop); });
+}
+
+QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop)
+{
+    if (!self)
+        co_return;   // destroyed before the run could begin
+    try {
+        co_await self->runQueue(stop);
+    } catch (const std::exception& e) {
+        // Nothing in the run throws by design; should something, the run still winds down so that
+        // the queue does not stay "running" for good.
+        qCritical("upload run ended by an unexpected error: %s", e.what());
+    }
+    // From here on nothing of the run holds the manager; it may go away while the service answers.
+    co_await api.uploadDone();
+    if (!self)
+        co_return;
+    self->setIsRunning(false);
+    self->setSpeed(0);
+    self->persistNow();
+}
+
+ItemPtr UploadManager::firstQueued() const
+{
+    const auto it = std::find_if(items_.begin(), items_.end(),
+                                 [](const ItemPtr& item) { return item->status() == Status::Queued; });
+    return it == items_.end() ? nullptr : *it;
+}
+
+QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
+{
+    // Cleared when this frame ends, however it ends: the destructor waits for it.
+    struct BusyFlag {
+        bool& flag;
+        explicit BusyFlag(bool& f) : flag(f) { flag = true; }
+        ~BusyFlag() { flag = false; }
+    } busy(runBusy_);
+    if (!accelerate)
+        co_await probeRoute(stop);
+
+    AsyncSemaphore parts(partsParallel);
+    TaskGroup<void> group(stop);
+    int running = 0;
+    // Every pick scans the queue from its start, so items queued during the run (intake, retry,
+    // resumePaused) join it, and an earlier item queued again goes before later ones.
+    const auto fill = [&] {
+        while (running < filesParallel) {
+            ItemPtr next = firstQueued();
+            if (!next)
+                break;
+            next->setStatus(Status::Running);
+            next->started = QDateTime::currentDateTimeUtc();
+            ++running;
+            group.add(upload(std::move(next), parts, group.token()));
+        }
+    };
+    fill();
+    while (running > 0) {
+        co_await group.next();   // upload() never throws; the outcome carries nothing to act on
+        --running;
+        fill();
+    }
+    listingCache.clear();
+}
+
+void UploadManager::cancel(const ItemPtr& item)
+{
+    if (item->isActive()) {
+        // A running transfer watches its item and stops on its own.
+        item->setStatus(Status::Cancelled);
+        item->setError(std::nullopt);
+    } else {
+        std::vector<ItemPtr> kept;
+        kept.reserve(items_.size());
+        std::copy_if(items_.begin(), items_.end(), std::back_inserter(kept),
+                     [&](const ItemPtr& other) { return other->id != item->id; });
+        setItems(std::move(kept));
+    }
+    persistNow();
+}
+
+void UploadManager::cancelAll()
+{
+    for (const ItemPtr& item : items_) {
+        if (item->isActive())
+            item->setStatus(Status::Cancelled);
+    }
+    // Reaches every transfer of the run; the run then finds nothing queued and winds down. A stop
+    // requested on a run that has already ended changes nothing.
+    if (runTask)
+        runTask->request_stop();
+    persistNow();
+}
+
+void UploadManager::retry(const ItemPtr& item)
+{
+    item->setStatus(Status::Queued);
+    item->setError(std::nullopt);
+    item->setLoaded(0);
+    item->etags.clear();
+    item->uploadId.reset();
+    start();
+}
+
+void UploadManager::resumePaused()
+{
+    for (const ItemPtr& item : items_) {
+        if (item->status() == Status::Paused)
+            item->setStatus(Status::Queued);
+    }
+    start();
+}
+
+void UploadManager::clearFinished()
+{
+    std::vector<ItemPtr> kept;
+    kept.reserve(items_.size());
+    std::copy_if(items_.begin(), items_.end(), std::back_inserter(kept), [](const ItemPtr& item) {
+        const Status s = item->status();
+        return s == Status::Queued || s == Status::Running || s == Status::Paused;
+    });
+    setItems(std::move(kept));
+    persistNow();
+}
+
+}  // namespace zafrel

@@ -1,0 +1,77 @@
+#pragma once
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringView>
+#include <QUrl>
+#include <QUuid>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace zafrel {
+
+// The state word that the queue, the rows, the queue file and the report all read.
+enum class Status { Queued, Running, Done, Skipped, Error, Cancelled, Paused };
+
+// The persisted word of a state: "queued", "running", "done", "skipped", "error", "cancelled", "paused".
+QString statusWord(Status status);
+// The state of a persisted word; an unknown word (any other spelling included) gives nullopt.
+std::optional<Status> statusFromWord(QStringView word);
+
+// One local file in the upload queue. The queue, its running transfer and its row share the same
+// object; it lives on the main thread only.
+class UploadItem : public QObject {
+    Q_OBJECT
+public:
+    // A fresh item: queued, nothing loaded, no error, not verified, no key, no multipart upload.
+    UploadItem(QUuid id, QUrl fileURL, qint64 size, double mtime, QString destDir);
+
+    const QUuid id;
+    const QUrl fileURL;
+    const QString path;   // fileURL.toLocalFile()
+    const QString name;   // last component of path; also the object's name at the destination
+    const qint64 size;
+    const double mtime;   // seconds since 1970-01-01 00:00 UTC
+    const QString destDir;
+
+    // The observable fields: every assignment emits changed(), also when the value stays the
+    // same, because rows redraw from the signal rather than from a comparison.
+    Status status() const { return status_; }
+    void setStatus(Status status);
+    qint64 loaded() const { return loaded_; }
+    void setLoaded(qint64 loaded);
+    const std::optional<QString>& error() const { return error_; }
+    void setError(std::optional<QString> error);
+    bool verified() const { return verified_; }
+    void setVerified(bool verified);
+
+    // Queued or running: waiting for or holding a transfer in the current run.
+    bool isActive() const { return status_ == Status::Queued || status_ == Status::Running; }
+    // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
+    QString queueKey() const;
+
+    // Plain fields, changed without notification.
+    std::optional<QString> key;
+    std::optional<QString> uploadId;
+    qint64 partSize = 0;
+    std::map<int64_t, QString> etags;
+    std::optional<QDateTime> started;
+    std::optional<QDateTime> finished;
+    QString contentType = QStringLiteral("application/octet-stream");
+
+signals:
+    void changed();
+
+private:
+    Status status_ = Status::Queued;
+    qint64 loaded_ = 0;
+    std::optional<QString> error_;
+    bool verified_ = false;
+};
+
+using ItemPtr = std::shared_ptr<UploadItem>;
+
+}  // namespace zafrel

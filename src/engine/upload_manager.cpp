@@ -1,0 +1,76 @@
+#include "engine/upload_manager.h"
+
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+namespace zafrel {
+
+UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
+    : QObject(parent), api(api), stateURL(paths::dataDir() + QStringLiteral("/queue.json"))
+{
+    persistTimer_.setSingleShot(true);
+    persistTimer_.setTimerType(Qt::PreciseTimer);
+    persistTimer_.setInterval(std::chrono::milliseconds(kPersistDelayMs));
+    connect(&persistTimer_, &QTimer::timeout, this, &UploadManager::persistNow);
+
+    uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig());
+    setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
+    restore();
+}
+
+UploadManager::~UploadManager()
+{
+    // Transfers of a run hold `this` across their suspensions. Stop them and let them wind down
+    // (they end paused and let go promptly: requests and back-off waits end on the stop token)
+    // before the members they use go away.
+    if (runBusy_ && runTask)
+        runTask->request_stop();
+    if (runBusy_ && QCoreApplication::instance()) {
+        QDeadlineTimer deadline(std::chrono::seconds(30));
+        while (runBusy_ && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    if (persistTimer_.isActive())
+        persistNow();
+}
+
+void UploadManager::setItems(std::vector<ItemPtr> items)
+{
+    items_ = std::move(items);
+    emit itemsChanged();
+}
+
+void UploadManager::setIsRunning(bool running)
+{
+    isRunning_ = running;
+    emit isRunningChanged();
+}
+
+void UploadManager::setSpeed(double speed)
+{
+    speed_ = speed;
+    emit speedChanged();
+}
+
+void UploadManager::setRoute(QString route)
+{
+    route_ = std::move(route);
+    emit routeChanged();
+}
+
+void UploadManager::setDestDir(QString destDir)
+{
+    destDir_ = std::move(destDir);
+    settings::setValue(QStringLiteral("destDir"), destDir_);
+    emit destDirChanged();
+}
+
+HttpSession& UploadManager::uploadSession()
+{
+    return *uploadSession_;
+}
+
+}  // namespace zafrel

@@ -1,0 +1,59 @@
+#pragma once
+// Helpers for tests of the upload engine: a service client that never reaches a network, a clean
+// queue file and user defaults, and small files on disk.
+#include "client/zafrel_api.h"
+#include "platform/http.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#include <memory>
+
+namespace zafrel::test {
+
+// Every call of this client fails at once: "serverURL" holds an unusable origin, so runs of the
+// engine end without any traffic (their "api/upload/done" fails and is ignored).
+inline ZafrelAPI& offlineAPI()
+{
+    settings::setValue(QStringLiteral("serverURL"), QString());
+    static ZafrelAPI* const api = new ZafrelAPI(std::make_unique<HttpSession>(HttpSession::serviceConfig()));
+    return *api;
+}
+
+inline QString queueFilePath()
+{
+    return paths::dataDir() + QStringLiteral("/queue.json");
+}
+
+// No queue file, an empty remembered destination, an unusable server.
+inline void resetEngineState()
+{
+    QFile::remove(queueFilePath());
+    settings::setValue(QStringLiteral("destDir"), QString());
+    settings::setValue(QStringLiteral("serverURL"), QString());
+}
+
+inline QByteArray readWholeFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// Writes `content` at `path`, creating missing folders; answers the path.
+inline QString writeFile(const QString& path, const QByteArray& content = {})
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return path;
+}
+
+}  // namespace zafrel::test
