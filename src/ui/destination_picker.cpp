@@ -168,6 +168,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     useButton_->setObjectName("useFolder");
     useButton_->setAutoDefault(false);
     useButton_->setDefault(false);
+    makeProminent(useButton_);
     bottom->addWidget(cancelButton_);
     bottom->addWidget(useButton_);
     column->addLayout(bottom);

@@ -59,7 +59,6 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent)
     auto* hint = new QLabel(QStringLiteral("Se sube todo, en paralelo y verificado. Lo que ya está subido se salta."), this);
     hint->setFont(calloutFont());
     hint->setAlignment(Qt::AlignCenter);
-    hint->setWordWrap(true);
     setTextColor(hint, secondaryColor());
     column->addWidget(hint, 0, Qt::AlignHCenter);
 

@@ -2,6 +2,7 @@
 
 #include "engine/upload_manager.h"
 #include "platform/format.h"
+#include "ui/elided_label.h"
 #include "ui/icons.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
@@ -29,10 +30,13 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
     symbol_ = new QLabel(this);
     symbol_->setObjectName("footerSymbol");
     symbol_->setFixedSize(kSymbolSize, kSymbolSize);
-    state_ = new QLabel(this);
+    // Both give up room before the buttons do: a narrow window shortens them with an ellipsis.
+    state_ = new ElidedLabel(Qt::ElideRight, this);
     state_->setObjectName("footerState");
-    route_ = new QLabel(this);
+    state_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    route_ = new ElidedLabel(Qt::ElideRight, this);
     route_->setObjectName("footerRoute");
+    route_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setTextColor(route_, secondaryColor());
 
     resume_ = new QPushButton(QStringLiteral("Continuar pendientes"), this);

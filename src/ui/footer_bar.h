@@ -11,6 +11,7 @@ class UploadManager;
 
 namespace zafrel::ui {
 
+class ElidedLabel;
 class Spinner;
 
 // The bottom line of the main window: the state of the run with its totals, the route, and the
@@ -23,10 +24,10 @@ public:
     // Reads the engine and its summary again.
     void refresh();
 
-    QLabel* stateLabel() const { return state_; }
+    ElidedLabel* stateLabel() const { return state_; }
     // The symbol before the totals; its "symbol" property names it ("" while hidden).
     QLabel* stateSymbol() const { return symbol_; }
-    QLabel* routeLabel() const { return route_; }
+    ElidedLabel* routeLabel() const { return route_; }
     Spinner* spinner() const { return spinner_; }
     QPushButton* resumeButton() const { return resume_; }
     QPushButton* cancelAllButton() const { return cancelAll_; }
@@ -40,8 +41,8 @@ private:
     UploadManager& up_;
     Spinner* spinner_;
     QLabel* symbol_;
-    QLabel* state_;
-    QLabel* route_;
+    ElidedLabel* state_;
+    ElidedLabel* route_;
     QPushButton* resume_;
     QPushButton* cancelAll_;
     QPushButton* report_;

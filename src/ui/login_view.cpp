@@ -72,6 +72,7 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     button_->setObjectName("signIn");
     button_->setDefault(true);
     button_->setMinimumWidth(kButtonLabelWidth + 24);
+    makeProminent(button_);
     button_->setMinimumHeight(button_->sizeHint().height() + 6);
     buttonSpinner_ = new Spinner(16, button_);
     buttonSpinner_->hide();
@@ -81,11 +82,11 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     error_->setObjectName("error");
     error_->setFont(calloutFont());
     error_->setWordWrap(true);
-    error_->setAlignment(Qt::AlignHCenter);
-    error_->setMaximumWidth(420);
+    error_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setTextColor(error_, redColor());
-    column->addWidget(error_, 0, Qt::AlignHCenter);
+    // The whole width of the column, so that a long message wraps instead of being cut.
+    column->addWidget(error_);
     column->addStretch(1);
 
     connect(email_, &QLineEdit::textChanged, this, &LoginView::updateButton);

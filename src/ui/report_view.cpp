@@ -54,6 +54,7 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
     auto* closeButton = new QPushButton(QStringLiteral("Cerrar"), this);
     closeButton->setObjectName("closeReport");
     closeButton->setDefault(true);
+    makeProminent(closeButton);
     row->addWidget(copyButton);
     row->addWidget(closeButton);
     column->addLayout(row);

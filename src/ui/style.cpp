@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QPushButton>
 #include <QWidget>
 
 namespace zafrel::ui {
@@ -58,6 +59,20 @@ QFont title3Font() { return scaled(1.35, QFont::Normal); }
 QFont headlineFont() { return scaled(1.1, QFont::DemiBold); }
 QFont calloutFont() { return scaled(0.95, QFont::Normal); }
 QFont captionFont() { return scaled(0.85, QFont::Normal); }
+
+void makeProminent(QPushButton* button)
+{
+    const QColor accent = accentColor();
+    const QColor text = accent.lightness() > 160 ? QColor(Qt::black) : QColor(Qt::white);
+    QColor disabled = secondaryColor();
+    disabled.setAlphaF(0.25);
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px;"
+                                         " padding: 5px 14px; }"
+                                         "QPushButton:pressed { background: %3; }"
+                                         "QPushButton:disabled { background: %4; color: %5; }")
+                              .arg(accent.name(), text.name(), accent.darker(120).name(),
+                                   disabled.name(QColor::HexArgb), secondaryColor().name(QColor::HexArgb)));
+}
 
 void setTextColor(QWidget* widget, const QColor& color)
 {

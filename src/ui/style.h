@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 
+class QPushButton;
 class QWidget;
 
 namespace zafrel::ui {
@@ -20,6 +21,9 @@ QFont title3Font();
 QFont headlineFont();
 QFont calloutFont();
 QFont captionFont();
+
+// The prominent look of a window's main action: filled with the accent colour.
+void makeProminent(QPushButton* button);
 
 // Sets the text colour of a label-like widget.
 void setTextColor(QWidget* widget, const QColor& color);

@@ -77,6 +77,9 @@ UiScriptedService::UiScriptedService() : state_(std::make_unique<State>())
     state_->server.Post(".*", handler);
     state_->server.Put(".*", handler);
     state_->server.Options(".*", handler);
+    // One request per connection: the program's clients keep connections open, and a server
+    // that waits for idle keep-alive connections would take seconds to stop.
+    state_->server.set_keep_alive_max_count(1);
     state_->port = state_->server.bind_to_any_port("127.0.0.1");
     if (state_->port <= 0)
         throw std::runtime_error("scripted service: cannot bind 127.0.0.1");
