@@ -87,6 +87,9 @@ public:
 
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue.
     void add(const QList<QUrl>& urls, const QString& bucket);
+    // Before add(urls) on the command line: queues again the paused and failed items that
+    // add(urls) would queue now, the paused ones keeping their stored parts (resume_matching.cpp).
+    void resumeMatching(const QList<QUrl>& urls);
 
     // Scheduler and controls.
     void start();
