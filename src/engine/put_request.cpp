@@ -1,0 +1,147 @@
+// One object-store upload request and its retry schedule, shared by single-request and
+// multipart transfers.
+#include "engine/progress_delegate.h"
+#include "engine/retry_schedule.h"
+#include "engine/upload_error.h"
+#include "engine/upload_manager.h"
+#include "platform/async.h"
+#include "platform/errors.h"
+#include "platform/http.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace zafrel {
+
+namespace retry {
+
+namespace {
+std::atomic<double> waitScale{1.0};
+}
+
+std::chrono::milliseconds waitAfter(int attempt)
+{
+    const auto seconds = static_cast<long long>(0.8 * std::pow(2.0, attempt + 1));
+    return std::chrono::milliseconds(std::llround(double(seconds) * 1000.0 * waitScale.load()));
+}
+
+void setWaitScaleForTests(double scale) { waitScale.store(scale); }
+
+}  // namespace retry
+
+namespace {
+
+// True when the bytes form valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool isValidUTF8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        int length;
+        uint32_t code;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p < length)
+            return false;
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+// The start of an error answer for the item's message: the first 200 bytes when they are text.
+std::string errorBodyStart(const QByteArray& body)
+{
+    const QByteArray start = body.left(200);
+    return isValidUTF8(start) ? start.toStdString() : std::string();
+}
+
+}  // namespace
+
+QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, std::string contentType, ItemPtr it,
+                                            std::optional<qint64> base, std::stop_token stop)
+{
+    HttpRequest request;
+    request.method = "PUT";
+    request.url = std::move(url);
+    request.timeout = std::chrono::seconds(300);
+    if (!contentType.empty())
+        request.headers.emplace_back("Content-Type", contentType);
+    request.body = std::move(data);
+
+    // Progress arrives on the I/O thread and is applied on the main thread, where the manager and
+    // the item may already be gone: hold both weakly and check there.
+    QPointer<UploadManager> manager(this);
+    std::weak_ptr<UploadItem> weakItem = it;
+    request.onUploadProgress = ProgressDelegate([manager, weakItem, base](ProgressDelegate::Delta delta) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [manager, weakItem, base, delta] {
+                UploadManager* target = manager.data();
+                const ItemPtr item = weakItem.lock();
+                if (!target || !item)
+                    return;
+                if (base)
+                    item->setLoaded(std::min(*base + delta.total, item->size));
+                else if (item->status() == Status::Running)
+                    item->setLoaded(std::min(item->loaded() + delta.increment, item->size));
+                target->recordSent(delta.increment);
+            },
+            Qt::QueuedConnection);
+    }).callback();
+
+    HttpResponse response;
+    try {
+        response = co_await uploadSession().send(std::move(request), stop);
+    } catch (const TransportError&) {
+        throw UploadError::network();
+    }
+    if (response.status < 200 || response.status > 299)
+        throw UploadError::http(response.status, errorBodyStart(response.body));
+    co_return response.header("ETag").value_or(std::string());
+}
+
+QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArray data, std::string contentType,
+                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop)
+{
+    for (int attempt = 0;; ++attempt) {
+        std::exception_ptr failure;
+        try {
+            co_return co_await put(url, data, contentType, it, base, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A user cancel ends the transfer now, and so does the last attempt, with this failure.
+        if (it->status() == Status::Cancelled || attempt + 1 >= retry::maxAttempts)
+            std::rethrow_exception(failure);
+        // A failure that would have been retried but for a stopped run is an interruption, not
+        // the file's fault: the item is to be continued later, like one stopped during the wait.
+        if (stop.stop_requested())
+            throw Cancelled();
+        co_await sleepFor(retry::waitAfter(attempt), stop);   // throws Cancelled when stopped
+    }
+}
+
+}  // namespace zafrel

@@ -1,0 +1,29 @@
+#pragma once
+#include <QtGlobal>
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <utility>
+
+namespace zafrel {
+
+// The transfer rate over a sliding window: the bytes sent during the last 4 seconds, measured from
+// the oldest sample inside the window, recomputed only once that window spans more than half a
+// second (so a burst right after a pause does not read as an absurd rate).
+namespace speed_meter {
+
+using Clock = std::chrono::steady_clock;
+// (time, total sent just after this sample's bytes were added), oldest first.
+using Sample = std::pair<Clock::time_point, qint64>;
+
+inline constexpr std::chrono::milliseconds window{4000};
+inline constexpr std::chrono::milliseconds minimumSpan{500};
+
+// Counts n more bytes sent at `now` into `totalSent` and `samples`, dropping samples older than
+// the window. Answers the new rate in bytes per second, or nothing when the rate keeps its value.
+std::optional<double> record(std::deque<Sample>& samples, qint64& totalSent, qint64 n, Clock::time_point now);
+
+}  // namespace speed_meter
+
+}  // namespace zafrel

@@ -1,0 +1,168 @@
+// The per-file worker: skip what is already at the destination, send the rest in one request or
+// in parts, and turn every outcome into the item's final state.
+#include "client/api_error.h"
+#include "client/records.h"
+#include "client/zafrel_api.h"
+#include "engine/file_state.h"
+#include "engine/upload_error.h"
+#include "engine/upload_manager.h"
+#include "platform/async.h"
+#include "platform/errors.h"
+#include "platform/md5.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <utility>
+
+namespace zafrel {
+
+namespace {
+
+QString messageOf(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Error desconocido");
+    }
+}
+
+template<class E>
+bool holds(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const E&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+struct FileContent {
+    QByteArray data;
+    std::string md5;
+};
+
+// Reads and digests a whole (small) file; runs on the thread pool.
+FileContent readWhole(const QString& path, qint64 size, double mtime)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileError("No se puede abrir el archivo: " + path.toStdString());
+    FileContent content;
+    content.data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw FileError("No se puede leer el archivo: " + path.toStdString());
+    file.close();
+    // What was read must be the file that was queued, or the upload would be verified against
+    // bytes that nobody chose to send.
+    if (content.data.size() != size)
+        throw FileChangedError();
+    ensureFileUnchanged(path, size, mtime);
+    content.md5 = md5Hex(content.data);
+    return content;
+}
+
+std::string withoutQuotes(std::string etag)
+{
+    std::erase(etag, '"');
+    return etag;
+}
+
+}  // namespace
+
+QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+{
+    std::exception_ptr failure;
+    try {
+        if (co_await alreadyThere(it, stop)) {
+            it->setStatus(Status::Skipped);
+            it->setLoaded(it->size);
+            it->finished = QDateTime::currentDateTime();
+            persist();
+            co_return;
+        }
+        if (it->size > singlePutMax)
+            co_await uploadMultipart(it, sem, stop);
+        else
+            co_await uploadSingle(it, stop);
+        it->setStatus(Status::Done);
+        it->setLoaded(it->size);
+        it->finished = QDateTime::currentDateTime();
+        persist();
+        co_return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (it->status() == Status::Cancelled) {
+        // The user stopped it: whatever ended the transfer, the stored parts are of no use.
+        if (it->key && it->uploadId)
+            co_await api.abort(it->key->toStdString(), it->uploadId->toStdString());
+    } else if (holds<Cancelled>(failure)) {
+        it->setStatus(Status::Paused);
+    } else {
+        if (holds<FileChangedError>(failure) && it->key && it->uploadId) {
+            // The parts stored so far belong to another version of the file: drop the upload at
+            // the service so that nothing continues it, and start anew next time.
+            co_await api.abort(it->key->toStdString(), it->uploadId->toStdString());
+            it->uploadId.reset();
+            it->etags.clear();
+        }
+        it->setStatus(Status::Error);
+        it->setError(messageOf(failure));
+    }
+    persist();
+}
+
+QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
+{
+    auto cached = listingCache.find(it->destDir);
+    if (cached == listingCache.end()) {
+        const Listing listing = co_await api.ls(it->destDir.toStdString(), stop);
+        std::map<QString, qint64> sizes;
+        for (const FileEntry& file : listing.files)
+            sizes.insert_or_assign(QString::fromStdString(file.name), qint64(file.size));
+        // Another item of the same folder may have stored a listing meanwhile; the later one wins.
+        cached = listingCache.insert_or_assign(it->destDir, std::move(sizes)).first;
+    }
+    const auto entry = cached->second.find(it->name);
+    co_return entry != cached->second.end() && entry->second == it->size;
+}
+
+QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, std::stop_token stop)
+{
+    // Reading and hashing up to 32 MiB would make the window stutter: both happen on the pool.
+    // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
+    // expression twice.)
+    auto read = [path = it->path, size = it->size, mtime = it->mtime] { return readWhole(path, size, mtime); };
+    FileContent content = co_await runInPool(std::move(read));
+
+    InitBody body;
+    body.path = it->destDir.toStdString();
+    body.name = it->name.toStdString();
+    body.size = it->size;
+    body.type = it->contentType.toStdString();
+    body.accelerate = accelerate.value_or(false);
+    const UploadInit init = co_await api.initUpload(std::move(body), stop);
+    it->key = QString::fromStdString(init.key);
+
+    if (!init.url)
+        throw APIError::decode();
+    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        throw APIError::decode();
+    const std::string contentType = init.contentType.value_or(it->contentType.toStdString());
+
+    const std::string etag = co_await putWithRetries(*init.url, content.data, contentType, it, qint64(0), stop);
+    const bool verified = withoutQuotes(etag) == content.md5;
+    it->setVerified(verified);
+    if (!verified)
+        throw UploadError::checksum();
+}
+
+}  // namespace zafrel

@@ -1,0 +1,133 @@
+// The scheduler over real transfers: order, concurrency, cancel and the end of a run.
+#include "support/transfer_fixture.h"
+
+#include <QList>
+#include <QUrl>
+
+namespace zafrel::test {
+namespace {
+
+using Reply = TransferTestServer::PutReply;
+using Scheduler = TransferTest;
+
+class HeldScheduler : public Scheduler {
+protected:
+    void SetUp() override
+    {
+        Scheduler::SetUp();
+        // The PUT of file fN waits for gates[N].
+        server.onPut = [this](const TransferTestServer::Put& put) {
+            const int n = put.key.back() - '0';
+            gates[n].pass();
+            return std::optional<Reply>();
+        };
+        manager->setDestDir("Dia1/");
+    }
+
+    // Queues f1 .. fN (small files) through the intake, in that order.
+    void addFiles(int count)
+    {
+        QList<QUrl> urls;
+        for (int n = 1; n <= count; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), 100 + n)));
+        manager->add(urls, QString());
+        ASSERT_EQ(manager->items().size(), size_t(count));
+    }
+
+    ItemPtr item(int n) const { return manager->items()[size_t(n - 1)]; }
+
+    std::vector<Status> statuses() const
+    {
+        std::vector<Status> out;
+        for (const ItemPtr& it : manager->items())
+            out.push_back(it->status());
+        return out;
+    }
+
+    bool waiting(int n) const { return gates[n].waiting() == 1; }
+};
+
+TEST_F(HeldScheduler, TwoFilesAtATimeInQueueOrder)
+{
+    addFiles(5);
+    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
+    using S = Status;
+    EXPECT_EQ(statuses(), (std::vector<S>{S::Running, S::Running, S::Queued, S::Queued, S::Queued}));
+    EXPECT_TRUE(item(1)->started.has_value());
+    EXPECT_FALSE(item(3)->started.has_value());
+
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(3); }));
+    EXPECT_EQ(statuses(), (std::vector<S>{S::Done, S::Running, S::Running, S::Queued, S::Queued}));
+
+    gates[3].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(4); }));
+    EXPECT_EQ(statuses(), (std::vector<S>{S::Done, S::Running, S::Done, S::Running, S::Queued}));
+
+    for (int n = 1; n <= 5; ++n)
+        gates[n].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(statuses(), std::vector<S>(5, S::Done));
+    EXPECT_EQ(server.doneCalls(), 1);
+    EXPECT_TRUE(manager->listingCache.empty());
+    EXPECT_EQ(manager->speed(), 0.0);
+    // The first two miss the cache together and both list the folder; the other three use it.
+    EXPECT_EQ(server.listed().size(), 2u);
+}
+
+TEST_F(HeldScheduler, AFirstCancelMarksARunningItemAndASecondRemovesIt)
+{
+    addFiles(1);
+    ASSERT_TRUE(runUntil([&] { return waiting(1); }));
+    const ItemPtr running = item(1);
+
+    manager->cancel(running);
+    EXPECT_EQ(running->status(), Status::Cancelled);
+    ASSERT_EQ(manager->items().size(), 1u);
+
+    manager->cancel(running);
+    EXPECT_TRUE(manager->items().empty());
+
+    // The request in flight is not stopped by the cancel; it still succeeds.
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(running->status(), Status::Done);
+}
+
+TEST_F(HeldScheduler, ACancelledQueuedItemIsNeverStarted)
+{
+    addFiles(3);
+    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
+    manager->cancel(item(3));
+    gates[1].open();
+    gates[2].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(item(3)->status(), Status::Cancelled);
+    EXPECT_EQ(server.puts().size(), 2u);
+}
+
+TEST_F(HeldScheduler, CancelAllStopsTheRunAndItsItemsStayCancelled)
+{
+    addFiles(3);
+    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
+    manager->cancelAll();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(statuses(), std::vector<Status>(3, Status::Cancelled));
+    EXPECT_EQ(server.doneCalls(), 1);
+    EXPECT_EQ(server.puts().size(), 2u);
+}
+
+TEST_F(Scheduler, EachRunListsTheDestinationAfresh)
+{
+    manager->setDestDir("Dia1/");
+    manager->add({QUrl::fromLocalFile(makeFile("a", 10))}, QString());
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.doneCalls() == 1; }));
+    manager->add({QUrl::fromLocalFile(makeFile("b", 10))}, QString());
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.doneCalls() == 2; }));
+    EXPECT_EQ(server.listed().size(), 2u);
+    EXPECT_EQ(manager->items()[0]->status(), Status::Done);
+    EXPECT_EQ(manager->items()[1]->status(), Status::Done);
+}
+
+}  // namespace
+}  // namespace zafrel::test

@@ -1,0 +1,318 @@
+// Files above 32 MiB: multipart uploads, their continuation and their failures.
+#include "support/transfer_fixture.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <set>
+
+namespace zafrel::test {
+namespace {
+
+using Reply = TransferTestServer::PutReply;
+using Multipart = TransferTest;
+
+std::vector<int> partNumbers(const std::vector<TransferTestServer::Put>& puts)
+{
+    std::vector<int> numbers;
+    for (const auto& put : puts)
+        numbers.push_back(put.partNumber);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+TEST_F(Multipart, OneByteOverTheLimitGoesInTwoParts)
+{
+    const QString path = makeFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    runUpload(item);
+
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    EXPECT_EQ(item->loaded(), kMiB32 + 1);
+    EXPECT_EQ(item->key, "Dia1/big.bin");
+    EXPECT_EQ(item->uploadId, "up-1");
+    EXPECT_EQ(item->partSize, kMiB32);
+
+    const auto puts = server.puts();
+    ASSERT_EQ(puts.size(), 2u);
+    for (const auto& put : puts) {
+        EXPECT_EQ(put.uploadId, "up-1");
+        EXPECT_EQ(put.bytes, put.partNumber == 1 ? kMiB32 : 1);
+        EXPECT_EQ(put.contentType, "");   // parts carry no Content-Type
+    }
+    EXPECT_EQ(partNumbers(puts), (std::vector<int>{1, 2}));
+
+    // Each part asks for a batch from its own number up to the last part once its bytes are read;
+    // the two reads race, so there may be one batch or two.
+    const auto batches = server.urlRequests();
+    ASSERT_GE(batches.size(), 1u);
+    ASSERT_LE(batches.size(), 2u);
+    for (const auto& batch : batches) {
+        EXPECT_EQ(batch.key, "Dia1/big.bin");
+        EXPECT_EQ(batch.uploadId, "up-1");
+        EXPECT_EQ(batch.last, 2);
+        EXPECT_EQ(batch.accelerate, "0");
+    }
+
+    ASSERT_EQ(server.completions().size(), 1u);
+    const auto completion = server.completions()[0];
+    EXPECT_EQ(completion.key, "Dia1/big.bin");
+    EXPECT_EQ(completion.uploadId, "up-1");
+    const std::vector<std::pair<int64_t, std::string>> expected{
+        {1, quoted(md5Of(path, 0, kMiB32))}, {2, quoted(md5Of(path, kMiB32, 1))}};
+    EXPECT_EQ(completion.parts, expected);
+    // The ETags are kept as the store sent them, quotes included.
+    EXPECT_EQ(item->etags.at(1).toStdString(), expected[0].second);
+    EXPECT_TRUE(server.aborts().empty());
+}
+
+TEST_F(Multipart, APartSizeBelowTheMinimumIsRaisedAndALargerOneIsKept)
+{
+    qint64 proposed = 5 << 20;
+    server.onInit = [&](const nlohmann::json& body) {
+        auto answer = server.defaultInit(body);
+        answer["partSize"] = proposed;
+        return answer;
+    };
+    const ItemPtr small = makeItem(makeSparseFile("small-parts.bin", kMiB32 + 10));
+    runUpload(small);
+    EXPECT_EQ(small->status(), Status::Done);
+    EXPECT_EQ(small->partSize, kMiB32);
+    EXPECT_EQ(server.puts().size(), 2u);
+
+    proposed = 40 << 20;
+    const ItemPtr large = makeItem(makeSparseFile("large-parts.bin", kMiB32 + 10));
+    runUpload(large);
+    EXPECT_EQ(large->status(), Status::Done);
+    EXPECT_EQ(large->partSize, 40 << 20);
+    EXPECT_EQ(server.puts().size(), 3u);   // one part only
+}
+
+TEST_F(Multipart, AnAnswerThatIsNotAMultipartUploadIsADecodeError)
+{
+    server.onInit = [this](const nlohmann::json& body) {
+        auto answer = server.defaultInit(body);
+        answer["mode"] = "single";
+        return answer;
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "Respuesta inesperada del servidor");
+    EXPECT_FALSE(item->uploadId.has_value());
+
+    server.onInit = [](const nlohmann::json&) { return nlohmann::json{{"mode", "multipart"}, {"key", "k"}}; };
+    const ItemPtr noId = makeItem(makeSparseFile("big2.bin", kMiB32 + 1));
+    runUpload(noId);
+    EXPECT_EQ(noId->error(), "Respuesta inesperada del servidor");
+    EXPECT_TRUE(server.puts().empty());
+}
+
+TEST_F(Multipart, AContinuedUploadSendsOnlyTheMissingPartsAndCompletesWithAll)
+{
+    const QString path = makeSparseFile("four.bin", 3 * kMiB32 + 1000);
+    const ItemPtr item = makeItem(path);
+    item->key = "Dia1/four.bin";
+    item->uploadId = "up-resumed";
+    item->partSize = kMiB32;
+    item->etags = {{1, "\"stored-1\""}, {3, "\"stored-3\""}};
+    runUpload(item);
+
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(server.inits().empty());
+    EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{2, 4}));
+    for (const auto& put : server.puts())
+        EXPECT_EQ(put.uploadId, "up-resumed");
+
+    ASSERT_EQ(server.completions().size(), 1u);
+    const std::vector<std::pair<int64_t, std::string>> expected{{1, "\"stored-1\""},
+                                                                {2, quoted(md5Of(path, kMiB32, kMiB32))},
+                                                                {3, "\"stored-3\""},
+                                                                {4, quoted(md5Of(path, 3 * kMiB32, 1000))}};
+    EXPECT_EQ(server.completions()[0].parts, expected);
+    EXPECT_EQ(server.completions()[0].uploadId, "up-resumed");
+}
+
+TEST_F(Multipart, AnUploadWithEveryPartStoredGoesStraightToCompletion)
+{
+    const ItemPtr item = makeItem(makeSparseFile("done.bin", kMiB32 + 1));
+    item->key = "Dia1/done.bin";
+    item->uploadId = "up-9";
+    item->partSize = kMiB32;
+    item->etags = {{1, "\"e1\""}, {2, "\"e2\""}};
+    runUpload(item);
+
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    EXPECT_TRUE(server.puts().empty());
+    EXPECT_TRUE(server.urlRequests().empty());
+    ASSERT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(server.completions()[0].parts, (std::vector<std::pair<int64_t, std::string>>{{1, "\"e1\""}, {2, "\"e2\""}}));
+}
+
+TEST_F(Multipart, EachStoredPartIsOnTheItemAndInTheQueueFileBeforeTheUploadEnds)
+{
+    Gate& second = gates[0];
+    server.onPut = [&](const TransferTestServer::Put& put) {
+        if (put.partNumber == 2)
+            second.pass();
+        return std::optional<Reply>();
+    };
+    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    manager->setItems({item});
+    Started& started = startUpload(item, {}, 8);
+    AsyncSemaphore& sem = started.sem;
+
+    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
+    EXPECT_FALSE(started.ended());
+    EXPECT_EQ(item->loaded(), kMiB32);
+    const QByteArray stored = QByteArray::fromStdString(quoted(md5Of(path, 0, kMiB32)));
+    const QString queueFile = paths::dataDir() + "/queue.json";
+    EXPECT_TRUE(runUntil(
+        [&] {
+            QFile file(queueFile);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("up-1");
+        },
+        std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil(
+        [&] {
+            QFile file(queueFile);
+            if (!file.open(QIODevice::ReadOnly))
+                return false;
+            const QByteArray json = file.readAll();
+            return json.contains("\"1\":\"\\\"" + stored.mid(1, 32) + "\\\"\"");
+        },
+        std::chrono::seconds(5)));
+
+    second.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->status(), Status::Done);
+}
+
+TEST_F(Multipart, OnePartWithAWrongETagFailsTheItemAndKeepsTheStoredParts)
+{
+    Gate& second = gates[0];
+    server.onPut = [&](const TransferTestServer::Put& put) {
+        if (put.partNumber != 2)
+            return std::optional<Reply>();
+        second.pass();
+        return std::optional(Reply{200, "", std::string("\"0123456789abcdef0123456789abcdef\"")});
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    Started& started = startUpload(item, {}, 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
+    second.open();
+    ASSERT_TRUE(started.waitEnded());
+
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "La verificación MD5 no coincide");
+    EXPECT_FALSE(item->verified());
+    EXPECT_EQ(item->etags.size(), 1u);
+    EXPECT_TRUE(item->etags.contains(1));
+    EXPECT_EQ(item->uploadId, "up-1");   // kept for a later continuation
+    EXPECT_TRUE(server.completions().empty());
+    EXPECT_TRUE(server.aborts().empty());
+    EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
+    EXPECT_TRUE(runUntil([&] { return sem.count() == 8; }, std::chrono::seconds(5)));
+}
+
+TEST_F(Multipart, AFailingPartStopsTheOthersAndEveryPermitComesBack)
+{
+    // Five parts, two permits: part 1 fails for good while part 2 is held.
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put& put) {
+        if (put.partNumber == 1)
+            return std::optional(Reply{500, "roto", std::nullopt});
+        held.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeSparseFile("five.bin", 4 * kMiB32 + 1));
+    Started& started = startUpload(item, {}, 2);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return started.ended() || held.waiting() > 0; }));
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(10))) << "a held part must not keep the failure waiting";
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "HTTP 500 roto");
+    held.open();
+    EXPECT_TRUE(runUntil([&] { return sem.count() == 2; }, std::chrono::seconds(10)));
+    // Parts 3 to 5 never got a permit before the failure, so they never went out.
+    std::set<int> sent;
+    for (const auto& put : server.puts())
+        sent.insert(put.partNumber);
+    EXPECT_EQ(sent, (std::set<int>{1, 2}));
+}
+
+TEST_F(Multipart, ThePermitsBoundThePartsInFlight)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put&) {
+        held.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
+    Started& started = startUpload(item, {}, 1);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+    runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(held.waiting(), 1);
+    EXPECT_EQ(server.puts().size(), 1u);
+    EXPECT_EQ(sem.count(), 0);
+    held.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_EQ(server.puts().size(), 3u);
+    EXPECT_TRUE(runUntil([&] { return sem.count() == 1; }, std::chrono::seconds(5)));
+}
+
+TEST_F(Multipart, AUserCancelAbortsTheUploadOnceItsPartsHaveEnded)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put&) {
+        held.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    Started& started = startUpload(item, {}, 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return held.waiting() == 2; }));
+    item->setStatus(Status::Cancelled);
+    held.open();
+    ASSERT_TRUE(started.waitEnded());
+
+    EXPECT_EQ(item->status(), Status::Cancelled);
+    EXPECT_FALSE(item->error().has_value());
+    ASSERT_EQ(server.aborts().size(), 1u);
+    EXPECT_EQ(server.aborts()[0], std::make_pair(std::string("Dia1/big.bin"), std::string("up-1")));
+    EXPECT_TRUE(server.completions().empty());
+}
+
+TEST_F(Multipart, AStoppedRunPausesTheItemAndKeepsItsParts)
+{
+    Gate& second = gates[0];
+    server.onPut = [&](const TransferTestServer::Put& put) {
+        if (put.partNumber == 2)
+            second.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    std::stop_source run;
+    Started& started = startUpload(item, run.get_token(), 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1) && second.waiting() == 1; }));
+    run.request_stop();
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(item->status(), Status::Paused);
+    EXPECT_EQ(item->uploadId, "up-1");
+    EXPECT_EQ(item->etags.size(), 1u);
+    EXPECT_TRUE(server.aborts().empty());
+    second.open();
+    EXPECT_TRUE(runUntil([&] { return sem.count() == 8; }, std::chrono::seconds(5)));
+}
+
+}  // namespace
+}  // namespace zafrel::test

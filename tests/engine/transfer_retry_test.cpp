@@ -1,0 +1,147 @@
+// The retry schedule of object-store requests, and how cancellation ends a transfer.
+#include "support/transfer_fixture.h"
+
+#include "engine/retry_schedule.h"
+
+namespace zafrel::test {
+namespace {
+
+using Reply = TransferTestServer::PutReply;
+using Retries = TransferTest;
+
+TEST(RetrySchedule, WaitsOneThreeSixAndTwelveSeconds)
+{
+    retry::setWaitScaleForTests(1.0);
+    EXPECT_EQ(retry::waitAfter(0), std::chrono::seconds(1));
+    EXPECT_EQ(retry::waitAfter(1), std::chrono::seconds(3));
+    EXPECT_EQ(retry::waitAfter(2), std::chrono::seconds(6));
+    EXPECT_EQ(retry::waitAfter(3), std::chrono::seconds(12));
+    EXPECT_EQ(retry::maxAttempts, 5);
+}
+
+TEST_F(Retries, AForbiddenAnswerIsRetriedLikeAnyOther)
+{
+    server.onPut = [](const TransferTestServer::Put& put) {
+        return put.attempt == 1 ? std::optional(Reply{403, "<Error>Forbidden</Error>", std::nullopt}) : std::nullopt;
+    };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    EXPECT_EQ(server.puts().size(), 2u);
+}
+
+TEST_F(Retries, FiveFailuresInARowEndTheItemWithTheLastAnswer)
+{
+    server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "HTTP 500 <Error>boom</Error>");
+    EXPECT_EQ(server.puts().size(), 5u);
+    EXPECT_FALSE(item->finished.has_value());
+}
+
+TEST_F(Retries, TheMessageTakesTheStartOfTheBodyWhenItIsText)
+{
+    const std::string longBody(300, 'e');
+    std::string cutInsideALetter(199, 'x');
+    cutInsideALetter += "\xc3\xb1";   // "ñ" across the 200-byte boundary: the start is not valid UTF-8
+    server.onPut = [&](const TransferTestServer::Put& put) {
+        return std::optional(Reply{put.key == "Dia1/long.bin" ? 502 : 400,
+                                   put.key == "Dia1/long.bin" ? longBody : cutInsideALetter, std::nullopt});
+    };
+    const ItemPtr longItem = makeItem(makeFile("long.bin", 10));
+    const ItemPtr cut = makeItem(makeFile("cut.bin", 10));
+    runUpload(longItem);
+    runUpload(cut);
+    EXPECT_EQ(longItem->error(), QString("HTTP 502 ") + QString(80, 'e'));
+    EXPECT_EQ(cut->error(), "HTTP 400 ");
+}
+
+TEST_F(Retries, NoAnswerAtAllIsANetworkError)
+{
+    server.onInit = [](const nlohmann::json&) {
+        // A port where nothing listens.
+        return nlohmann::json{{"mode", "single"}, {"key", "Dia1/a.bin"}, {"url", "http://127.0.0.1:1/store/a.bin"}};
+    };
+    const ItemPtr item = makeItem(makeFile("a.bin", 10));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "Sin respuesta de red");
+}
+
+TEST_F(Retries, AUserCancelStopsTheRetriesAndTheItemStaysCancelled)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put&) {
+        held.pass();
+        return std::optional(Reply{500, "boom", std::nullopt});
+    };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    Started& started = startUpload(item, {}, 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+    item->setStatus(Status::Cancelled);
+    held.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->status(), Status::Cancelled);
+    EXPECT_FALSE(item->error().has_value());
+    EXPECT_EQ(server.puts().size(), 1u);
+    EXPECT_TRUE(server.aborts().empty());   // a single request has no upload to abort
+}
+
+TEST_F(Retries, ACancelWhileTheRequestIsSendingStillEndsDoneWhenItSucceeds)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put&) {
+        held.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    Started& started = startUpload(item, {}, 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+    item->setStatus(Status::Cancelled);
+    held.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+}
+
+TEST_F(Retries, AStoppedRunPausesTheItemDuringTheRequest)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const TransferTestServer::Put&) {
+        held.pass();
+        return std::optional<Reply>();
+    };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    std::stop_source run;
+    Started& started = startUpload(item, run.get_token(), 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+    run.request_stop();
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(item->status(), Status::Paused);
+    EXPECT_FALSE(item->error().has_value());
+    held.open();
+}
+
+TEST_F(Retries, AStoppedRunPausesTheItemDuringTheWaitBeforeTheNextAttempt)
+{
+    retry::setWaitScaleForTests(1.0);   // a real one-second wait, interrupted
+    server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    std::stop_source run;
+    Started& started = startUpload(item, run.get_token(), 8);
+    AsyncSemaphore& sem = started.sem;
+    ASSERT_TRUE(runUntil([&] { return server.puts().size() == 1; }));
+    run.request_stop();
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(item->status(), Status::Paused);
+    EXPECT_EQ(server.puts().size(), 1u);
+}
+
+}  // namespace
+}  // namespace zafrel::test

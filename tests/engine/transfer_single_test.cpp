@@ -1,0 +1,223 @@
+// Files sent in one request, and the already-there check in front of every transfer.
+#include "support/transfer_fixture.h"
+
+#include <QFile>
+
+namespace zafrel::test {
+namespace {
+
+using Single = TransferTest;
+
+TEST_F(Single, ASmallFileGoesInOnePutAndIsVerified)
+{
+    const QString path = makeFile("clip.bin", 1000);
+    const ItemPtr item = makeItem(path);
+    runUpload(item);
+
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    EXPECT_EQ(item->loaded(), 1000);
+    EXPECT_TRUE(item->finished.has_value());
+    EXPECT_FALSE(item->error().has_value());
+    EXPECT_EQ(item->key, "Dia1/clip.bin");
+    EXPECT_FALSE(item->uploadId.has_value());
+
+    ASSERT_EQ(server.inits().size(), 1u);
+    const auto init = server.inits()[0];
+    EXPECT_EQ(init["path"], "Dia1/");
+    EXPECT_EQ(init["name"], "clip.bin");
+    EXPECT_EQ(init["size"], 1000);
+    EXPECT_EQ(init["type"], "application/octet-stream");
+    EXPECT_EQ(init["accelerate"], false);
+
+    ASSERT_EQ(server.puts().size(), 1u);
+    EXPECT_EQ(server.puts()[0].partNumber, 0);
+    EXPECT_EQ(server.puts()[0].contentType, "application/octet-stream");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(server.object("Dia1/clip.bin"), file.readAll().toStdString());
+    EXPECT_TRUE(server.urlRequests().empty());
+    EXPECT_TRUE(server.completions().empty());
+}
+
+TEST_F(Single, ProgressReachesTheSpeedMeter)
+{
+    const ItemPtr item = makeItem(makeFile("clip.bin", 300000));
+    runUpload(item);
+    // Progress events are applied on later turns of the event loop.
+    EXPECT_TRUE(runUntil([&] { return manager->totalSent >= 300000; }, std::chrono::seconds(5)));
+    EXPECT_EQ(item->loaded(), 300000);
+}
+
+TEST_F(Single, TheAcceleratedRouteIsAnnouncedOnlyWhenDecided)
+{
+    manager->accelerate = true;
+    runUpload(makeItem(makeFile("a.bin", 10)));
+    manager->accelerate.reset();
+    runUpload(makeItem(makeFile("b.bin", 10)));
+    ASSERT_EQ(server.inits().size(), 2u);
+    EXPECT_EQ(server.inits()[0]["accelerate"], true);
+    EXPECT_EQ(server.inits()[1]["accelerate"], false);
+}
+
+TEST_F(Single, ExactlyThirtyTwoMiBIsStillOneRequest)
+{
+    const ItemPtr item = makeItem(makeFile("limit.bin", kMiB32));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    ASSERT_EQ(server.puts().size(), 1u);
+    EXPECT_EQ(server.puts()[0].partNumber, 0);
+    EXPECT_EQ(server.puts()[0].bytes, kMiB32);
+    EXPECT_TRUE(server.urlRequests().empty());
+}
+
+TEST_F(Single, AnEmptyFileIsSentWithAnEmptyBodyAndVerified)
+{
+    const ItemPtr item = makeItem(makeFile("empty.bin", 0));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    ASSERT_EQ(server.puts().size(), 1u);
+    EXPECT_EQ(server.puts()[0].bytes, 0);
+    EXPECT_EQ(server.puts()[0].md5, "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST_F(Single, TheServiceMayNameTheContentType)
+{
+    server.onInit = [this](const nlohmann::json& body) {
+        auto answer = server.defaultInit(body);
+        answer["contentType"] = "video/mxf";
+        return answer;
+    };
+    runUpload(makeItem(makeFile("c.mxf", 10)));
+    ASSERT_EQ(server.puts().size(), 1u);
+    EXPECT_EQ(server.puts()[0].contentType, "video/mxf");
+}
+
+TEST_F(Single, AnAnswerWithoutAUsableURLIsADecodeError)
+{
+    server.onInit = [](const nlohmann::json&) { return nlohmann::json{{"mode", "single"}, {"key", "Dia1/x.bin"}}; };
+    const ItemPtr item = makeItem(makeFile("x.bin", 10));
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_EQ(item->error(), "Respuesta inesperada del servidor");
+    EXPECT_EQ(item->key, "Dia1/x.bin");   // kept as soon as the service answered
+    EXPECT_FALSE(item->finished.has_value());
+
+    server.onInit = [](const nlohmann::json&) {
+        return nlohmann::json{{"mode", "single"}, {"key", "Dia1/y.bin"}, {"url", "not a url"}};
+    };
+    const ItemPtr second = makeItem(makeFile("y.bin", 10));
+    runUpload(second);
+    EXPECT_EQ(second->error(), "Respuesta inesperada del servidor");
+    EXPECT_TRUE(server.puts().empty());
+}
+
+TEST_F(Single, AnETagComparesWithoutItsQuotesButWithItsCase)
+{
+    server.onPut = [](const TransferTestServer::Put& put) {
+        if (put.key == "Dia1/bare.bin")
+            return std::optional(TransferTestServer::PutReply{200, "", put.md5});
+        if (put.key == "Dia1/upper.bin") {
+            std::string upper = put.md5;
+            for (char& c : upper)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
+            return std::optional(TransferTestServer::PutReply{200, "", "\"" + upper + "\""});
+        }
+        if (put.key == "Dia1/none.bin")
+            return std::optional(TransferTestServer::PutReply{200, "", std::nullopt});
+        return std::optional<TransferTestServer::PutReply>();
+    };
+
+    const ItemPtr quoted = makeItem(makeFile("quoted.bin", 100));
+    runUpload(quoted);
+    EXPECT_EQ(quoted->status(), Status::Done);
+    EXPECT_TRUE(quoted->verified());
+
+    const ItemPtr bare = makeItem(makeFile("bare.bin", 100));
+    runUpload(bare);
+    EXPECT_EQ(bare->status(), Status::Done);
+    EXPECT_TRUE(bare->verified());
+
+    for (const char* name : {"upper.bin", "none.bin"}) {
+        const ItemPtr item = makeItem(makeFile(name, 100));
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Error) << name;
+        EXPECT_FALSE(item->verified()) << name;
+        EXPECT_EQ(item->error(), "La verificación MD5 no coincide") << name;
+    }
+    EXPECT_EQ(server.puts().size(), 4u);   // a mismatch is not retried
+}
+
+TEST_F(Single, AFileListedWithTheSameNameAndSizeIsSkipped)
+{
+    server.list("Dia1/", "same.bin", 500);
+    server.list("Dia1/", "other.bin", 999);
+    const ItemPtr same = makeItem(makeFile("same.bin", 500, 'x'));
+    const ItemPtr other = makeItem(makeFile("other.bin", 500));
+    runUpload(same);
+    runUpload(other);
+
+    EXPECT_EQ(same->status(), Status::Skipped);
+    EXPECT_EQ(same->loaded(), 500);
+    EXPECT_TRUE(same->finished.has_value());
+    EXPECT_FALSE(same->verified());
+
+    EXPECT_EQ(other->status(), Status::Done);
+    ASSERT_EQ(server.inits().size(), 1u);
+    EXPECT_EQ(server.inits()[0]["name"], "other.bin");
+    // One listing per folder serves the run.
+    EXPECT_EQ(server.listed(), std::vector<std::string>{"Dia1/"});
+    ASSERT_TRUE(manager->listingCache.contains("Dia1/"));
+    EXPECT_EQ(manager->listingCache["Dia1/"].size(), 2u);
+}
+
+TEST_F(Single, AFailedListingFailsTheItemAndTheNextItemAsksAgain)
+{
+    server.failListings(1);
+    server.list("Dia1/", "b.bin", 10);
+    const ItemPtr a = makeItem(makeFile("a.bin", 10));
+    const ItemPtr b = makeItem(makeFile("b.bin", 10));
+    runUpload(a);
+    EXPECT_EQ(a->status(), Status::Error);
+    EXPECT_EQ(a->error(), "Servidor: 500 listado roto");
+    EXPECT_FALSE(manager->listingCache.contains("Dia1/"));
+
+    runUpload(b);
+    EXPECT_EQ(b->status(), Status::Skipped);
+    EXPECT_EQ(server.listed().size(), 2u);
+    EXPECT_TRUE(server.inits().empty());
+}
+
+TEST_F(Single, AFileThatCannotBeReadFailsTheItem)
+{
+    const QString path = makeFile("gone.bin", 10);
+    const ItemPtr item = makeItem(path);
+    QFile::remove(path);
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Error);
+    EXPECT_TRUE(item->error()->startsWith("No se puede abrir el archivo")) << item->error()->toStdString();
+    EXPECT_TRUE(server.inits().empty());
+}
+
+TEST_F(Single, EveryOutcomeIsWrittenToTheQueueFile)
+{
+    const ItemPtr item = makeItem(makeFile("q.bin", 10));
+    server.onPut = [](const TransferTestServer::Put&) {
+        return std::optional(TransferTestServer::PutReply{500, "no", std::nullopt});
+    };
+    manager->setItems({item});
+    runUpload(item);
+    ASSERT_EQ(item->status(), Status::Error);
+    const QString queueFile = paths::dataDir() + "/queue.json";
+    EXPECT_TRUE(runUntil(
+        [&] {
+            QFile file(queueFile);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("\"status\":\"error\"");
+        },
+        std::chrono::seconds(5)));
+}
+
+}  // namespace
+}  // namespace zafrel::test
