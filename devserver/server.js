@@ -90,6 +90,10 @@ function parseArgs(argv) {
 }
 
 function listen(server, port) {
+  // Idle connections stay open longer than clients keep them (curl and undici reuse them for a few
+  // seconds), so a request is never sent on a connection the server is just closing.
+  server.keepAliveTimeout = 65000;
+  server.headersTimeout = 66000;
   return new Promise((resolve, reject) => {
     server.once('error', reject);
     server.listen(port, '127.0.0.1', () => {

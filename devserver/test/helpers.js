@@ -64,7 +64,12 @@ class Client {
     for (const [name, value] of Object.entries(query ?? {})) url.searchParams.set(name, value);
     const h = { 'Content-Type': 'application/json', ...headers };
     if (this.cookie) h.Cookie = this.cookie;
-    const res = await fetch(url, { method, headers: h, body: body === undefined ? undefined : JSON.stringify(body) });
+    let res;
+    try {
+      res = await fetch(url, { method, headers: h, body: body === undefined ? undefined : JSON.stringify(body) });
+    } catch (err) {
+      throw new Error(`${method} ${url}: ${err.message} (${err.cause?.code ?? err.cause?.message ?? 'no cause'})`);
+    }
     for (const c of res.headers.getSetCookie()) {
       const [pair] = c.split(';');
       this.cookie = pair.endsWith('=') ? null : pair;
