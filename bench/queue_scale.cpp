@@ -36,36 +36,41 @@ namespace {
 // itself costs.
 struct Timing {
     double wallMs = 0;
-    double cpuMs = 0;
+    double cpuMs = 0;      // this (the main) thread
+    double allCpuMs = 0;   // every thread of the process, the pool's included
 };
 
-double threadCpuMs()
+double cpuMs(clockid_t clock)
 {
     timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    clock_gettime(clock, &ts);
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 Timing measure(const std::function<void()>& body)
 {
     QElapsedTimer timer;
-    const double cpu = threadCpuMs();
+    const double cpu = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+    const double all = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
     timer.start();
     body();
-    return {double(timer.nsecsElapsed()) / 1e6, threadCpuMs() - cpu};
+    return {double(timer.nsecsElapsed()) / 1e6, cpuMs(CLOCK_THREAD_CPUTIME_ID) - cpu,
+            cpuMs(CLOCK_PROCESS_CPUTIME_ID) - all};
 }
 
 Timing medianOf(int runs, const std::function<void()>& body)
 {
-    std::vector<double> wall, cpu;
-    for (int i = 0; i < runs; ++i) {
-        const Timing t = measure(body);
-        wall.push_back(t.wallMs);
-        cpu.push_back(t.cpuMs);
-    }
-    std::sort(wall.begin(), wall.end());
-    std::sort(cpu.begin(), cpu.end());
-    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
+    std::vector<Timing> times;
+    for (int i = 0; i < runs; ++i)
+        times.push_back(measure(body));
+    std::sort(times.begin(), times.end(), [](const Timing& a, const Timing& b) { return a.wallMs < b.wallMs; });
+    return times[times.size() / 2];
+}
+
+void print(const char* what, const Timing& t, const char* detail)
+{
+    std::printf("%s: %.1f ms wall, %.1f ms CPU of the main thread, %.1f ms CPU of all threads; %s\n", what, t.wallMs,
+                t.cpuMs, t.allCpuMs, detail);
 }
 
 long peakRssMiB()
@@ -108,46 +113,39 @@ int main(int argc, char** argv)
     manager->setDestDir("Rodaje/Dia03/");
 
     const Timing intake = measure([&] { manager->add({QUrl::fromLocalFile(root)}, QString()); });
-    std::printf("intake: %.0f ms (cpu %.0f ms) for %zu items: walk, items, queue file, start\n", intake.wallMs,
-                intake.cpuMs, manager->items().size());
+    std::printf("items queued: %zu\n", manager->items().size());
+    print("intake", intake, "walk, items, queue file, start");
     std::printf("peak RSS: %ld MiB (%ld MiB before the intake)\n", peakRssMiB(), rssBefore);
 
     const Timing encode = medianOf(5, [&] { encodeQueue(manager->items()); });
     const Timing persist = medianOf(5, [&] { manager->persistNow(); });
     const qint64 fileBytes = QFileInfo(manager->stateURL).size();
-    std::printf("encode: %.1f ms (cpu %.1f ms), median of 5\n", encode.wallMs, encode.cpuMs);
-    std::printf("persist: %.1f ms (cpu %.1f ms), median of 5: encode and atomic replace of a %.1f MB file\n",
-                persist.wallMs, persist.cpuMs, double(fileBytes) / 1e6);
+    print("encode", encode, "median of 5");
+    std::printf("queue file: %.1f MB\n", double(fileBytes) / 1e6);
+    print("persist", persist, "median of 5: encode and atomic replace");
 
     QFile file(manager->stateURL);
     file.open(QIODevice::ReadOnly);
     const QByteArray bytes = file.readAll();
     const Timing decode = medianOf(5, [&] { decodeQueue(bytes); });
-    std::printf("decode: %.1f ms (cpu %.1f ms), median of 5\n", decode.wallMs, decode.cpuMs);
+    print("decode", decode, "median of 5");
 
     // As at a start: a new manager restores into an empty queue (its upload session included).
     manager.reset();
-    std::vector<double> restoreWall, restoreCpu;
-    size_t restored = 0;
+    std::vector<Timing> restores;
     for (int i = 0; i < 5; ++i) {
         std::unique_ptr<UploadManager> fresh;
-        const Timing t = measure([&] { fresh = std::make_unique<UploadManager>(api); });
-        restoreWall.push_back(t.wallMs);
-        restoreCpu.push_back(t.cpuMs);
-        restored = fresh->items().size();
-        if (i < 4)
-            continue;
+        restores.push_back(measure([&] { fresh = std::make_unique<UploadManager>(api); }));
         manager = std::move(fresh);
     }
-    std::sort(restoreWall.begin(), restoreWall.end());
-    std::sort(restoreCpu.begin(), restoreCpu.end());
-    const Timing restore{restoreWall[2], restoreCpu[2]};
-    std::printf("restore: %.1f ms (cpu %.1f ms), median of 5: new manager restoring %zu items\n", restore.wallMs,
-                restore.cpuMs, restored);
+    std::sort(restores.begin(), restores.end(), [](const Timing& a, const Timing& b) { return a.wallMs < b.wallMs; });
+    const Timing restore = restores[2];
+    std::printf("items restored: %zu\n", manager->items().size());
+    print("restore", restore, "median of 5: a new manager restoring the queue");
 
     Summary s;
     const Timing summary = medianOf(21, [&] { s = manager->summary(); });
-    std::printf("summary: %.3f ms (cpu %.3f ms), median of 21\n", summary.wallMs, summary.cpuMs);
+    std::printf("summary: %.3f ms wall, median of 21\n", summary.wallMs);
     std::printf("peak RSS at the end: %ld MiB\n", peakRssMiB());
 
     const bool met = intake.wallMs < 3000 && persist.wallMs < 150 && restore.wallMs < 500 && summary.wallMs < 5;

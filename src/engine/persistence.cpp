@@ -2,12 +2,21 @@
 #include "engine/upload_manager.h"
 
 #include <QFile>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace zafrel {
+
+namespace {
+// Below this many entries a restore is quick enough on this thread alone.
+constexpr size_t kParallelRestoreThreshold = 2000;
+}  // namespace
 
 // When the queue file is written.
 //
@@ -55,13 +64,38 @@ void UploadManager::restore()
     if (!snapshots)
         return;
 
+    // Whether each file still exists, and its URL, are independent per entry and cost most of a
+    // large restore (a path lookup and a URL parse each): they are worked out on the thread pool,
+    // in slices, while the items themselves (QObjects of this thread) are made here.
+    const size_t count = snapshots->size();
+    std::vector<char> present(count, 0);
+    std::vector<QUrl> urls(count);
+    const auto examine = [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            const Snapshot& s = (*snapshots)[i];
+            struct stat st;
+            present[i] = ::stat(QFile::encodeName(s.path).constData(), &st) == 0;
+            if (present[i])
+                urls[i] = QUrl::fromLocalFile(s.path);
+        }
+    };
+    if (count < kParallelRestoreThreshold) {
+        examine(0, count);
+    } else {
+        const size_t slices = size_t(std::max(2, QThreadPool::globalInstance()->maxThreadCount())) * 4;
+        std::vector<std::pair<size_t, size_t>> ranges;
+        for (size_t k = 0; k < slices; ++k)
+            ranges.emplace_back(count * k / slices, count * (k + 1) / slices);
+        QtConcurrent::blockingMap(ranges, [&](const std::pair<size_t, size_t>& r) { examine(r.first, r.second); });
+    }
+
     std::vector<ItemPtr> restored;
-    restored.reserve(snapshots->size());
-    for (Snapshot& s : *snapshots) {
-        struct stat st;
-        if (::stat(QFile::encodeName(s.path).constData(), &st) != 0)
+    restored.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (!present[i])
             continue;   // moved or deleted since: dropped, and gone from the file at the next write
-        auto item = std::make_shared<UploadItem>(s.id, QUrl::fromLocalFile(s.path), s.size, s.mtime, s.destDir);
+        Snapshot& s = (*snapshots)[i];
+        auto item = std::make_shared<UploadItem>(s.id, std::move(urls[i]), s.size, s.mtime, s.destDir);
         item->key = std::move(s.key);
         item->uploadId = std::move(s.uploadId);
         item->partSize = s.partSize;

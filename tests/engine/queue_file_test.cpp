@@ -257,6 +257,38 @@ TEST_F(QueueFileTest, EntriesWhoseFileIsGoneAreDroppedTheOthersRestored)
     EXPECT_FALSE(readWholeFile(test::queueFilePath()).contains("gone.mov"));
 }
 
+TEST_F(QueueFileTest, LargeQueueKeepsItsOrderAndDropsOnlyTheMissingFiles)
+{
+    // Large enough for the existence checks to be spread over the thread pool.
+    std::vector<ItemPtr> written;
+    for (int i = 0; i < 3000; ++i) {
+        const QString path = file(QStringLiteral("many/%1.dpx").arg(i));
+        written.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), i, i, "D/"));
+    }
+    {
+        auto manager = newManager();
+        manager->setItems(written);
+        manager->persistNow();
+    }
+    std::vector<QUuid> expected;
+    for (int i = 0; i < 3000; ++i) {
+        if (i % 7 == 3)
+            ASSERT_TRUE(QFile::remove(written[i]->path));
+        else
+            expected.push_back(written[i]->id);
+    }
+
+    auto manager = newManager();
+    std::vector<QUuid> restored;
+    for (const ItemPtr& it : manager->items())
+        restored.push_back(it->id);
+    EXPECT_EQ(restored, expected);
+    for (const ItemPtr& it : manager->items()) {
+        EXPECT_EQ(it->fileURL, QUrl::fromLocalFile(it->path));
+        EXPECT_TRUE(QFile::exists(it->path));
+    }
+}
+
 TEST_F(QueueFileTest, StoredErrorComesBackPendingEverythingElsePaused)
 {
     const QString f = file("a.mov");
