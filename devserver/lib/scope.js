@@ -63,11 +63,6 @@ class Scope {
     return { company, bucket: company.bucket, prefix: path };
   }
 
-  // The account's path for a key prefix or key of its company (inverse of `folder`).
-  pathOf(company, key) {
-    return this.isAdmin ? key : key.slice(company.slug.length + 1);
-  }
-
   // Resolves an object key handed back by the client. Keys outside the account's companies are
   // refused with 403 whatever their shape.
   key(key) {

@@ -26,6 +26,11 @@ function partSizeFor(size) {
   return Math.max(MIN_PART_SIZE, Math.ceil(needed / MiB) * MiB);
 }
 
+// A company's own folder always exists, even before anything is stored in it.
+function isCompanyRoot(folder) {
+  return folder.prefix === `${folder.company.slug}/`;
+}
+
 function stripQuotes(etag) {
   return String(etag).replace(/"/g, '');
 }
@@ -172,12 +177,8 @@ class Service {
       return;
     }
     const objects = await this.store.list(folder.bucket, folder.prefix);
-    if (objects.length === 0 && !this.isCompanyRoot(scope, folder)) throw new HttpError(404, 'La carpeta no existe');
+    if (objects.length === 0 && !isCompanyRoot(folder)) throw new HttpError(404, 'La carpeta no existe');
     sendJson(res, 200, { path, ...summarize(objects, folder.prefix, path) });
-  }
-
-  isCompanyRoot(scope, folder) {
-    return folder.prefix === `${folder.company.slug}/`;
   }
 
   async mkdir(req, res) {
@@ -186,7 +187,7 @@ class Service {
     checkName(body.name, 'Nombre de carpeta');
     const parent = scope.folder(body.path);
     if (parent.top) throw new HttpError(403, 'Las carpetas se crean dentro de una empresa');
-    if (!this.isCompanyRoot(scope, parent) && !(await this.store.anyUnder(parent.bucket, parent.prefix))) {
+    if (!isCompanyRoot(parent) && !(await this.store.anyUnder(parent.bucket, parent.prefix))) {
       throw new HttpError(404, 'La carpeta de destino no existe');
     }
     const key = `${parent.prefix}${body.name}/`;

@@ -81,6 +81,15 @@ test('folder listing and creation', async (t) => {
     }
   });
 
+  await t.test('a path in the query arrives unchanged: %2B is a plus, %20 and + are spaces', async () => {
+    assert.equal((await demo.post('/api/mkdir', { path: 'Día 1/', name: 'A+B C' })).status, 200);
+    for (const raw of ['D%C3%ADa%201%2FA%2BB%20C%2F', 'D%C3%ADa+1/A%2BB+C/']) {
+      const res = await demo.request('GET', `/api/ls?path=${raw}`);
+      assert.equal(res.status, 200, raw);
+      assert.equal(res.body.path, 'Día 1/A+B C/');
+    }
+  });
+
   await t.test('the administrator sees the companies at the top, labelled by name', async () => {
     const top = await admin.get('/api/ls', { path: '' });
     assert.equal(top.status, 200);
