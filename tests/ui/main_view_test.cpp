@@ -11,6 +11,7 @@
 #include "ui/desktop.h"
 #include "ui/destination_picker.h"
 #include "ui/drop_zone.h"
+#include "ui/file_chooser.h"
 #include "ui/elided_label.h"
 #include "ui/footer_bar.h"
 #include "ui/login_view.h"
@@ -30,6 +31,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -373,6 +375,47 @@ TEST_F(MainViewTest, ReportSheetShowsTheEngineReport)
     // While it is open it follows the queue.
     up().items()[1]->setStatus(Status::Cancelled);
     ASSERT_TRUE(test::runUntil([&] { return report->text().contains("cancelled\t10\tRodaje/B.MXF"); }, std::chrono::seconds(5)));
+}
+
+TEST_F(MainViewTest, ChooserSendsItsChoiceToTheEngineAndCancellingChangesNothing)
+{
+    start("Demo Films", "Rodaje/");
+    const QString dir = test::sandboxDir() + "/panel";
+    test::makeFile(dir + "/A.MXF");
+    test::makeFile(dir + "/B.MXF");
+    test::makeFile(dir + "/C.MXF");
+
+    // The chooser is modal: act on it from inside its own event loop.
+    auto whenOpen = [dir](std::function<void(FileChooser&, QListView&)> act) {
+        QTimer::singleShot(0, [dir, act] {
+            auto* chooser = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
+            ASSERT_NE(chooser, nullptr);
+            chooser->setDirectory(dir);
+            auto* list = chooser->findChild<QListView*>("listView");
+            ASSERT_TRUE(test::runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
+            act(*chooser, *list);
+        });
+    };
+
+    whenOpen([](FileChooser& chooser, QListView&) { chooser.reject(); });
+    view->dropZone()->chooseButton()->click();
+    test::settle();
+    EXPECT_TRUE(up().items().empty());
+
+    whenOpen([](FileChooser& chooser, QListView& list) {
+        const QModelIndex root = list.rootIndex();
+        for (int row = 0; row < list.model()->rowCount(root); ++row) {
+            const QModelIndex index = list.model()->index(row, 0, root);
+            if (index.data().toString() != "B.MXF")
+                list.selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        chooser.accept();
+    });
+    view->dropZone()->chooseButton()->click();
+    ASSERT_TRUE(test::runUntil([&] { return up().items().size() == 2; }));
+    EXPECT_EQ(up().items()[0]->path, dir + "/A.MXF");
+    EXPECT_EQ(up().items()[1]->path, dir + "/C.MXF");
+    EXPECT_EQ(up().items()[0]->destDir, "Rodaje/");
 }
 
 }  // namespace
