@@ -25,7 +25,8 @@ namespace {
 using PartResult = std::pair<int64_t, std::string>;   // part number, ETag as received
 
 // Gives the permit back from a task of its own, whichever way the part task ends, so that the
-// part never waits for the hand-over to the next waiter.
+// part never waits for the hand-over to the next waiter. The semaphore belongs to the run, which
+// outlives the posted task: the part's end reaches the run only through later posted wake-ups.
 class PermitRelease {
 public:
     explicit PermitRelease(AsyncSemaphore& sem) : sem_(&sem) {}

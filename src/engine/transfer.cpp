@@ -82,7 +82,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
         if (co_await alreadyThere(it, stop)) {
             it->setStatus(Status::Skipped);
             it->setLoaded(it->size);
-            it->finished = QDateTime::currentDateTime();
+            it->finished = QDateTime::currentDateTimeUtc();
             persist();
             co_return;
         }
@@ -92,7 +92,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             co_await uploadSingle(it, stop);
         it->setStatus(Status::Done);
         it->setLoaded(it->size);
-        it->finished = QDateTime::currentDateTime();
+        it->finished = QDateTime::currentDateTimeUtc();
         persist();
         co_return;
     } catch (...) {
@@ -123,10 +123,19 @@ QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
 {
     auto cached = listingCache.find(it->destDir);
     if (cached == listingCache.end()) {
-        const Listing listing = co_await api.ls(it->destDir.toStdString(), stop);
+        std::optional<Listing> listing;
+        try {
+            listing = co_await api.ls(it->destDir.toStdString(), stop);
+        } catch (const APIError& e) {
+            // The service answers 404 for a folder that holds nothing yet (a day's folder before
+            // its first file): nothing can be there, so the file is to be sent, not failed.
+            if (e.kind() != APIError::Kind::Http || e.code() != 404)
+                throw;
+        }
         std::map<QString, qint64> sizes;
-        for (const FileEntry& file : listing.files)
-            sizes.insert_or_assign(QString::fromStdString(file.name), qint64(file.size));
+        if (listing)
+            for (const FileEntry& file : listing->files)
+                sizes.insert_or_assign(QString::fromStdString(file.name), qint64(file.size));
         // Another item of the same folder may have stored a listing meanwhile; the later one wins.
         cached = listingCache.insert_or_assign(it->destDir, std::move(sizes)).first;
     }

@@ -190,6 +190,19 @@ TEST_F(Single, AFailedListingFailsTheItemAndTheNextItemAsksAgain)
     EXPECT_TRUE(server.inits().empty());
 }
 
+TEST_F(Single, AFolderThatDoesNotExistYetHoldsNothingAndIsUploadedTo)
+{
+    server.failListings(1, 404);
+    const ItemPtr a = makeItem(makeFile("a.bin", 10), "Nuevo/");
+    const ItemPtr b = makeItem(makeFile("b.bin", 10), "Nuevo/");
+    runUpload(a);
+    runUpload(b);
+    EXPECT_EQ(a->status(), Status::Done);
+    EXPECT_EQ(b->status(), Status::Done);
+    EXPECT_EQ(server.listed().size(), 1u);   // the empty folder is remembered for the run
+    EXPECT_TRUE(server.object("Nuevo/a.bin").has_value());
+}
+
 TEST_F(Single, AFileThatCannotBeReadFailsTheItem)
 {
     const QString path = makeFile("gone.bin", 10);

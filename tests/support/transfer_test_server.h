@@ -129,11 +129,12 @@ public:
         std::lock_guard lock(mutex_);
         listings_[path][name] = size;
     }
-    // The next `count` listings fail with 500 {"error":"listado roto"}.
-    void failListings(int count)
+    // The next `count` listings fail with `status` {"error":"listado roto"}.
+    void failListings(int count, int status = 500)
     {
         std::lock_guard lock(mutex_);
         listingFailures_ = count;
+        listingFailureStatus_ = status;
     }
 
     std::vector<std::string> listed() const { return locked(listed_); }
@@ -184,7 +185,7 @@ private:
         listed_.push_back(path);
         if (listingFailures_ > 0) {
             --listingFailures_;
-            return json(res, {{"error", "listado roto"}}, 500);
+            return json(res, {{"error", "listado roto"}}, listingFailureStatus_);
         }
         nlohmann::json files = nlohmann::json::array();
         for (const auto& [name, size] : listings_[path])
@@ -273,6 +274,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::map<std::string, int64_t>> listings_;
     int listingFailures_ = 0;
+    int listingFailureStatus_ = 500;
     int uploadIds_ = 0;
     std::vector<std::string> listed_;
     std::vector<nlohmann::json> inits_;
