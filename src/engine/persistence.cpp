@@ -3,11 +3,13 @@
 
 #include <QFile>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QFuture>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -65,29 +67,38 @@ void UploadManager::restore()
         return;
 
     // Whether each file still exists, and its URL, are independent per entry and cost most of a
-    // large restore (a path lookup and a URL parse each): they are worked out on the thread pool,
-    // in slices, while the items themselves (QObjects of this thread) are made here.
+    // large restore (a path lookup and a URL parse each). This thread and helpers on the pool take
+    // slices from a shared counter until none is left, so the work spreads over the cores when they
+    // are free and this thread simply does it all when the pool is slow to start. The items
+    // themselves (QObjects of this thread) are made here afterwards.
     const size_t count = snapshots->size();
     std::vector<char> present(count, 0);
     std::vector<QUrl> urls(count);
-    const auto examine = [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            const Snapshot& s = (*snapshots)[i];
-            struct stat st;
-            present[i] = ::stat(QFile::encodeName(s.path).constData(), &st) == 0;
-            if (present[i])
-                urls[i] = QUrl::fromLocalFile(s.path);
+    std::atomic<size_t> nextSlice{0};
+    const auto examine = [&] {
+        constexpr size_t kSlice = 256;
+        for (;;) {
+            const size_t begin = nextSlice.fetch_add(1, std::memory_order_relaxed) * kSlice;
+            if (begin >= count)
+                return;
+            const size_t end = std::min(count, begin + kSlice);
+            for (size_t i = begin; i < end; ++i) {
+                const Snapshot& s = (*snapshots)[i];
+                struct stat st;
+                present[i] = ::stat(QFile::encodeName(s.path).constData(), &st) == 0;
+                if (present[i])
+                    urls[i] = QUrl::fromLocalFile(s.path);
+            }
         }
     };
-    if (count < kParallelRestoreThreshold) {
-        examine(0, count);
-    } else {
-        const size_t slices = size_t(std::max(2, QThreadPool::globalInstance()->maxThreadCount())) * 4;
-        std::vector<std::pair<size_t, size_t>> ranges;
-        for (size_t k = 0; k < slices; ++k)
-            ranges.emplace_back(count * k / slices, count * (k + 1) / slices);
-        QtConcurrent::blockingMap(ranges, [&](const std::pair<size_t, size_t>& r) { examine(r.first, r.second); });
+    std::vector<QFuture<void>> helpers;
+    if (count >= kParallelRestoreThreshold) {
+        for (int t = 1; t < QThreadPool::globalInstance()->maxThreadCount(); ++t)
+            helpers.push_back(QtConcurrent::run(QThreadPool::globalInstance(), examine));
     }
+    examine();
+    for (QFuture<void>& helper : helpers)
+        helper.waitForFinished();
 
     std::vector<ItemPtr> restored;
     restored.reserve(count);
