@@ -103,6 +103,10 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(60);
     connect(&refreshTimer_, &QTimer::timeout, this, &MainView::refresh);
+    // The report of a long queue is megabytes of text: an open sheet follows the queue calmly.
+    reportTimer_.setSingleShot(true);
+    reportTimer_.setInterval(500);
+    connect(&reportTimer_, &QTimer::timeout, this, &MainView::refreshReport);
 
     connect(dropZone_, &DropZone::dropped, this, [this](const QList<QUrl>& urls) { acceptDrop(urls); });
     connect(dropZone_, &DropZone::chooseRequested, this, &MainView::openPanel);
@@ -235,8 +239,20 @@ void MainView::refresh()
     queueArea_->setVisible(hasItems);
     filler_->setVisible(!hasItems);
     footer_->refresh();
-    if (report_)
-        report_->setText(up_.report());
+    if (report_ && !reportTimer_.isActive())
+        reportTimer_.start();
+}
+
+void MainView::refreshReport()
+{
+    if (!report_)
+        return;
+    // The title carries the time of writing; a report whose lines did not change is left as it
+    // is, so that reading and selecting are not disturbed every second.
+    const auto body = [](const QString& text) { return QStringView(text).mid(text.indexOf(QLatin1Char('\n')) + 1); };
+    const QString text = up_.report();
+    if (body(text) != body(report_->text()))
+        report_->setText(text);
 }
 
 bool MainView::acceptDrop(const QList<QUrl>& urls)

@@ -69,6 +69,7 @@ private:
     void refreshHeader();
     void scheduleRefresh();
     void refresh();
+    void refreshReport();
     QString bucket() const;
 
     SessionModel& session_;
@@ -88,6 +89,7 @@ private:
     QPointer<DestinationPicker> picker_;
     QPointer<ReportView> report_;
     QTimer refreshTimer_;
+    QTimer reportTimer_;
 };
 
 // The destination line of the header: the folder without its outer slashes, or what to do
