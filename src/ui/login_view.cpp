@@ -104,6 +104,8 @@ void LoginView::reset()
     email_->setText(settings::value(QStringLiteral("email")).value_or(QString()));
     password_->clear();
     setBusy(false);
+    // Whoever signed in here before only needs to type the password.
+    (email_->text().isEmpty() ? email_ : password_)->setFocus();
 }
 
 void LoginView::go()

@@ -275,8 +275,11 @@ void MainView::openPanel()
     if (needsCompany())
         return;
     FileChooser chooser(window());
+    if (!chooserFolder_.isEmpty())
+        chooser.setDirectory(chooserFolder_);
     if (chooser.exec() != QDialog::Accepted)
         return;
+    chooserFolder_ = chooser.directory().absolutePath();
     up_.add(chooser.chosenUrls(), bucket());
 }
 

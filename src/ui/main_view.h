@@ -90,6 +90,7 @@ private:
     QPointer<ReportView> report_;
     QTimer refreshTimer_;
     QTimer reportTimer_;
+    QString chooserFolder_;   // where the chooser was last confirmed
 };
 
 // The destination line of the header: the folder without its outer slashes, or what to do
