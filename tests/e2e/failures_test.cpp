@@ -1,0 +1,58 @@
+// Object-store failures injected at the stand-in, seen through the real program: a wrong ETag,
+// PUTs that fail and then succeed, and PUTs that keep failing.
+#include "e2e_fixture.h"
+
+namespace zafrel::test {
+namespace {
+
+using FailuresEndToEnd = EndToEndTest;
+
+TEST_F(FailuresEndToEnd, WrongETagEndsTheFileInErrorAndTheRunWithOne)
+{
+    ProgramHome home;
+    const QString folder = files_.filePath("Etag");
+    writeFile(folder + "/MALA.MXF", 400'000, 11);
+    writeFile(folder + "/BUENA.MXF", 300'000, 12);
+    server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "MALA.MXF"}, {"count", 1},
+                       {"action", "etag"}});
+
+    const ProgramResult run = upload(home, {folder}, "Fallos/");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Fallos/Etag/MALA.MXF"),
+              "ERROR La verificación MD5 no coincide\t400000\tFallos/Etag/MALA.MXF");
+    EXPECT_EQ(reportLine(run.out, "Fallos/Etag/BUENA.MXF"), "OK verificado\t300000\tFallos/Etag/BUENA.MXF");
+    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 1 errores, 300 KB\n")) << run.out.toStdString();
+    // A checksum mismatch is not retried.
+    EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Etag/MALA.MXF").size(), 1u);
+}
+
+// Both files run at once, so the one back-off schedule (1 + 3 + 6 + 12 s) is waited only once.
+TEST_F(FailuresEndToEnd, FourFailedPutsAreRetriedAndFiveInARowEndInError)
+{
+    ProgramHome home;
+    const QString folder = files_.filePath("Reintentos");
+    const std::string md5 = writeFile(folder + "/CUATRO.MXF", 250'000, 13);
+    writeFile(folder + "/CINCO.MXF", 260'000, 14);
+    server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "CUATRO.MXF"}, {"count", 4},
+                       {"action", "status"}, {"status", 500}});
+    server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "CINCO.MXF"}, {"count", 5},
+                       {"action", "status"}, {"status", 503}});
+
+    const ProgramResult run = upload(home, {folder}, "Fallos/");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Fallos/Reintentos/CUATRO.MXF"),
+              "OK verificado\t250000\tFallos/Reintentos/CUATRO.MXF");
+    // The message carries the start of the store's answer, which may span lines.
+    EXPECT_TRUE(run.out.contains("\nERROR HTTP 503 ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 1 errores, 250 KB\n")) << run.out.toStdString();
+    EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Reintentos/CUATRO.MXF").size(), 5u);
+    EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Reintentos/CINCO.MXF").size(), 5u);
+    ASSERT_TRUE(storedObject("Fallos/Reintentos/CUATRO.MXF").has_value());
+    EXPECT_EQ(storedObject("Fallos/Reintentos/CUATRO.MXF")->value("md5", ""), md5);
+    EXPECT_FALSE(storedObject("Fallos/Reintentos/CINCO.MXF").has_value());
+}
+
+}  // namespace
+}  // namespace zafrel::test

@@ -1,0 +1,129 @@
+// The real program against the local stand-in: what arrives in the store, how it is sent, the
+// report and the exit code.
+#include "e2e_fixture.h"
+
+namespace zafrel::test {
+namespace {
+
+using UploadEndToEnd = EndToEndTest;
+
+TEST_F(UploadEndToEnd, SmallFileGoesInOneVerifiedRequest)
+{
+    ProgramHome home;
+    const QString path = files_.filePath("C0001.MXF");
+    const std::string md5 = writeFile(path, 1'500'000);
+
+    const ProgramResult run = upload(home, {path}, "Single/");
+    ASSERT_TRUE(run.finished) << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Single/C0001.MXF"), "OK verificado\t1500000\tSingle/C0001.MXF");
+    EXPECT_TRUE(run.out.contains("\nDestino: Single/\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 0 errores, ")) << run.out.toStdString();
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.last().startsWith("ruta: Ruta directa (")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.endsWith(")\n"));
+
+    EXPECT_EQ(storedPuts("Single/C0001.MXF"), std::multiset<int>({0}));
+    const auto object = storedObject("Single/C0001.MXF");
+    ASSERT_TRUE(object.has_value());
+    EXPECT_EQ(object->value("md5", ""), md5);
+    EXPECT_EQ(object->value("size", 0), 1'500'000);
+}
+
+TEST_F(UploadEndToEnd, ThirtyTwoMebibytesIsOneRequestAndOneByteMoreIsTwoParts)
+{
+    ProgramHome home;
+    const QString folder = files_.filePath("Limite");
+    const std::string exactMd5 = writeFile(folder + "/EXACTO.MXF", 33'554'432, 2);
+    const std::string overMd5 = writeFile(folder + "/MAS.MXF", 33'554'433, 3);
+
+    const ProgramResult run = upload(home, {folder}, "Rodaje/");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Rodaje/Limite/EXACTO.MXF"), "OK verificado\t33554432\tRodaje/Limite/EXACTO.MXF");
+    EXPECT_EQ(reportLine(run.out, "Rodaje/Limite/MAS.MXF"), "OK verificado\t33554433\tRodaje/Limite/MAS.MXF");
+
+    EXPECT_EQ(storedPuts("Rodaje/Limite/EXACTO.MXF"), std::multiset<int>({0}));
+    EXPECT_EQ(storedPuts("Rodaje/Limite/MAS.MXF"), std::multiset<int>({1, 2}));
+    ASSERT_TRUE(storedObject("Rodaje/Limite/EXACTO.MXF").has_value());
+    ASSERT_TRUE(storedObject("Rodaje/Limite/MAS.MXF").has_value());
+    EXPECT_EQ(storedObject("Rodaje/Limite/EXACTO.MXF")->value("md5", ""), exactMd5);
+    EXPECT_EQ(storedObject("Rodaje/Limite/MAS.MXF")->value("md5", ""), overMd5);
+}
+
+TEST_F(UploadEndToEnd, FolderKeepsItsStructureSkipsHiddenFilesAndSecondRunFindsEverythingThere)
+{
+    ProgramHome home;
+    const QString day = files_.filePath("Dia01");
+    writeFile(day + "/A001/CLIPS/C0001.MXF", 200'000, 4);
+    writeFile(day + "/A001/CLIPS/C0002.MXF", 300'000, 5);
+    writeFile(day + "/A001/.DS_Store", 100, 6);
+    writeFile(day + "/.oculta/C9.MXF", 100, 7);
+
+    const ProgramResult first = upload(home, {day}, "Rodaje/");
+    ASSERT_TRUE(first.finished);
+    EXPECT_EQ(first.exitCode, 0) << first.out.toStdString();
+    EXPECT_EQ(reportLine(first.out, "Rodaje/Dia01/A001/CLIPS/C0001.MXF"),
+              "OK verificado\t200000\tRodaje/Dia01/A001/CLIPS/C0001.MXF");
+    EXPECT_FALSE(first.out.contains(".DS_Store"));
+    EXPECT_FALSE(first.out.contains("C9.MXF"));
+    EXPECT_TRUE(first.out.contains("\n2 subidos, 0 ya existían, 0 errores, 500 KB\n")) << first.out.toStdString();
+
+    server().reset();
+    const ProgramResult second = upload(home, {day}, "Rodaje/");
+    ASSERT_TRUE(second.finished);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(reportLine(second.out, "Rodaje/Dia01/A001/CLIPS/C0001.MXF"),
+              "ya existía\t200000\tRodaje/Dia01/A001/CLIPS/C0001.MXF");
+    EXPECT_EQ(reportLine(second.out, "Rodaje/Dia01/A001/CLIPS/C0002.MXF"),
+              "ya existía\t300000\tRodaje/Dia01/A001/CLIPS/C0002.MXF");
+    EXPECT_TRUE(second.out.contains("\n0 subidos, 2 ya existían, 0 errores, ")) << second.out.toStdString();
+    EXPECT_TRUE(server().storeRequests("PUT", "").empty());
+}
+
+TEST_F(UploadEndToEnd, RelativePathsAreTakenFromTheCurrentFolderAndMissingOnesAddNothing)
+{
+    ProgramHome home;
+    writeFile(files_.filePath("Tarjeta/B001.MXF"), 1000, 8);
+
+    const ProgramResult run = runProgram(home, uploadArguments({"./Tarjeta/", "no-existe.MXF"}, "Rel/"), files_.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Rel/Tarjeta/B001.MXF"), "OK verificado\t1000\tRel/Tarjeta/B001.MXF");
+    EXPECT_FALSE(run.out.contains("no-existe"));
+}
+
+TEST_F(UploadEndToEnd, EmptyPathListReportsAnEmptyQueue)
+{
+    ProgramHome home;
+    const ProgramResult run = upload(home, {}, QString());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.startsWith("Zafrel — informe de subida ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\nDestino: /\n\n\n0 subidos, 0 ya existían, 0 errores, ")) << run.out.toStdString();
+}
+
+#ifdef ZAFREL_WITH_GUI
+// With a display the window opens beside the run; the run still ends the process with its report,
+// and the window's own engine does not disturb the queue file.
+TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
+{
+    ProgramHome home;
+    const QString path = files_.filePath("Ventana.MXF");
+    writeFile(path, 12345, 9);
+    QProcessEnvironment environment = home.environment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+
+    const ProgramResult run = runProgram(environment, uploadArguments({path}, "Ventana/"));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Ventana/Ventana.MXF"), "OK verificado\t12345\tVentana/Ventana.MXF");
+    QFile queue(home.queueFile());
+    ASSERT_TRUE(queue.open(QIODevice::ReadOnly));
+    EXPECT_EQ(queue.readAll().trimmed(), "[]");
+}
+#endif
+
+}  // namespace
+}  // namespace zafrel::test
