@@ -24,9 +24,11 @@ protected:
         test::makeFile(dir + "/A.MXF");
         test::makeFile(dir + "/B.MXF");
         test::makeFile(dir + "/CLIPS/C0001.MXF");
-        chooser.setDirectory(dir);
-        chooser.show();
-        list = chooser.findChild<QListView*>("listView");
+        // Made after the files: the dialog's file-system model reads folders as it first sees them.
+        owner = std::make_unique<FileChooser>();
+        owner->setDirectory(dir);
+        owner->show();
+        list = chooser().findChild<QListView*>("listView");
         ASSERT_NE(list, nullptr);
         // The file system is read in the background; wait for the three entries.
         ASSERT_TRUE(test::runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
@@ -54,12 +56,14 @@ protected:
 
     QPushButton* confirm()
     {
-        auto* box = chooser.findChild<QDialogButtonBox*>("buttonBox");
+        auto* box = chooser().findChild<QDialogButtonBox*>("buttonBox");
         return box ? box->button(QDialogButtonBox::Open) : nullptr;
     }
 
+    FileChooser& chooser() { return *owner; }
+
     QString dir;
-    FileChooser chooser;
+    std::unique_ptr<FileChooser> owner;
     QListView* list = nullptr;
 };
 
@@ -73,9 +77,9 @@ TEST_F(FileChooserTest, FolderAndFilesTogetherInListedOrder)
     EXPECT_EQ(confirm()->text(), "Subir");
     EXPECT_TRUE(confirm()->isEnabled());
     confirm()->click();
-    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser().result(), QDialog::Accepted);
     // Folders are listed first.
-    EXPECT_EQ(chooser.chosenUrls(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS"), QUrl::fromLocalFile(dir + "/A.MXF"),
+    EXPECT_EQ(chooser().chosenUrls(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS"), QUrl::fromLocalFile(dir + "/A.MXF"),
                                                 QUrl::fromLocalFile(dir + "/B.MXF")}));
 }
 
@@ -85,17 +89,17 @@ TEST_F(FileChooserTest, AFolderAloneCanBeChosen)
     test::settle();
     EXPECT_EQ(confirm()->text(), "Subir");
     EXPECT_TRUE(confirm()->isEnabled());
-    chooser.accept();
-    EXPECT_EQ(chooser.result(), QDialog::Accepted);
-    EXPECT_EQ(chooser.chosenUrls(), QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS")});
+    chooser().accept();
+    EXPECT_EQ(chooser().result(), QDialog::Accepted);
+    EXPECT_EQ(chooser().chosenUrls(), QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS")});
 }
 
 TEST_F(FileChooserTest, CancellingChoosesNothing)
 {
     select({"A.MXF"});
-    chooser.reject();
-    EXPECT_EQ(chooser.result(), QDialog::Rejected);
-    EXPECT_TRUE(chooser.chosenUrls().isEmpty());
+    chooser().reject();
+    EXPECT_EQ(chooser().result(), QDialog::Rejected);
+    EXPECT_TRUE(chooser().chosenUrls().isEmpty());
 }
 
 }  // namespace
