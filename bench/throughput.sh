@@ -4,10 +4,10 @@
 #
 #   bench/throughput.sh [--repeat N] [--keep]
 #
-# Part 1, fast store: bench_s3_sink (discards bodies, answers MD5 ETags) behind the local stand-in
+# First, a fast store: bench_s3_sink (discards bodies, answers MD5 ETags) behind the local stand-in
 #   (devserver --upload-origin), so the figures are the client's own cost. The reference uploader
 #   (read + MD5 + PUT of 32 MiB parts on 2 threads, no service calls) gives the machine's limit.
-# Part 2, s3rver: the stand-in's real store; Zafrel, rclone and `aws s3 cp` upload the same files.
+# Then s3rver: the stand-in's real store; Zafrel, rclone and `aws s3 cp` upload the same files.
 # Data sets: one 2 GiB file, and 2,000 files of 200 KB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -122,16 +122,20 @@ measure() {   # label bytes files command...
   echo "  $label: $(cut -f4 <<<"$best") s"
 }
 
-zafrel() {   # service dest paths...   one run in a home of its own, as a crew member would
+# One home per stand-in (settings, session cookie, queue), signed in once before anything is timed,
+# as a crew member's machine is: the timed runs measure uploading, not the password check.
+zafrel() {   # service dest paths...
   local service=$1 dest=$2
   shift 2
-  local home="$WORK/home.$RUN"
-  rm -rf "$home"; mkdir -p "$home/data" "$home/config"
+  local home="$WORK/home-${service##*:}"
+  mkdir -p "$home/data" "$home/config"
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
     XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" HOME="$home" \
     ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http \
     "$ZAFREL" --server "$service" --dest "$dest" --login demo@zafrel.test zafrel-demo --upload "$@"
 }
+zafrel "$SERVICE_SINK" "" >/dev/null
+zafrel "$SERVICE_S3RVER" "" >/dev/null
 
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_DEFAULT_REGION=us-east-1
 export AWS_CONFIG_FILE="$WORK/aws.config"
