@@ -64,16 +64,65 @@ public:
     }
 };
 
+// A breadcrumb: link-coloured text that gives up room when the path is longer than the sheet is
+// wide, shortened in its middle (folder names often differ only at their end), full name in its
+// tooltip. The sheet's width is fixed: plain buttons would all be squeezed alike and their text
+// cut off mid-letter, short names included.
+class CrumbButton : public QPushButton {
+public:
+    CrumbButton(const QString& title, QWidget* parent) : QPushButton(title, parent)
+    {
+        setFlat(true);
+        setCursor(Qt::PointingHandCursor);
+        setFont(calloutFont());
+        setAutoDefault(false);
+        setToolTip(title);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(text()) + 2 * kPadding, fontMetrics().height() + 2};
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        // Names of about a dozen characters keep their full size, so it is the long ones that
+        // give up room, down to that size.
+        const int shortest = 12 * fontMetrics().averageCharWidth() + 2 * kPadding;
+        return {std::min(sizeHint().width(), shortest), sizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        QColor color = accentColor();
+        if (isDown())
+            color = color.darker(130);
+        painter.setPen(color);
+        const QRect area = rect().adjusted(kPadding, 0, -kPadding, 0);
+        // Shortened only when it really does not fit: the eliding measure rounds differently
+        // from the width this button asked for.
+        const QString shown = fontMetrics().horizontalAdvance(text()) <= area.width()
+                                  ? text()
+                                  : fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, shown);
+        if (hasFocus()) {
+            QColor line = color;
+            line.setAlphaF(0.5);
+            painter.setPen(line);
+            painter.drawLine(area.bottomLeft(), area.bottomRight());
+        }
+    }
+
+private:
+    static constexpr int kPadding = 1;
+};
+
 QPushButton* linkButton(const QString& title, QWidget* parent)
 {
-    auto* button = new QPushButton(title, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFont(calloutFont());
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px 1px; color: %1; text-align: left; }")
-                              .arg(accentColor().name()));
-    button->setAutoDefault(false);
-    return button;
+    return new CrumbButton(title, parent);
 }
 
 bool isBlank(QChar c)
@@ -147,6 +196,8 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     createButton_ = new QPushButton(QStringLiteral("Crear"), this);
     createButton_->setObjectName("createFolder");
     createButton_->setAutoDefault(false);
+    giveRoom(newName_);
+    giveRoom(createButton_);
     newRow->addWidget(newName_, 1);
     newRow->addWidget(createButton_);
     column->addLayout(newRow);
@@ -169,6 +220,8 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     useButton_->setAutoDefault(false);
     useButton_->setDefault(false);
     makeProminent(useButton_);
+    giveRoom(cancelButton_);
+    giveRoom(useButton_);
     bottom->addWidget(cancelButton_);
     bottom->addWidget(useButton_);
     column->addLayout(bottom);
@@ -269,6 +322,7 @@ void DestinationPicker::showBreadcrumbs()
     }
     auto* root = linkButton(QStringLiteral("Raíz"), this);
     root->setObjectName("crumbRoot");
+    root->setMinimumWidth(root->sizeHint().width());
     connect(root, &QPushButton::clicked, this, [this] { load(QString()); });
     crumbs_->addWidget(root);
 
@@ -278,6 +332,7 @@ void DestinationPicker::showBreadcrumbs()
         prefix += segment + QLatin1Char('/');
         auto* separator = new QLabel(QStringLiteral("›"), this);
         separator->setFont(calloutFont());
+        separator->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
         setTextColor(separator, secondaryColor());
         crumbs_->addWidget(separator);
         auto* button = linkButton(segment, this);
@@ -293,6 +348,8 @@ void DestinationPicker::showListing()
     list_->clear();
     for (const Folder& folder : folders_) {
         auto* item = new QListWidgetItem(QString::fromStdString(folder.label.value_or(folder.name)), list_);
+        // Long names are shortened in the row; the whole name is a hover away.
+        item->setToolTip(item->text());
         item->setData(kCountRole, qlonglong(folder.count));
         item->setData(kPathRole, QString::fromStdString(folder.path));
     }

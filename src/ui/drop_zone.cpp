@@ -64,6 +64,7 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent)
 
     choose_ = new QPushButton(QStringLiteral("Elegir archivos o carpetas…"), this);
     choose_->setObjectName("chooseFiles");
+    giveRoom(choose_);
     column->addWidget(choose_, 0, Qt::AlignHCenter);
     column->addStretch(1);
 

@@ -56,6 +56,8 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
 
     for (QWidget* widget : std::initializer_list<QWidget*>{state_, route_, resume_, cancelAll_, report_, clear_})
         widget->setFont(calloutFont());
+    for (QPushButton* button : {resume_, cancelAll_, report_, clear_})
+        giveRoom(button);
 
     row->addWidget(spinner_);
     row->addWidget(symbol_);

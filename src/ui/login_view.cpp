@@ -63,6 +63,8 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     password_->setPlaceholderText(QStringLiteral("Contraseña"));
     password_->setEchoMode(QLineEdit::Password);
     password_->setFixedWidth(kFieldWidth);
+    giveRoom(email_);
+    giveRoom(password_);
     fields->addWidget(email_);
     fields->addWidget(password_);
     column->addLayout(fields);
@@ -85,6 +87,11 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     error_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setTextColor(error_, redColor());
+    // Its line is kept while empty, so a message appearing does not shift the whole form.
+    QSizePolicy policy = error_->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    error_->setSizePolicy(policy);
+    error_->setMinimumHeight(QFontMetrics(error_->font()).height());
     // The whole width of the column, so that a long message wraps instead of being cut.
     column->addWidget(error_);
     column->addStretch(1);

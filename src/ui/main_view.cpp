@@ -155,6 +155,7 @@ QWidget* MainView::buildHeader()
 
     changeDestination_ = new QPushButton(QStringLiteral("Cambiar destino…"), header);
     changeDestination_->setObjectName("changeDestination");
+    giveRoom(changeDestination_);
     row->addWidget(changeDestination_);
     connect(changeDestination_, &QPushButton::clicked, this, &MainView::openPicker);
 

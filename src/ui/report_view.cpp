@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,10 +34,18 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
     area_->setObjectName("reportText");
     area_->setReadOnly(true);
     area_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    area_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The area scrolls only vertically: a line longer than the sheet is wide (a long error, a
+    // deep path) continues on the next one instead of hiding behind a horizontal scroll.
+    area_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    area_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(captionFont().pointSizeF() > 0 ? captionFont().pointSizeF() : mono.pointSizeF());
     area_->setFont(mono);
+    // The item lines separate state, size and path with tabs. Stops every sixteen characters put
+    // the sizes and the paths of all but error lines in two straight columns (a state word and a
+    // byte count each fit in one stop).
+    area_->setTabStopDistance(16 * QFontMetricsF(mono).horizontalAdvance(QLatin1Char(' ')));
     area_->setFixedHeight(300);
     area_->setFrameShape(QFrame::NoFrame);
     area_->document()->setDocumentMargin(8);
@@ -55,12 +64,17 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
     closeButton->setObjectName("closeReport");
     closeButton->setDefault(true);
     makeProminent(closeButton);
+    giveRoom(copyButton);
+    giveRoom(closeButton);
     row->addWidget(copyButton);
     row->addWidget(closeButton);
     column->addLayout(row);
 
     connect(copyButton, &QPushButton::clicked, this, &ReportView::copy);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    // The sheet opens on its button, not inside the text, where a blinking caret would sit
+    // before the report's first letter.
+    closeButton->setFocus();
 
     setText(text);
 }

@@ -1,9 +1,13 @@
 #include "ui/style.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace zafrel::ui {
 
@@ -72,6 +76,21 @@ void makeProminent(QPushButton* button)
                                          "QPushButton:disabled { background: %4; color: %5; }")
                               .arg(accent.name(), text.name(), accent.darker(120).name(),
                                    disabled.name(QColor::HexArgb), secondaryColor().name(QColor::HexArgb)));
+}
+
+void giveRoom(QPushButton* button)
+{
+    const QFontMetrics metrics(button->font());
+    const QSize hint = button->sizeHint();
+    button->setMinimumSize(std::max(hint.width(), metrics.horizontalAdvance(button->text()) + 28),
+                           std::max(hint.height(), metrics.height() + 12));
+}
+
+void giveRoom(QLineEdit* field)
+{
+    const QMargins margins = field->textMargins();
+    field->setTextMargins(std::max(margins.left(), 3), std::max(margins.top(), 3), std::max(margins.right(), 3),
+                          std::max(margins.bottom(), 3));
 }
 
 void setTextColor(QWidget* widget, const QColor& color)

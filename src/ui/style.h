@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -24,6 +25,12 @@ QFont captionFont();
 
 // The prominent look of a window's main action: filled with the accent colour.
 void makeProminent(QPushButton* button);
+
+// Room around a button's text and a field's text. Some desktop styles (Fusion among them) draw
+// buttons hugging their label and fields barely taller than the text; these only ever raise the
+// minimum size, so styles that are already generous keep their own look.
+void giveRoom(QPushButton* button);
+void giveRoom(QLineEdit* field);
 
 // Sets the text colour of a label-like widget.
 void setTextColor(QWidget* widget, const QColor& color);

@@ -20,7 +20,7 @@ namespace zafrel::ui {
 
 namespace {
 
-constexpr int kInset = 12;          // left and right padding of the inset list
+constexpr int kInset = 16;          // left and right padding: the symbols line up with the header's text
 constexpr int kSpacing = 10;        // between the row's elements
 constexpr int kSymbolSize = 18;
 constexpr int kCrossSize = 16;

@@ -184,6 +184,22 @@ TEST_F(DesktopTest, WrongPasswordKeepsBothFields)
     expectFailure({401, UiScriptedService::errorJson("bad")}, "Email o contraseña incorrectos");
 }
 
+TEST_F(DesktopTest, TheMessageAppearsWithoutShiftingTheForm)
+{
+    signedOutStart();
+    service.on("POST", "/api/login", {401, UiScriptedService::errorJson("bad")});
+    test::settle();
+    const QPoint fieldBefore = login().emailField()->mapTo(root, QPoint());
+    const QPoint buttonBefore = login().signInButton()->mapTo(root, QPoint());
+    type("ana@empresa.test", "secreto");
+    login().signInButton()->click();
+    ASSERT_TRUE(test::runUntil([&] { return !login().busy(); }));
+    test::settle();
+    ASSERT_TRUE(login().errorLabel()->isVisibleTo(root));
+    EXPECT_EQ(login().emailField()->mapTo(root, QPoint()), fieldBefore);
+    EXPECT_EQ(login().signInButton()->mapTo(root, QPoint()), buttonBefore);
+}
+
 TEST_F(DesktopTest, TooManyAttemptsMessage)
 {
     expectFailure({429, UiScriptedService::errorJson("slow")}, "Demasiados intentos. Espera unos minutos.");

@@ -9,6 +9,7 @@
 #include "ui/style.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -93,6 +94,32 @@ TEST_F(DestinationPickerTest, CompanyTopLevelMayBeChosenAsItIs)
     picker->useButton()->click();
     EXPECT_EQ(chosen, "");
     EXPECT_EQ(picker->result(), QDialog::Accepted);
+}
+
+TEST_F(DestinationPickerTest, ALongFolderNameShortensItsCrumbInsteadOfWideningTheSheet)
+{
+    const QString longName = QStringLiteral("Día 02 — Exteriores en la playa de Bolonia, unidad B, dron y cámara de apoyo sin etalonar");
+    const QString path = "Rodaje/" + longName + "/";
+    auto picker = open(path, false);
+    test::settle();
+    EXPECT_EQ(picker->width(), 480);
+    const QList<QPushButton*> crumbs = picker->breadcrumbButtons();
+    ASSERT_EQ(crumbs.size(), 3);
+    // The content fits the sheet as it is (nothing squeezed below what it needs, nothing cut),
+    // every crumb stays inside the margin, the short ones keep their whole width and the long
+    // one gives way, keeping its whole name as text and tooltip.
+    EXPECT_LE(picker->layout()->minimumSize().width(), 480);
+    for (QPushButton* crumb : crumbs)
+        EXPECT_LE(crumb->mapTo(picker.get(), QPoint(crumb->width(), 0)).x(), picker->width() - 20) << crumb->text().toStdString();
+    EXPECT_EQ(crumbs[0]->width(), crumbs[0]->sizeHint().width());
+    EXPECT_EQ(crumbs[1]->width(), crumbs[1]->sizeHint().width());
+    EXPECT_LT(crumbs[2]->width(), crumbs[2]->sizeHint().width());
+    EXPECT_EQ(crumbs[2]->text(), longName);
+    EXPECT_EQ(crumbs[2]->toolTip(), longName);
+
+    crumbs[2]->click();
+    waitIdle(*picker);
+    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), path.toStdString());
 }
 
 TEST_F(DestinationPickerTest, BreadcrumbsLeadToEveryLevel)

@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,22 @@ TEST(ReportView, ShowsTheTextReadOnlyAndSelectable)
     EXPECT_TRUE(QFontInfo(area->font()).fixedPitch());
     EXPECT_EQ(area->height(), 300);
     EXPECT_EQ(view.windowTitle(), "Informe de subida");
+}
+
+TEST(ReportView, LongLinesWrapInsteadOfScrollingSideways)
+{
+    const QString longLine = QStringLiteral("ERROR Servidor: 403 ") + QString(300, QLatin1Char('x')) + QStringLiteral("\t10\tRodaje/")
+                             + QString(200, QLatin1Char('y')) + QStringLiteral(".MXF");
+    ReportView view(kReport + QLatin1Char('\n') + longLine);
+    view.show();
+    test::runUntil([] { return false; }, std::chrono::milliseconds(50));
+    QPlainTextEdit* area = view.textArea();
+    EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+    // The wrapping is only on screen: the text itself keeps its lines.
+    EXPECT_EQ(view.text(), kReport + QLatin1Char('\n') + longLine);
+    QTextBlock last = area->document()->lastBlock();
+    ASSERT_NE(last.layout(), nullptr);
+    EXPECT_GT(last.layout()->lineCount(), 1);
 }
 
 TEST(ReportView, CopyLeavesExactlyThePlainText)

@@ -1,0 +1,371 @@
+// The screenshot tour: starts the real desktop program, walks it through its screens by pressing
+// its own buttons, typing into its fields and dropping files on it, and saves each screen as a PNG.
+// scripts/screenshots runs it against the local stand-in, which it prepares first (folders, files
+// already uploaded, held requests and the wrong ETag).
+//
+//   screenshot_tour --server URL --out DIR [--size WxH] [--review] FILE...
+//
+// FILE... are dropped on the window in this order once the destination is chosen. The stand-in's
+// demo and administrator accounts are used; the folders named below must exist there. --review
+// adds pictures for checking the layout rather than for showing it (names starting "review-"): a
+// long folder name in the picker's breadcrumbs, the queue in the smallest window, a long
+// destination in the header.
+#include "engine/upload_manager.h"
+#include "platform/settings.h"
+#include "session/session_model.h"
+#include "ui/desktop.h"
+#include "ui/destination_picker.h"
+#include "ui/drop_zone.h"
+#include "ui/footer_bar.h"
+#include "ui/login_view.h"
+#include "ui/main_view.h"
+#include "ui/report_view.h"
+#include "ui/root_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+using namespace zafrel;
+using namespace zafrel::ui;
+
+const QString kDemoEmail = QStringLiteral("demo@zafrel.test");
+const QString kDemoPassword = QStringLiteral("zafrel-demo");
+const QString kAdminEmail = QStringLiteral("admin@zafrel.test");
+const QString kAdminPassword = QStringLiteral("zafrel-admin");
+// Browsed in the picker: the top folder opened, the one chosen inside it, the name typed for a new one.
+const QString kBrowsedFolder = QStringLiteral("Rodaje");
+const QString kChosenFolder = QStringLiteral("Día 03");
+const QString kTypedFolderName = QStringLiteral("Día 04");
+// The start of the long folder name beside them.
+const QString kLongFolderStart = QStringLiteral("Día 02");
+
+[[noreturn]] void fail(const QString& what)
+{
+    std::fprintf(stderr, "screenshot_tour: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+// Runs the event loop until `done` holds; a screen that never comes ends the tour.
+void waitFor(const QString& what, const std::function<bool()>& done, int seconds = 30)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > seconds * 1000LL)
+            fail(QStringLiteral("timed out waiting for ") + what);
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+}
+
+// Lets timers, repaints and the window system catch up.
+void settle(int milliseconds = 400)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void clickAt(QWidget* widget, QPoint pos)
+{
+    const QPointF local(pos);
+    const QPointF global(widget->mapToGlobal(pos));
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+void press(QPushButton* button, const QString& what)
+{
+    if (!button || !button->isVisible() || !button->isEnabled())
+        fail(QStringLiteral("cannot press ") + what);
+    button->click();
+}
+
+class Tour {
+public:
+    Tour(Desktop& desktop, QString out, QList<QUrl> files, bool review)
+        : desktop_(desktop), root_(desktop.rootView()), out_(std::move(out)), files_(std::move(files)), review_(review)
+    {
+    }
+
+    void run()
+    {
+        // The stand-in holds the first session check, so the waiting state stays up a while.
+        waitFor("the window", [&] { return desktop_.window().windowHandle() && desktop_.window().windowHandle()->isExposed(); });
+        waitFor("\"Conectando…\"", [&] { return root_.currentWidget() == root_.connectingPage(); });
+        settle(600);
+        if (!desktop_.session().checking())
+            fail("the session check ended before the waiting state could be taken; is api/me held?");
+        shoot(&desktop_.window(), "01-conectando");
+
+        waitFor("the login screen", [&] { return root_.currentWidget() == root_.loginView(); });
+        settle();
+        shoot(&desktop_.window(), "02-login");
+
+        signIn(kDemoEmail, QStringLiteral("contraseña-equivocada"));
+        waitFor("the sign-in error", [&] { return !login().busy() && desktop_.session().error().has_value(); });
+        settle();
+        shoot(&desktop_.window(), "03-login-error");
+
+        signIn(kDemoEmail, kDemoPassword);
+        waitFor("the main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        settle();
+        shoot(&desktop_.window(), "04-main-empresa");
+
+        signOut();
+        signIn(kAdminEmail, kAdminPassword);
+        waitFor("the administrator's main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        settle();
+        if (!main().needsCompany())
+            fail("the administrator should have to choose a company first");
+        shoot(&desktop_.window(), "05-main-admin");
+
+        press(main().changeDestinationButton(), "\"Cambiar destino…\"");
+        waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
+        settle();
+        shoot(main().picker(), "06-destino-admin");
+        press(main().picker()->cancelButton(), "\"Cancelar\"");
+        waitFor("the picker to close", [&] { return !main().picker(); });
+
+        signOut();
+        signIn(kDemoEmail, kDemoPassword);
+        waitFor("the main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        press(main().changeDestinationButton(), "\"Cambiar destino…\"");
+        waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
+        DestinationPicker& picker = *main().picker();
+        openFolder(picker, kBrowsedFolder);
+        waitFor("the listing of " + kBrowsedFolder, [&] { return !picker.loading() && picker.current() == kBrowsedFolder + '/'; });
+        picker.newNameField()->setFocus();
+        picker.newNameField()->setText(kTypedFolderName);
+        settle();
+        shoot(&picker, "07-destino");
+        if (review_) {
+            openFolder(picker, kLongFolderStart, Qt::MatchStartsWith);
+            waitFor("the long folder", [&] { return !picker.loading() && picker.current().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
+            settle();
+            shoot(&picker, "review-1-miga-larga");
+            press(picker.breadcrumbButtons().value(1), "the breadcrumb " + kBrowsedFolder);
+            waitFor("the listing of " + kBrowsedFolder, [&] { return !picker.loading() && picker.current() == kBrowsedFolder + '/'; });
+        }
+        openFolder(picker, kChosenFolder);
+        const QString chosen = kBrowsedFolder + '/' + kChosenFolder + '/';
+        waitFor("the listing of " + chosen, [&] { return !picker.loading() && picker.current() == chosen; });
+        press(picker.useButton(), "\"Usar esta carpeta\"");
+        waitFor("the destination in the header", [&] { return !main().picker() && desktop_.uploader().destDir() == chosen; });
+
+        dragOverDropZone();
+        settle();
+        shoot(&desktop_.window(), "08-arrastrando");
+        drop();
+        // The stand-in lets the first file's parts through one by one and then holds its last two
+        // and the whole second file: both stay under way with part of their bytes sent, a speed
+        // measured, while the rest waits in the queue.
+        waitFor("the first files under way", [&] { return underWay(); }, 60);
+        settle(500);
+        shoot(&desktop_.window(), "09-cola-en-curso");
+
+        waitFor("the end of the run", [&] { return !desktop_.uploader().isRunning(); }, 180);
+        settle(600);
+        shoot(&desktop_.window(), "10-cola-terminada");
+
+        press(main().footer()->reportButton(), "\"Informe\"");
+        waitFor("the report sheet", [&] { return main().report() && main().report()->isVisible(); });
+        settle();
+        shoot(main().report(), "11-informe");
+        press(main().report()->findChild<QPushButton*>(QStringLiteral("closeReport")), "\"Cerrar\"");
+        waitFor("the report to close", [&] { return !main().report(); });
+        if (review_)
+            reviewSmallestWindow();
+    }
+
+private:
+    // The finished queue in the smallest window, then a destination with a long name.
+    void reviewSmallestWindow()
+    {
+        desktop_.window().resize(desktop_.window().minimumSize());
+        settle(600);
+        shoot(&desktop_.window(), "review-2-ventana-minima");
+
+        press(main().changeDestinationButton(), "\"Cambiar destino…\"");
+        waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
+        DestinationPicker& picker = *main().picker();
+        press(picker.breadcrumbButtons().value(1), "the breadcrumb " + kBrowsedFolder);
+        waitFor("the listing of " + kBrowsedFolder, [&] { return !picker.loading() && picker.current() == kBrowsedFolder + '/'; });
+        openFolder(picker, kLongFolderStart, Qt::MatchStartsWith);
+        waitFor("the long folder", [&] { return !picker.loading() && picker.current().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
+        press(picker.useButton(), "\"Usar esta carpeta\"");
+        waitFor("the long destination", [&] { return !main().picker() && desktop_.uploader().destDir().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
+        settle();
+        shoot(&desktop_.window(), "review-3-destino-largo");
+    }
+
+    LoginView& login() { return *root_.loginView(); }
+    MainView& main() { return *root_.mainView(); }
+
+    void signIn(const QString& email, const QString& password)
+    {
+        waitFor("the login screen", [&] { return root_.currentWidget() == root_.loginView() && !login().busy(); });
+        login().emailField()->setText(email);
+        login().passwordField()->setText(password);
+        press(login().signInButton(), "\"Entrar\"");
+    }
+
+    void signOut()
+    {
+        QAction* leave = nullptr;
+        for (QAction* action : main().accountMenu()->actions())
+            if (action->text() == QStringLiteral("Salir"))
+                leave = action;
+        if (!leave)
+            fail("no \"Salir\" in the account menu");
+        leave->trigger();
+        waitFor("the login screen after \"Salir\"", [&] { return root_.currentWidget() == root_.loginView(); });
+    }
+
+    // Clicks the row of a folder in the picker's list, as the user would.
+    void openFolder(DestinationPicker& picker, const QString& name, Qt::MatchFlags match = Qt::MatchExactly)
+    {
+        QListWidget* list = picker.folderList();
+        const auto found = list->findItems(name, match);
+        if (found.isEmpty())
+            fail("no folder \"" + name + "\" in the picker; did the stand-in get its folders?");
+        const QRect row = list->visualItemRect(found.first());
+        clickAt(list->viewport(), row.center());
+    }
+
+    void dragOverDropZone()
+    {
+        DropZone* zone = main().dropZone();
+        mime_.setUrls(files_);
+        const QPoint centre = zone->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &mime_, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &enter);
+        QDragMoveEvent move(centre, Qt::CopyAction, &mime_, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &move);
+        if (!move.isAccepted() || !zone->dragging())
+            fail("the drop zone refused the files");
+    }
+
+    void drop()
+    {
+        DropZone* zone = main().dropZone();
+        QDropEvent dropped(QPointF(zone->rect().center()), Qt::CopyAction, &mime_, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &dropped);
+        if (!dropped.isAccepted())
+            fail("the drop was refused");
+        waitFor("the dropped files in the queue",
+                [&] { return desktop_.uploader().items().size() == std::size_t(files_.size()); });
+    }
+
+    bool underWay() const
+    {
+        const auto& items = desktop_.uploader().items();
+        if (items.size() < 2 || desktop_.uploader().speed() <= 0)
+            return false;
+        const auto& first = *items[0];
+        const auto& second = *items[1];
+        return first.status() == Status::Running && first.loaded() * 2 >= first.size && first.loaded() < first.size
+               && second.status() == Status::Running && second.loaded() > 0 && second.loaded() < second.size;
+    }
+
+    void shoot(QWidget* widget, const QString& name)
+    {
+        if (!widget || !widget->isVisible())
+            fail("nothing to take for " + name);
+        QWidget* window = widget->window();
+        // What the display shows: the window system's own pixels, not a re-rendering.
+        QPixmap pixels;
+        if (QScreen* screen = window->screen())
+            pixels = screen->grabWindow(window->winId());
+        if (pixels.isNull() || pixels.size() != window->size() * window->devicePixelRatioF())
+            pixels = window->grab();
+        const QString path = QDir(out_).filePath(name + ".png");
+        if (!pixels.save(path, "PNG"))
+            fail("cannot write " + path);
+        std::printf("%s\n", qPrintable(path));
+        std::fflush(stdout);
+    }
+
+    Desktop& desktop_;
+    RootView& root_;
+    QString out_;
+    QList<QUrl> files_;
+    bool review_;
+    QMimeData mime_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
+
+    QString server;
+    QString out;
+    QSize size;
+    bool review = false;
+    QList<QUrl> files;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == "--server" && i + 1 < arguments.size()) {
+            server = arguments[++i];
+        } else if (argument == "--out" && i + 1 < arguments.size()) {
+            out = arguments[++i];
+        } else if (argument == "--size" && i + 1 < arguments.size()) {
+            const QStringList parts = arguments[++i].split('x');
+            if (parts.size() == 2)
+                size = QSize(parts[0].toInt(), parts[1].toInt());
+        } else if (argument == "--review") {
+            review = true;
+        } else if (QFileInfo(argument).isFile()) {
+            files.append(QUrl::fromLocalFile(QFileInfo(argument).absoluteFilePath()));
+        } else {
+            fail("not a file: " + argument);
+        }
+    }
+    if (server.isEmpty() || out.isEmpty() || files.size() < 2)
+        fail("usage: screenshot_tour --server URL --out DIR [--size WxH] [--review] FILE FILE...");
+    QDir().mkpath(out);
+
+    // A first start on this machine: the stand-in's service, nothing remembered.
+    settings::setValue(QStringLiteral("serverURL"), server);
+    settings::setValue(QStringLiteral("email"), QString());
+    settings::setValue(QStringLiteral("destDir"), QString());
+
+    auto owner = startDesktop();
+    auto* desktop = dynamic_cast<Desktop*>(owner.get());
+    if (!desktop)
+        fail("the desktop program did not start");
+    if (size.isValid())
+        desktop->window().resize(size);
+    desktop->window().move(40, 40);
+
+    Tour tour(*desktop, out, files, review);
+    tour.run();
+    owner.reset();
+    return 0;
+}
