@@ -2,6 +2,7 @@
 // connection, or before it starts, and a session destroyed with requests still pending.
 #include "platform/errors.h"
 #include "platform/http.h"
+#include "support/async_wait.h"
 #include "support/http_test_server.h"
 
 #include <gtest/gtest.h>
@@ -90,12 +91,12 @@ TEST_F(HttpCancelTest, StopWhileTheServerHoldsTheAnswerEndsWithCancelledWithinAS
     ASSERT_TRUE(request.waitEnded(5s));
 
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
-    EXPECT_TRUE(request.outcome().threw<Cancelled>()) << request.outcome().message();
-    EXPECT_EQ(request.outcome().message(), "Cancelado");
+    EXPECT_TRUE(request.result().threw<Cancelled>()) << request.result().message();
+    EXPECT_EQ(request.result().message(), "Cancelado");
 
     // The session goes on serving other requests.
     releaseAll();
-    auto next = test::runTask(session.send(makeRequest("GET", server.url("/quick"))));
+    auto next = test::awaitTask(session.send(makeRequest("GET", server.url("/quick"))));
     ASSERT_TRUE(next.value) << next.message();
     EXPECT_EQ(next.value->body, QByteArray("quick"));
 }
@@ -117,7 +118,7 @@ TEST_F(HttpCancelTest, StopWhileUploadingToAServerThatNeverReadsEndsWithCancelle
     ASSERT_TRUE(request.waitEnded(5s));
 
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
-    EXPECT_TRUE(request.outcome().threw<Cancelled>()) << request.outcome().message();
+    EXPECT_TRUE(request.result().threw<Cancelled>()) << request.result().message();
 }
 
 TEST_F(HttpCancelTest, StopWhileWaitingForAConnectionSlotNeverSendsTheRequest)
@@ -132,14 +133,14 @@ TEST_F(HttpCancelTest, StopWhileWaitingForAConnectionSlotNeverSendsTheRequest)
 
     stop.request_stop();
     ASSERT_TRUE(queued.waitEnded(5s));
-    EXPECT_TRUE(queued.outcome().threw<Cancelled>()) << queued.outcome().message();
+    EXPECT_TRUE(queued.result().threw<Cancelled>()) << queued.result().message();
 
     releaseAll();
     ASSERT_TRUE(first.waitEnded());
-    ASSERT_TRUE(first.outcome().value) << first.outcome().message();
-    EXPECT_EQ(first.outcome().value->body, QByteArray("held"));
+    ASSERT_TRUE(first.result().value) << first.result().message();
+    EXPECT_EQ(first.result().value->body, QByteArray("held"));
     // The slot freed by the first request goes to the next one in line, not to the cancelled one.
-    auto after = test::runTask(session.send(makeRequest("GET", server.url("/quick"))));
+    auto after = test::awaitTask(session.send(makeRequest("GET", server.url("/quick"))));
     ASSERT_TRUE(after.value) << after.message();
     EXPECT_EQ(quickCount, 1);
 }
@@ -150,7 +151,7 @@ TEST_F(HttpCancelTest, StopRequestedBeforeSendingEndsWithCancelledAtOnce)
     std::stop_source stop;
     stop.request_stop();
 
-    auto outcome = test::runTask(session.send(makeRequest("GET", server.url("/quick")), stop.get_token()), 5s);
+    auto outcome = test::awaitTask(session.send(makeRequest("GET", server.url("/quick")), stop.get_token()), 5s);
 
     ASSERT_TRUE(outcome.ended);
     EXPECT_TRUE(outcome.threw<Cancelled>()) << outcome.message();
@@ -161,7 +162,7 @@ TEST_F(HttpCancelTest, StopAfterTheAnswerChangesNothing)
     HttpSession session({});
     std::stop_source stop;
 
-    auto outcome = test::runTask(session.send(makeRequest("GET", server.url("/quick")), stop.get_token()));
+    auto outcome = test::awaitTask(session.send(makeRequest("GET", server.url("/quick")), stop.get_token()));
     stop.request_stop();
 
     ASSERT_TRUE(outcome.value) << outcome.message();
@@ -183,8 +184,8 @@ TEST_F(HttpCancelTest, DestroyingTheSessionEndsItsPendingRequestsWithCancelled)
     ASSERT_TRUE(held.waitEnded(5s));
     ASSERT_TRUE(uploading.waitEnded(5s));
 
-    EXPECT_TRUE(held.outcome().threw<Cancelled>()) << held.outcome().message();
-    EXPECT_TRUE(uploading.outcome().threw<Cancelled>()) << uploading.outcome().message();
+    EXPECT_TRUE(held.result().threw<Cancelled>()) << held.result().message();
+    EXPECT_TRUE(uploading.result().threw<Cancelled>()) << uploading.result().message();
     // A stop after the session is gone finds nothing to do.
     stop.request_stop();
 }

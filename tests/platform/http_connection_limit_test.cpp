@@ -1,5 +1,6 @@
 // How many requests a session has open with one host at the same time.
 #include "platform/http.h"
+#include "support/async_wait.h"
 #include "support/http_test_server.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,7 @@ int mostOpenFor(HttpSession::Config config, int requests)
         }
         for (auto& task : tasks) {
             EXPECT_TRUE(task->waitEnded(30s));
-            EXPECT_TRUE(task->outcome().value) << task->outcome().message();
+            EXPECT_TRUE(task->result().value) << task->result().message();
         }
     }
     server.stop();

@@ -3,6 +3,7 @@
 #include "platform/cookie_jar.h"
 #include "platform/http.h"
 #include "platform/paths.h"
+#include "support/async_wait.h"
 #include "support/http_test_server.h"
 
 #include <QDir>
@@ -17,7 +18,7 @@
 
 using namespace zafrel;
 using namespace std::chrono_literals;
-using test::runTask;
+using test::awaitTask;
 using test::TestHttpServer;
 
 namespace {
@@ -60,7 +61,7 @@ protected:
         HttpRequest request;
         request.method = "POST";
         request.url = server.url(path);
-        auto outcome = runTask(session.send(std::move(request)));
+        auto outcome = awaitTask(session.send(std::move(request)));
         ASSERT_TRUE(outcome.value) << outcome.message();
         ASSERT_EQ(outcome.value->status, 200);
     }
@@ -70,7 +71,7 @@ protected:
     {
         HttpRequest request;
         request.url = server.url("/whoami");
-        auto outcome = runTask(session.send(std::move(request)));
+        auto outcome = awaitTask(session.send(std::move(request)));
         EXPECT_TRUE(outcome.value) << outcome.message();
         return outcome.value ? outcome.value->body.toStdString() : "(failed)";
     }

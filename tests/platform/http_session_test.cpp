@@ -2,6 +2,7 @@
 // comes back, and how failures without a response are reported.
 #include "platform/errors.h"
 #include "platform/http.h"
+#include "support/async_wait.h"
 #include "support/http_test_server.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 using namespace zafrel;
 using namespace std::chrono_literals;
 using test::RawPort;
-using test::runTask;
+using test::awaitTask;
 using test::TestHttpServer;
 
 namespace {
@@ -81,7 +82,7 @@ protected:
     HttpResponse send(HttpRequest request, HttpSession::Config config = {})
     {
         HttpSession session(std::move(config));
-        auto outcome = runTask(session.send(std::move(request)));
+        auto outcome = awaitTask(session.send(std::move(request)));
         EXPECT_TRUE(outcome.ended);
         EXPECT_FALSE(outcome.error) << outcome.message();
         return outcome.value.value_or(HttpResponse{});
@@ -250,12 +251,12 @@ TEST_F(HttpSessionTest, HeadGetsTheHeadersWithoutABody)
 TEST_F(HttpSessionTest, RedirectsAndErrorStatusesAreResponsesNotFollowed)
 {
     HttpSession session({});
-    auto moved = runTask(session.send(makeRequest("GET", server.url("/moved"))));
+    auto moved = awaitTask(session.send(makeRequest("GET", server.url("/moved"))));
     ASSERT_TRUE(moved.value) << moved.message();
     EXPECT_EQ(moved.value->status, 302);
     EXPECT_EQ(moved.value->header("Location"), "/hello");
 
-    auto broken = runTask(session.send(makeRequest("GET", server.url("/broken"))));
+    auto broken = awaitTask(session.send(makeRequest("GET", server.url("/broken"))));
     ASSERT_TRUE(broken.value) << broken.message();
     EXPECT_EQ(broken.value->status, 500);
     EXPECT_EQ(broken.value->body, QByteArray("{\"error\":\"boom\"}"));
@@ -277,7 +278,7 @@ TEST_F(HttpSessionTest, ManyRequestsAtOnceAllGetTheirOwnAnswer)
     }
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(tasks[i]->waitEnded());
-        const auto& outcome = tasks[i]->outcome();
+        const auto& outcome = tasks[i]->result();
         ASSERT_TRUE(outcome.value) << outcome.message();
         EXPECT_EQ(outcome.value->body, QByteArray::number(i).repeated(i + 1));
     }
@@ -288,7 +289,7 @@ TEST(HttpTransportFailure, RefusedConnectionIsATransportErrorNamingTheHost)
     RawPort refusing(false);
     HttpSession session({});
 
-    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", refusing.url("/api/me")), 5s)));
+    auto outcome = awaitTask(session.send(withTimeout(makeRequest("GET", refusing.url("/api/me")), 5s)));
 
     ASSERT_TRUE(outcome.ended);
     ASSERT_TRUE(outcome.threw<TransportError>()) << outcome.message();
@@ -299,7 +300,7 @@ TEST(HttpTransportFailure, RefusedConnectionIsATransportErrorNamingTheHost)
 TEST(HttpTransportFailure, UnsupportedSchemeIsATransportError)
 {
     HttpSession session({});
-    auto outcome = runTask(session.send(makeRequest("GET", "ftp://127.0.0.1/file")));
+    auto outcome = awaitTask(session.send(makeRequest("GET", "ftp://127.0.0.1/file")));
     ASSERT_TRUE(outcome.threw<TransportError>()) << outcome.message();
     EXPECT_NE(outcome.message().find("ftp://127.0.0.1/file"), std::string::npos) << outcome.message();
 }
@@ -311,7 +312,7 @@ TEST(HttpTransportFailure, IdleTimeoutEndsARequestThatNeverGetsAnAnswer)
     const auto started = std::chrono::steady_clock::now();
 
     // The idle timer is libcurl's speed check: whole seconds, over a window of a few seconds.
-    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 1s)), 30s);
+    auto outcome = awaitTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 1s)), 30s);
 
     ASSERT_TRUE(outcome.ended) << "no timeout within 30 s";
     EXPECT_TRUE(outcome.threw<TransportError>()) << outcome.message();
@@ -326,7 +327,7 @@ TEST(HttpTransportFailure, SessionTotalTimeoutEndsALongRequest)
     config.totalTimeout = 1500ms;
     HttpSession session(config);
 
-    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 600s)), 20s);
+    auto outcome = awaitTask(session.send(withTimeout(makeRequest("GET", silent.url("/slow")), 600s)), 20s);
 
     ASSERT_TRUE(outcome.ended) << "no timeout within 20 s";
     EXPECT_TRUE(outcome.threw<TransportError>()) << outcome.message();
@@ -348,7 +349,7 @@ TEST(HttpInterimResponse, OnlyTheFinalResponsesHeadersAreKept)
     });
     HttpSession session({});
 
-    auto outcome = runTask(session.send(withTimeout(makeRequest("GET", listening.url("/interim")), 5s)));
+    auto outcome = awaitTask(session.send(withTimeout(makeRequest("GET", listening.url("/interim")), 5s)));
     answer.join();
 
     ASSERT_TRUE(outcome.value) << outcome.message();
@@ -390,8 +391,8 @@ TEST(HttpStaleConnection, RequestOnAConnectionResetBeforeAnyAnswerIsRetriedOnANe
     });
     HttpSession session({});
 
-    auto first = runTask(session.send(withTimeout(makeRequest("PUT", listening.url("/one"), "1"), 5s)));
-    auto second = runTask(session.send(withTimeout(makeRequest("PUT", listening.url("/two"), "2"), 5s)));
+    auto first = awaitTask(session.send(withTimeout(makeRequest("PUT", listening.url("/one"), "1"), 5s)));
+    auto second = awaitTask(session.send(withTimeout(makeRequest("PUT", listening.url("/two"), "2"), 5s)));
     serve.join();
 
     ASSERT_TRUE(first.value) << first.message();

@@ -1,7 +1,7 @@
 #pragma once
 // Awaiting a coroutine from a test body with a deadline. QCoro::waitFor has no deadline and never
 // returns when the task throws (its loop is only quit after a successful co_await), so tests use
-// awaitTask instead.
+// awaitTask, or StartedTask to look at the outcome later.
 #include "support/test_env.h"
 
 #include <QCoro/QCoroTask>
@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -37,7 +38,7 @@ struct Awaited {
         }
     }
 
-    // what() of the exception thrown, empty when none or not a std::exception.
+    // what() of the exception thrown; empty when none.
     std::string message() const
     {
         if (!error)
@@ -47,8 +48,20 @@ struct Awaited {
         } catch (const std::exception& e) {
             return e.what();
         } catch (...) {
-            return {};
+            return "(not a std::exception)";
         }
+    }
+
+    // The value; rethrows what the task threw, and throws std::runtime_error when the deadline
+    // passed first.
+    T get()
+    {
+        if (!ended)
+            throw std::runtime_error("the task did not end before the deadline");
+        if (error)
+            std::rethrow_exception(error);
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*value);
     }
 };
 
@@ -70,16 +83,39 @@ QCoro::Task<void> collectInto(QCoro::Task<T> task, std::shared_ptr<Awaited<T>> r
 }
 }  // namespace detail
 
-// Runs the event loop until `task` ends or `deadline` passes. A task still running at the deadline
-// keeps going on its own (its result is then dropped).
+// Keeps a started coroutine going and records how it ends. The holder may be dropped early: the
+// coroutine still ends on its own and records into the shared result.
 template<class T>
-Awaited<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(20))
+class StartedTask {
+public:
+    explicit StartedTask(QCoro::Task<T> task)
+        : m_result(std::make_shared<Awaited<T>>()), m_driver(detail::collectInto(std::move(task), m_result))
+    {
+    }
+    const Awaited<T>& result() const { return *m_result; }
+    bool ended() const { return m_result->ended; }
+    // Runs the event loop until the coroutine ended; answers whether it did before the deadline.
+    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(30))
+    {
+        return runUntil([result = m_result] { return result->ended; }, deadline);
+    }
+    // The result, moved out: only once, after waitEnded().
+    Awaited<T> take() { return m_result->ended ? std::move(*m_result) : Awaited<T>{}; }
+
+private:
+    std::shared_ptr<Awaited<T>> m_result;
+    QCoro::Task<void> m_driver;
+};
+
+// Runs the event loop until `task` ends or `deadline` passes. A task still running at the deadline
+// keeps going on its own (its result is then dropped). `.get()` on the answer gives the value or
+// rethrows.
+template<class T>
+Awaited<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(30))
 {
-    auto result = std::make_shared<Awaited<T>>();
-    detail::collectInto(std::move(task), result);
-    if (!runUntil([&] { return result->ended; }, deadline))
-        return {};
-    return std::move(*result);
+    StartedTask<T> started(std::move(task));
+    started.waitEnded(deadline);
+    return started.take();
 }
 
 }  // namespace zafrel::test

@@ -1,17 +1,11 @@
 #pragma once
-// Servers for transport tests, all on 127.0.0.1 and on free ports: a cpp-httplib server run on its
-// own thread, a port that accepts connections but never answers, and a port that refuses them.
-// Plus a way to start a coroutine and look at its outcome later, with deadlines.
+// Servers for tests, all on 127.0.0.1 and on free ports: a cpp-httplib server run on its own thread
+// (the ground of every scripted server in the tests), a port that accepts connections but never
+// answers, and a port that refuses them.
 #include "support/test_env.h"
 
 #include <httplib.h>
 
-#include <QCoro/QCoroTask>
-
-#include <chrono>
-#include <exception>
-#include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -57,7 +51,8 @@ public:
     }
 
     int port() const { return m_port; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    std::string url(const std::string& path) const { return origin() + path; }
 
 private:
     // cpp-httplib listens with a backlog of 5. A burst of connections beyond that, on a busy
@@ -107,94 +102,12 @@ public:
 
     int fd() const { return m_fd; }
     int port() const { return m_port; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    std::string url(const std::string& path) const { return origin() + path; }
 
 private:
     int m_fd = -1;
     int m_port = 0;
 };
-
-// The outcome of a started coroutine, filled in when it ends (on the main thread).
-template<class T>
-struct TaskOutcome {
-    bool ended = false;
-    std::optional<T> value;
-    std::exception_ptr error;
-
-    // True when the coroutine threw an E (or something derived from it).
-    template<class E>
-    bool threw() const
-    {
-        if (!error)
-            return false;
-        try {
-            std::rethrow_exception(error);
-        } catch (const E&) {
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
-
-    // what() of the exception thrown; empty when none.
-    std::string message() const
-    {
-        if (!error)
-            return {};
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            return e.what();
-        } catch (...) {
-            return "(not a std::exception)";
-        }
-    }
-};
-
-namespace detail {
-template<class T>
-QCoro::Task<void> recordOutcome(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outcome)
-{
-    try {
-        outcome->value.emplace(co_await std::move(task));
-    } catch (...) {
-        outcome->error = std::current_exception();
-    }
-    outcome->ended = true;
-}
-}  // namespace detail
-
-// Keeps a started coroutine going and records how it ends. The holder may be dropped early: the
-// coroutine still ends on its own and records into the shared outcome.
-template<class T>
-class StartedTask {
-public:
-    explicit StartedTask(QCoro::Task<T> task)
-        : m_outcome(std::make_shared<TaskOutcome<T>>())
-        , m_driver(detail::recordOutcome(std::move(task), m_outcome))
-    {
-    }
-    const TaskOutcome<T>& outcome() const { return *m_outcome; }
-    bool ended() const { return m_outcome->ended; }
-    // Runs the event loop until the coroutine ended; answers whether it did before the deadline.
-    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(20))
-    {
-        return runUntil([this] { return m_outcome->ended; }, deadline);
-    }
-
-private:
-    std::shared_ptr<TaskOutcome<T>> m_outcome;
-    QCoro::Task<void> m_driver;
-};
-
-// Runs `task` to its end (event loop included) and answers its outcome; `ended` is false when the
-// deadline came first.
-template<class T>
-TaskOutcome<T> runTask(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(20))
-{
-    StartedTask<T> started(std::move(task));
-    started.waitEnded(deadline);
-    return started.outcome();
-}
 
 }  // namespace zafrel::test

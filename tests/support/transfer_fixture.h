@@ -36,23 +36,18 @@ inline constexpr qint64 kMiB32 = 33554432;
 // both and waits for the transfer before the manager goes away, also when a test failed early.
 struct Started {
     Started(QCoro::Task<void> transfer, int permits, AsyncSemaphore& semaphore)
-        : sem(semaphore), permits(permits), result_(std::make_shared<Awaited<void>>()),
-          driver_(detail::collectInto(std::move(transfer), result_))
+        : sem(semaphore), permits(permits), task_(std::move(transfer))
     {
     }
-    bool ended() const { return result_->ended; }
-    const Awaited<void>& result() const { return *result_; }
-    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(20))
-    {
-        return runUntil([this] { return result_->ended; }, deadline);
-    }
+    bool ended() const { return task_.ended(); }
+    const Awaited<void>& result() const { return task_.result(); }
+    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(20)) { return task_.waitEnded(deadline); }
 
     AsyncSemaphore& sem;
     const int permits;
 
 private:
-    std::shared_ptr<Awaited<void>> result_;
-    QCoro::Task<void> driver_;
+    StartedTask<void> task_;
 };
 
 class TransferTest : public ::testing::Test {

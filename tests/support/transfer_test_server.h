@@ -4,9 +4,8 @@
 // objects and of parts, answered with the MD5 of the body as ETag). Runs on 127.0.0.1 on a free
 // port and records everything; tests script failures through hooks and hold requests with gates.
 #include "platform/md5.h"
-#include "support/test_env.h"
+#include "support/http_test_server.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -15,9 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zafrel::test {
@@ -84,44 +81,36 @@ public:
     // Answer of "api/upload/init" for its JSON body; the default is described at defaultInit().
     std::function<nlohmann::json(const nlohmann::json& body)> onInit;
 
-    TransferTestServer()
+    TransferTestServer() : http_(12)
     {
-        server_.new_task_queue = [] { return new httplib::ThreadPool(12); };
-        server_.set_keep_alive_timeout(1);
-        server_.set_payload_max_length(size_t(128) << 20);
-        server_.Get("/api/ls", [this](const auto& req, auto& res) { ls(req, res); });
-        server_.Post("/api/upload/init", [this](const auto& req, auto& res) { init(req, res); });
-        server_.Get("/api/upload/urls", [this](const auto& req, auto& res) { urls(req, res); });
-        server_.Post("/api/upload/complete", [this](const auto& req, auto& res) { complete(req, res); });
-        server_.Post("/api/upload/abort", [this](const auto& req, auto& res) { abort(req, res); });
-        server_.Post("/api/upload/done", [this](const auto&, auto& res) {
+        httplib::Server& server = http_.server();
+        server.set_payload_max_length(size_t(128) << 20);
+        server.Get("/api/ls", [this](const auto& req, auto& res) { ls(req, res); });
+        server.Post("/api/upload/init", [this](const auto& req, auto& res) { init(req, res); });
+        server.Get("/api/upload/urls", [this](const auto& req, auto& res) { urls(req, res); });
+        server.Post("/api/upload/complete", [this](const auto& req, auto& res) { complete(req, res); });
+        server.Post("/api/upload/abort", [this](const auto& req, auto& res) { abort(req, res); });
+        server.Post("/api/upload/done", [this](const auto&, auto& res) {
             std::lock_guard lock(mutex_);
             ++doneCalls_;
             res.set_content("{\"ok\":true}", "application/json");
         });
-        server_.Put("/store/(.*)", [this](const auto& req, auto& res) { put(req, res); });
-        server_.Get("/", [this](const auto&, auto& res) {   // also answers HEAD
+        server.Put("/store/(.*)", [this](const auto& req, auto& res) { put(req, res); });
+        server.Get("/", [this](const auto&, auto& res) {   // also answers HEAD
             std::lock_guard lock(mutex_);
             ++heads_;
             res.status = 200;
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        if (port_ <= 0)
-            throw std::runtime_error("transfer test server: cannot bind 127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        http_.start();
     }
 
-    ~TransferTestServer()
-    {
-        server_.stop();
-        thread_.join();
-    }
+    ~TransferTestServer() { http_.stop(); }
 
     TransferTestServer(const TransferTestServer&) = delete;
     TransferTestServer& operator=(const TransferTestServer&) = delete;
 
-    int port() const { return port_; }
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int port() const { return http_.port(); }
+    std::string origin() const { return http_.origin(); }
 
     // The listing of folder `path` names `name` with `size`.
     void list(const std::string& path, const std::string& name, int64_t size)
@@ -268,9 +257,7 @@ private:
         res.set_content(reply->body, "application/xml");
     }
 
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    TestHttpServer http_;
     mutable std::mutex mutex_;
     std::map<std::string, std::map<std::string, int64_t>> listings_;
     int listingFailures_ = 0;

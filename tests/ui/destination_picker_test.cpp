@@ -25,7 +25,7 @@ using test::UiScriptedService;
 // Listings of a small tree: "" holds Rodaje/, Rodaje/ holds Dia03/ (labelled) and Dia04/.
 UiScriptedService::Reply listing(const UiScriptedService::Received& request)
 {
-    const std::string path = request.query.count("path") ? request.query.at("path") : "?";
+    const std::string path = request.param("path").value_or("?");
     nlohmann::json folders = nlohmann::json::array();
     if (path.empty())
         folders.push_back({{"name", "Rodaje"}, {"path", "Rodaje/"}, {"count", 2}, {"size", 0}});
@@ -119,7 +119,7 @@ TEST_F(DestinationPickerTest, ALongFolderNameShortensItsCrumbInsteadOfWideningTh
 
     crumbs[2]->click();
     waitIdle(*picker);
-    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), path.toStdString());
+    EXPECT_EQ(service.received("GET", "/api/ls").back().param("path"), path.toStdString());
 }
 
 TEST_F(DestinationPickerTest, BreadcrumbsLeadToEveryLevel)
@@ -129,7 +129,7 @@ TEST_F(DestinationPickerTest, BreadcrumbsLeadToEveryLevel)
 
     picker->breadcrumbButtons()[1]->click();
     waitIdle(*picker);
-    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), "Rodaje/");
+    EXPECT_EQ(service.received("GET", "/api/ls").back().param("path"), "Rodaje/");
     EXPECT_EQ(picker->current(), "Rodaje/");
     EXPECT_EQ(crumbTitles(*picker), (QStringList{"Raíz", "Rodaje"}));
 
@@ -138,11 +138,11 @@ TEST_F(DestinationPickerTest, BreadcrumbsLeadToEveryLevel)
     picker->breadcrumbButtons().back()->click();
     ASSERT_TRUE(test::runUntil([&] { return service.received("GET", "/api/ls").size() == before + 1; }));
     waitIdle(*picker);
-    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), "Rodaje/");
+    EXPECT_EQ(service.received("GET", "/api/ls").back().param("path"), "Rodaje/");
 
     picker->breadcrumbButtons().front()->click();
     waitIdle(*picker);
-    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), "");
+    EXPECT_EQ(service.received("GET", "/api/ls").back().param("path"), "");
     EXPECT_EQ(picker->current(), "");
 }
 
@@ -192,7 +192,7 @@ TEST_F(DestinationPickerTest, CreateTrimsBlanksAndOpensTheNewFolder)
     const auto body = nlohmann::json::parse(made[0].body);
     EXPECT_EQ(body.at("path"), "Rodaje/");
     EXPECT_EQ(body.at("name"), "Dia05");
-    EXPECT_EQ(service.received("GET", "/api/ls").back().query.at("path"), "Rodaje/Dia05/");
+    EXPECT_EQ(service.received("GET", "/api/ls").back().param("path"), "Rodaje/Dia05/");
     EXPECT_EQ(picker->newNameField()->text(), "");
 }
 

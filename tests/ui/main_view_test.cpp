@@ -332,7 +332,7 @@ TEST_F(MainViewTest, PickerStoresTheServicePathAsTheDestination)
     start("Demo Films", "Rodaje/");
     service.on("GET", "/api/ls", [](const UiScriptedService::Received& request) {
         // The service spells the folder its own way; that spelling is what counts.
-        if (request.query.at("path") == "Rodaje/")
+        if (request.param("path") == "Rodaje/")
             return UiScriptedService::Reply{200, R"({"path":"Rodaje/","folders":[{"name":"Día 3","path":"Rodaje/Día 3/","count":2,"size":0}],"files":[]})"};
         return UiScriptedService::Reply{200, R"({"path":"Rodaje/Día 3/","folders":[],"files":[]})"};
     });
