@@ -7,6 +7,8 @@
 #include <charconv>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
+#include <type_traits>
 
 namespace zafrel {
 
@@ -68,39 +70,142 @@ int64_t asInt64(const json& value)
     throw APIError::decode();
 }
 
-template<class T>
-std::vector<T> arrayOf(const json& value)
+// One member of a record: the service's name and where it lives in the struct. Decoding and
+// encoding both walk a record's list, in the order the members are declared.
+template<class Record, class Value>
+struct Member {
+    const char* name;
+    Value Record::*field;
+};
+
+template<class Record>
+constexpr auto membersOf();
+template<> constexpr auto membersOf<Company>()
 {
-    if (!value.is_array())
+    return std::tuple{Member{"slug", &Company::slug}, Member{"name", &Company::name}};
+}
+template<> constexpr auto membersOf<User>()
+{
+    return std::tuple{Member{"email", &User::email},   Member{"name", &User::name},
+                      Member{"is_admin", &User::isAdmin}, Member{"company", &User::company},
+                      Member{"bucket", &User::bucket}, Member{"app_name", &User::appName}};
+}
+template<> constexpr auto membersOf<Folder>()
+{
+    return std::tuple{Member{"name", &Folder::name}, Member{"path", &Folder::path}, Member{"label", &Folder::label},
+                      Member{"count", &Folder::count}, Member{"size", &Folder::size}};
+}
+template<> constexpr auto membersOf<FileEntry>()
+{
+    return std::tuple{Member{"name", &FileEntry::name}, Member{"path", &FileEntry::path},
+                      Member{"size", &FileEntry::size}, Member{"modified", &FileEntry::modified}};
+}
+template<> constexpr auto membersOf<Listing>()
+{
+    return std::tuple{Member{"path", &Listing::path}, Member{"folders", &Listing::folders},
+                      Member{"files", &Listing::files}};
+}
+template<> constexpr auto membersOf<InitBody>()
+{
+    return std::tuple{Member{"path", &InitBody::path}, Member{"name", &InitBody::name}, Member{"size", &InitBody::size},
+                      Member{"type", &InitBody::type}, Member{"accelerate", &InitBody::accelerate}};
+}
+template<> constexpr auto membersOf<UploadInit>()
+{
+    return std::tuple{Member{"mode", &UploadInit::mode},         Member{"key", &UploadInit::key},
+                      Member{"url", &UploadInit::url},           Member{"uploadId", &UploadInit::uploadId},
+                      Member{"partSize", &UploadInit::partSize}, Member{"parts", &UploadInit::parts},
+                      Member{"contentType", &UploadInit::contentType}};
+}
+template<> constexpr auto membersOf<Part>()
+{
+    return std::tuple{Member{"PartNumber", &Part::partNumber}, Member{"ETag", &Part::etag}};
+}
+template<> constexpr auto membersOf<CompleteBody>()
+{
+    return std::tuple{Member{"key", &CompleteBody::key}, Member{"uploadId", &CompleteBody::uploadId},
+                      Member{"parts", &CompleteBody::parts}};
+}
+
+template<class T>
+struct IsOptional : std::false_type {};
+template<class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+void decodeValue(const json& j, std::string& out) { out = asString(j); }
+void decodeValue(const json& j, bool& out) { out = asBool(j); }
+void decodeValue(const json& j, int64_t& out) { out = asInt64(j); }
+template<class Record>
+void decodeValue(const json& j, Record& out) { out = decodeRecord<Record>(j); }
+template<class T>
+void decodeValue(const json& j, std::vector<T>& out)
+{
+    if (!j.is_array())
         throw APIError::decode();
-    std::vector<T> out;
-    out.reserve(value.size());
-    for (const json& element : value)
-        out.push_back(decodeRecord<T>(element));
+    out.clear();
+    out.reserve(j.size());
+    for (const json& element : j)
+        decodeValue(element, out.emplace_back());
+}
+
+template<class Record>
+Record decodeMembers(const json& j)
+{
+    const json& o = objectOf(j);
+    Record record;
+    std::apply(
+        [&](const auto&... members) {
+            const auto decodeMember = [&](const auto& m) {
+                auto& field = record.*m.field;
+                if constexpr (IsOptional<std::remove_reference_t<decltype(field)>>::value) {
+                    if (const json* value = member(o, m.name))
+                        decodeValue(*value, field.emplace());
+                } else {
+                    decodeValue(required(o, m.name), field);
+                }
+            };
+            (decodeMember(members), ...);
+        },
+        membersOf<Record>());
+    return record;
+}
+
+template<class T>
+ordered_json encodeValue(const T& value)
+{
+    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool> || std::is_same_v<T, int64_t>)
+        return value;
+    else
+        return encodeRecord(value);
+}
+template<class T>
+ordered_json encodeValue(const std::vector<T>& values)
+{
+    ordered_json out = ordered_json::array();
+    for (const T& value : values)
+        out.push_back(encodeValue(value));
     return out;
 }
 
-std::string requiredString(const json& o, const char* name) { return asString(required(o, name)); }
-int64_t requiredInt64(const json& o, const char* name) { return asInt64(required(o, name)); }
-bool requiredBool(const json& o, const char* name) { return asBool(required(o, name)); }
-
-std::optional<std::string> optionalString(const json& o, const char* name)
+template<class Record>
+ordered_json encodeMembers(const Record& record)
 {
-    const json* value = member(o, name);
-    return value ? std::optional(asString(*value)) : std::nullopt;
-}
-
-std::optional<int64_t> optionalInt64(const json& o, const char* name)
-{
-    const json* value = member(o, name);
-    return value ? std::optional(asInt64(*value)) : std::nullopt;
-}
-
-template<class T>
-void putOptional(ordered_json& out, const char* name, const std::optional<T>& value)
-{
-    if (value)
-        out[name] = *value;
+    ordered_json out = ordered_json::object();
+    std::apply(
+        [&](const auto&... members) {
+            const auto encodeMember = [&](const auto& m) {
+                const auto& field = record.*m.field;
+                if constexpr (IsOptional<std::remove_cvref_t<decltype(field)>>::value) {
+                    if (field)
+                        out[m.name] = encodeValue(*field);
+                } else {
+                    out[m.name] = encodeValue(field);
+                }
+            };
+            (encodeMember(members), ...);
+        },
+        membersOf<Record>());
+    return out;
 }
 
 // A whole decimal integer with an optional sign; "", "+", "1a", " 1" and "+-1" are not numbers.
@@ -123,81 +228,17 @@ std::optional<int64_t> wholeDecimal(const std::string& text)
 
 }  // namespace
 
-template<> Company decodeRecord<Company>(const json& j)
-{
-    const json& o = objectOf(j);
-    return Company{requiredString(o, "slug"), requiredString(o, "name")};
-}
+template<> Company decodeRecord<Company>(const json& j) { return decodeMembers<Company>(j); }
+template<> User decodeRecord<User>(const json& j) { return decodeMembers<User>(j); }
+template<> Folder decodeRecord<Folder>(const json& j) { return decodeMembers<Folder>(j); }
+template<> FileEntry decodeRecord<FileEntry>(const json& j) { return decodeMembers<FileEntry>(j); }
+template<> Listing decodeRecord<Listing>(const json& j) { return decodeMembers<Listing>(j); }
+template<> InitBody decodeRecord<InitBody>(const json& j) { return decodeMembers<InitBody>(j); }
+template<> UploadInit decodeRecord<UploadInit>(const json& j) { return decodeMembers<UploadInit>(j); }
+template<> Part decodeRecord<Part>(const json& j) { return decodeMembers<Part>(j); }
+template<> CompleteBody decodeRecord<CompleteBody>(const json& j) { return decodeMembers<CompleteBody>(j); }
 
-template<> User decodeRecord<User>(const json& j)
-{
-    const json& o = objectOf(j);
-    User user;
-    user.email = requiredString(o, "email");
-    user.name = requiredString(o, "name");
-    user.isAdmin = requiredBool(o, "is_admin");
-    if (const json* company = member(o, "company"))
-        user.company = decodeRecord<Company>(*company);
-    user.bucket = requiredString(o, "bucket");
-    user.appName = optionalString(o, "app_name");
-    return user;
-}
-
-template<> Folder decodeRecord<Folder>(const json& j)
-{
-    const json& o = objectOf(j);
-    Folder folder;
-    folder.name = requiredString(o, "name");
-    folder.path = requiredString(o, "path");
-    folder.label = optionalString(o, "label");
-    folder.count = requiredInt64(o, "count");
-    folder.size = requiredInt64(o, "size");
-    return folder;
-}
-
-template<> FileEntry decodeRecord<FileEntry>(const json& j)
-{
-    const json& o = objectOf(j);
-    return FileEntry{requiredString(o, "name"), requiredString(o, "path"), requiredInt64(o, "size"),
-                     requiredInt64(o, "modified")};
-}
-
-template<> Listing decodeRecord<Listing>(const json& j)
-{
-    const json& o = objectOf(j);
-    Listing listing;
-    listing.path = requiredString(o, "path");
-    listing.folders = arrayOf<Folder>(required(o, "folders"));
-    listing.files = arrayOf<FileEntry>(required(o, "files"));
-    return listing;
-}
-
-template<> InitBody decodeRecord<InitBody>(const json& j)
-{
-    const json& o = objectOf(j);
-    InitBody body;
-    body.path = requiredString(o, "path");
-    body.name = requiredString(o, "name");
-    body.size = requiredInt64(o, "size");
-    body.type = requiredString(o, "type");
-    body.accelerate = requiredBool(o, "accelerate");
-    return body;
-}
-
-template<> UploadInit decodeRecord<UploadInit>(const json& j)
-{
-    const json& o = objectOf(j);
-    UploadInit init;
-    init.mode = requiredString(o, "mode");
-    init.key = requiredString(o, "key");
-    init.url = optionalString(o, "url");
-    init.uploadId = optionalString(o, "uploadId");
-    init.partSize = optionalInt64(o, "partSize");
-    init.parts = optionalInt64(o, "parts");
-    init.contentType = optionalString(o, "contentType");
-    return init;
-}
-
+// Kept as sent, in order: the member names are only meant to be part numbers.
 template<> PartURLs decodeRecord<PartURLs>(const json& j)
 {
     const json& urls = objectOf(required(objectOf(j), "urls"));
@@ -205,18 +246,6 @@ template<> PartURLs decodeRecord<PartURLs>(const json& j)
     for (auto it = urls.begin(); it != urls.end(); ++it)
         answer.urls.emplace_back(it.key(), asString(it.value()));
     return answer;
-}
-
-template<> Part decodeRecord<Part>(const json& j)
-{
-    const json& o = objectOf(j);
-    return Part{requiredInt64(o, "PartNumber"), requiredString(o, "ETag")};
-}
-
-template<> CompleteBody decodeRecord<CompleteBody>(const json& j)
-{
-    const json& o = objectOf(j);
-    return CompleteBody{requiredString(o, "key"), requiredString(o, "uploadId"), arrayOf<Part>(required(o, "parts"))};
 }
 
 json parseJsonBody(const QByteArray& body)
@@ -256,84 +285,15 @@ std::map<int64_t, std::string> usablePartURLs(const PartURLs& answer)
     return result;
 }
 
-ordered_json encodeRecord(const Company& v)
-{
-    ordered_json out = ordered_json::object();
-    out["slug"] = v.slug;
-    out["name"] = v.name;
-    return out;
-}
-
-ordered_json encodeRecord(const User& v)
-{
-    ordered_json out = ordered_json::object();
-    out["email"] = v.email;
-    out["name"] = v.name;
-    out["is_admin"] = v.isAdmin;
-    if (v.company)
-        out["company"] = encodeRecord(*v.company);
-    out["bucket"] = v.bucket;
-    putOptional(out, "app_name", v.appName);
-    return out;
-}
-
-ordered_json encodeRecord(const Folder& v)
-{
-    ordered_json out = ordered_json::object();
-    out["name"] = v.name;
-    out["path"] = v.path;
-    putOptional(out, "label", v.label);
-    out["count"] = v.count;
-    out["size"] = v.size;
-    return out;
-}
-
-ordered_json encodeRecord(const FileEntry& v)
-{
-    ordered_json out = ordered_json::object();
-    out["name"] = v.name;
-    out["path"] = v.path;
-    out["size"] = v.size;
-    out["modified"] = v.modified;
-    return out;
-}
-
-ordered_json encodeRecord(const Listing& v)
-{
-    ordered_json out = ordered_json::object();
-    out["path"] = v.path;
-    ordered_json& folders = out["folders"] = ordered_json::array();
-    for (const Folder& folder : v.folders)
-        folders.push_back(encodeRecord(folder));
-    ordered_json& files = out["files"] = ordered_json::array();
-    for (const FileEntry& file : v.files)
-        files.push_back(encodeRecord(file));
-    return out;
-}
-
-ordered_json encodeRecord(const InitBody& v)
-{
-    ordered_json out = ordered_json::object();
-    out["path"] = v.path;
-    out["name"] = v.name;
-    out["size"] = v.size;
-    out["type"] = v.type;
-    out["accelerate"] = v.accelerate;
-    return out;
-}
-
-ordered_json encodeRecord(const UploadInit& v)
-{
-    ordered_json out = ordered_json::object();
-    out["mode"] = v.mode;
-    out["key"] = v.key;
-    putOptional(out, "url", v.url);
-    putOptional(out, "uploadId", v.uploadId);
-    putOptional(out, "partSize", v.partSize);
-    putOptional(out, "parts", v.parts);
-    putOptional(out, "contentType", v.contentType);
-    return out;
-}
+ordered_json encodeRecord(const Company& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const User& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const Folder& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const FileEntry& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const Listing& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const InitBody& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const UploadInit& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const Part& v) { return encodeMembers(v); }
+ordered_json encodeRecord(const CompleteBody& v) { return encodeMembers(v); }
 
 ordered_json encodeRecord(const PartURLs& v)
 {
@@ -342,25 +302,6 @@ ordered_json encodeRecord(const PartURLs& v)
         urls[name] = url;
     ordered_json out = ordered_json::object();
     out["urls"] = std::move(urls);
-    return out;
-}
-
-ordered_json encodeRecord(const Part& v)
-{
-    ordered_json out = ordered_json::object();
-    out["PartNumber"] = v.partNumber;
-    out["ETag"] = v.etag;
-    return out;
-}
-
-ordered_json encodeRecord(const CompleteBody& v)
-{
-    ordered_json out = ordered_json::object();
-    out["key"] = v.key;
-    out["uploadId"] = v.uploadId;
-    ordered_json& parts = out["parts"] = ordered_json::array();
-    for (const Part& part : v.parts)
-        parts.push_back(encodeRecord(part));
     return out;
 }
 

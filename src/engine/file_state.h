@@ -5,7 +5,14 @@
 
 #include <cstdint>
 
+struct stat;
+
 namespace zafrel {
+
+// The file's modification time in seconds, nanoseconds kept. The intake records it and the
+// transfers compare against it with this same reading, so an untouched file compares exactly
+// equal, also after a trip through the queue file.
+double modificationTime(const struct stat& st);
 
 // The file on disk is no longer the one that was queued: sending it would store a mix of two
 // versions, or a version nobody checked, under a "verified" label.

@@ -1,3 +1,4 @@
+#include "engine/file_state.h"
 #include "engine/upload_manager.h"
 
 #include <QDir>
@@ -29,11 +30,6 @@ namespace zafrel {
 // handed over directly.
 
 namespace {
-
-double modificationTime(const struct stat& st)
-{
-    return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
-}
 
 struct FileFound {
     QString path;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace zafrel {
 
@@ -15,6 +16,25 @@ namespace {
 // The queue file is written by hand rather than through a JSON document: a large queue (a
 // hundred thousand frames of an image sequence) is rewritten often, and building a document first
 // costs several times the encoding itself.
+
+void appendCodePoint(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
 
 // The text as a JSON string: UTF-8, with quote, backslash and control characters escaped.
 // Converted straight from UTF-16 into the output, without a UTF-8 copy of every string. A lone
@@ -45,41 +65,21 @@ void appendJsonString(std::string& out, QStringView text)
                 out += hex[c >> 4];
                 out += hex[c & 0xf];
             }
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
         } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            const uint32_t cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(p[i + 1]) - 0xDC00);
+            appendCodePoint(out, 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(p[i + 1]) - 0xDC00));
             ++i;
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            out += "\xEF\xBF\xBD";
         } else {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            appendCodePoint(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
         }
     }
     out += '"';
 }
 
-void appendInteger(std::string& out, int64_t value)
+// An integer, or the shortest text that reads back as the same double ("1733400000.5"; an integral
+// value has no fraction: "1733400000").
+template<class Number>
+void appendNumber(std::string& out, Number value)
 {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr - buffer);
-}
-
-// The shortest text that reads back as the same double ("1733400000.5"; an integral value has no
-// fraction: "1733400000"). A value JSON cannot carry (never produced by the file system) is
-// written as 0 rather than failing the whole file over a field nothing reads.
-void appendDouble(std::string& out, double value)
-{
-    if (!std::isfinite(value))
-        value = 0;
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr - buffer);
@@ -104,20 +104,6 @@ void appendUuid(std::string& out, const QUuid& id)
     out += '"';
 }
 
-const char* statusText(Status status)
-{
-    switch (status) {
-    case Status::Queued: return "queued";
-    case Status::Running: return "running";
-    case Status::Done: return "done";
-    case Status::Skipped: return "skipped";
-    case Status::Error: return "error";
-    case Status::Cancelled: return "cancelled";
-    case Status::Paused: return "paused";
-    }
-    return "";
-}
-
 void appendSnapshot(std::string& out, const UploadItem& item)
 {
     out += "{\"id\":";
@@ -125,9 +111,11 @@ void appendSnapshot(std::string& out, const UploadItem& item)
     out += ",\"path\":";
     appendJsonString(out, item.path);
     out += ",\"size\":";
-    appendInteger(out, item.size);
+    appendNumber(out, item.size);
     out += ",\"mtime\":";
-    appendDouble(out, item.mtime);
+    // A value JSON cannot carry (never produced by the file system) is written as 0 rather than
+    // failing the whole file over a field nothing reads.
+    appendNumber(out, std::isfinite(item.mtime) ? item.mtime : 0.0);
     out += ",\"destDir\":";
     appendJsonString(out, item.destDir);
     if (item.key) {
@@ -139,7 +127,7 @@ void appendSnapshot(std::string& out, const UploadItem& item)
         appendJsonString(out, *item.uploadId);
     }
     out += ",\"partSize\":";
-    appendInteger(out, item.partSize);
+    appendNumber(out, item.partSize);
     out += ",\"etags\":{";
     bool first = true;
     for (const auto& [part, etag] : item.etags) {
@@ -147,7 +135,7 @@ void appendSnapshot(std::string& out, const UploadItem& item)
             out += ',';
         first = false;
         out += '"';
-        appendInteger(out, part);
+        appendNumber(out, part);
         out += "\":";
         appendJsonString(out, etag);
     }
@@ -212,25 +200,6 @@ std::optional<QUuid> parseUuid(std::string_view text)
                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
 }
 
-void appendCodePoint(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 // Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0 when it is not one:
 // no overlong forms, no surrogates, nothing above U+10FFFF.
 int utf8SequenceLength(const unsigned char* p, const unsigned char* end)
@@ -261,20 +230,6 @@ QString toQString(const std::string& utf8)
     return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
-std::optional<Status> statusFromUtf8(std::string_view word)
-{
-    static const std::pair<std::string_view, Status> words[] = {
-        {"queued", Status::Queued}, {"running", Status::Running},     {"done", Status::Done},
-        {"skipped", Status::Skipped}, {"error", Status::Error}, {"cancelled", Status::Cancelled},
-        {"paused", Status::Paused},
-    };
-    for (const auto& [text, status] : words) {
-        if (text == word)
-            return status;
-    }
-    return std::nullopt;
-}
-
 // A strict JSON reader for the queue file that fills snapshots directly. A general JSON document
 // (a tree of maps and strings) costs several times more than the file's own content: restoring a
 // queue of a hundred thousand items must stay well under half a second. Anything that is not
@@ -287,25 +242,12 @@ public:
     {
         std::vector<Snapshot> snapshots;
         skipSpace();
-        if (!consume('['))
-            return std::nullopt;
+        const bool ok = consume('[') && readSequence(']', [&] {
+            Snapshot& s = snapshots.emplace_back();
+            return readSnapshot(s);
+        });
         skipSpace();
-        if (!consume(']')) {
-            for (;;) {
-                Snapshot s;
-                if (!readSnapshot(s))
-                    return std::nullopt;
-                snapshots.push_back(std::move(s));
-                skipSpace();
-                if (consume(']'))
-                    break;
-                if (!consume(','))
-                    return std::nullopt;
-                skipSpace();
-            }
-        }
-        skipSpace();
-        if (p_ != end_)
+        if (!ok || p_ != end_)
             return std::nullopt;
         return snapshots;
     }
@@ -335,6 +277,41 @@ private:
             return false;
         p_ += word.size();
         return true;
+    }
+
+    // The elements of an array or the members of an object, the opening bracket already read:
+    // `element` reads one (the reader stands on it) and answers whether it was well-formed.
+    template<class ReadElement>
+    bool readSequence(char close, ReadElement&& element)
+    {
+        skipSpace();
+        if (consume(close))
+            return true;
+        for (;;) {
+            if (!element())
+                return false;
+            skipSpace();
+            if (consume(close))
+                return true;
+            if (!consume(','))
+                return false;
+            skipSpace();
+        }
+    }
+
+    // An object: `value` reads the value of the member whose name is in name_.
+    template<class ReadValue>
+    bool readObject(ReadValue&& value)
+    {
+        return consume('{') && readSequence('}', [&] {
+            if (!readString(name_))
+                return false;
+            skipSpace();
+            if (!consume(':'))
+                return false;
+            skipSpace();
+            return value();
+        });
     }
 
     // A string value into `out` (UTF-8, escapes resolved); the reader stands on its opening quote.
@@ -418,7 +395,7 @@ private:
     }
 
     // A number by the JSON grammar; `integral` tells whether it had neither fraction nor exponent.
-    bool readNumber(std::string_view& text, bool& integral)
+    bool readNumberText(std::string_view& text, bool& integral)
     {
         const char* start = p_;
         integral = true;
@@ -451,24 +428,24 @@ private:
         return true;
     }
 
-    bool readInteger(qint64& value)
+    // An integer member takes only numbers without fraction or exponent.
+    template<class Number>
+    bool readNumber(Number& value)
     {
         std::string_view text;
         bool integral = false;
-        if (!readNumber(text, integral) || !integral)
+        if (!readNumberText(text, integral) || (std::is_integral_v<Number> && !integral))
             return false;
         const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
         return result.ec == std::errc() && result.ptr == text.data() + text.size();
     }
 
-    bool readDouble(double& value)
+    bool readQString(QString& value)
     {
-        std::string_view text;
-        bool integral = false;
-        if (!readNumber(text, integral))
+        if (!readString(scratch_))
             return false;
-        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-        return result.ec == std::errc() && result.ptr == text.data() + text.size();
+        value = toQString(scratch_);
+        return true;
     }
 
     // A member whose value may be absent or null: answers false only for a value of another type.
@@ -478,10 +455,7 @@ private:
             value.reset();
             return true;
         }
-        if (!readString(scratch_))
-            return false;
-        value = toQString(scratch_);
-        return true;
+        return readQString(value.emplace());
     }
 
     // Any value, thrown away (members this version does not know).
@@ -493,41 +467,10 @@ private:
         case '"':
             return readString(scratch_);
         case '{':
-            ++p_;
-            skipSpace();
-            if (consume('}'))
-                return true;
-            for (;;) {
-                if (!readString(scratch_))
-                    return false;
-                skipSpace();
-                if (!consume(':'))
-                    return false;
-                skipSpace();
-                if (!skipValue(depth + 1))
-                    return false;
-                skipSpace();
-                if (consume('}'))
-                    return true;
-                if (!consume(','))
-                    return false;
-                skipSpace();
-            }
+            return readObject([&] { return skipValue(depth + 1); });
         case '[':
             ++p_;
-            skipSpace();
-            if (consume(']'))
-                return true;
-            for (;;) {
-                if (!skipValue(depth + 1))
-                    return false;
-                skipSpace();
-                if (consume(']'))
-                    return true;
-                if (!consume(','))
-                    return false;
-                skipSpace();
-            }
+            return readSequence(']', [&] { return skipValue(depth + 1); });
         case 't':
             return consumeWord("true");
         case 'f':
@@ -537,7 +480,7 @@ private:
         default: {
             std::string_view text;
             bool integral = false;
-            return readNumber(text, integral);
+            return readNumberText(text, integral);
         }
         }
     }
@@ -545,102 +488,71 @@ private:
     bool readEtags(std::map<int64_t, QString>& etags)
     {
         etags.clear();
-        if (!consume('{'))
-            return false;
-        skipSpace();
-        if (consume('}'))
-            return true;
-        for (;;) {
-            if (!readString(name_))
-                return false;
+        return readObject([&] {
             int64_t part = 0;
             const auto result = std::from_chars(name_.data(), name_.data() + name_.size(), part);
             if (name_.empty() || result.ec != std::errc() || result.ptr != name_.data() + name_.size())
                 return false;
-            skipSpace();
-            if (!consume(':'))
-                return false;
-            skipSpace();
             if (!readString(scratch_))
                 return false;
             etags[part] = toQString(scratch_);
-            skipSpace();
-            if (consume('}'))
-                return true;
-            if (!consume(','))
-                return false;
-            skipSpace();
-        }
+            return true;
+        });
     }
 
     bool readSnapshot(Snapshot& s)
     {
-        if (!consume('{'))
-            return false;
         bool id = false, path = false, size = false, mtime = false, destDir = false, partSize = false,
              etags = false, status = false;
-        skipSpace();
-        if (!consume('}')) {
-            for (;;) {
-                if (!readString(name_))
-                    return false;
-                skipSpace();
-                if (!consume(':'))
-                    return false;
-                skipSpace();
-                bool ok = true;
-                if (name_ == "id") {
-                    ok = readString(scratch_);
-                    const auto uuid = ok ? parseUuid(scratch_) : std::nullopt;
-                    ok = ok && uuid;
-                    if (ok)
-                        s.id = *uuid;
-                    id = true;
-                } else if (name_ == "path") {
-                    ok = readString(scratch_);
-                    s.path = toQString(scratch_);
-                    path = true;
-                } else if (name_ == "size") {
-                    ok = readInteger(s.size);
-                    size = true;
-                } else if (name_ == "mtime") {
-                    ok = readDouble(s.mtime);
-                    mtime = true;
-                } else if (name_ == "destDir") {
-                    ok = readString(scratch_);
-                    s.destDir = toQString(scratch_);
-                    destDir = true;
-                } else if (name_ == "key") {
-                    ok = readOptionalString(s.key);
-                } else if (name_ == "uploadId") {
-                    ok = readOptionalString(s.uploadId);
-                } else if (name_ == "partSize") {
-                    ok = readInteger(s.partSize);
-                    partSize = true;
-                } else if (name_ == "etags") {
-                    ok = readEtags(s.etags);
-                    etags = true;
-                } else if (name_ == "status") {
-                    ok = readString(scratch_);
-                    const auto state = ok ? statusFromUtf8(scratch_) : std::nullopt;
-                    ok = ok && state;
-                    if (ok)
-                        s.status = *state;
-                    status = true;
-                } else {
-                    ok = skipValue(1);
-                }
-                if (!ok)
-                    return false;
-                skipSpace();
-                if (consume('}'))
-                    break;
-                if (!consume(','))
-                    return false;
-                skipSpace();
+        const bool ok = readObject([&] {
+            if (name_ == "id") {
+                id = true;
+                return readString(scratch_) && assign(s.id, parseUuid(scratch_));
             }
-        }
-        return id && path && size && mtime && destDir && partSize && etags && status;
+            if (name_ == "path") {
+                path = true;
+                return readQString(s.path);
+            }
+            if (name_ == "size") {
+                size = true;
+                return readNumber(s.size);
+            }
+            if (name_ == "mtime") {
+                mtime = true;
+                return readNumber(s.mtime);
+            }
+            if (name_ == "destDir") {
+                destDir = true;
+                return readQString(s.destDir);
+            }
+            if (name_ == "key")
+                return readOptionalString(s.key);
+            if (name_ == "uploadId")
+                return readOptionalString(s.uploadId);
+            if (name_ == "partSize") {
+                partSize = true;
+                return readNumber(s.partSize);
+            }
+            if (name_ == "etags") {
+                etags = true;
+                return readEtags(s.etags);
+            }
+            if (name_ == "status") {
+                status = true;
+                return readString(scratch_) && assign(s.status, statusFromText(scratch_));
+            }
+            return skipValue(1);
+        });
+        return ok && id && path && size && mtime && destDir && partSize && etags && status;
+    }
+
+    template<class T>
+    static bool assign(T& to, std::optional<T> from)
+    {
+        if (!from)
+            return false;
+        to = std::move(*from);
+        return true;
     }
 
     const char* p_;

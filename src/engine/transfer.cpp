@@ -19,29 +19,6 @@ namespace zafrel {
 
 namespace {
 
-QString messageOf(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Error desconocido");
-    }
-}
-
-template<class E>
-bool holds(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const E&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 struct FileContent {
     QByteArray data;
     std::string md5;
@@ -114,7 +91,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             it->etags.clear();
         }
         it->setStatus(Status::Error);
-        it->setError(messageOf(failure));
+        it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }
     persist();
 }

@@ -8,17 +8,17 @@ namespace {
 
 struct StatusName {
     Status status;
-    QStringView word;
+    std::string_view word;
 };
 
 constexpr std::array<StatusName, 7> kStatusNames{{
-    {Status::Queued, u"queued"},
-    {Status::Running, u"running"},
-    {Status::Done, u"done"},
-    {Status::Skipped, u"skipped"},
-    {Status::Error, u"error"},
-    {Status::Cancelled, u"cancelled"},
-    {Status::Paused, u"paused"},
+    {Status::Queued, "queued"},
+    {Status::Running, "running"},
+    {Status::Done, "done"},
+    {Status::Skipped, "skipped"},
+    {Status::Error, "error"},
+    {Status::Cancelled, "cancelled"},
+    {Status::Paused, "paused"},
 }};
 
 // The file name without building a QFileInfo: intake and restore create items by the hundred
@@ -31,19 +31,34 @@ QString lastComponent(const QString& path)
 
 }  // namespace
 
-QString statusWord(Status status)
+std::string_view statusText(Status status)
 {
     for (const auto& entry : kStatusNames) {
         if (entry.status == status)
-            return entry.word.toString();
+            return entry.word;
     }
     return {};
+}
+
+std::optional<Status> statusFromText(std::string_view text)
+{
+    for (const auto& entry : kStatusNames) {
+        if (entry.word == text)
+            return entry.status;
+    }
+    return std::nullopt;
+}
+
+QString statusWord(Status status)
+{
+    const std::string_view text = statusText(status);
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
 std::optional<Status> statusFromWord(QStringView word)
 {
     for (const auto& entry : kStatusNames) {
-        if (entry.word == word)
+        if (word == QLatin1String(entry.word.data(), qsizetype(entry.word.size())))
             return entry.status;
     }
     return std::nullopt;

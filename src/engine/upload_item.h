@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace zafrel {
 
@@ -20,6 +21,9 @@ enum class Status { Queued, Running, Done, Skipped, Error, Cancelled, Paused };
 QString statusWord(Status status);
 // The state of a persisted word; an unknown word (any other spelling included) gives nullopt.
 std::optional<Status> statusFromWord(QStringView word);
+// The same words as plain ASCII text, for the queue file's own writer and reader.
+std::string_view statusText(Status status);
+std::optional<Status> statusFromText(std::string_view text);
 
 // One local file in the upload queue. The queue, its running transfer and its row share the same
 // object; it lives on the main thread only.

@@ -1,4 +1,5 @@
 #pragma once
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -24,5 +25,34 @@ class FileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// True when `error` holds an E (or something derived from it).
+template<class E>
+bool holds(const std::exception_ptr& error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// what() of the exception in `error`; `fallback` when there is none or it is not a std::exception.
+inline std::string messageOf(const std::exception_ptr& error, std::string fallback)
+{
+    if (!error)
+        return fallback;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return fallback;
+    }
+}
 
 }  // namespace zafrel

@@ -2,6 +2,7 @@
 
 #include "client/zafrel_api.h"
 #include "platform/async.h"
+#include "platform/errors.h"
 #include "ui/icons.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
@@ -128,17 +129,6 @@ QPushButton* linkButton(const QString& title, QWidget* parent)
 bool isBlank(QChar c)
 {
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
-
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Error");
-    }
 }
 
 }  // namespace
@@ -275,7 +265,7 @@ void DestinationPicker::load(const QString& folder)
             self->showBreadcrumbs();
             self->showListing();
         } else {
-            self->setError(messageOf(failure));
+            self->setError(QString::fromStdString(messageOf(failure, "Error")));
         }
         self->loading_ = false;
         self->showState();
@@ -305,7 +295,7 @@ void DestinationPicker::create()
         if (!self)
             co_return;
         if (failure) {
-            self->setError(messageOf(failure));
+            self->setError(QString::fromStdString(messageOf(failure, "Error")));
             co_return;
         }
         self->newName_->clear();

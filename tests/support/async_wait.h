@@ -2,6 +2,7 @@
 // Awaiting a coroutine from a test body with a deadline. QCoro::waitFor has no deadline and never
 // returns when the task throws (its loop is only quit after a successful co_await), so tests use
 // awaitTask, or StartedTask to look at the outcome later.
+#include "platform/errors.h"
 #include "support/test_env.h"
 
 #include <QCoro/QCoroTask>
@@ -25,32 +26,10 @@ struct Awaited {
 
     // True when the task threw an exception of type E (or derived from it).
     template<class E>
-    bool threw() const
-    {
-        if (!error)
-            return false;
-        try {
-            std::rethrow_exception(error);
-        } catch (const E&) {
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
+    bool threw() const { return holds<E>(error); }
 
     // what() of the exception thrown; empty when none.
-    std::string message() const
-    {
-        if (!error)
-            return {};
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            return e.what();
-        } catch (...) {
-            return "(not a std::exception)";
-        }
-    }
+    std::string message() const { return messageOf(error, error ? "(not a std::exception)" : ""); }
 
     // The value; rethrows what the task threw, and throws std::runtime_error when the deadline
     // passed first.

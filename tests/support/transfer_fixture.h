@@ -3,6 +3,7 @@
 // store, an UploadManager talking to it through its own client, and files to send.
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
+#include "engine/file_state.h"
 #include "engine/retry_schedule.h"
 #include "engine/upload_item.h"
 #include "engine/upload_manager.h"
@@ -123,9 +124,8 @@ protected:
     {
         struct stat st {};
         EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-        const double mtime = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
         auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), qint64(st.st_size),
-                                                 mtime, destDir);
+                                                 modificationTime(st), destDir);
         item->setStatus(Status::Running);
         return item;
     }
