@@ -157,3 +157,11 @@ TEST(UploadError, CutCountsCharactersNotBytes)
         combinedExpected += "e\xCC\x81";
     EXPECT_EQ(std::string(UploadError::http(400, combined).what()), combinedExpected);
 }
+
+TEST(UploadError, StoreBodySpreadOverLinesBecomesOneLine)
+{
+    // S3 error bodies start with an XML declaration line; the message must stay one report field.
+    const std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Error>\n\t<Code>SlowDown</Code></Error>";
+    EXPECT_STREQ(UploadError::http(503, body).what(),
+                 "HTTP 503 <?xml version=\"1.0\" encoding=\"UTF-8\"?> <Error> <Code>SlowDown</Code></Error>");
+}
