@@ -44,31 +44,31 @@ class Recorder {
     this.seq = 0;
   }
 
-  addFault(spec) {
-    if (!spec || typeof spec !== 'object') throw new HttpError(400, 'Fallo no válido');
-    const server = spec.server ?? 'store';
+  addFault(wanted) {
+    if (!wanted || typeof wanted !== 'object') throw new HttpError(400, 'Fallo no válido');
+    const server = wanted.server ?? 'store';
     if (!SERVERS.has(server)) throw new HttpError(400, '"server" debe ser "store" o "service"');
-    if (!ACTIONS.has(spec.action)) throw new HttpError(400, '"action" debe ser "status", "reset", "delay" o "etag"');
-    const count = spec.count ?? 1;
+    if (!ACTIONS.has(wanted.action)) throw new HttpError(400, '"action" debe ser "status", "reset", "delay" o "etag"');
+    const count = wanted.count ?? 1;
     if (!Number.isSafeInteger(count) || count < 1) throw new HttpError(400, '"count" debe ser un entero positivo');
     for (const field of ['method', 'pathContains', 'queryContains']) {
-      if (spec[field] !== undefined && typeof spec[field] !== 'string') throw new HttpError(400, `"${field}" debe ser texto`);
+      if (wanted[field] !== undefined && typeof wanted[field] !== 'string') throw new HttpError(400, `"${field}" debe ser texto`);
     }
-    if (spec.action === 'status' && !(Number.isSafeInteger(spec.status) && spec.status >= 200 && spec.status <= 599)) {
+    if (wanted.action === 'status' && !(Number.isSafeInteger(wanted.status) && wanted.status >= 200 && wanted.status <= 599)) {
       throw new HttpError(400, '"status" debe ser un código HTTP entre 200 y 599');
     }
-    if (spec.action === 'delay' && !(Number.isSafeInteger(spec.ms) && spec.ms >= 0 && spec.ms <= 600000)) {
+    if (wanted.action === 'delay' && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
       throw new HttpError(400, '"ms" debe estar entre 0 y 600000');
     }
     const fault = {
       id: ++this.faultSeq,
       server,
-      method: spec.method?.toUpperCase(),
-      pathContains: spec.pathContains,
-      queryContains: spec.queryContains,
-      action: spec.action,
-      status: spec.status,
-      ms: spec.ms,
+      method: wanted.method?.toUpperCase(),
+      pathContains: wanted.pathContains,
+      queryContains: wanted.queryContains,
+      action: wanted.action,
+      status: wanted.status,
+      ms: wanted.ms,
       remaining: count,
     };
     this.faults.push(fault);
