@@ -3,9 +3,12 @@
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
+#include <QByteArrayList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace zafrel;
 using zafrel::test::readWholeFile;
@@ -39,13 +42,37 @@ protected:
 
     void writeQueueFile(const QByteArray& bytes) { test::writeFile(test::queueFilePath(), bytes); }
 
-    // One well-formed entry for the file at `path`, with `members` replacing or adding members.
-    QByteArray entry(const QString& path, const QByteArray& id = "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01",
-                     const QByteArray& status = "\"paused\"")
+    // The n-th of a few well-known ids, as JSON text.
+    static QByteArray id(int n) { return "\"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C0" + QByteArray::number(n) + "\""; }
+
+    // One well-formed entry for the file at `path`; `changes` replace members, add them, or (with
+    // an empty value) leave them out.
+    static QByteArray entry(const QString& path, const std::vector<std::pair<QByteArray, QByteArray>>& changes = {})
     {
-        return "{\"id\":\"" + id + "\",\"path\":\"" + path.toUtf8()
-               + "\",\"size\":10,\"mtime\":1.5,\"destDir\":\"D/\",\"partSize\":0,\"etags\":{},\"status\":" + status
-               + "}";
+        std::vector<std::pair<QByteArray, QByteArray>> members = {
+            {"id", id(1)},          {"path", "\"" + path.toUtf8() + "\""}, {"size", "10"}, {"mtime", "1.5"},
+            {"destDir", "\"D/\""}, {"partSize", "0"}, {"etags", "{}"}, {"status", "\"paused\""}};
+        for (const auto& [name, value] : changes) {
+            auto it = std::find_if(members.begin(), members.end(), [&](const auto& m) { return m.first == name; });
+            if (it == members.end())
+                members.emplace_back(name, value);
+            else
+                it->second = value;
+        }
+        QByteArrayList written;
+        for (const auto& [name, value] : members)
+            if (!value.isEmpty())
+                written.push_back("\"" + name + "\":" + value);
+        return "{" + written.join(',') + "}";
+    }
+
+    // `count` items of the file at `path`, queued.
+    static std::vector<ItemPtr> manyItems(int count, const QString& path)
+    {
+        std::vector<ItemPtr> many;
+        for (int i = 0; i < count; ++i)
+            many.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), 1, 1, ""));
+        return many;
     }
 
     QTemporaryDir dir{test::sandboxDir() + "/files-XXXXXX"};
@@ -147,7 +174,7 @@ TEST_F(QueueFileTest, WritesTheExactEncodingAndReadsItBack)
 TEST_F(QueueFileTest, RestoreIsOneChangeOfTheQueue)
 {
     const QString f = file("a.mov");
-    writeQueueFile("[" + entry(f) + "," + entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02") + "]");
+    writeQueueFile("[" + entry(f) + "," + entry(f, {{"id", id(2)}}) + "]");
     // The constructor's one change cannot be observed from outside; restoring again can.
     auto manager = newManager();
     ASSERT_EQ(manager->items().size(), 2u);
@@ -162,45 +189,30 @@ TEST_F(QueueFileTest, AnyUnusableEntryRejectsTheWholeFileAndLeavesItAlone)
 {
     const QString f = file("a.mov");
     const QByteArray good = entry(f);
-    const QByteArray p = f.toUtf8();
-    const QByteArray cases[] = {
-        "[" + good + "," + entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02", "\"finished\"") + "]",
-        "[" + good + "," + entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02", "\"Paused\"") + "]",
-        "[" + good + "," + entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02", "null") + "]",
-        "[" + good + "," + entry(f, "not-a-uuid") + "]",
-        "[" + good + "," + entry(f, "{0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02}") + "]",
-        "[" + good + "," + entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0CZZ") + "]",
-        // "partSize" missing
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":"","etags":{},"status":"paused"}])",
-        // "size" not an integer
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10.5,"mtime":1,"destDir":"","partSize":0,"etags":{},"status":"paused"}])",
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":"10","mtime":1,"destDir":"","partSize":0,"etags":{},"status":"paused"}])",
-        // "mtime" a string, "destDir" null, "path" missing
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":"1","destDir":"","partSize":0,"etags":{},"status":"paused"}])",
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":null,"partSize":0,"etags":{},"status":"paused"}])",
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","size":10,"mtime":1,"destDir":"","partSize":0,"etags":{},"status":"paused"}])",
-        // "key" of the wrong type
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":"","key":5,"partSize":0,"etags":{},"status":"paused"}])",
+    const std::vector<std::pair<QByteArray, QByteArray>> badMembers[] = {
+        {{"status", "\"finished\""}}, {{"status", "\"Paused\""}}, {{"status", "null"}},
+        {{"id", "\"not-a-uuid\""}}, {{"id", "\"{0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02}\""}},
+        {{"id", "\"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0CZZ\""}},
+        {{"partSize", ""}},                                  // missing
+        {{"size", "10.5"}}, {{"size", "\"10\""}},           // not an integer
+        {{"mtime", "\"1\""}}, {{"destDir", "null"}}, {{"path", ""}},
+        {{"key", "5"}},
         // "etags": not an object, a name that is no number, a value that is no string
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":"","partSize":0,"etags":[],"status":"paused"}])",
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":"","partSize":0,"etags":{"one":"x"},"status":"paused"}])",
-        "[" + good + R"(,{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-            + R"(","size":10,"mtime":1,"destDir":"","partSize":0,"etags":{"1":7},"status":"paused"}])",
+        {{"etags", "[]"}}, {{"etags", R"({"one":"x"})"}}, {{"etags", R"({"1":7})"}},
+    };
+    std::vector<QByteArray> cases;
+    for (auto changes : badMembers) {
+        changes.insert(changes.begin(), {"id", id(2)});   // told apart from the good entry
+        cases.push_back("[" + good + "," + entry(f, changes) + "]");
+    }
+    cases.insert(cases.end(), {
         // not an array, not JSON, an array of something else, cut short
         "{\"items\":[" + good + "]}",
         "not json",
         "[" + good + ",5]",
         "[" + good.left(good.size() - 5),
         "",
-    };
+    });
     for (const QByteArray& bytes : cases) {
         writeQueueFile(bytes);
         {
@@ -241,9 +253,7 @@ TEST_F(QueueFileTest, EntriesWhoseFileIsGoneAreDroppedTheOthersRestored)
     const QString kept = file("kept.mov");
     const QString gone = file("gone.mov");
     const QString later = file("later.mov");
-    writeQueueFile("[" + entry(kept, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01") + ","
-                   + entry(gone, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02") + ","
-                   + entry(later, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C03") + "]");
+    writeQueueFile("[" + entry(kept) + "," + entry(gone, {{"id", id(2)}}) + "," + entry(later, {{"id", id(3)}}) + "]");
     ASSERT_TRUE(QFile::remove(gone));
     const QByteArray before = readWholeFile(test::queueFilePath());
 
@@ -297,8 +307,7 @@ TEST_F(QueueFileTest, StoredErrorComesBackPendingEverythingElsePaused)
     for (int i = 0; i < 7; ++i) {
         if (i)
             bytes += ",";
-        bytes += entry(f, "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C0" + QByteArray::number(i),
-                       "\"" + QByteArray(words[i]) + "\"");
+        bytes += entry(f, {{"id", id(i)}, {"status", "\"" + QByteArray(words[i]) + "\""}});
     }
     writeQueueFile(bytes + "]");
     auto manager = newManager();
@@ -318,13 +327,15 @@ TEST_F(QueueFileTest, StoredErrorComesBackPendingEverythingElsePaused)
 TEST_F(QueueFileTest, LoadedCountsTheStoredPartsUpToTheSize)
 {
     const QString f = file("big.mov");
-    const QByteArray p = f.toUtf8();
-    writeQueueFile(R"([{"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01","path":")" + p
-                   + R"(","size":100,"mtime":0,"destDir":"","uploadId":"u","key":"k","partSize":10,"etags":{"1":"a","3":"c"},"status":"running"},)"
-                   + R"({"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02","path":")" + p
-                   + R"(","size":25,"mtime":0,"destDir":"","uploadId":"u","key":"k","partSize":10,"etags":{"1":"a","2":"b","3":"c"},"status":"paused"},)"
-                   + R"({"id":"0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C03","path":")" + p
-                   + R"(","size":25,"mtime":0,"destDir":"","partSize":0,"etags":{},"status":"queued"}])");
+    const std::vector<std::pair<QByteArray, QByteArray>> multipart = {
+        {"uploadId", "\"u\""}, {"key", "\"k\""}, {"partSize", "10"}};
+    auto with = [&](std::vector<std::pair<QByteArray, QByteArray>> changes) {
+        changes.insert(changes.begin(), multipart.begin(), multipart.end());
+        return changes;
+    };
+    writeQueueFile("[" + entry(f, with({{"size", "100"}, {"etags", R"({"1":"a","3":"c"})"}, {"status", "\"running\""}}))
+                   + "," + entry(f, with({{"id", id(2)}, {"size", "25"}, {"etags", R"({"1":"a","2":"b","3":"c"})"}}))
+                   + "," + entry(f, {{"id", id(3)}, {"size", "25"}, {"status", "\"queued\""}}) + "]");
     auto manager = newManager();
     ASSERT_EQ(manager->items().size(), 3u);
     EXPECT_EQ(manager->items()[0]->loaded(), 20);
@@ -378,9 +389,7 @@ TEST_F(QueueFileTest, LargeQueueProgressIsWrittenWithinASecond)
 {
     const QString f = file("a.mov");
     auto manager = newManager();
-    std::vector<ItemPtr> many;
-    for (int i = 0; i < 2500; ++i)
-        many.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(f), 1, 1, ""));
+    std::vector<ItemPtr> many = manyItems(2500, f);
     manager->setItems(many);
     manager->persistNow();
     const QByteArray before = readWholeFile(test::queueFilePath());
@@ -402,9 +411,7 @@ TEST_F(QueueFileTest, PersistNowDropsThePendingWriteAndTheDestructorFlushes)
 {
     const QString f = file("a.mov");
     auto manager = newManager();
-    std::vector<ItemPtr> many;
-    for (int i = 0; i < 2500; ++i)
-        many.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(f), 1, 1, ""));
+    std::vector<ItemPtr> many = manyItems(2500, f);
     manager->setItems(many);
 
     manager->persist();   // armed

@@ -156,35 +156,21 @@ TEST_F(Multipart, AnUploadWithEveryPartStoredGoesStraightToCompletion)
 TEST_F(Multipart, EachStoredPartIsOnTheItemAndInTheQueueFileBeforeTheUploadEnds)
 {
     Gate& second = gates[0];
-    server.onPut = [&](const TransferTestServer::Put& put) {
-        if (put.partNumber == 2)
-            second.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; });
     const QString path = makeSparseFile("big.bin", kMiB32 + 1);
     const ItemPtr item = makeItem(path);
     manager->setItems({item});
     Started& started = startUpload(item, {}, 8);
-    AsyncSemaphore& sem = started.sem;
 
     ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
     EXPECT_FALSE(started.ended());
     EXPECT_EQ(item->loaded(), kMiB32);
-    const QByteArray stored = QByteArray::fromStdString(quoted(md5Of(path, 0, kMiB32)));
-    const QString queueFile = paths::dataDir() + "/queue.json";
+    const QByteArray storedPart = "\"1\":\"\\\"" + QByteArray::fromStdString(md5Of(path, 0, kMiB32)) + "\\\"\"";
     EXPECT_TRUE(runUntil(
         [&] {
-            QFile file(queueFile);
-            return file.open(QIODevice::ReadOnly) && file.readAll().contains("up-1");
-        },
-        std::chrono::seconds(5)));
-    EXPECT_TRUE(runUntil(
-        [&] {
-            QFile file(queueFile);
-            if (!file.open(QIODevice::ReadOnly))
-                return false;
-            const QByteArray json = file.readAll();
-            return json.contains("\"1\":\"\\\"" + stored.mid(1, 32) + "\\\"\"");
+            QFile file(paths::dataDir() + "/queue.json");
+            const QByteArray json = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            return json.contains("up-1") && json.contains(storedPart);
         },
         std::chrono::seconds(5)));
 
@@ -196,15 +182,10 @@ TEST_F(Multipart, EachStoredPartIsOnTheItemAndInTheQueueFileBeforeTheUploadEnds)
 TEST_F(Multipart, OnePartWithAWrongETagFailsTheItemAndKeepsTheStoredParts)
 {
     Gate& second = gates[0];
-    server.onPut = [&](const TransferTestServer::Put& put) {
-        if (put.partNumber != 2)
-            return std::optional<Reply>();
-        second.pass();
-        return std::optional(Reply{200, "", std::string("\"0123456789abcdef0123456789abcdef\"")});
-    };
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; },
+             Reply{200, "", std::string("\"0123456789abcdef0123456789abcdef\"")});
     const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
     Started& started = startUpload(item, {}, 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
     second.open();
     ASSERT_TRUE(started.waitEnded());
@@ -218,7 +199,7 @@ TEST_F(Multipart, OnePartWithAWrongETagFailsTheItemAndKeepsTheStoredParts)
     EXPECT_TRUE(server.completions().empty());
     EXPECT_TRUE(server.aborts().empty());
     EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
-    EXPECT_TRUE(runUntil([&] { return sem.count() == 8; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 8; }, std::chrono::seconds(5)));
 }
 
 TEST_F(Multipart, AFailingPartStopsTheOthersAndEveryPermitComesBack)
@@ -233,14 +214,13 @@ TEST_F(Multipart, AFailingPartStopsTheOthersAndEveryPermitComesBack)
     };
     const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
     Started& started = startUpload(item, {}, 2);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(started.waitEnded(std::chrono::seconds(20))) << "a held part must not keep the failure waiting";
     EXPECT_EQ(item->status(), Status::Error);
     EXPECT_EQ(item->error(), "HTTP 500 roto");
     EXPECT_TRUE(item->etags.empty());
     EXPECT_TRUE(server.completions().empty());
     held.open();
-    EXPECT_TRUE(runUntil([&] { return sem.count() == 2; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 2; }, std::chrono::seconds(10)));
 }
 
 TEST_F(Multipart, PartsStillWaitingForAPermitWhenAnotherFailsAreNeverSent)
@@ -260,35 +240,27 @@ TEST_F(Multipart, PartsStillWaitingForAPermitWhenAnotherFailsAreNeverSent)
 TEST_F(Multipart, ThePermitsBoundThePartsInFlight)
 {
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put&) {
-        held.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(held);
     const ItemPtr item = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
     Started& started = startUpload(item, {}, 1);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
     runUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(held.waiting(), 1);
     EXPECT_EQ(server.puts().size(), 1u);
-    EXPECT_EQ(sem.count(), 0);
+    EXPECT_EQ(started.sem.count(), 0);
     held.open();
     ASSERT_TRUE(started.waitEnded());
     EXPECT_EQ(item->status(), Status::Done);
     EXPECT_EQ(server.puts().size(), 3u);
-    EXPECT_TRUE(runUntil([&] { return sem.count() == 1; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 1; }, std::chrono::seconds(5)));
 }
 
 TEST_F(Multipart, AUserCancelAbortsTheUploadOnceItsPartsHaveEnded)
 {
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put&) {
-        held.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(held);
     const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
     Started& started = startUpload(item, {}, 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 2; }));
     item->setStatus(Status::Cancelled);
     held.open();
@@ -304,15 +276,10 @@ TEST_F(Multipart, AUserCancelAbortsTheUploadOnceItsPartsHaveEnded)
 TEST_F(Multipart, AStoppedRunPausesTheItemAndKeepsItsParts)
 {
     Gate& second = gates[0];
-    server.onPut = [&](const TransferTestServer::Put& put) {
-        if (put.partNumber == 2)
-            second.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; });
     const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
     std::stop_source run;
     Started& started = startUpload(item, run.get_token(), 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return item->etags.contains(1) && second.waiting() == 1; }));
     run.request_stop();
     ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
@@ -321,7 +288,7 @@ TEST_F(Multipart, AStoppedRunPausesTheItemAndKeepsItsParts)
     EXPECT_EQ(item->etags.size(), 1u);
     EXPECT_TRUE(server.aborts().empty());
     second.open();
-    EXPECT_TRUE(runUntil([&] { return sem.count() == 8; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 8; }, std::chrono::seconds(5)));
 }
 
 }  // namespace

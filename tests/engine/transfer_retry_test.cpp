@@ -74,13 +74,9 @@ TEST_F(Retries, NoAnswerAtAllIsANetworkError)
 TEST_F(Retries, AUserCancelStopsTheRetriesAndTheItemStaysCancelled)
 {
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put&) {
-        held.pass();
-        return std::optional(Reply{500, "boom", std::nullopt});
-    };
+    holdPuts(held, {}, Reply{500, "boom", std::nullopt});
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     Started& started = startUpload(item, {}, 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
     item->setStatus(Status::Cancelled);
     held.open();
@@ -94,13 +90,9 @@ TEST_F(Retries, AUserCancelStopsTheRetriesAndTheItemStaysCancelled)
 TEST_F(Retries, ACancelWhileTheRequestIsSendingStillEndsDoneWhenItSucceeds)
 {
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put&) {
-        held.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(held);
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     Started& started = startUpload(item, {}, 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
     item->setStatus(Status::Cancelled);
     held.open();
@@ -112,14 +104,10 @@ TEST_F(Retries, ACancelWhileTheRequestIsSendingStillEndsDoneWhenItSucceeds)
 TEST_F(Retries, AStoppedRunPausesTheItemDuringTheRequest)
 {
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put&) {
-        held.pass();
-        return std::optional<Reply>();
-    };
+    holdPuts(held);
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     std::stop_source run;
     Started& started = startUpload(item, run.get_token(), 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
     run.request_stop();
     ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
@@ -135,7 +123,6 @@ TEST_F(Retries, AStoppedRunPausesTheItemDuringTheWaitBeforeTheNextAttempt)
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     std::stop_source run;
     Started& started = startUpload(item, run.get_token(), 8);
-    AsyncSemaphore& sem = started.sem;
     ASSERT_TRUE(runUntil([&] { return server.puts().size() == 1; }));
     run.request_stop();
     ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));

@@ -60,27 +60,21 @@ TEST_F(Single, TheAcceleratedRouteIsAnnouncedOnlyWhenDecided)
     EXPECT_EQ(server.inits()[1]["accelerate"], false);
 }
 
-TEST_F(Single, ExactlyThirtyTwoMiBIsStillOneRequest)
+TEST_F(Single, EmptyAndExactlyThirtyTwoMiBFilesAreStillOneRequest)
 {
-    const ItemPtr item = makeItem(makeFile("limit.bin", kMiB32));
-    runUpload(item);
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(item->verified());
-    ASSERT_EQ(server.puts().size(), 1u);
-    EXPECT_EQ(server.puts()[0].partNumber, 0);
-    EXPECT_EQ(server.puts()[0].bytes, kMiB32);
+    for (const qint64 size : {qint64(0), kMiB32}) {
+        const QString path = makeFile(QString("size-%1.bin").arg(size), size);
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Done) << size;
+        EXPECT_TRUE(item->verified()) << size;
+        ASSERT_FALSE(server.puts().empty());
+        EXPECT_EQ(server.puts().back().partNumber, 0);
+        EXPECT_EQ(server.puts().back().bytes, size);
+        EXPECT_EQ(server.puts().back().md5, md5Of(path));   // of the empty body: d41d8cd9...
+    }
+    EXPECT_EQ(server.puts().size(), 2u);
     EXPECT_TRUE(server.urlRequests().empty());
-}
-
-TEST_F(Single, AnEmptyFileIsSentWithAnEmptyBodyAndVerified)
-{
-    const ItemPtr item = makeItem(makeFile("empty.bin", 0));
-    runUpload(item);
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(item->verified());
-    ASSERT_EQ(server.puts().size(), 1u);
-    EXPECT_EQ(server.puts()[0].bytes, 0);
-    EXPECT_EQ(server.puts()[0].md5, "d41d8cd98f00b204e9800998ecf8427e");
 }
 
 TEST_F(Single, TheServiceMayNameTheContentType)

@@ -13,20 +13,12 @@
 
 using namespace zafrel;
 using namespace std::chrono_literals;
+using test::makeRequest;
 using test::RawPort;
 using test::StartedTask;
 using test::TestHttpServer;
 
 namespace {
-
-HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {})
-{
-    HttpRequest request;
-    request.method = std::move(method);
-    request.url = std::move(url);
-    request.body = std::move(body);
-    return request;
-}
 
 // "/hold" answers only once the test releases it (or the fixture ends); "/quick" answers at once.
 class HttpCancelTest : public ::testing::Test {

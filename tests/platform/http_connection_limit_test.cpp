@@ -61,9 +61,8 @@ int mostOpenFor(HttpSession::Config config, int requests)
         HttpSession session(std::move(config));
         std::vector<std::unique_ptr<StartedTask<HttpResponse>>> tasks;
         for (int i = 0; i < requests; ++i) {
-            HttpRequest request;
-            request.url = server.url("/slot");
-            tasks.push_back(std::make_unique<StartedTask<HttpResponse>>(session.send(std::move(request))));
+            auto send = session.send(test::makeRequest("GET", server.url("/slot")));
+            tasks.push_back(std::make_unique<StartedTask<HttpResponse>>(std::move(send)));
         }
         for (auto& task : tasks) {
             EXPECT_TRUE(task->waitEnded(30s));

@@ -58,10 +58,7 @@ protected:
 
     void post(HttpSession& session, const std::string& path)
     {
-        HttpRequest request;
-        request.method = "POST";
-        request.url = server.url(path);
-        auto outcome = awaitTask(session.send(std::move(request)));
+        auto outcome = awaitTask(session.send(test::makeRequest("POST", server.url(path))));
         ASSERT_TRUE(outcome.value) << outcome.message();
         ASSERT_EQ(outcome.value->status, 200);
     }
@@ -69,9 +66,7 @@ protected:
     // The cookies the server received, as "a=1; b=2" (order as sent).
     std::string cookiesSent(HttpSession& session)
     {
-        HttpRequest request;
-        request.url = server.url("/whoami");
-        auto outcome = awaitTask(session.send(std::move(request)));
+        auto outcome = awaitTask(session.send(test::makeRequest("GET", server.url("/whoami"))));
         EXPECT_TRUE(outcome.value) << outcome.message();
         return outcome.value ? outcome.value->body.toStdString() : "(failed)";
     }

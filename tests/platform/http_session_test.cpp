@@ -15,6 +15,7 @@
 
 using namespace zafrel;
 using namespace std::chrono_literals;
+using test::makeRequest;
 using test::RawPort;
 using test::awaitTask;
 using test::TestHttpServer;
@@ -92,15 +93,6 @@ protected:
     std::mutex mutex;
     std::vector<SeenRequest> seen;
 };
-
-HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {})
-{
-    HttpRequest request;
-    request.method = std::move(method);
-    request.url = std::move(url);
-    request.body = std::move(body);
-    return request;
-}
 
 HttpRequest withTimeout(HttpRequest request, std::chrono::milliseconds timeout)
 {

@@ -40,20 +40,6 @@ protected:
         ASSERT_TRUE(test::runUntil([done] { return *done; }));
     }
 
-    void expectLoginFailure(UiScriptedService::Reply loginReply, const QString& message)
-    {
-        service.on("GET", "/api/me", {401, UiScriptedService::errorJson("no session")});
-        service.on("POST", "/api/login", loginReply);
-        auto api = makeApi();
-        SessionModel model(*api);
-        ASSERT_TRUE(test::runUntil([&] { return !model.checking(); }));
-        signIn(model, "ana@empresa.test", "secreto");
-        ASSERT_TRUE(model.error().has_value());
-        EXPECT_EQ(*model.error(), message);
-        EXPECT_FALSE(model.user().has_value());
-        EXPECT_EQ(settings::value("email").value_or("absent"), "");
-    }
-
     UiScriptedService service;
 };
 
@@ -106,25 +92,26 @@ TEST_F(SessionModelTest, NoServiceAtAllIsASilentSignedOutState)
     EXPECT_FALSE(model.error().has_value());
 }
 
-TEST_F(SessionModelTest, WrongPasswordIsReportedAndTheEmailIsNotRemembered)
+TEST_F(SessionModelTest, EachRefusedSignInHasItsMessageAndTheEmailIsNotRemembered)
 {
-    expectLoginFailure({401, UiScriptedService::errorJson("bad credentials")}, "Email o contraseña incorrectos");
-}
-
-TEST_F(SessionModelTest, TooManyAttempts)
-{
-    expectLoginFailure({429, UiScriptedService::errorJson("slow down")}, "Demasiados intentos. Espera unos minutos.");
-}
-
-TEST_F(SessionModelTest, ServerErrorCarriesTheServiceMessage)
-{
-    expectLoginFailure({500, UiScriptedService::errorJson("base de datos caída")},
-                       "No se pudo conectar: Servidor: 500 base de datos caída");
-}
-
-TEST_F(SessionModelTest, UnreadableAnswerIsAConnectionProblem)
-{
-    expectLoginFailure({200, "not json"}, "No se pudo conectar: Respuesta inesperada del servidor");
+    const std::pair<UiScriptedService::Reply, QString> cases[] = {
+        {{401, UiScriptedService::errorJson("bad credentials")}, "Email o contraseña incorrectos"},
+        {{429, UiScriptedService::errorJson("slow down")}, "Demasiados intentos. Espera unos minutos."},
+        {{500, UiScriptedService::errorJson("base de datos caída")}, "No se pudo conectar: Servidor: 500 base de datos caída"},
+        {{200, "not json"}, "No se pudo conectar: Respuesta inesperada del servidor"},
+    };
+    service.on("GET", "/api/me", {401, UiScriptedService::errorJson("no session")});
+    for (const auto& [reply, message] : cases) {
+        service.on("POST", "/api/login", reply);
+        auto api = makeApi();
+        SessionModel model(*api);
+        ASSERT_TRUE(test::runUntil([&] { return !model.checking(); }));
+        signIn(model, "ana@empresa.test", "secreto");
+        ASSERT_TRUE(model.error().has_value()) << message.toStdString();
+        EXPECT_EQ(*model.error(), message);
+        EXPECT_FALSE(model.user().has_value());
+        EXPECT_EQ(settings::value("email").value_or("absent"), "");
+    }
 }
 
 TEST_F(SessionModelTest, TransportFailureIsAConnectionProblem)

@@ -1,7 +1,8 @@
 #pragma once
 // Servers for tests, all on 127.0.0.1 and on free ports: a cpp-httplib server run on its own thread
 // (the ground of every scripted server in the tests), a port that accepts connections but never
-// answers, and a port that refuses them.
+// answers, and a port that refuses them. Plus requests for them.
+#include "platform/http.h"
 #include "support/test_env.h"
 
 #include <httplib.h>
@@ -15,6 +16,16 @@
 #include <unistd.h>
 
 namespace zafrel::test {
+
+// A request of `method` to `url` carrying `body`; everything else as HttpRequest has it.
+inline HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {})
+{
+    HttpRequest request;
+    request.method = std::move(method);
+    request.url = std::move(url);
+    request.body = std::move(body);
+    return request;
+}
 
 // A cpp-httplib server. Register handlers on server() first, then start(); stop() (or the
 // destructor) ends it. Handlers that block must be released before stopping.

@@ -130,6 +130,19 @@ protected:
         return item;
     }
 
+    // PUTs that `which` picks (all by default) wait at `gate` until it opens, then get `reply` (by
+    // default the store's normal answer); the others are answered at once.
+    void holdPuts(Gate& gate, std::function<bool(const TransferTestServer::Put&)> which = {},
+                  std::optional<TransferTestServer::PutReply> reply = std::nullopt)
+    {
+        server.onPut = [&gate, which, reply](const TransferTestServer::Put& put) {
+            if (which && !which(put))
+                return std::optional<TransferTestServer::PutReply>();
+            gate.pass();
+            return reply;
+        };
+    }
+
     // Starts one item's transfer with a semaphore of its own and goes on.
     Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {

@@ -79,26 +79,6 @@ protected:
         QApplication::sendEvent(login().passwordField(), &press);
     }
 
-    void expectFailure(UiScriptedService::Reply reply, const QString& message)
-    {
-        signedOutStart();
-        service.on("POST", "/api/login", reply);
-        type("ana@empresa.test", "secreto");
-        login().signInButton()->click();
-        ASSERT_TRUE(test::runUntil([&] { return !login().busy(); }));
-        QLabel* error = login().errorLabel();
-        EXPECT_TRUE(error->isVisibleTo(root));
-        EXPECT_EQ(error->text(), message);
-        EXPECT_EQ(textColor(error), redColor());
-        // Both fields keep what was typed, and the button is back to "Entrar".
-        EXPECT_EQ(login().emailField()->text(), "ana@empresa.test");
-        EXPECT_EQ(login().passwordField()->text(), "secreto");
-        EXPECT_EQ(login().signInButton()->text(), "Entrar");
-        EXPECT_TRUE(login().signInButton()->isEnabled());
-        EXPECT_EQ(root->currentWidget(), root->loginView());
-        EXPECT_EQ(settings::value("email").value_or("absent"), QString());
-    }
-
     UiScriptedService service;
     std::unique_ptr<QObject> owner;
     Desktop* desktop = nullptr;
@@ -179,9 +159,34 @@ TEST_F(DesktopTest, ButtonWaitsForACharacterInBothFields)
     EXPECT_FALSE(button->isEnabled());
 }
 
-TEST_F(DesktopTest, WrongPasswordKeepsBothFields)
+TEST_F(DesktopTest, EachRefusedSignInShowsItsMessageInRedAndKeepsBothFields)
 {
-    expectFailure({401, UiScriptedService::errorJson("bad")}, "Email o contraseña incorrectos");
+    signedOutStart();
+    const std::pair<UiScriptedService::Reply, QString> cases[] = {
+        {{401, UiScriptedService::errorJson("bad")}, "Email o contraseña incorrectos"},
+        {{429, UiScriptedService::errorJson("slow")}, "Demasiados intentos. Espera unos minutos."},
+        {{500, UiScriptedService::errorJson("caído")}, "No se pudo conectar: Servidor: 500 caído"},
+    };
+    size_t attempts = 0;
+    for (const auto& [reply, message] : cases) {
+        service.on("POST", "/api/login", reply);
+        type("ana@empresa.test", "secreto");
+        login().signInButton()->click();
+        ++attempts;
+        ASSERT_TRUE(test::runUntil(
+            [&] { return service.received("POST", "/api/login").size() == attempts && !login().busy(); }));
+        QLabel* error = login().errorLabel();
+        EXPECT_TRUE(error->isVisibleTo(root));
+        EXPECT_EQ(error->text(), message);
+        EXPECT_EQ(textColor(error), redColor());
+        // Both fields keep what was typed, and the button is back to "Entrar".
+        EXPECT_EQ(login().emailField()->text(), "ana@empresa.test");
+        EXPECT_EQ(login().passwordField()->text(), "secreto");
+        EXPECT_EQ(login().signInButton()->text(), "Entrar");
+        EXPECT_TRUE(login().signInButton()->isEnabled());
+        EXPECT_EQ(root->currentWidget(), root->loginView());
+        EXPECT_EQ(settings::value("email").value_or("absent"), QString());
+    }
 }
 
 TEST_F(DesktopTest, TheMessageAppearsWithoutShiftingTheForm)
@@ -198,16 +203,6 @@ TEST_F(DesktopTest, TheMessageAppearsWithoutShiftingTheForm)
     ASSERT_TRUE(login().errorLabel()->isVisibleTo(root));
     EXPECT_EQ(login().emailField()->mapTo(root, QPoint()), fieldBefore);
     EXPECT_EQ(login().signInButton()->mapTo(root, QPoint()), buttonBefore);
-}
-
-TEST_F(DesktopTest, TooManyAttemptsMessage)
-{
-    expectFailure({429, UiScriptedService::errorJson("slow")}, "Demasiados intentos. Espera unos minutos.");
-}
-
-TEST_F(DesktopTest, ServerErrorMessage)
-{
-    expectFailure({500, UiScriptedService::errorJson("caído")}, "No se pudo conectar: Servidor: 500 caído");
 }
 
 TEST_F(DesktopTest, ReturnInThePasswordFieldSendsEvenWithAnEmptyEmail)

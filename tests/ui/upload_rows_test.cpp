@@ -26,20 +26,19 @@ namespace {
 using test::makeItem;
 using test::UiScriptedService;
 
-TEST(UploadRowText, EveryStateHasItsSymbolColourAndText)
+TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
 {
-    struct Case { Status status; const char* symbol; QColor colour; QString subtitle; };
+    struct Case { Status status; const char* symbol; QColor colour; QString subtitle; const char* cross; };
     const qint64 size = 1500000;
     const QString sized = formatByteCount(size);
-    EXPECT_EQ(sized, formatByteCount(1500000));
     const Case cases[] = {
-        {Status::Queued, "clock", secondaryColor(), "En cola · " + sized},
-        {Status::Running, "arrow.up.circle", accentColor(), formatByteCount(600000) + " de " + sized},
-        {Status::Done, "checkmark.circle.fill", greenColor(), "Subido y verificado · " + sized},
-        {Status::Skipped, "equal.circle", secondaryColor(), "Ya estaba en el destino · " + sized},
-        {Status::Error, "exclamationmark.circle.fill", redColor(), "Error"},
-        {Status::Cancelled, "slash.circle", secondaryColor(), "Cancelado"},
-        {Status::Paused, "pause.circle", secondaryColor(), "Pendiente de continuar · " + sized},
+        {Status::Queued, "clock", secondaryColor(), "En cola · " + sized, "Cancelar"},
+        {Status::Running, "arrow.up.circle", accentColor(), formatByteCount(600000) + " de " + sized, "Cancelar"},
+        {Status::Done, "checkmark.circle.fill", greenColor(), "Subido y verificado · " + sized, "Quitar"},
+        {Status::Skipped, "equal.circle", secondaryColor(), "Ya estaba en el destino · " + sized, "Quitar"},
+        {Status::Error, "exclamationmark.circle.fill", redColor(), "Error", "Quitar"},
+        {Status::Cancelled, "slash.circle", secondaryColor(), "Cancelado", "Quitar"},
+        {Status::Paused, "pause.circle", secondaryColor(), "Pendiente de continuar · " + sized, "Quitar"},
     };
     for (const Case& c : cases) {
         auto item = makeItem("C.MXF", size, c.status);
@@ -48,23 +47,16 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourAndText)
         EXPECT_EQ(rowSymbolColor(c.status), c.colour) << c.symbol;
         EXPECT_EQ(rowSubtitle(*item), c.subtitle) << c.symbol;
         EXPECT_EQ(rowSubtitleColor(c.status), c.status == Status::Error ? redColor() : secondaryColor());
+        EXPECT_EQ(crossTooltip(*item), c.cross) << c.symbol;
+        // The text does not depend on verification ("Subido y verificado" either way).
+        item->setVerified(!item->verified());
+        EXPECT_EQ(rowSubtitle(*item), c.subtitle) << c.symbol;
     }
-}
 
-TEST(UploadRowText, DoneTextDoesNotDependOnVerification)
-{
-    auto item = makeItem("C.MXF", 10, Status::Done);
-    item->setVerified(false);
-    EXPECT_EQ(rowSubtitle(*item), "Subido y verificado · " + formatByteCount(10));
-}
-
-TEST(UploadRowText, ErrorShowsItsMessage)
-{
-    auto item = makeItem("C.MXF", 10, Status::Error);
-    item->setError(QString("La verificación MD5 no coincide"));
-    EXPECT_EQ(rowSubtitle(*item), "La verificación MD5 no coincide");
-    item->setError(QString("Pendiente de reintento"));
-    EXPECT_EQ(rowSubtitle(*item), "Pendiente de reintento");
+    // An error shows its message instead.
+    auto failed = makeItem("C.MXF", 10, Status::Error);
+    failed->setError(QString("La verificación MD5 no coincide"));
+    EXPECT_EQ(rowSubtitle(*failed), "La verificación MD5 no coincide");
 }
 
 TEST(UploadRowText, ProgressOfAnEmptyFileIsOutOfOne)
@@ -78,14 +70,6 @@ TEST(UploadRowText, ProgressOfAnEmptyFileIsOutOfOne)
     EXPECT_DOUBLE_EQ(rowProgressFraction(*half), 0.5);
     half->setLoaded(5000);   // never drawn past the end
     EXPECT_DOUBLE_EQ(rowProgressFraction(*half), 1.0);
-}
-
-TEST(UploadRowText, CrossCancelsActiveItemsAndRemovesTheOthers)
-{
-    for (Status status : {Status::Queued, Status::Running})
-        EXPECT_EQ(crossTooltip(*makeItem("C", 1, status)), "Cancelar");
-    for (Status status : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled, Status::Paused})
-        EXPECT_EQ(crossTooltip(*makeItem("C", 1, status)), "Quitar");
 }
 
 class QueueListTest : public ::testing::Test {
@@ -118,13 +102,15 @@ protected:
         return delegate->layout(view.visualRect(model->index(row)), *model->itemAt(row));
     }
 
-    void click(const QPoint& pos)
+    // A press at `pos` and its release there, or where the pointer slid to.
+    void click(const QPoint& pos, std::optional<QPoint> releasedAt = std::nullopt)
     {
-        const QPointF local(pos);
-        const QPointF global(view.viewport()->mapToGlobal(pos));
-        QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        const QPointF on(pos), off(releasedAt.value_or(pos));
+        QMouseEvent press(QEvent::MouseButtonPress, on, view.viewport()->mapToGlobal(on), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(view.viewport(), &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, off, view.viewport()->mapToGlobal(off), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(view.viewport(), &release);
     }
 
@@ -188,13 +174,7 @@ TEST_F(QueueListTest, PressThatSlidesOffTheButtonDoesNothing)
 {
     auto done = makeItem("D", 10, Status::Done);
     up->setItems({done});
-    const auto parts = layoutOf(0);
-    const QPointF on(parts.cross.center());
-    const QPointF off(parts.name.center());
-    QMouseEvent press(QEvent::MouseButtonPress, on, view.viewport()->mapToGlobal(on), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view.viewport(), &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, off, view.viewport()->mapToGlobal(off), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(view.viewport(), &release);
+    click(layoutOf(0).cross.center(), layoutOf(0).name.center());
     test::settle();
     EXPECT_EQ(up->items().size(), 1u);
 }
