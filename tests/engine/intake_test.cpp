@@ -24,7 +24,7 @@ protected:
     {
         test::resetEngineState();
         ASSERT_TRUE(dir.isValid());
-        manager = std::make_unique<UploadManager>(test::offlineAPI());
+        manager = test::offlineManager();
         QObject::connect(manager.get(), &UploadManager::itemsChanged, [this] { ++itemsChanges; });
     }
 

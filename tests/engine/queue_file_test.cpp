@@ -24,8 +24,6 @@ protected:
         ASSERT_TRUE(dir.isValid());
     }
 
-    std::unique_ptr<UploadManager> newManager() { return std::make_unique<UploadManager>(test::offlineAPI()); }
-
     QString file(const QString& relative, const QByteArray& content = {})
     {
         return test::writeFile(dir.path() + "/" + relative, content);
@@ -87,7 +85,7 @@ TEST_F(QueueFileTest, WritesTheExactEncodingAndReadsItBack)
     const QString f3 = file("C0003.MXF");
     const QString f4 = file("C0004.MXF");
 
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto first = item("6F1C2A3B-0000-4000-8000-000000000001", f1, 2000000, 1733400000.5, "Rodaje/Dia03/CLIPS/A001/",
                       Status::Queued);
     auto second = item("6f1c2a3b-0000-4000-8000-0000000000ab", f2, 0, 1733400000.0, "", Status::Running);
@@ -127,7 +125,7 @@ TEST_F(QueueFileTest, WritesTheExactEncodingAndReadsItBack)
     EXPECT_EQ(readWholeFile(test::queueFilePath()).toStdString(), expected.toStdString());
 
     manager.reset();
-    auto restored = newManager();
+    auto restored = test::offlineManager();
     ASSERT_EQ(restored->items().size(), 4u);
     const auto& items = restored->items();
     EXPECT_EQ(items[0]->id, first->id);
@@ -176,7 +174,7 @@ TEST_F(QueueFileTest, RestoreIsOneChangeOfTheQueue)
     const QString f = file("a.mov");
     writeQueueFile("[" + entry(f) + "," + entry(f, {{"id", id(2)}}) + "]");
     // The constructor's one change cannot be observed from outside; restoring again can.
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     ASSERT_EQ(manager->items().size(), 2u);
     int changes = 0;
     QObject::connect(manager.get(), &UploadManager::itemsChanged, [&] { ++changes; });
@@ -216,7 +214,7 @@ TEST_F(QueueFileTest, AnyUnusableEntryRejectsTheWholeFileAndLeavesItAlone)
     for (const QByteArray& bytes : cases) {
         writeQueueFile(bytes);
         {
-            auto manager = newManager();
+            auto manager = test::offlineManager();
             EXPECT_TRUE(manager->items().empty()) << bytes.toStdString();
         }
         EXPECT_EQ(readWholeFile(test::queueFilePath()), bytes) << bytes.toStdString();
@@ -224,7 +222,7 @@ TEST_F(QueueFileTest, AnyUnusableEntryRejectsTheWholeFileAndLeavesItAlone)
 
     // The same good entry alone is restored: the rejections above come from the bad ones.
     writeQueueFile("[" + good + "]");
-    EXPECT_EQ(newManager()->items().size(), 1u);
+    EXPECT_EQ(test::offlineManager()->items().size(), 1u);
 }
 
 TEST_F(QueueFileTest, ReaderAcceptsOtherOrderNullOptionalsEscapedSlashesAndLowerCaseIds)
@@ -234,7 +232,7 @@ TEST_F(QueueFileTest, ReaderAcceptsOtherOrderNullOptionalsEscapedSlashesAndLower
     writeQueueFile(R"([{"status":"queued","etags":{"2":"b","1":"a"},"partSize":4,"key":null,"uploadId":null,)"
                    R"("destDir":"D\/E\/","mtime":12,"size":9,"path":")"
                    + escaped + R"(","id":"0b7e7a52-8c57-4f4b-9e6b-2d0c0a0b0c01","extra":[1,{"x":2}]}])");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     ASSERT_EQ(manager->items().size(), 1u);
     const ItemPtr& it = manager->items()[0];
     EXPECT_EQ(it->id, QUuid::fromString(QLatin1StringView("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01")));
@@ -257,7 +255,7 @@ TEST_F(QueueFileTest, EntriesWhoseFileIsGoneAreDroppedTheOthersRestored)
     ASSERT_TRUE(QFile::remove(gone));
     const QByteArray before = readWholeFile(test::queueFilePath());
 
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     ASSERT_EQ(manager->items().size(), 2u);
     EXPECT_EQ(manager->items()[0]->path, kept);
     EXPECT_EQ(manager->items()[1]->path, later);
@@ -276,7 +274,7 @@ TEST_F(QueueFileTest, LargeQueueKeepsItsOrderAndDropsOnlyTheMissingFiles)
         written.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), i, i, "D/"));
     }
     {
-        auto manager = newManager();
+        auto manager = test::offlineManager();
         manager->setItems(written);
         manager->persistNow();
     }
@@ -288,7 +286,7 @@ TEST_F(QueueFileTest, LargeQueueKeepsItsOrderAndDropsOnlyTheMissingFiles)
             expected.push_back(written[i]->id);
     }
 
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     std::vector<QUuid> restored;
     for (const ItemPtr& it : manager->items())
         restored.push_back(it->id);
@@ -310,7 +308,7 @@ TEST_F(QueueFileTest, StoredErrorComesBackPendingEverythingElsePaused)
         bytes += entry(f, {{"id", id(i)}, {"status", "\"" + QByteArray(words[i]) + "\""}});
     }
     writeQueueFile(bytes + "]");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     ASSERT_EQ(manager->items().size(), 7u);
     for (int i = 0; i < 7; ++i) {
         const ItemPtr& it = manager->items()[i];
@@ -336,7 +334,7 @@ TEST_F(QueueFileTest, LoadedCountsTheStoredPartsUpToTheSize)
     writeQueueFile("[" + entry(f, with({{"size", "100"}, {"etags", R"({"1":"a","3":"c"})"}, {"status", "\"running\""}}))
                    + "," + entry(f, with({{"id", id(2)}, {"size", "25"}, {"etags", R"({"1":"a","2":"b","3":"c"})"}}))
                    + "," + entry(f, {{"id", id(3)}, {"size", "25"}, {"status", "\"queued\""}}) + "]");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     ASSERT_EQ(manager->items().size(), 3u);
     EXPECT_EQ(manager->items()[0]->loaded(), 20);
     EXPECT_EQ(manager->items()[1]->loaded(), 25);
@@ -345,7 +343,7 @@ TEST_F(QueueFileTest, LoadedCountsTheStoredPartsUpToTheSize)
 
 TEST_F(QueueFileTest, NoFileGivesAnEmptyQueueAndCreatesNone)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     EXPECT_TRUE(manager->items().empty());
     EXPECT_TRUE(QDir(paths::dataDir()).exists());
     EXPECT_FALSE(QFile::exists(test::queueFilePath()));
@@ -356,26 +354,26 @@ TEST_F(QueueFileTest, NoFileGivesAnEmptyQueueAndCreatesNone)
 TEST_F(QueueFileTest, EmptyArrayGivesAnEmptyQueue)
 {
     writeQueueFile("[]");
-    EXPECT_TRUE(newManager()->items().empty());
+    EXPECT_TRUE(test::offlineManager()->items().empty());
 }
 
 TEST_F(QueueFileTest, OnlyFinishedItemsAreWrittenAsAnEmptyArray)
 {
     const QString f = file("a.mov");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     manager->setItems({item("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01", f, 1, 1, "", Status::Done),
                        item("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02", f, 1, 1, "", Status::Skipped),
                        item("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C03", f, 1, 1, "", Status::Cancelled)});
     manager->persistNow();
     EXPECT_EQ(readWholeFile(test::queueFilePath()), "[]");
     manager.reset();
-    EXPECT_TRUE(newManager()->items().empty());
+    EXPECT_TRUE(test::offlineManager()->items().empty());
 }
 
 TEST_F(QueueFileTest, SmallQueueIsWrittenAtEveryPersist)
 {
     const QString f = file("a.mov");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto it = item("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01", f, 100, 1, "", Status::Running);
     manager->setItems({it});
     manager->persist();
@@ -388,7 +386,7 @@ TEST_F(QueueFileTest, SmallQueueIsWrittenAtEveryPersist)
 TEST_F(QueueFileTest, LargeQueueProgressIsWrittenWithinASecond)
 {
     const QString f = file("a.mov");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     std::vector<ItemPtr> many = manyItems(2500, f);
     manager->setItems(many);
     manager->persistNow();
@@ -410,7 +408,7 @@ TEST_F(QueueFileTest, LargeQueueProgressIsWrittenWithinASecond)
 TEST_F(QueueFileTest, PersistNowDropsThePendingWriteAndTheDestructorFlushes)
 {
     const QString f = file("a.mov");
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     std::vector<ItemPtr> many = manyItems(2500, f);
     manager->setItems(many);
 

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         test::resetEngineState();
-        manager = std::make_unique<UploadManager>(test::offlineAPI());
+        manager = test::offlineManager();
     }
 
     static ItemPtr item(const QString& name, qint64 size, const QString& destDir, Status status)

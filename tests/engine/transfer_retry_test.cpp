@@ -71,34 +71,25 @@ TEST_F(Retries, NoAnswerAtAllIsANetworkError)
     EXPECT_EQ(item->error(), "Sin respuesta de red");
 }
 
-TEST_F(Retries, AUserCancelStopsTheRetriesAndTheItemStaysCancelled)
+TEST_F(Retries, AUserCancelDuringARequestEndsTheRetriesButKeepsASuccess)
 {
-    Gate& held = gates[0];
-    holdPuts(held, {}, Reply{500, "boom", std::nullopt});
-    const ItemPtr item = makeItem(makeFile("a.bin", 100));
-    Started& started = startUpload(item, {}, 8);
-    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
-    item->setStatus(Status::Cancelled);
-    held.open();
-    ASSERT_TRUE(started.waitEnded());
-    EXPECT_EQ(item->status(), Status::Cancelled);
-    EXPECT_FALSE(item->error().has_value());
-    EXPECT_EQ(server.puts().size(), 1u);
+    // The answer to the held request decides: a failure is not retried and the item stays
+    // cancelled; a success still ends done and verified.
+    for (const bool fails : {true, false}) {
+        Gate& held = gates[fails ? 0 : 1];
+        holdPuts(held, {}, fails ? std::optional(Reply{500, "boom", std::nullopt}) : std::nullopt);
+        const ItemPtr item = makeItem(makeFile(fails ? "fails.bin" : "succeeds.bin", 100));
+        Started& started = startUpload(item);
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+        item->setStatus(Status::Cancelled);
+        held.open();
+        ASSERT_TRUE(started.waitEnded());
+        EXPECT_EQ(item->status(), fails ? Status::Cancelled : Status::Done);
+        EXPECT_EQ(item->verified(), !fails);
+        EXPECT_FALSE(item->error().has_value());
+    }
+    EXPECT_EQ(server.puts().size(), 2u);
     EXPECT_TRUE(server.aborts().empty());   // a single request has no upload to abort
-}
-
-TEST_F(Retries, ACancelWhileTheRequestIsSendingStillEndsDoneWhenItSucceeds)
-{
-    Gate& held = gates[0];
-    holdPuts(held);
-    const ItemPtr item = makeItem(makeFile("a.bin", 100));
-    Started& started = startUpload(item, {}, 8);
-    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
-    item->setStatus(Status::Cancelled);
-    held.open();
-    ASSERT_TRUE(started.waitEnded());
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(item->verified());
 }
 
 TEST_F(Retries, AStoppedRunPausesTheItemDuringTheRequest)

@@ -16,8 +16,6 @@ class UploadManagerTest : public ::testing::Test {
 protected:
     void SetUp() override { test::resetEngineState(); }
 
-    std::unique_ptr<UploadManager> newManager() { return std::make_unique<UploadManager>(test::offlineAPI()); }
-
     static ItemPtr item(Status status, const QString& name = QStringLiteral("a.mov"))
     {
         auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/nowhere/" + name), 10, 0,
@@ -34,7 +32,7 @@ TEST_F(UploadManagerTest, NewManagerStartsIdleWithItsSettings)
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").remove("destDir");
     ASSERT_FALSE(settings::value("destDir").has_value());
 
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     EXPECT_EQ(manager->destDir(), "");
     EXPECT_EQ(settings::value("destDir"), QString());   // written straight back
     EXPECT_TRUE(manager->items().empty());
@@ -57,7 +55,7 @@ TEST_F(UploadManagerTest, NewManagerStartsIdleWithItsSettings)
 
 TEST_F(UploadManagerTest, DestinationIsRememberedAcrossManagers)
 {
-    auto first = newManager();
+    auto first = test::offlineManager();
     int changes = 0;
     QObject::connect(first.get(), &UploadManager::destDirChanged, [&] { ++changes; });
     first->setDestDir("Day1/");
@@ -65,13 +63,13 @@ TEST_F(UploadManagerTest, DestinationIsRememberedAcrossManagers)
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(settings::value("destDir"), QStringLiteral("Day1/"));
 
-    auto second = newManager();
+    auto second = test::offlineManager();
     EXPECT_EQ(second->destDir(), "Day1/");
 }
 
 TEST_F(UploadManagerTest, ObservableFieldsNotifyOnEveryAssignment)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     int items = 0, running = 0, speed = 0, route = 0;
     QObject::connect(manager.get(), &UploadManager::itemsChanged, [&] { ++items; });
     QObject::connect(manager.get(), &UploadManager::isRunningChanged, [&] { ++running; });
@@ -86,7 +84,7 @@ TEST_F(UploadManagerTest, ObservableFieldsNotifyOnEveryAssignment)
 
 TEST_F(UploadManagerTest, CancelMarksAnActiveItemAndRemovesAnyOther)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto running = item(Status::Running);
     running->setError(QStringLiteral("old"));
     auto queued = item(Status::Queued);
@@ -118,7 +116,7 @@ TEST_F(UploadManagerTest, CancelMarksAnActiveItemAndRemovesAnyOther)
 
 TEST_F(UploadManagerTest, CancelRemovesEveryItemWithTheSameId)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto done = item(Status::Done);
     auto twin = std::make_shared<UploadItem>(done->id, done->fileURL, 10, 0, "D/");
     twin->setStatus(Status::Error);
@@ -131,7 +129,7 @@ TEST_F(UploadManagerTest, CancelRemovesEveryItemWithTheSameId)
 
 TEST_F(UploadManagerTest, CancelAllWithoutARunMarksWaitingItemsAndWrites)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto queued = item(Status::Queued);
     auto paused = item(Status::Paused);
     auto failed = item(Status::Error);
@@ -149,7 +147,7 @@ TEST_F(UploadManagerTest, CancelAllWithoutARunMarksWaitingItemsAndWrites)
 
 TEST_F(UploadManagerTest, RetryStartsAgainFromTheBeginningInPlace)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto first = item(Status::Done);
     auto failed = item(Status::Error);
     failed->setError(QStringLiteral("HTTP 500 "));
@@ -183,7 +181,7 @@ TEST_F(UploadManagerTest, RetryStartsAgainFromTheBeginningInPlace)
 
 TEST_F(UploadManagerTest, ResumePausedLeavesErrorsAlone)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto paused = item(Status::Paused);
     auto failed = item(Status::Error);
     manager->setItems({paused, failed});
@@ -195,7 +193,7 @@ TEST_F(UploadManagerTest, ResumePausedLeavesErrorsAlone)
 
 TEST_F(UploadManagerTest, ClearFinishedKeepsWaitingItemsInOrderInOneChange)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto q = item(Status::Queued, "q");
     auto r = item(Status::Running, "r");
     auto p = item(Status::Paused, "p");
@@ -212,7 +210,7 @@ TEST_F(UploadManagerTest, ClearFinishedKeepsWaitingItemsInOrderInOneChange)
 
 TEST_F(UploadManagerTest, RunBeginsAfterStartReturnsAndWindsDown)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto a = item(Status::Queued, "a");
     auto b = item(Status::Queued, "b");
     manager->setItems({a, b});
@@ -247,7 +245,7 @@ TEST_F(UploadManagerTest, RunBeginsAfterStartReturnsAndWindsDown)
 
 TEST_F(UploadManagerTest, NoQueuedItemStillMakesARun)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto paused = item(Status::Paused);
     manager->setItems({paused});
     manager->start();
@@ -257,7 +255,7 @@ TEST_F(UploadManagerTest, NoQueuedItemStillMakesARun)
 
 TEST_F(UploadManagerTest, CancelAllStopsARunInProgress)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     auto a = item(Status::Queued, "a");
     manager->setItems({a});
     manager->start();
@@ -278,13 +276,13 @@ TEST_F(UploadManagerTest, CancelAllStopsARunInProgress)
 
 TEST_F(UploadManagerTest, ManagerMayGoAwayWithARunPending)
 {
-    auto manager = newManager();
+    auto manager = test::offlineManager();
     manager->setItems({item(Status::Queued)});
     manager->start();
     manager.reset();   // before the run began
     runUntil([] { return false; }, std::chrono::milliseconds(100));
 
-    manager = newManager();
+    manager = test::offlineManager();
     manager->setItems({item(Status::Queued)});
     manager->start();
     runUntil([&] { return manager->items()[0]->status() != Status::Queued; });

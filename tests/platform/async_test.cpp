@@ -1,4 +1,5 @@
 #include "platform/async.h"
+#include "platform/errors.h"
 #include "support/async_wait.h"
 #include "support/test_env.h"
 
@@ -19,18 +20,6 @@ using test::awaitTask;
 namespace {
 
 QThread* mainThread() { return QCoreApplication::instance()->thread(); }
-
-bool isCancelled(std::exception_ptr error)
-{
-    try {
-        if (error)
-            std::rethrow_exception(error);
-    } catch (const Cancelled&) {
-        return true;
-    } catch (...) {
-    }
-    return false;
-}
 
 // A latch that the test opens by hand, so that children end in an order the test chooses.
 // (co_await gets a small awaiter pointing here: g++ 12 copies an awaiter awaited as an lvalue.)
@@ -82,13 +71,7 @@ QCoro::Task<int> failureAtOnce(std::string message)
 // "7" for a value, "error: <what>" for a failure.
 std::string describe(const TaskGroup<int>::Outcome& outcome)
 {
-    if (outcome.value)
-        return std::to_string(*outcome.value);
-    try {
-        std::rethrow_exception(outcome.error);
-    } catch (const std::exception& e) {
-        return std::string("error: ") + e.what();
-    }
+    return outcome.value ? std::to_string(*outcome.value) : "error: " + messageOf(outcome.error, "?");
 }
 
 struct Consumed {
@@ -362,7 +345,7 @@ TEST(TaskGroup, CancelReachesTheTokensOfTheChildren)
         auto next = awaitTask(group.next(), 10s);
         ASSERT_TRUE(next.ended);
         ASSERT_TRUE(next.value && *next.value);
-        EXPECT_TRUE(isCancelled((*next.value)->error));
+        EXPECT_TRUE(holds<Cancelled>((*next.value)->error));
     }
     auto last = awaitTask(group.next(), 10s);
     ASSERT_TRUE(last.ended && last.value);
@@ -380,7 +363,7 @@ TEST(TaskGroup, FollowsAStopOfItsParentFromAnyThread)
     auto next = awaitTask(group.next(), 10s);
     ASSERT_TRUE(next.ended);
     ASSERT_TRUE(next.value && *next.value);
-    EXPECT_TRUE(isCancelled((*next.value)->error));
+    EXPECT_TRUE(holds<Cancelled>((*next.value)->error));
 
     std::stop_source stopped;
     stopped.request_stop();

@@ -2,6 +2,7 @@
 // Helpers for tests of the upload engine: a service client that never reaches a network, a clean
 // queue file and user defaults, and small files on disk.
 #include "client/zafrel_api.h"
+#include "engine/upload_manager.h"
 #include "platform/http.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -23,6 +24,12 @@ inline ZafrelAPI& offlineAPI()
     settings::setValue(QStringLiteral("serverURL"), QString());
     static ZafrelAPI* const api = new ZafrelAPI(std::make_unique<HttpSession>(HttpSession::serviceConfig()));
     return *api;
+}
+
+// A manager on the offline client; it restores the queue file as it stands.
+inline std::unique_ptr<UploadManager> offlineManager()
+{
+    return std::make_unique<UploadManager>(offlineAPI());
 }
 
 inline QString queueFilePath()
