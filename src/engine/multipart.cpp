@@ -6,6 +6,7 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
+#include "engine/part_buffer_pool.h"
 #include "engine/part_reader.h"
 #include "engine/upload_error.h"
 #include "engine/upload_manager.h"
@@ -44,11 +45,6 @@ private:
     AsyncSemaphore* sem_;
 };
 
-struct DigestedPart {
-    QByteArray data;
-    std::string md5;
-};
-
 QCoro::Task<PartResult> sendPart(UploadManager& manager, ItemPtr it, int64_t n, AsyncSemaphore& sem,
                                  std::shared_ptr<PartReader> reader, std::shared_ptr<URLCache> urls,
                                  std::stop_token stop)
@@ -67,22 +63,24 @@ QCoro::Task<PartResult> sendPart(UploadManager& manager, ItemPtr it, int64_t n, 
     if (stop.stop_requested())
         throw Cancelled();
 
-    // Only the parts holding a permit are in memory; reading and hashing happen on the pool.
+    // Only the parts holding a permit are in memory, each in a buffer of the run's pool, which
+    // goes back before the permit (the lease ends first). Reading and hashing happen on the pool;
+    // the job writes into the lent buffer, which nothing else touches until the job is done.
     // (Jobs are named locals: g++ 12 destroys a capturing lambda written inside a co_await
     // expression twice.)
-    auto readPart = [reader, n] {
-        DigestedPart digested;
-        digested.data = reader->read(n);
-        digested.md5 = md5Hex(digested.data);
-        return digested;
+    PartBufferPool::Lease body = manager.partBuffers.take(qsizetype(reader->expectedLength(n)));
+    auto readPart = [reader, n, &body] {
+        reader->read(n, body.bytes);
+        return md5Hex(body.bytes);
     };
-    DigestedPart part = co_await runInPool(std::move(readPart));
+    const std::string md5 = co_await runInPool(std::move(readPart));
     const std::string url = co_await urls->url(n);
-    std::string etag = co_await manager.putWithRetries(url, std::move(part.data), std::string(), it, std::nullopt, stop);
+    // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
+    std::string etag = co_await manager.putWithRetries(url, body.bytes, std::string(), it, std::nullopt, stop);
 
     std::string bare = etag;
     std::erase(bare, '"');
-    if (bare != part.md5)
+    if (bare != md5)
         throw UploadError::checksum();
     co_return PartResult{n, std::move(etag)};
 }

@@ -43,11 +43,18 @@ int64_t PartReader::expectedLength(int64_t part) const
 
 QByteArray PartReader::read(int64_t part) const
 {
+    QByteArray data;
+    read(part, data);
+    return data;
+}
+
+void PartReader::read(int64_t part, QByteArray& data) const
+{
     const int64_t length = expectedLength(part);
     if (length <= 0)
         throw FileError("No existe la parte " + std::to_string(part) + " del archivo");
     const int64_t offset = (part - 1) * partSize_;
-    QByteArray data(qsizetype(length), Qt::Uninitialized);
+    data.resize(qsizetype(length));
     int64_t done = 0;
     while (done < length) {
         const ssize_t got = ::pread(fd_, data.data() + done, size_t(length - done), off_t(offset + done));
@@ -60,7 +67,6 @@ QByteArray PartReader::read(int64_t part) const
             throw FileChangedError();   // end of file before the part's end: the file shrank
         done += got;
     }
-    return data;
 }
 
 }  // namespace zafrel

@@ -27,6 +27,9 @@ public:
     // file-changed error when the file no longer holds all of the part's bytes: a part shorter than
     // planned would silently store a truncated object.
     QByteArray read(int64_t part) const;
+    // The same into `into`, resized to the part's length; reuses its memory when it is large
+    // enough and `into` is not shared.
+    void read(int64_t part, QByteArray& into) const;
 
 private:
     int fd_ = -1;

@@ -55,6 +55,11 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
         explicit BusyFlag(bool& f) : flag(f) { flag = true; }
         ~BusyFlag() { flag = false; }
     } busy(runBusy_);
+    // An idle program keeps no part buffers (up to 8 × 32 MiB), however the run ends.
+    struct ReleaseBuffers {
+        PartBufferPool& pool;
+        ~ReleaseBuffers() { pool.clear(); }
+    } releaseBuffers{partBuffers};
     if (!accelerate)
         co_await probeRoute(stop);
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
+#include "engine/part_buffer_pool.h"
 #include "engine/upload_item.h"
 #include "platform/http.h"
 
@@ -82,6 +83,8 @@ public:
     // Speed meter: (time, totalSent just after the sample) pairs of the last seconds, oldest first.
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     qint64 totalSent = 0;
+    // Multipart part bodies, one per part permit at most; emptied when a run ends (scheduler.cpp).
+    PartBufferPool partBuffers{partsParallel};
     // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
     HttpSession& uploadSession();
 
