@@ -93,6 +93,9 @@ public:
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // stop() only reaches a running loop; one stopped before it starts would never end.
+        while (!server_.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~PingServer()
     {

@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -51,6 +52,14 @@ public:
         widenListenBacklog(m_port);
         // Already listening: connections wait in the backlog until the loop accepts them.
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() only reaches a loop that is already running: a server stopped before its thread
+        // got going would keep listening and make the join hang.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!m_server.is_running()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw std::runtime_error("test server: the listening loop did not start");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     void stop()
