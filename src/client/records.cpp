@@ -226,6 +226,24 @@ std::optional<int64_t> wholeDecimal(const std::string& text)
     return number;
 }
 
+// Values that go into a request line or a header: a CR or LF there would end it early and let
+// the rest of the value pass for headers of the service's choosing; a NUL would cut it short.
+bool fitsInAHeader(const std::string& value)
+{
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+// A pre-signed URL that can actually be sent: absolute http or https with a host, valid as
+// written. Another scheme would only fail at the transport, and be retried there in vain.
+bool isUploadURL(const std::string& text)
+{
+    if (!fitsInAHeader(text))
+        return false;
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
+}
+
 }  // namespace
 
 template<> Company decodeRecord<Company>(const json& j) { return decodeMembers<Company>(j); }
@@ -234,7 +252,15 @@ template<> Folder decodeRecord<Folder>(const json& j) { return decodeMembers<Fol
 template<> FileEntry decodeRecord<FileEntry>(const json& j) { return decodeMembers<FileEntry>(j); }
 template<> Listing decodeRecord<Listing>(const json& j) { return decodeMembers<Listing>(j); }
 template<> InitBody decodeRecord<InitBody>(const json& j) { return decodeMembers<InitBody>(j); }
-template<> UploadInit decodeRecord<UploadInit>(const json& j) { return decodeMembers<UploadInit>(j); }
+template<> UploadInit decodeRecord<UploadInit>(const json& j)
+{
+    UploadInit init = decodeMembers<UploadInit>(j);
+    const bool unsafe = !fitsInAHeader(init.key) || (init.uploadId && !fitsInAHeader(*init.uploadId))
+                     || (init.contentType && !fitsInAHeader(*init.contentType)) || (init.url && !isUploadURL(*init.url));
+    if (unsafe)
+        throw APIError::decode();
+    return init;
+}
 template<> Part decodeRecord<Part>(const json& j) { return decodeMembers<Part>(j); }
 template<> CompleteBody decodeRecord<CompleteBody>(const json& j) { return decodeMembers<CompleteBody>(j); }
 
@@ -276,11 +302,8 @@ std::map<int64_t, std::string> usablePartURLs(const PartURLs& answer)
         auto number = wholeDecimal(name);
         if (!number)
             continue;
-        // Only a URL that can actually be sent: absolute, with a host, and valid as written.
-        QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-        if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-            continue;
-        result[*number] = text;
+        if (isUploadURL(text))
+            result[*number] = text;
     }
     return result;
 }

@@ -1,5 +1,7 @@
 #include "engine/upload_error.h"
 
+#include "platform/printable.h"
+
 #include <QString>
 #include <QTextBoundaryFinder>
 
@@ -23,27 +25,6 @@ std::string firstCharacters(const std::string& utf8, int count)
     return text.left(end).toStdString();
 }
 
-// Response bodies of the object store are XML documents spread over lines. The message ends up as
-// one field of a tab-separated report line and as a one-line subtitle, so line breaks, tabs and
-// other control characters become single blanks.
-std::string onOneLine(const std::string& utf8)
-{
-    std::string out;
-    out.reserve(utf8.size());
-    bool pendingBlank = false;
-    for (const unsigned char c : utf8) {
-        if (c < 0x20 || c == 0x7f) {
-            pendingBlank = true;
-            continue;
-        }
-        if (pendingBlank && !out.empty() && out.back() != ' ')
-            out += ' ';
-        pendingBlank = false;
-        out += char(c);
-    }
-    return out;
-}
-
 }  // namespace
 
 UploadError::UploadError(Kind kind, int code, std::string text)
@@ -53,7 +34,7 @@ UploadError::UploadError(Kind kind, int code, std::string text)
 
 UploadError UploadError::http(int code, std::string message)
 {
-    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(onOneLine(message), 80));
+    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(message), 80));
 }
 
 UploadError UploadError::checksum()

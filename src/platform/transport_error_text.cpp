@@ -69,4 +69,11 @@ std::string transportErrorText(CURLcode code, const std::string& url, const char
     return summary(code, url) + ": " + detail;
 }
 
+std::string responseTooLargeText(const std::string& url)
+{
+    return "La respuesta de " + hostOf(url)
+        + " era demasiado grande y se cortó: ese servidor no responde como debe. Inténtalo más tarde y, si se "
+          "repite, avisa a quien lo administra.";
+}
+
 }  // namespace zafrel

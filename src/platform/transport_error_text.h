@@ -10,4 +10,7 @@ namespace zafrel {
 // port 9 after 0 ms: Couldn't connect to server".
 std::string transportErrorText(CURLcode code, const std::string& url, const char* errorBuffer);
 
+// The text of an answer that was cut off because its body passed the request's bound.
+std::string responseTooLargeText(const std::string& url);
+
 }  // namespace zafrel

@@ -1,9 +1,11 @@
 #include "ui/login_view.h"
 
+#include "client/server_origin.h"
 #include "platform/async.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
 #include "ui/icons.h"
+#include "ui/plain_text.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 
@@ -50,6 +52,14 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     auto* subtitle = new QLabel(QStringLiteral("Subida de material"), this);
     setTextColor(subtitle, secondaryColor());
     column->addWidget(subtitle, 0, Qt::AlignHCenter);
+
+    // Where the password is about to go, whenever that is not the program's own service.
+    server_ = new QLabel(this);
+    server_->setObjectName("server");
+    server_->setFont(calloutFont());
+    server_->setAlignment(Qt::AlignHCenter);
+    server_->setWordWrap(true);
+    column->addWidget(server_);
 
     auto* fields = new QVBoxLayout;
     fields->setSpacing(10);
@@ -108,6 +118,7 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
 
 void LoginView::reset()
 {
+    showServer();
     email_->setText(settings::value(QStringLiteral("email")).value_or(QString()));
     password_->clear();
     setBusy(false);
@@ -156,8 +167,19 @@ void LoginView::updateButton()
 void LoginView::showError()
 {
     const auto& error = session_.error();
-    error_->setText(error.value_or(QString()));
+    setPlainText(error_, error.value_or(QString()));
     error_->setVisible(error.has_value());
+}
+
+void LoginView::showServer()
+{
+    const ServerOrigin origin = describeServerOrigin();
+    QString text = QStringLiteral("Servidor: ") + origin.host;
+    if (origin.unencrypted)
+        text += QStringLiteral(" · conexión sin cifrar");
+    setPlainText(server_, text);
+    setTextColor(server_, origin.unencrypted ? redColor() : secondaryColor());
+    server_->setVisible(!origin.builtIn);
 }
 
 }  // namespace zafrel::ui

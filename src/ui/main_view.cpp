@@ -3,6 +3,7 @@
 #include "client/zafrel_api.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
+#include "platform/printable.h"
 #include "session/session_model.h"
 #include "ui/destination_picker.h"
 #include "ui/drop_zone.h"
@@ -10,6 +11,7 @@
 #include "ui/file_chooser.h"
 #include "ui/footer_bar.h"
 #include "ui/icons.h"
+#include "ui/plain_text.h"
 #include "ui/queue_model.h"
 #include "ui/report_view.h"
 #include "ui/style.h"
@@ -213,12 +215,13 @@ void MainView::refreshHeader()
     if (!user)
         return;   // signing out: the login screen takes over, keep what was shown
     const bool hasCompany = user->company.has_value();
-    title_->setText(hasCompany ? QString::fromStdString(user->company->name) : QStringLiteral("Administración"));
+    setPlainText(title_, hasCompany ? QString::fromStdString(user->company->name) : QStringLiteral("Administración"));
     destination_->setText(destinationText(up_.destDir(), hasCompany));
     dropZone_->setNeedsCompany(needsCompany());
 
     accountMenu_->clear();
-    QAction* email = accountMenu_->addAction(QString::fromStdString(user->email));
+    // An "&" in a menu entry would mark a shortcut letter and vanish.
+    QAction* email = accountMenu_->addAction(printable(QString::fromStdString(user->email)).replace(u'&', QStringLiteral("&&")));
     email->setEnabled(false);
     accountMenu_->addSeparator();
     QAction* leave = accountMenu_->addAction(QStringLiteral("Salir"));

@@ -1,6 +1,7 @@
 #include "ui/queue_model.h"
 
 #include "engine/upload_manager.h"
+#include "ui/plain_text.h"
 #include "ui/upload_row.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
     const UploadItem& item = *items_[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole: return item.name;
-    case Qt::ToolTipRole: return item.path;
+    case Qt::ToolTipRole: return plainToolTip(item.path);
     case ItemRole: return QVariant::fromValue(static_cast<void*>(items_[size_t(index.row())].get()));
     case StatusRole: return int(item.status());
     case SubtitleRole: return rowSubtitle(item);

@@ -1,6 +1,7 @@
 #include "ui/upload_row.h"
 
 #include "platform/format.h"
+#include "platform/printable.h"
 #include "ui/style.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ QString rowSubtitle(const UploadItem& item)
     case Status::Skipped:
         return QStringLiteral("Ya estaba en el destino · ") + formatByteCount(item.size);
     case Status::Error:
-        return item.error().value_or(QStringLiteral("Error"));
+        return printable(item.error().value_or(QStringLiteral("Error")));
     case Status::Cancelled:
         return QStringLiteral("Cancelado");
     case Status::Paused:

@@ -1,6 +1,7 @@
 #include "ui/upload_row_delegate.h"
 
 #include "engine/upload_manager.h"
+#include "platform/printable.h"
 #include "ui/icons.h"
 #include "ui/queue_model.h"
 #include "ui/style.h"
@@ -113,7 +114,7 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->setPen(option.palette.color(QPalette::Text));
     const QFontMetrics nameMetrics(nameFont());
     painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(item->name, Qt::ElideMiddle, parts.name.width()));
+                      nameMetrics.elidedText(printable(item->name), Qt::ElideMiddle, parts.name.width()));
 
     painter->setFont(captionFont());
     painter->setPen(rowSubtitleColor(status));
