@@ -226,6 +226,37 @@ std::optional<int64_t> wholeDecimal(const std::string& text)
     return number;
 }
 
+constexpr size_t kMostParserSteps = 4'000'000;
+
+// Builds the tree exactly as json::parse does, but gives up past kMostParserSteps values, keys and
+// brackets, before the tree has taken the memory.
+class BoundedTreeBuilder {
+public:
+    explicit BoundedTreeBuilder(json& result) : builder_(result, /*allow_exceptions=*/false) {}
+    bool null() { return step() && builder_.null(); }
+    bool boolean(bool v) { return step() && builder_.boolean(v); }
+    bool number_integer(json::number_integer_t v) { return step() && builder_.number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return step() && builder_.number_unsigned(v); }
+    bool number_float(json::number_float_t v, const json::string_t& s) { return step() && builder_.number_float(v, s); }
+    bool string(json::string_t& v) { return step() && builder_.string(v); }
+    bool binary(json::binary_t& v) { return step() && builder_.binary(v); }
+    bool start_object(size_t n) { return step() && builder_.start_object(n); }
+    bool key(json::string_t& v) { return step() && builder_.key(v); }
+    bool end_object() { return step() && builder_.end_object(); }
+    bool start_array(size_t n) { return step() && builder_.start_array(n); }
+    bool end_array() { return step() && builder_.end_array(); }
+    bool parse_error(size_t position, const std::string& token, const nlohmann::detail::exception& e)
+    {
+        return builder_.parse_error(position, token, e);
+    }
+
+private:
+    bool step() { return ++steps_ <= kMostParserSteps; }
+
+    nlohmann::detail::json_sax_dom_parser<json> builder_;
+    size_t steps_ = 0;
+};
+
 // Values that go into a request line or a header: a CR or LF there would end it early and let
 // the rest of the value pass for headers of the service's choosing; a NUL would cut it short.
 bool fitsInAHeader(const std::string& value)
@@ -276,8 +307,13 @@ template<> PartURLs decodeRecord<PartURLs>(const json& j)
 
 json parseJsonBody(const QByteArray& body)
 {
-    json value = json::parse(body.cbegin(), body.cend(), nullptr, /*allow_exceptions=*/false);
-    if (value.is_discarded())
+    // The bytes of an answer are bounded by the transport, but a tree built from them is not: 64 MiB
+    // of "{}," make 22 million objects and gigabytes. A listing of 100,000 files is about a
+    // million parser steps; an answer that needs more than a few times that is refused before
+    // its tree takes the memory.
+    json value;
+    BoundedTreeBuilder builder(value);
+    if (!json::sax_parse(body.cbegin(), body.cend(), &builder))
         throw APIError::decode();
     return value;
 }

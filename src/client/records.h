@@ -106,7 +106,7 @@ template<> Part decodeRecord<Part>(const nlohmann::json& json);
 template<> CompleteBody decodeRecord<CompleteBody>(const nlohmann::json& json);
 
 // The whole body as one JSON value; anything else (empty, truncated, trailing text, invalid
-// UTF-8) throws APIError::decode().
+// UTF-8, or more than four million values, keys and brackets) throws APIError::decode().
 nlohmann::json parseJsonBody(const QByteArray& body);
 
 // Answers whose content the client does not use but whose shape it still checks: any JSON

@@ -84,6 +84,15 @@ TEST(JsonBody, OnlyOneCompleteJsonValueIsABody)
     EXPECT_TRUE(parseJsonBody(" {} \n").is_object());
 }
 
+// Four million values, keys and brackets at most (a listing of 100,000 files takes a million):
+// a few megabytes of "0," must not grow into a tree of gigabytes.
+TEST(JsonBody, ATreeOfMoreThanFourMillionStepsIsRefused)
+{
+    const auto zeros = [](int count) { return "[" + QByteArray("0,").repeated(count - 1) + "0]"; };
+    EXPECT_EQ(parseJsonBody(zeros(3'999'998)).size(), 3'999'998u);
+    EXPECT_THROW(parseJsonBody(zeros(3'999'999)), APIError);
+}
+
 TEST(ListingRecord, FoldersAndFilesKeepOrderAndSizesKeepEveryBit)
 {
     // 2^53 + 1 is the first integer a double cannot hold; 2^63 - 1 the largest size.
