@@ -1,6 +1,7 @@
 #include "ui/queue_model.h"
 
 #include "engine/upload_manager.h"
+#include "platform/printable.h"
 #include "ui/plain_text.h"
 #include "ui/upload_row.h"
 
@@ -37,7 +38,7 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
         return {};
     const UploadItem& item = *items_[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return item.name;
+    case Qt::DisplayRole: return printable(item.name);
     case Qt::ToolTipRole: return plainToolTip(item.path);
     case ItemRole: return QVariant::fromValue(static_cast<void*>(items_[size_t(index.row())].get()));
     case StatusRole: return int(item.status());
