@@ -70,8 +70,9 @@ long peakMemoryKiB(qint64 pid)
     return -1;
 }
 
-// A hostile service whose listing never ends (up to 512 MiB): the program cuts the answer off at
-// its bound, ends the file in error, and its memory stays far below what the answer would take.
+// A hostile service whose listing never ends (up to 1 GiB): the program cuts the answer off at its
+// 64 MiB bound and ends the file in error; its peak memory stays below half of what the answer
+// would take (about 90 MiB; three times that under AddressSanitizer).
 TEST(HostileServiceEndToEnd, AnEndlessListingIsCutOffAndMemoryStaysBounded)
 {
     TransferTestServer service;
@@ -82,7 +83,7 @@ TEST(HostileServiceEndToEnd, AnEndlessListingIsCutOffAndMemoryStaysBounded)
             res.set_content(R"({"email":"a@b.test","name":"A","is_admin":false,"company":{"slug":"s","name":"S"},"bucket":"b"})",
                             "application/json");
         else if (req.path == "/api/ls")
-            streamEndlessly(res, "{", std::string(1 << 20, ' '), {}, size_t(512) << 20);
+            streamEndlessly(res, "{", std::string(1 << 20, ' '), {}, size_t(1) << 30);
         else if (req.path == "/api/upload/done")
             peakKiB = peakMemoryKiB(pid);   // the run is over and waits for this answer
         return req.path == "/api/me" || req.path == "/api/ls";
@@ -102,7 +103,7 @@ TEST(HostileServiceEndToEnd, AnEndlessListingIsCutOffAndMemoryStaysBounded)
     EXPECT_TRUE(run.out.contains("\nERROR La respuesta de 127.0.0.1 era demasiado grande y se cortó")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("\t10\tC0001.MXF\n")) << run.out.toStdString();
     ASSERT_GT(peakKiB.load(), 0);
-    EXPECT_LT(peakKiB.load(), 256 * 1024) << "peak memory " << peakKiB.load() / 1024 << " MiB";
+    EXPECT_LT(peakKiB.load(), 512 * 1024) << "peak memory " << peakKiB.load() / 1024 << " MiB";
 }
 
 }  // namespace
