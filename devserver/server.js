@@ -115,11 +115,15 @@ function parseArgs(argv) {
   return options;
 }
 
-function listen(server, port) {
-  // Idle connections stay open longer than clients keep them (curl and undici reuse them for a few
-  // seconds), so a request is never sent on a connection the server is just closing.
+// Idle connections stay open longer than clients keep them (curl and undici reuse them for a few
+// seconds), so a request is never sent on a connection the server is just closing.
+function keepIdleConnections(server) {
   server.keepAliveTimeout = 65000;
   server.headersTimeout = 66000;
+}
+
+function listen(server, port) {
+  keepIdleConnections(server);
   return new Promise((resolve, reject) => {
     server.once('error', reject);
     server.listen(port, '127.0.0.1', () => {
@@ -175,6 +179,8 @@ async function main() {
   const store = new Store({ directory: path.join(dataDir, 'store'), buckets: accounts.buckets() });
   closers.push(() => store.close());
   await store.start();
+  // With --direct-store uploaders talk to s3rver itself.
+  keepIdleConnections(store.s3rver.httpServer);
   const recorder = new Recorder();
   const registry = new UploadRegistry(path.join(dataDir, 'service', 'uploads.json'));
   const sessions = new SessionStore(path.join(dataDir, 'service', 'sessions.json'));
