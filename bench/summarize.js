@@ -83,6 +83,10 @@ function byTool(block, tool) {
 function printRatios(block) {
   const zafrel = byTool(block, 'zafrel');
   const reference = byTool(block, 'ref2');
+  const base = byTool(block, 'zafrel-base');
+  if (zafrel && base) {
+    console.log(`  Zafrel / Zafrel de base (${block.group === 'big' ? 'MB/s' : 'archivos/s'}): ${fmt(base.seconds / zafrel.seconds, 2)}`);
+  }
   if (block.group === 'big' && zafrel && reference) {
     console.log(`  Zafrel / referencia (MB/s): ${fmt(zafrel.mbPerSecond / reference.mbPerSecond, 2)} (objetivo ≥ 0.9)`);
     console.log(`  Memoria máxima de Zafrel: ${fmt(zafrel.peakMiB)} MiB (límite 8 partes + 128 MiB = ${PEAK_LIMIT_MIB} MiB)`);

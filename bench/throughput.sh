@@ -3,7 +3,7 @@
 # rclone and the aws command. What each figure includes: bench/README.md.
 #
 #   bench/throughput.sh [--repeat N] [--only GROUPS] [--latencies LIST] [--scale-sizes LIST]
-#                       [--peer-transfers N] [--keep]
+#                       [--peer-transfers N] [--baseline ZAFREL] [--keep]
 #
 # Groups (all by default, in this order):
 #   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader
@@ -13,7 +13,8 @@
 #   scale  100 … 100,000 × 10 KB to the sink: Zafrel's cost per file as the number of files grows
 # Contenders of one comparison run interleaved (the order rotates every round) on the same data;
 # every timed run uploads to a destination of its own and is checked afterwards to have sent every
-# file; a run that did not is refused and left out of the medians.
+# file; a run that did not is refused and left out of the medians. --baseline adds another build of
+# zafrel (e.g. of the commit before a change) to every comparison, interleaved like the others.
 set -euo pipefail
 shopt -s inherit_errexit
 export LC_NUMERIC=C
@@ -25,9 +26,10 @@ ONLY=big,small,peers,scale
 LATENCIES=0,20
 SCALE_SIZES=100,1000,10000,20000,100000
 PEER_TRANSFERS=8
+BASELINE=""
 KEEP=0
 usage() {
-  echo "uso: $0 [--repeat N] [--only big,small,peers,scale] [--latencies 0,20] [--scale-sizes 100,1000,...] [--peer-transfers N] [--keep]" >&2
+  echo "uso: $0 [--repeat N] [--only big,small,peers,scale] [--latencies 0,20] [--scale-sizes 100,1000,...] [--peer-transfers N] [--baseline ZAFREL] [--keep]" >&2
   exit 2
 }
 while (($#)); do
@@ -37,11 +39,13 @@ while (($#)); do
     --latencies) LATENCIES=${2:-}; shift 2 ;;
     --scale-sizes) SCALE_SIZES=${2:-}; shift 2 ;;
     --peer-transfers) PEER_TRANSFERS=${2:-}; shift 2 ;;
+    --baseline) BASELINE=$(realpath "${2:-}"); shift 2 ;;
     --keep) KEEP=1; shift ;;
     *) usage ;;
   esac
 done
 [[ $REPEAT =~ ^[1-9][0-9]*$ && $PEER_TRANSFERS =~ ^[1-9][0-9]*$ ]] || usage
+[ -z "$BASELINE" ] || [ -x "$BASELINE" ] || { echo "--baseline: $BASELINE no es un ejecutable" >&2; exit 2; }
 [[ $LATENCIES =~ ^[0-9]+(,[0-9]+)*$ && $SCALE_SIZES =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || usage
 declare -A WANTED=()
 for g in ${ONLY//,/ }; do
@@ -135,12 +139,14 @@ start_sink() {   # name latency
 # Zafrel gets a home of its own per stand-in (settings, session cookie, queue), signed in once before
 # anything is timed, as a crew member's machine is; every timed run starts from a copy of it, so no
 # run inherits another's queue. Its route probe is pointed at a port that refuses (no Internet).
-zafrel_command() {   # home
+zafrel_command() {   # home [program]
   CMD=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM
     XDG_DATA_HOME="$1/data" XDG_CONFIG_HOME="$1/config" HOME="$1"
     ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http
-    "$ZAFREL")
+    "${2:-$ZAFREL}")
 }
+# The --baseline contender beside a Zafrel run on that stand-in, or nothing.
+baseline_on() { [ -z "$BASELINE" ] || echo "zafrel-base@$1"; }
 start_standin() {   # name devserver-options...
   local name=$1 line
   shift
@@ -192,6 +198,7 @@ label_of() {   # tool
   case $1 in
     zafrel) echo "Zafrel" ;;
     zafrel-front) echo "Zafrel por la entrada" ;;
+    zafrel-base) echo "Zafrel de base" ;;
     ref*) echo "referencia (${1#ref} hilos)" ;;
     rclone) echo "rclone copy" ;;
     aws) echo "aws s3 cp" ;;
@@ -228,11 +235,11 @@ run_one() {   # group title spec folder count size
   [ -n "$sink" ] && before=$(sink_counters "$sink")
 
   case $tool in
-    zafrel|zafrel-front)
+    zafrel|zafrel-front|zafrel-base)
       cp -a "$WORK/homes/$server" "$out/home"
       stored="demo-films/Bench/$tag"
       prefix="$stored/$(basename "$data")/"
-      zafrel_command "$out/home"
+      if [ "$tool" = zafrel-base ]; then zafrel_command "$out/home" "$BASELINE"; else zafrel_command "$out/home"; fi
       timed "$out/run" "${CMD[@]}" --server "${URL[$server]}" --dest "Bench/$tag/" \
         --login demo@zafrel.test zafrel-demo --upload "$data" || rc=$?
       ;;
@@ -323,7 +330,8 @@ if wanted big || wanted small || wanted scale; then
 fi
 
 if wanted big; then
-  compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0
+  compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
+    $(baseline_on ds-sink0)
 fi
 
 if wanted small; then
@@ -331,7 +339,7 @@ if wanted small; then
     for shape in "2000 200000 200 KB" "1000 10000 10 KB"; do
       read -r count size amount unit <<<"$shape"
       compare small "$count × $amount $unit al sumidero, latencia $latency ms" "$(dataset "$count" "$size")" "$count" "$size" \
-        "zafrel@ds-sink$latency" "ref2@sink$latency" "ref8@sink$latency"
+        "zafrel@ds-sink$latency" "ref2@sink$latency" "ref8@sink$latency" $(baseline_on "ds-sink$latency")
     done
   done
 fi
@@ -342,13 +350,14 @@ if wanted peers; then
   for shape in "500 1048576 1 MiB" "2000 200000 200 KB"; do
     read -r count size amount unit <<<"$shape"
     compare peers "$count × $amount $unit a s3rver" "$(dataset "$count" "$size")" "$count" "$size" \
-      zafrel@ds-direct rclone@ds-direct aws@ds-direct zafrel-front@ds-front
+      zafrel@ds-direct rclone@ds-direct aws@ds-direct zafrel-front@ds-front $(baseline_on ds-direct)
   done
 fi
 
 if wanted scale; then
   for count in ${SCALE_SIZES//,/ }; do
-    compare scale "$count × 10 KB al sumidero (escala)" "$(dataset "$count" 10000)" "$count" 10000 zafrel@ds-sink0 ref2@sink0
+    compare scale "$count × 10 KB al sumidero (escala)" "$(dataset "$count" 10000)" "$count" 10000 zafrel@ds-sink0 ref2@sink0 \
+      $(baseline_on ds-sink0)
   done
 fi
 
