@@ -144,13 +144,33 @@ nlohmann::json DevServerProcess::objects(const QString& prefix) const
     return nlohmann::json::parse(result->body);
 }
 
+nlohmann::json DevServerProcess::openUploads() const
+{
+    auto client = controlClient(service_);
+    const auto result = client.Get("/__control/uploads");
+    if (!result || result->status / 100 != 2)
+        fail("uploads", result);
+    return nlohmann::json::parse(result->body);
+}
+
 std::vector<nlohmann::json> DevServerProcess::storeRequests(const QString& method, const QString& pathSuffix) const
+{
+    return requestsOf("store", method, pathSuffix);
+}
+
+std::vector<nlohmann::json> DevServerProcess::serviceRequests(const QString& method, const QString& pathSuffix) const
+{
+    return requestsOf("service", method, pathSuffix);
+}
+
+std::vector<nlohmann::json> DevServerProcess::requestsOf(const char* server, const QString& method,
+                                                         const QString& pathSuffix) const
 {
     std::vector<nlohmann::json> matching;
     const std::string suffix = pathSuffix.toStdString();
     for (const auto& r : requests()) {
         const std::string path = r.value("path", "");
-        if (r.value("server", "") == "store" && r.value("method", "") == method.toStdString()
+        if (r.value("server", "") == server && r.value("method", "") == method.toStdString()
             && path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
             matching.push_back(r);
     }
