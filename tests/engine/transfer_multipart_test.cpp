@@ -152,15 +152,16 @@ TEST_F(Multipart, AContinuedUploadSendsOnlyTheMissingPartsAndCompletesWithAll)
 
 // A continued upload that cannot go on is aborted and the file goes in a new one: a part size from
 // an edited queue file that the store would refuse (or that would make countless parts), or an
-// upload the service no longer knows.
+// upload the service no longer knows. One whose file meanwhile stands at the destination is
+// aborted too.
 TEST_F(Multipart, AContinuedUploadThatCannotGoOnIsAbortedAndStartedAnew)
 {
     const struct {
         qint64 partSize;
-        bool forgotten;
-    } cases[] = {{1 << 20, false}, {(qint64(5) << 30) + 1, false}, {kMiB32, true}};
+        bool forgotten, listed;
+    } cases[] = {{1 << 20, false, false}, {(qint64(5) << 30) + 1, false, false}, {kMiB32, true, false}, {kMiB32, false, true}};
     for (const auto& c : cases) {
-        const std::string old = "up-old-" + std::to_string(c.partSize);
+        const std::string old = "up-old-" + std::to_string(c.partSize) + (c.listed ? "-listed" : "");
         const QString path = makeSparseFile(QString::fromStdString(old), kMiB32 + 1);
         const ItemPtr item = makeItem(path);
         item->key = QString::fromStdString(key(item));
@@ -169,13 +170,21 @@ TEST_F(Multipart, AContinuedUploadThatCannotGoOnIsAbortedAndStartedAnew)
         item->etags = {{1, "\"e1\""}};
         if (c.forgotten)
             server.forget(old);
+        if (c.listed) {
+            server.list("Dia1/", old, kMiB32 + 1);
+            manager->listingCache.clear();   // as at the start of a run
+        }
+        const size_t completions = server.completions().size();
         runUpload(item);
 
-        EXPECT_EQ(item->status(), Status::Done) << old;
-        EXPECT_EQ(item->partSize, kMiB32);
+        EXPECT_EQ(item->status(), c.listed ? Status::Skipped : Status::Done) << old;
         ASSERT_FALSE(server.aborts().empty());
         EXPECT_EQ(server.aborts().back(), std::make_pair(key(item), old));
-        ASSERT_FALSE(server.completions().empty());
+        EXPECT_FALSE(item->uploadId.has_value() && *item->uploadId == QString::fromStdString(old));
+        if (c.listed)
+            continue;
+        EXPECT_EQ(item->partSize, kMiB32);
+        ASSERT_EQ(server.completions().size(), completions + 1);
         EXPECT_NE(server.completions().back().uploadId, old);
         EXPECT_EQ(server.completions().back().parts.size(), 2u);
     }
