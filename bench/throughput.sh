@@ -2,30 +2,35 @@
 # Upload throughput of Zafrel's real program on loopback, beside the machine's limit and beside
 # rclone and the aws command. See bench/README.md.
 #
-#   bench/throughput.sh [--repeat N] [--keep]
+#   bench/throughput.sh [--repeat N] [--keep] [--big-only]
 #
 # First, a fast store: bench_s3_sink (discards bodies, answers MD5 ETags) behind the local stand-in
 #   (devserver --upload-origin), so the figures are the client's own cost. The reference uploader
 #   (read + MD5 + PUT of 32 MiB parts on 2 threads, no service calls) gives the machine's limit.
 # Then s3rver: the stand-in's real store; Zafrel, rclone and `aws s3 cp` upload the same files.
-# Data sets: one 2 GiB file, and 2,000 files of 200 KB.
+# Data sets: one 2 GiB file, and 2,000 files of 200 KB. Last, the start of a 1 TiB sparse file's
+# upload to the fast store, for its peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 REPEAT=1
 KEEP=0
+BIG_ONLY=0
 while (($#)); do
   case "$1" in
     --repeat) REPEAT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    *) echo "uso: $0 [--repeat N] [--keep]" >&2; exit 2 ;;
+    --big-only) BIG_ONLY=1; shift ;;
+    *) echo "uso: $0 [--repeat N] [--keep] [--big-only]" >&2; exit 2 ;;
   esac
 done
 
 scripts/setup
 missing=()
-for p in rclone awscli time bc; do
+tools=(time bc)
+((BIG_ONLY)) || tools+=(rclone awscli)
+for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -35,7 +40,7 @@ if ((${#missing[@]})); then
 fi
 # The Debian package's aws (version 2), not whatever else is first on the PATH.
 AWS=/usr/bin/aws
-"$AWS" --version 2>&1 | grep -q '^aws-cli/2\.' || { echo "se necesita aws-cli 2 en $AWS" >&2; exit 1; }
+((BIG_ONLY)) || "$AWS" --version 2>&1 | grep -q '^aws-cli/2\.' || { echo "se necesita aws-cli 2 en $AWS" >&2; exit 1; }
 RCLONE=/usr/bin/rclone
 
 BUILD=${ZAFREL_BENCH_BUILD_DIR:-build-bench}
@@ -63,11 +68,18 @@ BIG_BYTES=2147483648
 SMALL_COUNT=2000
 SMALL_SIZE=200000
 if [ ! -f "$BIG" ]; then
-  mkdir -p "$BIG_DIR" "$SMALL_DIR"
+  mkdir -p "$BIG_DIR"
   head -c "$BIG_BYTES" /dev/urandom >"$BIG"
+fi
+if ((!BIG_ONLY)) && [ ! -f "$SMALL_DIR/C0000.MXF" ]; then
+  mkdir -p "$SMALL_DIR"
   (cd "$SMALL_DIR" && head -c $((SMALL_COUNT * SMALL_SIZE)) /dev/urandom | split -b "$SMALL_SIZE" -d -a 4 - C && \
     for f in C*; do mv "$f" "$f.MXF"; done)
 fi
+# 1 TiB that takes no disk: every read gives zeros. The stand-in plans it in 105 MiB parts.
+SPARSE="$WORK/data/disperso/DISPERSO.MXF"
+mkdir -p "$(dirname "$SPARSE")"
+[ -f "$SPARSE" ] || truncate -s 1T "$SPARSE"
 SMALL_BYTES=$((SMALL_COUNT * SMALL_SIZE))
 warm() { cat "$@" >/dev/null; }
 
@@ -91,13 +103,15 @@ node devserver/server.js --port 0 --store-port 0 --data "$WORK/ds-sink" --upload
 PIDS+=($!)
 SERVICE_SINK=$(json_field "$(wait_line "$WORK/ds-sink.out" ZAFREL_DEVSERVER)" service)
 
-node devserver/server.js --port 0 --store-port 0 --data "$WORK/ds-s3rver" \
-  >"$WORK/ds-s3rver.out" 2>"$WORK/ds-s3rver.err" &
-PIDS+=($!)
-LINE=$(wait_line "$WORK/ds-s3rver.out" ZAFREL_DEVSERVER)
-SERVICE_S3RVER=$(json_field "$LINE" service)
-S3RVER=$(json_field "$LINE" s3rver)
-BUCKET=$(json_field "$LINE" bucket)
+if ((!BIG_ONLY)); then
+  node devserver/server.js --port 0 --store-port 0 --data "$WORK/ds-s3rver" \
+    >"$WORK/ds-s3rver.out" 2>"$WORK/ds-s3rver.err" &
+  PIDS+=($!)
+  LINE=$(wait_line "$WORK/ds-s3rver.out" ZAFREL_DEVSERVER)
+  SERVICE_S3RVER=$(json_field "$LINE" service)
+  S3RVER=$(json_field "$LINE" s3rver)
+  BUCKET=$(json_field "$LINE" bucket)
+fi
 
 # --- measuring -----------------------------------------------------------------------------------
 # Each measured command runs under /usr/bin/time; a row is: label, bytes, files, seconds, CPU s, peak RSS KB.
@@ -135,7 +149,7 @@ zafrel() {   # service dest paths...
     "$ZAFREL" --server "$service" --dest "$dest" --login demo@zafrel.test zafrel-demo --upload "$@"
 }
 zafrel "$SERVICE_SINK" "" >/dev/null
-zafrel "$SERVICE_S3RVER" "" >/dev/null
+((BIG_ONLY)) || zafrel "$SERVICE_S3RVER" "" >/dev/null
 
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_DEFAULT_REGION=us-east-1
 export AWS_CONFIG_FILE="$WORK/aws.config"
@@ -163,6 +177,16 @@ echo "Tienda rápida ($SINK):"
 warm "$BIG"
 measure "referencia 2 GiB (sumidero)" "$BIG_BYTES" 1 "$REFERENCE" "$SINK" "$BIG"
 measure "Zafrel 2 GiB (sumidero)" "$BIG_BYTES" 1 zafrel "$SERVICE_SINK" "Bench/sink-big-$RANDOM/" "$BIG"
+
+# The start of a 1 TiB upload: the first SPARSE_SECONDS of it (the program is then killed), for its
+# peak memory. Parts of 105 MiB take four permits each, so two are in memory at a time.
+SPARSE_SECONDS=30
+/usr/bin/time -f '%M' -o "$WORK/sparse.txt" timeout -s KILL "$SPARSE_SECONDS" \
+  bash -c 'zafrel "$@"' _ "$SERVICE_SINK" "Bench/sparse-$RANDOM/" "$SPARSE" >/dev/null 2>&1 || true
+SPARSE_RSS_MB=$(echo "$(tail -n 1 "$WORK/sparse.txt") / 1024" | bc -l)
+echo "  Zafrel 1 TiB disperso, primeros $SPARSE_SECONDS s: $(printf '%.1f' "$SPARSE_RSS_MB") MB de memoria máxima"
+
+if ((!BIG_ONLY)); then
 warm "$SMALL_DIR"/*
 measure "referencia 2000 × 200 KB (sumidero)" "$SMALL_BYTES" "$SMALL_COUNT" "$REFERENCE" "$SINK" "$SMALL_DIR"/*
 measure "Zafrel 2000 × 200 KB (sumidero)" "$SMALL_BYTES" "$SMALL_COUNT" zafrel "$SERVICE_SINK" "Bench/sink-small-$RANDOM/" "$SMALL_DIR"
@@ -176,6 +200,7 @@ warm "$SMALL_DIR"/*
 measure "Zafrel 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" zafrel "$SERVICE_S3RVER" "Bench/zafrel-small-$RANDOM/" "$SMALL_DIR"
 measure "rclone 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" rclonecp "$SMALL_DIR" "s3r:$BUCKET/bench/rclone-small-$RANDOM/"
 measure "aws s3 cp 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" awscp --recursive "$SMALL_DIR" "s3://$BUCKET/bench/aws-small-$RANDOM/"
+fi
 
 # --- report --------------------------------------------------------------------------------------
 echo
@@ -192,5 +217,6 @@ RSS_MB=$(awk -F'\t' '$1 == "Zafrel 2 GiB (sumidero)" { printf "%.1f", $6 / 1024 
 echo
 printf 'Zafrel / referencia, 2 GiB: %.2f (objetivo ≥ 0.85)\n' "$RATIO"
 printf 'Memoria máxima de Zafrel, 2 GiB: %s MB (límite 8 partes + 128 MiB = %d MB)\n' "$RSS_MB" $(((8 * 33554432 + 134217728) / 1000000))
+printf 'Memoria máxima de Zafrel, arranque de 1 TiB disperso: %.1f MB (límite 400 MB)\n' "$SPARSE_RSS_MB"
 ((KEEP)) && echo "Datos y registros en $WORK"
 exit 0
