@@ -98,13 +98,15 @@ public:
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue.
     void add(const QList<QUrl>& urls, const QString& bucket);
     // Before add(urls) on the command line: queues again the paused and failed items that
-    // add(urls) would queue now, the paused ones keeping their stored parts (resume_matching.cpp).
+    // add(urls) would queue now, as retry() does (resume_matching.cpp).
     void resumeMatching(const QList<QUrl>& urls);
 
     // Scheduler and controls.
     void start();
     void cancel(const ItemPtr& item);
     void cancelAll();
+    // Both keep an open multipart upload's verified parts; an item without one starts from the
+    // beginning with the file as it is now.
     void retry(const ItemPtr& item);
     void resumePaused();
     void clearFinished();

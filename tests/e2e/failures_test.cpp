@@ -68,18 +68,18 @@ TEST_F(FailuresEndToEnd, FourFailedPutsAreRetriedAndFiveInARowEndInError)
     EXPECT_FALSE(storedObject("Fallos/Reintentos/CINCO.MXF").has_value());
 }
 
-// URLs that the store takes for two seconds only, while the first part and a small file wait longer
-// before they are sent: each gets a fresh URL and the run still ends verified.
+// URLs that the store takes for three seconds only, while the first part and a small file wait
+// longer before they are sent: each gets a fresh URL and the run still ends verified.
 TEST_F(FailuresEndToEnd, ExpiredURLsAreRenewedAndTheFilesArrive)
 {
     ProgramHome home;
     const QString folder = files_.filePath("Caducan");
     const std::string clipMd5 = writeFile(folder + "/CLIP.MXF", 33'554'432 + 1000, 21);
     const std::string smallMd5 = writeFile(folder + "/CORTO.MXF", 5000, 22);
-    server().addFault({{"server", "store"}, {"method", "PUT"}, {"count", 100}, {"action", "expire"}, {"seconds", 2}});
+    server().addFault({{"server", "store"}, {"method", "PUT"}, {"count", 100}, {"action", "expire"}, {"seconds", 3}});
     for (const char* slow : {"partNumber=1", "x-id=PutObject"})
         server().addFault({{"server", "store"}, {"method", "PUT"}, {"queryContains", slow}, {"count", 1},
-                           {"action", "delay"}, {"ms", 2500}});
+                           {"action", "delay"}, {"ms", 4000}});
 
     const ProgramResult run = upload(home, {folder}, "Caducan/");
     ASSERT_TRUE(run.finished);
