@@ -329,9 +329,34 @@ if wanted big || wanted small || wanted scale; then
   fi
 fi
 
+# The start of a 1 TiB upload: its first SPARSE_SECONDS, for Zafrel's peak memory while it plans and
+# sends parts of 105 MiB (four permits each, so two are in memory at a time). The file is sparse and
+# takes no disk. Only the program is killed, so that time(1) still reports its peak; the parts it
+# verified by then (in its queue file) show that it was uploading all along.
+SPARSE_SECONDS=30
+sparse_start() {
+  local sparse="$WORK/data/sparse/DISPERSO.MXF" home="$WORK/runs/sparse/home" program parts
+  mkdir -p "$(dirname "$sparse")" "$WORK/runs/sparse"
+  [ -f "$sparse" ] || truncate -s 1T "$sparse"
+  rm -rf "$home"
+  cp -a "$WORK/homes/ds-sink0" "$home"
+  zafrel_command "$home"
+  /usr/bin/time -f '%M' -o "$WORK/runs/sparse/time" "${CMD[@]}" --server "${URL[ds-sink0]}" --dest "Bench/sparse-$RUN/" \
+    --login demo@zafrel.test zafrel-demo --upload "$sparse" >/dev/null 2>&1 &
+  local time_pid=$!
+  sleep "$SPARSE_SECONDS"
+  program=$(pgrep -P "$(pgrep -P "$time_pid")" || pgrep -P "$time_pid")
+  parts=$(grep -o '"[0-9]*":"' "$home/data/Zafrel/queue.json" | wc -l)
+  kill -KILL "$program"
+  wait "$time_pid" || true
+  printf '1 TiB disperso, primeros %d s: %d partes verificadas, memoria máxima %.1f MB (límite 400 MB)\n' \
+    "$SPARSE_SECONDS" "$parts" "$(awk -v k="$(tail -n 1 "$WORK/runs/sparse/time")" 'BEGIN { print k / 1024 }')"
+}
+
 if wanted big; then
   compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
     $(baseline_on ds-sink0)
+  sparse_start
 fi
 
 if wanted small; then

@@ -236,6 +236,7 @@ async function main() {
           return sendError(res, fault.status, 'Fallo simulado por el control de pruebas');
         }
         if (fault.action === 'delay') await sleep(fault.ms);
+        if (fault.action === 'json') res.mergeJson = fault.merge;
       }
       if (query === null) return sendError(res, 400, 'Parámetros de la petición mal codificados');
       if (!(await service.handle(req, res, pathname, query))) sendError(res, 404, 'No encontrado');

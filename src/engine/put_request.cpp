@@ -71,6 +71,13 @@ bool isValidUTF8(const QByteArray& bytes)
     return true;
 }
 
+// The store's answer to a pre-signed URL that expired, or that it no longer accepts.
+bool isRefused(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure,
+                              [](const UploadError& e) { return e.kind() == UploadError::Kind::Http && e.code() == 403; });
+}
+
 // The start of an error answer for the item's message: the first 200 bytes when they are text.
 std::string errorBodyStart(const QByteArray& body)
 {
@@ -124,7 +131,8 @@ QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, st
 }
 
 QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArray data, std::string contentType,
-                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop)
+                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop,
+                                                       RenewTarget renew)
 {
     for (int attempt = 0;; ++attempt) {
         std::exception_ptr failure;
@@ -141,6 +149,14 @@ QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArr
         if (stop.stop_requested())
             throw Cancelled();
         co_await sleepFor(retry::waitAfter(attempt), stop);   // throws Cancelled when stopped
+        // The store refuses a pre-signed URL once it has expired (a slow link, a part that waited
+        // long for its turn): the same URL would be refused every time, so the next attempt gets
+        // a fresh one. Asked for after the wait, so that it is as fresh as it can be.
+        if (renew && isRefused(failure)) {
+            PutTarget fresh = co_await renew();
+            url = std::move(fresh.url);
+            contentType = std::move(fresh.contentType);
+        }
     }
 }
 

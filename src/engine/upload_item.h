@@ -37,9 +37,11 @@ public:
     const QUrl fileURL;
     const QString path;   // fileURL.toLocalFile()
     const QString name;   // last component of path; also the object's name at the destination
-    const qint64 size;
-    const double mtime;   // seconds since 1970-01-01 00:00 UTC
     const QString destDir;
+    // The file as it was when the item last started from the beginning (intake, a retry, a run
+    // that queues it again): the upload is planned for, and checked against, these two.
+    qint64 size;
+    double mtime;   // seconds since 1970-01-01 00:00 UTC
 
     // The observable fields: every assignment emits changed(), also when the value stays the
     // same, because rows redraw from the signal rather than from a comparison.
@@ -54,6 +56,9 @@ public:
 
     // Queued or running: waiting for or holding a transfer in the current run.
     bool isActive() const { return status_ == Status::Queued || status_ == Status::Running; }
+    // Bytes of the file held by the stored parts: their count times the part size, at most the
+    // size. Computed wide: an edited queue file may hold a part size whose product overflows.
+    qint64 storedBytes() const;
     // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
     QString queueKey() const;
 

@@ -41,6 +41,21 @@ bool holds(const std::exception_ptr& error)
     }
 }
 
+// True when `error` holds an E (or something derived from it) for which `test` answers true.
+template<class E, class Test>
+bool holds(const std::exception_ptr& error, Test test)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E& e) {
+        return test(e);
+    } catch (...) {
+        return false;
+    }
+}
+
 // what() of the exception in `error`; `fallback` when there is none or it is not a std::exception.
 inline std::string messageOf(const std::exception_ptr& error, std::string fallback)
 {

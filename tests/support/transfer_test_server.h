@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,13 @@ public:
         listingFailureStatus_ = status;
     }
 
+    // The service no longer knows this upload: "api/upload/urls" and "complete" answer 404.
+    void forget(const std::string& uploadId)
+    {
+        std::lock_guard lock(mutex_);
+        forgotten_.insert(uploadId);
+    }
+
     std::vector<std::string> listed() const { return locked(listed_); }
     std::vector<nlohmann::json> inits() const { return locked(inits_); }
     std::vector<UrlRequest> urlRequests() const { return locked(urlRequests_); }
@@ -203,6 +211,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             urlRequests_.push_back(r);
+            if (forgotten_.contains(r.uploadId))
+                return json(res, {{"error", "La subida no existe"}}, 404);
         }
         json(res, {{"urls", map}});
     }
@@ -216,6 +226,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             completions_.push_back(c);
+            if (forgotten_.contains(c.uploadId))
+                return json(res, {{"error", "La subida no existe"}}, 404);
         }
         json(res, {{"ok", true}});
     }
@@ -271,6 +283,7 @@ private:
     std::vector<Put> puts_;
     std::map<std::string, int> attempts_;
     std::map<std::string, std::string> objects_;
+    std::set<std::string> forgotten_;
     int doneCalls_ = 0;
     int heads_ = 0;
 };
