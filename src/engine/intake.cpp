@@ -1,4 +1,5 @@
 #include "engine/file_state.h"
+#include "engine/natural_order.h"
 #include "engine/upload_manager.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -86,8 +88,8 @@ bool readFolder(const std::string& folder, std::vector<Entry>& entries)
     return true;
 }
 
-// Depth first, each folder's entries in the order the file system gives them (no sorting), a
-// sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
+// Depth first, each folder's entries in the order the file system gives them (add() sorts what
+// it found), a sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
 // parent: the dropped folder's own name, then its sub-folders.
 void walk(const std::string& root, const QString& rootRelative, std::vector<FileFound>& found)
 {
@@ -158,6 +160,10 @@ void UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
             const QString folder = cleanFolderPath(path);
             std::vector<FileFound> found;
             walk(QFile::encodeName(folder).toStdString(), lastComponent(folder), found);
+            // Directory-read order is the file system's whim; a card is read in the order its
+            // clips were shot (A001C002 after A001C001, C2 before C10).
+            std::sort(found.begin(), found.end(),
+                      [](const FileFound& a, const FileFound& b) { return naturalLess(a.path, b.path); });
             fresh.reserve(fresh.size() + found.size());
             for (FileFound& file : found) {
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';

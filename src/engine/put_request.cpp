@@ -72,11 +72,19 @@ bool isValidUTF8(const QByteArray& bytes)
 }
 
 // The start of an error answer for the item's message: the first 200 bytes when they are text.
+// A markup answer (the store's XML error document) is taken up to 4 KiB, so that its code and
+// message are read whole.
 std::string errorBodyStart(const QByteArray& body)
 {
-    const QByteArray start = body.left(200);
+    const QByteArray start = body.left(body.trimmed().startsWith('<') ? 4096 : 200);
     return isValidUTF8(start) ? start.toStdString() : std::string();
 }
+
+// Ends the item's retry wait when the wait ends, also by a stop.
+struct RetryWaitClear {
+    ItemPtr item;
+    ~RetryWaitClear() { item->setRetryWait(std::nullopt); }
+};
 
 }  // namespace
 
@@ -140,7 +148,11 @@ QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArr
         // the file's fault: the item is to be continued later, like one stopped during the wait.
         if (stop.stop_requested())
             throw Cancelled();
-        co_await sleepFor(retry::waitAfter(attempt), stop);   // throws Cancelled when stopped
+        // The row tells which attempt comes next and when, until the wait ends however it ends.
+        const auto wait = retry::waitAfter(attempt);
+        it->setRetryWait(RetryWait{attempt + 2, retry::maxAttempts, std::chrono::steady_clock::now() + wait});
+        const RetryWaitClear clearWait{it};
+        co_await sleepFor(wait, stop);   // throws Cancelled when stopped
     }
 }
 

@@ -120,6 +120,7 @@ void UploadManager::cancelAll()
 void UploadManager::retry(const ItemPtr& item)
 {
     item->setStatus(Status::Queued);
+    item->errorDetail.clear();
     item->setError(std::nullopt);
     item->setLoaded(0);
     item->etags.clear();

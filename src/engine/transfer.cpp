@@ -90,6 +90,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             it->uploadId.reset();
             it->etags.clear();
         }
+        it->errorDetail = QString::fromStdString(technicalDetailOf(failure));
         it->setStatus(Status::Error);
         it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }

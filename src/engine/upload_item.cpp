@@ -99,6 +99,12 @@ void UploadItem::setVerified(bool verified)
     emit changed();
 }
 
+void UploadItem::setRetryWait(std::optional<RetryWait> wait)
+{
+    retryWait_ = wait;
+    emit changed();
+}
+
 QString UploadItem::queueKey() const
 {
     return path + QChar(0x2192) + destDir;
