@@ -34,6 +34,9 @@ signals:
     void chooseRequested();
 
 protected:
+    // The main window hands on drags over the rest of it (called directly, not sent: a drag the
+    // zone refuses would travel back up to the window).
+    friend class MainView;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;

@@ -22,7 +22,6 @@
 #include "ui/upload_row_delegate.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFrame>
@@ -424,10 +423,10 @@ bool MainView::allowClose(std::function<void()> close)
 }
 
 // Drags anywhere on the window go to the drop zone, which lights up and takes or refuses them.
-void MainView::dragEnterEvent(QDragEnterEvent* event) { QApplication::sendEvent(dropZone_, event); }
-void MainView::dragMoveEvent(QDragMoveEvent* event) { QApplication::sendEvent(dropZone_, event); }
-void MainView::dragLeaveEvent(QDragLeaveEvent* event) { QApplication::sendEvent(dropZone_, event); }
-void MainView::dropEvent(QDropEvent* event) { QApplication::sendEvent(dropZone_, event); }
+void MainView::dragEnterEvent(QDragEnterEvent* event) { dropZone_->dragEnterEvent(event); }
+void MainView::dragMoveEvent(QDragMoveEvent* event) { dropZone_->dragMoveEvent(event); }
+void MainView::dragLeaveEvent(QDragLeaveEvent* event) { dropZone_->dragLeaveEvent(event); }
+void MainView::dropEvent(QDropEvent* event) { dropZone_->dropEvent(event); }
 
 void MainView::refreshReport()
 {
