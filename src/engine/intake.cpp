@@ -85,11 +85,15 @@ bool readFolder(const std::string& folder, std::vector<Entry>& entries)
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
+    // Directory-read order is the file system's whim; a card is queued in the order its clips were
+    // shot (A001C002 after A001C001, C2 before C10). Sorting each folder's names, which the walk
+    // then visits in turn, orders the whole tree by path.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return naturalLess(a.name, b.name); });
     return true;
 }
 
-// Depth first, each folder's entries in the order the file system gives them (add() sorts what
-// it found), a sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
+// Depth first, each folder's entries in natural order of their names (see readFolder), a
+// sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
 // parent: the dropped folder's own name, then its sub-folders.
 void walk(const std::string& root, const QString& rootRelative, std::vector<FileFound>& found)
 {
@@ -160,10 +164,6 @@ void UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
             const QString folder = cleanFolderPath(path);
             std::vector<FileFound> found;
             walk(QFile::encodeName(folder).toStdString(), lastComponent(folder), found);
-            // Directory-read order is the file system's whim; a card is read in the order its
-            // clips were shot (A001C002 after A001C001, C2 before C10).
-            std::sort(found.begin(), found.end(),
-                      [](const FileFound& a, const FileFound& b) { return naturalLess(a.path, b.path); });
             fresh.reserve(fresh.size() + found.size());
             for (FileFound& file : found) {
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';

@@ -4,30 +4,29 @@ namespace zafrel {
 
 namespace {
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// "/" sorts before every other character, so a path's folders group their files together.
-int rank(QChar c)
+unsigned char folded(char c)
 {
-    return c == u'/' ? -1 : int(c.toCaseFolded().unicode());
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : static_cast<unsigned char>(c);
 }
 
 }  // namespace
 
-bool naturalLess(QStringView a, QStringView b)
+bool naturalLess(std::string_view a, std::string_view b)
 {
-    qsizetype i = 0, j = 0;
-    // Equal under this order (e.g. "c01" and "C1"): the plain comparison decides, so the order
-    // is total and stable from one drop to the next.
+    size_t i = 0, j = 0;
+    // Names equal under this order ("c01" and "C1") are told apart by their first plain difference,
+    // so the order is total and the same from one drop to the next.
     int tie = 0;
     while (i < a.size() && j < b.size()) {
         if (isDigit(a[i]) && isDigit(b[j])) {
-            qsizetype ai = i, bj = j;
-            while (ai < a.size() && a[ai] == u'0')
+            size_t ai = i, bj = j;
+            while (ai < a.size() && a[ai] == '0')
                 ++ai;
-            while (bj < b.size() && b[bj] == u'0')
+            while (bj < b.size() && b[bj] == '0')
                 ++bj;
-            qsizetype aEnd = ai, bEnd = bj;
+            size_t aEnd = ai, bEnd = bj;
             while (aEnd < a.size() && isDigit(a[aEnd]))
                 ++aEnd;
             while (bEnd < b.size() && isDigit(b[bEnd]))
@@ -38,22 +37,22 @@ bool naturalLess(QStringView a, QStringView b)
             for (; ai < aEnd; ++ai, ++bj)
                 if (a[ai] != b[bj])
                     return a[ai] < b[bj];
-            if (tie == 0 && (aEnd - i) != (bEnd - j))
-                tie = (aEnd - i) > (bEnd - j) ? -1 : 1;   // more leading zeros first
+            if (tie == 0 && aEnd - i != bEnd - j)
+                tie = aEnd - i > bEnd - j ? -1 : 1;   // more leading zeros first
             i = aEnd;
             j = bEnd;
             continue;
         }
-        const int ra = rank(a[i]), rb = rank(b[j]);
-        if (ra != rb)
-            return ra < rb;
+        const unsigned char fa = folded(a[i]), fb = folded(b[j]);
+        if (fa != fb)
+            return fa < fb;
         if (tie == 0 && a[i] != b[j])
-            tie = a[i] < b[j] ? -1 : 1;
+            tie = static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
         ++i;
         ++j;
     }
     if (i < a.size() || j < b.size())
-        return i == a.size();   // a prefix goes first
+        return i == a.size();   // a name that the other one continues goes first
     return tie < 0;
 }
 
