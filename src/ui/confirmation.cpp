@@ -1,5 +1,6 @@
 #include "ui/confirmation.h"
 
+#include "ui/icons.h"
 #include "ui/style.h"
 
 #include <QMessageBox>
@@ -12,13 +13,18 @@ QMessageBox* askToConfirm(QWidget* parent, const QString& question, const QStrin
 {
     auto* box = new QMessageBox(parent);
     box->setObjectName("confirmation");
-    box->setIcon(QMessageBox::Warning);
+    box->setIconPixmap(symbolPixmap(QStringLiteral("exclamationmark.triangle.fill"), orangeColor(), 40, box->devicePixelRatioF()));
+    // Room for the explanation on a few lines rather than a narrow column.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
     box->setWindowTitle(QStringLiteral("Zafrel"));
     box->setTextFormat(Qt::PlainText);
     box->setText(question);
     box->setInformativeText(detail);
     QPushButton* accept = box->addButton(acceptText, QMessageBox::DestructiveRole);
     accept->setObjectName("confirmAccept");
+    QPalette palette = accept->palette();
+    palette.setColor(QPalette::ButtonText, redColor());
+    accept->setPalette(palette);
     QPushButton* keep = box->addButton(keepText, QMessageBox::RejectRole);
     keep->setObjectName("confirmKeep");
     box->setDefaultButton(keep);

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTimer>
+#include <QHeaderView>
 #include <QTreeView>
 
 #include <algorithm>
@@ -27,6 +28,16 @@ FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
     setDirectory(QDir::home());
     setSidebarUrls(chooserSidebar());
     openUpViews();
+    // Long clip names and sizes need the room; the type column says nothing a crew needs.
+    resize(860, 540);
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+        header->hideSection(2);
+    }
 }
 
 QList<QUrl> chooserSidebar(const QStringList& roots)

@@ -286,6 +286,8 @@ QWidget* MainView::buildBanner()
     bannerText_->setWordWrap(true);
     resume_ = new QPushButton(QStringLiteral("Continuar pendientes"), banner_);
     resume_->setObjectName("resumePaused");
+    resume_->setToolTip(QStringLiteral("Sigue donde se quedaron, sin volver a enviar lo que ya se subió"));
+    resume_->setAccessibleDescription(resume_->toolTip());
     resume_->setAutoDefault(false);
     giveRoom(resume_);
     row->addWidget(symbol);
@@ -338,9 +340,8 @@ void MainView::refresh()
     const Summary summary = up_.summary();
     banner_->setVisible(summary.paused > 0);
     if (summary.paused > 0)
-        bannerText_->setText((summary.paused == 1 ? QStringLiteral("1 archivo quedó pendiente.")
-                                                  : QStringLiteral("%1 archivos quedaron pendientes.").arg(summary.paused))
-                             + QStringLiteral(" Se continúan sin volver a enviar lo que ya se subió."));
+        bannerText_->setText(summary.paused == 1 ? QStringLiteral("1 archivo quedó pendiente")
+                                                 : QStringLiteral("%1 archivos quedaron pendientes").arg(summary.paused));
 
     QString title = QStringLiteral("Zafrel");
     if (up_.isRunning()) {

@@ -142,10 +142,10 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setPen(Qt::NoPen);
         painter->setBrush(trackColor);
         painter->drawRoundedRect(track, radius, radius);
-        const qreal filled = track.width() * rowProgressFraction(*item);
+        // A file waiting for its next attempt shows the empty track: what was sent did not arrive.
+        const qreal filled = item->retryWait() ? 0 : track.width() * rowProgressFraction(*item);
         if (filled > 0) {
-            // A bar waiting for its next attempt is not moving: it is drawn without its colour.
-            painter->setBrush(item->retryWait() ? secondaryColor() : accentColor());
+            painter->setBrush(accentColor());
             painter->drawRoundedRect(QRectF(track.left(), track.top(), std::max(filled, track.height()), track.height()),
                                      radius, radius);
         }

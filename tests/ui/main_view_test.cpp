@@ -345,8 +345,7 @@ TEST_F(MainViewTest, FooterFollowsTheQueueAndPendingFilesGetABanner)
 
     // Paused files (a restart) are said above the list, with the way to continue them.
     ASSERT_TRUE(view->pendingBanner()->isVisibleTo(view));
-    EXPECT_EQ(view->pendingLabel()->text(),
-              "2 archivos quedaron pendientes. Se continúan sin volver a enviar lo que ya se subió.");
+    EXPECT_EQ(view->pendingLabel()->text(), "2 archivos quedaron pendientes");
     // The footer follows the items' own changes too.
     failed->setStatus(Status::Done);
     ASSERT_TRUE(footerReads("2 subidos y verificados · " + formatByteCount(7000100) + " · 2 pendientes"));
