@@ -636,6 +636,8 @@ TEST_F(MainViewTest, ChooserSendsItsChoiceToTheEngineAndCancellingChangesNothing
     EXPECT_EQ(up().items()[0]->path, dir + "/A.MXF");
     EXPECT_EQ(up().items()[1]->path, dir + "/C.MXF");
     EXPECT_EQ(up().items()[0]->destDir, "Rodaje/");
+    // The next chooser, also after a restart, opens where this one was confirmed.
+    EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);
 }
 
 }  // namespace
