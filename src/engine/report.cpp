@@ -20,8 +20,8 @@ Summary UploadManager::summary() const
         case Status::Error: ++s.errors; break;
         case Status::Queued:
         case Status::Running: ++s.active; break;
-        case Status::Cancelled:
-        case Status::Paused: break;
+        case Status::Cancelled: ++s.cancelled; break;
+        case Status::Paused: ++s.paused; break;
         }
     }
     return s;
@@ -37,7 +37,9 @@ QString stateText(const UploadItem& item)
     case Status::Skipped:
         return QStringLiteral("ya existía");
     case Status::Error:
-        return QStringLiteral("ERROR ") + item.error().value_or(QString());
+        // The technical detail of a transport failure belongs here, not in the row's message.
+        return QStringLiteral("ERROR ") + item.error().value_or(QString())
+               + (item.errorDetail.isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail + u')');
     default:
         return statusWord(item.status());
     }

@@ -128,6 +128,7 @@ void UploadManager::cancelAll()
 
 void UploadManager::queueAgain(const ItemPtr& item)
 {
+    item->errorDetail.clear();
     item->setError(std::nullopt);
     if (item->uploadId) {
         // The parts already verified are kept: the transfer continues with the missing ones, or

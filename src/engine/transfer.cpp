@@ -125,6 +125,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             // the service so that nothing continues it, and start anew next time.
             co_await discardUpload(it);
         }
+        it->errorDetail = QString::fromStdString(technicalDetailOf(failure));
         it->setStatus(Status::Error);
         it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }

@@ -106,6 +106,12 @@ qint64 UploadItem::storedBytes() const
     return qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(size, 0)));
 }
 
+void UploadItem::setRetryWait(std::optional<RetryWait> wait)
+{
+    retryWait_ = wait;
+    emit changed();
+}
+
 QString UploadItem::queueKey() const
 {
     return path + QChar(0x2192) + destDir;

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,6 +25,13 @@ std::optional<Status> statusFromWord(QStringView word);
 // The same words as plain ASCII text, for the queue file's own writer and reader.
 std::string_view statusText(Status status);
 std::optional<Status> statusFromText(std::string_view text);
+
+// A failed request of the item waiting before its next attempt: attempt `next` of `of` starts at `at`.
+struct RetryWait {
+    int next = 0;
+    int of = 0;
+    std::chrono::steady_clock::time_point at;
+};
 
 // One local file in the upload queue. The queue, its running transfer and its row share the same
 // object; it lives on the main thread only.
@@ -53,6 +61,9 @@ public:
     void setError(std::optional<QString> error);
     bool verified() const { return verified_; }
     void setVerified(bool verified);
+    // Set while a failed object-store request waits to be tried again; absent otherwise.
+    const std::optional<RetryWait>& retryWait() const { return retryWait_; }
+    void setRetryWait(std::optional<RetryWait> wait);
 
     // Queued or running: waiting for or holding a transfer in the current run.
     bool isActive() const { return status_ == Status::Queued || status_ == Status::Running; }
@@ -69,6 +80,9 @@ public:
     std::map<int64_t, QString> etags;
     std::optional<QDateTime> started;
     std::optional<QDateTime> finished;
+    // The transport's technical wording behind `error` (empty when there is none), for the report
+    // and the row's tooltip. Not kept in the queue file.
+    QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
 
 signals:
@@ -79,6 +93,7 @@ private:
     qint64 loaded_ = 0;
     std::optional<QString> error_;
     bool verified_ = false;
+    std::optional<RetryWait> retryWait_;
 };
 
 using ItemPtr = std::shared_ptr<UploadItem>;

@@ -38,6 +38,8 @@ struct Summary {
     int skipped = 0;
     int errors = 0;
     int active = 0;      // queued or running (paused items are not counted)
+    int cancelled = 0;
+    int paused = 0;
 };
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the

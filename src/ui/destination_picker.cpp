@@ -165,6 +165,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     auto* listArea = new QGridLayout;
     list_ = new QListWidget(this);
     list_->setObjectName("folderList");
+    list_->setAccessibleName(QStringLiteral("Subcarpetas"));
     list_->setItemDelegate(new FolderRowDelegate(list_));
     list_->setUniformItemSizes(true);
     list_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -182,6 +183,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     auto* newRow = new QHBoxLayout;
     newName_ = new QLineEdit(this);
     newName_->setObjectName("newFolderName");
+    newName_->setAccessibleName(QStringLiteral("Nueva carpeta"));
     newName_->setPlaceholderText(QStringLiteral("Nueva carpeta"));
     createButton_ = new QPushButton(QStringLiteral("Crear"), this);
     createButton_->setObjectName("createFolder");
@@ -266,6 +268,7 @@ void DestinationPicker::load(const QString& folder)
             self->showListing();
         } else {
             self->setError(QString::fromStdString(messageOf(failure, "Error")));
+            self->errorLabel_->setToolTip(plainToolTip(QString::fromStdString(technicalDetailOf(failure))));
         }
         self->loading_ = false;
         self->showState();
@@ -296,6 +299,7 @@ void DestinationPicker::create()
             co_return;
         if (failure) {
             self->setError(QString::fromStdString(messageOf(failure, "Error")));
+            self->errorLabel_->setToolTip(plainToolTip(QString::fromStdString(technicalDetailOf(failure))));
             co_return;
         }
         self->newName_->clear();

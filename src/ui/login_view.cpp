@@ -65,6 +65,8 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     password_->setFixedWidth(kFieldWidth);
     giveRoom(email_);
     giveRoom(password_);
+    email_->setAccessibleName(QStringLiteral("Email"));
+    password_->setAccessibleName(QStringLiteral("Contraseña"));
     fields->addWidget(email_);
     fields->addWidget(password_);
     column->addLayout(fields);
@@ -72,6 +74,8 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
 
     button_ = new QPushButton(QStringLiteral("Entrar"), this);
     button_->setObjectName("signIn");
+    // Its text goes away while a sign-in runs; the name stays for screen readers.
+    button_->setAccessibleName(QStringLiteral("Entrar"));
     button_->setDefault(true);
     button_->setMinimumWidth(kButtonLabelWidth + 24);
     makeProminent(button_);
@@ -158,6 +162,8 @@ void LoginView::showError()
     const auto& error = session_.error();
     error_->setText(error.value_or(QString()));
     error_->setVisible(error.has_value());
+    // The transport's own words help whoever looks into a failure, not the message.
+    error_->setToolTip(plainToolTip(session_.errorDetail()));
 }
 
 }  // namespace zafrel::ui

@@ -93,6 +93,13 @@ void giveRoom(QLineEdit* field)
                           std::max(margins.bottom(), 3));
 }
 
+QString plainToolTip(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 void setTextColor(QWidget* widget, const QColor& color)
 {
     QPalette palette = widget->palette();

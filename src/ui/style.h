@@ -32,6 +32,10 @@ void makeProminent(QPushButton* button);
 void giveRoom(QPushButton* button);
 void giveRoom(QLineEdit* field);
 
+// A tooltip that shows `text` exactly as it is, never as markup (file names and service texts may
+// hold "<"); empty text gives no tooltip.
+QString plainToolTip(const QString& text);
+
 // Sets the text colour of a label-like widget.
 void setTextColor(QWidget* widget, const QColor& color);
 QColor textColor(const QWidget* widget);

@@ -52,7 +52,16 @@ TEST_F(Retries, FiveFailuresInARowEndTheItemWithTheLastAnswer)
 {
     server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    // Each wait tells which attempt comes next, and ends with the wait.
+    std::vector<int> waits;
+    QObject::connect(item.get(), &UploadItem::changed, [&] {
+        const int seen = item->retryWait() ? item->retryWait()->next * 10 + item->retryWait()->of : 0;
+        if (seen && (waits.empty() || waits.back() != seen))
+            waits.push_back(seen);
+    });
     runUpload(item);
+    EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
+    EXPECT_FALSE(item->retryWait());
     EXPECT_EQ(item->status(), Status::Error);
     EXPECT_EQ(item->error(), "HTTP 500 <Error>boom</Error>");
     EXPECT_EQ(server.puts().size(), 5u);
