@@ -1,18 +1,22 @@
 // The machine's limit for Zafrel's kind of work, without any of Zafrel: read a part (at most
-// 32 MiB) with pread, MD5 it, PUT it to the sink, compare the ETag, on two threads; no service
-// calls, no queue, no retries. Small files are one part each.
+// 32 MiB) with pread, MD5 it, PUT it to the sink, compare the ETag, on two threads (or --threads);
+// no service calls, no queue, no retries. Small files are one part each. A folder stands for the
+// files below it (names beginning with "." left out, as Zafrel does); each file is opened only
+// while a part of it is read, so a card of any number of files fits in the open-file limit.
 //
-//   bench_reference_uploader URL FILE...   prints one JSON line with bytes, seconds, MB/s, files/s
+//   bench_reference_uploader [--threads N] URL PATH...
+//       prints one JSON line with bytes, files, puts, seconds, MB/s, files/s and failures
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,13 +24,74 @@
 namespace {
 
 constexpr long long kPartSize = 33554432;
-constexpr int kThreads = 2;
 
 struct Piece {
-    int file;
+    size_t file;
     long long offset, length;
     int number;
 };
+
+struct Work {
+    std::vector<std::string> files;
+    std::vector<Piece> pieces;
+    long long bytes = 0;
+};
+
+void addFile(Work& work, const std::string& path, long long size)
+{
+    work.files.push_back(path);
+    work.bytes += size;
+    const bool multipart = size > kPartSize;
+    int number = 1;
+    long long offset = 0;
+    do {
+        work.pieces.push_back({work.files.size() - 1, offset, std::min(kPartSize, size - offset), multipart ? number : 0});
+        offset += kPartSize;
+        ++number;
+    } while (offset < size);
+}
+
+bool hidden(const std::filesystem::path& p)
+{
+    const std::string name = p.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
+// Throws std::filesystem::filesystem_error for a path that cannot be read.
+void addPath(Work& work, const std::filesystem::path& path)
+{
+    namespace fs = std::filesystem;
+    if (!fs::is_directory(path)) {
+        addFile(work, path.string(), (long long)fs::file_size(path));
+        return;
+    }
+    for (auto it = fs::recursive_directory_iterator(path); it != fs::recursive_directory_iterator(); ++it) {
+        if (hidden(it->path())) {
+            if (it->is_directory())
+                it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file())
+            addFile(work, it->path().string(), (long long)it->file_size());
+    }
+}
+
+// Reads a whole piece; false when the file cannot be opened or ends early.
+bool readPiece(const std::string& path, const Piece& piece, char* buffer)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    long long got = 0;
+    while (got < piece.length) {
+        const ssize_t n = ::pread(fd, buffer + got, size_t(piece.length - got), piece.offset + got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    return got == piece.length;
+}
 
 std::string md5Hex(const char* data, size_t n)
 {
@@ -62,61 +127,55 @@ size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s URL FILE...\n", argv[0]);
+    int threadCount = 2;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
+        threadCount = std::atoi(argv[2]);
+        first = 3;
+    }
+    if (argc - first < 2 || threadCount < 1) {
+        std::fprintf(stderr, "usage: %s [--threads N] URL PATH...\n", argv[0]);
         return 2;
     }
-    const std::string base = argv[1];
-    std::vector<int> fds;
-    std::vector<Piece> pieces;
-    long long total = 0;
-    for (int i = 2; i < argc; ++i) {
-        const int fd = ::open(argv[i], O_RDONLY);
-        struct stat st{};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            std::perror(argv[i]);
+    const std::string base = argv[first];
+    Work work;
+    for (int i = first + 1; i < argc; ++i) {
+        try {
+            addPath(work, argv[i]);
+        } catch (const std::filesystem::filesystem_error& e) {
+            std::fprintf(stderr, "%s\n", e.what());
             return 1;
         }
-        fds.push_back(fd);
-        const long long size = st.st_size;
-        total += size;
-        const bool multipart = size > kPartSize;
-        int number = 1;
-        for (long long off = 0; off < size || (size == 0 && off == 0); off += kPartSize, ++number) {
-            pieces.push_back({int(fds.size() - 1), off, std::min(kPartSize, size - off), multipart ? number : 0});
-            if (size == 0)
-                break;
-        }
     }
+    const std::vector<Piece>& pieces = work.pieces;
 
     curl_global_init(CURL_GLOBAL_DEFAULT);
     std::atomic<size_t> next{0};
     std::atomic<int> failures{0};
     const auto started = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([&] {
             CURL* curl = curl_easy_init();
-            std::vector<char> buffer(static_cast<size_t>(kPartSize));
+            // Left uninitialised: only the pages a piece fills count in the resident memory.
+            const std::unique_ptr<char[]> buffer(new char[size_t(kPartSize)]);
             curl_slist* headers = curl_slist_append(nullptr, "Expect:");
             headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
             for (size_t i; (i = next++) < pieces.size();) {
                 const Piece& p = pieces[i];
-                long long got = 0;
-                while (got < p.length) {
-                    const ssize_t n = ::pread(fds[size_t(p.file)], buffer.data() + got, size_t(p.length - got), p.offset + got);
-                    if (n <= 0)
-                        break;
-                    got += n;
+                if (!readPiece(work.files[p.file], p, buffer.get())) {
+                    ++failures;
+                    continue;
                 }
-                const std::string md5 = md5Hex(buffer.data(), size_t(got));
+                const long long got = p.length;
+                const std::string md5 = md5Hex(buffer.get(), size_t(got));
                 std::string url = base + "/bench/reference/" + std::to_string(p.file);
                 if (p.number > 0)
                     url += "?partNumber=" + std::to_string(p.number) + "&uploadId=reference";
                 std::string etag;
                 curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
                 curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
-                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, buffer.data());
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, buffer.get());
                 curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(got));
                 curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
                 curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
@@ -135,8 +194,10 @@ int main(int argc, char** argv)
     for (auto& t : threads)
         t.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("{\"bytes\":%lld,\"files\":%d,\"seconds\":%.3f,\"mbPerSecond\":%.1f,\"filesPerSecond\":%.1f,\"failures\":%d}\n",
-                total, argc - 2, seconds, total / 1e6 / seconds, (argc - 2) / seconds, failures.load());
+    const double files = double(work.files.size());
+    std::printf("{\"bytes\":%lld,\"files\":%zu,\"puts\":%zu,\"seconds\":%.3f,\"mbPerSecond\":%.1f,\"filesPerSecond\":%.1f,\"failures\":%d}\n",
+                work.bytes, work.files.size(), pieces.size(), seconds, double(work.bytes) / 1e6 / seconds, files / seconds,
+                failures.load());
     curl_global_cleanup();
     return failures ? 1 : 0;
 }

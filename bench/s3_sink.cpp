@@ -4,8 +4,12 @@
 // own cost. HTTP/1.1 with keep-alive, Content-Length or chunked bodies, "Expect: 100-continue";
 // one thread per connection, which is plenty for the at most 16 connections an uploader opens.
 //
-//   bench_s3_sink [--port N]     prints "S3_SINK {"url":"http://127.0.0.1:PORT"}" and serves until
-//                                SIGTERM/SIGINT; then prints the bytes and requests it took.
+//   bench_s3_sink [--port N] [--latency MS]
+//       prints "S3_SINK {"url":"http://127.0.0.1:PORT"}" and serves until SIGTERM/SIGINT; then
+//       prints the bytes and requests it took. With --latency every answer is sent MS milliseconds
+//       after its request arrived whole: one simulated round trip to a distant store.
+//   GET /__sink/counters  {"puts":N,"putBytes":N}: the PUTs answered so far and their body bytes,
+//       never delayed nor counted, so the benchmark can check that a run sent everything.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +32,9 @@ namespace {
 
 std::atomic<long long> g_bytes{0};
 std::atomic<long long> g_requests{0};
+std::atomic<long long> g_puts{0};
+std::atomic<long long> g_putBytes{0};
+std::chrono::milliseconds g_latency{0};
 volatile std::sig_atomic_t g_stop = 0;
 
 void onSignal(int) { g_stop = 1; }
@@ -39,8 +47,8 @@ public:
 
     void serve()
     {
-        std::string method, headers;
-        while (readHead(method, headers)) {
+        std::string method, target, headers;
+        while (readHead(method, target, headers)) {
             const bool chunked = headerValue(headers, "transfer-encoding").find("chunked") != std::string::npos;
             const long long length = std::atoll(headerValue(headers, "content-length").c_str());
             if (headerValue(headers, "expect").find("100-continue") != std::string::npos
@@ -50,12 +58,24 @@ public:
             const bool ok = chunked ? readChunked(digest) : readBody(length, digest);
             if (!ok)
                 return;
-            ++g_requests;
             std::string reply;
-            if (method == "PUT")
-                reply = "HTTP/1.1 200 OK\r\nETag: \"" + digest.hex() + "\"\r\nContent-Length: 0\r\n\r\n";
-            else
-                reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+            if (method == "GET" && target == "/__sink/counters") {
+                const std::string body = "{\"puts\":" + std::to_string(g_puts.load())
+                    + ",\"putBytes\":" + std::to_string(g_putBytes.load()) + "}";
+                reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                    + std::to_string(body.size()) + "\r\n\r\n" + body;
+            } else {
+                ++g_requests;
+                if (g_latency.count() > 0)
+                    std::this_thread::sleep_for(g_latency);
+                if (method == "PUT") {
+                    ++g_puts;
+                    g_putBytes += digest.bytes();
+                    reply = "HTTP/1.1 200 OK\r\nETag: \"" + digest.hex() + "\"\r\nContent-Length: 0\r\n\r\n";
+                } else {
+                    reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+                }
+            }
             if (!writeAll(reply))
                 return;
             if (headerValue(headers, "connection").find("close") != std::string::npos)
@@ -70,7 +90,12 @@ private:
     public:
         Digest() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_md5(), nullptr); }
         ~Digest() { EVP_MD_CTX_free(ctx_); }
-        void update(const char* data, size_t n) { EVP_DigestUpdate(ctx_, data, n); }
+        void update(const char* data, size_t n)
+        {
+            EVP_DigestUpdate(ctx_, data, n);
+            bytes_ += (long long)n;
+        }
+        long long bytes() const { return bytes_; }
         std::string hex()
         {
             unsigned char md[EVP_MAX_MD_SIZE];
@@ -87,6 +112,7 @@ private:
 
     private:
         EVP_MD_CTX* ctx_;
+        long long bytes_ = 0;
     };
 
     bool fill()
@@ -125,14 +151,16 @@ private:
         }
     }
 
-    bool readHead(std::string& method, std::string& headers)
+    bool readHead(std::string& method, std::string& target, std::string& headers)
     {
         std::string line;
         do {
             if (!readLine(line))
                 return false;
         } while (line.empty());
-        method = line.substr(0, line.find(' '));
+        const size_t space = line.find(' ');
+        method = line.substr(0, space);
+        target = space == std::string::npos ? std::string() : line.substr(space + 1, line.find(' ', space + 1) - space - 1);
         headers.clear();
         while (readLine(line) && !line.empty()) {
             for (char& c : line) {
@@ -217,9 +245,17 @@ private:
 int main(int argc, char** argv)
 {
     int port = 0;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--port") == 0)
-            port = std::atoi(argv[i + 1]);
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--port") == 0 && hasValue) {
+            port = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--latency") == 0 && hasValue) {
+            g_latency = std::chrono::milliseconds(std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--port N] [--latency MS]\n", argv[0]);
+            return 2;
+        }
+    }
 
     struct sigaction sa{};
     sa.sa_handler = onSignal;

@@ -1,31 +1,64 @@
 #!/usr/bin/env bash
 # Upload throughput of Zafrel's real program on loopback, beside the machine's limit and beside
-# rclone and the aws command. See bench/README.md.
+# rclone and the aws command. What each figure includes: bench/README.md.
 #
-#   bench/throughput.sh [--repeat N] [--keep]
+#   bench/throughput.sh [--repeat N] [--only GROUPS] [--latencies LIST] [--scale-sizes LIST]
+#                       [--peer-transfers N] [--baseline ZAFREL] [--keep]
 #
-# First, a fast store: bench_s3_sink (discards bodies, answers MD5 ETags) behind the local stand-in
-#   (devserver --upload-origin), so the figures are the client's own cost. The reference uploader
-#   (read + MD5 + PUT of 32 MiB parts on 2 threads, no service calls) gives the machine's limit.
-# Then s3rver: the stand-in's real store; Zafrel, rclone and `aws s3 cp` upload the same files.
-# Data sets: one 2 GiB file, and 2,000 files of 200 KB.
+# Groups (all by default, in this order):
+#   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader
+#   small  2,000 × 200 KB and 1,000 × 10 KB to the sink at each latency (0 and 20 ms)
+#   peers  500 × 1 MiB and 2,000 × 200 KB to s3rver: Zafrel straight to s3rver, rclone, aws s3 cp,
+#          and Zafrel through the stand-in's signing front
+#   scale  100 … 100,000 × 10 KB to the sink: Zafrel's cost per file as the number of files grows
+# Contenders of one comparison run interleaved (the order rotates every round) on the same data;
+# every timed run uploads to a destination of its own and is checked afterwards to have sent every
+# file; a run that did not is refused and left out of the medians. --baseline adds another build of
+# zafrel (e.g. of the commit before a change) to every comparison, interleaved like the others.
 set -euo pipefail
+shopt -s inherit_errexit
+export LC_NUMERIC=C
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
-REPEAT=1
+REPEAT=3
+ONLY=big,small,peers,scale
+LATENCIES=0,20
+SCALE_SIZES=100,1000,10000,20000,100000
+PEER_TRANSFERS=8
+BASELINE=""
 KEEP=0
+usage() {
+  echo "uso: $0 [--repeat N] [--only big,small,peers,scale] [--latencies 0,20] [--scale-sizes 100,1000,...] [--peer-transfers N] [--baseline ZAFREL] [--keep]" >&2
+  exit 2
+}
 while (($#)); do
   case "$1" in
-    --repeat) REPEAT=$2; shift 2 ;;
+    --repeat) REPEAT=${2:-}; shift 2 ;;
+    --only) ONLY=${2:-}; shift 2 ;;
+    --latencies) LATENCIES=${2:-}; shift 2 ;;
+    --scale-sizes) SCALE_SIZES=${2:-}; shift 2 ;;
+    --peer-transfers) PEER_TRANSFERS=${2:-}; shift 2 ;;
+    --baseline) BASELINE=$(realpath "${2:-}"); shift 2 ;;
     --keep) KEEP=1; shift ;;
-    *) echo "uso: $0 [--repeat N] [--keep]" >&2; exit 2 ;;
+    *) usage ;;
   esac
 done
+[[ $REPEAT =~ ^[1-9][0-9]*$ && $PEER_TRANSFERS =~ ^[1-9][0-9]*$ ]] || usage
+[ -z "$BASELINE" ] || [ -x "$BASELINE" ] || { echo "--baseline: $BASELINE no es un ejecutable" >&2; exit 2; }
+[[ $LATENCIES =~ ^[0-9]+(,[0-9]+)*$ && $SCALE_SIZES =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || usage
+declare -A WANTED=()
+for g in ${ONLY//,/ }; do
+  case $g in big|small|peers|scale) WANTED[$g]=1 ;; *) usage ;; esac
+done
+wanted() { [[ -n ${WANTED[$1]:-} ]]; }
 
+# --- tools ---------------------------------------------------------------------------------------
 scripts/setup
+needed=(time)
+wanted peers && needed+=(rclone awscli)
 missing=()
-for p in rclone awscli time bc; do
+for p in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -33,10 +66,12 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-# The Debian package's aws (version 2), not whatever else is first on the PATH.
+# The Debian packages' programs, not whatever else is first on the PATH.
 AWS=/usr/bin/aws
-"$AWS" --version 2>&1 | grep -q '^aws-cli/2\.' || { echo "se necesita aws-cli 2 en $AWS" >&2; exit 1; }
 RCLONE=/usr/bin/rclone
+if wanted peers; then
+  "$AWS" --version 2>&1 | grep -q '^aws-cli/2\.' || { echo "se necesita aws-cli 2 en $AWS" >&2; exit 1; }
+fi
 
 BUILD=${ZAFREL_BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZAFREL_TESTS=OFF -DZAFREL_BENCH=ON >/dev/null
@@ -45,34 +80,45 @@ ZAFREL="$ROOT/$BUILD/zafrel"
 SINK_BIN="$ROOT/$BUILD/bench/bench_s3_sink"
 REFERENCE="$ROOT/$BUILD/bench/bench_reference_uploader"
 
-WORK=${ZAFREL_BENCH_DIR:-$(mktemp -d /tmp/zafrel-bench-XXXXXX)}
-mkdir -p "$WORK"
+# A folder named by ZAFREL_BENCH_DIR is kept, with its data sets for the next time; a temporary
+# one is removed at the end unless --keep.
+if [ -n "${ZAFREL_BENCH_DIR:-}" ]; then
+  WORK=$ZAFREL_BENCH_DIR
+  KEEP=1
+else
+  WORK=$(mktemp -d /tmp/zafrel-bench-XXXXXX)
+fi
+rm -rf "${WORK:?}/runs"
+mkdir -p "$WORK/data" "$WORK/runs" "$WORK/homes"
 PIDS=()
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
-  ((KEEP)) || rm -rf "$WORK"
+  if ((KEEP)); then echo "Datos y registros en $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 
 # --- data ----------------------------------------------------------------------------------------
-BIG_DIR="$WORK/data/grande"
-SMALL_DIR="$WORK/data/pequenos"
-BIG="$BIG_DIR/BIG.MXF"
-BIG_BYTES=2147483648
-SMALL_COUNT=2000
-SMALL_SIZE=200000
-if [ ! -f "$BIG" ]; then
-  mkdir -p "$BIG_DIR" "$SMALL_DIR"
-  head -c "$BIG_BYTES" /dev/urandom >"$BIG"
-  (cd "$SMALL_DIR" && head -c $((SMALL_COUNT * SMALL_SIZE)) /dev/urandom | split -b "$SMALL_SIZE" -d -a 4 - C && \
-    for f in C*; do mv "$f" "$f.MXF"; done)
-fi
-SMALL_BYTES=$((SMALL_COUNT * SMALL_SIZE))
-warm() { cat "$@" >/dev/null; }
+# COUNT files of SIZE random bytes in a folder of their own (kept when ZAFREL_BENCH_DIR is reused),
+# with md5sum's manifest beside it for checking what a store holds.
+dataset() {   # count size -> prints the folder
+  local dir="$WORK/data/$1x$2"
+  if [ ! -f "$dir.md5" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && head -c $(($1 * $2)) /dev/urandom | split -b "$2" -d -a 6 --additional-suffix=.MXF - C)
+    (cd "$dir" && find . -type f -printf '%P\n' | sort | xargs -d '\n' md5sum) >"$dir.md5.tmp"
+    mv "$dir.md5.tmp" "$dir.md5"
+  fi
+  echo "$dir"
+}
+warm() { find "$1" -type f -exec cat {} + >/dev/null; }
+PART=33554432
+puts_per_file() { if (($1 > PART)); then echo $((($1 + PART - 1) / PART)); else echo 1; fi; }
 
 # --- servers -------------------------------------------------------------------------------------
 wait_line() {   # file prefix -> the first line starting with prefix (30 s at most)
+  local line
   for _ in $(seq 1 300); do
     line=$(grep -m1 "^$2" "$1" 2>/dev/null || true)
     [ -n "$line" ] && { echo "$line"; return 0; }
@@ -82,115 +128,266 @@ wait_line() {   # file prefix -> the first line starting with prefix (30 s at mo
 }
 json_field() { sed -n "s/.*\"$2\":\"\\([^\"]*\\)\".*/\\1/p" <<<"$1"; }
 
-"$SINK_BIN" >"$WORK/sink.out" 2>&1 &
-PIDS+=($!)
-SINK=$(json_field "$(wait_line "$WORK/sink.out" S3_SINK)" url)
-
-node devserver/server.js --port 0 --store-port 0 --data "$WORK/ds-sink" --upload-origin "$SINK" \
-  >"$WORK/ds-sink.out" 2>"$WORK/ds-sink.err" &
-PIDS+=($!)
-SERVICE_SINK=$(json_field "$(wait_line "$WORK/ds-sink.out" ZAFREL_DEVSERVER)" service)
-
-node devserver/server.js --port 0 --store-port 0 --data "$WORK/ds-s3rver" \
-  >"$WORK/ds-s3rver.out" 2>"$WORK/ds-s3rver.err" &
-PIDS+=($!)
-LINE=$(wait_line "$WORK/ds-s3rver.out" ZAFREL_DEVSERVER)
-SERVICE_S3RVER=$(json_field "$LINE" service)
-S3RVER=$(json_field "$LINE" s3rver)
-BUCKET=$(json_field "$LINE" bucket)
-
-# --- measuring -----------------------------------------------------------------------------------
-# Each measured command runs under /usr/bin/time; a row is: label, bytes, files, seconds, CPU s, peak RSS KB.
-RESULTS="$WORK/results.tsv"
-: >"$RESULTS"
-RUN=0
-measure() {   # label bytes files command...
-  local label=$1 bytes=$2 files=$3 best="" line
-  shift 3
-  for _ in $(seq 1 "$REPEAT"); do
-    RUN=$((RUN + 1))
-    # Through bash so that the helpers below can be timed; time(1) counts the whole process tree.
-    if ! RUN=$RUN /usr/bin/time -f '%e %U %S %M' -o "$WORK/time.txt" bash -c '"$@"' _ "$@" >"$WORK/out.$RUN.txt" 2>&1; then
-      echo "falló: $label (ver $WORK/out.$RUN.txt)" >&2
-      tail -n 5 "$WORK/out.$RUN.txt" >&2
-    fi
-    read -r elapsed user sys rss <"$WORK/time.txt"
-    line="$label	$bytes	$files	$elapsed	$(echo "$user + $sys" | bc -l)	$rss"
-    if [ -z "$best" ] || (($(echo "$elapsed < $(cut -f4 <<<"$best")" | bc -l))); then best=$line; fi
-  done
-  echo "$best" >>"$RESULTS"
-  echo "  $label: $(cut -f4 <<<"$best") s"
+declare -A URL=() S3RVER=() BUCKET=()
+start_sink() {   # name latency
+  "$SINK_BIN" --latency "$2" >"$WORK/$1.out" 2>&1 &
+  PIDS+=($!)
+  URL[$1]=$(json_field "$(wait_line "$WORK/$1.out" S3_SINK)" url)
 }
 
-# One home per stand-in (settings, session cookie, queue), signed in once before anything is timed,
-# as a crew member's machine is: the timed runs measure uploading, not the password check.
-zafrel() {   # service dest paths...
-  local service=$1 dest=$2
-  shift 2
-  local home="$WORK/home-${service##*:}"
-  mkdir -p "$home/data" "$home/config"
-  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-    XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" HOME="$home" \
-    ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http \
-    "$ZAFREL" --server "$service" --dest "$dest" --login demo@zafrel.test zafrel-demo --upload "$@"
+# Commands are built as arrays (CMD) rather than functions, so that time(1) runs the program itself.
+# Zafrel gets a home of its own per stand-in (settings, session cookie, queue), signed in once before
+# anything is timed, as a crew member's machine is; every timed run starts from a copy of it, so no
+# run inherits another's queue. Its route probe is pointed at a port that refuses (no Internet).
+zafrel_command() {   # home [program]
+  CMD=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM
+    XDG_DATA_HOME="$1/data" XDG_CONFIG_HOME="$1/config" HOME="$1"
+    ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http
+    "${2:-$ZAFREL}")
 }
-zafrel "$SERVICE_SINK" "" >/dev/null
-zafrel "$SERVICE_S3RVER" "" >/dev/null
+# The --baseline contender beside a Zafrel run on that stand-in, or nothing.
+baseline_on() { [ -z "$BASELINE" ] || echo "zafrel-base@$1"; }
+start_standin() {   # name devserver-options...
+  local name=$1 line
+  shift
+  rm -rf "${WORK:?}/$name" "$WORK/homes/$name"
+  node devserver/server.js --port 0 --store-port 0 --data "$WORK/$name" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" &
+  PIDS+=($!)
+  line=$(wait_line "$WORK/$name.out" ZAFREL_DEVSERVER)
+  URL[$name]=$(json_field "$line" service)
+  S3RVER[$name]=$(json_field "$line" s3rver)
+  BUCKET[$name]=$(json_field "$line" bucket)
+  mkdir -p "$WORK/homes/$name/data" "$WORK/homes/$name/config"
+  zafrel_command "$WORK/homes/$name"
+  "${CMD[@]}" --server "${URL[$name]}" --dest "" --login demo@zafrel.test zafrel-demo --upload \
+    >"$WORK/homes/$name.signin" 2>&1 || { echo "no se pudo entrar en $name" >&2; cat "$WORK/homes/$name.signin" >&2; exit 1; }
+}
 
+# --- peers ---------------------------------------------------------------------------------------
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_DEFAULT_REGION=us-east-1
 export AWS_CONFIG_FILE="$WORK/aws.config"
+# Set like Zafrel: parts of 32 MiB above 32 MiB, and as many requests in flight as Zafrel allows
+# small files (--peer-transfers).
 cat >"$AWS_CONFIG_FILE" <<CONFIG
 [default]
 s3 =
   addressing_style = path
   multipart_threshold = 32MB
   multipart_chunksize = 32MB
-  max_concurrent_requests = 8
+  max_concurrent_requests = $PEER_TRANSFERS
 CONFIG
-awscp() { "$AWS" --endpoint-url "$S3RVER" s3 cp --only-show-errors "$@"; }
-rclonecp() {
-  env -u AWS_CA_BUNDLE RCLONE_CONFIG_S3R_TYPE=s3 RCLONE_CONFIG_S3R_PROVIDER=Other \
-    RCLONE_CONFIG_S3R_ACCESS_KEY_ID=S3RVER RCLONE_CONFIG_S3R_SECRET_ACCESS_KEY=S3RVER \
-    RCLONE_CONFIG_S3R_ENDPOINT="$S3RVER" RCLONE_CONFIG_S3R_FORCE_PATH_STYLE=true \
-    "$RCLONE" copy --s3-no-check-bucket --s3-upload-cutoff 32M --s3-chunk-size 32M \
-    --s3-upload-concurrency 8 --transfers 2 --checkers 8 --config /dev/null "$@"
+aws_command() {   # endpoint
+  CMD=("$AWS" --endpoint-url "$1" s3 cp --only-show-errors)
+}
+rclone_command() {   # endpoint
+  # rclone 1.60 refuses to start with AWS_CA_BUNDLE set.
+  CMD=(env -u AWS_CA_BUNDLE RCLONE_CONFIG_S3R_TYPE=s3 RCLONE_CONFIG_S3R_PROVIDER=Other
+    RCLONE_CONFIG_S3R_ACCESS_KEY_ID=S3RVER RCLONE_CONFIG_S3R_SECRET_ACCESS_KEY=S3RVER
+    RCLONE_CONFIG_S3R_ENDPOINT="$1" RCLONE_CONFIG_S3R_FORCE_PATH_STYLE=true
+    "$RCLONE" copy --s3-no-check-bucket --s3-upload-cutoff 32M --s3-chunk-size 32M
+    --s3-upload-concurrency 8 --transfers "$PEER_TRANSFERS" --checkers 8 --config /dev/null)
 }
 
-export WORK ZAFREL AWS RCLONE S3RVER
-export -f zafrel awscp rclonecp
+# --- timed runs ----------------------------------------------------------------------------------
+RESULTS="$WORK/results.tsv"
+: >"$RESULTS"
+RUN=0
+REFUSED=0
 
-echo "Tienda rápida ($SINK):"
-warm "$BIG"
-measure "referencia 2 GiB (sumidero)" "$BIG_BYTES" 1 "$REFERENCE" "$SINK" "$BIG"
-measure "Zafrel 2 GiB (sumidero)" "$BIG_BYTES" 1 zafrel "$SERVICE_SINK" "Bench/sink-big-$RANDOM/" "$BIG"
-warm "$SMALL_DIR"/*
-measure "referencia 2000 × 200 KB (sumidero)" "$SMALL_BYTES" "$SMALL_COUNT" "$REFERENCE" "$SINK" "$SMALL_DIR"/*
-measure "Zafrel 2000 × 200 KB (sumidero)" "$SMALL_BYTES" "$SMALL_COUNT" zafrel "$SERVICE_SINK" "Bench/sink-small-$RANDOM/" "$SMALL_DIR"
+label_of() {   # tool
+  case $1 in
+    zafrel) echo "Zafrel" ;;
+    zafrel-front) echo "Zafrel por la entrada" ;;
+    zafrel-base) echo "Zafrel de base" ;;
+    ref*) echo "referencia (${1#ref} hilos)" ;;
+    rclone) echo "rclone copy" ;;
+    aws) echo "aws s3 cp" ;;
+  esac
+}
 
-echo "s3rver ($S3RVER):"
-warm "$BIG"
-measure "Zafrel 2 GiB (s3rver)" "$BIG_BYTES" 1 zafrel "$SERVICE_S3RVER" "Bench/zafrel-big-$RANDOM/" "$BIG"
-measure "rclone 2 GiB (s3rver)" "$BIG_BYTES" 1 rclonecp "$BIG" "s3r:$BUCKET/bench/rclone-big-$RANDOM/"
-measure "aws s3 cp 2 GiB (s3rver)" "$BIG_BYTES" 1 awscp "$BIG" "s3://$BUCKET/bench/aws-big-$RANDOM/BIG.MXF"
-warm "$SMALL_DIR"/*
-measure "Zafrel 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" zafrel "$SERVICE_S3RVER" "Bench/zafrel-small-$RANDOM/" "$SMALL_DIR"
-measure "rclone 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" rclonecp "$SMALL_DIR" "s3r:$BUCKET/bench/rclone-small-$RANDOM/"
-measure "aws s3 cp 2000 × 200 KB (s3rver)" "$SMALL_BYTES" "$SMALL_COUNT" awscp --recursive "$SMALL_DIR" "s3://$BUCKET/bench/aws-small-$RANDOM/"
+# Wall time (ns, from this shell), user and system CPU seconds and peak RSS (KiB, of the command's
+# whole process tree, from time(1)); sets WALL_NS CPU_USER CPU_SYS RSS_KB and answers the exit code.
+timed() {   # output-prefix command...
+  local out=$1 start end rc=0
+  shift
+  start=$(date +%s%N)
+  /usr/bin/time -f '%U %S %M' -o "$out.time" "$@" >"$out.stdout" 2>"$out.stderr" || rc=$?
+  end=$(date +%s%N)
+  WALL_NS=$((end - start))
+  read -r CPU_USER CPU_SYS RSS_KB < <(tail -n 1 "$out.time")
+  return "$rc"
+}
 
-# --- report --------------------------------------------------------------------------------------
-echo
-printf '%-38s %9s %9s %10s %12s %12s\n' "" "MB/s" "files/s" "seconds" "CPU s/GB" "peak RSS MB"
-while IFS=$'\t' read -r label bytes files elapsed cpu rss; do
-  printf '%-38s %9.1f %9.1f %10.2f %12.2f %12.1f\n' "$label" \
-    "$(echo "$bytes / $elapsed / 1000000" | bc -l)" "$(echo "$files / $elapsed" | bc -l)" "$elapsed" \
-    "$(echo "$cpu / ($bytes / 1000000000)" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
-done <"$RESULTS"
+sink_counters() { node bench/check_run.js counters "${URL[$1]}"; }
 
-rate() { awk -F'\t' -v l="$1" '$1 == l { printf "%.3f", $2 / $4 }' "$RESULTS"; }
-RATIO=$(echo "$(rate 'Zafrel 2 GiB (sumidero)') / $(rate 'referencia 2 GiB (sumidero)')" | bc -l)
-RSS_MB=$(awk -F'\t' '$1 == "Zafrel 2 GiB (sumidero)" { printf "%.1f", $6 / 1024 }' "$RESULTS")
-echo
-printf 'Zafrel / referencia, 2 GiB: %.2f (objetivo ≥ 0.85)\n' "$RATIO"
-printf 'Memoria máxima de Zafrel, 2 GiB: %s MB (límite 8 partes + 128 MiB = %d MB)\n' "$RSS_MB" $(((8 * 33554432 + 134217728) / 1000000))
-((KEEP)) && echo "Datos y registros en $WORK"
-exit 0
+# One timed run of a contender ("tool@server") on a data set; checks it and appends its row.
+run_one() {   # group title spec folder count size
+  local group=$1 title=$2 spec=$3 data=$4 count=$5 size=$6
+  local tool=${spec%@*} server=${spec#*@}
+  RUN=$((RUN + 1))
+  local tag="r$RUN" out="$WORK/runs/$RUN" rc=0 status=ok sink="" before="" prefix="" stored=""
+  local puts=$((count * $(puts_per_file "$size"))) bytes=$((count * size))
+  mkdir -p "$out"
+  case $server in
+    sink*) sink=$server ;;
+    ds-sink*) sink=${server#ds-} ;;
+  esac
+  [ -n "$sink" ] && before=$(sink_counters "$sink")
+
+  case $tool in
+    zafrel|zafrel-front|zafrel-base)
+      cp -a "$WORK/homes/$server" "$out/home"
+      stored="demo-films/Bench/$tag"
+      prefix="$stored/$(basename "$data")/"
+      if [ "$tool" = zafrel-base ]; then zafrel_command "$out/home" "$BASELINE"; else zafrel_command "$out/home"; fi
+      timed "$out/run" "${CMD[@]}" --server "${URL[$server]}" --dest "Bench/$tag/" \
+        --login demo@zafrel.test zafrel-demo --upload "$data" || rc=$?
+      ;;
+    ref*)
+      timed "$out/run" "$REFERENCE" --threads "${tool#ref}" "${URL[$sink]}" "$data" || rc=$?
+      ;;
+    rclone)
+      stored="bench/$tag"
+      prefix="$stored/"
+      rclone_command "${S3RVER[$server]}"
+      timed "$out/run" "${CMD[@]}" "$data" "s3r:${BUCKET[$server]}/$prefix" || rc=$?
+      ;;
+    aws)
+      stored="bench/$tag"
+      prefix="$stored/"
+      aws_command "${S3RVER[$server]}"
+      timed "$out/run" "${CMD[@]}" --recursive "$data" "s3://${BUCKET[$server]}/$prefix" || rc=$?
+      ;;
+  esac
+
+  # Did it do the whole work? Its own verdict first, then what the sink or the store received.
+  local summary
+  if ((rc != 0)); then
+    status="terminó con código $rc"
+  elif [[ $tool == zafrel* ]]; then
+    summary=$(grep -E '^[0-9]+ subidos, [0-9]+ ya existían, [0-9]+ errores' "$out/run.stdout" || true)
+    [[ $summary == "$count subidos, 0 ya existían, 0 errores,"* ]] || status="informe: ${summary:-sin resumen}"
+  elif [[ $tool == ref* ]]; then
+    grep -q "\"files\":$count,.*\"failures\":0}" "$out/run.stdout" || status="informe: $(cat "$out/run.stdout")"
+  fi
+  if [[ $status == ok && -n $sink ]]; then
+    local after got_puts got_bytes
+    after=$(sink_counters "$sink")
+    got_puts=$((${after% *} - ${before% *}))
+    got_bytes=$((${after#* } - ${before#* }))
+    ((got_puts == puts && got_bytes == bytes)) ||
+      status="el sumidero recibió $got_puts PUT y $got_bytes bytes, se esperaban $puts y $bytes"
+  elif [[ $status == ok ]]; then
+    local check
+    # s3rver answers a PUT a moment before its last write reaches the file: one second look.
+    check=$(node bench/check_run.js objects "${URL[$server]}" "${BUCKET[$server]}" "$prefix" "$data.md5") ||
+      { sleep 1; check=$(node bench/check_run.js objects "${URL[$server]}" "${BUCKET[$server]}" "$prefix" "$data.md5") ||
+        status="almacén: $check"; }
+  fi
+  # What s3rver stored is not needed any more; without this the peers group would need tens of GB.
+  [ -n "$stored" ] && [ -z "$sink" ] && rm -rf "${WORK:?}/$server/store/${BUCKET[$server]}/$stored"
+
+  printf '%s\t%s\t%s\t%s\t%d\t%s\t%d\t%s\t%s\t%d\t%d\t%d\n' "$group" "$title" "$tool" "$(label_of "$tool")" "$RUN" \
+    "$status" "$WALL_NS" "$CPU_USER" "$CPU_SYS" "$RSS_KB" "$bytes" "$count" >>"$RESULTS"
+  printf '  #%d %-26s %8.2f s  %s\n' "$RUN" "$(label_of "$tool")" "$(awk -v n="$WALL_NS" 'BEGIN { print n / 1e9 }')" "$status"
+  if [[ $status != ok ]]; then
+    REFUSED=$((REFUSED + 1))
+    echo "    rechazada; salida en $out" >&2
+    tail -n 3 "$out/run.stderr" >&2 || true
+  elif ((!KEEP)); then
+    rm -rf "$out"
+  fi
+}
+
+# Interleaved rounds: every contender once per round, the order rotated by one each round, so
+# that no contender always runs right after the same other one.
+compare() {   # group title folder count size spec...
+  local group=$1 title=$2 data=$3 count=$4 size=$5
+  shift 5
+  local specs=("$@") n=$# r i
+  echo "$title"
+  warm "$data"
+  for ((r = 0; r < REPEAT; r++)); do
+    for ((i = 0; i < n; i++)); do
+      run_one "$group" "$title" "${specs[(i + r) % n]}" "$data" "$count" "$size"
+    done
+  done
+}
+
+# --- the groups ----------------------------------------------------------------------------------
+if wanted big || wanted small || wanted scale; then
+  for latency in ${LATENCIES//,/ }; do
+    if ((latency == 0)) || wanted small; then
+      start_sink "sink$latency" "$latency"
+      start_standin "ds-sink$latency" --upload-origin "${URL[sink$latency]}" --latency "$latency"
+    fi
+  done
+  # The big and scale groups are measured without simulated distance.
+  if [ -z "${URL[sink0]:-}" ]; then
+    start_sink sink0 0
+    start_standin ds-sink0 --upload-origin "${URL[sink0]}"
+  fi
+fi
+
+# The start of a 1 TiB upload: its first SPARSE_SECONDS, for Zafrel's peak memory while it plans and
+# sends parts of 105 MiB (four permits each, so two are in memory at a time). The file is sparse and
+# takes no disk. Only the program is killed, so that time(1) still reports its peak; the parts it
+# verified by then (in its queue file) show that it was uploading all along.
+SPARSE_SECONDS=30
+sparse_start() {
+  local sparse="$WORK/data/sparse/DISPERSO.MXF" home="$WORK/runs/sparse/home" program parts
+  mkdir -p "$(dirname "$sparse")" "$WORK/runs/sparse"
+  [ -f "$sparse" ] || truncate -s 1T "$sparse"
+  rm -rf "$home"
+  cp -a "$WORK/homes/ds-sink0" "$home"
+  zafrel_command "$home"
+  /usr/bin/time -f '%M' -o "$WORK/runs/sparse/time" "${CMD[@]}" --server "${URL[ds-sink0]}" --dest "Bench/sparse-$RUN/" \
+    --login demo@zafrel.test zafrel-demo --upload "$sparse" >/dev/null 2>&1 &
+  local time_pid=$!
+  sleep "$SPARSE_SECONDS"
+  program=$(pgrep -P "$(pgrep -P "$time_pid")" || pgrep -P "$time_pid")
+  parts=$(grep -o '"[0-9]*":"' "$home/data/Zafrel/queue.json" | wc -l)
+  kill -KILL "$program"
+  wait "$time_pid" || true
+  printf '1 TiB disperso, primeros %d s: %d partes verificadas, memoria máxima %.1f MB (límite 400 MB)\n' \
+    "$SPARSE_SECONDS" "$parts" "$(awk -v k="$(tail -n 1 "$WORK/runs/sparse/time")" 'BEGIN { print k / 1024 }')"
+}
+
+if wanted big; then
+  compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
+    $(baseline_on ds-sink0)
+  sparse_start
+fi
+
+if wanted small; then
+  for latency in ${LATENCIES//,/ }; do
+    for shape in "2000 200000 200 KB" "1000 10000 10 KB"; do
+      read -r count size amount unit <<<"$shape"
+      compare small "$count × $amount $unit al sumidero, latencia $latency ms" "$(dataset "$count" "$size")" "$count" "$size" \
+        "zafrel@ds-sink$latency" "ref2@sink$latency" "ref8@sink$latency" $(baseline_on "ds-sink$latency")
+    done
+  done
+fi
+
+if wanted peers; then
+  start_standin ds-direct --direct-store
+  start_standin ds-front
+  for shape in "500 1048576 1 MiB" "2000 200000 200 KB"; do
+    read -r count size amount unit <<<"$shape"
+    compare peers "$count × $amount $unit a s3rver" "$(dataset "$count" "$size")" "$count" "$size" \
+      zafrel@ds-direct rclone@ds-direct aws@ds-direct zafrel-front@ds-front $(baseline_on ds-direct)
+  done
+fi
+
+if wanted scale; then
+  for count in ${SCALE_SIZES//,/ }; do
+    compare scale "$count × 10 KB al sumidero (escala)" "$(dataset "$count" 10000)" "$count" 10000 zafrel@ds-sink0 ref2@sink0 \
+      $(baseline_on ds-sink0)
+  done
+fi
+
+node bench/summarize.js "$RESULTS"
+if ((REFUSED)); then
+  echo "$REFUSED ejecuciones rechazadas: las cifras de arriba no las cuentan" >&2
+  exit 1
+fi

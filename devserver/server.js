@@ -22,6 +22,8 @@ const { StoreFront } = require('./lib/front');
 const { Control } = require('./lib/control');
 const { sendError, sendS3Error, parseQuery, splitUrl, safeDecode } = require('./lib/http-util');
 
+const MAX_LATENCY_MS = 60000;
+
 const USAGE = `Uso: node devserver/server.js [opciones]
   --port N             puerto del servicio (0: uno libre; por defecto 0)
   --store-port N       puerto de la entrada al almacén, a la que apuntan las URL firmadas (por defecto 0)
@@ -29,6 +31,10 @@ const USAGE = `Uso: node devserver/server.js [opciones]
   --accounts FILE      archivo de cuentas (por defecto devserver/accounts.json)
   --upload-origin URL  las URL de subida (PUT) apuntan a este origen (banco de pruebas)
   --url-expires S      validez de las URL firmadas en segundos (por defecto 21600)
+  --latency MS         cada respuesta del servicio y de la entrada al almacén llega MS milisegundos
+                       más tarde, como por una red lejana (por defecto 0)
+  --direct-store       las URL firmadas apuntan directamente a s3rver, sin la entrada al almacén
+                       (banco de pruebas, para comparar con otros clientes de S3)
 `;
 
 function parseArgs(argv) {
@@ -39,16 +45,23 @@ function parseArgs(argv) {
     accounts: path.join(__dirname, 'accounts.json'),
     uploadOrigin: null,
     urlExpires: 21600,
+    latency: 0,
+    directStore: false,
   };
   const names = {
     '--port': 'port', '--store-port': 'storePort', '--data': 'data', '--accounts': 'accounts',
-    '--upload-origin': 'uploadOrigin', '--url-expires': 'urlExpires',
+    '--upload-origin': 'uploadOrigin', '--url-expires': 'urlExpires', '--latency': 'latency',
   };
+  const flags = { '--direct-store': 'directStore' };
   for (let i = 0; i < argv.length; i++) {
     let arg = argv[i];
     if (arg === '--help' || arg === '-h') {
       process.stdout.write(USAGE);
       process.exit(0);
+    }
+    if (flags[arg]) {
+      options[flags[arg]] = true;
+      continue;
     }
     let value;
     const eq = arg.indexOf('=');
@@ -74,6 +87,19 @@ function parseArgs(argv) {
     throw new Error(`--url-expires debe estar entre 1 y ${MAX_EXPIRES}`);
   }
   options.urlExpires = expires;
+  const latency = Number(options.latency);
+  if (!Number.isInteger(latency) || latency < 0 || latency > MAX_LATENCY_MS) {
+    throw new Error(`--latency debe ser un número entero de milisegundos entre 0 y ${MAX_LATENCY_MS}`);
+  }
+  options.latency = latency;
+  if (options.directStore && options.uploadOrigin !== null) {
+    throw new Error('--direct-store y --upload-origin no se pueden usar juntos');
+  }
+  // s3rver itself is not slowed down, so the uploads would cross no distance while the service's
+  // answers did: a figure that would describe no real network.
+  if (options.directStore && latency > 0) {
+    throw new Error('--direct-store no admite --latency: s3rver responde sin demora');
+  }
   if (options.uploadOrigin !== null) {
     let url;
     try {
@@ -89,11 +115,15 @@ function parseArgs(argv) {
   return options;
 }
 
-function listen(server, port) {
-  // Idle connections stay open longer than clients keep them (curl and undici reuse them for a few
-  // seconds), so a request is never sent on a connection the server is just closing.
+// Idle connections stay open longer than clients keep them (curl and undici reuse them for a few
+// seconds), so a request is never sent on a connection the server is just closing.
+function keepIdleConnections(server) {
   server.keepAliveTimeout = 65000;
   server.headersTimeout = 66000;
+}
+
+function listen(server, port) {
+  keepIdleConnections(server);
   return new Promise((resolve, reject) => {
     server.once('error', reject);
     server.listen(port, '127.0.0.1', () => {
@@ -149,6 +179,8 @@ async function main() {
   const store = new Store({ directory: path.join(dataDir, 'store'), buckets: accounts.buckets() });
   closers.push(() => store.close());
   await store.start();
+  // With --direct-store uploaders talk to s3rver itself.
+  keepIdleConnections(store.s3rver.httpServer);
   const recorder = new Recorder();
   const registry = new UploadRegistry(path.join(dataDir, 'service', 'uploads.json'));
   const sessions = new SessionStore(path.join(dataDir, 'service', 'sessions.json'));
@@ -156,7 +188,9 @@ async function main() {
   const front = new StoreFront({ store, registry, recorder, tempDir: path.join(dataDir, 'incoming') });
   closers.push(() => front.close());
 
-  const frontServer = http.createServer((req, res) => {
+  const frontServer = http.createServer(async (req, res) => {
+    // --latency: every request waits one simulated round trip before it is handled.
+    if (options.latency > 0) await sleep(options.latency);
     front.handle(req, res).catch((err) => {
       process.stderr.write(`zafrel-devserver: almacén: ${err.stack ?? err}\n`);
       sendS3Error(res, 500, 'InternalError', 'We encountered an internal error. Please try again.');
@@ -168,7 +202,8 @@ async function main() {
   const storePort = await listen(frontServer, options.storePort);
   const storeOrigin = `http://127.0.0.1:${storePort}`;
 
-  const presigner = new Presigner(options.uploadOrigin ?? storeOrigin, options.urlExpires);
+  const uploadOrigin = options.directStore ? store.endpoint : (options.uploadOrigin ?? storeOrigin);
+  const presigner = new Presigner(uploadOrigin, options.urlExpires);
   closers.push(() => presigner.destroy());
   const service = new Service({
     accounts, sessions, throttle: new LoginThrottle(), store, registry, presigner, sinkMode: options.uploadOrigin !== null,
@@ -184,6 +219,8 @@ async function main() {
         await control.handle(req, res, pathname, query ?? {});
         return;
       }
+      // Tests and the benchmark's checks look in through /__control undelayed.
+      if (options.latency > 0) await sleep(options.latency);
       const entry = recorder.begin('service', req, pathname, query ?? {});
       req.logEntry = entry;
       res.on('finish', () => { entry.status = res.statusCode; });
@@ -199,6 +236,7 @@ async function main() {
           return sendError(res, fault.status, 'Fallo simulado por el control de pruebas');
         }
         if (fault.action === 'delay') await sleep(fault.ms);
+        if (fault.action === 'json') res.mergeJson = fault.merge;
       }
       if (query === null) return sendError(res, 400, 'Parámetros de la petición mal codificados');
       if (!(await service.handle(req, res, pathname, query))) sendError(res, 404, 'No encontrado');
@@ -219,7 +257,8 @@ async function main() {
   };
   process.stdout.write(`ZAFREL_DEVSERVER ${JSON.stringify(announcement)}\n`);
   process.stderr.write(`zafrel-devserver: servicio en ${announcement.service}, almacén en ${storeOrigin}` +
-    `${options.uploadOrigin ? `, subidas hacia ${options.uploadOrigin}` : ''}, datos en ${dataDir}\n`);
+    `${uploadOrigin !== storeOrigin ? `, subidas hacia ${uploadOrigin}` : ''}` +
+    `${options.latency ? `, ${options.latency} ms de latencia` : ''}, datos en ${dataDir}\n`);
 }
 
 main().catch((err) => {

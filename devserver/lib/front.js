@@ -13,7 +13,7 @@ const path = require('node:path');
 const { Transform } = require('node:stream');
 const { pipeline } = require('node:stream/promises');
 const { sendS3Error, parseQuery, splitUrl, safeDecode } = require('./http-util');
-const { verifyPresigned, SignatureError, encodeSegment } = require('./presign');
+const { verifyPresigned, SignatureError, encodeSegment, parseAmzDate } = require('./presign');
 const { waitForSize } = require('./store');
 const { sleep } = require('./recorder');
 
@@ -56,9 +56,8 @@ class StoreFront {
     res.on('finish', () => { entry.status = res.statusCode; });
     res.on('close', () => { if (entry.status === null) entry.status = 0; });
 
-    const fault = this.recorder.takeFault('store', req.method, {
-      path: decodedPath, rawPath, rawQuery, decodedQuery: safeDecode(rawQuery) ?? rawQuery,
-    });
+    const matchable = { path: decodedPath, rawPath, rawQuery, decodedQuery: safeDecode(rawQuery) ?? rawQuery };
+    const fault = this.recorder.takeFault('store', req.method, matchable);
     let wrongEtag = false;
     if (fault) {
       entry.fault = fault.action;
@@ -76,6 +75,13 @@ class StoreFront {
 
     const refuse = (status, code, message, extra) => drain(req, entry, () => sendS3Error(res, status, code, message, extra));
     if (badUri) return refuse(400, 'InvalidURI', "Couldn't parse the specified URI.");
+    // URLs that expire sooner than they were signed for, checked as S3 checks expiry: when the
+    // request arrives, after any delay.
+    const signed = parseAmzDate(query['X-Amz-Date']);
+    if (signed && this.recorder.takeExpiry(req.method, matchable, Date.now() - signed.getTime())) {
+      entry.fault = 'expire';
+      return refuse(403, 'AccessDenied', 'Request has expired');
+    }
     const [bucket, ...keySegments] = segments;
     const key = keySegments.join('/');
     try {

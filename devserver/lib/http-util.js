@@ -16,7 +16,9 @@ class HttpError extends Error {
 
 function sendJson(res, status, value, headers = {}) {
   if (res.headersSent || res.destroyed) return;
-  const body = Buffer.from(JSON.stringify(value));
+  // A "json" fault of the control endpoint changes members of the next successful answer.
+  const answer = res.mergeJson && status < 300 && value && typeof value === 'object' ? { ...value, ...res.mergeJson } : value;
+  const body = Buffer.from(JSON.stringify(answer));
   res.writeHead(status, {
     'Content-Type': 'application/json; charset=utf-8',
     'Content-Length': body.length,

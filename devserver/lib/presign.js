@@ -136,4 +136,4 @@ async function verifyPresigned({ method, headers, segments, query, now = new Dat
   }
 }
 
-module.exports = { Presigner, verifyPresigned, SignatureError, encodeSegment, MAX_EXPIRES };
+module.exports = { Presigner, verifyPresigned, SignatureError, encodeSegment, parseAmzDate, MAX_EXPIRES };

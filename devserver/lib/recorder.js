@@ -5,7 +5,7 @@
 const { HttpError } = require('./http-util');
 
 const MAX_ENTRIES = 20000;
-const ACTIONS = new Set(['status', 'reset', 'delay', 'etag']);
+const ACTIONS = new Set(['status', 'reset', 'delay', 'etag', 'expire', 'json']);
 const SERVERS = new Set(['store', 'service']);
 
 class Recorder {
@@ -48,7 +48,9 @@ class Recorder {
     if (!wanted || typeof wanted !== 'object') throw new HttpError(400, 'Fallo no válido');
     const server = wanted.server ?? 'store';
     if (!SERVERS.has(server)) throw new HttpError(400, '"server" debe ser "store" o "service"');
-    if (!ACTIONS.has(wanted.action)) throw new HttpError(400, '"action" debe ser "status", "reset", "delay" o "etag"');
+    if (!ACTIONS.has(wanted.action)) {
+      throw new HttpError(400, '"action" debe ser "status", "reset", "delay", "etag", "expire" o "json"');
+    }
     const count = wanted.count ?? 1;
     if (!Number.isSafeInteger(count) || count < 1) throw new HttpError(400, '"count" debe ser un entero positivo');
     for (const field of ['method', 'pathContains', 'queryContains']) {
@@ -60,6 +62,12 @@ class Recorder {
     if (wanted.action === 'delay' && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
       throw new HttpError(400, '"ms" debe estar entre 0 y 600000');
     }
+    if (wanted.action === 'expire' && (server !== 'store' || !(Number.isSafeInteger(wanted.seconds) && wanted.seconds >= 0))) {
+      throw new HttpError(400, '"expire" es para el almacén y necesita "seconds" (entero, 0 o más)');
+    }
+    if (wanted.action === 'json' && (server !== 'service' || !wanted.merge || typeof wanted.merge !== 'object' || Array.isArray(wanted.merge))) {
+      throw new HttpError(400, '"json" es para el servicio y necesita "merge" (un objeto)');
+    }
     const fault = {
       id: ++this.faultSeq,
       server,
@@ -69,6 +77,8 @@ class Recorder {
       action: wanted.action,
       status: wanted.status,
       ms: wanted.ms,
+      seconds: wanted.seconds,
+      merge: wanted.merge,
       remaining: count,
     };
     this.faults.push(fault);
@@ -76,13 +86,27 @@ class Recorder {
   }
 
   // Takes one use of the first armed fault matching the request, or answers null.
-  // Paths match in decoded or raw form; queries in raw or decoded form.
-  takeFault(server, method, { path, rawPath, rawQuery, decodedQuery }) {
-    const index = this.faults.findIndex((f) =>
-      f.server === server &&
+  // Paths match in decoded or raw form; queries in raw or decoded form. "expire" faults are not
+  // taken here: they apply when the signature is checked (takeExpiry).
+  takeFault(server, method, request) {
+    return this.take((f) => f.action !== 'expire' && this.matches(f, server, method, request));
+  }
+
+  // Takes one use of the first "expire" fault matching a store request whose URL was signed more
+  // than its "seconds" ago (`ageMs`), or answers null. A younger URL passes and uses nothing up.
+  takeExpiry(method, request, ageMs) {
+    return this.take((f) => f.action === 'expire' && ageMs > f.seconds * 1000 && this.matches(f, 'store', method, request));
+  }
+
+  matches(f, server, method, { path, rawPath, rawQuery, decodedQuery }) {
+    return f.server === server &&
       (!f.method || f.method === method) &&
       (!f.pathContains || path.includes(f.pathContains) || rawPath.includes(f.pathContains)) &&
-      (!f.queryContains || rawQuery.includes(f.queryContains) || decodedQuery.includes(f.queryContains)));
+      (!f.queryContains || rawQuery.includes(f.queryContains) || decodedQuery.includes(f.queryContains));
+  }
+
+  take(test) {
+    const index = this.faults.findIndex(test);
     if (index < 0) return null;
     const fault = this.faults[index];
     fault.remaining -= 1;

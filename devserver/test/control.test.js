@@ -3,7 +3,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const http = require('node:http');
-const { startServer, signedIn, put, md5, bytes, storedObject, MiB } = require('./helpers');
+const { startServer, signedIn, put, signedPutUrl, md5, bytes, storedObject, MiB } = require('./helpers');
 
 const PART = 32 * MiB;
 
@@ -104,6 +104,26 @@ test('fault injection and the request log', async (t) => {
     assert.ok(Date.now() - started >= 250);
   });
 
+  await t.test('an expire fault refuses URLs signed longer ago than its seconds and lets younger ones pass', async () => {
+    const old = await signedPutUrl(server, 'demo-films/caduca.bin', { expiresIn: 3600, signingDate: new Date(Date.now() - 20e3) });
+    const young = await signedPutUrl(server, 'demo-films/caduca.bin', { expiresIn: 3600 });
+    await arm({ server: 'store', pathContains: 'caduca.bin', action: 'expire', seconds: 10, count: 1 });
+    assert.equal((await put(young, Buffer.from('x'))).status, 200);
+    const refused = await put(old, Buffer.from('x'));
+    assert.equal(refused.status, 403);
+    assert.match(refused.text, /<Code>AccessDenied<\/Code><Message>Request has expired<\/Message>/);
+    assert.equal((await requests()).at(-1).fault, 'expire');
+    assert.equal((await put(old, Buffer.from('x'))).status, 200, 'its count is used up');
+  });
+
+  await t.test('a json fault changes members of the next successful service answer', async () => {
+    await arm({ server: 'service', pathContains: '/api/upload/init', action: 'json', merge: { partSize: 2 ** 62 } });
+    const body = { path: '', name: 'enorme.mxf', size: 3 * PART, type: '', accelerate: false };
+    const changed = (await demo.post('/api/upload/init', body)).body;
+    assert.deepEqual([changed.mode, changed.partSize], ['multipart', 2 ** 62]);
+    assert.equal((await demo.post('/api/upload/init', body)).body.partSize, PART);
+  });
+
   await t.test('service requests can be failed too', async () => {
     await arm({ server: 'service', method: 'GET', pathContains: '/api/ls', action: 'status', status: 500 });
     const failed = await demo.get('/api/ls', { path: '' });
@@ -123,7 +143,8 @@ test('fault injection and the request log', async (t) => {
 
   await t.test('malformed faults are refused', async () => {
     for (const fault of [{ action: 'explode' }, { action: 'status' }, { action: 'status', status: 99 },
-      { action: 'delay' }, { action: 'reset', count: 0 }, { action: 'reset', server: 'other' }]) {
+      { action: 'delay' }, { action: 'reset', count: 0 }, { action: 'reset', server: 'other' }, { action: 'expire' },
+      { action: 'json', server: 'service' }, { action: 'json', merge: {} }]) {
       assert.equal((await control.post('/__control/faults', fault)).status, 400, JSON.stringify(fault));
     }
   });

@@ -4,6 +4,8 @@
 const { spawn } = require('node:child_process');
 const crypto = require('node:crypto');
 const path = require('node:path');
+const { S3Client, PutObjectCommand } = require('@aws-sdk/client-s3');
+const { getSignedUrl } = require('@aws-sdk/s3-request-presigner');
 
 const SERVER = path.join(__dirname, '..', 'server.js');
 const MiB = 1024 * 1024;
@@ -116,6 +118,20 @@ async function put(url, body, headers = {}) {
   return { status: res.status, etag: res.headers.get('etag'), text: await res.text() };
 }
 
+// A PUT URL of the store front signed by the test itself, so that its age can be chosen
+// (`signingDate`) the way the service never would.
+async function signedPutUrl(server, key, options) {
+  const client = new S3Client({
+    endpoint: server.info.store, region: 'us-east-1', forcePathStyle: true,
+    credentials: { accessKeyId: 'S3RVER', secretAccessKey: 'S3RVER' }, requestChecksumCalculation: 'WHEN_REQUIRED',
+  });
+  try {
+    return await getSignedUrl(client, new PutObjectCommand({ Bucket: 'zafrel-demo', Key: key }), options);
+  } finally {
+    client.destroy();
+  }
+}
+
 async function storedObject(server, key, bucket) {
   const query = { key };
   if (bucket) query.bucket = bucket;
@@ -125,4 +141,4 @@ async function storedObject(server, key, bucket) {
   return { status: res.status, body: Buffer.from(await res.arrayBuffer()) };
 }
 
-module.exports = { startServer, Client, signedIn, md5, bytes, put, storedObject, ACCOUNTS, MiB };
+module.exports = { startServer, Client, signedIn, md5, bytes, put, signedPutUrl, storedObject, ACCOUNTS, MiB };

@@ -8,6 +8,7 @@
 #include "client/server_origin.h"
 #include "client/zafrel_api.h"
 #include "platform/async.h"
+#include "platform/errors.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
 
@@ -58,6 +59,9 @@ QCoro::Task<void> signInAndUpload(Options options)
             user = co_await api.login(login->email.toStdString(), password->toStdString());
         } catch (const APIError& e) {
             failure = e.diagnostic();
+        } catch (const TransportError& e) {
+            // The command line is read by whoever looks into the failure: libcurl's words too.
+            failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
         } catch (const std::exception& e) {
             failure = e.what();
         }

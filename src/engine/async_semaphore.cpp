@@ -5,32 +5,32 @@
 
 namespace zafrel {
 
-AsyncSemaphore::AsyncSemaphore(int count) : count_(count)
+AsyncSemaphore::AsyncSemaphore(int count) : capacity_(count), count_(count)
 {
 }
 
-QCoro::Task<void> AsyncSemaphore::wait()
+QCoro::Task<void> AsyncSemaphore::wait(int permits)
 {
-    if (count_ > 0) {
-        --count_;
+    if (waiters_.empty() && count_ >= permits) {
+        count_ -= permits;
         co_return;
     }
-    // Resumed holding the permit that signal() handed over; count_ is not touched here.
-    co_await Suspend{this};
+    // Resumed holding the permits that signal() handed over; count_ is not touched here.
+    co_await Suspend{this, permits};
 }
 
-void AsyncSemaphore::signal()
+void AsyncSemaphore::signal(int permits)
 {
-    if (waiters_.empty()) {
-        ++count_;
-        return;
+    count_ += permits;
+    while (!waiters_.empty() && waiters_.front().permits <= count_) {
+        const Waiter waiter = waiters_.front();
+        waiters_.pop_front();
+        count_ -= waiter.permits;
+        // Posted to the application object rather than to the semaphore: the waiter owns the
+        // permits from this moment on and must run even if the semaphore is gone by then.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [handle = waiter.handle] { handle.resume(); }, Qt::QueuedConnection);
     }
-    const std::coroutine_handle<> waiter = waiters_.front();
-    waiters_.pop_front();
-    // Posted to the application object rather than to the semaphore: the waiter owns the permit
-    // from this moment on and must run even if the semaphore is gone by then.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
 }
 
 }  // namespace zafrel

@@ -9,33 +9,42 @@ namespace zafrel {
 // A counting semaphore for coroutines on the main thread: a task waiting for a permit holds no
 // thread. Used only from the main thread, so its state needs no lock.
 //
-// Waiters are served first in, first out. signal() hands its permit straight to the first waiter
-// (count stays as it is), so no other task can take that permit before the waiter runs; the
-// waiter is resumed through a posted call, never inside signal(), so the signalling code runs to
-// its next suspension first. Waiting cannot be cancelled and has no time limit: only a signal()
-// releases a waiter. Every wait() that returned must be matched by exactly one signal().
+// Waiters are served first in, first out. signal() hands its permits straight to the first waiter
+// once it has all it asked for (count stays as it is), so no other task can take them before the
+// waiter runs, and a waiter that asks for several permits is never overtaken by later ones asking
+// for fewer; the waiter is resumed through a posted call, never inside signal(), so the signalling
+// code runs to its next suspension first. Waiting cannot be cancelled and has no time limit: only
+// a signal() releases a waiter. Every wait(n) that returned must be matched by signal(n), and
+// nobody may ask for more permits than the semaphore was created with.
 class AsyncSemaphore {
 public:
     explicit AsyncSemaphore(int count);
     AsyncSemaphore(const AsyncSemaphore&) = delete;
     AsyncSemaphore& operator=(const AsyncSemaphore&) = delete;
 
-    QCoro::Task<void> wait();
-    void signal();
+    QCoro::Task<void> wait(int permits = 1);
+    void signal(int permits = 1);
 
     int count() const { return count_; }                   // free permits
+    int capacity() const { return capacity_; }             // permits it was created with
     int waiting() const { return int(waiters_.size()); }   // suspended waiters
 
 private:
+    struct Waiter {
+        std::coroutine_handle<> handle;
+        int permits;
+    };
     struct Suspend {
         AsyncSemaphore* semaphore;
+        int permits;
         bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> waiter) { semaphore->waiters_.push_back(waiter); }
+        void await_suspend(std::coroutine_handle<> waiter) { semaphore->waiters_.push_back({waiter, permits}); }
         void await_resume() const noexcept {}
     };
 
+    const int capacity_;
     int count_;
-    std::deque<std::coroutine_handle<>> waiters_;
+    std::deque<Waiter> waiters_;
 };
 
 }  // namespace zafrel

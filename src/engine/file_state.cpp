@@ -11,13 +11,18 @@ double modificationTime(const struct stat& st)
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
 }
 
-void ensureFileUnchanged(const QString& path, int64_t size, double mtime)
+std::optional<FileState> currentFileState(const QString& path)
 {
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        throw FileChangedError();
-    // Links followed, like the intake.
-    if (int64_t(st.st_size) != size || modificationTime(st) != mtime)
+        return std::nullopt;
+    return FileState{int64_t(st.st_size), modificationTime(st)};
+}
+
+void ensureFileUnchanged(const QString& path, int64_t size, double mtime)
+{
+    const std::optional<FileState> now = currentFileState(path);
+    if (!now || now->size != size || now->mtime != mtime)
         throw FileChangedError();
 }
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 struct stat;
 
@@ -20,6 +21,15 @@ class FileChangedError : public FileError {
 public:
     FileChangedError() : FileError("El archivo cambió durante la subida") {}
 };
+
+struct FileState {
+    int64_t size = 0;
+    double mtime = 0;
+};
+
+// The file's size and modification time now (links followed, like the intake), or nothing when it
+// cannot be examined.
+std::optional<FileState> currentFileState(const QString& path);
 
 // Throws FileChangedError unless the file at `path` still has the size and modification time
 // recorded when it was queued (a file that cannot be examined any more counts as changed).

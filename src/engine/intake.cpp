@@ -1,4 +1,5 @@
 #include "engine/file_state.h"
+#include "engine/natural_order.h"
 #include "engine/upload_manager.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,10 +85,14 @@ bool readFolder(const std::string& folder, std::vector<Entry>& entries)
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
+    // Directory-read order is the file system's whim; a card is queued in the order its clips were
+    // shot (A001C002 after A001C001, C2 before C10). Sorting each folder's names, which the walk
+    // then visits in turn, orders the whole tree by path.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return naturalLess(a.name, b.name); });
     return true;
 }
 
-// Depth first, each folder's entries in the order the file system gives them (no sorting), a
+// Depth first, each folder's entries in natural order of their names (see readFolder), a
 // sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
 // parent: the dropped folder's own name, then its sub-folders.
 void walk(const std::string& root, const QString& rootRelative, std::vector<FileFound>& found)

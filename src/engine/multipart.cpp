@@ -7,6 +7,7 @@
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/part_plan.h"
 #include "engine/part_reader.h"
 #include "engine/upload_error.h"
 #include "engine/upload_manager.h"
@@ -23,66 +24,201 @@ namespace zafrel {
 
 namespace {
 
-using PartResult = std::pair<int64_t, std::string>;   // part number, ETag as received
-
-// Gives the permit back from a task of its own, whichever way the part task ends, so that the
-// part never waits for the hand-over to the next waiter. The semaphore belongs to the run, which
+// Gives the permits back from a task of its own, whichever way the part ends, so that the part
+// never waits for the hand-over to the next waiter. The semaphore belongs to the run, which
 // outlives the posted task: the part's end reaches the run only through later posted wake-ups.
 class PermitRelease {
 public:
-    explicit PermitRelease(AsyncSemaphore& sem) : sem_(&sem) {}
+    PermitRelease(AsyncSemaphore& sem, int permits) : sem_(&sem), permits_(permits) {}
     PermitRelease(const PermitRelease&) = delete;
     PermitRelease& operator=(const PermitRelease&) = delete;
     ~PermitRelease()
     {
-        spawn([sem = sem_]() -> QCoro::Task<void> {
-            sem->signal();
+        spawn([sem = sem_, permits = permits_]() -> QCoro::Task<void> {
+            sem->signal(permits);
             co_return;
         });
     }
 
 private:
     AsyncSemaphore* sem_;
+    int permits_;
 };
 
-QCoro::Task<PartResult> sendPart(UploadManager& manager, ItemPtr it, int64_t n, AsyncSemaphore& sem,
-                                 std::shared_ptr<PartReader> reader, std::shared_ptr<URLCache> urls,
-                                 std::stop_token stop)
+// What the part workers of one upload share. Workers take the missing parts in ascending order,
+// one at a time, so that the tasks, and the memory they hold, do not grow with the number of
+// parts: a worker holds a part only while it holds its permits.
+struct PartRun {
+    UploadManager& manager;
+    ItemPtr it;
+    AsyncSemaphore& sem;
+    int permits;   // taken by every part: its share of the run's part memory
+    std::shared_ptr<PartReader> reader;
+    std::shared_ptr<URLCache> urls;
+    std::vector<int64_t> missing;
+    size_t next = 0;
+};
+
+QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_token stop)
 {
-    // Checked once, before the wait: a part that got past here is sent even when the item is
-    // cancelled while it waits (the upload is then aborted once every part has ended).
-    if (stop.stop_requested())
-        throw Cancelled();
-    if (it->status() == Status::Cancelled)
-        throw UploadError::cancelled();
-
-    co_await sem.wait();
-    PermitRelease release(sem);
-    // A part that waited while its siblings failed or the run stopped has nothing left to do; the
-    // item's own cancel, in contrast, lets it go on (see above).
-    if (stop.stop_requested())
-        throw Cancelled();
-
-    // Only the parts holding a permit are in memory, each in a buffer of the run's pool, which
-    // goes back before the permit (the lease ends first). Reading and hashing happen on the pool;
-    // the job writes into the lent buffer, which nothing else touches until the job is done.
-    // (Jobs are named locals: g++ 12 destroys a capturing lambda written inside a co_await
-    // expression twice.)
-    PartBufferPool::Lease body = manager.partBuffers.take(qsizetype(reader->expectedLength(n)));
-    auto readPart = [reader, n, &body] {
+    UploadManager& manager = run->manager;
+    const ItemPtr& it = run->it;
+    // Only the parts holding permits are in memory, each in a buffer of the run's pool, which goes
+    // back before the permits (the lease ends first). Reading and hashing happen on the pool; the
+    // job writes into the lent buffer, which nothing else touches until the job is done. (Jobs are
+    // named locals: g++ 12 destroys a capturing lambda written inside a co_await expression twice.)
+    PartBufferPool::Lease body = manager.partBuffers.take(qsizetype(run->reader->expectedLength(n)));
+    auto readPart = [reader = run->reader, n, &body] {
         reader->read(n, body.bytes);
         return md5Hex(body.bytes);
     };
     const std::string md5 = co_await runInPool(std::move(readPart));
-    const std::string url = co_await urls->url(n);
+    const std::string url = co_await run->urls->url(n);
+    UploadManager::RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<UploadManager::PutTarget> {
+        std::string fresh = co_await urls->renewed(n);
+        co_return UploadManager::PutTarget{std::move(fresh), std::string()};
+    };
     // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
-    std::string etag = co_await manager.putWithRetries(url, body.bytes, std::string(), it, std::nullopt, stop);
+    std::string etag =
+        co_await manager.putWithRetries(url, body.bytes, std::string(), it, std::nullopt, stop, std::move(renew));
 
     std::string bare = etag;
     std::erase(bare, '"');
     if (bare != md5)
         throw UploadError::checksum();
-    co_return PartResult{n, std::move(etag)};
+    // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
+    // for the continuation.
+    it->etags.insert_or_assign(n, QString::fromStdString(etag));
+    it->setLoaded(it->storedBytes());
+    manager.persist();
+}
+
+QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
+{
+    for (;;) {
+        // Checked before the wait: a part that got past here is sent even when the item is
+        // cancelled while it waits (the upload is then aborted once every part has ended).
+        if (stop.stop_requested())
+            throw Cancelled();
+        if (run->it->status() == Status::Cancelled)
+            throw UploadError::cancelled();
+        if (run->next == run->missing.size())
+            co_return;
+        const int64_t n = run->missing[run->next++];
+
+        co_await run->sem.wait(run->permits);
+        PermitRelease release(run->sem, run->permits);
+        // A part that waited while its siblings failed or the run stopped has nothing left to do;
+        // the item's own cancel, in contrast, lets it go on (see above).
+        if (stop.stop_requested())
+            throw Cancelled();
+        co_await sendPart(run, n, stop);
+    }
+}
+
+// Starts a new multipart upload for the item and checks the plan the service proposes. An
+// unusable plan (parts above 5 GiB, more than 10,000 parts or none) is the service's fault: the
+// upload it opened is aborted and nothing is sent.
+QCoro::Task<void> startUpload(UploadManager& manager, ItemPtr it, bool accelerated, std::stop_token stop)
+{
+    InitBody body;
+    body.path = it->destDir.toStdString();
+    body.name = it->name.toStdString();
+    body.size = it->size;
+    body.type = it->contentType.toStdString();
+    body.accelerate = accelerated;
+    const UploadInit init = co_await manager.api.initUpload(std::move(body), stop);
+    if (init.mode != "multipart" || !init.uploadId)
+        throw APIError::decode();
+    it->key = QString::fromStdString(init.key);
+    it->uploadId = QString::fromStdString(*init.uploadId);
+    it->partSize = std::max<qint64>(init.partSize.value_or(manager.minPart), manager.minPart);
+    it->etags.clear();
+    if (!partCount(it->size, it->partSize, manager.minPart)) {
+        co_await manager.api.abort(init.key, *init.uploadId);
+        it->uploadId.reset();
+        throw APIError::decode();
+    }
+    manager.persist();
+}
+
+// Sends the missing parts of the item's open upload and completes it.
+QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it, AsyncSemaphore& sem,
+                                              bool accelerated, std::stop_token stop)
+{
+    const std::string key = it->key->toStdString();
+    const std::string uploadId = it->uploadId->toStdString();
+    const int64_t partSize = it->partSize;
+    const std::optional<int64_t> planned = partCount(it->size, partSize, manager.minPart);
+    if (!planned)
+        throw APIError::decode();
+    const int64_t total = *planned;
+
+    // ETags for part numbers this file does not have (an edited queue file) would spoil completion.
+    std::erase_if(it->etags, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
+
+    auto run = std::make_shared<PartRun>(PartRun{manager, it, sem,
+                                                 permitsPerPart(partSize, manager.minPart, sem.capacity()),
+                                                 nullptr, nullptr, {}, 0});
+    for (int64_t n = 1; n <= total; ++n)
+        if (!it->etags.contains(n))
+            run->missing.push_back(n);
+    it->setLoaded(it->storedBytes());
+
+    // The workers, and the URL batches they ask for, stop together when one part fails.
+    TaskGroup<void> workers(stop);
+    run->urls = std::make_shared<URLCache>(
+        total, [&api = manager.api, key, uploadId, accelerated, token = workers.token()](int64_t first, int64_t last) {
+            return api.partURLs(key, uploadId, first, last, accelerated, token);
+        });
+    auto openReader = [path = it->path, partSize, size = it->size] {
+        return std::make_shared<PartReader>(path, partSize, size);
+    };
+    run->reader = co_await runInPool(std::move(openReader));
+
+    // Enough workers to keep every permit this upload may take busy; more would only wait.
+    const size_t workerCount = std::min(run->missing.size(), size_t(std::max(1, sem.capacity() / run->permits)));
+    for (size_t i = 0; i < workerCount; ++i)
+        workers.add(partWorker(run, workers.token()));
+
+    std::exception_ptr failure;
+    for (;;) {
+        // Not `while (auto o = co_await ...)`: g++ 12 miscompiles a co_await inside a condition.
+        std::optional<TaskGroup<void>::Outcome> outcome = co_await workers.next();
+        if (!outcome)
+            break;
+        if (outcome->error) {
+            failure = outcome->error;
+            break;
+        }
+    }
+    if (failure) {
+        // The parts stored so far stay on the item and on disk for a later continuation.
+        co_await workers.cancelAndDrain();
+        std::rethrow_exception(failure);
+    }
+
+    if (it->status() == Status::Cancelled)
+        throw UploadError::cancelled();
+    // Parts read at different times only make one object if the file stayed as it was planned.
+    auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
+    co_await runInPool(std::move(check));
+
+    // Only an upload with a verified ETag for every part 1..total may be completed, or the object
+    // would lack what is missing.
+    if (qint64(it->etags.size()) != total)
+        throw APIError::decode();
+    std::vector<Part> list;
+    list.reserve(it->etags.size());
+    for (const auto& [n, etag] : it->etags)   // a std::map: ascending part numbers
+        list.push_back(Part{n, etag.toStdString()});
+    co_await manager.api.complete(key, uploadId, std::move(list), stop);
+}
+
+// The service no longer knows the upload: it expired or was aborted at the service.
+bool uploadUnknown(const std::exception_ptr& failure)
+{
+    return holds<APIError>(failure, [](const APIError& e) { return e.kind() == APIError::Kind::Http && e.code() == 404; });
 }
 
 }  // namespace
@@ -90,85 +226,30 @@ QCoro::Task<PartResult> sendPart(UploadManager& manager, ItemPtr it, int64_t n, 
 QCoro::Task<void> UploadManager::uploadMultipart(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
 {
     const bool accelerated = accelerate.value_or(false);
-
-    // An upload id without its key or part size can only come from an edited queue file: such an
-    // upload cannot be continued, so it is started anew.
-    if (it->uploadId && (!it->key || it->partSize <= 0)) {
-        it->uploadId.reset();
-        it->etags.clear();
-    }
-
-    if (!it->uploadId) {
-        InitBody body;
-        body.path = it->destDir.toStdString();
-        body.name = it->name.toStdString();
-        body.size = it->size;
-        body.type = it->contentType.toStdString();
-        body.accelerate = accelerated;
-        const UploadInit init = co_await api.initUpload(std::move(body), stop);
-        if (init.mode != "multipart" || !init.uploadId)
-            throw APIError::decode();
-        it->key = QString::fromStdString(init.key);
-        it->uploadId = QString::fromStdString(*init.uploadId);
-        it->partSize = std::max<qint64>(init.partSize.value_or(minPart), minPart);
-        it->etags.clear();
-        persist();
-    }
-
-    const std::string key = it->key->toStdString();
-    const std::string uploadId = it->uploadId->toStdString();
-    const int64_t partSize = it->partSize;
-    const int64_t total = (it->size + partSize - 1) / partSize;
-
-    // ETags for part numbers this file does not have (an edited queue file) would spoil completion.
-    std::erase_if(it->etags, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
-
-    std::vector<int64_t> missing;
-    for (int64_t n = 1; n <= total; ++n)
-        if (!it->etags.contains(n))
-            missing.push_back(n);
-    it->setLoaded(std::min<qint64>(qint64(it->etags.size()) * partSize, it->size));
-
-    // The part tasks, and the URL batches they ask for, stop together when one part fails.
-    TaskGroup<PartResult> parts(stop);
-    auto urls = std::make_shared<URLCache>(
-        total, [this, key, uploadId, accelerated, token = parts.token()](int64_t first, int64_t last) {
-            return api.partURLs(key, uploadId, first, last, accelerated, token);
-        });
-    auto openReader = [path = it->path, partSize, size = it->size] { return std::make_shared<PartReader>(path, partSize, size); };
-    std::shared_ptr<PartReader> reader = co_await runInPool(std::move(openReader));
-
-    for (int64_t n : missing)
-        parts.add(sendPart(*this, it, n, sem, reader, urls, parts.token()));
-
-    std::exception_ptr failure;
-    while (auto outcome = co_await parts.next()) {
-        if (outcome->error) {
-            failure = outcome->error;
-            break;
-        }
-        const auto& [n, etag] = *outcome->value;
-        it->etags.insert_or_assign(n, QString::fromStdString(etag));
-        it->setLoaded(std::min<qint64>(qint64(it->etags.size()) * partSize, it->size));
-        persist();
-    }
-    if (failure) {
-        // The parts stored so far stay on the item and on disk for a later continuation.
-        co_await parts.cancelAndDrain();
-        std::rethrow_exception(failure);
-    }
-
-    if (it->status() == Status::Cancelled)
-        throw UploadError::cancelled();
-    // Parts read at different times only make one object if the file stayed as it was queued.
+    // A file that changed since it was queued is refused before anything is sent, not after.
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     co_await runInPool(std::move(check));
 
-    std::vector<Part> list;
-    list.reserve(it->etags.size());
-    for (const auto& [n, etag] : it->etags)   // a std::map: ascending part numbers
-        list.push_back(Part{n, etag.toStdString()});
-    co_await api.complete(key, uploadId, std::move(list), stop);
+    for (;;) {
+        // A continued upload (paused, failed, restored) is one the service may have let go of.
+        const bool continued = it->uploadId.has_value();
+        if (!continued)
+            co_await startUpload(*this, it, accelerated, stop);
+
+        std::exception_ptr failure;
+        try {
+            co_await sendMissingPartsAndComplete(*this, it, sem, accelerated, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure)
+            break;
+        if (!continued || !uploadUnknown(failure))
+            std::rethrow_exception(failure);
+        // Its parts are gone with it: the file is sent anew in a new upload.
+        co_await discardUpload(it);
+        it->setLoaded(0);
+    }
     it->setVerified(true);
 }
 

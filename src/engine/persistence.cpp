@@ -103,17 +103,20 @@ void UploadManager::restore()
     std::vector<ItemPtr> restored;
     restored.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        if (!present[i])
-            continue;   // moved or deleted since: dropped, and gone from the file at the next write
         Snapshot& s = (*snapshots)[i];
+        if (!present[i]) {
+            // Moved or deleted since: dropped, and gone from the file at the next write. Its open
+            // upload could never be continued, so its parts are not left stored at the service.
+            if (s.key && s.uploadId)
+                abortLater(s.key->toStdString(), s.uploadId->toStdString());
+            continue;
+        }
         auto item = std::make_shared<UploadItem>(s.id, std::move(urls[i]), s.size, s.mtime, s.destDir);
         item->key = std::move(s.key);
         item->uploadId = std::move(s.uploadId);
         item->partSize = s.partSize;
         item->etags = std::move(s.etags);
-        // Computed wide: an edited file may hold a part size whose product overflows 64 bits.
-        const __int128 stored = __int128(item->etags.size()) * s.partSize;
-        item->setLoaded(qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(s.size, 0))));
+        item->setLoaded(item->storedBytes());
         if (s.status == Status::Error) {
             item->setStatus(Status::Error);
             item->setError(QStringLiteral("Pendiente de reintento"));

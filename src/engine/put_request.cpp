@@ -71,12 +71,27 @@ bool isValidUTF8(const QByteArray& bytes)
     return true;
 }
 
+// The store's answer to a pre-signed URL that expired, or that it no longer accepts.
+bool isRefused(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure,
+                              [](const UploadError& e) { return e.kind() == UploadError::Kind::Http && e.code() == 403; });
+}
+
 // The start of an error answer for the item's message: the first 200 bytes when they are text.
+// A markup answer (the store's XML error document) is taken up to 4 KiB, so that its code and
+// message are read whole.
 std::string errorBodyStart(const QByteArray& body)
 {
-    const QByteArray start = body.left(200);
+    const QByteArray start = body.left(body.trimmed().startsWith('<') ? 4096 : 200);
     return isValidUTF8(start) ? start.toStdString() : std::string();
 }
+
+// Ends the item's retry wait when the wait ends, also by a stop.
+struct RetryWaitClear {
+    ItemPtr item;
+    ~RetryWaitClear() { item->setRetryWait(std::nullopt); }
+};
 
 }  // namespace
 
@@ -125,7 +140,8 @@ QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, st
 }
 
 QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArray data, std::string contentType,
-                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop)
+                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop,
+                                                       RenewTarget renew)
 {
     for (int attempt = 0;; ++attempt) {
         std::exception_ptr failure;
@@ -141,7 +157,21 @@ QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArr
         // the file's fault: the item is to be continued later, like one stopped during the wait.
         if (stop.stop_requested())
             throw Cancelled();
-        co_await sleepFor(retry::waitAfter(attempt), stop);   // throws Cancelled when stopped
+        {
+            // The row tells which attempt comes next and when, until the wait ends however it ends.
+            const auto wait = retry::waitAfter(attempt);
+            it->setRetryWait(RetryWait{attempt + 2, retry::maxAttempts, std::chrono::steady_clock::now() + wait});
+            const RetryWaitClear clearWait{it};
+            co_await sleepFor(wait, stop);   // throws Cancelled when stopped
+        }
+        // The store refuses a pre-signed URL once it has expired (a slow link, a part that waited
+        // long for its turn): the same URL would be refused every time, so the next attempt gets
+        // a fresh one. Asked for after the wait, so that it is as fresh as it can be.
+        if (renew && isRefused(failure)) {
+            PutTarget fresh = co_await renew();
+            url = std::move(fresh.url);
+            contentType = std::move(fresh.contentType);
+        }
     }
 }
 

@@ -21,8 +21,8 @@ Summary UploadManager::summary() const
         case Status::Error: ++s.errors; break;
         case Status::Queued:
         case Status::Running: ++s.active; break;
-        case Status::Cancelled:
-        case Status::Paused: break;
+        case Status::Cancelled: ++s.cancelled; break;
+        case Status::Paused: ++s.paused; break;
         }
     }
     return s;
@@ -38,7 +38,10 @@ QString stateText(const UploadItem& item)
     case Status::Skipped:
         return QStringLiteral("ya existía");
     case Status::Error:
-        return QStringLiteral("ERROR ") + printable(item.error().value_or(QString()));
+        // The technical detail of a transport failure belongs here, not in the row's message.
+        return QStringLiteral("ERROR ")
+               + printable(item.error().value_or(QString())
+                           + (item.errorDetail.isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail + u')'));
     default:
         return statusWord(item.status());
     }

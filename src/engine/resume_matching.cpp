@@ -4,8 +4,9 @@
 // paused (or in error). A paused item keeps add() from queueing the same file for the same place
 // again, so the same command given once more would queue nothing, upload nothing and end as a
 // success. resumeMatching() lets that command take its own leftovers up again: the items it would
-// queue now continue where they stopped (a multipart upload keeps its stored parts), and items it
-// does not name stay as they are.
+// queue now continue where they stopped (a multipart upload keeps its stored parts, unless its
+// file changed since), the others start from the beginning with the file as it is now, and items
+// it does not name stay as they are.
 #include "engine/upload_manager.h"
 
 #include <QDir>
@@ -67,16 +68,10 @@ void UploadManager::resumeMatching(const QList<QUrl>& urls)
             continue;
         if (!wouldQueue(item->path, item->destDir, urls, destDir_))
             continue;
-        if (status == Status::Error) {
-            // Failed before: started again from the beginning, as retry() does. Left alone, the
-            // same file would be queued a second time beside it and its stale failure would keep
-            // the run's result at "error" after the file went up.
-            item->setError(std::nullopt);
-            item->setLoaded(0);
-            item->etags.clear();
-            item->uploadId.reset();
-        }
-        item->setStatus(Status::Queued);
+        // Queued again as retry() does: a failed item left alone would be queued a second time
+        // beside it, and its stale failure would keep the run's result at "error" after the file
+        // went up. An open multipart upload goes on with its verified parts.
+        queueAgain(item);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "engine/upload_manager.h"
 
+#include "engine/file_state.h"
 #include "platform/async.h"
 
 #include <QDateTime>
@@ -91,10 +92,16 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
 void UploadManager::cancel(const ItemPtr& item)
 {
     if (item->isActive()) {
-        // A running transfer watches its item and stops on its own.
+        // A running transfer watches its item, stops on its own and aborts its upload; a queued
+        // item never gets that far, so its open upload (a continued one) is aborted here.
+        if (item->status() == Status::Queued)
+            discardUploadLater(item);
         item->setStatus(Status::Cancelled);
         item->setError(std::nullopt);
     } else {
+        // Removed from the queue, an open upload could never be continued or completed.
+        if (item->status() != Status::Done)
+            discardUploadLater(item);
         std::vector<ItemPtr> kept;
         kept.reserve(items_.size());
         std::copy_if(items_.begin(), items_.end(), std::back_inserter(kept),
@@ -107,6 +114,8 @@ void UploadManager::cancel(const ItemPtr& item)
 void UploadManager::cancelAll()
 {
     for (const ItemPtr& item : items_) {
+        if (item->status() == Status::Queued)
+            discardUploadLater(item);   // running ones abort their own
         if (item->isActive())
             item->setStatus(Status::Cancelled);
     }
@@ -117,13 +126,29 @@ void UploadManager::cancelAll()
     persistNow();
 }
 
+void UploadManager::queueAgain(const ItemPtr& item)
+{
+    item->errorDetail.clear();
+    item->setError(std::nullopt);
+    if (item->uploadId) {
+        // The parts already verified are kept: the transfer continues with the missing ones, or
+        // starts anew when the file changed or the service no longer knows the upload.
+        item->setLoaded(item->storedBytes());
+    } else {
+        // From the beginning: the file as it is now is what gets sent and checked.
+        if (const std::optional<FileState> now = currentFileState(item->path)) {
+            item->size = now->size;
+            item->mtime = now->mtime;
+        }
+        item->etags.clear();
+        item->setLoaded(0);
+    }
+    item->setStatus(Status::Queued);
+}
+
 void UploadManager::retry(const ItemPtr& item)
 {
-    item->setStatus(Status::Queued);
-    item->setError(std::nullopt);
-    item->setLoaded(0);
-    item->etags.clear();
-    item->uploadId.reset();
+    queueAgain(item);
     start();
 }
 
@@ -131,7 +156,7 @@ void UploadManager::resumePaused()
 {
     for (const ItemPtr& item : items_) {
         if (item->status() == Status::Paused)
-            item->setStatus(Status::Queued);
+            queueAgain(item);
     }
     start();
 }
@@ -140,10 +165,13 @@ void UploadManager::clearFinished()
 {
     std::vector<ItemPtr> kept;
     kept.reserve(items_.size());
-    std::copy_if(items_.begin(), items_.end(), std::back_inserter(kept), [](const ItemPtr& item) {
+    for (const ItemPtr& item : items_) {
         const Status s = item->status();
-        return s == Status::Queued || s == Status::Running || s == Status::Paused;
-    });
+        if (s == Status::Queued || s == Status::Running || s == Status::Paused)
+            kept.push_back(item);
+        else if (s != Status::Done)
+            discardUploadLater(item);   // a failed upload nothing will continue any more
+    }
     setItems(std::move(kept));
     persistNow();
 }

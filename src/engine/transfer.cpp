@@ -50,13 +50,44 @@ std::string withoutQuotes(std::string etag)
     return etag;
 }
 
+bool isChecksumFailure(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Checksum; });
+}
+
+// Asks the service where to send the whole file. Asked again for a fresh URL when the store
+// refused the first one (it expired before the body got through).
+QCoro::Task<UploadManager::PutTarget> startSingle(UploadManager& manager, ItemPtr it, std::stop_token stop)
+{
+    InitBody body;
+    body.path = it->destDir.toStdString();
+    body.name = it->name.toStdString();
+    body.size = it->size;
+    body.type = it->contentType.toStdString();
+    body.accelerate = manager.accelerate.value_or(false);
+    const UploadInit init = co_await manager.api.initUpload(std::move(body), stop);
+    it->key = QString::fromStdString(init.key);
+
+    if (!init.url)
+        throw APIError::decode();
+    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        throw APIError::decode();
+    co_return UploadManager::PutTarget{*init.url, init.contentType.value_or(it->contentType.toStdString())};
+}
+
 }  // namespace
 
 QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
 {
     std::exception_ptr failure;
     try {
-        if (co_await alreadyThere(it, stop)) {
+        if (it->uploadId)
+            co_await reviewOpenUpload(it);
+        // Not `if (co_await ...)`: g++ 12 miscompiles a co_await inside a condition.
+        const bool there = co_await alreadyThere(it, stop);
+        if (there) {
+            co_await discardUpload(it);   // a continued upload nothing will complete now
             it->setStatus(Status::Skipped);
             it->setLoaded(it->size);
             it->finished = QDateTime::currentDateTimeUtc();
@@ -67,6 +98,8 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             co_await uploadMultipart(it, sem, stop);
         else
             co_await uploadSingle(it, stop);
+        // What stands at the destination now is what was verified.
+        suspects.clear(serviceOrigin(), it->destDir + it->name);
         it->setStatus(Status::Done);
         it->setLoaded(it->size);
         it->finished = QDateTime::currentDateTimeUtc();
@@ -76,20 +109,23 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
         failure = std::current_exception();
     }
 
+    // Whatever the store keeps under that name after a failed verification may be anything, even
+    // with the right size: until a verified upload replaces it, it does not count as already there.
+    if (isChecksumFailure(failure))
+        suspects.mark(serviceOrigin(), it->destDir + it->name);
+
     if (it->status() == Status::Cancelled) {
         // The user stopped it: whatever ended the transfer, the stored parts are of no use.
-        if (it->key && it->uploadId)
-            co_await api.abort(it->key->toStdString(), it->uploadId->toStdString());
+        co_await discardUpload(it);
     } else if (holds<Cancelled>(failure)) {
         it->setStatus(Status::Paused);
     } else {
-        if (holds<FileChangedError>(failure) && it->key && it->uploadId) {
+        if (holds<FileChangedError>(failure)) {
             // The parts stored so far belong to another version of the file: drop the upload at
             // the service so that nothing continues it, and start anew next time.
-            co_await api.abort(it->key->toStdString(), it->uploadId->toStdString());
-            it->uploadId.reset();
-            it->etags.clear();
+            co_await discardUpload(it);
         }
+        it->errorDetail = QString::fromStdString(technicalDetailOf(failure));
         it->setStatus(Status::Error);
         it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }
@@ -117,7 +153,8 @@ QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
         cached = listingCache.insert_or_assign(it->destDir, std::move(sizes)).first;
     }
     const auto entry = cached->second.find(it->name);
-    co_return entry != cached->second.end() && entry->second == it->size;
+    const bool listed = entry != cached->second.end() && entry->second == it->size;
+    co_return listed && !suspects.contains(serviceOrigin(), it->destDir + it->name);
 }
 
 QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, std::stop_token stop)
@@ -128,23 +165,10 @@ QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, std::stop_token stop)
     auto read = [path = it->path, size = it->size, mtime = it->mtime] { return readWhole(path, size, mtime); };
     FileContent content = co_await runInPool(std::move(read));
 
-    InitBody body;
-    body.path = it->destDir.toStdString();
-    body.name = it->name.toStdString();
-    body.size = it->size;
-    body.type = it->contentType.toStdString();
-    body.accelerate = accelerate.value_or(false);
-    const UploadInit init = co_await api.initUpload(std::move(body), stop);
-    it->key = QString::fromStdString(init.key);
-
-    if (!init.url)
-        throw APIError::decode();
-    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-        throw APIError::decode();
-    const std::string contentType = init.contentType.value_or(it->contentType.toStdString());
-
-    const std::string etag = co_await putWithRetries(*init.url, content.data, contentType, it, qint64(0), stop);
+    const PutTarget target = co_await startSingle(*this, it, stop);
+    RenewTarget renew = [this, it, stop] { return startSingle(*this, it, stop); };
+    const std::string etag =
+        co_await putWithRetries(target.url, content.data, target.contentType, it, qint64(0), stop, std::move(renew));
     const bool verified = withoutQuotes(etag) == content.md5;
     it->setVerified(verified);
     if (!verified)

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QTextBoundaryFinder>
+#include <QXmlStreamReader>
 
 namespace zafrel {
 
@@ -25,6 +26,27 @@ std::string firstCharacters(const std::string& utf8, int count)
     return text.left(end).toStdString();
 }
 
+// The object store answers failures with an XML document whose <Code> and <Message> say what went
+// wrong ("SlowDown", "Please reduce your request rate."); the markup around them says nothing to
+// a person. Empty text when the body is no such document.
+std::string storeErrorText(const std::string& body)
+{
+    QXmlStreamReader xml(QByteArray::fromStdString(body));
+    QString code;
+    QString message;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("Code") && code.isEmpty())
+            code = xml.readElementText().trimmed();
+        else if (xml.name() == QLatin1String("Message") && message.isEmpty())
+            message = xml.readElementText().trimmed();
+    }
+    if (code.isEmpty())
+        return {};
+    return (message.isEmpty() ? code : code + QStringLiteral(": ") + message).toStdString();
+}
+
 }  // namespace
 
 UploadError::UploadError(Kind kind, int code, std::string text)
@@ -34,7 +56,9 @@ UploadError::UploadError(Kind kind, int code, std::string text)
 
 UploadError UploadError::http(int code, std::string message)
 {
-    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(message), 80));
+    const std::string storeText = storeErrorText(message);
+    const std::string& shown = storeText.empty() ? message : storeText;
+    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80));
 }
 
 UploadError UploadError::checksum()

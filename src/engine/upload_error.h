@@ -9,7 +9,8 @@ class UploadError : public std::exception {
 public:
     enum class Kind { Http, Checksum, Cancelled, Network };
 
-    // "HTTP " + code + " " + the first 80 characters of `message` (UTF-8).
+    // "HTTP " + code + " " + the first 80 characters of `message` (UTF-8); an object-store XML
+    // error document is shown by its code and message ("HTTP 503 SlowDown: Please reduce…").
     static UploadError http(int code, std::string message);
     // "La verificación MD5 no coincide"
     static UploadError checksum();

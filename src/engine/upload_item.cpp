@@ -1,5 +1,6 @@
 #include "engine/upload_item.h"
 
+#include <algorithm>
 #include <array>
 
 namespace zafrel {
@@ -69,9 +70,9 @@ UploadItem::UploadItem(QUuid id, QUrl fileURL, qint64 size, double mtime, QStrin
       fileURL(std::move(fileURL)),
       path(this->fileURL.toLocalFile()),
       name(lastComponent(path)),
+      destDir(std::move(destDir)),
       size(size),
-      mtime(mtime),
-      destDir(std::move(destDir))
+      mtime(mtime)
 {
 }
 
@@ -96,6 +97,18 @@ void UploadItem::setError(std::optional<QString> error)
 void UploadItem::setVerified(bool verified)
 {
     verified_ = verified;
+    emit changed();
+}
+
+qint64 UploadItem::storedBytes() const
+{
+    const __int128 stored = __int128(etags.size()) * partSize;
+    return qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(size, 0)));
+}
+
+void UploadItem::setRetryWait(std::optional<RetryWait> wait)
+{
+    retryWait_ = wait;
     emit changed();
 }
 

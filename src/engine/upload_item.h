@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,6 +26,13 @@ std::optional<Status> statusFromWord(QStringView word);
 std::string_view statusText(Status status);
 std::optional<Status> statusFromText(std::string_view text);
 
+// A failed request of the item waiting before its next attempt: attempt `next` of `of` starts at `at`.
+struct RetryWait {
+    int next = 0;
+    int of = 0;
+    std::chrono::steady_clock::time_point at;
+};
+
 // One local file in the upload queue. The queue, its running transfer and its row share the same
 // object; it lives on the main thread only.
 class UploadItem : public QObject {
@@ -37,9 +45,11 @@ public:
     const QUrl fileURL;
     const QString path;   // fileURL.toLocalFile()
     const QString name;   // last component of path; also the object's name at the destination
-    const qint64 size;
-    const double mtime;   // seconds since 1970-01-01 00:00 UTC
     const QString destDir;
+    // The file as it was when the item last started from the beginning (intake, a retry, a run
+    // that queues it again): the upload is planned for, and checked against, these two.
+    qint64 size;
+    double mtime;   // seconds since 1970-01-01 00:00 UTC
 
     // The observable fields: every assignment emits changed(), also when the value stays the
     // same, because rows redraw from the signal rather than from a comparison.
@@ -51,9 +61,15 @@ public:
     void setError(std::optional<QString> error);
     bool verified() const { return verified_; }
     void setVerified(bool verified);
+    // Set while a failed object-store request waits to be tried again; absent otherwise.
+    const std::optional<RetryWait>& retryWait() const { return retryWait_; }
+    void setRetryWait(std::optional<RetryWait> wait);
 
     // Queued or running: waiting for or holding a transfer in the current run.
     bool isActive() const { return status_ == Status::Queued || status_ == Status::Running; }
+    // Bytes of the file held by the stored parts: their count times the part size, at most the
+    // size. Computed wide: an edited queue file may hold a part size whose product overflows.
+    qint64 storedBytes() const;
     // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
     QString queueKey() const;
 
@@ -64,6 +80,9 @@ public:
     std::map<int64_t, QString> etags;
     std::optional<QDateTime> started;
     std::optional<QDateTime> finished;
+    // The transport's technical wording behind `error` (empty when there is none), for the report
+    // and the row's tooltip. Not kept in the queue file.
+    QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
 
 signals:
@@ -74,6 +93,7 @@ private:
     qint64 loaded_ = 0;
     std::optional<QString> error_;
     bool verified_ = false;
+    std::optional<RetryWait> retryWait_;
 };
 
 using ItemPtr = std::shared_ptr<UploadItem>;

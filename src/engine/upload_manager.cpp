@@ -9,7 +9,10 @@
 namespace zafrel {
 
 UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
-    : QObject(parent), api(api), stateURL(paths::dataDir() + QStringLiteral("/queue.json"))
+    : QObject(parent),
+      api(api),
+      stateURL(paths::dataDir() + QStringLiteral("/queue.json")),
+      suspects(paths::dataDir() + QStringLiteral("/suspects.json"))
 {
     persistTimer_.setSingleShot(true);
     persistTimer_.setTimerType(Qt::PreciseTimer);
@@ -25,12 +28,13 @@ UploadManager::~UploadManager()
 {
     // Transfers of a run hold `this` across their suspensions. Stop them and let them wind down
     // (they end paused and let go promptly: requests and back-off waits end on the stop token)
-    // before the members they use go away.
+    // before the members they use go away. Aborts sent without waiting are short: they are let
+    // finish too, so that no upload is left open at the service.
     if (runBusy_ && runTask)
         runTask->request_stop();
-    if (runBusy_ && QCoreApplication::instance()) {
+    if ((runBusy_ || pendingAborts_ > 0) && QCoreApplication::instance()) {
         QDeadlineTimer deadline(std::chrono::seconds(30));
-        while (runBusy_ && !deadline.hasExpired())
+        while ((runBusy_ || pendingAborts_ > 0) && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     }
     if (persistTimer_.isActive())
@@ -66,6 +70,11 @@ void UploadManager::setDestDir(QString destDir)
     destDir_ = std::move(destDir);
     settings::setValue(QStringLiteral("destDir"), destDir_);
     emit destDirChanged();
+}
+
+QString UploadManager::serviceOrigin() const
+{
+    return api.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
 }
 
 HttpSession& UploadManager::uploadSession()

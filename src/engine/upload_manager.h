@@ -2,6 +2,7 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/suspect_destinations.h"
 #include "engine/upload_item.h"
 #include "platform/http.h"
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +38,8 @@ struct Summary {
     int skipped = 0;
     int errors = 0;
     int active = 0;      // queued or running (paused items are not counted)
+    int cancelled = 0;
+    int paused = 0;
 };
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
@@ -83,21 +87,28 @@ public:
     // Speed meter: (time, totalSent just after the sample) pairs of the last seconds, oldest first.
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     qint64 totalSent = 0;
-    // Multipart part bodies, one per part permit at most; emptied when a run ends (scheduler.cpp).
-    PartBufferPool partBuffers{partsParallel};
+    // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
+    // emptied when a run ends (scheduler.cpp).
+    PartBufferPool partBuffers{int64_t(partsParallel) * minPart};
+    // Destinations whose object failed verification: never taken as already there.
+    SuspectDestinations suspects;
+    // The service origin that, with an item's destDir and name, identifies its destination.
+    QString serviceOrigin() const;
     // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
     HttpSession& uploadSession();
 
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue.
     void add(const QList<QUrl>& urls, const QString& bucket);
     // Before add(urls) on the command line: queues again the paused and failed items that
-    // add(urls) would queue now, the paused ones keeping their stored parts (resume_matching.cpp).
+    // add(urls) would queue now, as retry() does (resume_matching.cpp).
     void resumeMatching(const QList<QUrl>& urls);
 
     // Scheduler and controls.
     void start();
     void cancel(const ItemPtr& item);
     void cancelAll();
+    // Both keep an open multipart upload's verified parts; an item without one starts from the
+    // beginning with the file as it is now.
     void retry(const ItemPtr& item);
     void resumePaused();
     void clearFinished();
@@ -110,9 +121,18 @@ public:
     // One attempt: answers the "ETag" header as received, or empty text.
     QCoro::Task<std::string> put(std::string url, QByteArray data, std::string contentType, ItemPtr it,
                                  std::optional<qint64> base, std::stop_token stop);
-    // Up to five attempts, waiting 1, 3, 6 and 12 s between them.
+    // A pre-signed URL and the Content-Type it was signed for (empty for parts).
+    struct PutTarget {
+        std::string url;
+        std::string contentType;
+    };
+    // Asks the service for a fresh target for the same body, when the store refused the old one.
+    using RenewTarget = std::function<QCoro::Task<PutTarget>()>;
+    // Up to five attempts, waiting 1, 3, 6 and 12 s between them. After a 403 (a pre-signed URL
+    // that expired while the body waited) the next attempt goes to a target from `renew`.
     QCoro::Task<std::string> putWithRetries(std::string url, QByteArray data, std::string contentType, ItemPtr it,
-                                            std::optional<qint64> base, std::stop_token stop);
+                                            std::optional<qint64> base, std::stop_token stop,
+                                            RenewTarget renew = {});
     QCoro::Task<void> probeRoute(std::stop_token stop);   // never throws
     void recordSent(qint64 n);
 
@@ -133,6 +153,22 @@ signals:
     void destDirChanged();
 
 private:
+    // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
+    // multipart upload stays for the transfer, which continues it or discards it; otherwise the
+    // item starts from the beginning with the file as it is now.
+    void queueAgain(const ItemPtr& item);
+    // Before an open multipart upload is continued: one that cannot be continued (its file changed
+    // since its parts were sent, its plan is unusable) is discarded, and the item starts from the
+    // beginning with the file as it is now.
+    QCoro::Task<void> reviewOpenUpload(ItemPtr it);
+    // Aborts the item's multipart upload at the service and forgets it on the item, so that no
+    // part is left stored (and billed) for an upload nothing will complete. The first form waits
+    // for the service; the second returns at once.
+    QCoro::Task<void> discardUpload(ItemPtr it);
+    void discardUploadLater(const ItemPtr& item);
+    void abortLater(std::string key, std::string uploadId);
+    static QCoro::Task<void> abortUpload(QPointer<UploadManager> self, ZafrelAPI& api, std::string key,
+                                         std::string uploadId);
     static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop);
     QCoro::Task<void> runQueue(std::stop_token stop);
     ItemPtr firstQueued() const;
@@ -145,6 +181,8 @@ private:
     std::unique_ptr<HttpSession> uploadSession_;
     // True while the run or its transfers may still touch this object.
     bool runBusy_ = false;
+    // Aborts sent without waiting (discardUploadLater) that have not answered yet.
+    int pendingAborts_ = 0;
     // Coalesced writes of the queue file (see persistence.cpp).
     static constexpr int kPersistDelayMs = 1000;
     static constexpr size_t kImmediatePersistLimit = 2000;

@@ -67,4 +67,10 @@ QCoro::Task<std::string> URLCache::url(int64_t n)
     throw APIError::decode();
 }
 
+QCoro::Task<std::string> URLCache::renewed(int64_t n)
+{
+    cache_.erase(n);
+    return url(n);
+}
+
 }  // namespace zafrel

@@ -30,6 +30,9 @@ public:
     // instead of asking for another one. Fails with the batch's error, or with APIError::decode
     // when the batch does not hold part n.
     QCoro::Task<std::string> url(int64_t n);
+    // A URL of part n fetched anew (the one kept was refused by the store: it expired). The batch
+    // it comes with replaces the kept URLs of the parts that follow, which were signed as long ago.
+    QCoro::Task<std::string> renewed(int64_t n);
 
     int64_t total() const { return total_; }
 

@@ -2,6 +2,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace zafrel {
 
@@ -15,9 +16,18 @@ public:
 };
 
 // A request that got no HTTP response at all: refused, unreachable, timed out, TLS failure.
+// what() says in a few Spanish words what failed and with which host; detail() keeps the
+// transport's own technical wording for the report and tooltips, never for the message itself.
 class TransportError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit TransportError(const std::string& summary, std::string detail = {})
+        : std::runtime_error(summary), detail_(std::move(detail))
+    {
+    }
+    const std::string& detail() const { return detail_; }
+
+private:
+    std::string detail_;
 };
 
 // An answer whose body passed the bound its request allowed; the transfer was cut off there.
@@ -47,6 +57,21 @@ bool holds(const std::exception_ptr& error)
     }
 }
 
+// True when `error` holds an E (or something derived from it) for which `test` answers true.
+template<class E, class Test>
+bool holds(const std::exception_ptr& error, Test test)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E& e) {
+        return test(e);
+    } catch (...) {
+        return false;
+    }
+}
+
 // what() of the exception in `error`; `fallback` when there is none or it is not a std::exception.
 inline std::string messageOf(const std::exception_ptr& error, std::string fallback)
 {
@@ -58,6 +83,20 @@ inline std::string messageOf(const std::exception_ptr& error, std::string fallba
         return e.what();
     } catch (...) {
         return fallback;
+    }
+}
+
+// The technical detail of a TransportError in `error`, or empty text for anything else.
+inline std::string technicalDetailOf(const std::exception_ptr& error)
+{
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return e.detail();
+    } catch (...) {
+        return {};
     }
 }
 

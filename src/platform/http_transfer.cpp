@@ -199,8 +199,8 @@ void HttpTransfer::finish(CURLcode code)
         m_completion->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(m_request.url))));
         return;
     }
-    const std::string text = transportErrorText(code, m_request.url, m_errorBuffer);
-    m_completion->fail(std::make_exception_ptr(TransportError(text)));
+    m_completion->fail(std::make_exception_ptr(
+        TransportError(transportErrorText(code, m_request.url), transportErrorDetail(code, m_errorBuffer))));
 }
 
 void HttpTransfer::onHeaderLine(std::string_view line)

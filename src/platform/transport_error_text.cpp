@@ -56,7 +56,12 @@ std::string summary(CURLcode code, const std::string& url)
 
 }  // namespace
 
-std::string transportErrorText(CURLcode code, const std::string& url, const char* errorBuffer)
+std::string transportErrorText(CURLcode code, const std::string& url)
+{
+    return summary(code, url);
+}
+
+std::string transportErrorDetail(CURLcode code, const char* errorBuffer)
 {
     const std::string generic = curl_easy_strerror(code);
     std::string detail = errorBuffer ? std::string(errorBuffer) : std::string();
@@ -66,7 +71,7 @@ std::string transportErrorText(CURLcode code, const std::string& url, const char
         detail = generic;
     else if (detail.find(generic) == std::string::npos)
         detail += " (" + generic + ")";
-    return summary(code, url) + ": " + detail;
+    return detail;
 }
 
 std::string responseTooLargeText(const std::string& url)

@@ -5,10 +5,12 @@
 
 namespace zafrel {
 
-// The readable text of a request that got no HTTP response: what failed, with which host, and
-// libcurl's own detail, e.g. "No se pudo conectar con 127.0.0.1: Failed to connect to 127.0.0.1
-// port 9 after 0 ms: Couldn't connect to server".
-std::string transportErrorText(CURLcode code, const std::string& url, const char* errorBuffer);
+// The readable text of a request that got no HTTP response: what failed and with which host,
+// e.g. "No se pudo conectar con 127.0.0.1".
+std::string transportErrorText(CURLcode code, const std::string& url);
+// libcurl's own wording of the same failure, for the report and tooltips: "Failed to connect to
+// 127.0.0.1 port 9 after 0 ms: Couldn't connect to server".
+std::string transportErrorDetail(CURLcode code, const char* errorBuffer);
 
 // The text of an answer that was cut off because its body passed the request's bound.
 std::string responseTooLargeText(const std::string& url);

@@ -3,6 +3,7 @@
 #include "client/api_error.h"
 #include "client/zafrel_api.h"
 #include "platform/async.h"
+#include "platform/errors.h"
 #include "platform/settings.h"
 
 #include <QPointer>
@@ -40,6 +41,7 @@ QCoro::Task<void> SessionModel::restore()
 QCoro::Task<void> SessionModel::login(QString email, QString password)
 {
     QPointer<SessionModel> self(this);
+    errorDetail_.clear();
     setError(std::nullopt);
     try {
         User user = co_await api_.login(email.toStdString(), password.toStdString());
@@ -49,8 +51,11 @@ QCoro::Task<void> SessionModel::login(QString email, QString password)
         settings::setValue(QStringLiteral("email"), email);
     } catch (...) {
         const QString message = signInFailureMessage(std::current_exception());
-        if (self)
+        const std::string detail = technicalDetailOf(std::current_exception());
+        if (self) {
+            errorDetail_ = QString::fromStdString(detail);
             setError(message);
+        }
     }
 }
 
@@ -87,6 +92,9 @@ QString signInFailureMessage(std::exception_ptr failure)
         if (e.kind() == APIError::Kind::Http && e.code() == 429)
             return QStringLiteral("Demasiados intentos. Espera unos minutos.");
         return QStringLiteral("No se pudo conectar: ") + QString::fromUtf8(e.what());
+    } catch (const TransportError& e) {
+        // Its text already says what failed with which host; libcurl's wording goes to errorDetail().
+        return QString::fromUtf8(e.what()) + QStringLiteral(". Comprueba la conexión y vuelve a intentarlo.");
     } catch (const std::exception& e) {
         return QStringLiteral("No se pudo conectar: ") + QString::fromUtf8(e.what());
     } catch (...) {

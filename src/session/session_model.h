@@ -23,6 +23,8 @@ public:
     const std::optional<User>& user() const { return user_; }
     bool checking() const { return checking_; }
     const std::optional<QString>& error() const { return error_; }
+    // The transport's technical wording behind error(), for a tooltip; empty when there is none.
+    const QString& errorDetail() const { return errorDetail_; }
 
     // The service client this model talks to (the process-wide one in the program).
     ZafrelAPI& api() const { return api_; }
@@ -52,6 +54,7 @@ private:
     std::optional<User> user_;
     bool checking_ = true;
     std::optional<QString> error_;
+    QString errorDetail_;
 };
 
 // The message the login screen shows for a failed sign-in.

@@ -4,35 +4,38 @@
 #include "engine/upload_manager.h"
 #include "session/session_model.h"
 #include "ui/icons.h"
+#include "ui/main_view.h"
+#include "ui/main_window.h"
 #include "ui/root_view.h"
+#include "ui/translations.h"
 
-#include <QMainWindow>
+#include <QApplication>
+#include <QIcon>
 
 namespace zafrel::ui {
-
-namespace {
-constexpr int kMinimumWidth = 560;
-constexpr int kMinimumHeight = 520;
-}  // namespace
 
 Desktop::Desktop(ZafrelAPI& api)
 {
     ensureResources();
+    installSpanishTranslations();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/symbol.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zafrel"));
     session_ = std::make_unique<SessionModel>(api);
     uploader_ = std::make_unique<UploadManager>(api);
 
-    window_ = std::make_unique<QMainWindow>();
-    window_->setWindowTitle(QStringLiteral("Zafrel"));
+    window_ = std::make_unique<MainWindow>();
     // One window only, and no menu that could open another.
     root_ = new RootView(*session_, *uploader_, window_.get());
     window_->setCentralWidget(root_);
-    window_->setMinimumSize(kMinimumWidth, kMinimumHeight);
-    window_->resize(720, 680);
+    MainView* main = root_->mainView();
+    window_->setCloseGuard([main](std::function<void()> closeAnyway) { return main->allowClose(std::move(closeAnyway)); });
     window_->show();
 }
 
 Desktop::~Desktop()
 {
+    if (window_)
+        window_->rememberGeometry();
     window_.reset();
     uploader_.reset();
     session_.reset();

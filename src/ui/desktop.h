@@ -1,9 +1,10 @@
 #pragma once
+#include "ui/main_window.h"
+
 #include <QObject>
 
 #include <memory>
 
-class QMainWindow;
 
 namespace zafrel {
 class SessionModel;
@@ -27,13 +28,13 @@ public:
 
     SessionModel& session() const { return *session_; }
     UploadManager& uploader() const { return *uploader_; }
-    QMainWindow& window() const { return *window_; }
+    MainWindow& window() const { return *window_; }
     RootView& rootView() const { return *root_; }
 
 private:
     std::unique_ptr<SessionModel> session_;
     std::unique_ptr<UploadManager> uploader_;
-    std::unique_ptr<QMainWindow> window_;
+    std::unique_ptr<MainWindow> window_;
     RootView* root_ = nullptr;
 };
 

@@ -5,7 +5,6 @@
 #include "platform/errors.h"
 #include "platform/printable.h"
 #include "ui/icons.h"
-#include "ui/plain_text.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 
@@ -167,6 +166,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     auto* listArea = new QGridLayout;
     list_ = new QListWidget(this);
     list_->setObjectName("folderList");
+    list_->setAccessibleName(QStringLiteral("Subcarpetas"));
     list_->setItemDelegate(new FolderRowDelegate(list_));
     list_->setUniformItemSizes(true);
     list_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -184,6 +184,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     auto* newRow = new QHBoxLayout;
     newName_ = new QLineEdit(this);
     newName_->setObjectName("newFolderName");
+    newName_->setAccessibleName(QStringLiteral("Nueva carpeta"));
     newName_->setPlaceholderText(QStringLiteral("Nueva carpeta"));
     createButton_ = new QPushButton(QStringLiteral("Crear"), this);
     createButton_->setObjectName("createFolder");
@@ -268,6 +269,7 @@ void DestinationPicker::load(const QString& folder)
             self->showListing();
         } else {
             self->setError(QString::fromStdString(messageOf(failure, "Error")));
+            self->errorLabel_->setToolTip(plainToolTip(QString::fromStdString(technicalDetailOf(failure))));
         }
         self->loading_ = false;
         self->showState();
@@ -298,6 +300,7 @@ void DestinationPicker::create()
             co_return;
         if (failure) {
             self->setError(QString::fromStdString(messageOf(failure, "Error")));
+            self->errorLabel_->setToolTip(plainToolTip(QString::fromStdString(technicalDetailOf(failure))));
             co_return;
         }
         self->newName_->clear();

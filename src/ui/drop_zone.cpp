@@ -4,6 +4,7 @@
 #include "ui/style.h"
 
 #include <QDragEnterEvent>
+#include <QHBoxLayout>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -16,7 +17,9 @@ namespace zafrel::ui {
 
 namespace {
 constexpr int kHeight = 190;
+constexpr int kBarHeight = 48;
 constexpr int kSymbolSize = 40;
+constexpr int kBarSymbolSize = 20;
 constexpr qreal kRadius = 14;
 constexpr qreal kLineWidth = 2;
 
@@ -40,33 +43,49 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent)
     setAcceptDrops(true);
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
 
-    auto* column = new QVBoxLayout(this);
+    tall_ = new QWidget(this);
+    auto* column = new QVBoxLayout(tall_);
     column->setSpacing(10);
     column->addStretch(1);
-    symbol_ = new QLabel(this);
+    symbol_ = new QLabel(tall_);
     symbol_->setObjectName("dropSymbol");
     symbol_->setFixedSize(kSymbolSize + 8, kSymbolSize + 8);
     symbol_->setAlignment(Qt::AlignCenter);
     column->addWidget(symbol_, 0, Qt::AlignHCenter);
 
-    title_ = new QLabel(this);
+    title_ = new QLabel(tall_);
     title_->setObjectName("dropTitle");
     title_->setFont(title3Font());
     title_->setAlignment(Qt::AlignCenter);
     column->addWidget(title_, 0, Qt::AlignHCenter);
 
-    auto* hint = new QLabel(QStringLiteral("Se sube todo, en paralelo y verificado. Lo que ya está subido se salta."), this);
-    hint->setFont(calloutFont());
-    hint->setAlignment(Qt::AlignCenter);
-    setTextColor(hint, secondaryColor());
-    column->addWidget(hint, 0, Qt::AlignHCenter);
+    hint_ = new QLabel(QStringLiteral("Se sube todo, en paralelo y verificado. Lo que ya está subido se salta."), tall_);
+    hint_->setFont(calloutFont());
+    hint_->setAlignment(Qt::AlignCenter);
+    setTextColor(hint_, secondaryColor());
+    column->addWidget(hint_, 0, Qt::AlignHCenter);
 
-    choose_ = new QPushButton(QStringLiteral("Elegir archivos o carpetas…"), this);
+    choose_ = new QPushButton(QStringLiteral("Elegir archivos o carpetas…"), tall_);
     choose_->setObjectName("chooseFiles");
     giveRoom(choose_);
     column->addWidget(choose_, 0, Qt::AlignHCenter);
     column->addStretch(1);
+    stack->addWidget(tall_);
+
+    // The bar: symbol, the same invitation, the same button, on one line.
+    bar_ = new QWidget(this);
+    auto* row = new QHBoxLayout(bar_);
+    row->setContentsMargins(14, 0, 10, 0);
+    row->setSpacing(10);
+    barSymbol_ = new QLabel(bar_);
+    barSymbol_->setFixedSize(kBarSymbolSize, kBarSymbolSize);
+    row->addWidget(barSymbol_);
+    row->addStretch(1);
+    stack->addWidget(bar_);
+    bar_->hide();
 
     connect(choose_, &QPushButton::clicked, this, &DropZone::chooseRequested);
     setNeedsCompany(false);
@@ -76,9 +95,49 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent)
 void DropZone::setNeedsCompany(bool needsCompany)
 {
     needsCompany_ = needsCompany;
-    title_->setText(needsCompany ? QStringLiteral("Elige primero la carpeta de una empresa")
-                                 : QStringLiteral("Arrastra aquí la tarjeta o la carpeta del día"));
+    updateTitle();
     choose_->setEnabled(!needsCompany);
+}
+
+void DropZone::updateTitle()
+{
+    if (needsCompany_)
+        title_->setText(QStringLiteral("Elige primero la carpeta de una empresa"));
+    else
+        title_->setText(compact_ ? QStringLiteral("Arrastra aquí más archivos o carpetas")
+                                 : QStringLiteral("Arrastra aquí la tarjeta o la carpeta del día"));
+}
+
+void DropZone::setCompact(bool compact)
+{
+    if (compact_ == compact)
+        return;
+    compact_ = compact;
+    // The title and the button move between the two arrangements, so each exists once.
+    auto* column = static_cast<QVBoxLayout*>(tall_->layout());
+    auto* row = static_cast<QHBoxLayout*>(bar_->layout());
+    if (compact) {
+        title_->setParent(bar_);
+        choose_->setParent(bar_);
+        title_->setFont(calloutFont());
+        title_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        row->insertWidget(1, title_, 1);
+        row->insertWidget(3, choose_);
+    } else {
+        title_->setParent(tall_);
+        choose_->setParent(tall_);
+        title_->setFont(title3Font());
+        title_->setAlignment(Qt::AlignCenter);
+        column->insertWidget(2, title_, 0, Qt::AlignHCenter);
+        column->insertWidget(4, choose_, 0, Qt::AlignHCenter);
+    }
+    title_->show();
+    choose_->show();
+    tall_->setVisible(!compact);
+    bar_->setVisible(compact);
+    setFixedHeight(compact ? kBarHeight : kHeight);
+    updateTitle();
+    update();
 }
 
 void DropZone::setDragging(bool dragging)
@@ -92,8 +151,9 @@ void DropZone::setDragging(bool dragging)
 
 void DropZone::updateSymbol()
 {
-    symbol_->setPixmap(symbolPixmap(QStringLiteral("tray.and.arrow.up"), dragging_ ? accentColor() : secondaryColor(),
-                                    kSymbolSize, devicePixelRatioF()));
+    const QColor color = dragging_ ? accentColor() : secondaryColor();
+    symbol_->setPixmap(symbolPixmap(QStringLiteral("tray.and.arrow.up"), color, kSymbolSize, devicePixelRatioF()));
+    barSymbol_->setPixmap(symbolPixmap(QStringLiteral("tray.and.arrow.up"), color, kBarSymbolSize, devicePixelRatioF()));
 }
 
 void DropZone::dragEnterEvent(QDragEnterEvent* event)
@@ -152,7 +212,8 @@ void DropZone::paintEvent(QPaintEvent*)
     // The outline is drawn inside the edge: inset by half the pen width.
     const QRectF box = QRectF(rect()).adjusted(kLineWidth / 2, kLineWidth / 2, -kLineWidth / 2, -kLineWidth / 2);
     QPainterPath shape;
-    shape.addRoundedRect(box, kRadius, kRadius);
+    const qreal radius = compact_ ? kRadius / 2 : kRadius;
+    shape.addRoundedRect(box, radius, radius);
 
     QColor fill = dragging_ ? accentColor() : secondaryColor();
     fill.setAlphaF(dragging_ ? 0.12 : 0.06);

@@ -9,7 +9,7 @@ class QPushButton;
 namespace zafrel::ui {
 
 // The area onto which the crew drops a camera card or the day's folder, with the button that
-// opens the file chooser instead. Drags carrying files light it up; while no company folder is
+// opens the file chooser instead. Tall while the queue is empty, a low bar beside a queue. Drags carrying files light it up; while no company folder is
 // chosen (needsCompany) drops are refused and the button is off.
 class DropZone : public QWidget {
     Q_OBJECT
@@ -18,6 +18,10 @@ public:
 
     void setNeedsCompany(bool needsCompany);
     bool needsCompany() const { return needsCompany_; }
+    // A low bar instead of the tall area, once the queue needs the room; still a drop target
+    // with its button.
+    void setCompact(bool compact);
+    bool compact() const { return compact_; }
     // A drag carrying files is over the zone.
     bool dragging() const { return dragging_; }
 
@@ -30,6 +34,9 @@ signals:
     void chooseRequested();
 
 protected:
+    // The main window hands on drags over the rest of it (called directly, not sent: a drag the
+    // zone refuses would travel back up to the window).
+    friend class MainView;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -40,12 +47,18 @@ protected:
 private:
     void setDragging(bool dragging);
     void updateSymbol();
+    void updateTitle();
 
+    QWidget* tall_;
+    QWidget* bar_;
     QLabel* symbol_;
+    QLabel* barSymbol_;
     QLabel* title_;
+    QLabel* hint_;
     QPushButton* choose_;
     bool needsCompany_ = false;
     bool dragging_ = false;
+    bool compact_ = false;
 };
 
 // The file locations carried by a drag, in drag order; anything that is not a local file is left out.

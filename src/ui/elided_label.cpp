@@ -1,7 +1,7 @@
 #include "ui/elided_label.h"
 
 #include "platform/printable.h"
-#include "ui/plain_text.h"
+#include "ui/style.h"
 
 #include <QPainter>
 

@@ -3,12 +3,15 @@
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QTimer>
+#include <QHeaderView>
 #include <QTreeView>
 
 #include <algorithm>
@@ -23,7 +26,32 @@ FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
     setLabelText(QFileDialog::Accept, QStringLiteral("Subir"));
     setWindowTitle(QStringLiteral("Elegir archivos o carpetas"));
     setDirectory(QDir::home());
+    setSidebarUrls(chooserSidebar());
     openUpViews();
+    // Long clip names and sizes need the room; the type column says nothing a crew needs.
+    resize(860, 540);
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+        header->hideSection(2);
+    }
+}
+
+QList<QUrl> chooserSidebar(const QStringList& roots)
+{
+    QStringList where = roots;
+    if (where.isEmpty()) {
+        const QString user = qEnvironmentVariable("USER");
+        where = {QStringLiteral("/media/") + user, QStringLiteral("/run/media/") + user};
+    }
+    QList<QUrl> urls{QUrl::fromLocalFile(QDir::homePath())};
+    for (const QString& root : where)
+        for (const QFileInfo& volume : QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            urls.append(QUrl::fromLocalFile(volume.absoluteFilePath()));
+    return urls;
 }
 
 void FileChooser::openUpViews()
@@ -40,8 +68,13 @@ void FileChooser::openUpViews()
     }
     // The dialog relabels and disables its button whenever a folder is selected ("Abrir" means
     // "go into it" there). Put "Subir" back after each of its updates.
-    if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
         connect(edit, &QLineEdit::textChanged, this, &FileChooser::keepConfirmButton);
+        edit->installEventFilter(this);
+    }
+    for (const char* name : {"listView", "treeView"})
+        if (auto* view = findChild<QAbstractItemView*>(QLatin1String(name)))
+            view->installEventFilter(this);
     connect(this, &QFileDialog::currentChanged, this, &FileChooser::keepConfirmButton);
     connect(this, &QFileDialog::directoryEntered, this, &FileChooser::keepConfirmButton);
 }
@@ -84,6 +117,41 @@ QList<QUrl> FileChooser::selectedInView() const
             urls.append(QUrl::fromLocalFile(path));
     }
     return urls;
+}
+
+bool FileChooser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && enterFolder(watched))
+            return true;
+    }
+    return QFileDialog::eventFilter(watched, event);
+}
+
+bool FileChooser::enterFolder(QObject* source)
+{
+    QString folder;
+    if (auto* edit = qobject_cast<QLineEdit*>(source)) {
+        // A typed name or path, relative to the folder shown; several quoted names are a choice.
+        const QString typed = edit->text().trimmed();
+        if (typed.isEmpty() || typed.startsWith(u'"'))
+            return false;
+        const QString path = QDir::isAbsolutePath(typed) ? typed : directory().absoluteFilePath(typed);
+        if (!QFileInfo(path).isDir())
+            return false;
+        folder = path;
+        edit->clear();
+    } else if (auto* view = qobject_cast<QAbstractItemView*>(source)) {
+        const QString path = view->currentIndex().data(QFileSystemModel::FilePathRole).toString();
+        if (path.isEmpty() || !QFileInfo(path).isDir())
+            return false;
+        folder = path;
+    } else {
+        return false;
+    }
+    setDirectory(QDir::cleanPath(folder));
+    return true;
 }
 
 void FileChooser::accept()

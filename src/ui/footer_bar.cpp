@@ -1,18 +1,17 @@
 #include "ui/footer_bar.h"
 
 #include "engine/upload_manager.h"
-#include "platform/format.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
+#include "ui/run_progress.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
-
-#include <algorithm>
-#include <cmath>
+#include <QVBoxLayout>
 
 namespace zafrel::ui {
 
@@ -22,25 +21,44 @@ constexpr int kSymbolSize = 16;
 
 FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(up)
 {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(16, 10, 16, 10);
-    row->setSpacing(12);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 10, 16, 10);
+    column->setSpacing(8);
 
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName("runProgress");
+    bar_->setAccessibleName(QStringLiteral("Progreso de la subida"));
+    bar_->setRange(0, 100);
+    bar_->setTextVisible(false);
+    bar_->setFixedHeight(6);
+    QColor track = secondaryColor();
+    track.setAlphaF(0.18);
+    bar_->setStyleSheet(QStringLiteral("QProgressBar { border: none; border-radius: 3px; background: %1; }"
+                                       "QProgressBar::chunk { border-radius: 3px; background: %2; }")
+                            .arg(track.name(QColor::HexArgb), accentColor().name()));
+    column->addWidget(bar_);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(12);
     spinner_ = new Spinner(14, this);
     symbol_ = new QLabel(this);
     symbol_->setObjectName("footerSymbol");
     symbol_->setFixedSize(kSymbolSize, kSymbolSize);
-    // Both give up room before the buttons do: a narrow window shortens them with an ellipsis.
+    // Both lines give up room before the buttons do: a narrow window shortens them with an ellipsis.
     state_ = new ElidedLabel(Qt::ElideRight, this);
     state_->setObjectName("footerState");
-    state_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    route_ = new ElidedLabel(Qt::ElideRight, this);
-    route_->setObjectName("footerRoute");
-    route_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setTextColor(route_, secondaryColor());
+    state_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    detail_ = new ElidedLabel(Qt::ElideRight, this);
+    detail_->setObjectName("footerDetail");
+    detail_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    setTextColor(detail_, secondaryColor());
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(2);
+    lines->addWidget(state_);
+    lines->addWidget(detail_);
 
-    resume_ = new QPushButton(QStringLiteral("Continuar pendientes"), this);
-    resume_->setObjectName("resumePaused");
+    retryFailed_ = new QPushButton(QStringLiteral("Reintentar fallidos"), this);
+    retryFailed_->setObjectName("retryFailed");
     cancelAll_ = new QPushButton(QStringLiteral("Cancelar todo"), this);
     cancelAll_->setObjectName("cancelAll");
     // The destructive role: red text, as the desktop's own warnings.
@@ -54,73 +72,86 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
     clear_ = new QPushButton(QStringLiteral("Limpiar"), this);
     clear_->setObjectName("clearFinished");
 
-    for (QWidget* widget : std::initializer_list<QWidget*>{state_, route_, resume_, cancelAll_, report_, clear_})
+    for (QWidget* widget : std::initializer_list<QWidget*>{state_, detail_, retryFailed_, cancelAll_, report_, clear_})
         widget->setFont(calloutFont());
-    for (QPushButton* button : {resume_, cancelAll_, report_, clear_})
+    for (QPushButton* button : {retryFailed_, cancelAll_, report_, clear_}) {
         giveRoom(button);
+        button->setAutoDefault(false);
+    }
 
-    row->addWidget(spinner_);
-    row->addWidget(symbol_);
-    row->addWidget(state_);
-    row->addWidget(route_);
-    row->addStretch(1);
-    row->addWidget(resume_);
+    row->addWidget(spinner_, 0, Qt::AlignVCenter);
+    row->addWidget(symbol_, 0, Qt::AlignVCenter);
+    row->addLayout(lines, 1);
+    row->addWidget(retryFailed_);
     row->addWidget(cancelAll_);
     row->addWidget(report_);
     row->addWidget(clear_);
+    column->addLayout(row);
 
-    connect(resume_, &QPushButton::clicked, this, [this] { up_.resumePaused(); });
-    connect(cancelAll_, &QPushButton::clicked, this, [this] { up_.cancelAll(); });
+    connect(retryFailed_, &QPushButton::clicked, this, &FooterBar::retryFailedRequested);
+    connect(cancelAll_, &QPushButton::clicked, this, &FooterBar::cancelAllRequested);
     connect(report_, &QPushButton::clicked, this, &FooterBar::reportRequested);
-    connect(clear_, &QPushButton::clicked, this, [this] { up_.clearFinished(); });
+    connect(clear_, &QPushButton::clicked, this, &FooterBar::clearRequested);
 
-    refresh();
+    showIdle();
 }
 
-void FooterBar::refresh()
+void FooterBar::showSymbol(const QString& symbol, const QColor& color)
 {
-    const Summary summary = up_.summary();
-    const auto& items = up_.items();
-    const bool running = up_.isRunning();
-
-    QString symbol;
-    QColor symbolColor;
-    if (running) {
-        const auto perSecond = static_cast<int64_t>(std::trunc(std::max(0.0, up_.speed())));
-        state_->setText(QString::number(summary.active) + QStringLiteral(" en curso · ") + formatByteCount(perSecond)
-                        + QStringLiteral("/s"));
-        setTextColor(state_, palette().color(QPalette::WindowText));
-    } else if (items.empty()) {
-        state_->setText(QStringLiteral("Sin subidas"));
-        setTextColor(state_, secondaryColor());
-    } else {
-        symbol = summary.errors > 0 ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("checkmark.circle.fill");
-        symbolColor = summary.errors > 0 ? orangeColor() : greenColor();
-        QString text = QString::number(summary.done) + QStringLiteral(" subidos y verificados · ") + formatByteCount(summary.bytes);
-        if (summary.skipped > 0)
-            text += QStringLiteral(" · ") + QString::number(summary.skipped) + QStringLiteral(" ya existían");
-        if (summary.errors > 0)
-            text += QStringLiteral(" · ") + QString::number(summary.errors) + QStringLiteral(" errores");
-        state_->setText(text);
-        setTextColor(state_, palette().color(QPalette::WindowText));
-    }
-    spinner_->setVisible(running);
     symbol_->setVisible(!symbol.isEmpty());
     symbol_->setProperty("symbol", symbol);
-    symbol_->setProperty("symbolColor", symbolColor);
+    symbol_->setProperty("symbolColor", color);
     if (!symbol.isEmpty())
-        symbol_->setPixmap(symbolPixmap(symbol, symbolColor, kSymbolSize, devicePixelRatioF()));
+        symbol_->setPixmap(symbolPixmap(symbol, color, kSymbolSize, devicePixelRatioF()));
+}
 
-    const QString route = up_.route();
-    route_->setVisible(!route.isEmpty());
-    route_->setText(route.isEmpty() ? QString() : QStringLiteral("· ") + route);
+void FooterBar::showDetail(const QString& counts)
+{
+    // The route the run takes (direct or accelerated) closes the second line.
+    QStringList parts;
+    if (!counts.isEmpty())
+        parts << counts;
+    if (!up_.route().isEmpty())
+        parts << up_.route();
+    detail_->setText(parts.join(QStringLiteral(" · ")));
+    detail_->setVisible(!parts.isEmpty());
+}
 
-    const bool anyPaused = std::any_of(items.begin(), items.end(),
-                                       [](const ItemPtr& item) { return item->status() == Status::Paused; });
-    resume_->setVisible(anyPaused);
-    cancelAll_->setVisible(running);
-    report_->setVisible(!running && !items.empty());
-    clear_->setVisible(!running && !items.empty());
+void FooterBar::showRunning(const RunProgress& progress, std::optional<double> secondsLeft)
+{
+    state_->setText(runningText(progress, up_.speed(), secondsLeft));
+    setTextColor(state_, palette().color(QPalette::WindowText));
+    showDetail(runningCounts(progress));
+    bar_->setValue(progress.percent());
+    bar_->show();
+    spinner_->show();
+    showSymbol(QString(), QColor());
+    retryFailed_->hide();
+    cancelAll_->show();
+    report_->hide();
+    clear_->hide();
+}
+
+void FooterBar::showIdle()
+{
+    const Summary summary = up_.summary();
+    const bool empty = up_.items().empty();
+    if (empty) {
+        state_->setText(QStringLiteral("Sin subidas"));
+        setTextColor(state_, secondaryColor());
+        showSymbol(QString(), QColor());
+    } else {
+        state_->setText(finishedText(summary));
+        setTextColor(state_, palette().color(QPalette::WindowText));
+        showSymbol(finishedSymbol(summary), finishedCleanly(summary) ? greenColor() : orangeColor());
+    }
+    showDetail(QString());
+    bar_->hide();
+    spinner_->hide();
+    retryFailed_->setVisible(summary.errors + summary.cancelled > 0);
+    cancelAll_->hide();
+    report_->setVisible(!empty);
+    clear_->setVisible(!empty);
 }
 
 }  // namespace zafrel::ui

@@ -1,8 +1,10 @@
 #pragma once
 #include <QWidget>
 
-class QHBoxLayout;
+#include <optional>
+
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace zafrel {
@@ -13,37 +15,51 @@ namespace zafrel::ui {
 
 class ElidedLabel;
 class Spinner;
+struct RunProgress;
 
-// The bottom line of the main window: the state of the run with its totals, the route, and the
-// engine's controls.
+// The bottom of the main window: the whole run's progress while it goes on (a bar, files and
+// bytes done of the total, speed, time left, how many upload and wait), how it ended once it is
+// over, the route, and the engine's controls. The buttons only ask: the main window confirms and
+// acts.
 class FooterBar : public QWidget {
     Q_OBJECT
 public:
     explicit FooterBar(UploadManager& up, QWidget* parent = nullptr);
 
-    // Reads the engine and its summary again.
-    void refresh();
+    // While a run goes on.
+    void showRunning(const RunProgress& progress, std::optional<double> secondsLeft);
+    // Otherwise: the totals of the queue, or "Sin subidas".
+    void showIdle();
 
     ElidedLabel* stateLabel() const { return state_; }
+    // The line under the state: "2 subiendo · 51 en cola" and the route.
+    ElidedLabel* detailLabel() const { return detail_; }
     // The symbol before the totals; its "symbol" property names it ("" while hidden).
     QLabel* stateSymbol() const { return symbol_; }
-    ElidedLabel* routeLabel() const { return route_; }
+    QProgressBar* progressBar() const { return bar_; }
     Spinner* spinner() const { return spinner_; }
-    QPushButton* resumeButton() const { return resume_; }
+    QPushButton* retryFailedButton() const { return retryFailed_; }
     QPushButton* cancelAllButton() const { return cancelAll_; }
     QPushButton* reportButton() const { return report_; }
     QPushButton* clearButton() const { return clear_; }
 
 signals:
     void reportRequested();
+    void cancelAllRequested();
+    void clearRequested();
+    void retryFailedRequested();
 
 private:
+    void showSymbol(const QString& symbol, const QColor& color);
+    void showDetail(const QString& counts);
+
     UploadManager& up_;
+    QProgressBar* bar_;
     Spinner* spinner_;
     QLabel* symbol_;
     ElidedLabel* state_;
-    ElidedLabel* route_;
-    QPushButton* resume_;
+    ElidedLabel* detail_;
+    QPushButton* retryFailed_;
     QPushButton* cancelAll_;
     QPushButton* report_;
     QPushButton* clear_;

@@ -5,7 +5,6 @@
 #include "platform/settings.h"
 #include "session/session_model.h"
 #include "ui/icons.h"
-#include "ui/plain_text.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 
@@ -75,6 +74,8 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     password_->setFixedWidth(kFieldWidth);
     giveRoom(email_);
     giveRoom(password_);
+    email_->setAccessibleName(QStringLiteral("Email"));
+    password_->setAccessibleName(QStringLiteral("Contraseña"));
     fields->addWidget(email_);
     fields->addWidget(password_);
     column->addLayout(fields);
@@ -82,6 +83,8 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
 
     button_ = new QPushButton(QStringLiteral("Entrar"), this);
     button_->setObjectName("signIn");
+    // Its text goes away while a sign-in runs; the name stays for screen readers.
+    button_->setAccessibleName(QStringLiteral("Entrar"));
     button_->setDefault(true);
     button_->setMinimumWidth(kButtonLabelWidth + 24);
     makeProminent(button_);
@@ -169,6 +172,8 @@ void LoginView::showError()
     const auto& error = session_.error();
     setPlainText(error_, error.value_or(QString()));
     error_->setVisible(error.has_value());
+    // The transport's own words help whoever looks into a failure, not the message.
+    error_->setToolTip(plainToolTip(session_.errorDetail()));
 }
 
 void LoginView::showServer()

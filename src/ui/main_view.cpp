@@ -4,25 +4,33 @@
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 #include "platform/printable.h"
+#include "platform/settings.h"
 #include "session/session_model.h"
+#include "ui/confirmation.h"
+#include "ui/desktop_services.h"
 #include "ui/destination_picker.h"
 #include "ui/drop_zone.h"
 #include "ui/elided_label.h"
 #include "ui/file_chooser.h"
 #include "ui/footer_bar.h"
 #include "ui/icons.h"
-#include "ui/plain_text.h"
 #include "ui/queue_model.h"
+#include "ui/queue_view.h"
+#include "ui/report_archive.h"
 #include "ui/report_view.h"
 #include "ui/style.h"
+#include "ui/upload_row.h"
 #include "ui/upload_row_delegate.h"
 
 #include <QAction>
+#include <QDir>
+#include <QDragEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -38,6 +46,16 @@ QFrame* divider(QWidget* parent)
     line->setFrameShadow(QFrame::Sunken);
     return line;
 }
+
+// The services of the desktop the window runs on, for as long as the program runs.
+DesktopServices& desktopServices()
+{
+    static DBusDesktopServices* services = new DBusDesktopServices;
+    return *services;
+}
+
+constexpr int kDropMargin = 16;
+constexpr int kBarMargin = 8;
 
 }  // namespace
 
@@ -65,13 +83,14 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     column->addWidget(buildHeader());
     column->addWidget(divider(this));
 
-    auto* dropArea = new QWidget(this);
-    auto* dropLayout = new QVBoxLayout(dropArea);
-    dropLayout->setContentsMargins(16, 16, 16, 16);
-    dropZone_ = new DropZone(dropArea);
+    dropArea_ = new QWidget(this);
+    auto* dropLayout = new QVBoxLayout(dropArea_);
+    dropLayout->setContentsMargins(kDropMargin, kDropMargin, kDropMargin, kDropMargin);
+    dropZone_ = new DropZone(dropArea_);
     dropZone_->setObjectName("dropZone");
     dropLayout->addWidget(dropZone_);
-    column->addWidget(dropArea);
+    column->addWidget(dropArea_);
+    column->addWidget(buildBanner());
 
     queueArea_ = new QWidget(this);
     auto* queueLayout = new QVBoxLayout(queueArea_);
@@ -80,7 +99,7 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     queueLayout->addWidget(divider(queueArea_));
     model_ = new QueueModel(up_, this);
     delegate_ = new UploadRowDelegate(*model_, up_, this);
-    queue_ = new QListView(queueArea_);
+    queue_ = new QueueView(*model_, up_, queueArea_);
     queue_->setObjectName("queue");
     queue_->setModel(model_);
     queue_->setItemDelegate(delegate_);
@@ -110,12 +129,22 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     reportTimer_.setInterval(500);
     connect(&reportTimer_, &QTimer::timeout, this, &MainView::refreshReport);
 
+    ticker_.setInterval(1000);
+    connect(&ticker_, &QTimer::timeout, this, &MainView::refresh);
+    services_ = &desktopServices();
+    // The whole window takes drops; the zone lights up wherever they hover.
+    setAcceptDrops(true);
+
     connect(dropZone_, &DropZone::dropped, this, [this](const QList<QUrl>& urls) { acceptDrop(urls); });
     connect(dropZone_, &DropZone::chooseRequested, this, &MainView::openPanel);
     connect(footer_, &FooterBar::reportRequested, this, &MainView::openReport);
+    connect(footer_, &FooterBar::cancelAllRequested, this, &MainView::cancelAll);
+    connect(footer_, &FooterBar::clearRequested, this, &MainView::clearFinished);
+    connect(footer_, &FooterBar::retryFailedRequested, this, &MainView::retryFailed);
 
     connect(&up_, &UploadManager::itemsChanged, this, &MainView::scheduleRefresh);
-    connect(&up_, &UploadManager::isRunningChanged, this, &MainView::scheduleRefresh);
+    // At once, not on the refresh timer: the run's start time decides which files are its own.
+    connect(&up_, &UploadManager::isRunningChanged, this, &MainView::runningChanged);
     connect(&up_, &UploadManager::speedChanged, this, &MainView::scheduleRefresh);
     connect(&up_, &UploadManager::routeChanged, this, &MainView::scheduleRefresh);
     connect(model_, &QueueModel::itemsTouched, this, &MainView::scheduleRefresh);
@@ -157,6 +186,7 @@ QWidget* MainView::buildHeader()
 
     changeDestination_ = new QPushButton(QStringLiteral("Cambiar destino…"), header);
     changeDestination_->setObjectName("changeDestination");
+    changeDestination_->setAccessibleDescription(QStringLiteral("Carpeta del almacenamiento adonde van las subidas nuevas"));
     giveRoom(changeDestination_);
     row->addWidget(changeDestination_);
     connect(changeDestination_, &QPushButton::clicked, this, &MainView::openPicker);
@@ -169,6 +199,8 @@ QWidget* MainView::buildHeader()
     account_->setIcon(symbolIcon(QStringLiteral("person.circle"), secondaryColor(), 20));
     account_->setIconSize(QSize(20, 20));
     account_->setFixedWidth(28);
+    account_->setAccessibleName(QStringLiteral("Cuenta"));
+    account_->setToolTip(QStringLiteral("Cuenta"));
     account_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
     accountMenu_ = new QMenu(account_);
     account_->setMenu(accountMenu_);
@@ -219,6 +251,7 @@ void MainView::refreshHeader()
     destination_->setText(destinationText(up_.destDir(), hasCompany));
     dropZone_->setNeedsCompany(needsCompany());
 
+    account_->setAccessibleDescription(QString::fromStdString(user->email));
     accountMenu_->clear();
     // An "&" in a menu entry would mark a shortcut letter and vanish.
     QAction* email = accountMenu_->addAction(printable(QString::fromStdString(user->email)).replace(u'&', QStringLiteral("&&")));
@@ -236,16 +269,167 @@ void MainView::scheduleRefresh()
         refreshTimer_.start();
 }
 
+QWidget* MainView::buildBanner()
+{
+    banner_ = new QFrame(this);
+    banner_->setObjectName("pendingBanner");
+    QColor tint = orangeColor();
+    tint.setAlphaF(0.12);
+    banner_->setStyleSheet(QStringLiteral("#pendingBanner { background: %1; }").arg(tint.name(QColor::HexArgb)));
+    auto* row = new QHBoxLayout(banner_);
+    row->setContentsMargins(16, 8, 16, 8);
+    row->setSpacing(10);
+    auto* symbol = new QLabel(banner_);
+    symbol->setPixmap(symbolPixmap(QStringLiteral("pause.circle"), orangeColor(), 18, devicePixelRatioF()));
+    symbol->setFixedSize(18, 18);
+    bannerText_ = new QLabel(banner_);
+    bannerText_->setObjectName("pendingText");
+    bannerText_->setTextFormat(Qt::PlainText);
+    bannerText_->setWordWrap(true);
+    resume_ = new QPushButton(QStringLiteral("Continuar pendientes"), banner_);
+    resume_->setObjectName("resumePaused");
+    resume_->setToolTip(QStringLiteral("Sigue donde se quedaron, sin volver a enviar lo que ya se subió"));
+    resume_->setAccessibleDescription(resume_->toolTip());
+    resume_->setAutoDefault(false);
+    giveRoom(resume_);
+    row->addWidget(symbol);
+    row->addWidget(bannerText_, 1);
+    row->addWidget(resume_);
+    connect(resume_, &QPushButton::clicked, this, [this] { up_.resumePaused(); });
+    banner_->hide();
+    return banner_;
+}
+
+void MainView::runningChanged()
+{
+    const bool running = up_.isRunning();
+    if (running == running_) {
+        scheduleRefresh();
+        return;
+    }
+    running_ = running;
+    if (running) {
+        runStart_ = QDateTime::currentDateTimeUtc();
+        runClock_ = std::chrono::steady_clock::now();
+        timeLeft_.restart(runClock_);
+        ticker_.start();
+        services_->keepAwake(true);
+    } else {
+        ticker_.stop();
+        services_->keepAwake(false);
+        // Every run leaves its report in the data folder, so it outlasts the list and the program.
+        lastArchivedReport_ = archiveReport(up_.report(), QDateTime::currentDateTime());
+        if (std::chrono::steady_clock::now() - runClock_ >= noticeAfter_) {
+            const RunNotice notice = runEndNotice(up_.summary());
+            services_->notify(notice.title, notice.body);
+        }
+    }
+    refresh();
+}
+
 void MainView::refresh()
 {
     refreshTimer_.stop();
-    const bool hasItems = !up_.items().empty();
+    const auto& items = up_.items();
+    const bool hasItems = !items.empty();
     queueArea_->setVisible(hasItems);
     filler_->setVisible(!hasItems);
-    footer_->refresh();
+    // Beside a queue the drop zone shrinks to a bar, leaving the rows the room.
+    dropZone_->setCompact(hasItems);
+    const int margin = hasItems ? kBarMargin : kDropMargin;
+    dropArea_->layout()->setContentsMargins(kDropMargin, margin, kDropMargin, margin);
+
+    const Summary summary = up_.summary();
+    banner_->setVisible(summary.paused > 0);
+    if (summary.paused > 0)
+        bannerText_->setText(summary.paused == 1 ? QStringLiteral("1 archivo quedó pendiente")
+                                                 : QStringLiteral("%1 archivos quedaron pendientes").arg(summary.paused));
+
+    QString title = QStringLiteral("Zafrel");
+    if (up_.isRunning()) {
+        const RunProgress progress = runProgress(items, runStart_);
+        const auto secondsLeft = timeLeft_.update(std::chrono::steady_clock::now(), progress.bytes - progress.sent, up_.speed());
+        footer_->showRunning(progress, secondsLeft);
+        title += QStringLiteral(" — %1 %").arg(progress.percent());
+        queue_->followRun();
+        // The countdowns of retry waits move without any change of the items.
+        queue_->viewport()->update();
+    } else {
+        footer_->showIdle();
+    }
+    if (window() != this)
+        window()->setWindowTitle(title);
     if (report_ && !reportTimer_.isActive())
         reportTimer_.start();
 }
+
+void MainView::ask(const QString& question, const QString& detail, const QString& acceptText, const QString& keepText,
+                   std::function<void()> onAccept)
+{
+    if (confirmation_)
+        confirmation_->reject();   // one question at a time: the newest one counts
+    confirmation_ = askToConfirm(window(), question, detail, acceptText, keepText, std::move(onAccept));
+}
+
+void MainView::cancelAll()
+{
+    const int active = up_.summary().active;
+    QPointer<UploadManager> up(&up_);
+    ask(QStringLiteral("¿Cancelar todas las subidas?"),
+        (active == 1 ? QStringLiteral("Se detendrá el archivo que queda por subir.")
+                     : QStringLiteral("Se detendrán los %1 archivos que quedan por subir.").arg(active))
+            + QStringLiteral(" Lo ya subido se queda en el destino, y los cancelados pueden reintentarse después."),
+        QStringLiteral("Cancelar todo"), QStringLiteral("Seguir subiendo"), [up] {
+            if (up)
+                up->cancelAll();
+        });
+}
+
+void MainView::clearFinished()
+{
+    const int failed = up_.summary().errors;
+    if (failed == 0) {
+        up_.clearFinished();
+        return;
+    }
+    QPointer<UploadManager> up(&up_);
+    ask(failed == 1 ? QStringLiteral("¿Quitar de la lista el archivo que falló?")
+                    : QStringLiteral("¿Quitar de la lista los %1 archivos que fallaron?").arg(failed),
+        QStringLiteral("«Limpiar» quita lo terminado y también lo fallido, que no se volverá a intentar. "
+                       "Para subirlo, usa antes «Reintentar fallidos»."),
+        QStringLiteral("Limpiar"), QStringLiteral("Volver"), [up] {
+            if (up)
+                up->clearFinished();
+        });
+}
+
+void MainView::retryFailed()
+{
+    // Cancelled files are only taken once no run holds them any more.
+    const bool running = up_.isRunning();
+    const std::vector<ItemPtr> items = up_.items();
+    for (const ItemPtr& item : items)
+        if (rowRetriable(*item, running))
+            up_.retry(item);
+}
+
+bool MainView::allowClose(std::function<void()> close)
+{
+    const int active = up_.summary().active;
+    if (active == 0)
+        return true;
+    ask(QStringLiteral("¿Cerrar Zafrel con subidas en curso?"),
+        (active == 1 ? QStringLiteral("Queda 1 archivo por subir.") : QStringLiteral("Quedan %1 archivos por subir.").arg(active))
+            + QStringLiteral(" Quedarán pendientes y podrás continuarlos al volver a abrir Zafrel, sin repetir lo ya subido."),
+        QStringLiteral("Cerrar"), QStringLiteral("Seguir subiendo"), std::move(close));
+    return false;
+}
+
+// Drags anywhere on the window go to the drop zone, which lights up and takes or refuses them.
+void MainView::dragEnterEvent(QDragEnterEvent* event) { dropZone_->dragEnterEvent(event); }
+void MainView::dragMoveEvent(QDragMoveEvent* event) { dropZone_->dragMoveEvent(event); }
+void MainView::dragLeaveEvent(QDragLeaveEvent* event) { dropZone_->dragLeaveEvent(event); }
+void MainView::dropEvent(QDropEvent* event) { dropZone_->dropEvent(event); }
 
 void MainView::refreshReport()
 {
@@ -279,11 +463,12 @@ void MainView::openPanel()
     if (needsCompany())
         return;
     FileChooser chooser(window());
-    if (!chooserFolder_.isEmpty())
-        chooser.setDirectory(chooserFolder_);
+    // Where the chooser was last confirmed, also in an earlier session.
+    if (const auto folder = settings::value(QStringLiteral("chooserFolder")); folder && QDir(*folder).exists())
+        chooser.setDirectory(*folder);
     if (chooser.exec() != QDialog::Accepted)
         return;
-    chooserFolder_ = chooser.directory().absolutePath();
+    settings::setValue(QStringLiteral("chooserFolder"), chooser.directory().absolutePath());
     up_.add(chooser.chosenUrls(), bucket());
 }
 

@@ -1,7 +1,14 @@
 #pragma once
+#include "ui/run_progress.h"
+
+#include <QDateTime>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include <chrono>
+#include <functional>
 
 class QLabel;
 class QListView;
@@ -16,11 +23,13 @@ class UploadManager;
 
 namespace zafrel::ui {
 
+class DesktopServices;
 class DestinationPicker;
 class DropZone;
 class ElidedLabel;
 class FooterBar;
 class QueueModel;
+class QueueView;
 class ReportView;
 class UploadRowDelegate;
 
@@ -50,13 +59,36 @@ public:
     // The files of a drop, in drop order. Refused (false) while needsCompany.
     bool acceptDrop(const QList<QUrl>& urls);
 
+    // The footer's controls, each asking first where it cannot be undone: "Cancelar todo" always,
+    // "Limpiar" when it would drop failed files. "Reintentar fallidos" queues every failed and
+    // cancelled file again.
+    void cancelAll();
+    void clearFinished();
+    void retryFailed();
+    // Closing the window: true when nothing is under way or waiting; otherwise asks, answers
+    // false, and calls `close` once the user agrees.
+    bool allowClose(std::function<void()> close);
+    // The question open now, or null.
+    QMessageBox* confirmation() const { return confirmation_; }
+
+    // Where a run's end notice and the sleep inhibitor go (the desktop's D-Bus services unless a
+    // test gives its own), and how long a run must last for the notice.
+    void setDesktopServices(DesktopServices* services) { services_ = services; }
+    void setNoticeAfter(std::chrono::milliseconds after) { noticeAfter_ = after; }
+    // The report of the last run, as kept in the data folder ("" before the first run ends).
+    QString lastArchivedReport() const { return lastArchivedReport_; }
+
     QLabel* titleLabel() const { return title_; }
     ElidedLabel* destinationLabel() const { return destination_; }
     QPushButton* changeDestinationButton() const { return changeDestination_; }
     QToolButton* accountButton() const { return account_; }
     QMenu* accountMenu() const { return accountMenu_; }
     DropZone* dropZone() const { return dropZone_; }
-    QListView* queueList() const { return queue_; }
+    QueueView* queueList() const { return queue_; }
+    // "N archivos quedaron pendientes" with "Continuar pendientes", while any file is paused.
+    QWidget* pendingBanner() const { return banner_; }
+    QLabel* pendingLabel() const { return bannerText_; }
+    QPushButton* resumeButton() const { return resume_; }
     QueueModel* queueModel() const { return model_; }
     UploadRowDelegate* rowDelegate() const { return delegate_; }
     FooterBar* footer() const { return footer_; }
@@ -64,8 +96,18 @@ public:
     DestinationPicker* picker() const;
     ReportView* report() const;
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     QWidget* buildHeader();
+    QWidget* buildBanner();
+    void runningChanged();
+    void ask(const QString& question, const QString& detail, const QString& acceptText, const QString& keepText,
+             std::function<void()> onAccept);
     void refreshHeader();
     void scheduleRefresh();
     void refresh();
@@ -80,9 +122,13 @@ private:
     QToolButton* account_;
     QMenu* accountMenu_;
     DropZone* dropZone_;
+    QWidget* dropArea_;
+    QWidget* banner_;
+    QLabel* bannerText_;
+    QPushButton* resume_;
     QWidget* queueArea_;
     QWidget* filler_;
-    QListView* queue_;
+    QueueView* queue_;
     QueueModel* model_;
     UploadRowDelegate* delegate_;
     FooterBar* footer_;
@@ -90,7 +136,17 @@ private:
     QPointer<ReportView> report_;
     QTimer refreshTimer_;
     QTimer reportTimer_;
-    QString chooserFolder_;   // where the chooser was last confirmed
+    // Once a second while a run goes on: the time left and the retry countdowns move on their own.
+    QTimer ticker_;
+    QPointer<QMessageBox> confirmation_;
+    DesktopServices* services_;
+    std::chrono::milliseconds noticeAfter_{std::chrono::minutes(1)};
+    // The run under way: when it began, by the clock the items' start times use and by a steady one.
+    bool running_ = false;
+    QDateTime runStart_;
+    std::chrono::steady_clock::time_point runClock_;
+    TimeLeft timeLeft_;
+    QString lastArchivedReport_;
 };
 
 // The destination line of the header: the folder without its outer slashes, or what to do

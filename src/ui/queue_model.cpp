@@ -2,7 +2,7 @@
 
 #include "engine/upload_manager.h"
 #include "platform/printable.h"
-#include "ui/plain_text.h"
+#include "ui/style.h"
 #include "ui/upload_row.h"
 
 #include <algorithm>
@@ -39,7 +39,12 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
     const UploadItem& item = *items_[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole: return printable(item.name);
-    case Qt::ToolTipRole: return plainToolTip(item.path);
+    case Qt::ToolTipRole:
+        return plainToolTip(item.errorDetail.isEmpty() || item.status() != Status::Error
+                                ? printable(item.path)
+                                : printable(item.path) + u'\n' + printable(item.errorDetail));
+    case Qt::AccessibleTextRole: return rowAccessibleName(item, up_.destDir());
+    case Qt::AccessibleDescriptionRole: return rowAccessibleDescription(item);
     case ItemRole: return QVariant::fromValue(static_cast<void*>(items_[size_t(index.row())].get()));
     case StatusRole: return int(item.status());
     case SubtitleRole: return rowSubtitle(item);
@@ -60,9 +65,38 @@ int QueueModel::rowOf(const QUuid& id) const
     return rows_.value(id, -1);
 }
 
+void QueueModel::setFailedFirst(bool failedFirst)
+{
+    if (failedFirst_ == failedFirst)
+        return;
+    failedFirst_ = failedFirst;
+    syncWithQueue();
+}
+
+bool QueueModel::arrangedAsShown() const
+{
+    if (!failedFirst_)
+        return true;
+    // Failed rows form one block at the top; any failed row below a working one breaks it.
+    bool sawOther = false;
+    for (const ItemPtr& item : items_) {
+        const bool failed = item->status() == Status::Error;
+        if (failed && sawOther)
+            return false;
+        sawOther = sawOther || !failed;
+    }
+    return true;
+}
+
 void QueueModel::syncWithQueue()
 {
-    const std::vector<ItemPtr>& now = up_.items();
+    std::vector<ItemPtr> arranged;
+    if (failedFirst_) {
+        arranged = up_.items();
+        std::stable_partition(arranged.begin(), arranged.end(),
+                              [](const ItemPtr& item) { return item->status() == Status::Error; });
+    }
+    const std::vector<ItemPtr>& now = failedFirst_ ? arranged : up_.items();
     const size_t before = items_.size();
 
     // Intake appends at the end.
@@ -169,6 +203,12 @@ void QueueModel::flushChanges()
             rows.push_back(row);
     }
     changed_.clear();
+    if (!arrangedAsShown()) {
+        // A row failed (or was retried) while failed rows go first: it moves.
+        syncWithQueue();
+        emit itemsTouched();
+        return;
+    }
     std::sort(rows.begin(), rows.end());
     // Neighbouring rows go out as one range.
     for (size_t i = 0; i < rows.size();) {

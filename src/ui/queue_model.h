@@ -16,7 +16,7 @@ class UploadManager;
 
 namespace zafrel::ui {
 
-// The engine's queue as a list model: one row per item, in queue order.
+// The engine's queue as a list model: one row per item, in queue order (or failed rows first).
 //
 // Structural changes of the queue arrive as one itemsChanged() each and are mapped to the
 // cheapest model change that describes them (rows appended, rows removed, or a reset). Item
@@ -47,6 +47,10 @@ public:
     // Applies gathered item changes now.
     void flushChanges();
 
+    // Shows the failed rows first, each group in queue order; off, the queue's own order.
+    void setFailedFirst(bool failedFirst);
+    bool failedFirst() const { return failedFirst_; }
+
 signals:
     // Gathered item changes were applied (the footer recounts then).
     void itemsTouched();
@@ -57,12 +61,14 @@ private:
     void unwatch(const ItemPtr& item);
     void rebuildRows();
     void noteChanged(const QUuid& id);
+    bool arrangedAsShown() const;
 
     UploadManager& up_;
     std::vector<ItemPtr> items_;   // the queue as the view knows it
     QHash<QUuid, int> rows_;
     QSet<QUuid> changed_;
     QTimer flushTimer_;
+    bool failedFirst_ = false;
 };
 
 }  // namespace zafrel::ui

@@ -1,8 +1,14 @@
 #include "ui/report_view.h"
 
+#include "platform/format.h"
+#include "ui/report_archive.h"
 #include "ui/style.h"
 
 #include <QClipboard>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -32,6 +38,7 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
 
     area_ = new QPlainTextEdit(this);
     area_->setObjectName("reportText");
+    area_->setAccessibleName(QStringLiteral("Informe de subida"));
     area_->setReadOnly(true);
     area_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // The area scrolls only vertically: a line longer than the sheet is wide (a long error, a
@@ -56,6 +63,11 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
     column->addWidget(area_);
 
     auto* row = new QHBoxLayout;
+    auto* saveButton = new QPushButton(QStringLiteral("Guardar informe…"), this);
+    saveButton->setObjectName("saveReport");
+    saveButton->setAutoDefault(false);
+    giveRoom(saveButton);
+    row->addWidget(saveButton);
     row->addStretch(1);
     auto* copyButton = new QPushButton(QStringLiteral("Copiar"), this);
     copyButton->setObjectName("copyReport");
@@ -70,6 +82,7 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
     row->addWidget(closeButton);
     column->addLayout(row);
 
+    connect(saveButton, &QPushButton::clicked, this, &ReportView::save);
     connect(copyButton, &QPushButton::clicked, this, &ReportView::copy);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
     // The sheet opens on its button, not inside the text, where a blinking caret would sit
@@ -81,7 +94,7 @@ ReportView::ReportView(const QString& text, QWidget* parent) : QDialog(parent)
 
 void ReportView::setText(const QString& text)
 {
-    if (text == text_ && area_->toPlainText() == text)
+    if (text == text_ && !area_->toPlainText().isEmpty())
         return;
     text_ = text;
     const int vertical = area_->verticalScrollBar()->value();
@@ -89,15 +102,59 @@ void ReportView::setText(const QString& text)
     const QTextCursor old = area_->textCursor();
     const int anchor = old.anchor();
     const int position = old.position();
-    area_->setPlainText(text);
+    area_->setPlainText(readableReport(text));
     // Put a selection back where it was, as far as the new text reaches.
     QTextCursor cursor(area_->document());
-    const int end = int(text.size());
+    const int end = int(area_->document()->characterCount()) - 1;
     cursor.setPosition(std::min(anchor, end));
     cursor.setPosition(std::min(position, end), QTextCursor::KeepAnchor);
     area_->setTextCursor(cursor);
     area_->verticalScrollBar()->setValue(vertical);
     area_->horizontalScrollBar()->setValue(horizontal);
+}
+
+QString readableReport(const QString& text)
+{
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines) {
+        // A file line: state, size in bytes, path, separated by tabs.
+        const qsizetype first = line.indexOf(u'\t');
+        const qsizetype second = first < 0 ? -1 : line.indexOf(u'\t', first + 1);
+        if (second < 0)
+            continue;
+        bool number = false;
+        const qlonglong bytes = QStringView(line).mid(first + 1, second - first - 1).toLongLong(&number);
+        if (number)
+            line = line.left(first + 1) + formatByteCount(bytes) + line.mid(second);
+    }
+    return lines.join(u'\n');
+}
+
+bool ReportView::saveTo(const QString& path) const
+{
+    return writeReportFile(path, text_);
+}
+
+void ReportView::save()
+{
+    QFileDialog dialog(this, QStringLiteral("Guardar informe"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("Texto (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.setDirectory(QDir::homePath());
+    dialog.selectFile(QStringLiteral("informe-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm"))
+                      + QStringLiteral(".txt"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    if (saveTo(path))
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Zafrel"),
+                    QStringLiteral("No se pudo guardar el informe en %1.").arg(path), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(QStringLiteral("Elige otra carpeta en la que puedas escribir y vuelve a intentarlo."));
+    box.exec();
 }
 
 void ReportView::copy()

@@ -6,7 +6,8 @@ class QPushButton;
 
 namespace zafrel::ui {
 
-// The upload report sheet: the plain-text report, selectable, with "Copiar" and "Cerrar".
+// The upload report sheet: the report, selectable, its byte counts shown readably ("104.9 MB"),
+// with "Guardar informe…", "Copiar" (the exact text) and "Cerrar".
 class ReportView : public QDialog {
     Q_OBJECT
 public:
@@ -18,6 +19,10 @@ public:
 
     // Puts exactly the report on the clipboard as plain text, replacing whatever was there.
     void copy();
+    // Writes exactly the report to `path`; false when it could not.
+    bool saveTo(const QString& path) const;
+    // "Guardar informe…": asks where, then saves; says so when it cannot.
+    void save();
 
     QPlainTextEdit* textArea() const { return area_; }
 
@@ -25,5 +30,8 @@ private:
     QString text_;
     QPlainTextEdit* area_;
 };
+
+// The report as the sheet shows it: the byte count of each file line written for people.
+QString readableReport(const QString& text);
 
 }  // namespace zafrel::ui

@@ -32,12 +32,20 @@ QColor rowSymbolColor(Status status)
     }
 }
 
-QString rowSubtitle(const UploadItem& item)
+QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_point now)
 {
     switch (item.status()) {
     case Status::Queued:
         return QStringLiteral("En cola · ") + formatByteCount(item.size);
     case Status::Running:
+        if (const auto& wait = item.retryWait()) {
+            const auto left = std::chrono::ceil<std::chrono::seconds>(wait->at - now).count();
+            const QString attempt = QStringLiteral("Reintentando (intento %1 de %2)").arg(wait->next).arg(wait->of);
+            return left > 0 ? attempt + QStringLiteral(" en %1 s").arg(left) : attempt + QStringLiteral("…");
+        }
+        // Every byte is out; the store's answer and its checksum are still to come.
+        if (item.size > 0 && item.loaded() >= item.size)
+            return QStringLiteral("Verificando…");
         return formatByteCount(item.loaded()) + QStringLiteral(" de ") + formatByteCount(item.size);
     case Status::Done:
         return QStringLiteral("Subido y verificado · ") + formatByteCount(item.size);
@@ -53,9 +61,42 @@ QString rowSubtitle(const UploadItem& item)
     return {};
 }
 
-QColor rowSubtitleColor(Status status)
+QColor rowSubtitleColor(const UploadItem& item)
 {
-    return status == Status::Error ? redColor() : secondaryColor();
+    if (item.status() == Status::Error)
+        return redColor();
+    return item.status() == Status::Running && item.retryWait() ? orangeColor() : secondaryColor();
+}
+
+QString rowFolder(const UploadItem& item, const QString& destDir)
+{
+    QString folder = item.destDir;
+    if (!destDir.isEmpty() && folder.startsWith(destDir))
+        folder = folder.mid(destDir.size());
+    while (folder.endsWith(u'/'))
+        folder.chop(1);
+    while (folder.startsWith(u'/'))
+        folder.remove(0, 1);
+    return printable(folder);
+}
+
+QString rowAccessibleName(const UploadItem& item, const QString& destDir)
+{
+    const QString folder = rowFolder(item, destDir);
+    return folder.isEmpty() ? printable(item.name) : printable(item.name) + QStringLiteral(", en ") + folder;
+}
+
+QString rowAccessibleDescription(const UploadItem& item)
+{
+    QString text = rowSubtitle(item);
+    if (item.status() == Status::Error && !item.errorDetail.isEmpty())
+        text += QStringLiteral(" (") + item.errorDetail + u')';
+    return text;
+}
+
+bool rowRetriable(const UploadItem& item, bool running)
+{
+    return item.status() == Status::Error || (item.status() == Status::Cancelled && !running);
 }
 
 double rowProgressTotal(const UploadItem& item)

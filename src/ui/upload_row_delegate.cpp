@@ -4,6 +4,7 @@
 #include "platform/printable.h"
 #include "ui/icons.h"
 #include "ui/queue_model.h"
+#include "ui/queue_view.h"
 #include "ui/style.h"
 #include "ui/upload_row.h"
 
@@ -68,7 +69,7 @@ UploadRowDelegate::Layout UploadRowDelegate::layout(const QRect& rowRect, const 
     out.symbol = QRect(inner.left(), centerY - kSymbolSize / 2, kSymbolSize, kSymbolSize);
     out.cross = QRect(inner.right() - kCrossSize - 3, centerY - (kCrossSize + 6) / 2, kCrossSize + 6, kCrossSize + 6);
     int right = out.cross.left() - kSpacing;
-    if (item.status() == Status::Error) {
+    if (rowRetriable(item, up_.isRunning())) {
         const QSize size = retrySize();
         out.retry = QRect(right - size.width(), centerY - size.height() / 2, size.width(), size.height());
         right = out.retry.left() - kSpacing;
@@ -110,14 +111,27 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const Status status = item->status();
     painter->drawPixmap(parts.symbol.topLeft(), symbolPixmap(rowSymbol(status), rowSymbolColor(status), kSymbolSize, ratio));
 
+    // The folder below the destination, softened, then the name: two cards' C0001.MXF differ by
+    // their folders. The name keeps its room; the folder gives up its start first.
     painter->setFont(nameFont());
-    painter->setPen(option.palette.color(QPalette::Text));
     const QFontMetrics nameMetrics(nameFont());
-    painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(printable(item->name), Qt::ElideMiddle, parts.name.width()));
+    const QString name = printable(item->name);
+    const QString folder = rowFolder(*item, up_.destDir());
+    const int nameWidth = std::min(nameMetrics.horizontalAdvance(name), parts.name.width());
+    QRect nameRect = parts.name;
+    if (!folder.isEmpty()) {
+        const int folderRoom = parts.name.width() - nameWidth;
+        const QString shownFolder = nameMetrics.elidedText(folder + u'/', Qt::ElideLeft, folderRoom);
+        painter->setPen(secondaryColor());
+        painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter, shownFolder);
+        nameRect.setLeft(parts.name.left() + nameMetrics.horizontalAdvance(shownFolder));
+    }
+    painter->setPen(option.palette.color(QPalette::Text));
+    painter->drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(name, Qt::ElideMiddle, nameRect.width()));
 
     painter->setFont(captionFont());
-    painter->setPen(rowSubtitleColor(status));
+    painter->setPen(rowSubtitleColor(*item));
     const QFontMetrics captionMetrics(captionFont());
     painter->drawText(parts.subtitle, Qt::AlignLeft | Qt::AlignVCenter,
                       captionMetrics.elidedText(rowSubtitle(*item), Qt::ElideRight, parts.subtitle.width()));
@@ -130,7 +144,8 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setPen(Qt::NoPen);
         painter->setBrush(trackColor);
         painter->drawRoundedRect(track, radius, radius);
-        const qreal filled = track.width() * rowProgressFraction(*item);
+        // A file waiting for its next attempt shows the empty track: what was sent did not arrive.
+        const qreal filled = item->retryWait() ? 0 : track.width() * rowProgressFraction(*item);
         if (filled > 0) {
             painter->setBrush(accentColor());
             painter->drawRoundedRect(QRectF(track.left(), track.top(), std::max(filled, track.height()), track.height()),
@@ -151,6 +166,14 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setFont(retryFont());
         QStyle* style = option.widget ? option.widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_PushButton, &button, painter, option.widget);
+    }
+
+    // Keyboard focus: the row that Return and Delete act on.
+    if (option.state & QStyle::State_HasFocus) {
+        QColor ring = accentColor();
+        painter->setPen(QPen(ring, 1.5));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option.rect).adjusted(3, 2, -3, -2), 6, 6);
     }
 
     const QRect crossIcon(parts.cross.center() - QPoint(kCrossSize / 2 - 1, kCrossSize / 2 - 1), QSize(kCrossSize, kCrossSize));
@@ -208,16 +231,7 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QS
 
 void UploadRowDelegate::press(const ItemPtr& item, Button button)
 {
-    // The engine may remove the row at once; let the view finish with this event first.
-    QPointer<UploadManager> up(&up_);
-    QMetaObject::invokeMethod(this, [up, item, button] {
-        if (!up)
-            return;
-        if (button == Button::Retry)
-            up->retry(item);
-        else
-            up->cancel(item);
-    }, Qt::QueuedConnection);
+    requestRowAction(this, up_, item, button == Button::Retry);
 }
 
 bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,

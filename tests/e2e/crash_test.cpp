@@ -1,5 +1,6 @@
 // A run killed in the middle of a multipart upload, and the same command given again: only the
-// parts that were missing are sent, and the object is whole.
+// parts that were missing are sent and the object is whole; a file changed in between is sent as it
+// is now, and the old upload aborted.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
@@ -15,7 +16,7 @@ namespace {
 
 using CrashEndToEnd = EndToEndTest;
 
-constexpr qint64 kSize = 210'000'000;   // 7 parts of 32 MiB, the last one shorter
+constexpr qint64 kSize = 110'000'000;   // 4 parts of 32 MiB, the last one shorter
 
 // Part numbers with a stored ETag in the queue file, for the item of `path`.
 std::set<int> partsInQueueFile(const ProgramHome& home, const QString& path)
@@ -45,6 +46,30 @@ QString queueStatus(const ProgramHome& home, const QString& path)
     return {};
 }
 
+// Starts uploading `clip` to Crash/ and kills the program (SIGKILL) once parts 1 and 2 are stored
+// and the others are in flight.
+void killMidUpload(DevServerProcess& server, const ProgramHome& home, const QString& clip,
+                   const QStringList& arguments)
+{
+    for (int part = 3; part <= 4; ++part)
+        server.addFault({{"server", "store"}, {"method", "PUT"}, {"queryContains", "partNumber=" + std::to_string(part)},
+                         {"count", 1}, {"action", "delay"}, {"ms", 120000}});
+    QProcess first;
+    first.setProcessEnvironment(home.environment());
+    first.start(programPath(), arguments);
+    ASSERT_TRUE(first.waitForStarted(10000));
+    QDeadlineTimer deadline(90000);
+    while (partsInQueueFile(home, clip) != std::set<int>{1, 2} && !deadline.hasExpired()
+           && first.state() != QProcess::NotRunning)
+        QThread::msleep(100);
+    ASSERT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2}))
+        << "output so far: " << first.readAllStandardOutput().toStdString();
+    first.kill();   // SIGKILL: no chance to write anything more
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+    server.reset();
+}
+
 TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
 {
     ProgramHome home;
@@ -52,51 +77,70 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     const std::string md5 = writeFile(clip, kSize, 31);
     const QString other = files_.filePath("Otro/C0200.MXF");
     writeFile(other, 5000, 32);
-
-    // Parts 5 to 7 hang, so the kill finds parts 1 to 4 stored and the rest in flight.
-    for (int part = 5; part <= 7; ++part)
-        server().addFault({{"server", "store"}, {"method", "PUT"}, {"queryContains", "partNumber=" + std::to_string(part)},
-                           {"count", 1}, {"action", "delay"}, {"ms", 120000}});
-
-    QProcess first;
-    first.setProcessEnvironment(home.environment());
-    first.start(programPath(), uploadArguments({clip}, "Crash/"));
-    ASSERT_TRUE(first.waitForStarted(10000));
-    QDeadlineTimer deadline(90000);
-    while (partsInQueueFile(home, clip) != std::set<int>{1, 2, 3, 4} && !deadline.hasExpired()
-           && first.state() != QProcess::NotRunning)
-        QThread::msleep(100);
-    ASSERT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2, 3, 4}))
-        << "output so far: " << first.readAllStandardOutput().toStdString();
-    first.kill();   // SIGKILL: no chance to write anything more
-    ASSERT_TRUE(first.waitForFinished(10000));
-    EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killMidUpload(server(), home, clip, uploadArguments({clip}, "Crash/")));
     EXPECT_FALSE(storedObject("Crash/C0100.MXF").has_value());
-    server().reset();
 
     // Another command leaves the interrupted item alone: it stays paused, in the report and on disk.
     const ProgramResult unrelated = upload(home, {other}, "Crash/");
     ASSERT_TRUE(unrelated.finished);
     EXPECT_EQ(unrelated.exitCode, 0) << unrelated.out.toStdString();
-    EXPECT_EQ(reportLine(unrelated.out, "Crash/C0100.MXF"), "paused\t210000000\tCrash/C0100.MXF");
+    EXPECT_EQ(reportLine(unrelated.out, "Crash/C0100.MXF"), "paused\t110000000\tCrash/C0100.MXF");
     EXPECT_EQ(reportLine(unrelated.out, "Crash/C0200.MXF"), "OK verificado\t5000\tCrash/C0200.MXF");
     EXPECT_TRUE(storedPuts("Crash/C0100.MXF").empty());
     EXPECT_EQ(queueStatus(home, clip), "paused");
-    EXPECT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2}));
 
     // The same command again continues the upload with the parts it had not stored.
     server().reset();
     const ProgramResult again = upload(home, {clip}, "Crash/");
     ASSERT_TRUE(again.finished);
     EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
-    EXPECT_EQ(reportLine(again.out, "Crash/C0100.MXF"), "OK verificado\t210000000\tCrash/C0100.MXF");
+    EXPECT_EQ(reportLine(again.out, "Crash/C0100.MXF"), "OK verificado\t110000000\tCrash/C0100.MXF");
     EXPECT_EQ(again.out.count("Crash/C0100.MXF"), 1) << "the file must not be queued twice";
-    EXPECT_EQ(storedPuts("Crash/C0100.MXF"), (std::multiset<int>{5, 6, 7}));
+    EXPECT_EQ(storedPuts("Crash/C0100.MXF"), (std::multiset<int>{3, 4}));
     const auto object = storedObject("Crash/C0100.MXF");
     ASSERT_TRUE(object.has_value());
     EXPECT_EQ(object->value("md5", ""), md5);
     EXPECT_EQ(object->value("size", 0LL), kSize);
     EXPECT_EQ(queueStatus(home, clip), QString()) << "a finished item leaves the queue file";
+}
+
+// A file touched or appended to after the crash: the stored parts belong to the old version, so the
+// upload is aborted and the file goes up as it is now.
+TEST_F(CrashEndToEnd, AFileChangedAfterAKillIsSentAsItIsNow)
+{
+    for (const bool appended : {false, true}) {
+        ProgramHome home;
+        const QString clip = files_.filePath(appended ? "Largo/C0300.MXF" : "Tocado/C0300.MXF");
+        writeFile(clip, kSize, 33);
+        const QString dest = appended ? "Largo/" : "Tocado/";
+        ASSERT_NO_FATAL_FAILURE(killMidUpload(server(), home, clip, uploadArguments({clip}, dest)));
+        QFile file(clip);
+        if (appended) {
+            ASSERT_TRUE(file.open(QIODevice::Append));
+            file.write(QByteArray(40'000'000, 'z'));
+            file.close();
+        } else {
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime));
+            file.close();
+        }
+
+        const ProgramResult again = upload(home, {clip}, dest);
+        ASSERT_TRUE(again.finished);
+        EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
+        const qint64 size = QFileInfo(clip).size();
+        EXPECT_EQ(reportLine(again.out, dest + "C0300.MXF"),
+                  QString("OK verificado\t%1\t%2C0300.MXF").arg(size).arg(dest));
+        EXPECT_EQ(storedPuts(dest + "C0300.MXF").size(), appended ? 5u : 4u) << "every part of the new version";
+        EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+        EXPECT_TRUE(server().openUploads().empty()) << server().openUploads().dump();
+        const auto object = storedObject(dest + "C0300.MXF");
+        ASSERT_TRUE(object.has_value());
+        file.open(QIODevice::ReadOnly);
+        EXPECT_EQ(object->value("md5", ""), QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex().toStdString());
+        EXPECT_EQ(object->value("size", 0LL), size);
+    }
 }
 
 }  // namespace

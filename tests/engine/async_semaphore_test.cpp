@@ -12,9 +12,9 @@ using zafrel::test::runUntil;
 namespace {
 
 // A task that takes a permit and notes when it got it.
-QCoro::Task<void> takePermit(AsyncSemaphore& sem, std::vector<int>& order, int id)
+QCoro::Task<void> takePermit(AsyncSemaphore& sem, std::vector<int>& order, int id, int permits = 1)
 {
-    co_await sem.wait();
+    co_await sem.wait(permits);
     order.push_back(id);
 }
 
@@ -68,6 +68,25 @@ TEST(AsyncSemaphore, WaitersResumeInArrivalOrderAndAFourthSignalRaisesCount)
 
     sem.signal();
     EXPECT_EQ(sem.count(), 1);
+}
+
+TEST(AsyncSemaphore, AWaiterForSeveralPermitsGetsThemAllAndIsNotOvertaken)
+{
+    AsyncSemaphore sem(4);
+    std::vector<int> order;
+    auto holder = takePermit(sem, order, 1, 3);
+    ASSERT_TRUE(holder.isReady());
+    auto big = takePermit(sem, order, 2, 3);
+    auto small = takePermit(sem, order, 3, 1);   // one permit is free, but the big waiter came first
+    idle();
+    EXPECT_EQ(order, std::vector<int>{1});
+    EXPECT_EQ(sem.count(), 1);
+
+    sem.signal(3);
+    EXPECT_EQ(sem.count(), 0);   // three to the big waiter, the last one to the small one
+    EXPECT_TRUE(runUntil([&] { return big.isReady() && small.isReady(); }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(sem.capacity(), 4);
 }
 
 TEST(AsyncSemaphore, SignalWithoutWaiterIsNotCapped)

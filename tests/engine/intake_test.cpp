@@ -280,3 +280,23 @@ TEST_F(IntakeTest, PipesAreNeverQueued)
     manager->add({url(dir.path() + "/Day"), url(pipe)}, "");
     EXPECT_EQ(destinations(), (std::map<QString, QString>{{f, "Day/"}}));
 }
+
+TEST_F(IntakeTest, EachDroppedFolderIsQueuedInNaturalOrder)
+{
+    // Created in another order than wanted: the file system may hand them back in either.
+    const QStringList wanted = {"DAY/A001/C2.MXF", "DAY/A001/c3.MXF", "DAY/A001/C10.MXF", "DAY/A001/SUB/x.MXF",
+                                "DAY/A001-B/C1.MXF", "DAY/A001C001.MXF", "DAY/A001C002.MXF", "DAY/A001C010.MXF"};
+    for (qsizetype i = wanted.size() - 1; i >= 0; i -= 2)
+        file(wanted[i]);
+    for (qsizetype i = wanted.size() - 2; i >= 0; i -= 2)
+        file(wanted[i]);
+    const QString single = file("Z/B.MXF");
+
+    manager->add({url(dir.path() + "/DAY"), url(single)}, "b");
+
+    QStringList queued;
+    for (const ItemPtr& it : manager->items())
+        queued << it->path.mid(dir.path().size() + 1);
+    // The folder's files sorted among themselves; the drop order of the paths stays.
+    EXPECT_EQ(queued, wanted + QStringList{"Z/B.MXF"});
+}

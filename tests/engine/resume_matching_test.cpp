@@ -30,7 +30,7 @@ protected:
     ItemPtr item(const QString& relativePath, const QString& destDir, Status status)
     {
         auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(card + "/" + relativePath),
-                                               100, 1.0, destDir);
+                                               3 * 33554432, 1.0, destDir);
         it->setStatus(status);
         it->key = "demo-films/" + destDir + it->name;
         it->uploadId = "upload-1";
@@ -107,16 +107,23 @@ TEST_F(ResumeMatchingTest, HiddenFilesAndFoldersAreNeverTakenUp)
     EXPECT_EQ(hidden->status(), Status::Paused);
 }
 
-TEST_F(ResumeMatchingTest, FailedItemsNamedAgainStartOverInsteadOfBeingQueuedTwice)
+// Queued again instead of twice: one with an open upload keeps its verified parts, one without
+// starts over with the file as it is now.
+TEST_F(ResumeMatchingTest, FailedItemsNamedAgainAreQueuedAgainInPlace)
 {
-    const ItemPtr failed = item("CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Error);
-    manager->setItems({failed});
-    manager->resumeMatching(urls({""}));
-    EXPECT_EQ(failed->status(), Status::Queued);
-    EXPECT_EQ(failed->error(), std::nullopt);
-    EXPECT_EQ(failed->loaded(), 0);
-    EXPECT_TRUE(failed->etags.empty());
-    EXPECT_EQ(failed->uploadId, std::nullopt);
+    for (const bool open : {true, false}) {
+        const ItemPtr failed = item("CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Error);
+        if (!open)
+            failed->uploadId.reset();
+        manager->setItems({failed});
+        manager->resumeMatching(urls({""}));
+        EXPECT_EQ(failed->status(), Status::Queued);
+        EXPECT_EQ(failed->error(), std::nullopt);
+        EXPECT_EQ(failed->uploadId.has_value(), open);
+        EXPECT_EQ(failed->etags.size(), open ? 2u : 0u);
+        EXPECT_EQ(failed->loaded(), open ? 67108864 : 0);
+        EXPECT_EQ(failed->size, open ? 3 * 33554432 : 1);
+    }
 }
 
 TEST_F(ResumeMatchingTest, FinishedItemsAndFilesGoneMissingAreLeftAlone)

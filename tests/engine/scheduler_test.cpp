@@ -4,6 +4,8 @@
 #include <QList>
 #include <QUrl>
 
+#include <set>
+
 namespace zafrel::test {
 namespace {
 
@@ -127,6 +129,42 @@ TEST_F(Scheduler, EachRunListsTheDestinationAfresh)
     EXPECT_EQ(server.listed().size(), 2u);
     EXPECT_EQ(manager->items()[0]->status(), Status::Done);
     EXPECT_EQ(manager->items()[1]->status(), Status::Done);
+}
+
+// An upload the queue lets go of is aborted at the service, or its stored parts would stay (and be
+// billed) with nothing left to complete them; a completed one is left alone.
+TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
+{
+    const auto withUpload = [this](const char* name, Status status) {
+        const QString path = makeFile(name, 10);
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), 10, 0, "D/");
+        it->setStatus(status);
+        it->key = QString("D/") + name;
+        it->uploadId = QString("up-") + name;
+        it->etags = {{1, "\"e\""}};
+        return it;
+    };
+    const ItemPtr removed = withUpload("removed", Status::Paused);
+    const ItemPtr cancelled = withUpload("cancelled", Status::Queued);
+    const ItemPtr all = withUpload("all", Status::Queued);
+    const ItemPtr failed = withUpload("failed", Status::Error);
+    const ItemPtr done = withUpload("done", Status::Done);
+    const ItemPtr gone = withUpload("gone", Status::Paused);
+    manager->setItems({removed, cancelled, all, failed, done, gone});
+    manager->clearFinished();   // the failed and the done one
+    manager->cancel(removed);
+    manager->cancel(cancelled);   // stays in the list, cancelled, and is never run
+    manager->cancelAll();
+    QFile::remove(gone->path);
+    restartManager();           // the restored queue drops the entry whose file is gone
+
+    const std::set<std::string> expected{"up-removed", "up-cancelled", "up-all", "up-failed", "up-gone"};
+    ASSERT_TRUE(runUntil([&] { return server.aborts().size() >= expected.size(); }));
+    std::set<std::string> aborted;
+    for (const auto& [key, uploadId] : server.aborts())
+        aborted.insert(uploadId);
+    EXPECT_EQ(aborted, expected);
+    EXPECT_TRUE(manager->items().empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "support/transfer_fixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,16 +22,22 @@ void touch(const QString& path, time_t seconds)
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
-TEST_F(FileChanged, ASmallFileThatGrewOrWasRewrittenInPlaceIsNotSent)
+void append(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(bytes);
+}
+
+TEST_F(FileChanged, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
 {
     const QString grew = makeFile("grew.bin", 1000);
     const QString rewritten = makeFile("rewritten.bin", 1000);
-    const ItemPtr items[] = {makeItem(grew), makeItem(rewritten)};
-    QFile file(grew);
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("more");
-    file.close();
+    const QString shrank = makeSparseFile("shrank.bin", kMiB32 + 1000);
+    const ItemPtr items[] = {makeItem(grew), makeItem(rewritten), makeItem(shrank)};
+    append(grew, "more");
     touch(rewritten, 1000000000);   // same size, another date
+    ASSERT_TRUE(QFile::resize(shrank, kMiB32 + 10));
 
     for (const ItemPtr& item : items) {
         runUpload(item);
@@ -49,10 +56,7 @@ TEST_F(FileChanged, AnUnchangedFileRestoredFromTheQueueFileStillMatches)
     const ItemPtr item = makeItem(path);
     item->setStatus(Status::Paused);
     manager->setItems({item});
-    manager->persistNow();
-    manager.reset();
-    manager = std::make_unique<UploadManager>(*api);
-    manager->accelerate = false;
+    restartManager();
     ASSERT_EQ(manager->items().size(), 1u);
     const ItemPtr restored = manager->items()[0];
     EXPECT_EQ(restored->mtime, item->mtime);
@@ -85,38 +89,35 @@ TEST_F(FileChanged, AMultipartFileChangedDuringItsPartsIsAbortedNotCompleted)
     EXPECT_TRUE(item->etags.empty());
 }
 
-TEST_F(FileChanged, AMultipartFileThatShrankSendsNoShortPart)
+// A paused or failed upload whose file was touched or appended to since its parts were sent: the
+// old upload is aborted and the file is sent anew, as it is now.
+TEST_F(FileChanged, AContinuedUploadOfAChangedFileStartsAnewWithTheFileAsItIsNow)
 {
-    const QString path = makeSparseFile("big.bin", kMiB32 + 1000);
-    const ItemPtr item = makeItem(path);
-    ASSERT_TRUE(QFile::resize(path, kMiB32 + 10));
+    for (const bool grows : {false, true}) {
+        const QString path = makeSparseFile(grows ? "grows.bin" : "touched.bin", kMiB32 + 1);
+        const ItemPtr item = makeItem(path);
+        item->key = QString::fromStdString(key(item));
+        item->uploadId = "up-old";
+        item->partSize = kMiB32;
+        item->etags = {{1, "\"e1\""}};
+        if (grows)
+            append(path, QByteArray(kMiB32, 'z'));
+        else
+            touch(path, 1000000000);
 
-    runUpload(item, {}, 1);   // one permit: part 1 first, then part 2
-    EXPECT_EQ(item->status(), Status::Error);
-    EXPECT_EQ(item->error(), kChanged);
-    for (const auto& put : server.puts())
-        EXPECT_EQ(put.partNumber, 1) << "part 2 would be " << put.bytes << " bytes short";
-    EXPECT_TRUE(server.completions().empty());
-    EXPECT_EQ(server.aborts().size(), 1u);
-    EXPECT_FALSE(item->uploadId.has_value());
-}
-
-TEST_F(FileChanged, AContinuedUploadOfAChangedFileIsNotCompleted)
-{
-    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
-    const ItemPtr item = makeItem(path);
-    item->key = "Dia1/big.bin";
-    item->uploadId = "up-old";
-    item->partSize = kMiB32;
-    item->etags = {{1, "\"e1\""}, {2, "\"e2\""}};
-    touch(path, 1000000000);
-
-    runUpload(item);
-    EXPECT_EQ(item->status(), Status::Error);
-    EXPECT_EQ(item->error(), kChanged);
-    EXPECT_TRUE(server.completions().empty());
-    ASSERT_EQ(server.aborts().size(), 1u);
-    EXPECT_EQ(server.aborts()[0].second, "up-old");
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Done) << grows;
+        EXPECT_TRUE(item->verified());
+        EXPECT_EQ(item->size, QFileInfo(path).size());
+        ASSERT_FALSE(server.aborts().empty());
+        EXPECT_EQ(server.aborts().back(), std::make_pair(key(item), std::string("up-old")));
+        ASSERT_FALSE(server.completions().empty());
+        const auto completion = server.completions().back();
+        EXPECT_NE(completion.uploadId, "up-old");
+        ASSERT_EQ(completion.parts.size(), grows ? 3u : 2u);
+        EXPECT_EQ(completion.parts.back().second, "\"" + md5Of(path, (grows ? 2 : 1) * kMiB32) + "\"");
+    }
+    EXPECT_EQ(server.inits().size(), 2u);
 }
 
 }  // namespace

@@ -91,24 +91,38 @@ TEST_F(Multipart, APartSizeBelowTheMinimumIsRaisedAndALargerOneIsKept)
     EXPECT_EQ(server.puts().size(), 3u);   // one part only
 }
 
-TEST_F(Multipart, AnAnswerThatIsNotAMultipartUploadIsADecodeError)
+// A plan the store would refuse, or whose part count overflows, fails before anything is sent; an
+// upload the service opened for it is aborted.
+TEST_F(Multipart, AnAnswerThatIsNotAUsableMultipartPlanIsADecodeError)
 {
-    server.onInit = [this](const nlohmann::json& body) {
-        auto answer = server.defaultInit(body);
-        answer["mode"] = "single";
-        return answer;
+    const struct {
+        nlohmann::json change;
+        bool aborted;   // an upload the service did open
+    } cases[] = {
+        {{{"mode", "single"}}, false},
+        {{{"uploadId", nullptr}}, false},
+        {{{"partSize", int64_t(1) << 62}}, true},
+        {{{"partSize", (int64_t(5) << 30) + 1}}, true},
     };
-    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
-    runUpload(item);
-    EXPECT_EQ(item->status(), Status::Error);
-    EXPECT_EQ(item->error(), "Respuesta inesperada del servidor");
-    EXPECT_FALSE(item->uploadId.has_value());
-
-    server.onInit = [](const nlohmann::json&) { return nlohmann::json{{"mode", "multipart"}, {"key", "k"}}; };
-    const ItemPtr noId = makeItem(makeSparseFile("big2.bin", kMiB32 + 1));
-    runUpload(noId);
-    EXPECT_EQ(noId->error(), "Respuesta inesperada del servidor");
+    size_t aborts = 0;
+    for (const auto& c : cases) {
+        server.onInit = [&](const nlohmann::json& body) {
+            auto answer = server.defaultInit(body);
+            answer.update(c.change);
+            return answer;
+        };
+        const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Error) << c.change;
+        EXPECT_EQ(item->error(), "Respuesta inesperada del servidor");
+        EXPECT_FALSE(item->uploadId.has_value());
+        aborts += c.aborted ? 1 : 0;
+        EXPECT_EQ(server.aborts().size(), aborts) << c.change;
+    }
+    server.onInit = {};
     EXPECT_TRUE(server.puts().empty());
+    EXPECT_TRUE(server.urlRequests().empty());
+    EXPECT_TRUE(server.completions().empty());
 }
 
 TEST_F(Multipart, AContinuedUploadSendsOnlyTheMissingPartsAndCompletesWithAll)
@@ -134,6 +148,47 @@ TEST_F(Multipart, AContinuedUploadSendsOnlyTheMissingPartsAndCompletesWithAll)
                                                                 {4, quoted(md5Of(path, 3 * kMiB32, 1000))}};
     EXPECT_EQ(server.completions()[0].parts, expected);
     EXPECT_EQ(server.completions()[0].uploadId, "up-resumed");
+}
+
+// A continued upload that cannot go on is aborted and the file goes in a new one: a part size from
+// an edited queue file that the store would refuse (or that would make countless parts), or an
+// upload the service no longer knows. One whose file meanwhile stands at the destination is
+// aborted too.
+TEST_F(Multipart, AContinuedUploadThatCannotGoOnIsAbortedAndStartedAnew)
+{
+    const struct {
+        qint64 partSize;
+        bool forgotten, listed;
+    } cases[] = {{1 << 20, false, false}, {(qint64(5) << 30) + 1, false, false}, {kMiB32, true, false}, {kMiB32, false, true}};
+    for (const auto& c : cases) {
+        const std::string old = "up-old-" + std::to_string(c.partSize) + (c.listed ? "-listed" : "");
+        const QString path = makeSparseFile(QString::fromStdString(old), kMiB32 + 1);
+        const ItemPtr item = makeItem(path);
+        item->key = QString::fromStdString(key(item));
+        item->uploadId = QString::fromStdString(old);
+        item->partSize = c.partSize;
+        item->etags = {{1, "\"e1\""}};
+        if (c.forgotten)
+            server.forget(old);
+        if (c.listed) {
+            server.list("Dia1/", old, kMiB32 + 1);
+            manager->listingCache.clear();   // as at the start of a run
+        }
+        const size_t completions = server.completions().size();
+        runUpload(item);
+
+        EXPECT_EQ(item->status(), c.listed ? Status::Skipped : Status::Done) << old;
+        ASSERT_FALSE(server.aborts().empty());
+        EXPECT_EQ(server.aborts().back(), std::make_pair(key(item), old));
+        EXPECT_FALSE(item->uploadId.has_value() && *item->uploadId == QString::fromStdString(old));
+        if (c.listed)
+            continue;
+        EXPECT_EQ(item->partSize, kMiB32);
+        ASSERT_EQ(server.completions().size(), completions + 1);
+        EXPECT_NE(server.completions().back().uploadId, old);
+        EXPECT_EQ(server.completions().back().parts.size(), 2u);
+    }
+    EXPECT_EQ(server.inits().size(), 3u);
 }
 
 TEST_F(Multipart, AnUploadWithEveryPartStoredGoesStraightToCompletion)
@@ -237,22 +292,38 @@ TEST_F(Multipart, PartsStillWaitingForAPermitWhenAnotherFailsAreNeverSent)
         EXPECT_EQ(put.partNumber, 1);
 }
 
+// A part takes one permit per minimum part size it spans, so that the part bodies in memory stay
+// within the run's budget whatever the part size.
 TEST_F(Multipart, ThePermitsBoundThePartsInFlight)
 {
-    Gate& held = gates[0];
-    holdPuts(held);
-    const ItemPtr item = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
-    Started& started = startUpload(item, {}, 1);
-    ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
-    runUntil([] { return false; }, std::chrono::milliseconds(300));
-    EXPECT_EQ(held.waiting(), 1);
-    EXPECT_EQ(server.puts().size(), 1u);
-    EXPECT_EQ(started.sem.count(), 0);
-    held.open();
-    ASSERT_TRUE(started.waitEnded());
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_EQ(server.puts().size(), 3u);
-    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 1; }, std::chrono::seconds(5)));
+    const struct {
+        qint64 partSize;
+        int permits;
+    } cases[] = {{kMiB32, 1}, {2 * kMiB32, 2}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        server.onInit = [this, c](const nlohmann::json& body) {
+            auto answer = server.defaultInit(body);
+            answer["partSize"] = c.partSize;
+            return answer;
+        };
+        Gate& held = gates[i];
+        holdPuts(held);
+        const size_t before = server.puts().size();
+        const ItemPtr item = makeItem(makeSparseFile(QString("three-%1.bin").arg(i), 2 * c.partSize + 1));
+        Started& started = startUpload(item, {}, c.permits);
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+        runUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(held.waiting(), 1) << c.partSize;
+        EXPECT_EQ(server.puts().size(), before + 1);
+        EXPECT_EQ(started.sem.count(), 0);
+        held.open();
+        ASSERT_TRUE(started.waitEnded());
+        EXPECT_EQ(item->status(), Status::Done);
+        EXPECT_EQ(server.puts().size(), before + 3);
+        EXPECT_TRUE(runUntil([&] { return started.sem.count() == c.permits; }, std::chrono::seconds(5)));
+    }
+    server.onInit = {};
 }
 
 TEST_F(Multipart, AUserCancelAbortsTheUploadOnceItsPartsHaveEnded)

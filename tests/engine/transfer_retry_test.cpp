@@ -19,23 +19,49 @@ TEST(RetrySchedule, WaitsOneThreeSixAndTwelveSeconds)
     EXPECT_EQ(retry::maxAttempts, 5);
 }
 
-TEST_F(Retries, AForbiddenAnswerIsRetriedLikeAnyOther)
+// The store refuses a pre-signed URL that expired with 403: the next attempt goes to a fresh one (a
+// single request is started again at the service, a part asks for its URL again), within the same
+// five attempts; a refusal that persists with fresh URLs still ends the item with the store's answer.
+TEST_F(Retries, ARefusedURLIsRenewedBeforeTheNextAttempt)
 {
     server.onPut = [](const TransferTestServer::Put& put) {
-        return put.attempt == 1 ? std::optional(Reply{403, "<Error>Forbidden</Error>", std::nullopt}) : std::nullopt;
+        const bool refused = put.key == "Dia1/never.bin" || (put.attempt == 1 && put.partNumber != 1);
+        return refused ? std::optional(Reply{403, "<Error>Request has expired</Error>", std::nullopt}) : std::nullopt;
     };
-    const ItemPtr item = makeItem(makeFile("a.bin", 100));
-    runUpload(item);
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(item->verified());
-    EXPECT_EQ(server.puts().size(), 2u);
+    const ItemPtr single = makeItem(makeFile("a.bin", 100));
+    runUpload(single);
+    EXPECT_EQ(single->status(), Status::Done);
+    EXPECT_TRUE(single->verified());
+    EXPECT_EQ(server.inits().size(), 2u);
+
+    const ItemPtr multi = makeItem(makeSparseFile("b.bin", kMiB32 + 1));
+    runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
+    EXPECT_EQ(multi->status(), Status::Done);
+    const auto batches = server.urlRequests();
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(std::make_pair(batches[1].first, batches[1].last), std::make_pair(int64_t(2), int64_t(2)));
+
+    const ItemPtr never = makeItem(makeFile("never.bin", 100));
+    runUpload(never);
+    EXPECT_EQ(never->status(), Status::Error);
+    EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
+    EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);   // a multipart init, then 1 + 4 renewals
 }
 
 TEST_F(Retries, FiveFailuresInARowEndTheItemWithTheLastAnswer)
 {
     server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    // Each wait tells which attempt comes next, and ends with the wait.
+    std::vector<int> waits;
+    QObject::connect(item.get(), &UploadItem::changed, [&] {
+        const int seen = item->retryWait() ? item->retryWait()->next * 10 + item->retryWait()->of : 0;
+        if (seen && (waits.empty() || waits.back() != seen))
+            waits.push_back(seen);
+    });
     runUpload(item);
+    EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
+    EXPECT_FALSE(item->retryWait());
     EXPECT_EQ(item->status(), Status::Error);
     EXPECT_EQ(item->error(), "HTTP 500 <Error>boom</Error>");
     EXPECT_EQ(server.puts().size(), 5u);

@@ -167,6 +167,54 @@ TEST_F(Single, AFileListedWithTheSameNameAndSizeIsSkipped)
     EXPECT_EQ(manager->listingCache["Dia1/"].size(), 2u);
 }
 
+// An object that failed verification may hold anything, even with the right name and size: the
+// listing naming it no longer makes the file "already there" until a verified upload replaces it.
+TEST_F(Single, AFailedVerificationIsNeverAlreadyThere)
+{
+    const struct {
+        const char* name;
+        bool mismatch, restartAndClear, verifiedSince, otherService, sentAgain;
+    } cases[] = {
+        {"plain.bin", false, false, false, false, false},
+        {"mismatch.bin", true, false, false, false, true},
+        {"restart.bin", true, true, false, false, true},
+        {"verified.bin", true, false, true, false, false},
+        {"other.bin", false, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        const QString path = makeFile(c.name, 1000);
+        if (c.mismatch) {
+            server.onPut = [](const TransferTestServer::Put&) {
+                return std::optional(TransferTestServer::PutReply{200, "", std::string("\"0000\"")});
+            };
+            const ItemPtr failed = makeItem(path);
+            manager->setItems({failed});
+            runUpload(failed);
+            ASSERT_EQ(failed->error(), "La verificación MD5 no coincide");
+            server.onPut = {};
+        }
+        if (c.restartAndClear) {
+            restartManager();
+            manager->clearFinished();
+        }
+        if (c.verifiedSince)
+            runUpload(makeItem(path));
+        if (c.otherService)
+            manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
+        manager->listingCache.clear();
+        server.list("Dia1/", c.name, 1000);
+
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.sentAgain ? Status::Done : Status::Skipped) << c.name;
+    }
+    // Once sent again and verified, the destination is no longer suspect.
+    manager->listingCache.clear();
+    const ItemPtr again = makeItem(folder + "/mismatch.bin");
+    runUpload(again);
+    EXPECT_EQ(again->status(), Status::Skipped);
+}
+
 TEST_F(Single, AFailedListingFailsTheItemAndTheNextItemAsksAgain)
 {
     server.failListings(1);

@@ -158,10 +158,16 @@ TEST(UploadError, CutCountsCharactersNotBytes)
     EXPECT_EQ(std::string(UploadError::http(400, combined).what()), combinedExpected);
 }
 
-TEST(UploadError, StoreBodySpreadOverLinesBecomesOneLine)
+TEST(UploadError, StoreErrorDocumentsAreShownByCodeAndMessageOnOneLine)
 {
-    // S3 error bodies start with an XML declaration line; the message must stay one report field.
-    const std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Error>\n\t<Code>SlowDown</Code></Error>";
-    EXPECT_STREQ(UploadError::http(503, body).what(),
-                 "HTTP 503 <?xml version=\"1.0\" encoding=\"UTF-8\"?> <Error> <Code>SlowDown</Code></Error>");
+    const std::pair<std::string, const char*> cases[] = {
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Error>\n\t<Code>SlowDown</Code></Error>", "HTTP 503 SlowDown"},
+        {"<?xml version=\"1.0\"?>\n<Error><Code>InternalError</Code>\n<Message>We encountered\nan internal error."
+         "</Message><RequestId>4442587FB7D0A2F9</RequestId></Error>",
+         "HTTP 503 InternalError: We encountered an internal error."},
+        // Not a store document: its start as it came, on one line.
+        {"<html>\n<body>Bad gateway</body></html>", "HTTP 503 <html> <body>Bad gateway</body></html>"},
+    };
+    for (const auto& [body, text] : cases)
+        EXPECT_STREQ(UploadError::http(503, body).what(), text);
 }

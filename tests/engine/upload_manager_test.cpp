@@ -145,38 +145,47 @@ TEST_F(UploadManagerTest, CancelAllWithoutARunMarksWaitingItemsAndWrites)
     EXPECT_FALSE(written.contains(R"("status":"queued")"));
 }
 
-TEST_F(UploadManagerTest, RetryStartsAgainFromTheBeginningInPlace)
+// An open multipart upload is kept for the transfer to continue with its verified parts; an item
+// without one starts from the beginning with the file as it is now.
+TEST_F(UploadManagerTest, RetryQueuesAgainInPlaceKeepingAnOpenUpload)
 {
-    auto manager = test::offlineManager();
-    auto first = item(Status::Done);
-    auto failed = item(Status::Error);
-    failed->setError(QStringLiteral("HTTP 500 "));
-    failed->setLoaded(7);
-    failed->setVerified(true);
-    failed->key = QStringLiteral("k");
-    failed->uploadId = QStringLiteral("u");
-    failed->partSize = 4;
-    failed->etags = {{1, "a"}};
-    failed->started = QDateTime::currentDateTimeUtc();
-    failed->finished = failed->started;
-    manager->setItems({first, failed});
-    manager->persistNow();
-    const QByteArray before = readWholeFile(test::queueFilePath());
+    const QString path = test::writeFile(test::sandboxDir() + "/retry/clip.mov", QByteArray(25, 'x'));
+    for (const bool open : {true, false}) {
+        auto manager = test::offlineManager();
+        auto first = item(Status::Done);
+        auto failed = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), 10, 0, "D/");
+        failed->setStatus(Status::Error);
+        failed->setError(QStringLiteral("HTTP 500 "));
+        failed->setLoaded(7);
+        failed->setVerified(true);
+        failed->key = QStringLiteral("k");
+        if (open)
+            failed->uploadId = QStringLiteral("u");
+        failed->partSize = 4;
+        failed->etags = {{1, "a"}};
+        failed->started = QDateTime::currentDateTimeUtc();
+        failed->finished = failed->started;
+        manager->setItems({first, failed});
+        manager->persistNow();
+        const QByteArray before = readWholeFile(test::queueFilePath());
 
-    manager->retry(failed);
-    EXPECT_EQ(failed->status(), Status::Queued);
-    EXPECT_FALSE(failed->error().has_value());
-    EXPECT_EQ(failed->loaded(), 0);
-    EXPECT_TRUE(failed->etags.empty());
-    EXPECT_FALSE(failed->uploadId.has_value());
-    EXPECT_EQ(failed->key, QStringLiteral("k"));
-    EXPECT_EQ(failed->partSize, 4);
-    EXPECT_TRUE(failed->verified());
-    EXPECT_TRUE(failed->started.has_value());
-    EXPECT_TRUE(failed->finished.has_value());
-    EXPECT_EQ(manager->items()[1], failed);
-    EXPECT_TRUE(manager->isRunning());
-    EXPECT_EQ(readWholeFile(test::queueFilePath()), before);   // retry itself writes nothing
+        manager->retry(failed);
+        EXPECT_EQ(failed->status(), Status::Queued);
+        EXPECT_FALSE(failed->error().has_value());
+        EXPECT_EQ(failed->uploadId.has_value(), open);
+        EXPECT_EQ(failed->etags.size(), open ? 1u : 0u);
+        EXPECT_EQ(failed->loaded(), open ? 4 : 0);
+        EXPECT_EQ(failed->size, open ? 10 : 25) << "the size is taken afresh only when starting over";
+        EXPECT_EQ(failed->mtime != 0, !open);
+        EXPECT_EQ(failed->key, QStringLiteral("k"));
+        EXPECT_EQ(failed->partSize, 4);
+        EXPECT_TRUE(failed->verified());
+        EXPECT_TRUE(failed->started.has_value());
+        EXPECT_TRUE(failed->finished.has_value());
+        EXPECT_EQ(manager->items()[1], failed);
+        EXPECT_TRUE(manager->isRunning());
+        EXPECT_EQ(readWholeFile(test::queueFilePath()), before);   // retry itself writes nothing
+    }
 }
 
 TEST_F(UploadManagerTest, ResumePausedLeavesErrorsAlone)

@@ -32,6 +32,16 @@ httplib::Client controlClient(const QString& serviceURL)
     throw std::runtime_error(text);
 }
 
+// GET of a control path that answers JSON.
+nlohmann::json getJson(const QString& serviceURL, const char* what, const std::string& path, const httplib::Params& params = {})
+{
+    auto client = controlClient(serviceURL);
+    const auto result = client.Get(path, params, httplib::Headers{});
+    if (!result || result->status / 100 != 2)
+        fail(what, result);
+    return nlohmann::json::parse(result->body);
+}
+
 }  // namespace
 
 std::optional<QString> DevServerProcess::unavailableReason()
@@ -101,11 +111,7 @@ DevServerProcess::~DevServerProcess()
 
 nlohmann::json DevServerProcess::requests() const
 {
-    auto client = controlClient(service_);
-    const auto result = client.Get("/__control/requests");
-    if (!result || result->status / 100 != 2)
-        fail("requests", result);
-    return nlohmann::json::parse(result->body);
+    return getJson(service_, "requests", "/__control/requests");
 }
 
 void DevServerProcess::addFault(const nlohmann::json& fault) const
@@ -137,20 +143,32 @@ std::optional<QByteArray> DevServerProcess::object(const QString& key) const
 
 nlohmann::json DevServerProcess::objects(const QString& prefix) const
 {
-    auto client = controlClient(service_);
-    const auto result = client.Get("/__control/objects", httplib::Params{{"prefix", prefix.toStdString()}}, httplib::Headers{});
-    if (!result || result->status / 100 != 2)
-        fail("objects", result);
-    return nlohmann::json::parse(result->body);
+    return getJson(service_, "objects", "/__control/objects", {{"prefix", prefix.toStdString()}});
+}
+
+nlohmann::json DevServerProcess::openUploads() const
+{
+    return getJson(service_, "uploads", "/__control/uploads");
 }
 
 std::vector<nlohmann::json> DevServerProcess::storeRequests(const QString& method, const QString& pathSuffix) const
+{
+    return requestsOf("store", method, pathSuffix);
+}
+
+std::vector<nlohmann::json> DevServerProcess::serviceRequests(const QString& method, const QString& pathSuffix) const
+{
+    return requestsOf("service", method, pathSuffix);
+}
+
+std::vector<nlohmann::json> DevServerProcess::requestsOf(const char* server, const QString& method,
+                                                         const QString& pathSuffix) const
 {
     std::vector<nlohmann::json> matching;
     const std::string suffix = pathSuffix.toStdString();
     for (const auto& r : requests()) {
         const std::string path = r.value("path", "");
-        if (r.value("server", "") == "store" && r.value("method", "") == method.toStdString()
+        if (r.value("server", "") == server && r.value("method", "") == method.toStdString()
             && path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
             matching.push_back(r);
     }

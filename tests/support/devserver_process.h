@@ -40,11 +40,16 @@ public:
     void reset() const;                                    // clears the log and the faults
     std::optional<QByteArray> object(const QString& key) const;   // stored bytes, nothing when absent
     nlohmann::json objects(const QString& prefix = {}) const;     // [{"key","size","md5"}]
+    nlohmann::json openUploads() const;                           // [{"uploadId","key","parts"}]
 
-    // The store requests of the log that match `method` and whose path ends with `pathSuffix`.
+    // The store (or service) requests of the log that match `method` and whose path ends with
+    // `pathSuffix`.
     std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const;
+    std::vector<nlohmann::json> serviceRequests(const QString& method, const QString& pathSuffix) const;
 
 private:
+    std::vector<nlohmann::json> requestsOf(const char* server, const QString& method, const QString& pathSuffix) const;
+
     QTemporaryDir dir_;
     QProcess process_;
     bool started_ = false;

@@ -37,10 +37,11 @@ inline QString queueFilePath()
     return paths::dataDir() + QStringLiteral("/queue.json");
 }
 
-// No queue file, an empty remembered destination, an unusable server.
+// No queue file, no suspect destinations, an empty remembered destination, an unusable server.
 inline void resetEngineState()
 {
     QFile::remove(queueFilePath());
+    QFile::remove(paths::dataDir() + QStringLiteral("/suspects.json"));
     settings::setValue(QStringLiteral("destDir"), QString());
     settings::setValue(QStringLiteral("serverURL"), QString());
 }

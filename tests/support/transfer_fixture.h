@@ -58,6 +58,7 @@ protected:
         // Every failed attempt waits 1/1000 of its real time: the whole schedule takes 22 ms.
         retry::setWaitScaleForTests(0.001);
         QFile::remove(paths::dataDir() + "/queue.json");
+        QFile::remove(paths::dataDir() + "/suspects.json");
         settings::setValue("serverURL", QString::fromStdString(server.origin()));
         folder = sandboxDir() + "/files-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
         QDir().mkpath(folder);
@@ -169,6 +170,15 @@ protected:
     }
 
     std::string key(const ItemPtr& item) const { return (item->destDir + item->name).toStdString(); }
+
+    // A new manager on the same client and data folder, as after a restart; it restores the
+    // queue file.
+    void restartManager()
+    {
+        manager->persistNow();
+        manager = std::make_unique<UploadManager>(*api);
+        manager->accelerate = false;
+    }
 
     Gate gates[8];   // outlive the server, whose threads may wait on them
     std::deque<AsyncSemaphore> semaphores;   // outlive the transfers and the permits they give back

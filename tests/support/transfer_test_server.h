@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,13 @@ public:
         listingFailureStatus_ = status;
     }
 
+    // The service no longer knows this upload: "api/upload/urls" and "complete" answer 404.
+    void forget(const std::string& uploadId)
+    {
+        std::lock_guard lock(mutex_);
+        forgotten_.insert(uploadId);
+    }
+
     std::vector<std::string> listed() const { return locked(listed_); }
     std::vector<nlohmann::json> inits() const { return locked(inits_); }
     std::vector<UrlRequest> urlRequests() const { return locked(urlRequests_); }
@@ -210,6 +218,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             urlRequests_.push_back(r);
+            if (forgotten_.contains(r.uploadId))
+                return json(res, {{"error", "La subida no existe"}}, 404);
         }
         json(res, {{"urls", map}});
     }
@@ -223,6 +233,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             completions_.push_back(c);
+            if (forgotten_.contains(c.uploadId))
+                return json(res, {{"error", "La subida no existe"}}, 404);
         }
         json(res, {{"ok", true}});
     }
@@ -278,6 +290,7 @@ private:
     std::vector<Put> puts_;
     std::map<std::string, int> attempts_;
     std::map<std::string, std::string> objects_;
+    std::set<std::string> forgotten_;
     int doneCalls_ = 0;
     int heads_ = 0;
 };

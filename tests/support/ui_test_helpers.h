@@ -22,13 +22,16 @@
 
 namespace zafrel::test {
 
-// No queue file and no remembered e-mail or destination: every desktop test starts like a first run.
+// No queue file and nothing remembered (e-mail, destination, window, chooser folder): every desktop
+// test starts like a first run.
 inline void resetDesktopState()
 {
     QFile::remove(paths::dataDir() + QStringLiteral("/queue.json"));
     QFile::remove(paths::dataDir() + QStringLiteral("/cookies.txt"));
     settings::setValue(QStringLiteral("email"), QString());
     settings::setValue(QStringLiteral("destDir"), QString());
+    settings::setValue(QStringLiteral("windowGeometry"), QString());
+    settings::setValue(QStringLiteral("chooserFolder"), QString());
 }
 
 // A file of `size` bytes at `path` (folders created).

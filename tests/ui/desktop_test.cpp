@@ -16,6 +16,7 @@
 #include "ui/style.h"
 
 #include <QAction>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -106,6 +107,9 @@ TEST_F(DesktopTest, OneWindowTitledZafrelThatCannotShrinkBelowItsMinimum)
         if (qobject_cast<QMainWindow*>(widget))
             ++mainWindows;
     EXPECT_EQ(mainWindows, 1);
+    // The program's own icon, not the toolkit's.
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_EQ(window.windowIcon().pixmap(32).toImage(), QIcon(":/symbol.png").pixmap(32).toImage());
     // The waiting state comes first, centred with its label.
     EXPECT_EQ(root->currentWidget(), root->connectingPage());
     ASSERT_NE(test::findNamed<QLabel>(root->connectingPage(), QString()), nullptr);
@@ -113,6 +117,18 @@ TEST_F(DesktopTest, OneWindowTitledZafrelThatCannotShrinkBelowItsMinimum)
     for (QLabel* label : root->connectingPage()->findChildren<QLabel*>())
         labelled = labelled || label->text() == "Conectando…";
     EXPECT_TRUE(labelled);
+}
+
+TEST_F(DesktopTest, TheWindowKeepsItsSizeAcrossRestarts)
+{
+    service.on("GET", "/api/me", {401, UiScriptedService::errorJson("no session")});
+    start();
+    desktop->window().resize(611, 533);
+    test::settle();
+    owner.reset();
+    desktop = nullptr;
+    start();
+    EXPECT_EQ(desktop->window().size(), QSize(611, 533));
 }
 
 TEST_F(DesktopTest, ValidSessionGoesStraightToTheMainWindow)

@@ -1,12 +1,16 @@
 // The chooser of files and folders: both kinds can be picked together, in the listed order, and
 // the confirm button stays "Subir".
 #include "ui/file_chooser.h"
+#include "ui/translations.h"
 
 #include "support/test_env.h"
 #include "support/ui_test_helpers.h"
 
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
@@ -92,6 +96,51 @@ TEST_F(FileChooserTest, AFolderAloneCanBeChosen)
     chooser().accept();
     EXPECT_EQ(chooser().result(), QDialog::Accepted);
     EXPECT_EQ(chooser().chosenUrls(), QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS")});
+}
+
+TEST_F(FileChooserTest, ReturnOnAFolderEntersItInsteadOfUploadingIt)
+{
+    const auto pressReturn = [](QWidget* target) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QApplication::sendEvent(target, &press);
+    };
+    // The folder's name typed (the list then marks it), then Return.
+    auto* edit = chooser().findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(edit, nullptr);
+    edit->setText("CLIPS");
+    test::settle();
+    pressReturn(edit);
+    EXPECT_TRUE(chooser().isVisible());
+    EXPECT_NE(chooser().result(), QDialog::Accepted);
+    EXPECT_EQ(chooser().directory().absolutePath(), dir + "/CLIPS");
+    EXPECT_TRUE(chooser().chosenUrls().isEmpty());
+
+    // Return on the focused folder row of the list goes in too.
+    chooser().setDirectory(dir);
+    ASSERT_TRUE(test::runUntil([&] { return entry("CLIPS").isValid(); }));
+    list->setCurrentIndex(entry("CLIPS"));
+    pressReturn(list);
+    EXPECT_EQ(chooser().directory().absolutePath(), dir + "/CLIPS");
+    EXPECT_NE(chooser().result(), QDialog::Accepted);
+}
+
+TEST_F(FileChooserTest, SpeaksSpanishAndListsMountedVolumes)
+{
+    installSpanishTranslations();
+    FileChooser fresh;
+    auto* cancel = fresh.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel);
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), "Cancelar");
+    auto* lookIn = fresh.findChild<QLabel*>("lookInLabel");
+    ASSERT_NE(lookIn, nullptr);
+    EXPECT_NE(lookIn->text(), "Look in:");
+
+    const QString media = test::sandboxDir() + "/media";
+    QDir().mkpath(media + "/ana/TARJETA_B");
+    QDir().mkpath(media + "/ana/TARJETA_A");
+    EXPECT_EQ(chooserSidebar({media + "/ana", media + "/nadie"}),
+              (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(media + "/ana/TARJETA_A"),
+                           QUrl::fromLocalFile(media + "/ana/TARJETA_B")}));
 }
 
 TEST_F(FileChooserTest, CancellingChoosesNothing)

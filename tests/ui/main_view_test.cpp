@@ -15,22 +15,30 @@
 #include "ui/elided_label.h"
 #include "ui/footer_bar.h"
 #include "ui/login_view.h"
+#include "ui/desktop_services.h"
 #include "ui/queue_model.h"
+#include "ui/queue_view.h"
+#include "ui/report_archive.h"
 #include "ui/report_view.h"
+#include "ui/run_progress.h"
 #include "ui/root_view.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 #include "ui/upload_row.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -222,9 +230,22 @@ TEST_F(MainViewTest, DropOfAFolderAndTwoFilesReachesTheEngineInDropOrder)
     EXPECT_EQ(items[1]->path, first);
     EXPECT_EQ(items[1]->destDir, "Rodaje/Dia03/");
     EXPECT_EQ(items[2]->path, second);
-    // The queue appears under the drop zone.
+    // The queue appears under the drop zone, which makes room for it as a bar that still takes drops,
+    // as does the rest of the window.
     ASSERT_TRUE(test::runUntil([&] { return view->queueList()->isVisibleTo(view); }));
     EXPECT_EQ(view->queueList()->model()->rowCount(), 3);
+    EXPECT_TRUE(view->dropZone()->compact());
+    EXPECT_LT(view->dropZone()->height(), 60);
+    EXPECT_TRUE(view->dropZone()->chooseButton()->isVisibleTo(view));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/card/D.MXF", 5))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &enter);
+    EXPECT_TRUE(view->dropZone()->dragging());
+    QDropEvent onTheWindow(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &onTheWindow);
+    EXPECT_TRUE(onTheWindow.isAccepted());
+    ASSERT_TRUE(test::runUntil([&] { return up().items().size() == 4; }));
 }
 
 TEST_F(MainViewTest, DragOfFilesLightsTheZoneUntilItLeaves)
@@ -256,89 +277,285 @@ TEST_F(MainViewTest, FooterWithoutUploads)
     EXPECT_EQ(textColor(footer().stateLabel()), secondaryColor());
     EXPECT_FALSE(footer().stateSymbol()->isVisibleTo(view));
     EXPECT_FALSE(footer().spinner()->isVisibleTo(view));
-    for (QPushButton* button : {footer().resumeButton(), footer().cancelAllButton(), footer().reportButton(),
-                                footer().clearButton()})
+    for (QPushButton* button : {footer().retryFailedButton(), footer().cancelAllButton(), footer().reportButton(),
+                                footer().clearButton(), view->resumeButton()})
         EXPECT_FALSE(button->isVisibleTo(view)) << button->text().toStdString();
     EXPECT_FALSE(view->queueList()->isVisibleTo(view));
-    EXPECT_FALSE(footer().routeLabel()->isVisibleTo(view));
+    EXPECT_FALSE(footer().detailLabel()->isVisibleTo(view));
+    EXPECT_FALSE(view->dropZone()->compact());
 }
 
-TEST_F(MainViewTest, FooterAfterARunWithSkippedAndFailedFiles)
+TEST(FooterText, EveryOutcomeCountedWithItsPluralAndGreenOnlyWhenAllArrived)
+{
+    struct Case { Summary summary; QString text; const char* symbol; };
+    const QString mb = formatByteCount(10000000);
+    const Case cases[] = {
+        {{10, 10000000, 2, 1, 0, 0, 0}, "10 subidos y verificados · " + mb + " · 2 ya existían · 1 error", "exclamationmark.triangle.fill"},
+        {{1, 10000000, 1, 0, 0, 0, 0}, "1 subido y verificado · " + mb + " · 1 ya existía", "checkmark.circle.fill"},
+        {{1, 10000000, 0, 2, 0, 0, 0}, "1 subido y verificado · " + mb + " · 2 errores", "exclamationmark.triangle.fill"},
+        // Cancelled and paused files are named, and the check is not green for them.
+        {{3, 10000000, 0, 0, 0, 1, 0}, "3 subidos y verificados · " + mb + " · 1 cancelado", "pause.circle"},
+        {{0, 0, 0, 0, 0, 2, 0}, "2 cancelados", "pause.circle"},
+        {{0, 0, 0, 0, 0, 0, 48}, "48 pendientes", "pause.circle"},
+        {{0, 0, 1, 0, 0, 0, 1}, "1 ya existía · 1 pendiente", "pause.circle"},
+        {{0, 0, 3, 0, 0, 0, 0}, "3 ya existían", "checkmark.circle.fill"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(finishedText(c.summary), c.text);
+        EXPECT_EQ(finishedSymbol(c.summary), c.symbol) << c.text.toStdString();
+    }
+
+    // While running: files and bytes of the whole run, speed, time left; then who uploads and waits.
+    RunProgress progress;
+    progress.files = 56, progress.finished = 3, progress.running = 2, progress.queued = 51;
+    progress.bytes = 2100000000, progress.sent = 150000000;
+    EXPECT_EQ(runningText(progress, 22300000.7, 190.0), "3 de 56 archivos · " + formatByteCount(150000000) + " de "
+                                                            + formatByteCount(2100000000) + " · "
+                                                            + formatByteCount(22300000) + "/s · quedan 3 min");
+    EXPECT_EQ(runningCounts(progress), "2 subiendo · 51 en cola");
+    EXPECT_EQ(progress.percent(), 7);
+    progress.files = 1;
+    EXPECT_TRUE(runningText(progress, 0, std::nullopt).startsWith("3 de 1 archivo · "));
+    EXPECT_TRUE(runningText(progress, 0, std::nullopt).endsWith("/s · calculando…"));
+}
+
+TEST(FooterText, TimeLeftOnlyOnceMeaningfulAndSmoothed)
+{
+    using namespace std::chrono;
+    const TimeLeft::Clock::time_point t0{};
+    TimeLeft left;
+    left.restart(t0);
+    // No speed yet, then bytes for less than the settling time: a guess, so nothing.
+    EXPECT_FALSE(left.update(t0, 1000000, 0));
+    EXPECT_FALSE(left.update(t0 + 1s, 1000000, 100000));
+    EXPECT_FALSE(left.update(t0 + 5s, 1000000, 100000));
+    const auto settled = left.update(t0 + 6s, 1000000, 100000);
+    ASSERT_TRUE(settled);
+    EXPECT_NEAR(*settled, 10.0, 0.01);
+    // A burst moves the estimate only part of the way.
+    const auto burst = left.update(t0 + 7s, 1000000, 1000000);
+    ASSERT_TRUE(burst);
+    EXPECT_GT(*burst, 2.0);
+    EXPECT_LT(*burst, 10.0);
+    // A new run starts without an estimate.
+    left.restart(t0 + 60s);
+    EXPECT_FALSE(left.update(t0 + 61s, 1000000, 100000));
+
+    const std::pair<std::optional<double>, QString> texts[] = {
+        {std::nullopt, "calculando…"}, {0.2, "quedan 1 s"}, {59.0, "quedan 59 s"}, {61.0, "quedan 1 min"},
+        {3599.0, "quedan 1 h 00 min"}, {3900.0, "quedan 1 h 05 min"}};
+    for (const auto& [seconds, text] : texts)
+        EXPECT_EQ(timeLeftText(seconds), text);
+}
+
+TEST(FooterText, RunProgressCountsOnlyTheRunsOwnFiles)
+{
+    const QDateTime start = QDateTime::currentDateTimeUtc();
+    auto earlier = test::makeItem("OLD.MXF", 500, Status::Done);
+    earlier->started = start.addSecs(-60);
+    auto done = test::makeItem("D.MXF", 100, Status::Done);
+    done->started = start;
+    auto running = test::makeItem("R.MXF", 300, Status::Running);
+    running->started = start.addSecs(1);
+    running->setLoaded(150);
+    auto failed = test::makeItem("E.MXF", 1000, Status::Error);
+    failed->started = start.addSecs(1);
+    auto queued = test::makeItem("Q.MXF", 600, Status::Queued);
+    const RunProgress p = runProgress({earlier, done, running, failed, queued}, start);
+    EXPECT_EQ(p.files, 4);
+    EXPECT_EQ(p.finished, 2);
+    EXPECT_EQ(p.running, 1);
+    EXPECT_EQ(p.queued, 1);
+    EXPECT_EQ(p.bytes, 1000);   // a failed file's bytes are no longer to be sent
+    EXPECT_EQ(p.sent, 250);
+    EXPECT_EQ(p.percent(), 25);
+}
+
+TEST_F(MainViewTest, FooterFollowsTheQueueAndPendingFilesGetABanner)
 {
     start("Demo Films");
-    std::vector<ItemPtr> items;
-    qint64 doneBytes = 0;
-    for (int i = 0; i < 10; ++i) {
-        items.push_back(test::makeItem(QString("D%1.MXF").arg(i), 1000000 + i, Status::Done));
-        doneBytes += 1000000 + i;
-    }
-    items.push_back(test::makeItem("S1.MXF", 5000000, Status::Skipped));
-    items.push_back(test::makeItem("S2.MXF", 5000000, Status::Skipped));
-    items.push_back(test::makeItem("E.MXF", 7000000, Status::Error));
-    up().setItems(items);
-    ASSERT_TRUE(footerReads("10 subidos y verificados · " + formatByteCount(doneBytes) + " · 2 ya existían · 1 errores"));
-    EXPECT_TRUE(footer().stateSymbol()->isVisibleTo(view));
+    auto paused = test::makeItem("P.MXF", 100, Status::Paused);
+    auto failed = test::makeItem("E.MXF", 7000000, Status::Error);
+    up().setItems({paused, test::makeItem("P2.MXF", 100, Status::Paused), failed, test::makeItem("D.MXF", 100, Status::Done)});
+    up().setRoute("Ruta directa (42 ms)");
+    ASSERT_TRUE(footerReads("1 subido y verificado · 100 bytes · 1 error · 2 pendientes"));
     EXPECT_EQ(footer().stateSymbol()->property("symbol").toString(), "exclamationmark.triangle.fill");
     EXPECT_EQ(footer().stateSymbol()->property("symbolColor").value<QColor>(), orangeColor());
-    EXPECT_TRUE(footer().reportButton()->isVisibleTo(view));
-    EXPECT_TRUE(footer().clearButton()->isVisibleTo(view));
+    EXPECT_EQ(footer().detailLabel()->text(), "Ruta directa (42 ms)");
+    EXPECT_EQ(textColor(footer().detailLabel()), secondaryColor());
+    for (QPushButton* button : {footer().reportButton(), footer().clearButton(), footer().retryFailedButton()})
+        EXPECT_TRUE(button->isVisibleTo(view)) << button->text().toStdString();
     EXPECT_FALSE(footer().cancelAllButton()->isVisibleTo(view));
-    EXPECT_FALSE(footer().resumeButton()->isVisibleTo(view));
+    EXPECT_EQ(desktop->window().windowTitle(), "Zafrel");
 
-    // The footer follows the items' own changes too: once the failure is gone, the check is green.
-    items.back()->setStatus(Status::Done);
-    ASSERT_TRUE(footerReads("11 subidos y verificados · " + formatByteCount(doneBytes + 7000000) + " · 2 ya existían"));
-    items[10]->setStatus(Status::Cancelled);
-    items[11]->setStatus(Status::Cancelled);
-    ASSERT_TRUE(footerReads("11 subidos y verificados · " + formatByteCount(doneBytes + 7000000)));
-    EXPECT_EQ(footer().stateSymbol()->property("symbol").toString(), "checkmark.circle.fill");
-    EXPECT_EQ(footer().stateSymbol()->property("symbolColor").value<QColor>(), greenColor());
-
-    // "Limpiar" clears the finished items; the queue disappears with them.
-    footer().clearButton()->click();
-    ASSERT_TRUE(footerReads("Sin subidas"));
-    EXPECT_TRUE(up().items().empty());
-    EXPECT_FALSE(view->queueList()->isVisibleTo(view));
+    // Paused files (a restart) are said above the list, with the way to continue them.
+    ASSERT_TRUE(view->pendingBanner()->isVisibleTo(view));
+    EXPECT_EQ(view->pendingLabel()->text(), "2 archivos quedaron pendientes");
+    // The footer follows the items' own changes too.
+    failed->setStatus(Status::Done);
+    ASSERT_TRUE(footerReads("2 subidos y verificados · " + formatByteCount(7000100) + " · 2 pendientes"));
+    view->resumeButton()->click();
+    EXPECT_NE(paused->status(), Status::Paused);
+    ASSERT_TRUE(test::runUntil([&] { return !view->pendingBanner()->isVisibleTo(view); }));
 }
 
-TEST_F(MainViewTest, FooterShowsTheRouteAndOffersToContinuePausedItems)
-{
-    start("Demo Films");
-    up().setItems({test::makeItem("P.MXF", 100, Status::Paused), test::makeItem("D.MXF", 100, Status::Done)});
-    up().setRoute("Ruta directa (42 ms)");
-    ASSERT_TRUE(test::runUntil([&] { return footer().resumeButton()->isVisibleTo(view); }));
-    EXPECT_EQ(footer().routeLabel()->text(), "· Ruta directa (42 ms)");
-    EXPECT_TRUE(footer().routeLabel()->isVisibleTo(view));
-    EXPECT_EQ(textColor(footer().routeLabel()), secondaryColor());
+// Records what the window asks of the desktop.
+struct RecordingServices : DesktopServices {
+    void notify(const QString& title, const QString& body) override { notices.push_back(title + " / " + body); }
+    void keepAwake(bool awake) override { awakeCalls.push_back(awake); }
+    std::vector<QString> notices;
+    std::vector<bool> awakeCalls;
+};
 
-    footer().resumeButton()->click();
-    EXPECT_NE(up().items()[0]->status(), Status::Paused);
-    ASSERT_TRUE(test::runUntil([&] { return !footer().resumeButton()->isVisibleTo(view); }));
-}
-
-TEST_F(MainViewTest, FooterDuringARunAndAfterCancellingIt)
+TEST_F(MainViewTest, DuringARunAndAfterCancellingIt)
 {
     start("Demo Films", "Rodaje/");
+    RecordingServices services;
+    view->setDesktopServices(&services);
+    view->setNoticeAfter(std::chrono::milliseconds(0));
     // The run stays under way while the service has not answered its end.
     service.hold("POST", "/api/upload/done");
     ASSERT_TRUE(drop({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/run/A.MXF", 10))}));
     ASSERT_TRUE(test::runUntil([&] { return up().isRunning() && footer().cancelAllButton()->isVisibleTo(view); }));
-    const QRegularExpression running("^\\d+ en curso · .+/s$");
-    EXPECT_TRUE(running.match(footer().stateLabel()->text()).hasMatch()) << footer().stateLabel()->text().toStdString();
+    EXPECT_EQ(services.awakeCalls, std::vector<bool>{true});
+    // The file fails at once (the service knows no upload): one of one ended, by files 100 %.
+    ASSERT_TRUE(test::runUntil([&] { return footer().stateLabel()->text().startsWith("1 de 1 archivo · "); }));
+    EXPECT_TRUE(footer().stateLabel()->text().endsWith("/s · calculando…")) << footer().stateLabel()->text().toStdString();
+    EXPECT_EQ(footer().detailLabel()->text(), "0 subiendo · 0 en cola");
+    EXPECT_TRUE(footer().progressBar()->isVisibleTo(view));
+    EXPECT_EQ(footer().progressBar()->value(), 100);
+    EXPECT_EQ(desktop->window().windowTitle(), "Zafrel — 100 %");
     EXPECT_TRUE(footer().spinner()->isVisibleTo(view));
     EXPECT_FALSE(footer().reportButton()->isVisibleTo(view));
     EXPECT_FALSE(footer().clearButton()->isVisibleTo(view));
 
-    up().setSpeed(2500000.9);
-    ASSERT_TRUE(test::runUntil([&] { return footer().stateLabel()->text().endsWith(" en curso · " + formatByteCount(2500000) + "/s"); },
-                               std::chrono::seconds(5)));
-
+    // "Cancelar todo" asks first; nothing is cancelled until the answer is yes.
+    auto queued = test::makeItem("Q.MXF", 10, Status::Queued);
+    std::vector<ItemPtr> items = up().items();
+    items.push_back(queued);
+    up().setItems(items);
     footer().cancelAllButton()->click();
+    ASSERT_NE(view->confirmation(), nullptr);
+    EXPECT_EQ(view->confirmation()->text(), "¿Cancelar todas las subidas?");
+    view->confirmation()->reject();
+    test::settle();
+    EXPECT_EQ(queued->status(), Status::Queued);
+    footer().cancelAllButton()->click();
+    ASSERT_NE(view->confirmation(), nullptr);
+    view->confirmation()->findChild<QPushButton*>("confirmAccept")->click();
+    EXPECT_EQ(queued->status(), Status::Cancelled);
+
     service.release("POST", "/api/upload/done");
     ASSERT_TRUE(test::runUntil([&] { return !up().isRunning() && footer().reportButton()->isVisibleTo(view); }));
     EXPECT_FALSE(footer().cancelAllButton()->isVisibleTo(view));
     EXPECT_FALSE(footer().spinner()->isVisibleTo(view));
+    EXPECT_FALSE(footer().progressBar()->isVisibleTo(view));
     EXPECT_TRUE(footer().clearButton()->isVisibleTo(view));
+    EXPECT_EQ(desktop->window().windowTitle(), "Zafrel");
+
+    // The end: sleep allowed again, a notice with the totals, and the report kept on disk.
+    EXPECT_EQ(services.awakeCalls, (std::vector<bool>{true, false}));
+    ASSERT_EQ(services.notices.size(), 1u);
+    EXPECT_EQ(services.notices[0], "Subida terminada con errores / 1 error · 1 cancelado. Abre Zafrel para reintentar los fallidos.");
+    ASSERT_FALSE(view->lastArchivedReport().isEmpty());
+    EXPECT_TRUE(view->lastArchivedReport().startsWith(reportsDir() + "/informe-"));
+    QFile archived(view->lastArchivedReport());
+    ASSERT_TRUE(archived.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(archived.readAll()).section('\n', 1), up().report().section('\n', 1));
+}
+
+TEST_F(MainViewTest, ReintentarFallidosQueuesEveryFailedAndCancelledFile)
+{
+    start("Demo Films", "Rodaje/");
+    service.hold("POST", "/api/upload/done");
+    auto failed = test::makeItem("E.MXF", 10, Status::Error), cancelled = test::makeItem("C.MXF", 10, Status::Cancelled),
+         done = test::makeItem("D.MXF", 10, Status::Done);
+    up().setItems({done, failed, cancelled});
+    ASSERT_TRUE(test::runUntil([&] { return footer().retryFailedButton()->isVisibleTo(view); }));
+    footer().retryFailedButton()->click();
+    EXPECT_TRUE(up().isRunning());
+    EXPECT_EQ(failed->status(), Status::Queued);
+    EXPECT_EQ(cancelled->status(), Status::Queued);
+    EXPECT_EQ(done->status(), Status::Done);
+}
+
+TEST_F(MainViewTest, GuardsAskBeforeDroppingFailedFilesAndBeforeClosingMidRun)
+{
+    start("Demo Films");
+    // "Limpiar" without failed files needs no question.
+    up().setItems({test::makeItem("D.MXF", 10, Status::Done)});
+    view->clearFinished();
+    EXPECT_EQ(view->confirmation(), nullptr);
+    EXPECT_TRUE(up().items().empty());
+
+    struct Case {
+        std::function<void()> prepare, act;
+        std::function<bool()> acted;
+    };
+    MainWindow& window = desktop->window();
+    const Case cases[] = {
+        {[&] { up().setItems({test::makeItem("E.MXF", 10, Status::Error)}); }, [&] { view->clearFinished(); },
+         [&] { return up().items().empty(); }},
+        {[&] { up().setItems({test::makeItem("Q.MXF", 10, Status::Queued)}); }, [&] { window.close(); },
+         [&] { return !window.isVisible(); }},
+    };
+    for (const Case& c : cases) {
+        c.prepare();
+        c.act();
+        ASSERT_NE(view->confirmation(), nullptr);
+        view->confirmation()->findChild<QPushButton*>("confirmKeep")->click();
+        test::settle();
+        EXPECT_FALSE(c.acted());
+        c.act();
+        ASSERT_NE(view->confirmation(), nullptr);
+        view->confirmation()->findChild<QPushButton*>("confirmAccept")->click();
+        ASSERT_TRUE(test::runUntil(c.acted));
+    }
+}
+
+TEST_F(MainViewTest, EveryInteractiveWidgetHasAnAccessibleName)
+{
+    start("Demo Films", "Rodaje/");
+    auto failed = test::makeItem("E.MXF", 10, Status::Error, "Rodaje/CARD1/CLIPS/");
+    failed->setError(QString("No se pudo conectar con s3.example.com"));
+    failed->errorDetail = "Failed to connect to s3.example.com port 443";
+    up().setItems({failed, test::makeItem("P.MXF", 10, Status::Paused), test::makeItem("D.MXF", 10, Status::Done)});
+    test::settle();
+
+    // Buttons, fields, lists: whatever takes focus or a click must say what it is.
+    const auto unnamed = [](QWidget* root) {
+        QStringList missing;
+        QList<QWidget*> widgets = root->findChildren<QWidget*>();
+        widgets.prepend(root);
+        for (QWidget* widget : widgets) {
+            const bool interactive = qobject_cast<QAbstractButton*>(widget) || (widget->focusPolicy() & Qt::TabFocus);
+            if (!interactive || !widget->isVisibleTo(root))
+                continue;
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                missing << QString(widget->metaObject()->className()) + " " + widget->objectName();
+        }
+        return missing;
+    };
+    EXPECT_EQ(unnamed(&desktop->window()), QStringList());
+    footer().reportButton()->click();
+    ASSERT_NE(view->report(), nullptr);
+    EXPECT_EQ(unnamed(view->report()), QStringList());
+    view->report()->reject();
+    view->clearFinished();
+    ASSERT_NE(view->confirmation(), nullptr);
+    EXPECT_EQ(unnamed(view->confirmation()), QStringList());
+    view->confirmation()->reject();
+    view->openPicker();
+    ASSERT_TRUE(test::runUntil([&] { return view->picker() && !view->picker()->loading(); }));
+    EXPECT_EQ(unnamed(view->picker()), QStringList());
+    view->picker()->reject();
+
+    // Rows are named by file and folder, and described by their state with the error.
+    const QModelIndex first = view->queueModel()->index(0);
+    EXPECT_EQ(first.data(Qt::AccessibleTextRole).toString(), "E.MXF, en CARD1/CLIPS");
+    EXPECT_EQ(first.data(Qt::AccessibleDescriptionRole).toString(),
+              "No se pudo conectar con s3.example.com (Failed to connect to s3.example.com port 443)");
 }
 
 TEST_F(MainViewTest, SigningOutDuringARunKeepsTheQueue)
@@ -464,6 +681,8 @@ TEST_F(MainViewTest, ChooserSendsItsChoiceToTheEngineAndCancellingChangesNothing
     EXPECT_EQ(up().items()[0]->path, dir + "/A.MXF");
     EXPECT_EQ(up().items()[1]->path, dir + "/C.MXF");
     EXPECT_EQ(up().items()[0]->destDir, "Rodaje/");
+    // The next chooser, also after a restart, opens where this one was confirmed.
+    EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);
 }
 
 }  // namespace

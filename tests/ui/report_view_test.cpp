@@ -5,6 +5,7 @@
 #include "support/test_env.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -28,7 +29,9 @@ TEST(ReportView, ShowsTheTextReadOnlyAndSelectable)
 {
     ReportView view(kReport);
     QPlainTextEdit* area = view.textArea();
-    EXPECT_EQ(area->toPlainText(), kReport);
+    // Sizes for people on screen; the text itself keeps its byte counts.
+    EXPECT_EQ(area->toPlainText(), QString(kReport).replace("\t2000000\t", "\t2 MB\t").replace("\t1048576\t", "\t1 MB\t"));
+    EXPECT_EQ(view.text(), kReport);
     EXPECT_TRUE(area->isReadOnly());
     EXPECT_TRUE(area->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_TRUE(QFontInfo(area->font()).fixedPitch());
@@ -75,6 +78,20 @@ TEST(ReportView, CopyLeavesExactlyThePlainText)
     EXPECT_TRUE(view.isVisible());
 }
 
+TEST(ReportView, SavedFileEqualsTheCopiedText)
+{
+    ReportView view(kReport);
+    view.copy();
+    const QString path = test::sandboxDir() + "/guardado.txt";
+    ASSERT_TRUE(view.saveTo(path));
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), QGuiApplication::clipboard()->text());
+    EXPECT_FALSE(view.saveTo(test::sandboxDir() + "/no/such/folder/x.txt"));
+    ASSERT_NE(view.findChild<QPushButton*>("saveReport"), nullptr);
+    EXPECT_EQ(view.findChild<QPushButton*>("saveReport")->text(), "Guardar informe…");
+}
+
 TEST(ReportView, CloseButtonClosesTheSheet)
 {
     ReportView view(kReport);
@@ -100,7 +117,7 @@ TEST(ReportView, NewerTextKeepsTheReadersPlace)
     view.setText(longReport + "\nqueued\t10\tRodaje/Z.MXF");
     EXPECT_EQ(bar->value(), 10);
     EXPECT_TRUE(view.text().endsWith("Rodaje/Z.MXF"));
-    EXPECT_EQ(view.textArea()->toPlainText(), view.text());
+    EXPECT_EQ(view.textArea()->toPlainText(), readableReport(view.text()));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Queue rows: what each state shows, the row buttons and their tooltips, and the list model that
 // keeps a long queue cheap to show and to repaint.
 #include "ui/queue_model.h"
+#include "ui/queue_view.h"
 #include "ui/upload_row.h"
 #include "ui/upload_row_delegate.h"
 
@@ -13,6 +14,7 @@
 #include "ui/style.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -46,7 +48,7 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
         EXPECT_EQ(rowSymbol(c.status), c.symbol);
         EXPECT_EQ(rowSymbolColor(c.status), c.colour) << c.symbol;
         EXPECT_EQ(rowSubtitle(*item), c.subtitle) << c.symbol;
-        EXPECT_EQ(rowSubtitleColor(c.status), c.status == Status::Error ? redColor() : secondaryColor());
+        EXPECT_EQ(rowSubtitleColor(*item), c.status == Status::Error ? redColor() : secondaryColor());
         EXPECT_EQ(crossTooltip(*item), c.cross) << c.symbol;
         // The text does not depend on verification ("Subido y verificado" either way).
         item->setVerified(!item->verified());
@@ -57,6 +59,34 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     auto failed = makeItem("C.MXF", 10, Status::Error);
     failed->setError(QString("La verificación MD5 no coincide"));
     EXPECT_EQ(rowSubtitle(*failed), "La verificación MD5 no coincide");
+}
+
+TEST(UploadRowText, AFullBarIsVerifyingAndAWaitSaysWhichAttemptComesWhen)
+{
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    auto item = makeItem("C.MXF", 5000000, Status::Running);
+    item->setLoaded(5000000);
+    EXPECT_EQ(rowSubtitle(*item, now), "Verificando…");
+    item->setRetryWait(RetryWait{2, 5, now + milliseconds(5200)});
+    EXPECT_EQ(rowSubtitle(*item, now), "Reintentando (intento 2 de 5) en 6 s");
+    EXPECT_EQ(rowSubtitleColor(*item), orangeColor());
+    EXPECT_EQ(rowSubtitle(*item, now + seconds(6)), "Reintentando (intento 2 de 5)…");
+    item->setRetryWait(std::nullopt);
+    item->setLoaded(10);
+    EXPECT_EQ(rowSubtitle(*item, now), formatByteCount(10) + " de " + formatByteCount(5000000));
+}
+
+TEST(UploadRowText, FolderBelowTheDestinationTellsTwoCardsApart)
+{
+    const std::tuple<QString, QString, QString> cases[] = {
+        {"Rodaje/Dia03/CARD1/CLIPS/", "Rodaje/Dia03/", "CARD1/CLIPS"},
+        {"Rodaje/Dia03/", "Rodaje/Dia03/", ""},
+        {"Otra/CLIPS/", "Rodaje/Dia03/", "Otra/CLIPS"},   // the destination changed since
+        {"CLIPS/", "", "CLIPS"},
+    };
+    for (const auto& [itemDest, destDir, folder] : cases)
+        EXPECT_EQ(rowFolder(*makeItem("C0001.MXF", 1, Status::Queued, itemDest), destDir), folder) << itemDest.toStdString();
 }
 
 TEST(UploadRowText, ProgressOfAnEmptyFileIsOutOfOne)
@@ -76,12 +106,6 @@ class QueueListTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        test::resetDesktopState();
-        service.useAsServer();
-        service.on("POST", "/api/upload/done", {200, "{}"});
-        up = std::make_unique<UploadManager>(api);
-        model = std::make_unique<QueueModel>(*up);
-        delegate = std::make_unique<UploadRowDelegate>(*model, *up);
         view.setModel(model.get());
         view.setItemDelegate(delegate.get());
         view.setUniformItemSizes(true);
@@ -95,6 +119,13 @@ protected:
         service.release("POST", "/api/upload/done");
         test::runUntil([&] { return !up->isRunning(); });
         view.setModel(nullptr);
+    }
+
+    void key(int row, Qt::Key key)
+    {
+        view.setCurrentIndex(model->index(row));
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(&view, &press);
     }
 
     UploadRowDelegate::Layout layoutOf(int row)
@@ -123,10 +154,17 @@ protected:
 
     UiScriptedService service;
     ZafrelAPI api{std::make_unique<HttpSession>(HttpSession::Config{})};
-    std::unique_ptr<UploadManager> up;
-    std::unique_ptr<QueueModel> model;
-    std::unique_ptr<UploadRowDelegate> delegate;
-    QListView view;
+    // A first run's clean slate before the engine restores anything.
+    const bool fresh = [this] {
+        test::resetDesktopState();
+        service.useAsServer();
+        service.on("POST", "/api/upload/done", {200, "{}"});
+        return true;
+    }();
+    std::unique_ptr<UploadManager> up = std::make_unique<UploadManager>(api);
+    std::unique_ptr<QueueModel> model = std::make_unique<QueueModel>(*up);
+    std::unique_ptr<UploadRowDelegate> delegate = std::make_unique<UploadRowDelegate>(*model, *up);
+    QueueView view{*model, *up};
 };
 
 TEST_F(QueueListTest, RetryOnlyOnErrorAndTheBarOnlyWhileRunning)
@@ -189,6 +227,45 @@ TEST_F(QueueListTest, RetryQueuesTheItemAgain)
     // Retrying starts a run; the item left its error behind.
     ASSERT_TRUE(test::runUntil([&] { return up->isRunning(); }));
     EXPECT_NE(failed->error(), std::optional<QString>("HTTP 500 "));
+}
+
+TEST_F(QueueListTest, KeyboardReachesTheRowActions)
+{
+    service.hold("POST", "/api/upload/done");
+    auto failed = makeItem("E", 10, Status::Error), done = makeItem("D", 10, Status::Done);
+    up->setItems({done, failed});
+    // Return on a row that cannot be retried does nothing; on the failed one it retries.
+    key(0, Qt::Key_Return);
+    test::settle();
+    EXPECT_FALSE(up->isRunning());
+    key(1, Qt::Key_Return);
+    ASSERT_TRUE(test::runUntil([&] { return up->isRunning(); }));
+    EXPECT_NE(failed->status(), Status::Error);
+    // Delete removes a finished row.
+    key(0, Qt::Key_Delete);
+    ASSERT_TRUE(test::runUntil([&] { return up->items().size() == 1 && up->items()[0] == failed; }));
+}
+
+TEST_F(QueueListTest, FailedRowsFirstWhenAsked)
+{
+    auto a = makeItem("A", 1, Status::Done), b = makeItem("B", 1, Status::Error), c = makeItem("C", 1, Status::Queued),
+         d = makeItem("D", 1, Status::Error);
+    up->setItems({a, b, c, d});
+    model->setFailedFirst(true);
+    const auto order = [&] {
+        std::vector<ItemPtr> rows;
+        for (int row = 0; row < model->rowCount(); ++row)
+            rows.push_back(model->itemAt(row));
+        return rows;
+    };
+    EXPECT_EQ(order(), (std::vector<ItemPtr>{b, d, a, c}));
+    // A row that fails later joins them; a retried one goes back to its place.
+    c->setStatus(Status::Error);
+    b->setStatus(Status::Queued);
+    model->flushChanges();
+    EXPECT_EQ(order(), (std::vector<ItemPtr>{c, d, a, b}));
+    model->setFailedFirst(false);
+    EXPECT_EQ(order(), (std::vector<ItemPtr>{a, b, c, d}));
 }
 
 TEST_F(QueueListTest, AppendsAndRemovalsAreNotResets)

@@ -3,9 +3,10 @@
 // scripts/screenshots runs it against the local stand-in, which it prepares first (folders, files
 // already uploaded, held requests and the wrong ETag).
 //
-//   screenshot_tour --server URL --out DIR [--size WxH] [--review] FILE...
+//   screenshot_tour --server URL --out DIR --card DIR [--size WxH] [--review] FILE...
 //
-// FILE... are dropped on the window in this order once the destination is chosen. The stand-in's
+// FILE... are dropped on the window in this order once the destination is chosen; the folder DIR
+// (a second card of many files, which the stand-in holds) is dropped after the first run. The stand-in's
 // demo and administrator accounts are used; the folders named below must exist there. --review
 // adds pictures for checking the layout rather than for showing it (names starting "review-"): a
 // long folder name in the picker's breadcrumbs, the queue in the smallest window, a long
@@ -16,6 +17,7 @@
 #include "ui/desktop.h"
 #include "ui/destination_picker.h"
 #include "ui/drop_zone.h"
+#include "ui/file_chooser.h"
 #include "ui/footer_bar.h"
 #include "ui/login_view.h"
 #include "ui/main_view.h"
@@ -34,11 +36,14 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -105,42 +110,43 @@ void press(QPushButton* button, const QString& what)
 
 class Tour {
 public:
-    Tour(Desktop& desktop, QString out, QList<QUrl> files, bool review)
-        : desktop_(desktop), root_(desktop.rootView()), out_(std::move(out)), files_(std::move(files)), review_(review)
+    Tour(Desktop* desktop, std::function<Desktop*()> restart, QString out, QList<QUrl> files, QUrl card, bool review)
+        : desktop_(desktop), restart_(std::move(restart)), out_(std::move(out)), files_(std::move(files)),
+          card_(std::move(card)), review_(review)
     {
     }
 
     void run()
     {
         // The stand-in holds the first session check, so the waiting state stays up a while.
-        waitFor("the window", [&] { return desktop_.window().windowHandle() && desktop_.window().windowHandle()->isExposed(); });
-        waitFor("\"Conectando…\"", [&] { return root_.currentWidget() == root_.connectingPage(); });
+        waitFor("the window", [&] { return desktop_->window().windowHandle() && desktop_->window().windowHandle()->isExposed(); });
+        waitFor("\"Conectando…\"", [&] { return root().currentWidget() == root().connectingPage(); });
         settle(600);
-        if (!desktop_.session().checking())
+        if (!desktop_->session().checking())
             fail("the session check ended before the waiting state could be taken; is api/me held?");
-        shoot(&desktop_.window(), "01-conectando");
+        shoot(&desktop_->window(), "01-conectando");
 
-        waitFor("the login screen", [&] { return root_.currentWidget() == root_.loginView(); });
+        waitFor("the login screen", [&] { return root().currentWidget() == root().loginView(); });
         settle();
-        shoot(&desktop_.window(), "02-login");
+        shoot(&desktop_->window(), "02-login");
 
         signIn(kDemoEmail, QStringLiteral("contraseña-equivocada"));
-        waitFor("the sign-in error", [&] { return !login().busy() && desktop_.session().error().has_value(); });
+        waitFor("the sign-in error", [&] { return !login().busy() && desktop_->session().error().has_value(); });
         settle();
-        shoot(&desktop_.window(), "03-login-error");
+        shoot(&desktop_->window(), "03-login-error");
 
         signIn(kDemoEmail, kDemoPassword);
-        waitFor("the main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        waitFor("the main window", [&] { return root().currentWidget() == root().mainView(); });
         settle();
-        shoot(&desktop_.window(), "04-main-empresa");
+        shoot(&desktop_->window(), "04-main-empresa");
 
         signOut();
         signIn(kAdminEmail, kAdminPassword);
-        waitFor("the administrator's main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        waitFor("the administrator's main window", [&] { return root().currentWidget() == root().mainView(); });
         settle();
         if (!main().needsCompany())
             fail("the administrator should have to choose a company first");
-        shoot(&desktop_.window(), "05-main-admin");
+        shoot(&desktop_->window(), "05-main-admin");
 
         press(main().changeDestinationButton(), "\"Cambiar destino…\"");
         waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
@@ -151,7 +157,7 @@ public:
 
         signOut();
         signIn(kDemoEmail, kDemoPassword);
-        waitFor("the main window", [&] { return root_.currentWidget() == root_.mainView(); });
+        waitFor("the main window", [&] { return root().currentWidget() == root().mainView(); });
         press(main().changeDestinationButton(), "\"Cambiar destino…\"");
         waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
         DestinationPicker& picker = *main().picker();
@@ -173,22 +179,22 @@ public:
         const QString chosen = kBrowsedFolder + '/' + kChosenFolder + '/';
         waitFor("the listing of " + chosen, [&] { return !picker.loading() && picker.current() == chosen; });
         press(picker.useButton(), "\"Usar esta carpeta\"");
-        waitFor("the destination in the header", [&] { return !main().picker() && desktop_.uploader().destDir() == chosen; });
+        waitFor("the destination in the header", [&] { return !main().picker() && desktop_->uploader().destDir() == chosen; });
 
         dragOverDropZone();
         settle();
-        shoot(&desktop_.window(), "08-arrastrando");
+        shoot(&desktop_->window(), "08-arrastrando");
         drop();
-        // The stand-in lets the first file's parts through one by one and then holds its last two
-        // and the whole second file: both stay under way with part of their bytes sent, a speed
-        // measured, while the rest waits in the queue.
+        // The stand-in lets the first file's parts through one by one and then holds its last two,
+        // and refuses the second file a few times: the first is under way with part of its bytes
+        // sent, the second waits for its next attempt, the rest waits in the queue.
         waitFor("the first files under way", [&] { return underWay(); }, 60);
         settle(500);
-        shoot(&desktop_.window(), "09-cola-en-curso");
+        shoot(&desktop_->window(), "09-cola-en-curso");
 
-        waitFor("the end of the run", [&] { return !desktop_.uploader().isRunning(); }, 180);
+        waitFor("the end of the run", [&] { return !desktop_->uploader().isRunning(); }, 180);
         settle(600);
-        shoot(&desktop_.window(), "10-cola-terminada");
+        shoot(&desktop_->window(), "10-cola-terminada");
 
         press(main().footer()->reportButton(), "\"Informe\"");
         waitFor("the report sheet", [&] { return main().report() && main().report()->isVisible(); });
@@ -196,17 +202,67 @@ public:
         shoot(main().report(), "11-informe");
         press(main().report()->findChild<QPushButton*>(QStringLiteral("closeReport")), "\"Cerrar\"");
         waitFor("the report to close", [&] { return !main().report(); });
+        longQueueAndRestart();
+        chooser();
         if (review_)
             reviewSmallestWindow();
     }
 
 private:
+    // A second card of many files, held by the stand-in: the low drop bar over a long queue, the
+    // question before "Cancelar todo", then the program closed mid-run and started again.
+    void longQueueAndRestart()
+    {
+        mime_.setUrls({card_});
+        dragOverDropZone();
+        drop(false);
+        waitFor("the card under way", [&] {
+            const auto& items = desktop_->uploader().items();
+            return desktop_->uploader().isRunning()
+                   && std::count_if(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Running; }) == 2;
+        });
+        settle(1500);
+        shoot(&desktop_->window(), "12-cola-larga");
+
+        press(main().footer()->cancelAllButton(), "\"Cancelar todo\"");
+        waitFor("the question", [&] { return main().confirmation() && main().confirmation()->isVisible(); });
+        settle();
+        shootScreenArea(&desktop_->window(), "13-confirmar-cancelar");
+        press(main().confirmation()->findChild<QPushButton*>(QStringLiteral("confirmKeep")), "\"Seguir subiendo\"");
+        waitFor("the question to close", [&] { return !main().confirmation(); });
+
+        // As if the laptop had been shut mid-run: the next start finds the card pending.
+        desktop_ = restart_();
+        waitFor("the main window again", [&] { return desktop_->rootView().currentWidget() == desktop_->rootView().mainView(); });
+        waitFor("the pending banner", [&] { return main().pendingBanner()->isVisible(); });
+        settle();
+        shoot(&desktop_->window(), "14-pendientes");
+    }
+
+    // The chooser, in Spanish, on the day's folder.
+    void chooser()
+    {
+        settings::setValue(QStringLiteral("chooserFolder"), QFileInfo(files_.first().toLocalFile()).absolutePath());
+        bool shot = false;
+        QTimer::singleShot(0, [&] {
+            waitFor("the chooser", [] { return qobject_cast<FileChooser*>(QApplication::activeModalWidget()) != nullptr; });
+            auto* open = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
+            settle(800);
+            shoot(open, "15-elegir-archivos");
+            shot = true;
+            open->reject();
+        });
+        press(main().dropZone()->chooseButton(), "\"Elegir archivos o carpetas…\"");
+        if (!shot)
+            fail("the chooser was not taken");
+    }
+
     // The finished queue in the smallest window, then a destination with a long name.
     void reviewSmallestWindow()
     {
-        desktop_.window().resize(desktop_.window().minimumSize());
+        desktop_->window().resize(desktop_->window().minimumSize());
         settle(600);
-        shoot(&desktop_.window(), "review-2-ventana-minima");
+        shoot(&desktop_->window(), "review-2-ventana-minima");
 
         press(main().changeDestinationButton(), "\"Cambiar destino…\"");
         waitFor("the picker's first listing", [&] { return main().picker() && !main().picker()->loading(); });
@@ -216,17 +272,18 @@ private:
         openFolder(picker, kLongFolderStart, Qt::MatchStartsWith);
         waitFor("the long folder", [&] { return !picker.loading() && picker.current().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
         press(picker.useButton(), "\"Usar esta carpeta\"");
-        waitFor("the long destination", [&] { return !main().picker() && desktop_.uploader().destDir().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
+        waitFor("the long destination", [&] { return !main().picker() && desktop_->uploader().destDir().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
         settle();
-        shoot(&desktop_.window(), "review-3-destino-largo");
+        shoot(&desktop_->window(), "review-3-destino-largo");
     }
 
-    LoginView& login() { return *root_.loginView(); }
-    MainView& main() { return *root_.mainView(); }
+    RootView& root() { return desktop_->rootView(); }
+    LoginView& login() { return *root().loginView(); }
+    MainView& main() { return *root().mainView(); }
 
     void signIn(const QString& email, const QString& password)
     {
-        waitFor("the login screen", [&] { return root_.currentWidget() == root_.loginView() && !login().busy(); });
+        waitFor("the login screen", [&] { return root().currentWidget() == root().loginView() && !login().busy(); });
         login().emailField()->setText(email);
         login().passwordField()->setText(password);
         press(login().signInButton(), "\"Entrar\"");
@@ -241,7 +298,7 @@ private:
         if (!leave)
             fail("no \"Salir\" in the account menu");
         leave->trigger();
-        waitFor("the login screen after \"Salir\"", [&] { return root_.currentWidget() == root_.loginView(); });
+        waitFor("the login screen after \"Salir\"", [&] { return root().currentWidget() == root().loginView(); });
     }
 
     // Clicks the row of a folder in the picker's list, as the user would.
@@ -258,7 +315,8 @@ private:
     void dragOverDropZone()
     {
         DropZone* zone = main().dropZone();
-        mime_.setUrls(files_);
+        if (mime_.urls().isEmpty())
+            mime_.setUrls(files_);
         const QPoint centre = zone->rect().center();
         QDragEnterEvent enter(centre, Qt::CopyAction, &mime_, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(zone, &enter);
@@ -268,26 +326,44 @@ private:
             fail("the drop zone refused the files");
     }
 
-    void drop()
+    void drop(bool waitForFiles = true)
     {
         DropZone* zone = main().dropZone();
         QDropEvent dropped(QPointF(zone->rect().center()), Qt::CopyAction, &mime_, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(zone, &dropped);
         if (!dropped.isAccepted())
             fail("the drop was refused");
-        waitFor("the dropped files in the queue",
-                [&] { return desktop_.uploader().items().size() == std::size_t(files_.size()); });
+        if (waitForFiles)
+            waitFor("the dropped files in the queue",
+                    [&] { return desktop_->uploader().items().size() == std::size_t(files_.size()); });
     }
 
     bool underWay() const
     {
-        const auto& items = desktop_.uploader().items();
-        if (items.size() < 2 || desktop_.uploader().speed() <= 0)
+        const auto& items = desktop_->uploader().items();
+        if (items.size() < 2 || desktop_->uploader().speed() <= 0)
             return false;
         const auto& first = *items[0];
         const auto& second = *items[1];
         return first.status() == Status::Running && first.loaded() * 2 >= first.size && first.loaded() < first.size
-               && second.status() == Status::Running && second.loaded() > 0 && second.loaded() < second.size;
+               && second.status() == Status::Running && second.retryWait();
+    }
+
+    // What the display shows over the window, sheets and questions on top of it included.
+    void shootScreenArea(QWidget* window, const QString& name)
+    {
+        const QRect area = window->frameGeometry();
+        QPixmap pixels = window->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        save(pixels, name);
+    }
+
+    void save(const QPixmap& pixels, const QString& name)
+    {
+        const QString path = QDir(out_).filePath(name + ".png");
+        if (!pixels.save(path, "PNG"))
+            fail("cannot write " + path);
+        std::printf("%s\n", qPrintable(path));
+        std::fflush(stdout);
     }
 
     void shoot(QWidget* widget, const QString& name)
@@ -301,17 +377,14 @@ private:
             pixels = screen->grabWindow(window->winId());
         if (pixels.isNull() || pixels.size() != window->size() * window->devicePixelRatioF())
             pixels = window->grab();
-        const QString path = QDir(out_).filePath(name + ".png");
-        if (!pixels.save(path, "PNG"))
-            fail("cannot write " + path);
-        std::printf("%s\n", qPrintable(path));
-        std::fflush(stdout);
+        save(pixels, name);
     }
 
-    Desktop& desktop_;
-    RootView& root_;
+    Desktop* desktop_;
+    std::function<Desktop*()> restart_;
     QString out_;
     QList<QUrl> files_;
+    QUrl card_;
     bool review_;
     QMimeData mime_;
 };
@@ -328,6 +401,7 @@ int main(int argc, char** argv)
     QSize size;
     bool review = false;
     QList<QUrl> files;
+    QUrl card;
     const QStringList arguments = QCoreApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -339,6 +413,8 @@ int main(int argc, char** argv)
             const QStringList parts = arguments[++i].split('x');
             if (parts.size() == 2)
                 size = QSize(parts[0].toInt(), parts[1].toInt());
+        } else if (argument == "--card" && i + 1 < arguments.size()) {
+            card = QUrl::fromLocalFile(QFileInfo(arguments[++i]).absoluteFilePath());
         } else if (argument == "--review") {
             review = true;
         } else if (QFileInfo(argument).isFile()) {
@@ -347,8 +423,8 @@ int main(int argc, char** argv)
             fail("not a file: " + argument);
         }
     }
-    if (server.isEmpty() || out.isEmpty() || files.size() < 2)
-        fail("usage: screenshot_tour --server URL --out DIR [--size WxH] [--review] FILE FILE...");
+    if (server.isEmpty() || out.isEmpty() || files.size() < 2 || card.isEmpty())
+        fail("usage: screenshot_tour --server URL --out DIR --card DIR [--size WxH] [--review] FILE FILE...");
     QDir().mkpath(out);
 
     // A first start on this machine: the stand-in's service, nothing remembered.
@@ -356,15 +432,20 @@ int main(int argc, char** argv)
     settings::setValue(QStringLiteral("email"), QString());
     settings::setValue(QStringLiteral("destDir"), QString());
 
-    auto owner = startDesktop();
-    auto* desktop = dynamic_cast<Desktop*>(owner.get());
-    if (!desktop)
-        fail("the desktop program did not start");
-    if (size.isValid())
-        desktop->window().resize(size);
-    desktop->window().move(40, 40);
-
-    Tour tour(*desktop, out, files, review);
+    std::unique_ptr<QObject> owner;
+    const auto startAt = [&]() -> Desktop* {
+        owner.reset();   // a run in progress ends paused, as when the program is closed
+        owner = startDesktop();
+        auto* desktop = dynamic_cast<Desktop*>(owner.get());
+        if (!desktop)
+            fail("the desktop program did not start");
+        if (size.isValid())
+            desktop->window().resize(size);
+        desktop->window().move(40, 40);
+        return desktop;
+    };
+    Desktop* desktop = startAt();
+    Tour tour(desktop, startAt, out, files, card, review);
     tour.run();
     owner.reset();
     return 0;

@@ -1,0 +1,79 @@
+#include "engine/suspect_destinations.h"
+
+#include "engine/queue_file.h"
+
+#include <QFile>
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+namespace zafrel {
+
+SuspectDestinations::SuspectDestinations(QString filePath) : filePath_(std::move(filePath))
+{
+    reloadIfChanged();
+}
+
+SuspectDestinations::Stamp SuspectDestinations::currentStamp() const
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(filePath_).constData(), &st) != 0)
+        return {};
+    return {int64_t(st.st_size), int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ino)};
+}
+
+void SuspectDestinations::reloadIfChanged()
+{
+    const Stamp now = currentStamp();
+    if (now == stamp_)
+        return;
+    stamp_ = now;
+    entries_.clear();
+    QFile file(filePath_);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const auto json = nlohmann::json::parse(file.readAll().toStdString(), nullptr, false);
+    if (!json.is_array())
+        return;
+    for (const auto& entry : json) {
+        if (!entry.is_object() || !entry.contains("server") || !entry.contains("path") || !entry["server"].is_string()
+            || !entry["path"].is_string())
+            continue;
+        entries_.emplace(QString::fromStdString(entry["server"].get<std::string>()),
+                         QString::fromStdString(entry["path"].get<std::string>()));
+    }
+}
+
+void SuspectDestinations::write()
+{
+    nlohmann::json json = nlohmann::json::array();
+    for (const auto& [server, path] : entries_)
+        json.push_back({{"server", server.toStdString()}, {"path", path.toStdString()}});
+    const std::string bytes = json.dump();
+    // A write that fails keeps the knowledge in memory for this engine's life.
+    if (writeFileAtomically(filePath_, QByteArrayView(bytes.data(), qsizetype(bytes.size()))))
+        stamp_ = currentStamp();
+}
+
+bool SuspectDestinations::contains(const QString& server, const QString& path)
+{
+    reloadIfChanged();
+    return entries_.contains({server, path});
+}
+
+void SuspectDestinations::mark(const QString& server, const QString& path)
+{
+    reloadIfChanged();
+    if (entries_.emplace(server, path).second)
+        write();
+}
+
+void SuspectDestinations::clear(const QString& server, const QString& path)
+{
+    reloadIfChanged();
+    if (entries_.erase({server, path}) > 0)
+        write();
+}
+
+}  // namespace zafrel

@@ -1,0 +1,73 @@
+// The desktop's services over D-Bus, on a private bus of the test's own: the end-of-run notice
+// reaches a notification service, and missing services (no portal, no system bus) change nothing.
+#include "ui/desktop_services.h"
+
+#include "support/test_env.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusUnixFileDescriptor>
+#include <QProcess>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+namespace zafrel::ui {
+namespace {
+
+// Stands in for the desktop's notification daemon.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList received;
+
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        received << app + " | " + summary + " | " + body;
+        return 7;
+    }
+};
+
+TEST(DesktopServices, NoticeReachesTheNotificationServiceAndMissingServicesAreNoFault)
+{
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForStarted(5000)) << "dbus-daemon is needed (scripts/setup installs it)";
+    ASSERT_TRUE(test::runUntil([&] { return daemon.canReadLine(); }, std::chrono::seconds(10)));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+
+    QDBusConnection desktop = QDBusConnection::connectToBus(address, "test-desktop");
+    ASSERT_TRUE(desktop.isConnected());
+    FakeNotifications notifications;
+    ASSERT_TRUE(desktop.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(desktop.registerService("org.freedesktop.Notifications"));
+
+    {
+        QDBusConnection app = QDBusConnection::connectToBus(address, "test-app");
+        const QDBusConnection noSystemBus = QDBusConnection::connectToBus("unix:path=/nonexistent/zafrel-test", "test-none");
+        ASSERT_FALSE(noSystemBus.isConnected());
+        DBusDesktopServices services(app, noSystemBus);
+        services.notify("Subida terminada", "3 subidos y verificados · 2 MB");
+        ASSERT_TRUE(test::runUntil([&] { return !notifications.received.isEmpty(); }, std::chrono::seconds(10)));
+        EXPECT_EQ(notifications.received, QStringList{"Zafrel | Subida terminada | 3 subidos y verificados · 2 MB"});
+
+        // No portal on this bus and no system bus: asking to stay awake and letting go holds nothing.
+        services.keepAwake(true);
+        test::runUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_FALSE(services.holdsInhibitor());
+        services.keepAwake(false);
+    }
+    QDBusConnection::disconnectFromBus("test-app");
+    QDBusConnection::disconnectFromBus("test-none");
+    QDBusConnection::disconnectFromBus("test-desktop");
+    daemon.terminate();
+    daemon.waitForFinished(5000);
+}
+
+}  // namespace
+}  // namespace zafrel::ui
+
+#include "desktop_services_test.moc"
