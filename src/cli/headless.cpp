@@ -32,6 +32,11 @@ void warnIfUnencrypted()
 // Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
 QCoro::Task<void> signInAndUpload(Options options)
 {
+    if (options.sendRate() == Options::kInvalidRate) {
+        printNotice(QStringLiteral("--limite necesita una velocidad, como 50M (50 MB/s) o 800K (800 KB/s)."));
+        exitWithOutput(QString(), 2);
+        co_return;
+    }
     ZafrelAPI& api = ZafrelAPI::shared();
     std::optional<User> user;
     try {

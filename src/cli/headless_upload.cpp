@@ -1,6 +1,8 @@
 #include "cli/headless_upload.h"
 
+#include "cli/json_report.h"
 #include "cli/process_exit.h"
+#include "cli/terminal_progress.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 
@@ -40,8 +42,10 @@ QList<QUrl> fileURLs(const QStringList& paths)
 
 QCoro::Task<void> uploadAndReport(Options options, User user)
 {
+    const QDateTime start = QDateTime::currentDateTimeUtc();
     UploadManager manager;
     manager.setDestDir(options.destDir());
+    manager.setSendRate(options.sendRate().value_or(0));
     const QList<QUrl> urls = fileURLs(options.paths());
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
@@ -49,7 +53,9 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     manager.resumeMatching(urls);
     manager.add(urls, QString::fromStdString(user.bucket));
 
+    TerminalProgress progress(manager);
     while (isBusy(manager)) {
+        progress.update();
         try {
             co_await sleepFor(kPollInterval);
         } catch (const Cancelled&) {
@@ -59,7 +65,11 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
 
     manager.persistNow();
     const int code = manager.summary().errors > 0 ? 1 : 0;
-    exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
+    progress.clear();
+    if (options.has(QStringLiteral("--json")))
+        exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
+    else
+        exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
 }
 
 }  // namespace zafrel

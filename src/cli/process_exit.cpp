@@ -6,8 +6,37 @@
 
 namespace zafrel {
 
+namespace {
+
+// Main thread only, like everything that writes here.
+bool g_progressShown = false;
+
+void writeToStandardError(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+void showProgressLine(const QString& line)
+{
+    // Back to the line's start, the new text, then erase whatever a longer old line left.
+    writeToStandardError("\r" + line.toUtf8() + "\x1b[K");
+    g_progressShown = true;
+}
+
+void clearProgressLine()
+{
+    if (!g_progressShown)
+        return;
+    writeToStandardError("\r\x1b[K");
+    g_progressShown = false;
+}
+
 void exitWithOutput(const QString& text, int code)
 {
+    clearProgressLine();
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
@@ -16,9 +45,8 @@ void exitWithOutput(const QString& text, int code)
 
 void printNotice(const QString& line)
 {
-    const QByteArray bytes = (line + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    clearProgressLine();
+    writeToStandardError((line + u'\n').toUtf8());
 }
 
 }  // namespace zafrel

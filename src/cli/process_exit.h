@@ -4,11 +4,19 @@
 namespace zafrel {
 
 // Writes `text` (UTF-8) to standard output, flushes it and ends the event loop with `code`, which
-// the program's main() returns. The command line writes nothing else anywhere.
+// the program's main() returns. Standard output holds nothing else; standard error holds the
+// notices below and, on a terminal, the progress line. Any progress line is erased first.
 void exitWithOutput(const QString& text, int code);
 
 // Writes `line` (UTF-8, a line break added) to standard error at once: notices that must reach
 // the person without mixing with the report on standard output.
+// A progress line on the terminal is erased first.
 void printNotice(const QString& line);
+
+// Writes `line` over the progress line on standard error, which must be a terminal: the cursor
+// stays on it so that the next call rewrites it.
+void showProgressLine(const QString& line);
+// Erases the progress line, if one is shown.
+void clearProgressLine();
 
 }  // namespace zafrel

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <algorithm>
+
 namespace zafrel {
 
 UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
@@ -70,6 +72,12 @@ void UploadManager::setDestDir(QString destDir)
     destDir_ = std::move(destDir);
     settings::setValue(QStringLiteral("destDir"), destDir_);
     emit destDirChanged();
+}
+
+void UploadManager::setSendRate(int64_t bytesPerSecond)
+{
+    sendRate_ = std::max<int64_t>(0, bytesPerSecond);
+    uploadSession_->setSendRate(sendRate_);
 }
 
 QString UploadManager::serviceOrigin() const

@@ -69,6 +69,12 @@ public:
     QString destDir() const { return destDir_; }
     void setDestDir(QString destDir);
 
+    // Cap on the bytes per second of all object-store transfers together, whatever the number of
+    // connections (0: none). Applies at once, also to transfers under way. The engine does not
+    // store it: the window remembers its own setting, the command line takes "--limite".
+    int64_t sendRate() const { return sendRate_; }
+    void setSendRate(int64_t bytesPerSecond);
+
     // Settings, fixed at construction.
     const int filesParallel = 2;
     const int partsParallel = 8;
@@ -178,6 +184,7 @@ private:
     double speed_ = 0;
     QString route_;
     QString destDir_;
+    int64_t sendRate_ = 0;
     std::unique_ptr<HttpSession> uploadSession_;
     // True while the run or its transfers may still touch this object.
     bool runBusy_ = false;

@@ -79,6 +79,14 @@ void CurlIoThread::submit(std::unique_ptr<HttpTransfer> transfer)
     transfer->completion().fail(cancelled());
 }
 
+void CurlIoThread::setSendRate(int64_t bytesPerSecond)
+{
+    m_limiter.setRate(bytesPerSecond);
+    std::lock_guard lock(m_mutex);
+    if (!m_stopping)
+        curl_multi_wakeup(m_multi);
+}
+
 void CurlIoThread::cancel(uint64_t id)
 {
     std::lock_guard lock(m_mutex);
@@ -126,7 +134,7 @@ void CurlIoThread::run()
         // Finished transfers may have freed a slot for a waiting one; a transfer just added makes
         // the poll below return at once, so it starts without delay.
         admitWaiting();
-        curl_multi_poll(m_multi, nullptr, 0, kPollIntervalMs, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, resumeRateWaiters(), nullptr);
     }
     abandonAll();
 }
@@ -174,6 +182,7 @@ void CurlIoThread::start(std::unique_ptr<HttpTransfer> transfer)
     options.share = m_share;
     options.cookies = m_cookieJar != nullptr;
     options.totalTimeout = m_options.totalTimeout;
+    options.limiter = &m_limiter;
     CURL* easy = transfer->open(options);
     if (!easy)
         return;   // already ended with its error
@@ -184,6 +193,23 @@ void CurlIoThread::start(std::unique_ptr<HttpTransfer> transfer)
     ++m_runningPerHost[transfer->hostKey()];
     const uint64_t id = transfer->id();
     m_running.emplace(id, std::move(transfer));
+}
+
+int CurlIoThread::resumeRateWaiters()
+{
+    bool anyWaits = false;
+    for (const auto& [id, transfer] : m_running)
+        anyWaits = anyWaits || transfer->waitsForRate();
+    if (!anyWaits)
+        return kPollIntervalMs;
+    const auto wait = m_limiter.untilRefilled(SendRateLimiter::Clock::now());
+    if (wait.count() > 0)
+        return int(std::clamp<int64_t>((wait.count() + 999) / 1000, 1, kPollIntervalMs));
+    // The woken bodies are read at the next perform: the poll must not sleep before it.
+    for (const auto& [id, transfer] : m_running)
+        if (transfer->waitsForRate())
+            transfer->resume();
+    return 0;
 }
 
 void CurlIoThread::collectFinished()

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/send_rate_limiter.h"
+
 #include <QString>
 #include <curl/curl.h>
 
@@ -35,6 +37,8 @@ public:
 
     // Any thread. After shutdown() the transfer is ended with Cancelled at once.
     void submit(std::unique_ptr<HttpTransfer> transfer);
+    // Any thread. Caps the bytes per second of all request bodies together (0: no cap).
+    void setSendRate(int64_t bytesPerSecond);
     // Any thread. Removes the transfer from curl if it is still there; its outcome is the
     // caller's business (the stop callback has already ended it with Cancelled).
     void cancel(uint64_t id);
@@ -50,11 +54,15 @@ private:
     void collectFinished();
     void drop(uint64_t id);
     void abandonAll();
+    // Wakes the bodies held back for the rate cap once it allows more; answers how long the next
+    // poll may sleep at most.
+    int resumeRateWaiters();
 
     const Options m_options;
     CURLM* m_multi = nullptr;
     CURLSH* m_share = nullptr;
     std::unique_ptr<CookieJar> m_cookieJar;
+    SendRateLimiter m_limiter;
 
     // Inbox, shared with other threads.
     std::mutex m_mutex;

@@ -69,6 +69,10 @@ public:
 
     const Config& config() const { return m_config; }
 
+    // Caps the bytes per second of all request bodies of this session together, across all its
+    // connections (0: no cap). Takes effect at once, also for requests under way.
+    void setSendRate(int64_t bytesPerSecond);
+
     static HttpSession::Config serviceConfig();   // cookie jar at paths::dataDir()+"/cookies.txt", 120 s total
     static HttpSession::Config uploadConfig();    // no cookies, 16 per host, 3600 s total
 

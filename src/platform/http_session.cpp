@@ -99,6 +99,11 @@ HttpSession::~HttpSession()
     m_io->shutdown();
 }
 
+void HttpSession::setSendRate(int64_t bytesPerSecond)
+{
+    m_io->setSendRate(bytesPerSecond);
+}
+
 QCoro::Task<HttpResponse> HttpSession::send(HttpRequest request, std::stop_token stop)
 {
     if (stop.stop_requested())

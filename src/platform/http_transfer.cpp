@@ -121,6 +121,7 @@ bool HttpTransfer::configure(const Options& options)
     set(CURLOPT_WRITEDATA, static_cast<void*>(this));
     if (options.share)
         set(CURLOPT_SHARE, options.share);
+    m_limiter = options.limiter;
     if (options.cookies)
         set(CURLOPT_COOKIEFILE, "");   // turns the cookie engine on; the store itself is the share's
 
@@ -266,10 +267,24 @@ size_t HttpTransfer::readCallback(char* buffer, size_t size, size_t count, void*
     auto* transfer = static_cast<HttpTransfer*>(self);
     const QByteArray& body = transfer->m_request.body;
     const int64_t remaining = body.size() - transfer->m_readOffset;
-    const size_t length = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(size * count)));
+    size_t length = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(size * count)));
+    if (transfer->m_limiter && length > 0) {
+        length = transfer->m_limiter->take(length, SendRateLimiter::Clock::now());
+        if (length == 0) {
+            // Returning 0 would end the body; the I/O thread wakes the transfer once the bucket refills.
+            transfer->m_waitsForRate = true;
+            return CURL_READFUNC_PAUSE;
+        }
+    }
     std::memcpy(buffer, body.constData() + transfer->m_readOffset, length);
     transfer->m_readOffset += static_cast<int64_t>(length);
     return length;
+}
+
+void HttpTransfer::resume()
+{
+    m_waitsForRate = false;
+    curl_easy_pause(m_easy, CURLPAUSE_CONT);
 }
 
 int HttpTransfer::seekCallback(void* self, curl_off_t offset, int origin)

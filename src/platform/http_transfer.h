@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/http.h"
+#include "platform/send_rate_limiter.h"
 
 #include <curl/curl.h>
 
@@ -23,6 +24,7 @@ public:
         CURLSH* share = nullptr;        // connection-independent caches shared by the session
         bool cookies = false;           // take part in the share's cookie store
         std::chrono::milliseconds totalTimeout{0};
+        SendRateLimiter* limiter = nullptr;   // the session's cap on request bodies, if any
     };
 
     HttpTransfer(uint64_t id, HttpRequest request, std::shared_ptr<HttpCompletion> completion);
@@ -42,6 +44,10 @@ public:
     CURL* easy() const { return m_easy; }
     // Whether any response of this request (final or not) set or removed a cookie.
     bool receivedCookie() const { return m_receivedCookie; }
+    // True from the moment the body was held back for the session's rate cap until resume().
+    bool waitsForRate() const { return m_waitsForRate; }
+    // Lets a body held back for the rate cap go on (outside libcurl's callbacks).
+    void resume();
     // Ends the request with libcurl's result: the response, or a TransportError.
     void finish(CURLcode code);
 
@@ -67,6 +73,8 @@ private:
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     int64_t m_readOffset = 0;
     int64_t m_reportedUpload = 0;
+    SendRateLimiter* m_limiter = nullptr;
+    bool m_waitsForRate = false;
 
     std::vector<std::pair<std::string, std::string>> m_responseHeaders;
     QByteArray m_responseBody;

@@ -3,7 +3,7 @@
 #include "engine/upload_manager.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
-#include "ui/run_progress.h"
+#include "engine/run_progress.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 

@@ -3,6 +3,7 @@
 #include "client/zafrel_api.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
+#include "platform/byte_rate.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
@@ -27,6 +28,7 @@
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -76,6 +78,10 @@ QString destinationText(const QString& destDir, bool hasCompany)
 MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     : QWidget(parent), session_(session), up_(up)
 {
+    // The cap the person chose last time holds from the start.
+    if (const auto stored = settings::value(QStringLiteral("sendRate")))
+        up_.setSendRate(parseByteRate(*stored).value_or(0));
+
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -208,6 +214,40 @@ QWidget* MainView::buildHeader()
     return header;
 }
 
+bool MainView::setSendRateText(const QString& text)
+{
+    const auto rate = text.trimmed().isEmpty() ? std::optional<int64_t>(0) : parseByteRate(text);
+    if (!rate)
+        return false;
+    up_.setSendRate(*rate);
+    settings::setValue(QStringLiteral("sendRate"), QString::number(*rate));
+    return true;
+}
+
+QString MainView::sendRateText() const
+{
+    return up_.sendRate() > 0 ? byteRateText(up_.sendRate()) : QString();
+}
+
+void MainView::askSendRate()
+{
+    auto* dialog = new QInputDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Límite de velocidad"));
+    dialog->setLabelText(QStringLiteral("Velocidad máxima de subida, para no ocupar toda la línea:\n"
+                                        "50M = 50 MB/s, 800K = 800 KB/s; vacío, sin límite."));
+    dialog->setTextValue(sendRateText());
+    dialog->setOkButtonText(QStringLiteral("Aplicar"));
+    dialog->setCancelButtonText(QStringLiteral("Cancelar"));
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
+        if (!setSendRateText(text))
+            QMessageBox::warning(this, QStringLiteral("Límite de velocidad"),
+                                 QStringLiteral("«%1» no es una velocidad. Escribe, por ejemplo, 50M o 800K.")
+                                     .arg(printable(text)));
+    });
+    dialog->open();
+}
+
 DestinationPicker* MainView::picker() const
 {
     return picker_;
@@ -257,6 +297,9 @@ void MainView::refreshHeader()
     QAction* email = accountMenu_->addAction(printable(QString::fromStdString(user->email)).replace(u'&', QStringLiteral("&&")));
     email->setEnabled(false);
     accountMenu_->addSeparator();
+    QAction* rate = accountMenu_->addAction(QStringLiteral("Límite de velocidad…"));
+    rate->setObjectName("sendRate");
+    connect(rate, &QAction::triggered, this, &MainView::askSendRate);
     QAction* leave = accountMenu_->addAction(QStringLiteral("Salir"));
     leave->setObjectName("signOut");
     connect(leave, &QAction::triggered, this, &MainView::signOut);

@@ -1,5 +1,5 @@
 #pragma once
-#include "ui/run_progress.h"
+#include "engine/run_progress.h"
 
 #include <QDateTime>
 #include <QMessageBox>
@@ -55,6 +55,14 @@ public:
     // "Salir": tells the service (whatever it answers), then signs out locally. The engine is
     // left alone; a run goes on.
     void signOut();
+
+    // "Límite de velocidad…" of the account menu: a cap on the upload's bytes per second ("50M",
+    // "800K"; empty or "0" for none), applied at once and remembered for the next start under
+    // "sendRate". False, with nothing changed, when the text is not a rate.
+    bool setSendRateText(const QString& text);
+    void askSendRate();
+    // The setting as the field shows it: "" without a cap.
+    QString sendRateText() const;
 
     // The files of a drop, in drop order. Refused (false) while needsCompany.
     bool acceptDrop(const QList<QUrl>& urls);

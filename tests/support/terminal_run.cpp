@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -15,7 +16,8 @@
 
 namespace zafrel::test {
 
-TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments)
+TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
+                         const QString& standardOutput)
 {
     // Everything the child needs is made before the fork: after it, only exec.
     std::vector<std::string> strings{programPath().toStdString()};
@@ -29,9 +31,16 @@ TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringLi
         (i < argumentCount ? argv : envp).push_back(strings[i].data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
+    const std::string outputPath = standardOutput.toStdString();
 
     pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
+        if (!outputPath.empty()) {
+            const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0)
+                ::_exit(126);
+            ::close(out);
+        }
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }

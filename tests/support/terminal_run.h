@@ -1,6 +1,7 @@
 #pragma once
 // Runs the built program on a pseudo-terminal of its own, as from a person's terminal: its
-// standard input, output and error are the terminal, which the test reads and types into.
+// standard input, output and error are the terminal, which the test reads and types into
+// (standard output may go to a file instead).
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -14,7 +15,10 @@ namespace zafrel::test {
 
 class TerminalRun {
 public:
-    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments);
+    // With `standardOutput`, standard output goes to that file instead, so that a test can tell
+    // what the program wrote where.
+    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
+                const QString& standardOutput = {});
     ~TerminalRun();   // kills the program if it still runs
     TerminalRun(const TerminalRun&) = delete;
     TerminalRun& operator=(const TerminalRun&) = delete;

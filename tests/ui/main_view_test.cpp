@@ -20,7 +20,7 @@
 #include "ui/queue_view.h"
 #include "ui/report_archive.h"
 #include "ui/report_view.h"
-#include "ui/run_progress.h"
+#include "engine/run_progress.h"
 #include "ui/root_view.h"
 #include "ui/spinner.h"
 #include "ui/style.h"

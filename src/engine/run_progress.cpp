@@ -1,4 +1,4 @@
-#include "ui/run_progress.h"
+#include "engine/run_progress.h"
 
 #include "engine/upload_manager.h"
 #include "platform/format.h"
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace zafrel::ui {
+namespace zafrel {
 
 namespace {
 // How much each new speed reading moves the estimate: about the last ten seconds count.
@@ -154,4 +154,4 @@ RunNotice runEndNotice(const Summary& s)
     return {title, body};
 }
 
-}  // namespace zafrel::ui
+}  // namespace zafrel

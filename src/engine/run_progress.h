@@ -1,5 +1,5 @@
 #pragma once
-// What the footer, the window title and the end-of-run notice say about a run: its progress over
+// What the window's footer, its title, the end-of-run notice and the terminal's progress line say about a run: its progress over
 // the whole queue, the time left, and how it ended.
 #include "engine/upload_item.h"
 
@@ -10,10 +10,8 @@
 #include <vector>
 
 namespace zafrel {
-struct Summary;
-}
 
-namespace zafrel::ui {
+struct Summary;
 
 // The files of the current run: those waiting or under way, and those that started since the run
 // began (earlier runs' rows stay in the list but are not this run's work).
@@ -74,4 +72,4 @@ RunNotice runEndNotice(const Summary& summary);
 // "1 archivo" / "2 archivos": `count`, a blank and the singular or plural word.
 QString counted(int count, const QString& singular, const QString& plural);
 
-}  // namespace zafrel::ui
+}  // namespace zafrel

@@ -1,0 +1,130 @@
+// The command line as crews and scripts use it: the progress line on a terminal, the JSON report,
+// and runs through a proxy from the environment.
+#include "e2e_fixture.h"
+#include "support/forward_proxy.h"
+#include "support/terminal_run.h"
+
+#include <nlohmann/json.hpp>
+
+namespace zafrel::test {
+namespace {
+
+using CommandLineEndToEnd = EndToEndTest;
+
+QString readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A capped upload lasts a few seconds: long enough for the line to be drawn several times.
+TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnATerminalOnlyAndNeverOnStandardOutput)
+{
+    const QString path = files_.filePath("C0001.MXF");
+    const std::string md5 = writeFile(path, 1'500'000);
+    const QStringList arguments = QStringList{"--limite", "500K"} + uploadArguments({path}, "Progreso/");
+
+    ProgramHome home;
+    const QString standardOutput = home.path() + "/salida.txt";
+    TerminalRun terminal(home.environment(), arguments, standardOutput);
+    ASSERT_TRUE(terminal.started());
+    EXPECT_EQ(terminal.finish(), 0) << terminal.output().toStdString();
+    const QString shown = terminal.output();
+    EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(" de 1.5 MB · ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("/s · calculando… · C0001.MXF")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("\r\x1b[K")) << "erased before the report: " << shown.toStdString();
+    const QString out = readAll(standardOutput);
+    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t1500000\tProgreso/C0001.MXF") << out.toStdString();
+    EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
+
+    // Standard error not a terminal: not a byte of it there.
+    ProgramHome plainHome;
+    const ProgramResult plain = runProgram(plainHome, arguments);
+    EXPECT_EQ(plain.exitCode, 0) << plain.err.toStdString();
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(reportLine(plain.out, "Progreso/C0001.MXF"), "OK verificado\t1500000\tProgreso/C0001.MXF");
+    EXPECT_EQ(storedObject("Progreso/C0001.MXF").value_or(nlohmann::json::object()).value("md5", ""), md5);
+}
+
+// The same files, one run with each report, each to a destination that already holds one of them.
+TEST_F(CommandLineEndToEnd, JsonReportMatchesTheTextReportItemForItem)
+{
+    const QString card = files_.filePath("Tarjeta");
+    writeFile(card + "/A.MXF", 1000, 1);
+    writeFile(card + "/B.MXF", 2000, 2);
+    writeFile(card + "/C.MXF", 3000, 3);
+    for (const QString dest : {"Texto/", "Json/"}) {
+        ProgramHome seed;
+        ASSERT_EQ(runProgram(seed, uploadArguments({card + "/B.MXF"}, dest + "Tarjeta/")).exitCode, 0);
+    }
+    ProgramHome textHome, jsonHome;
+    const ProgramResult text = runProgram(textHome, uploadArguments({card}, "Texto/"));
+    const ProgramResult json = runProgram(jsonHome, QStringList{"--json"} + uploadArguments({card}, "Json/"));
+    ASSERT_EQ(text.exitCode, 0) << text.out.toStdString();
+    ASSERT_EQ(json.exitCode, 0) << json.out.toStdString() << json.err.toStdString();
+
+    const nlohmann::json report = nlohmann::json::parse(json.out.toStdString());
+    EXPECT_EQ(report["destination"], "Json/");
+    EXPECT_LE(report["start"].get<std::string>(), report["end"].get<std::string>());
+    EXPECT_EQ("ruta: " + report["route"].get<std::string>(), text.out.trimmed().split(u'\n').last().toStdString());
+    const nlohmann::json expectedTotals = {{"done", 2}, {"skipped", 1}, {"errors", 0}, {"cancelled", 0}, {"paused", 0},
+                                           {"bytes", 4000}};
+    EXPECT_EQ(report["totals"], expectedTotals);
+
+    // Item lines of the text report: between the header's blank line and the totals' one.
+    const QStringList lines = text.out.split(u'\n');
+    const qsizetype first = lines.indexOf(QString()) + 1;
+    const QStringList itemLines = lines.mid(first, lines.indexOf(QString(), first) - first);
+    ASSERT_EQ(itemLines.size(), 3);
+    ASSERT_EQ(report["items"].size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const nlohmann::json& item = report["items"][i];
+        const QStringList fields = itemLines[i].split(u'\t');
+        SCOPED_TRACE(itemLines[i].toStdString());
+        const bool verified = item["verified"].get<bool>();
+        const std::string state = item["status"] == "done" ? (verified ? "OK verificado" : "OK")
+                                  : item["status"] == "skipped" ? "ya existía"
+                                                                : item["status"].get<std::string>();
+        EXPECT_EQ(state, fields[0].toStdString());
+        EXPECT_EQ(std::to_string(item["size"].get<qint64>()), fields[1].toStdString());
+        EXPECT_EQ("Texto/" + item["destination"].get<std::string>().substr(5), fields[2].toStdString());
+        EXPECT_EQ(QFileInfo(QString::fromStdString(item["path"])).fileName(), QFileInfo(fields[2]).fileName());
+        EXPECT_TRUE(item["error"].is_null());
+        if (item["status"] == "done")
+            EXPECT_TRUE(storedObject(QString::fromStdString(item["destination"].get<std::string>())).has_value());
+    }
+}
+
+// The standard proxy variables apply to the service and to the store alike.
+TEST_F(CommandLineEndToEnd, ProxyFromTheEnvironmentCarriesServiceAndStoreRequests)
+{
+    ForwardProxy proxy;
+    ASSERT_TRUE(proxy.started());
+    const QString path = files_.filePath("C0002.MXF");
+    const std::string md5 = writeFile(path, 40'000'000, 7);
+    ProgramHome home;
+    QProcessEnvironment environment = home.environment();
+    for (const char* name : {"no_proxy", "NO_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+        environment.remove(name);
+    environment.insert("http_proxy", proxy.url());
+    environment.insert("https_proxy", proxy.url());
+
+    const ProgramResult run = runProgram(environment, uploadArguments({path}, "Proxy/"));
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Proxy/C0002.MXF"), "OK verificado\t40000000\tProxy/C0002.MXF");
+    EXPECT_EQ(storedObject("Proxy/C0002.MXF").value_or(nlohmann::json::object()).value("md5", ""), md5);
+
+    const std::string service = server().serviceURL().toStdString();
+    const std::string store = server().storeURL().toStdString();
+    int serviceCalls = 0, storePuts = 0;
+    for (const std::string& line : proxy.requests()) {
+        serviceCalls += line.starts_with("POST " + service + "/api/");
+        storePuts += line.starts_with("PUT " + store + "/");
+    }
+    EXPECT_GE(serviceCalls, 3) << "login, upload start, completion";
+    EXPECT_EQ(storePuts, 2) << "both parts";
+}
+
+}  // namespace
+}  // namespace zafrel::test

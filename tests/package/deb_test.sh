@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Debian package of this build: built by scripts/package, its control data, and the program
+# unpacked into a temporary root answering --version.
+set -euo pipefail
+SOURCE=$1 BUILD=$2 VERSION=$3
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+fail() { echo "FALLO: $*" >&2; exit 1; }
+
+deb=$("$SOURCE/scripts/package" --build-dir "$BUILD" --out "$WORK/out")
+[ "$(basename "$deb")" = "zafrel_${VERSION}_$(dpkg --print-architecture).deb" ] || fail "nombre: $deb"
+
+info=$(dpkg-deb -I "$deb")
+depends=$(sed -n 's/^ Depends: //p' <<<"$info")
+for library in libc6 libcurl4 libqt6core6 libssl3; do
+  grep -q "\b$library\b" <<<"$depends" || fail "Depends sin $library: $depends"
+done
+
+dpkg-deb -x "$deb" "$WORK/root"
+for file in usr/bin/zafrel usr/share/man/man1/zafrel.1.gz; do
+  [ -f "$WORK/root/$file" ] || fail "falta $file"
+done
+if [ -f "$BUILD/src/ui/libzafrel_ui.a" ]; then
+  for file in usr/share/applications/zafrel.desktop usr/share/icons/hicolor/scalable/apps/zafrel.svg \
+              usr/share/doc/zafrel/LICENSE.iconos.md; do
+    [ -f "$WORK/root/$file" ] || fail "falta $file"
+  done
+fi
+zcat "$WORK/root/usr/share/man/man1/zafrel.1.gz" | grep -q "^.TH ZAFREL 1 .*zafrel $VERSION" || fail "manual sin versión"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$WORK/root/usr/bin/zafrel" --version)
+[ "$out" = "zafrel $VERSION" ] || fail "--version: $out"
+echo "1 passed, 0 failed"
