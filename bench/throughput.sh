@@ -6,7 +6,8 @@
 #                       [--peer-transfers N] [--baseline ZAFREL] [--keep]
 #
 # Groups (all by default, in this order):
-#   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader
+#   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader, and Zafrel
+#          with --limite 100M, whose rate is checked against the cap (within 5 %)
 #   small  2,000 × 200 KB and 1,000 × 10 KB to the sink at each latency (0 and 20 ms)
 #   peers  500 × 1 MiB and 2,000 × 200 KB to s3rver: Zafrel straight to s3rver, rclone, aws s3 cp,
 #          and Zafrel through the stand-in's signing front
@@ -199,6 +200,7 @@ label_of() {   # tool
     zafrel) echo "Zafrel" ;;
     zafrel-front) echo "Zafrel por la entrada" ;;
     zafrel-base) echo "Zafrel de base" ;;
+    zafrel-limit) echo "Zafrel --limite $LIMIT" ;;
     ref*) echo "referencia (${1#ref} hilos)" ;;
     rclone) echo "rclone copy" ;;
     aws) echo "aws s3 cp" ;;
@@ -235,11 +237,12 @@ run_one() {   # group title spec folder count size
   [ -n "$sink" ] && before=$(sink_counters "$sink")
 
   case $tool in
-    zafrel|zafrel-front|zafrel-base)
+    zafrel|zafrel-front|zafrel-base|zafrel-limit)
       cp -a "$WORK/homes/$server" "$out/home"
       stored="demo-films/Bench/$tag"
       prefix="$stored/$(basename "$data")/"
       if [ "$tool" = zafrel-base ]; then zafrel_command "$out/home" "$BASELINE"; else zafrel_command "$out/home"; fi
+      [ "$tool" = zafrel-limit ] && CMD+=(--limite "$LIMIT")
       timed "$out/run" "${CMD[@]}" --server "${URL[$server]}" --dest "Bench/$tag/" \
         --login demo@zafrel.test zafrel-demo --upload "$data" || rc=$?
       ;;
@@ -353,9 +356,30 @@ sparse_start() {
     "$SPARSE_SECONDS" "$parts" "$(awk -v k="$(tail -n 1 "$WORK/runs/sparse/time")" 'BEGIN { print k / 1024 }')"
 }
 
+# The cap of --limite over the whole run (sign-in, listing and hashing included): the median rate of
+# the capped runs beside the cap, and the worst run.
+LIMIT=100M
+LIMIT_BYTES=100000000
+LIMIT_MISSED=0
+limit_check() {
+  awk -F '\t' '$3 == "zafrel-limit" && $6 == "ok" { printf "%.0f\n", $11 / ($7 / 1e9) }' "$RESULTS" | sort -g |
+    awk -v cap="$LIMIT_BYTES" -v label="$LIMIT" '
+      { rates[++n] = $1 }
+      END {
+        if (n == 0) { print "--limite " label ": ninguna ejecución válida"; exit 1 }
+        median = (n % 2) ? rates[(n + 1) / 2] : (rates[n / 2] + rates[n / 2 + 1]) / 2
+        worst = 0; for (i = 1; i <= n; i++) { d = (rates[i] - cap) / cap * 100; if (d < 0) d = -d; if (d > worst) worst = d }
+        printf "--limite %s: mediana %.1f MB/s (%+.1f %% del límite; mín %.1f, máx %.1f; peor desvío %.1f %%, %d ejecuciones): %s\n",
+          label, median / 1e6, (median - cap) / cap * 100, rates[1] / 1e6, rates[n] / 1e6, worst, n,
+          (worst <= 5 ? "dentro del 5 %" : "FUERA del 5 %")
+        exit (worst <= 5 ? 0 : 1)
+      }'
+}
+
 if wanted big; then
   compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
-    $(baseline_on ds-sink0)
+    zafrel-limit@ds-sink0 $(baseline_on ds-sink0)
+  limit_check || LIMIT_MISSED=1
   sparse_start
 fi
 
@@ -387,6 +411,7 @@ if wanted scale; then
 fi
 
 node bench/summarize.js "$RESULTS"
+((LIMIT_MISSED == 0)) || { echo "--limite $LIMIT no se mantuvo dentro del 5 %" >&2; exit 1; }
 if ((REFUSED)); then
   echo "$REFUSED ejecuciones rechazadas: las cifras de arriba no las cuentan" >&2
   exit 1

@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "cli/password_source.h"
 #include "cli/process_exit.h"
+#include "cli/send_rate_option.h"
 #include "client/api_error.h"
 #include "client/server_origin.h"
 #include "client/zafrel_api.h"
@@ -32,8 +33,8 @@ void warnIfUnencrypted()
 // Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
 QCoro::Task<void> signInAndUpload(Options options)
 {
-    if (options.sendRate() == Options::kInvalidRate) {
-        printNotice(QStringLiteral("--limite necesita una velocidad, como 50M (50 MB/s) o 800K (800 KB/s)."));
+    if (const SendRateOption rate = sendRateOption(options); rate.given && !rate.bytesPerSecond) {
+        printNotice(sendRateProblem());
         exitWithOutput(QString(), 2);
         co_return;
     }

@@ -2,6 +2,7 @@
 
 #include "cli/json_report.h"
 #include "cli/process_exit.h"
+#include "cli/send_rate_option.h"
 #include "cli/terminal_progress.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
@@ -45,7 +46,7 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     const QDateTime start = QDateTime::currentDateTimeUtc();
     UploadManager manager;
     manager.setDestDir(options.destDir());
-    manager.setSendRate(options.sendRate().value_or(0));
+    manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
     const QList<QUrl> urls = fileURLs(options.paths());
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
@@ -66,7 +67,7 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     manager.persistNow();
     const int code = manager.summary().errors > 0 ? 1 : 0;
     progress.clear();
-    if (options.has(QStringLiteral("--json")))
+    if (options.arguments().contains(QStringLiteral("--json")))
         exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
     else
         exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);

@@ -1,7 +1,5 @@
 #include "cli/options.h"
 
-#include "platform/byte_rate.h"
-
 namespace zafrel {
 
 namespace {
@@ -33,15 +31,6 @@ QStringList Options::paths() const
             result.append(arguments_.at(i));
     }
     return result;
-}
-
-std::optional<int64_t> Options::sendRate() const
-{
-    if (!has(QStringLiteral("--limite")))
-        return std::nullopt;
-    const auto text = value(QStringLiteral("--limite"));
-    const auto rate = text ? parseByteRate(*text) : std::nullopt;
-    return rate.value_or(kInvalidRate);
 }
 
 std::optional<Options::Login> Options::login() const

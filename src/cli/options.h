@@ -1,7 +1,6 @@
 #pragma once
 #include <QString>
 #include <QStringList>
-#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -46,14 +45,6 @@ public:
 
     // "--dest" value, or the top folder (empty) when absent.
     QString destDir() const { return value(QStringLiteral("--dest")).value_or(QString()); }
-
-    // True when `flag` is among the arguments.
-    bool has(const QString& flag) const { return arguments_.contains(flag); }
-
-    // "--limite" value as bytes per second: nothing without the option, 0 for no cap, and
-    // kInvalidRate when its value is not a rate.
-    static constexpr int64_t kInvalidRate = -1;
-    std::optional<int64_t> sendRate() const;
 
 private:
     QStringList arguments_;

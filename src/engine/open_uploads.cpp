@@ -41,6 +41,21 @@ QCoro::Task<void> UploadManager::discardUpload(ItemPtr it)
         co_await api.abort(key->toStdString(), uploadId->toStdString());
 }
 
+QCoro::Task<std::vector<ItemPtr>> UploadManager::forgetLeftovers()
+{
+    std::vector<ItemPtr> kept, gone;
+    for (const ItemPtr& item : items_) {
+        const bool leftover = item->status() == Status::Paused || item->status() == Status::Error;
+        (leftover ? gone : kept).push_back(item);
+    }
+    // Aborted before the queue file forgets them: a run killed half-way leaves the rest listed.
+    for (const ItemPtr& item : gone)
+        co_await discardUpload(item);
+    setItems(std::move(kept));
+    persistNow();
+    co_return gone;
+}
+
 void UploadManager::discardUploadLater(const ItemPtr& item)
 {
     const std::optional<QString> uploadId = std::exchange(item->uploadId, std::nullopt);

@@ -118,6 +118,10 @@ public:
     void retry(const ItemPtr& item);
     void resumePaused();
     void clearFinished();
+    // Takes the paused and failed items out of the queue for good: each open multipart upload is
+    // aborted at the service first (waiting for it), then the queue file is written. Answers the
+    // items taken out. Not while a run goes on.
+    QCoro::Task<std::vector<ItemPtr>> forgetLeftovers();
 
     // Transfers, on the main thread; `stop` is the run's or the part group's token.
     QCoro::Task<void> upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);   // never throws
