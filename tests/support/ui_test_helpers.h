@@ -22,8 +22,8 @@
 
 namespace zafrel::test {
 
-// No queue file and nothing remembered (e-mail, destination, window, chooser folder): every desktop
-// test starts like a first run.
+// No queue file and nothing remembered (e-mail, destination, window, chooser folder, speed limit):
+// every desktop test starts like a first run.
 inline void resetDesktopState()
 {
     QFile::remove(paths::dataDir() + QStringLiteral("/queue.json"));
@@ -32,6 +32,7 @@ inline void resetDesktopState()
     settings::setValue(QStringLiteral("destDir"), QString());
     settings::setValue(QStringLiteral("windowGeometry"), QString());
     settings::setValue(QStringLiteral("chooserFolder"), QString());
+    settings::setValue(QStringLiteral("sendRate"), QString());
 }
 
 // A file of `size` bytes at `path` (folders created).

@@ -2,6 +2,7 @@
 // refusal rule, the footer's states, the sheets, and signing out during a run.
 #include "ui/main_view.h"
 
+#include "engine/run_progress.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "session/session_model.h"
@@ -20,7 +21,6 @@
 #include "ui/queue_view.h"
 #include "ui/report_archive.h"
 #include "ui/report_view.h"
-#include "engine/run_progress.h"
 #include "ui/root_view.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
@@ -683,6 +683,31 @@ TEST_F(MainViewTest, ChooserSendsItsChoiceToTheEngineAndCancellingChangesNothing
     EXPECT_EQ(up().items()[0]->destDir, "Rodaje/");
     // The next chooser, also after a restart, opens where this one was confirmed.
     EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);
+}
+
+// "Límite de velocidad…": the cap applies to the engine at once and holds again at the next start.
+TEST_F(MainViewTest, SpeedLimitAppliesAtOnceAndIsRememberedForTheNextStart)
+{
+    start("Demo Films", "Rodaje/");
+    QStringList entries;
+    for (QAction* action : view->accountMenu()->actions())
+        entries << action->text();
+    EXPECT_TRUE(entries.contains("Límite de velocidad…")) << entries.join(", ").toStdString();
+    EXPECT_EQ(view->sendRateText(), "");
+
+    EXPECT_FALSE(view->setSendRateText("rápido"));
+    EXPECT_EQ(up().sendRate(), 0);
+    EXPECT_TRUE(view->setSendRateText("50M"));
+    EXPECT_EQ(up().sendRate(), 50'000'000);
+    EXPECT_EQ(view->sendRateText(), "50M");
+
+    owner.reset();
+    start("Demo Films", "Rodaje/");
+    EXPECT_EQ(up().sendRate(), 50'000'000);
+    EXPECT_TRUE(view->setSendRateText(""));
+    owner.reset();
+    start("Demo Films", "Rodaje/");
+    EXPECT_EQ(up().sendRate(), 0);
 }
 
 }  // namespace
