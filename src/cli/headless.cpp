@@ -1,18 +1,20 @@
 #include "cli/headless.h"
 
 #include "cli/headless_upload.h"
+#include "cli/leftovers.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
 #include "cli/process_exit.h"
-#include "cli/send_rate_option.h"
 #include "client/api_error.h"
 #include "client/server_origin.h"
 #include "client/zafrel_api.h"
+#include "engine/upload_manager.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
 
+#include <functional>
 #include <optional>
 
 namespace zafrel {
@@ -30,14 +32,10 @@ void warnIfUnencrypted()
                       "https:// en --server.");
 }
 
-// Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
-QCoro::Task<void> signInAndUpload(Options options)
+// Makes sure a session exists: the stored cookie, else the "--login" credentials. Without one the
+// process is ending (exit 2, its line printed) and the answer is nothing.
+QCoro::Task<std::optional<User>> signIn(Options options)
 {
-    if (const SendRateOption rate = sendRateOption(options); rate.given && !rate.bytesPerSecond) {
-        printNotice(sendRateProblem());
-        exitWithOutput(QString(), 2);
-        co_return;
-    }
     ZafrelAPI& api = ZafrelAPI::shared();
     std::optional<User> user;
     try {
@@ -57,7 +55,7 @@ QCoro::Task<void> signInAndUpload(Options options)
         }
         if (!password) {
             exitWithOutput("sin sesión: usa --login email pass\n", 2);
-            co_return;
+            co_return std::nullopt;
         }
         warnIfUnencrypted();
         std::string failure;
@@ -71,12 +69,45 @@ QCoro::Task<void> signInAndUpload(Options options)
         } catch (const std::exception& e) {
             failure = e.what();
         }
-        if (!user) {
+        if (!user)
             exitWithOutput("login: " + printable(QString::fromStdString(failure)) + "\n", 2);
-            co_return;
-        }
     }
-    co_await uploadAndReport(options, *user);
+    co_return user;
+}
+
+QCoro::Task<void> signInAndUpload(Options options)
+{
+    const std::optional<User> user = co_await signIn(options);
+    if (user)
+        co_await uploadAndReport(options, *user);
+}
+
+// "--olvidar": the service is asked only when some leftover has an open upload to abort.
+QCoro::Task<void> forgetLeftovers(Options options)
+{
+    UploadManager manager;
+    int open = 0;
+    for (const ItemPtr& item : manager.items())
+        open += isLeftover(*item) && item->uploadId;
+    if (open > 0) {
+        const std::optional<User> user = co_await signIn(options);
+        if (!user)
+            co_return;
+    }
+    const std::vector<ItemPtr> forgotten = co_await manager.forgetLeftovers();
+    exitWithOutput(forgottenText(int(forgotten.size()), open), 0);
+}
+
+// Runs `task` for the command line; whatever it lets escape still ends the process, not as a success.
+void runCommand(std::function<QCoro::Task<void>()> task)
+{
+    spawn([task = std::move(task)]() -> QCoro::Task<void> {
+        try {
+            co_await task();
+        } catch (const std::exception& e) {
+            exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
+        }
+    });
 }
 
 }  // namespace
@@ -84,19 +115,24 @@ QCoro::Task<void> signInAndUpload(Options options)
 bool Headless::runIfRequested(const QStringList& arguments)
 {
     Options options(arguments);
-    if (!options.uploadRequested())
+    if (options.arguments().contains(QStringLiteral("--pendientes"))) {
+        runCommand([]() -> QCoro::Task<void> {
+            UploadManager manager;
+            exitWithOutput(leftoverListing(manager.items()), 0);
+            co_return;
+        });
+        return true;
+    }
+    const bool forget = options.arguments().contains(QStringLiteral("--olvidar"));
+    if (!options.uploadRequested() && !forget)
         return false;
     // Before anything is sent: this run, later runs and the window all use it.
     if (const auto server = options.server())
         settings::setValue(QStringLiteral("serverURL"), *server);
-    spawn([options]() -> QCoro::Task<void> {
-        try {
-            co_await signInAndUpload(options);
-        } catch (const std::exception& e) {
-            // Nothing is expected to escape; should it, the process must still end, and not as a success.
-            exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
-        }
-    });
+    if (forget)
+        runCommand([options] { return forgetLeftovers(options); });
+    else
+        runCommand([options] { return signInAndUpload(options); });
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include "cli/headless.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
+#include "cli/send_rate_option.h"
+#include "cli/usage.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -14,6 +16,7 @@
 #endif
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -25,12 +28,36 @@ QStringList argumentsOf(int argc, char** argv)
     return arguments;
 }
 
-const char* const kUsage =
-    "Uso: zafrel --upload RUTA... [--dest CARPETA] [--login EMAIL] [--server URL]\n"
-    "Sube los archivos y carpetas indicados al almacenamiento de la productora, los verifica\n"
-    "y escribe el informe de subida. Código de salida: 0 todo subido, 1 algún error,\n"
-    "2 sin sesión o acceso rechazado.\n"
-    "La contraseña de --login se toma de la variable ZAFREL_PASSWORD o se pide en la terminal.\n";
+void print(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// What the command line can answer before anything starts: help, version, and options it cannot
+// take (then nothing is sent at all). An exit code, or nothing when the program goes on.
+std::optional<int> answerAtOnce(const zafrel::Options& options)
+{
+    const QStringList& arguments = options.arguments();
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        print(stdout, zafrel::usageText());
+        return 0;
+    }
+    if (arguments.contains(QStringLiteral("--version"))) {
+        print(stdout, zafrel::versionText() + u'\n');
+        return 0;
+    }
+    for (const QString& unknown : zafrel::unknownOptions(options)) {
+        print(stderr, QStringLiteral("Opción desconocida: ") + unknown + u'\n');
+        return 2;
+    }
+    if (const auto rate = zafrel::sendRateOption(options); rate.given && !rate.bytesPerSecond) {
+        print(stderr, zafrel::sendRateProblem() + u'\n');
+        return 2;
+    }
+    return std::nullopt;
+}
 
 #ifdef ZAFREL_WITH_GUI
 bool displayAvailable()
@@ -45,14 +72,18 @@ bool displayAvailable()
 int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
+    if (const auto code = answerAtOnce(zafrel::Options(arguments)))
+        return *code;
     const bool uploadRequested = arguments.contains(QStringLiteral("--upload"));
+    // The queue's leftovers are listed or forgotten without a window.
+    const bool queueCommand = arguments.contains(QStringLiteral("--pendientes")) || arguments.contains(QStringLiteral("--olvidar"));
     // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
     // as the run lasts; from here on it is not there any more.
     if (const auto password = zafrel::Options(arguments).passwordIndex())
         zafrel::hideArgument(argc, argv, *password);
 
 #ifdef ZAFREL_WITH_GUI
-    if (displayAvailable()) {
+    if (displayAvailable() && !queueCommand) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
         // With an upload under way the process ends when the upload does, not with the window.
@@ -64,8 +95,8 @@ int main(int argc, char** argv)
     }
 #endif
 
-    if (!uploadRequested) {
-        std::fputs(kUsage, stdout);
+    if (!uploadRequested && !queueCommand) {
+        print(stdout, zafrel::usageText());
 #ifdef ZAFREL_WITH_GUI
         std::fputs("Sin pantalla disponible la ventana no puede abrirse; usa --upload.\n", stdout);
 #else

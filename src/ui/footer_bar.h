@@ -9,13 +9,13 @@ class QPushButton;
 
 namespace zafrel {
 class UploadManager;
+struct RunProgress;
 }
 
 namespace zafrel::ui {
 
 class ElidedLabel;
 class Spinner;
-struct RunProgress;
 
 // The bottom of the main window: the whole run's progress while it goes on (a bar, files and
 // bytes done of the total, speed, time left, how many upload and wait), how it ended once it is

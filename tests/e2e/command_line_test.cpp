@@ -1,5 +1,6 @@
-// The command line as crews and scripts use it: the progress line on a terminal, the JSON report,
-// and runs through a proxy from the environment.
+// The command line as crews and scripts use it: help, version and unknown options, the leftovers of
+// earlier runs, the progress line on a terminal, the JSON report, and runs through a proxy from the
+// environment.
 #include "e2e_fixture.h"
 #include "support/forward_proxy.h"
 #include "support/terminal_run.h"
@@ -15,6 +16,81 @@ QString readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+TEST_F(CommandLineEndToEnd, HelpAndVersionAnswerAndAnUnknownOptionStopsBeforeAnythingIsSent)
+{
+    const QString path = files_.filePath("C0003.MXF");
+    writeFile(path, 1000);
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        QStringList out;   // each must appear on standard output
+        QString err;
+    };
+    const QString version = QStringLiteral("zafrel " ZAFREL_VERSION "\n");
+    const QStringList help{"--upload RUTA", "--dest CARPETA", "--login EMAIL", "--server URL", "--limite VELOCIDAD",
+                           "--json", "--pendientes", "--olvidar", "-h, --help", "--version", "Código de salida",
+                           "ZAFREL_PASSWORD", "https_proxy, http_proxy, no_proxy"};
+    const Case cases[] = {
+        {{"--help"}, 0, help, ""},
+        {{"-h"}, 0, help, ""},
+        {{"--version"}, 0, {version}, ""},
+        {uploadArguments({path}, "Dia04/") + QStringList{"--dset", "Dia05"}, 2, {}, "Opción desconocida: --dset\n"},
+        {QStringList{"--dset", "Dia05"} + uploadArguments({path}, "Dia04/"), 2, {}, "Opción desconocida: --dset\n"},
+        {QStringList{"--limite", "rapido"} + uploadArguments({path}, "Dia04/"), 2, {},
+         "--limite necesita una velocidad, como 50M (50 MB/s) o 800K (800 KB/s).\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        server().reset();
+        ProgramHome home;
+        const ProgramResult run = runProgram(home, c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString() << run.err.toStdString();
+        for (const QString& text : c.out)
+            EXPECT_TRUE(run.out.contains(text)) << text.toStdString() << " in " << run.out.toStdString();
+        if (c.out.isEmpty())
+            EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_TRUE(server().requests().empty()) << server().requests().dump();
+    }
+    EXPECT_EQ(runProgram(ProgramHome(), {"--version"}).out, version);
+}
+
+// A completion the service refuses leaves the file failed with its parts stored: listed, then
+// forgotten, its upload aborted at the service.
+TEST_F(CommandLineEndToEnd, LeftoversAreListedAndForgottenWithTheirOpenUploads)
+{
+    ProgramHome home;
+    const QString clip = files_.filePath("Pendientes/CLIP.MXF");
+    writeFile(clip, 33'554'432 + 1000, 41);
+    server().addFault({{"server", "service"}, {"pathContains", "/api/upload/complete"}, {"count", 1},
+                       {"action", "status"}, {"status", 400}});
+    const ProgramResult failed = upload(home, {clip}, "Pendientes/");
+    ASSERT_EQ(failed.exitCode, 1) << failed.out.toStdString();
+    ASSERT_EQ(server().openUploads().size(), 1u);
+
+    server().reset();
+    const ProgramResult listed = runProgram(home, {"--pendientes"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    const QStringList lines = listed.out.split(u'\n');
+    ASSERT_GE(lines.size(), 3) << listed.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("ERROR Servidor: 400")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith("\t33555432\t" + clip + "\tPendientes/CLIP.MXF")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("0 pendientes, 1 con error.")) << listed.out.toStdString();
+    EXPECT_TRUE(server().requests().empty()) << "listing sends nothing";
+
+    const ProgramResult forgotten = runProgram(home, {"--server", server().serviceURL(), "--olvidar"});
+    EXPECT_EQ(forgotten.exitCode, 0) << forgotten.out.toStdString() << forgotten.err.toStdString();
+    EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 1 subidas por partes canceladas en el servicio.\n");
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+    EXPECT_TRUE(server().openUploads().empty()) << server().openUploads().dump();
+
+    const ProgramResult empty = runProgram(home, {"--pendientes"});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "No hay archivos pendientes.\n");
+    const ProgramResult again = upload(home, {}, "Pendientes/");
+    EXPECT_EQ(again.exitCode, 0) << "nothing left to keep later runs at 1: " << again.out.toStdString();
 }
 
 // A capped upload lasts a few seconds: long enough for the line to be drawn several times.

@@ -1,0 +1,50 @@
+#include "cli/leftovers.h"
+
+#include "platform/printable.h"
+
+#include <QStringList>
+
+namespace zafrel {
+
+bool isLeftover(const UploadItem& item)
+{
+    return item.status() == Status::Paused || item.status() == Status::Error;
+}
+
+QString leftoverListing(const std::vector<ItemPtr>& items)
+{
+    QStringList lines;
+    int paused = 0, failed = 0;
+    for (const ItemPtr& item : items) {
+        if (!isLeftover(*item))
+            continue;
+        QString state = QStringLiteral("pendiente");
+        if (item->status() == Status::Error) {
+            state = QStringLiteral("ERROR ") + printable(item->error().value_or(QString()));
+            ++failed;
+        } else {
+            ++paused;
+        }
+        lines << state + u'\t' + QString::number(item->size) + u'\t' + printable(item->path) + u'\t'
+                     + printable(item->destDir + item->name);
+    }
+    if (lines.isEmpty())
+        return QStringLiteral("No hay archivos pendientes.\n");
+    lines << QString()
+          << QStringLiteral("%1 pendientes, %2 con error. La misma orden --upload los continúa; --olvidar los quita "
+                            "de la cola.")
+                 .arg(paused)
+                 .arg(failed);
+    return lines.join(u'\n') + u'\n';
+}
+
+QString forgottenText(int items, int abortedUploads)
+{
+    if (items == 0)
+        return QStringLiteral("No hay archivos pendientes.\n");
+    return QStringLiteral("%1 archivos quitados de la cola; %2 subidas por partes canceladas en el servicio.\n")
+        .arg(items)
+        .arg(abortedUploads);
+}
+
+}  // namespace zafrel
