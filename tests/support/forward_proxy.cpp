@@ -115,6 +115,13 @@ void ForwardProxy::acceptLoop()
 
 void ForwardProxy::serve(int client)
 {
+    // However the request ends, the client hears the end at once; the socket itself is closed with
+    // the proxy.
+    struct EndOfAnswer {
+        int fd;
+        ~EndOfAnswer() { ::shutdown(fd, SHUT_RDWR); }
+    } endOfAnswer{client};
+
     // The request's head, up to its blank line; whatever of the body came with it is kept.
     std::string head;
     char buffer[8192];
@@ -148,8 +155,10 @@ void ForwardProxy::serve(int client)
                                                  : "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n";
         if (!sendAll(client, answer.data(), answer.size()) || upstream < 0)
             return;
-        if (!rest.empty() && !sendAll(upstream, rest.data(), rest.size()))
+        if (!rest.empty() && !sendAll(upstream, rest.data(), rest.size())) {
+            ::close(upstream);
             return;
+        }
     } else {
         // "http://host:port/path?query": the path is passed on byte for byte (a signature covers it).
         const size_t authority = target.find("://") + 3;
@@ -157,8 +166,11 @@ void ForwardProxy::serve(int client)
         const std::string hostPort = target.substr(authority, pathStart - authority);
         const size_t colon = hostPort.rfind(':');
         upstream = connectTo(hostPort.substr(0, colon), colon == std::string::npos ? 80 : std::stoi(hostPort.substr(colon + 1)));
-        if (upstream < 0)
+        if (upstream < 0) {
+            const std::string answer = "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            sendAll(client, answer.data(), answer.size());
             return;
+        }
         // Origin form for the server, one request per connection, and no proxy headers passed on.
         const std::string path = pathStart < target.size() ? target.substr(pathStart) : "/";
         std::string forwarded = method + ' ' + path + requestLine.substr(space2) + "\r\n";
@@ -172,13 +184,13 @@ void ForwardProxy::serve(int client)
             forwarded += line + "\r\n";
         }
         forwarded += "Connection: close\r\n\r\n" + rest;
-        if (!sendAll(upstream, forwarded.data(), forwarded.size()))
+        if (!sendAll(upstream, forwarded.data(), forwarded.size())) {
+            ::close(upstream);
             return;
+        }
     }
     relay(client, upstream);
     ::close(upstream);
-    // The client hears the end; the socket itself is closed with the proxy.
-    ::shutdown(client, SHUT_RDWR);
 }
 
 }  // namespace zafrel::test
