@@ -45,10 +45,11 @@ bool displayAvailable()
 int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
-    const bool uploadRequested = arguments.contains(QStringLiteral("--upload"));
+    const zafrel::Options options(arguments);
+    const bool uploadRequested = options.uploadRequested();
     // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
     // as the run lasts; from here on it is not there any more.
-    if (const auto password = zafrel::Options(arguments).passwordIndex())
+    if (const auto password = options.passwordIndex())
         zafrel::hideArgument(argc, argv, *password);
 
 #ifdef ZAFREL_WITH_GUI
