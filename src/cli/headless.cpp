@@ -115,7 +115,7 @@ void runCommand(std::function<QCoro::Task<void>()> task)
 bool Headless::runIfRequested(const QStringList& arguments)
 {
     Options options(arguments);
-    if (options.arguments().contains(QStringLiteral("--pendientes"))) {
+    if (options.given(QStringLiteral("--pendientes"))) {
         runCommand([]() -> QCoro::Task<void> {
             UploadManager manager;
             exitWithOutput(leftoverListing(manager.items()), 0);
@@ -123,7 +123,7 @@ bool Headless::runIfRequested(const QStringList& arguments)
         });
         return true;
     }
-    const bool forget = options.arguments().contains(QStringLiteral("--olvidar"));
+    const bool forget = options.given(QStringLiteral("--olvidar"));
     if (!options.uploadRequested() && !forget)
         return false;
     // Before anything is sent: this run, later runs and the window all use it.

@@ -67,7 +67,7 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     manager.persistNow();
     const int code = manager.summary().errors > 0 ? 1 : 0;
     progress.clear();
-    if (options.arguments().contains(QStringLiteral("--json")))
+    if (options.given(QStringLiteral("--json")))
         exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
     else
         exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);

@@ -39,16 +39,15 @@ void print(FILE* stream, const QString& text)
 // take (then nothing is sent at all). An exit code, or nothing when the program goes on.
 std::optional<int> answerAtOnce(const zafrel::Options& options)
 {
-    const QStringList& arguments = options.arguments();
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+    if (options.given(QStringLiteral("--help")) || options.given(QStringLiteral("-h"))) {
         print(stdout, zafrel::usageText());
         return 0;
     }
-    if (arguments.contains(QStringLiteral("--version"))) {
+    if (options.given(QStringLiteral("--version"))) {
         print(stdout, zafrel::versionText() + u'\n');
         return 0;
     }
-    for (const QString& unknown : zafrel::unknownOptions(options)) {
+    for (const QString& unknown : options.unknownOptions()) {
         print(stderr, QStringLiteral("Opción desconocida: ") + unknown + u'\n');
         return 2;
     }
@@ -72,14 +71,15 @@ bool displayAvailable()
 int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
-    if (const auto code = answerAtOnce(zafrel::Options(arguments)))
+    const zafrel::Options options(arguments);
+    if (const auto code = answerAtOnce(options))
         return *code;
-    const bool uploadRequested = arguments.contains(QStringLiteral("--upload"));
+    const bool uploadRequested = options.uploadRequested();
     // The queue's leftovers are listed or forgotten without a window.
-    const bool queueCommand = arguments.contains(QStringLiteral("--pendientes")) || arguments.contains(QStringLiteral("--olvidar"));
+    const bool queueCommand = options.given(QStringLiteral("--pendientes")) || options.given(QStringLiteral("--olvidar"));
     // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
     // as the run lasts; from here on it is not there any more.
-    if (const auto password = zafrel::Options(arguments).passwordIndex())
+    if (const auto password = options.passwordIndex())
         zafrel::hideArgument(argc, argv, *password);
 
 #ifdef ZAFREL_WITH_GUI

@@ -1,55 +1,106 @@
 #include "cli/options.h"
 
+#include <algorithm>
+
 namespace zafrel {
 
 namespace {
-const QString kUpload = QStringLiteral("--upload");
-const QString kLogin = QStringLiteral("--login");
+
+constexpr OptionRule kRules[] = {
+    {QLatin1StringView("--upload"), 0, 0, true},
+    {QLatin1StringView("--server"), 1, 0},
+    {QLatin1StringView("--dest"), 1, 0},
+    {QLatin1StringView("--login"), 1, 1},
+    {QLatin1StringView("--limite"), 1, 0},
+    {QLatin1StringView("--json"), 0, 0},
+    {QLatin1StringView("--pendientes"), 0, 0},
+    {QLatin1StringView("--olvidar"), 0, 0},
+    {QLatin1StringView("--help"), 0, 0},
+    {QLatin1StringView("-h"), 0, 0},
+    {QLatin1StringView("--version"), 0, 0},
+};
+
+const QString kEndOfOptions = QStringLiteral("--");
 const QString kOptionPrefix = QStringLiteral("--");
+
+const OptionRule* ruleFor(const QString& argument)
+{
+    const auto rules = optionRules();
+    const auto found = std::find_if(rules.begin(), rules.end(), [&](const OptionRule& r) { return r.flag == argument; });
+    return found == rules.end() ? nullptr : &*found;
+}
+
 }  // namespace
 
-Options::Options(QStringList arguments) : arguments_(std::move(arguments)) {}
+std::span<const OptionRule> optionRules() { return kRules; }
 
-bool Options::uploadRequested() const { return arguments_.contains(kUpload); }
+Options::Options(QStringList arguments) : arguments_(std::move(arguments))
+{
+    bool collectingPaths = false;
+    for (qsizetype i = 1; i < arguments_.size(); ++i) {
+        const QString& argument = arguments_.at(i);
+        if (argument == kEndOfOptions) {
+            // Everything after it is a path, even a name beginning with "--" (when uploading).
+            for (++i; i < arguments_.size(); ++i)
+                (collectingPaths ? paths_ : stray_).append(arguments_.at(i));
+            break;
+        }
+        const OptionRule* rule = ruleFor(argument);
+        if (!rule) {
+            if (argument.startsWith(kOptionPrefix))
+                unknown_.append(argument);
+            else
+                (collectingPaths ? paths_ : stray_).append(argument);
+            continue;
+        }
+        collectingPaths = collectingPaths || rule->startsPaths;
+        Values values;
+        for (int v = 0; v < rule->requiredValues && i + 1 < arguments_.size() && !ruleFor(arguments_.at(i + 1)); ++v) {
+            ++i;
+            values.emplace_back(i, arguments_.at(i));
+        }
+        const bool complete = int(values.size()) == rule->requiredValues;
+        for (int v = 0; complete && v < rule->optionalValues && i + 1 < arguments_.size()
+                        && !arguments_.at(i + 1).startsWith(kOptionPrefix);
+             ++v) {
+            ++i;
+            values.emplace_back(i, arguments_.at(i));
+        }
+        occurrences_.try_emplace(argument, std::move(values));
+    }
+}
 
 std::optional<QString> Options::value(const QString& flag) const
 {
-    const qsizetype i = arguments_.indexOf(flag);
-    if (i < 0 || i + 1 >= arguments_.size())
+    const auto found = occurrences_.find(flag);
+    if (found == occurrences_.end() || found->second.empty())
         return std::nullopt;
-    return arguments_.at(i + 1);
-}
-
-QStringList Options::paths() const
-{
-    QStringList result;
-    const qsizetype u = arguments_.indexOf(kUpload);
-    if (u < 0)
-        return result;
-    for (qsizetype i = u + 1; i < arguments_.size(); ++i) {
-        if (!arguments_.at(i).startsWith(kOptionPrefix))
-            result.append(arguments_.at(i));
-    }
-    return result;
+    return found->second.front().second;
 }
 
 std::optional<Options::Login> Options::login() const
 {
-    const qsizetype k = arguments_.indexOf(kLogin);
-    if (k < 0 || k + 1 >= arguments_.size())
+    const auto found = occurrences_.find(QStringLiteral("--login"));
+    if (found == occurrences_.end() || found->second.empty())
         return std::nullopt;
-    Login login{arguments_.at(k + 1), std::nullopt};
-    if (const auto p = passwordIndex())
-        login.password = arguments_.at(*p);
-    return login;
+    const Values& values = found->second;
+    return Login{values[0].second, values.size() > 1 ? std::optional(values[1].second) : std::nullopt};
 }
 
 std::optional<qsizetype> Options::passwordIndex() const
 {
-    const qsizetype k = arguments_.indexOf(kLogin);
-    if (k < 0 || k + 2 >= arguments_.size() || arguments_.at(k + 2).startsWith(kOptionPrefix))
+    const auto found = occurrences_.find(QStringLiteral("--login"));
+    if (found == occurrences_.end() || found->second.size() < 2)
         return std::nullopt;
-    return k + 2;
+    return found->second[1].first;
+}
+
+QString Options::destDir() const
+{
+    QString dest = value(QStringLiteral("--dest")).value_or(QString());
+    if (!dest.isEmpty() && !dest.endsWith(u'/'))
+        dest += u'/';
+    return dest;
 }
 
 }  // namespace zafrel

@@ -1,14 +1,35 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+
+#include <map>
 #include <optional>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace zafrel {
 
-// The command line of one process, read the way the unattended upload reads it. A flag counts only
-// as an argument exactly equal to its text ("--dest=x" is not "--dest"); when a flag is repeated,
-// its first occurrence counts. Element 0 is the program path.
+// One option the command line knows: its flag, how many values must follow it and how many more
+// may. A value that must follow is the next argument unless that is another known flag (then the
+// option lacks it); a value that may follow is taken only when the next argument exists and does
+// not begin with "--". A new option is one more row of optionRules().
+struct OptionRule {
+    QLatin1StringView flag;
+    int requiredValues = 0;
+    int optionalValues = 0;
+    // "--upload": the arguments after it that belong to no option are the paths to upload.
+    bool startsPaths = false;
+};
+
+// The rows the command line is read with.
+std::span<const OptionRule> optionRules();
+
+// The command line of one process, read once against optionRules(). A flag counts only as an
+// argument exactly equal to its text ("--dest=x" is not "--dest"); when a flag is repeated, its
+// first occurrence counts, and the values of every occurrence belong to it. Values are never
+// paths, wherever their option stands. "--" ends the options: every argument after it is a path.
+// Element 0 is the program path.
 class Options {
 public:
     explicit Options(QStringList arguments);
@@ -17,37 +38,47 @@ public:
 
     // True when some argument is "--upload": the unattended mode. Without it every other option
     // is ignored.
-    bool uploadRequested() const;
+    bool uploadRequested() const { return given(QStringLiteral("--upload")); }
+    bool given(const QString& flag) const { return occurrences_.contains(flag); }
 
-    // The argument right after the first occurrence of `flag`, unchanged even when it begins with
-    // "--"; nothing when the flag is absent or is the last argument.
+    // The first value of the first occurrence of `flag`; nothing when the flag is absent or lacks
+    // its value.
     std::optional<QString> value(const QString& flag) const;
 
-    // Every argument after the first "--upload" that does not begin with "--", in order. Values of
-    // options placed after "--upload" (the folder after "--dest", the e-mail and password after
-    // "--login") are collected too; options placed before it are not.
-    QStringList paths() const;
+    // The arguments after "--upload" that are neither options nor their values, in order.
+    const QStringList& paths() const { return paths_; }
+    // Arguments before "--upload" that belong to no option (not used: no path comes before it).
+    const QStringList& strayArguments() const { return stray_; }
+    // Arguments beginning with "--" that no row knows (skipped).
+    const QStringList& unknownOptions() const { return unknown_; }
 
     struct Login {
         QString email;
         std::optional<QString> password;
         bool operator==(const Login&) const = default;
     };
-    // The argument after the first "--login" as the e-mail and, when the one after it exists and
-    // does not begin with "--", that one as the password. Without a password here the run takes
-    // it from the environment or the terminal, where no other account of the machine can read it.
+    // "--login EMAIL [PASSWORD]". Without a password here the run takes it from the environment
+    // or the terminal, where no other account of the machine can read it.
     std::optional<Login> login() const;
-    // Index of the password argument of login(), when the command line holds one.
+    // Index in arguments() of the password of login(), when the command line holds one.
     std::optional<qsizetype> passwordIndex() const;
 
-    // "--server" value, stored as the service origin before anything is sent.
+    // "--server" value, the service origin for this run (and, stored, for later ones).
     std::optional<QString> server() const { return value(QStringLiteral("--server")); }
 
-    // "--dest" value, or the top folder (empty) when absent.
-    QString destDir() const { return value(QStringLiteral("--dest")).value_or(QString()); }
+    // "--dest" value, ending with "/" when not empty ("Dia04" names the folder Dia04/, not a
+    // prefix of the names); the top folder (empty) when absent.
+    QString destDir() const;
 
 private:
+    // The values of one occurrence with their indexes in arguments_.
+    using Values = std::vector<std::pair<qsizetype, QString>>;
+
     QStringList arguments_;
+    std::map<QString, Values> occurrences_;   // first occurrence of each flag given
+    QStringList paths_;
+    QStringList stray_;
+    QStringList unknown_;
 };
 
 }  // namespace zafrel

@@ -8,7 +8,7 @@ SendRateOption sendRateOption(const Options& options)
 {
     const QString flag = QStringLiteral("--limite");
     SendRateOption option;
-    option.given = options.arguments().contains(flag);
+    option.given = options.given(flag);
     if (const auto text = options.value(flag))
         option.bytesPerSecond = parseByteRate(*text);
     return option;

@@ -35,20 +35,6 @@ QString usageText()
         "  XDG_CONFIG_HOME, XDG_DATA_HOME    dónde se guardan los ajustes y la cola\n");
 }
 
-QStringList unknownOptions(const Options& options)
-{
-    static const QStringList known{"--upload", "--dest", "--login", "--server", "--limite", "--json",
-                                   "--pendientes", "--olvidar", "--help", "--version"};
-    QStringList unknown;
-    const auto password = options.passwordIndex();
-    for (qsizetype i = 1; i < options.arguments().size(); ++i) {
-        const QString& argument = options.arguments().at(i);
-        if (argument.startsWith(QStringLiteral("--")) && !known.contains(argument) && password != i)
-            unknown << argument;
-    }
-    return unknown;
-}
-
 QString versionText()
 {
     return QStringLiteral("zafrel ") + QString::fromLatin1(build::version);

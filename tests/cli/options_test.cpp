@@ -1,5 +1,5 @@
-// The option rules of the unattended upload: exact flags, first occurrence wins, paths collected
-// after "--upload" (values of later options included), values used unchanged.
+// The option rules of the unattended upload: exact flags, first occurrence wins, values belong to
+// their option wherever it stands (never paths), paths only after "--upload" or "--".
 #include "cli/options.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@ struct Expected {
     std::optional<QString> dest;
     QStringList paths;
     Login login;
+    QStringList unknown;
 };
 
 TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
@@ -23,51 +24,60 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         // Upload mode only with the exact flag, wherever it stands.
         {{}, {false}},
         {{"--server", "http://x", "--dest", "Dia01/"}, {false, "http://x", "Dia01/"}},
-        {{"--upload=a"}, {false}},
-        {{"--UPLOAD", "a"}, {false}},
+        {{"--upload=a"}, {false, {}, {}, {}, {}, {"--upload=a"}}},
+        {{"--UPLOAD", "a"}, {false, {}, {}, {}, {}, {"--UPLOAD"}}},
         {{"-upload", "a"}, {false}},
         {{"--upload"}, {}},
+        {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}}},
         // Nothing after "--upload" gives no paths.
         {{"a", "b", "--upload"}, {}},
         {{"--upload", "--dest"}, {}},
-        // A value is the argument after the first occurrence, used unchanged: blanks kept, and
-        // even when it looks like a flag ("--login" then still counts as the credentials' flag).
-        {{"--dest", "Dia01/", "--upload", "a", "--dest", "Dia02/"}, {true, {}, "Dia01/", {"a", "Dia02/"}}},
+        // Values belong to their option wherever it stands; the first occurrence counts. Values
+        // are used unchanged (blanks kept, "--" at their start too unless they are a known flag).
+        {{"--upload", "Dia04", "--dest", "Dia04"}, {true, {}, "Dia04/", {"Dia04"}}},
+        {{"--dest", "Dia01/", "--upload", "a", "--dest", "Dia02/"}, {true, {}, "Dia01/", {"a"}}},
         {{"--server", " http://127.0.0.1:9/ ", "--upload"}, {true, " http://127.0.0.1:9/ "}},
-        {{"--upload", "a", "--server", "--login", "x@y", "pw"},
-         {true, "--login", {}, {"a", "x@y", "pw"}, {{"x@y", "pw"}}}},
+        {{"--upload", "a", "--dest", "--raro"}, {true, {}, "--raro/", {"a"}}},
+        {{"--upload", "a", "--server", "--login", "x@y", "pw"}, {true, {}, {}, {"a"}, {{"x@y", "pw"}}}},
+        {{"--upload", "a", "b", "--dest", "/Day1"}, {true, {}, "/Day1/", {"a", "b"}}},
+        // A non-empty destination ends with "/"; an empty one is the top folder.
+        {{"--dest", "Dia04", "--upload"}, {true, {}, "Dia04/"}},
+        {{"--dest", "", "--upload"}, {true, {}, ""}},
         // A flag as the last argument, an absent flag or one joined with its value has no value.
         {{"--upload", "a", "--server"}, {true, {}, {}, {"a"}}},
-        {{"--upload", "a", "--dest"}, {true, {}, {}, {"a"}}},
-        {{"--upload", "a"}, {true, {}, {}, {"a"}}},
-        {{"--upload", "a", "--dest=Dia01/", "--server=http://x"}, {true, {}, {}, {"a"}}},
-        // Paths follow "--upload", values of later options included, options before it not;
-        // every argument starting with "--" is skipped without stopping the collection.
-        {{"--upload", "a", "b", "--dest", "/Day1"}, {true, {}, "/Day1", {"a", "b", "/Day1"}}},
-        {{"--dest", "Dia01/", "--login", "demo@zafrel.test", "secret", "--upload", "a", "b"},
-         {true, {}, "Dia01/", {"a", "b"}, {{"demo@zafrel.test", "secret"}}}},
-        {{"--upload", "a", "--login", "demo@zafrel.test", "pw"},
-         {true, {}, {}, {"a", "demo@zafrel.test", "pw"}, {{"demo@zafrel.test", "pw"}}}},
-        {{"--upload", "--verbose", "a", "--", "b", "-c", "--upload", "d"}, {true, {}, {}, {"a", "b", "-c", "d"}}},
+        {{"--upload", "a", "--dest=Dia01/", "--server=http://x"},
+         {true, {}, {}, {"a"}, {}, {"--dest=Dia01/", "--server=http://x"}}},
+        // Unknown options are skipped without stopping the paths; after "--" everything is a path.
+        {{"--upload", "--verbose", "a", "-c", "--upload", "d"}, {true, {}, {}, {"a", "-c", "d"}, {}, {"--verbose"}}},
+        {{"--upload", "a", "--", "--dest", "b"}, {true, {}, {}, {"a", "--dest", "b"}}},
+        // The other options of the command line are known, and the rate is never a path.
+        {{"--upload", "a", "--limite", "50M", "--json", "--pendientes", "--olvidar", "--help", "-h", "--version"},
+         {true, {}, {}, {"a"}}},
         // "--login" needs an e-mail; the password is the next argument unless that is missing or
-        // an option (it then comes from elsewhere). The first "--login" decides.
-        {{"--upload", "a", "--login", "demo@zafrel.test"},
-         {true, {}, {}, {"a", "demo@zafrel.test"}, {{"demo@zafrel.test", std::nullopt}}}},
+        // begins with "--" (it then comes from elsewhere). The first "--login" decides.
+        {{"--dest", "D/", "--login", "demo@zafrel.test", "secret", "--upload", "a", "b"},
+         {true, {}, "D/", {"a", "b"}, {{"demo@zafrel.test", "secret"}}}},
+        {{"--upload", "card", "--dest", "Dia04", "--login", "ana@x", "secreto"},
+         {true, {}, "Dia04/", {"card"}, {{"ana@x", "secreto"}}}},
+        {{"--upload", "a", "--login", "x@y"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--login", "x@y", "--upload", "a"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--upload", "a", "--login"}, {true, {}, {}, {"a"}}},
-        {{"--upload", "--login", "x", "--login"}, {true, {}, {}, {"x"}, {{"x", std::nullopt}}}},
-        {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {"b@x", "p2"}, {{"a@x", "p1"}}}},
+        {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/"}},
+        {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {}, {{"a@x", "p1"}}}},
     };
     for (const auto& [arguments, expected] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         const Options o(QStringList{"/usr/bin/zafrel"} + arguments);
         EXPECT_EQ(o.uploadRequested(), expected.upload);
         EXPECT_EQ(o.server(), expected.server);
-        EXPECT_EQ(o.value("--dest"), expected.dest);
         EXPECT_EQ(o.destDir(), expected.dest.value_or(QString()));
         EXPECT_EQ(o.paths(), expected.paths);
         EXPECT_EQ(o.login(), expected.login);
-        EXPECT_EQ(o.passwordIndex().has_value(), expected.login && expected.login->password);
+        EXPECT_EQ(o.unknownOptions(), expected.unknown);
+        const auto password = o.passwordIndex();
+        ASSERT_EQ(password.has_value(), expected.login && expected.login->password);
+        if (password)
+            EXPECT_EQ(o.arguments().at(*password), *expected.login->password);
     }
 }
 
