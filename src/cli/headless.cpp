@@ -94,8 +94,9 @@ QCoro::Task<void> forgetLeftovers(Options options)
         if (!user)
             co_return;
     }
-    const std::vector<ItemPtr> forgotten = co_await manager.forgetLeftovers();
-    exitWithOutput(forgottenText(int(forgotten.size()), open), 0);
+    const UploadManager::Forgotten forgotten = co_await manager.forgetLeftovers();
+    exitWithOutput(forgottenText(forgotten.items, forgotten.abortedUploads, forgotten.kept, forgotten.failure),
+                   forgotten.kept > 0 ? 1 : 0);
 }
 
 // Runs `task` for the command line; whatever it lets escape still ends the process, not as a success.

@@ -38,13 +38,19 @@ QString leftoverListing(const std::vector<ItemPtr>& items)
     return lines.join(u'\n') + u'\n';
 }
 
-QString forgottenText(int items, int abortedUploads)
+QString forgottenText(int items, int abortedUploads, int kept, const QString& failure)
 {
-    if (items == 0)
+    if (items == 0 && kept == 0)
         return QStringLiteral("No hay archivos pendientes.\n");
-    return QStringLiteral("%1 archivos quitados de la cola; %2 subidas por partes canceladas en el servicio.\n")
-        .arg(items)
-        .arg(abortedUploads);
+    QString text = QStringLiteral("%1 archivos quitados de la cola; %2 subidas por partes canceladas en el servicio.\n")
+                       .arg(items)
+                       .arg(abortedUploads);
+    if (kept > 0)
+        text += QStringLiteral("%1 archivos siguen en la cola porque el servicio no canceló su subida (%2); "
+                               "vuelve a probar --olvidar más tarde.\n")
+                    .arg(kept)
+                    .arg(printable(failure));
+    return text;
 }
 
 }  // namespace zafrel

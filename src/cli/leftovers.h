@@ -15,7 +15,8 @@ bool isLeftover(const UploadItem& item);
 // a closing line that says what to do with them.
 QString leftoverListing(const std::vector<ItemPtr>& items);
 
-// "--olvidar": what was taken out of the queue, and how many open uploads were aborted with it.
-QString forgottenText(int items, int abortedUploads);
+// "--olvidar": what was taken out of the queue, how many open uploads were aborted with it, and
+// what stays because the service did not abort its upload.
+QString forgottenText(int items, int abortedUploads, int kept, const QString& failure);
 
 }  // namespace zafrel

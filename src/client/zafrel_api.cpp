@@ -142,12 +142,17 @@ QCoro::Task<void> ZafrelAPI::complete(std::string key, std::string uploadId, std
     requireAnyObject(answer);
 }
 
+QCoro::Task<void> ZafrelAPI::abortOrThrow(std::string key, std::string uploadId)
+{
+    ordered_json body = stringObject({{"key", key}, {"uploadId", uploadId}});
+    json answer = co_await request("POST", "api/upload/abort", {}, std::move(body), {});
+    requireOptionalBooleanObject(answer);
+}
+
 QCoro::Task<void> ZafrelAPI::abort(std::string key, std::string uploadId)
 {
     try {
-        ordered_json body = stringObject({{"key", key}, {"uploadId", uploadId}});
-        json answer = co_await request("POST", "api/upload/abort", {}, std::move(body), {});
-        requireOptionalBooleanObject(answer);
+        co_await abortOrThrow(std::move(key), std::move(uploadId));
     } catch (...) {
         // A failed abort leaves nothing the user could act on; the transfer has already failed.
     }

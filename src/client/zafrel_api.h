@@ -50,6 +50,9 @@ public:
                                                          int64_t last, bool accelerate, std::stop_token stop = {});
     QCoro::Task<void> complete(std::string key, std::string uploadId, std::vector<Part> parts,
                                std::stop_token stop = {});
+    // Aborts a multipart upload, failing with the service's or the transport's error, for a caller
+    // that tells the user.
+    QCoro::Task<void> abortOrThrow(std::string key, std::string uploadId);
     // Best effort: both return normally whatever happens.
     QCoro::Task<void> abort(std::string key, std::string uploadId);
     QCoro::Task<void> uploadDone();

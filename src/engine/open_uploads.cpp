@@ -41,19 +41,38 @@ QCoro::Task<void> UploadManager::discardUpload(ItemPtr it)
         co_await api.abort(key->toStdString(), uploadId->toStdString());
 }
 
-QCoro::Task<std::vector<ItemPtr>> UploadManager::forgetLeftovers()
+QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
 {
-    std::vector<ItemPtr> kept, gone;
-    for (const ItemPtr& item : items_) {
+    Forgotten result;
+    std::vector<ItemPtr> kept;
+    // Taken from the list before anything is awaited: the list may be replaced meanwhile.
+    const std::vector<ItemPtr> items = items_;
+    for (const ItemPtr& item : items) {
         const bool leftover = item->status() == Status::Paused || item->status() == Status::Error;
-        (leftover ? gone : kept).push_back(item);
+        if (!leftover) {
+            kept.push_back(item);
+            continue;
+        }
+        if (item->key && item->uploadId) {
+            std::optional<QString> failure;
+            try {
+                co_await api.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
+            } catch (const std::exception& e) {
+                failure = QString::fromUtf8(e.what());
+            }
+            if (failure) {
+                result.failure = *failure;
+                ++result.kept;
+                kept.push_back(item);
+                continue;
+            }
+            ++result.abortedUploads;
+        }
+        ++result.items;
     }
-    // Aborted before the queue file forgets them: a run killed half-way leaves the rest listed.
-    for (const ItemPtr& item : gone)
-        co_await discardUpload(item);
     setItems(std::move(kept));
     persistNow();
-    co_return gone;
+    co_return result;
 }
 
 void UploadManager::discardUploadLater(const ItemPtr& item)

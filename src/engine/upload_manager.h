@@ -119,9 +119,16 @@ public:
     void resumePaused();
     void clearFinished();
     // Takes the paused and failed items out of the queue for good: each open multipart upload is
-    // aborted at the service first (waiting for it), then the queue file is written. Answers the
-    // items taken out. Not while a run goes on.
-    QCoro::Task<std::vector<ItemPtr>> forgetLeftovers();
+    // aborted at the service first (waiting for it), then the queue file is written. An item whose
+    // abort fails stays, so that its parts are not left stored with nothing to name them. Not
+    // while a run goes on.
+    struct Forgotten {
+        int items = 0;            // taken out of the queue
+        int abortedUploads = 0;   // of them, with an open upload the service aborted
+        int kept = 0;             // left in the queue: the service did not abort their upload
+        QString failure;          // the message of the last failed abort
+    };
+    QCoro::Task<Forgotten> forgetLeftovers();
 
     // Transfers, on the main thread; `stop` is the run's or the part group's token.
     QCoro::Task<void> upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);   // never throws

@@ -81,6 +81,15 @@ TEST_F(CommandLineEndToEnd, LeftoversAreListedAndForgottenWithTheirOpenUploads)
     EXPECT_TRUE(lines[2].startsWith("0 pendientes, 1 con error.")) << listed.out.toStdString();
     EXPECT_TRUE(server().requests().empty()) << "listing sends nothing";
 
+    // A service that does not abort the upload: the file stays listed, for a later try.
+    server().addFault({{"server", "service"}, {"pathContains", "/api/upload/abort"}, {"count", 1},
+                       {"action", "status"}, {"status", 400}});
+    const ProgramResult refused = runProgram(home, {"--server", server().serviceURL(), "--olvidar"});
+    EXPECT_EQ(refused.exitCode, 1) << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains("1 archivos siguen en la cola")) << refused.out.toStdString();
+    EXPECT_EQ(server().openUploads().size(), 1u);
+    EXPECT_TRUE(runProgram(home, {"--pendientes"}).out.contains(clip));
+
     const ProgramResult forgotten = runProgram(home, {"--server", server().serviceURL(), "--olvidar"});
     EXPECT_EQ(forgotten.exitCode, 0) << forgotten.out.toStdString() << forgotten.err.toStdString();
     EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 1 subidas por partes canceladas en el servicio.\n");
