@@ -6,11 +6,14 @@
 namespace zafrel {
 
 namespace {
-constexpr double kBurstSeconds = 0.05;
-constexpr double kSmallestCapacity = 16 * 1024;
-// A waiting transfer is woken when the bucket holds a quarter of its capacity: small enough to keep
-// the line busy, large enough that the I/O thread wakes at most about 80 times a second for it.
-constexpr double kWakeShare = 0.25;
+// A quarter of a second's worth: a busy machine may not run the I/O thread for tens of
+// milliseconds, and what the bucket cannot hold meanwhile is lost for good (the run then stays
+// below the cap); a burst of this size is harmless to a shared line.
+constexpr double kBurstSeconds = 0.25;
+constexpr double kSmallestCapacity = 64 * 1024;
+// A waiting transfer is woken when the bucket holds a twentieth of its capacity (12.5 ms worth):
+// enough to keep the line busy, few enough wakeups (about 80 a second) to cost nothing.
+constexpr double kWakeShare = 0.05;
 }  // namespace
 
 void SendRateLimiter::setRate(int64_t bytesPerSecond)

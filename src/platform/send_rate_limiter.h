@@ -26,8 +26,8 @@ public:
 
 private:
     void refill(Clock::time_point now);
-    // What the bucket may hold: a twentieth of a second's worth, so that a burst after an idle
-    // moment stays small, yet never less than one read of a common size.
+    // What the bucket may hold: a quarter of a second's worth, so that a burst after an idle
+    // moment stays small, yet never less than a few reads of a common size.
     double capacity() const;
 
     std::atomic<int64_t> m_rate{0};

@@ -34,11 +34,11 @@ TEST(SendRateLimiter, DrawsNoMoreThanTheRateAllowsAndWakesWhenARefillIsWorthIt)
         {10ms, 100'000, 10'000},    // 10 ms at 1 MB/s
         {10ms, 100'000, 0},         // nothing more at the same moment
         {25ms, 1'000, 1'000},       // less than the bucket holds: what was asked
-        {5s, 1'000'000, 50'000},    // an idle moment fills it only to a twentieth of a second
+        {5s, 1'000'000, 250'000},   // an idle moment fills it only to a quarter of a second
     };
     for (const Step& step : steps)
         EXPECT_EQ(limiter.take(step.wanted, t0 + step.at), step.granted) << "at " << step.at.count() << " us";
-    // Empty now: woken when a quarter of the bucket is back.
+    // Empty now: woken when a twentieth of the bucket is back.
     EXPECT_EQ(limiter.untilRefilled(t0 + 5s), 12500us);
 
     limiter.setRate(0);
