@@ -7,10 +7,12 @@
 #include "client/api_error.h"
 #include "client/server_origin.h"
 #include "client/zafrel_api.h"
+#include "engine/upload_manager.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
+#include "platform/write_failures.h"
 
 #include <optional>
 
@@ -30,7 +32,7 @@ void warnIfUnencrypted()
 }
 
 // Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
-QCoro::Task<void> signInAndUpload(Options options)
+QCoro::Task<void> signInAndUpload(Options options, UploadManager* engine)
 {
     ZafrelAPI& api = ZafrelAPI::shared();
     std::optional<User> user;
@@ -70,28 +72,36 @@ QCoro::Task<void> signInAndUpload(Options options)
             co_return;
         }
     }
-    co_await uploadAndReport(options, *user);
+    if (engine) {
+        co_await uploadAndReport(options, *user, *engine);
+        co_return;
+    }
+    // Made only now: its creation restores the queue, which the sign-in has no business with.
+    UploadManager own;
+    co_await uploadAndReport(options, *user, own);
 }
 
 }  // namespace
 
-bool Headless::runIfRequested(const QStringList& arguments)
+void Headless::prepare(const Options& options)
 {
-    Options options(arguments);
-    if (!options.uploadRequested())
-        return false;
-    // Before anything is sent: this run, later runs and the window all use it.
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [](const QString& message) { printNotice(message); });
+    // Before anything is sent: this run, later runs and the window all use it, this run even
+    // when it cannot be stored.
     if (const auto server = options.server())
         settings::setValue(QStringLiteral("serverURL"), *server);
-    spawn([options]() -> QCoro::Task<void> {
+}
+
+void Headless::start(const Options& options, UploadManager* engine)
+{
+    spawn([options, engine]() -> QCoro::Task<void> {
         try {
-            co_await signInAndUpload(options);
+            co_await signInAndUpload(options, engine);
         } catch (const std::exception& e) {
             // Nothing is expected to escape; should it, the process must still end, and not as a success.
             exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
         }
     });
-    return true;
 }
 
 }  // namespace zafrel

@@ -38,16 +38,17 @@ QList<QUrl> fileURLs(const QStringList& paths)
 
 }  // namespace
 
-QCoro::Task<void> uploadAndReport(Options options, User user)
+QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& manager)
 {
-    UploadManager manager;
     manager.setDestDir(options.destDir());
     const QList<QUrl> urls = fileURLs(options.paths());
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.
     manager.resumeMatching(urls);
-    manager.add(urls, QString::fromStdString(user.bucket));
+    const std::vector<IntakeProblem> problems = manager.add(urls, QString::fromStdString(user.bucket));
+    for (const IntakeProblem& problem : problems)
+        printNotice(problem.text());
 
     while (isBusy(manager)) {
         try {
@@ -58,7 +59,8 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     }
 
     manager.persistNow();
-    const int code = manager.summary().errors > 0 ? 1 : 0;
+    // A path left out is not a success either, even when everything else went up.
+    const int code = manager.summary().errors > 0 || !problems.empty() ? 1 : 0;
     exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
 }
 
