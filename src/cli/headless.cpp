@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
+#include "platform/write_failures.h"
 
 #include <functional>
 #include <optional>
@@ -75,11 +76,18 @@ QCoro::Task<std::optional<User>> signIn(Options options)
     co_return user;
 }
 
-QCoro::Task<void> signInAndUpload(Options options)
+QCoro::Task<void> signInAndUpload(Options options, UploadManager* engine)
 {
     const std::optional<User> user = co_await signIn(options);
-    if (user)
-        co_await uploadAndReport(options, *user);
+    if (!user)
+        co_return;
+    if (engine) {
+        co_await uploadAndReport(options, *user, *engine);
+        co_return;
+    }
+    // Made only now: its creation restores the queue, which the sign-in has no business with.
+    UploadManager own;
+    co_await uploadAndReport(options, *user, own);
 }
 
 // "--olvidar": the service is asked only when some leftover has an open upload to abort.
@@ -99,42 +107,44 @@ QCoro::Task<void> forgetLeftovers(Options options)
                    forgotten.kept > 0 ? 1 : 0);
 }
 
-// Runs `task` for the command line; whatever it lets escape still ends the process, not as a success.
-void runCommand(std::function<QCoro::Task<void>()> task)
+QCoro::Task<void> listLeftovers()
 {
-    spawn([task = std::move(task)]() -> QCoro::Task<void> {
-        try {
-            co_await task();
-        } catch (const std::exception& e) {
-            exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
-        }
-    });
+    UploadManager manager;
+    exitWithOutput(leftoverListing(manager.items()), 0);
+    co_return;
+}
+
+QCoro::Task<void> runCommand(Options options, UploadManager* engine)
+{
+    if (options.given(QStringLiteral("--pendientes")))
+        co_await listLeftovers();
+    else if (options.given(QStringLiteral("--olvidar")))
+        co_await forgetLeftovers(options);
+    else
+        co_await signInAndUpload(options, engine);
 }
 
 }  // namespace
 
-bool Headless::runIfRequested(const QStringList& arguments)
+void Headless::prepare(const Options& options)
 {
-    Options options(arguments);
-    if (options.given(QStringLiteral("--pendientes"))) {
-        runCommand([]() -> QCoro::Task<void> {
-            UploadManager manager;
-            exitWithOutput(leftoverListing(manager.items()), 0);
-            co_return;
-        });
-        return true;
-    }
-    const bool forget = options.given(QStringLiteral("--olvidar"));
-    if (!options.uploadRequested() && !forget)
-        return false;
-    // Before anything is sent: this run, later runs and the window all use it.
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [](const QString& message) { printNotice(message); });
+    // Before anything is sent: this run, later runs and the window all use it, this run even
+    // when it cannot be stored.
     if (const auto server = options.server())
         settings::setValue(QStringLiteral("serverURL"), *server);
-    if (forget)
-        runCommand([options] { return forgetLeftovers(options); });
-    else
-        runCommand([options] { return signInAndUpload(options); });
-    return true;
+}
+
+void Headless::start(const Options& options, UploadManager* engine)
+{
+    spawn([options, engine]() -> QCoro::Task<void> {
+        try {
+            co_await runCommand(options, engine);
+        } catch (const std::exception& e) {
+            // Nothing is expected to escape; should it, the process must still end, and not as a success.
+            exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
+        }
+    });
 }
 
 }  // namespace zafrel

@@ -41,10 +41,9 @@ QList<QUrl> fileURLs(const QStringList& paths)
 
 }  // namespace
 
-QCoro::Task<void> uploadAndReport(Options options, User user)
+QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& manager)
 {
     const QDateTime start = QDateTime::currentDateTimeUtc();
-    UploadManager manager;
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
     const QList<QUrl> urls = fileURLs(options.paths());
@@ -52,7 +51,9 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.
     manager.resumeMatching(urls);
-    manager.add(urls, QString::fromStdString(user.bucket));
+    const std::vector<IntakeProblem> problems = manager.add(urls, QString::fromStdString(user.bucket));
+    for (const IntakeProblem& problem : problems)
+        printNotice(problem.text());
 
     TerminalProgress progress(manager);
     while (isBusy(manager)) {
@@ -65,7 +66,8 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     }
 
     manager.persistNow();
-    const int code = manager.summary().errors > 0 ? 1 : 0;
+    // A path left out is not a success either, even when everything else went up.
+    const int code = manager.summary().errors > 0 || !problems.empty() ? 1 : 0;
     progress.clear();
     if (options.given(QStringLiteral("--json")))
         exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);

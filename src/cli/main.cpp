@@ -3,8 +3,10 @@
 #include "cli/headless.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
+#include "cli/process_exit.h"
 #include "cli/send_rate_option.h"
 #include "cli/usage.h"
+#include "engine/queue_lock.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -86,11 +88,24 @@ int main(int argc, char** argv)
     if (displayAvailable() && !queueCommand) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
+        // Taken before any engine exists: a second engine on this queue would undo the first's.
+        const zafrel::QueueLock lock(zafrel::QueueLock::defaultPath());
+        if (lock.refused()) {
+            zafrel::printNotice(lock.refusal());
+            // A script waits for no one: only the window alone says it in a window.
+            if (!uploadRequested)
+                zafrel::ui::showRefusal(lock.refusal());
+            return 2;
+        }
         // With an upload under way the process ends when the upload does, not with the window.
-        if (uploadRequested)
+        if (uploadRequested) {
             QApplication::setQuitOnLastWindowClosed(false);
-        zafrel::Headless::runIfRequested(arguments);
+            zafrel::Headless::prepare(options);
+        }
+        // One engine: the window shows the run it is part of.
         const auto desktop = zafrel::ui::startDesktop();
+        if (uploadRequested)
+            zafrel::Headless::start(options, &desktop->uploader());
         return app.exec();
     }
 #endif
@@ -107,6 +122,12 @@ int main(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
-    zafrel::Headless::runIfRequested(arguments);
+    const zafrel::QueueLock lock(zafrel::QueueLock::defaultPath());
+    if (lock.refused()) {
+        zafrel::printNotice(lock.refusal());
+        return 2;
+    }
+    zafrel::Headless::prepare(options);
+    zafrel::Headless::start(options);
     return app.exec();
 }

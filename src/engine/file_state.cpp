@@ -1,6 +1,6 @@
 #include "engine/file_state.h"
 
-#include <QFile>
+#include "platform/path_io.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@ double modificationTime(const struct stat& st)
 std::optional<FileState> currentFileState(const QString& path)
 {
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (statPath(path, st) != 0)
         return std::nullopt;
     return FileState{int64_t(st.st_size), modificationTime(st)};
 }

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QSet>
 
+#include "platform/path_io.h"
+#include "platform/printable.h"
+
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +17,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zafrel {
@@ -28,8 +33,10 @@ namespace zafrel {
 //
 // Hidden entries are names beginning with "."; nothing below a hidden folder is visited. A folder
 // handed to add() is walked even when its own name is hidden. Only regular files become items:
-// a pipe, socket or device would block or never end when read, so they are skipped, also when
-// handed over directly.
+// a pipe, socket or device would block or never end when read, so they are skipped. What cannot
+// be taken among the paths handed to add() (missing, unreadable, neither file nor folder) and every
+// folder of a walk that cannot be read are answered as problems, so that nothing is left out
+// without a word.
 
 namespace {
 
@@ -47,16 +54,42 @@ struct Entry {
     double mtime = 0;
 };
 
-// The visible entries of one folder that can contribute: regular files (directly or through a
-// link) with their size and date, and real sub-folders. Read whole and closed before anything is
-// visited, so that a deep tree never holds more than one descriptor open. The properties are read
-// relative to the open folder, without resolving the full path again for every entry.
-bool readFolder(const std::string& folder, std::vector<Entry>& entries)
+// An open folder, closed when the walk leaves it.
+class FolderHandle {
+public:
+    explicit FolderHandle(int fd = -1) : fd_(fd) {}
+    FolderHandle(FolderHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FolderHandle& operator=(FolderHandle&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~FolderHandle()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The visible entries of the open folder `folder` that can contribute: regular files (directly or
+// through a link) with their size and date, and real sub-folders. The listing is read whole and
+// closed before anything is visited; the folder itself stays open for opening its sub-folders
+// relative to it, so one descriptor is held per level of depth and no path is ever resolved
+// whole again (a path below a deep tree may be longer than the system accepts in one call).
+bool readFolder(int folder, std::vector<Entry>& entries)
 {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    const int listing = ::dup(folder);
+    DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
         return false;
-    const int fd = ::dirfd(dir);
+    }
+    ::rewinddir(dir);
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] == '.')
             continue;   // hidden, and "." and ".."
@@ -70,12 +103,12 @@ bool readFolder(const std::string& folder, std::vector<Entry>& entries)
         if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN)
             continue;
         struct stat st;
-        if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(folder, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISDIR(st.st_mode)) {
             entry.isFolder = true;
         } else if (S_ISLNK(st.st_mode)) {
-            if (::fstatat(fd, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            if (::fstatat(folder, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
                 continue;
         } else if (!S_ISREG(st.st_mode)) {
             continue;
@@ -92,21 +125,38 @@ bool readFolder(const std::string& folder, std::vector<Entry>& entries)
     return true;
 }
 
+int openFolderAt(int parent, const char* name)
+{
+    int fd;
+    do {
+        // Never through a link: a sub-folder is entered only as the real folder the listing saw.
+        fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 // Depth first, each folder's entries in natural order of their names (see readFolder), a
 // sub-folder visited where it is met. `relative` is the folder's path below the dropped folder's
-// parent: the dropped folder's own name, then its sub-folders.
-void walk(const std::string& root, const QString& rootRelative, std::vector<FileFound>& found)
+// parent: the dropped folder's own name, then its sub-folders. A folder that cannot be opened or
+// listed, the given one included, is told to `problems` and contributes nothing; the walk goes on.
+void walk(const QString& root, const QString& rootRelative, std::vector<FileFound>& found,
+          std::vector<IntakeProblem>& problems)
 {
     struct Frame {
-        std::string folder;
+        FolderHandle folder;
+        std::string path;
         QString relative;
         std::vector<Entry> entries;
         size_t next = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({root, rootRelative, {}, 0});
-    if (!readFolder(root, stack.back().entries))
-        return;   // the walk cannot start: nothing from this folder
+    Frame first{FolderHandle(openPath(root, O_RDONLY | O_DIRECTORY)), QFile::encodeName(root).toStdString(),
+                rootRelative, {}, 0};
+    if (first.folder.fd() < 0 || !readFolder(first.folder.fd(), first.entries)) {
+        problems.push_back({root, IntakeProblem::Kind::Unreadable});
+        return;
+    }
+    stack.push_back(std::move(first));
 
     while (!stack.empty()) {
         Frame& frame = stack.back();
@@ -115,21 +165,38 @@ void walk(const std::string& root, const QString& rootRelative, std::vector<File
             continue;
         }
         Entry& entry = frame.entries[frame.next++];
-        std::string path = frame.folder;
+        std::string path = frame.path;
         if (path.empty() || path.back() != '/')
             path += '/';
         path += entry.name;
         const QString name = QFile::decodeName(entry.name.c_str());
         if (entry.isFolder) {
             QString relative = frame.relative.isEmpty() ? name : frame.relative + u'/' + name;
-            Frame child{std::move(path), std::move(relative), {}, 0};
-            // An unreadable sub-folder is passed over; the walk goes on.
-            if (readFolder(child.folder, child.entries))
+            Frame child{FolderHandle(openFolderAt(frame.folder.fd(), entry.name.c_str())), std::move(path),
+                        std::move(relative), {}, 0};
+            if (child.folder.fd() >= 0 && readFolder(child.folder.fd(), child.entries))
                 stack.push_back(std::move(child));   // invalidates `frame` and `entry`
+            else
+                problems.push_back({QFile::decodeName(child.path.c_str()), IntakeProblem::Kind::Unreadable});
             continue;
         }
         found.push_back({QFile::decodeName(path.c_str()), entry.size, entry.mtime, frame.relative});
     }
+}
+
+// Why a path given to add() cannot be looked at, from stat's errno.
+IntakeProblem::Kind kindOfFailure(int error)
+{
+    return error == ENOENT || error == ENOTDIR ? IntakeProblem::Kind::Missing : IntakeProblem::Kind::Unreadable;
+}
+
+bool canRead(const QString& file)
+{
+    const int fd = openPath(file, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 // "/Volumes/CARD/CLIPS/" and "/Volumes/CARD/./CLIPS" name the folder CLIPS below /Volumes/CARD.
@@ -146,24 +213,40 @@ QString lastComponent(const QString& path)
 
 }  // namespace
 
-void UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
+QString IntakeProblem::text() const
+{
+    switch (kind) {
+    case Kind::Missing:
+        return QStringLiteral("No existe: ") + printable(path);
+    case Kind::Unreadable:
+        return QStringLiteral("No se puede leer: ") + printable(path);
+    case Kind::NotFileOrFolder:
+        break;
+    }
+    return QStringLiteral("No es un archivo ni una carpeta: ") + printable(path);
+}
+
+std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
 {
     this->bucket = bucket;
     const QString dest = destDir_;
     std::vector<ItemPtr> fresh;
+    std::vector<IntakeProblem> problems;
 
     for (const QUrl& url : urls) {
         const QString path = url.toLocalFile();
         if (path.isEmpty())
             continue;
         struct stat st;
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        if (statPath(path, st) != 0) {
+            problems.push_back({path, kindOfFailure(errno)});
             continue;
+        }
 
         if (S_ISDIR(st.st_mode)) {
             const QString folder = cleanFolderPath(path);
             std::vector<FileFound> found;
-            walk(QFile::encodeName(folder).toStdString(), lastComponent(folder), found);
+            walk(folder, lastComponent(folder), found, problems);
             fresh.reserve(fresh.size() + found.size());
             for (FileFound& file : found) {
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';
@@ -173,10 +256,16 @@ void UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
             continue;
         }
 
-        if (!S_ISREG(st.st_mode))
+        if (!S_ISREG(st.st_mode)) {
+            problems.push_back({path, IntakeProblem::Kind::NotFileOrFolder});
             continue;
+        }
         if (lastComponent(path).startsWith(u'.'))
             continue;
+        if (!canRead(path)) {
+            problems.push_back({path, IntakeProblem::Kind::Unreadable});
+            continue;
+        }
         fresh.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), url, qint64(st.st_size),
                                                      modificationTime(st), dest));
     }
@@ -199,6 +288,7 @@ void UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
 
     persistNow();
     start();
+    return problems;
 }
 
 }  // namespace zafrel

@@ -2,8 +2,7 @@
 
 #include "engine/file_state.h"
 #include "platform/errors.h"
-
-#include <QFile>
+#include "platform/path_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,10 +16,7 @@ PartReader::PartReader(const QString& path, int64_t partSize, int64_t fileSize)
 {
     if (partSize <= 0)
         throw FileError("Tamaño de parte no válido");
-    const QByteArray native = QFile::encodeName(path);
-    do {
-        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = openPath(path, O_RDONLY);
     if (fd_ < 0)
         throw FileError("No se puede abrir el archivo: " + path.toStdString());
 }

@@ -1,5 +1,7 @@
 #include "engine/queue_file.h"
 #include "engine/upload_manager.h"
+#include "platform/path_io.h"
+#include "platform/write_failures.h"
 
 #include <QFile>
 #include <QThreadPool>
@@ -50,8 +52,10 @@ void UploadManager::persist()
 void UploadManager::persistNow()
 {
     persistTimer_.stop();
-    // A write that fails leaves the previous file in place; nothing to tell anyone.
-    writeQueueFile(stateURL, items_);
+    // A write that fails leaves the previous file in place and the queue in memory goes on; the
+    // person hears of it once, since a crash now would cost the progress since the last write.
+    if (!writeQueueFile(stateURL, items_))
+        WriteFailures::instance().queueNotSaved(stateURL);
 }
 
 void UploadManager::restore()
@@ -85,7 +89,7 @@ void UploadManager::restore()
             for (size_t i = begin; i < end; ++i) {
                 const Snapshot& s = (*snapshots)[i];
                 struct stat st;
-                present[i] = ::stat(QFile::encodeName(s.path).constData(), &st) == 0;
+                present[i] = statPath(s.path, st) == 0;
                 if (present[i])
                     urls[i] = QUrl::fromLocalFile(s.path);
             }

@@ -1,6 +1,5 @@
 #include "engine/queue_file.h"
 
-#include <QSaveFile>
 
 #include <charconv>
 #include <cmath>
@@ -584,18 +583,6 @@ bool writeQueueFile(const QString& path, const std::vector<ItemPtr>& items)
 std::optional<std::vector<Snapshot>> decodeQueue(const QByteArray& bytes)
 {
     return QueueReader(bytes.constData(), bytes.constData() + bytes.size()).read();
-}
-
-bool writeFileAtomically(const QString& path, QByteArrayView bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 }  // namespace zafrel

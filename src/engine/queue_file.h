@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/atomic_file.h"
 #include "engine/upload_item.h"
 
 #include <QByteArray>
@@ -42,9 +43,5 @@ std::optional<std::vector<Snapshot>> decodeQueue(const QByteArray& bytes);
 // Encodes the queue as encodeQueue() does and replaces the file at `path` with it atomically;
 // answers whether it worked.
 bool writeQueueFile(const QString& path, const std::vector<ItemPtr>& items);
-
-// Replaces the file at `path` so that readers see either the old or the new content, never a
-// mix; answers whether it worked.
-bool writeFileAtomically(const QString& path, QByteArrayView bytes);
 
 }  // namespace zafrel

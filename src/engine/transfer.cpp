@@ -9,9 +9,13 @@
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/md5.h"
+#include "platform/path_io.h"
 
 #include <QDateTime>
 #include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -27,9 +31,13 @@ struct FileContent {
 // Reads and digests a whole (small) file; runs on the thread pool.
 FileContent readWhole(const QString& path, qint64 size, double mtime)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = openPath(path, O_RDONLY);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         throw FileError("No se puede abrir el archivo: " + path.toStdString());
+    }
     FileContent content;
     content.data = file.readAll();
     if (file.error() != QFileDevice::NoError)

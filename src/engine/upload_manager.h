@@ -42,6 +42,17 @@ struct Summary {
     int paused = 0;
 };
 
+// A path handed to add() that it could not take, or a folder met in a walk that could not be read.
+struct IntakeProblem {
+    enum class Kind { Missing, Unreadable, NotFileOrFolder };
+    QString path;
+    Kind kind;
+    // One line for the person: "No existe: RUTA", "No se puede leer: RUTA" or "No es un archivo ni
+    // una carpeta: RUTA", the path made printable.
+    QString text() const;
+    bool operator==(const IntakeProblem&) const = default;
+};
+
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
 // headless run. Lives on the main thread; every member is touched only there. Its operations are
 // spread over intake.cpp, scheduler.cpp, the transfer sources, persistence.cpp and report.cpp.
@@ -103,8 +114,9 @@ public:
     // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
     HttpSession& uploadSession();
 
-    // Intake: queues every regular file of `urls` (files and folders) and starts the queue.
-    void add(const QList<QUrl>& urls, const QString& bucket);
+    // Intake: queues every regular file of `urls` (files and folders) and starts the queue;
+    // answers what it could not take (intake.cpp).
+    std::vector<IntakeProblem> add(const QList<QUrl>& urls, const QString& bucket);
     // Before add(urls) on the command line: queues again the paused and failed items that
     // add(urls) would queue now, as retry() does (resume_matching.cpp).
     void resumeMatching(const QList<QUrl>& urls);
@@ -154,7 +166,8 @@ public:
     void recordSent(qint64 n);
 
     // Queue file. persist() may put off writing progress of a large queue for up to a second
-    // (see persistence.cpp); persistNow() writes at once. Neither raises nor reports.
+    // (see persistence.cpp); persistNow() writes at once. Neither raises; a failed write is told to
+    // WriteFailures (once per file).
     void persist();
     void persistNow();
     void restore();

@@ -1,5 +1,7 @@
 #include "platform/cookie_jar.h"
 
+#include "platform/atomic_file.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -18,36 +20,6 @@ namespace zafrel {
 namespace {
 
 constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-// mkstemp creates the file with mode 0600, so the cookies are never readable by others, not even
-// for the moment before the rename.
-bool replaceFile(const std::string& path, std::string_view contents)
-{
-    std::string tempPath = path + ".XXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0)
-        return false;
-    const bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(tempPath.c_str(), path.c_str()) != 0) {
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -94,7 +66,7 @@ void CookieJar::save(CURL* easy) const
             contents += '\n';
         }
     }
-    replaceFile(m_path, contents);
+    writeFileAtomically(QFile::decodeName(m_path.c_str()), QByteArrayView(contents.data(), qsizetype(contents.size())));
 }
 
 bool CookieJar::isPersistent(std::string_view line, int64_t now)

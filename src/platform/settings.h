@@ -4,9 +4,17 @@
 
 namespace zafrel::settings {
 
-// The user defaults: "serverURL", "email" and "destDir". QSettings under organisation and
-// application "Zafrel" (on Linux ~/.config/Zafrel/Zafrel.conf, moved by XDG_CONFIG_HOME).
+// The user defaults: "serverURL", "email", "destDir" and the window's keys. QSettings under
+// organisation and application "Zafrel" (on Linux ~/.config/Zafrel/Zafrel.conf, mode 0600, moved
+// by XDG_CONFIG_HOME). Main thread only.
+//
+// A value set by this process is what this process reads back for the rest of its life, also when
+// the file could not take it: a run given "--server" on a full disk must not sign in to the
+// stored or built-in server instead. QSettings replaces the file whole (a temporary file, then a
+// rename) or not at all, so a failed write leaves the old file as it was; the failure is told to
+// WriteFailures.
 std::optional<QString> value(const QString& key);
-void setValue(const QString& key, const QString& value);
+// Answers whether the file took the value.
+bool setValue(const QString& key, const QString& value);
 
 }  // namespace zafrel::settings

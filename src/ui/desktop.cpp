@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 
 namespace zafrel::ui {
 
@@ -41,9 +42,16 @@ Desktop::~Desktop()
     session_.reset();
 }
 
-std::unique_ptr<QObject> startDesktop()
+std::unique_ptr<Desktop> startDesktop()
 {
     return std::make_unique<Desktop>(ZafrelAPI::shared());
+}
+
+void showRefusal(const QString& message)
+{
+    ensureResources();
+    installSpanishTranslations();
+    QMessageBox::warning(nullptr, QStringLiteral("Zafrel"), message);
 }
 
 }  // namespace zafrel::ui

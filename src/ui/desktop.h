@@ -38,8 +38,12 @@ private:
     RootView* root_ = nullptr;
 };
 
-// Starts the desktop program with the process-wide service client and answers its owner
-// (a Desktop). Needs a QApplication.
-std::unique_ptr<QObject> startDesktop();
+// Starts the desktop program with the process-wide service client and answers it. Needs a
+// QApplication.
+std::unique_ptr<Desktop> startDesktop();
+
+// Instead of the window, when another process has the queue: says `message` and returns when the
+// person has read it.
+void showRefusal(const QString& message);
 
 }  // namespace zafrel::ui

@@ -1,6 +1,7 @@
 #include "ui/footer_bar.h"
 
 #include "engine/upload_manager.h"
+#include "platform/write_failures.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
 #include "engine/run_progress.h"
@@ -37,6 +38,19 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
                                        "QProgressBar::chunk { border-radius: 3px; background: %2; }")
                             .arg(track.name(QColor::HexArgb), accentColor().name()));
     column->addWidget(bar_);
+
+    // A file of the program's own that could not be saved: said once, and it stays said.
+    notice_ = new QLabel(this);
+    notice_->setObjectName("footerNotice");
+    notice_->setWordWrap(true);
+    notice_->setFont(calloutFont());
+    setTextColor(notice_, orangeColor());
+    notice_->hide();
+    column->addWidget(notice_);
+    connect(&WriteFailures::instance(), &WriteFailures::failed, this, [this](const QString& message) {
+        notice_->setText(notice_->text().isEmpty() ? message : notice_->text() + u'\n' + message);
+        notice_->show();
+    });
 
     auto* row = new QHBoxLayout;
     row->setSpacing(12);

@@ -42,6 +42,8 @@ public:
     QPushButton* cancelAllButton() const { return cancelAll_; }
     QPushButton* reportButton() const { return report_; }
     QPushButton* clearButton() const { return clear_; }
+    // What could not be saved (settings, queue), hidden while nothing failed.
+    QLabel* noticeLabel() const { return notice_; }
 
 signals:
     void reportRequested();
@@ -59,6 +61,7 @@ private:
     QLabel* symbol_;
     ElidedLabel* state_;
     ElidedLabel* detail_;
+    QLabel* notice_;
     QPushButton* retryFailed_;
     QPushButton* cancelAll_;
     QPushButton* report_;

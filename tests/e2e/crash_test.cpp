@@ -47,9 +47,9 @@ QString queueStatus(const ProgramHome& home, const QString& path)
 }
 
 // Starts uploading `clip` to Crash/ and kills the program (SIGKILL) once parts 1 and 2 are stored
-// and the others are in flight.
+// and the others are in flight; `meanwhile` runs just before the kill, given the program's id.
 void killMidUpload(DevServerProcess& server, const ProgramHome& home, const QString& clip,
-                   const QStringList& arguments)
+                   const QStringList& arguments, const std::function<void(qint64)>& meanwhile = {})
 {
     for (int part = 3; part <= 4; ++part)
         server.addFault({{"server", "store"}, {"method", "PUT"}, {"queryContains", "partNumber=" + std::to_string(part)},
@@ -64,6 +64,8 @@ void killMidUpload(DevServerProcess& server, const ProgramHome& home, const QStr
         QThread::msleep(100);
     ASSERT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2}))
         << "output so far: " << first.readAllStandardOutput().toStdString();
+    if (meanwhile)
+        meanwhile(first.processId());
     first.kill();   // SIGKILL: no chance to write anything more
     ASSERT_TRUE(first.waitForFinished(10000));
     EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
@@ -77,7 +79,17 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     const std::string md5 = writeFile(clip, kSize, 31);
     const QString other = files_.filePath("Otro/C0200.MXF");
     writeFile(other, 5000, 32);
-    ASSERT_NO_FATAL_FAILURE(killMidUpload(server(), home, clip, uploadArguments({clip}, "Crash/")));
+    // A second process on the same data folder leaves the running one's queue alone.
+    const auto secondProcess = [&](qint64 running) {
+        const QByteArray queue = fileBytes(home.queueFile());
+        const ProgramResult refused = upload(home, {other}, "Crash/");
+        ASSERT_TRUE(refused.finished);
+        EXPECT_EQ(refused.exitCode, 2) << refused.out.toStdString();
+        EXPECT_EQ(refused.err, QString("Zafrel ya está en marcha con esta cola (proceso %1)\n").arg(running));
+        EXPECT_EQ(fileBytes(home.queueFile()), queue);
+        EXPECT_TRUE(server().storeRequests("PUT", "/Crash/C0200.MXF").empty());
+    };
+    ASSERT_NO_FATAL_FAILURE(killMidUpload(server(), home, clip, uploadArguments({clip}, "Crash/"), secondProcess));
     EXPECT_FALSE(storedObject("Crash/C0100.MXF").has_value());
 
     // Another command leaves the interrupted item alone: it stays paused, in the report and on disk.

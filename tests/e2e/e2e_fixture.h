@@ -53,7 +53,6 @@ protected:
 
     DevServerProcess& server() { return *server_; }
 
-    // Options first: whatever follows "--upload" without "--" is taken as a path to upload.
     QStringList uploadArguments(const QStringList& paths, const QString& dest, bool withLogin = true) const
     {
         QStringList arguments{"--server", server_->serviceURL()};
@@ -89,6 +88,13 @@ protected:
             left -= n;
         }
         return digest.result().toHex().toStdString();
+    }
+
+    // The whole content of a file, or empty.
+    static QByteArray fileBytes(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     // The stored object whose key ends with `suffix` ("Rodaje/C0001.MXF"): its entry of the

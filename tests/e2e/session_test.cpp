@@ -5,6 +5,7 @@
 #include "support/terminal_run.h"
 
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QSettings>
 #include <QThread>
 
@@ -164,6 +165,38 @@ TEST_F(SessionEndToEnd, ServerAndSessionAreKeptForLaterRuns)
     EXPECT_EQ(third.exitCode, 0) << third.out.toStdString();
     EXPECT_EQ(reportLine(third.out, "Y.MXF"), "ya existía\t2000\tY.MXF");
     EXPECT_EQ(serviceRequests(server(), "/api/login"), 0);
+}
+
+// On a full disk (here: every file write fails, as under "ulimit -f 0") the values given for the
+// run still hold for the whole run: it signs in where "--server" says, not at the stored server,
+// and uploads to "--dest". The settings and queue files keep their old content, and each failure
+// is said once on standard error.
+TEST_F(SessionEndToEnd, GivenValuesHoldOnAFullDiskAndTheOldFilesStay)
+{
+    ProgramHome home;
+    const QByteArray settings = "[General]\ndestDir=Antes/\nemail=ana@example.com\nserverURL=http://127.0.0.1:9\n";
+    writeFile(home.settingsFile(), 0);
+    writeFile(home.queueFile(), 0);
+    for (const auto& [path, bytes] : {std::pair{home.settingsFile(), settings}, {home.queueFile(), QByteArray("[ ]")}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    writeFile(files_.filePath("Lleno.MXF"), 3000, 51);
+
+    QProcess process;
+    process.setProcessEnvironment(home.environment());
+    process.start("sh", QStringList{"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", programPath()}
+                            + uploadArguments({files_.filePath("Lleno.MXF")}, "Dia05"));
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << out.toStdString() << err.toStdString();
+    EXPECT_EQ(reportLine(out, "Dia05/Lleno.MXF"), "OK verificado\t3000\tDia05/Lleno.MXF") << out.toStdString();
+    EXPECT_EQ(err.count("No se pudieron guardar los ajustes en " + home.settingsFile()), 1) << err.toStdString();
+    EXPECT_EQ(err.count("No se pudo guardar la cola en " + home.queueFile()), 1) << err.toStdString();
+    EXPECT_EQ(fileBytes(home.settingsFile()), settings);
+    EXPECT_EQ(fileBytes(home.queueFile()), "[ ]");
 }
 
 TEST_F(SessionEndToEnd, WithoutUploadTheOptionsAreIgnored)

@@ -2,6 +2,8 @@
 // report and the exit code.
 #include "e2e_fixture.h"
 
+#include <sys/stat.h>
+
 namespace zafrel::test {
 namespace {
 
@@ -82,16 +84,49 @@ TEST_F(UploadEndToEnd, FolderKeepsItsStructureSkipsHiddenFilesAndSecondRunFindsE
     EXPECT_TRUE(server().storeRequests("PUT", "").empty());
 }
 
-TEST_F(UploadEndToEnd, RelativePathsAreTakenFromTheCurrentFolderAndMissingOnesAddNothing)
+// Relative paths are taken from the current folder; a path that is not there is said on standard
+// error, the rest still goes up, and the run does not end as a success.
+TEST_F(UploadEndToEnd, RelativePathsAreTakenFromTheCurrentFolderAndAMissingOneIsSaid)
 {
     ProgramHome home;
     writeFile(files_.filePath("Tarjeta/B001.MXF"), 1000, 8);
 
     const ProgramResult run = runProgram(home, uploadArguments({"./Tarjeta/", "no-existe.MXF"}, "Rel/"), files_.path());
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    EXPECT_EQ(run.err, "No existe: " + files_.filePath("no-existe.MXF") + "\n");
     EXPECT_EQ(reportLine(run.out, "Rel/Tarjeta/B001.MXF"), "OK verificado\t1000\tRel/Tarjeta/B001.MXF");
-    EXPECT_FALSE(run.out.contains("no-existe"));
+    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 0 errores, ")) << run.out.toStdString();
+}
+
+// The options' values are never paths, wherever they stand: a local folder named like the
+// destination stays home, and "Dia04" is the folder "Dia04/". What the program keeps is this
+// account's alone.
+TEST_F(UploadEndToEnd, OptionValuesAfterTheUploadAreNotPaths)
+{
+    ProgramHome home;
+    writeFile(files_.filePath("card/C0001.MXF"), 1000, 41);
+    writeFile(files_.filePath("Dia04/NO.MXF"), 1000, 42);
+    writeFile(files_.filePath(kDemoPassword), 10, 43);
+
+    const ProgramResult run = runProgram(home, {"--upload", "card", "--dest", "Dia04", "--server", server().serviceURL(),
+                                                "--login", kDemoEmail, kDemoPassword},
+                                         files_.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Dia04/card/C0001.MXF"), "OK verificado\t1000\tDia04/card/C0001.MXF");
+    QStringList keys;
+    for (const auto& object : server().objects())
+        keys << QString::fromStdString(object.value("key", ""));
+    ASSERT_EQ(keys.size(), 1) << keys.join(' ').toStdString();
+    EXPECT_TRUE(keys[0].endsWith("/Dia04/card/C0001.MXF")) << keys[0].toStdString();
+
+    for (const auto& [path, mode] : {std::pair{home.path() + "/data/Zafrel", 0700u}, {home.queueFile(), 0600u},
+                                     {home.settingsFile(), 0600u}}) {
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        EXPECT_EQ(st.st_mode & 0777, mode) << path.toStdString();
+    }
 }
 
 TEST_F(UploadEndToEnd, EmptyPathListReportsAnEmptyQueue)
@@ -105,8 +140,8 @@ TEST_F(UploadEndToEnd, EmptyPathListReportsAnEmptyQueue)
 }
 
 #ifdef ZAFREL_WITH_GUI
-// With a display the window opens beside the run; the run still ends the process with its report,
-// and the window's own engine does not disturb the queue file.
+// With a display the window opens beside the run and shares its engine; the run still ends the
+// process with its report and leaves the queue file as a finished run does.
 TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
 {
     ProgramHome home;

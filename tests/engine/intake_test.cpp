@@ -2,6 +2,7 @@
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <map>
 #include <set>
 
@@ -271,14 +273,62 @@ TEST_F(IntakeTest, ALinkHandedOverIsFollowed)
         EXPECT_EQ(it->size, 3);
 }
 
-TEST_F(IntakeTest, PipesAreNeverQueued)
+// What cannot be taken is answered, path by path, and the rest is queued: a missing path, a pipe
+// handed over (a pipe inside a folder is skipped without a word), and (not as root, whom no
+// permission stops) an unreadable file handed over and an unreadable folder met in the walk. A
+// file below a folder chain longer than PATH_MAX is queued with its size.
+TEST_F(IntakeTest, WhatCannotBeTakenIsAnsweredAndTheRestQueued)
 {
-    folder("Day");
-    const QString pipe = dir.path() + "/Day/pipe";
+    const QString day = folder("Day");
+    const QString pipe = dir.path() + "/pipe";
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(day + "/pipe").constData(), 0600), 0);
     const QString f = file("Day/a.mov");
-    manager->add({url(dir.path() + "/Day"), url(pipe)}, "");
-    EXPECT_EQ(destinations(), (std::map<QString, QString>{{f, "Day/"}}));
+    // Built one folder at a time: no single path to it is accepted by the system.
+    int fd = ::open(QFile::encodeName(day).constData(), O_RDONLY | O_DIRECTORY);
+    QString deep = day;
+    const std::string name(200, 'd');
+    for (int level = 0; level < 25; ++level) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
+        const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = child;
+        deep += "/" + QString::fromStdString(name);
+    }
+    const int clip = ::openat(fd, "C0001.MXF", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(::write(clip, "12345", 5), 5);
+    ::close(clip);
+    ::close(fd);
+    ASSERT_GT(QFile::encodeName(deep).size(), PATH_MAX);
+
+    std::vector<IntakeProblem> expected{{dir.path() + "/nada", IntakeProblem::Kind::Missing},
+                                        {pipe, IntakeProblem::Kind::NotFileOrFolder}};
+    QList<QUrl> given{url(day), url(dir.path() + "/nada"), url(pipe)};
+    if (::geteuid() != 0) {
+        const QString locked = folder("Day/locked");
+        file("Day/locked/x.mov");
+        const QString closed = file("closed.mov", "x");
+        ::chmod(QFile::encodeName(locked).constData(), 0);
+        ::chmod(QFile::encodeName(closed).constData(), 0);
+        given << url(closed);
+        expected.insert(expected.begin(), {locked, IntakeProblem::Kind::Unreadable});
+        expected.push_back({closed, IntakeProblem::Kind::Unreadable});
+    }
+
+    EXPECT_EQ(manager->add(given, ""), expected);
+    QString deepDest = "Day";
+    for (int level = 0; level < 25; ++level)
+        deepDest += "/" + QString::fromStdString(name);
+    EXPECT_EQ(destinations(), (std::map<QString, QString>{{f, "Day/"}, {deep + "/C0001.MXF", deepDest + "/"}}));
+    for (const ItemPtr& it : manager->items())
+        EXPECT_EQ(it->size, it->path == f ? 0 : 5);
+    EXPECT_EQ(expected.front().text(), ::geteuid() != 0 ? "No se puede leer: " + dir.path() + "/Day/locked"
+                                                       : "No existe: " + dir.path() + "/nada");
+    EXPECT_EQ(expected.back().text(), ::geteuid() != 0 ? "No se puede leer: " + dir.path() + "/closed.mov"
+                                                      : "No es un archivo ni una carpeta: " + pipe);
+    ::chmod(QFile::encodeName(dir.path() + "/Day/locked").constData(), 0700);
+    // rm walks relative to each folder too; QDir's removal would stop at the long paths.
+    QProcess::execute("rm", {"-rf", day + "/" + QString::fromStdString(name)});
 }
 
 TEST_F(IntakeTest, EachDroppedFolderIsQueuedInNaturalOrder)
