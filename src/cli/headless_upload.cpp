@@ -2,18 +2,16 @@
 
 #include "cli/process_exit.h"
 #include "engine/upload_manager.h"
-#include "platform/async.h"
+#include "platform/async_latch.h"
 
 #include <QDir>
 #include <QUrl>
 
-#include <chrono>
+#include <memory>
 
 namespace zafrel {
 
 namespace {
-
-constexpr std::chrono::milliseconds kPollInterval{300};
 
 bool isBusy(const UploadManager& manager)
 {
@@ -49,13 +47,17 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     manager.resumeMatching(urls);
     manager.add(urls, QString::fromStdString(user.bucket));
 
-    while (isBusy(manager)) {
-        try {
-            co_await sleepFor(kPollInterval);
-        } catch (const Cancelled&) {
-            // An interrupted wait is a finished one; the loop just looks again.
-        }
-    }
+    // Woken by the engine when its run ends, not by looking at it every so often: the report comes
+    // the moment the last file is settled.
+    const auto idle = std::make_shared<AsyncLatch>();
+    const auto checkIdle = [&manager, idle] {
+        if (!isBusy(manager))
+            idle->finish();
+    };
+    QObject::connect(&manager, &UploadManager::isRunningChanged, &manager, checkIdle);
+    QObject::connect(&manager, &UploadManager::itemsChanged, &manager, checkIdle);
+    checkIdle();
+    co_await idle->wait();
 
     manager.persistNow();
     const int code = manager.summary().errors > 0 ? 1 : 0;
