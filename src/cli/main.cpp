@@ -1,6 +1,8 @@
 // The program's start: the command line decides first whether an unattended upload is wanted;
 // the desktop window opens whenever it can, beside such an upload too.
 #include "cli/headless.h"
+#include "cli/options.h"
+#include "cli/password_source.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -24,10 +26,11 @@ QStringList argumentsOf(int argc, char** argv)
 }
 
 const char* const kUsage =
-    "Uso: zafrel --upload RUTA... [--dest CARPETA] [--login EMAIL CONTRASEÑA] [--server URL]\n"
+    "Uso: zafrel --upload RUTA... [--dest CARPETA] [--login EMAIL] [--server URL]\n"
     "Sube los archivos y carpetas indicados al almacenamiento de la productora, los verifica\n"
     "y escribe el informe de subida. Código de salida: 0 todo subido, 1 algún error,\n"
-    "2 sin sesión o acceso rechazado.\n";
+    "2 sin sesión o acceso rechazado.\n"
+    "La contraseña de --login se toma de la variable ZAFREL_PASSWORD o se pide en la terminal.\n";
 
 #ifdef ZAFREL_WITH_GUI
 bool displayAvailable()
@@ -43,6 +46,10 @@ int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
     const bool uploadRequested = arguments.contains(QStringLiteral("--upload"));
+    // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
+    // as the run lasts; from here on it is not there any more.
+    if (const auto password = zafrel::Options(arguments).passwordIndex())
+        zafrel::hideArgument(argc, argv, *password);
 
 #ifdef ZAFREL_WITH_GUI
     if (displayAvailable()) {

@@ -33,12 +33,23 @@ QStringList Options::paths() const
     return result;
 }
 
-std::optional<std::pair<QString, QString>> Options::credentials() const
+std::optional<Options::Login> Options::login() const
 {
     const qsizetype k = arguments_.indexOf(kLogin);
-    if (k < 0 || k + 2 >= arguments_.size())
+    if (k < 0 || k + 1 >= arguments_.size())
         return std::nullopt;
-    return std::pair{arguments_.at(k + 1), arguments_.at(k + 2)};
+    Login login{arguments_.at(k + 1), std::nullopt};
+    if (const auto p = passwordIndex())
+        login.password = arguments_.at(*p);
+    return login;
+}
+
+std::optional<qsizetype> Options::passwordIndex() const
+{
+    const qsizetype k = arguments_.indexOf(kLogin);
+    if (k < 0 || k + 2 >= arguments_.size() || arguments_.at(k + 2).startsWith(kOptionPrefix))
+        return std::nullopt;
+    return k + 2;
 }
 
 }  // namespace zafrel

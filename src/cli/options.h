@@ -28,8 +28,17 @@ public:
     // "--login") are collected too; options placed before it are not.
     QStringList paths() const;
 
-    // E-mail and password: the two arguments after the first "--login", when both exist.
-    std::optional<std::pair<QString, QString>> credentials() const;
+    struct Login {
+        QString email;
+        std::optional<QString> password;
+        bool operator==(const Login&) const = default;
+    };
+    // The argument after the first "--login" as the e-mail and, when the one after it exists and
+    // does not begin with "--", that one as the password. Without a password here the run takes
+    // it from the environment or the terminal, where no other account of the machine can read it.
+    std::optional<Login> login() const;
+    // Index of the password argument of login(), when the command line holds one.
+    std::optional<qsizetype> passwordIndex() const;
 
     // "--server" value, stored as the service origin before anything is sent.
     std::optional<QString> server() const { return value(QStringLiteral("--server")); }

@@ -14,4 +14,11 @@ void exitWithOutput(const QString& text, int code)
     QCoreApplication::exit(code);
 }
 
+void printNotice(const QString& line)
+{
+    const QByteArray bytes = (line + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 }  // namespace zafrel

@@ -226,6 +226,55 @@ std::optional<int64_t> wholeDecimal(const std::string& text)
     return number;
 }
 
+constexpr size_t kMostParserSteps = 4'000'000;
+
+// Builds the tree exactly as json::parse does, but gives up past kMostParserSteps values, keys and
+// brackets, before the tree has taken the memory.
+class BoundedTreeBuilder {
+public:
+    explicit BoundedTreeBuilder(json& result) : builder_(result, /*allow_exceptions=*/false) {}
+    bool null() { return step() && builder_.null(); }
+    bool boolean(bool v) { return step() && builder_.boolean(v); }
+    bool number_integer(json::number_integer_t v) { return step() && builder_.number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return step() && builder_.number_unsigned(v); }
+    bool number_float(json::number_float_t v, const json::string_t& s) { return step() && builder_.number_float(v, s); }
+    bool string(json::string_t& v) { return step() && builder_.string(v); }
+    bool binary(json::binary_t& v) { return step() && builder_.binary(v); }
+    bool start_object(size_t n) { return step() && builder_.start_object(n); }
+    bool key(json::string_t& v) { return step() && builder_.key(v); }
+    bool end_object() { return step() && builder_.end_object(); }
+    bool start_array(size_t n) { return step() && builder_.start_array(n); }
+    bool end_array() { return step() && builder_.end_array(); }
+    bool parse_error(size_t position, const std::string& token, const nlohmann::detail::exception& e)
+    {
+        return builder_.parse_error(position, token, e);
+    }
+
+private:
+    bool step() { return ++steps_ <= kMostParserSteps; }
+
+    nlohmann::detail::json_sax_dom_parser<json> builder_;
+    size_t steps_ = 0;
+};
+
+// Values that go into a request line or a header: a CR or LF there would end it early and let
+// the rest of the value pass for headers of the service's choosing; a NUL would cut it short.
+bool fitsInAHeader(const std::string& value)
+{
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+// A pre-signed URL that can actually be sent: absolute http or https with a host, valid as
+// written. Another scheme would only fail at the transport, and be retried there in vain.
+bool isUploadURL(const std::string& text)
+{
+    if (!fitsInAHeader(text))
+        return false;
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
+}
+
 }  // namespace
 
 template<> Company decodeRecord<Company>(const json& j) { return decodeMembers<Company>(j); }
@@ -234,7 +283,15 @@ template<> Folder decodeRecord<Folder>(const json& j) { return decodeMembers<Fol
 template<> FileEntry decodeRecord<FileEntry>(const json& j) { return decodeMembers<FileEntry>(j); }
 template<> Listing decodeRecord<Listing>(const json& j) { return decodeMembers<Listing>(j); }
 template<> InitBody decodeRecord<InitBody>(const json& j) { return decodeMembers<InitBody>(j); }
-template<> UploadInit decodeRecord<UploadInit>(const json& j) { return decodeMembers<UploadInit>(j); }
+template<> UploadInit decodeRecord<UploadInit>(const json& j)
+{
+    UploadInit init = decodeMembers<UploadInit>(j);
+    const bool unsafe = !fitsInAHeader(init.key) || (init.uploadId && !fitsInAHeader(*init.uploadId))
+                     || (init.contentType && !fitsInAHeader(*init.contentType)) || (init.url && !isUploadURL(*init.url));
+    if (unsafe)
+        throw APIError::decode();
+    return init;
+}
 template<> Part decodeRecord<Part>(const json& j) { return decodeMembers<Part>(j); }
 template<> CompleteBody decodeRecord<CompleteBody>(const json& j) { return decodeMembers<CompleteBody>(j); }
 
@@ -250,8 +307,13 @@ template<> PartURLs decodeRecord<PartURLs>(const json& j)
 
 json parseJsonBody(const QByteArray& body)
 {
-    json value = json::parse(body.cbegin(), body.cend(), nullptr, /*allow_exceptions=*/false);
-    if (value.is_discarded())
+    // The bytes of an answer are bounded by the transport, but a tree built from them is not: 64 MiB
+    // of "{}," make 22 million objects and gigabytes. A listing of 100,000 files is about a
+    // million parser steps; an answer that needs more than a few times that is refused before
+    // its tree takes the memory.
+    json value;
+    BoundedTreeBuilder builder(value);
+    if (!json::sax_parse(body.cbegin(), body.cend(), &builder))
         throw APIError::decode();
     return value;
 }
@@ -276,11 +338,8 @@ std::map<int64_t, std::string> usablePartURLs(const PartURLs& answer)
         auto number = wholeDecimal(name);
         if (!number)
             continue;
-        // Only a URL that can actually be sent: absolute, with a host, and valid as written.
-        QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-        if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-            continue;
-        result[*number] = text;
+        if (isUploadURL(text))
+            result[*number] = text;
     }
     return result;
 }

@@ -91,6 +91,8 @@ struct CompleteBody {
 // Strict decoding: a required member that is missing, null or of another JSON type, or an
 // integer member holding a fraction (also 3.0) or a value outside int64, throws
 // APIError::decode(). Optional members may be missing or null. Unknown members are ignored.
+// An UploadInit whose key, uploadId or contentType holds a CR, LF or NUL, or whose url is not an
+// absolute http(s) URL free of them, is refused the same way: those values go into requests.
 template<class T> T decodeRecord(const nlohmann::json& json);
 template<> Company decodeRecord<Company>(const nlohmann::json& json);
 template<> User decodeRecord<User>(const nlohmann::json& json);
@@ -104,7 +106,7 @@ template<> Part decodeRecord<Part>(const nlohmann::json& json);
 template<> CompleteBody decodeRecord<CompleteBody>(const nlohmann::json& json);
 
 // The whole body as one JSON value; anything else (empty, truncated, trailing text, invalid
-// UTF-8) throws APIError::decode().
+// UTF-8, or more than four million values, keys and brackets) throws APIError::decode().
 nlohmann::json parseJsonBody(const QByteArray& body);
 
 // Answers whose content the client does not use but whose shape it still checks: any JSON
@@ -114,7 +116,8 @@ void requireAnyObject(const nlohmann::json& json);
 void requireOptionalBooleanObject(const nlohmann::json& json);
 
 // The usable entries of a part-URL answer: member names that are a whole decimal integer (an
-// optional leading "+" or "-") paired with values that parse as absolute URLs with a host.
+// optional leading "+" or "-") paired with values that parse as absolute http(s) URLs with a host
+// and hold no CR, LF or NUL.
 // Everything else is left out silently; the caller notices missing part numbers itself.
 std::map<int64_t, std::string> usablePartURLs(const PartURLs& answer);
 

@@ -1,8 +1,7 @@
 #include "client/zafrel_api.h"
 
+#include "client/server_origin.h"
 #include "client/url_builder.h"
-#include "platform/build_config.h"
-#include "platform/settings.h"
 
 #include <chrono>
 
@@ -13,12 +12,9 @@ using nlohmann::ordered_json;
 
 namespace {
 
-QString configuredOrigin()
-{
-    if (auto stored = settings::value(QStringLiteral("serverURL")))
-        return *stored;
-    return QString::fromUtf8(build::defaultServer);
-}
+// JSON answers of the service are small; even a listing of 100,000 files is a fraction of this.
+// Anything larger is cut off instead of filling the memory.
+constexpr int64_t kLargestServiceAnswer = 64 * 1024 * 1024;
 
 // The service's own message in a failure answer: the "error" member of an object whose members
 // are all strings; anything else gives "".
@@ -70,6 +66,7 @@ QCoro::Task<json> ZafrelAPI::request(const char* method, const char* path, Query
     req.url = serviceURL(QUrl(origin, QUrl::StrictMode), origin, path, query);
     req.headers.emplace_back("Content-Type", "application/json");
     req.timeout = std::chrono::seconds(60);
+    req.maxResponseBytes = kLargestServiceAnswer;
     if (body)
         req.body = QByteArray::fromStdString(compactJson(*body));
 

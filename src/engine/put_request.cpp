@@ -102,6 +102,7 @@ QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, st
     request.method = "PUT";
     request.url = std::move(url);
     request.timeout = std::chrono::seconds(300);
+    request.maxResponseBytes = 1024 * 1024;   // the store answers a PUT with nothing or a short XML error
     if (!contentType.empty())
         request.headers.emplace_back("Content-Type", contentType);
     request.body = std::move(data);

@@ -1,6 +1,7 @@
 #include "engine/upload_manager.h"
 
 #include "platform/format.h"
+#include "platform/printable.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -38,8 +39,9 @@ QString stateText(const UploadItem& item)
         return QStringLiteral("ya existía");
     case Status::Error:
         // The technical detail of a transport failure belongs here, not in the row's message.
-        return QStringLiteral("ERROR ") + item.error().value_or(QString())
-               + (item.errorDetail.isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail + u')');
+        return QStringLiteral("ERROR ")
+               + printable(item.error().value_or(QString())
+                           + (item.errorDetail.isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail + u')'));
     default:
         return statusWord(item.status());
     }
@@ -53,10 +55,12 @@ QString UploadManager::report() const
     // Qt::ISODate writes UTC as "2026-12-05T12:42:24Z", without fractions of a second.
     lines << QStringLiteral("Zafrel — informe de subida ")
                  + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    lines << QStringLiteral("Destino: ") + (destDir_.isEmpty() ? QStringLiteral("/") : destDir_);
+    lines << QStringLiteral("Destino: ") + (destDir_.isEmpty() ? QStringLiteral("/") : printable(destDir_));
     lines << QString();
+    // Names and messages come from disks and servers: cleaned, so that every item stays on its
+    // one line with its three fields.
     for (const ItemPtr& item : items_) {
-        lines << stateText(*item) + u'\t' + QString::number(item->size) + u'\t' + item->destDir + item->name;
+        lines << stateText(*item) + u'\t' + QString::number(item->size) + u'\t' + printable(item->destDir + item->name);
     }
     lines << QString();
     const Summary s = summary();

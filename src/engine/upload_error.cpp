@@ -1,5 +1,7 @@
 #include "engine/upload_error.h"
 
+#include "platform/printable.h"
+
 #include <QString>
 #include <QTextBoundaryFinder>
 #include <QXmlStreamReader>
@@ -22,27 +24,6 @@ std::string firstCharacters(const std::string& utf8, int count)
         end = next;
     }
     return text.left(end).toStdString();
-}
-
-// Response bodies of the object store are XML documents spread over lines. The message ends up as
-// one field of a tab-separated report line and as a one-line subtitle, so line breaks, tabs and
-// other control characters become single blanks.
-std::string onOneLine(const std::string& utf8)
-{
-    std::string out;
-    out.reserve(utf8.size());
-    bool pendingBlank = false;
-    for (const unsigned char c : utf8) {
-        if (c < 0x20 || c == 0x7f) {
-            pendingBlank = true;
-            continue;
-        }
-        if (pendingBlank && !out.empty() && out.back() != ' ')
-            out += ' ';
-        pendingBlank = false;
-        out += char(c);
-    }
-    return out;
 }
 
 // The object store answers failures with an XML document whose <Code> and <Message> say what went
@@ -77,7 +58,7 @@ UploadError UploadError::http(int code, std::string message)
 {
     const std::string storeText = storeErrorText(message);
     const std::string& shown = storeText.empty() ? message : storeText;
-    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(onOneLine(shown), 80));
+    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80));
 }
 
 UploadError UploadError::checksum()

@@ -30,6 +30,12 @@ private:
     std::string detail_;
 };
 
+// An answer whose body passed the bound its request allowed; the transfer was cut off there.
+class ResponseTooLarge : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A local file could not be opened, read or written.
 class FileError : public std::runtime_error {
 public:

@@ -26,6 +26,10 @@ struct HttpRequest {
     // Idle timeout: the request fails when no byte has moved for this long (libcurl counts it in
     // whole seconds, so it is rounded up); it also bounds connecting. 0: none.
     std::chrono::milliseconds timeout{60000};
+    // The answer's body may hold at most this many bytes. A longer one is cut off as soon as it
+    // passes the bound (at once when its announced length already does), so a broken or hostile
+    // server cannot fill the memory; the request then fails with ResponseTooLarge. 0: no bound.
+    int64_t maxResponseBytes = 0;
     // Upload progress, called ON THE I/O THREAD with (bytes sent since the previous call of this
     // request, total sent by this request). Only called when the total grew, never after the
     // request has ended. The caller forwards it to where it is needed.
@@ -48,7 +52,9 @@ public:
     struct Config {
         QString cookieFile;                 // empty: no cookies at all (upload session). Else persistent jar file, mode 0600
         long maxConnectionsPerHost = 0;     // 0: unlimited
-        std::chrono::milliseconds totalTimeout{0};   // 0: none (upload session: 3600 s)
+        // Deadline of each request from its start, however steadily bytes trickle in. 0: none
+        // (service session: 120 s, upload session: 3600 s).
+        std::chrono::milliseconds totalTimeout{0};
     };
 
     explicit HttpSession(Config config);   // main thread; starts the session's I/O thread
@@ -57,13 +63,13 @@ public:
     HttpSession& operator=(const HttpSession&) = delete;
 
     // Throws TransportError (what(): a readable description) when there is no HTTP response,
-    // Cancelled when `stop` fires (resumes promptly, request removed from curl). Any HTTP status,
+    // ResponseTooLarge when the body passed the request's bound, Cancelled when `stop` fires (resumes promptly, request removed from curl). Any HTTP status,
     // including 4xx and 5xx, is a response. Redirects are not followed.
     QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token stop = {});
 
     const Config& config() const { return m_config; }
 
-    static HttpSession::Config serviceConfig();   // cookie jar at paths::dataDir()+"/cookies.txt", no total timeout
+    static HttpSession::Config serviceConfig();   // cookie jar at paths::dataDir()+"/cookies.txt", 120 s total
     static HttpSession::Config uploadConfig();    // no cookies, 16 per host, 3600 s total
 
 private:

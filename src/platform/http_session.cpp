@@ -113,6 +113,9 @@ HttpSession::Config HttpSession::serviceConfig()
 {
     Config config;
     config.cookieFile = paths::dataDir() + "/cookies.txt";
+    // A service that keeps a call alive with a byte now and then passes the idle timeout; no
+    // call of the service may hold a sign-in or an upload longer than this.
+    config.totalTimeout = std::chrono::seconds(120);
     return config;
 }
 

@@ -16,9 +16,13 @@ namespace zafrel {
 
 namespace {
 
+constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
+
 // Big reads from the body keep a fast link busy with few callbacks; small bodies keep curl's default.
 constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
 constexpr long kSmallUploadBuffer = 64 * 1024;
+// An announced length is trusted for one allocation up to this size (or the request's bound).
+constexpr curl_off_t kLargestReservation = 256 * 1024 * 1024;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -155,6 +159,10 @@ bool HttpTransfer::configure(const Options& options)
 
     bool hasAccept = false;
     for (const auto& [name, value] : m_request.headers) {
+        // A line break would end the header early and start another one of the value's making.
+        if (name.find_first_of(kLineBreakOrNul) != std::string::npos
+            || value.find_first_of(kLineBreakOrNul) != std::string::npos)
+            return false;
         hasAccept = hasAccept || equalsIgnoringCase(name, "Accept");
         // "Name;" is curl's way of sending a header with an empty value ("Name:" would remove it).
         const std::string line = value.empty() ? name + ";" : name + ": " + value;
@@ -185,6 +193,10 @@ void HttpTransfer::finish(CURLcode code)
         response.headers = std::move(m_responseHeaders);
         response.body = std::move(m_responseBody);
         m_completion->succeed(std::move(response));
+        return;
+    }
+    if (m_responseTooLarge) {
+        m_completion->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(m_request.url))));
         return;
     }
     m_completion->fail(std::make_exception_ptr(
@@ -227,12 +239,24 @@ size_t HttpTransfer::writeCallback(char* data, size_t size, size_t count, void* 
 {
     auto* transfer = static_cast<HttpTransfer*>(self);
     const size_t length = size * count;
+    if (length == 0)
+        return 0;
+    const curl_off_t bound = transfer->m_request.maxResponseBytes;
+    const auto refuse = [transfer] {
+        // Anything but `length` makes libcurl end the transfer here, before more arrives.
+        transfer->m_responseTooLarge = true;
+        return size_t(0);
+    };
     if (transfer->m_responseBody.isEmpty()) {
         curl_off_t expected = -1;
         curl_easy_getinfo(transfer->m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-        if (expected > 0 && expected <= 256 * 1024 * 1024)
+        if (bound > 0 && expected > bound)
+            return refuse();
+        if (expected > 0 && expected <= kLargestReservation)
             transfer->m_responseBody.reserve(static_cast<qsizetype>(expected));
     }
+    if (bound > 0 && transfer->m_responseBody.size() + static_cast<curl_off_t>(length) > bound)
+        return refuse();
     transfer->m_responseBody.append(data, static_cast<qsizetype>(length));
     return length;
 }

@@ -70,6 +70,7 @@ private:
 
     std::vector<std::pair<std::string, std::string>> m_responseHeaders;
     QByteArray m_responseBody;
+    bool m_responseTooLarge = false;
     bool m_receivedCookie = false;
 };
 

@@ -74,4 +74,11 @@ std::string transportErrorDetail(CURLcode code, const char* errorBuffer)
     return detail;
 }
 
+std::string responseTooLargeText(const std::string& url)
+{
+    return "La respuesta de " + hostOf(url)
+        + " era demasiado grande y se cortó: ese servidor no responde como debe. Inténtalo más tarde y, si se "
+          "repite, avisa a quien lo administra.";
+}
+
 }  // namespace zafrel

@@ -12,4 +12,7 @@ std::string transportErrorText(CURLcode code, const std::string& url);
 // 127.0.0.1 port 9 after 0 ms: Couldn't connect to server".
 std::string transportErrorDetail(CURLcode code, const char* errorBuffer);
 
+// The text of an answer that was cut off because its body passed the request's bound.
+std::string responseTooLargeText(const std::string& url);
+
 }  // namespace zafrel

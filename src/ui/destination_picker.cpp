@@ -3,6 +3,7 @@
 #include "client/zafrel_api.h"
 #include "platform/async.h"
 #include "platform/errors.h"
+#include "platform/printable.h"
 #include "ui/icons.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
@@ -77,7 +78,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFont(calloutFont());
         setAutoDefault(false);
-        setToolTip(title);
+        setToolTip(plainToolTip(title));
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     }
 
@@ -123,7 +124,7 @@ private:
 
 QPushButton* linkButton(const QString& title, QWidget* parent)
 {
-    return new CrumbButton(title, parent);
+    return new CrumbButton(printable(title), parent);
 }
 
 bool isBlank(QChar c)
@@ -341,9 +342,9 @@ void DestinationPicker::showListing()
 {
     list_->clear();
     for (const Folder& folder : folders_) {
-        auto* item = new QListWidgetItem(QString::fromStdString(folder.label.value_or(folder.name)), list_);
+        auto* item = new QListWidgetItem(printable(QString::fromStdString(folder.label.value_or(folder.name))), list_);
         // Long names are shortened in the row; the whole name is a hover away.
-        item->setToolTip(item->text());
+        item->setToolTip(plainToolTip(item->text()));
         item->setData(kCountRole, qlonglong(folder.count));
         item->setData(kPathRole, QString::fromStdString(folder.path));
     }
@@ -362,7 +363,7 @@ void DestinationPicker::showState()
 void DestinationPicker::setError(std::optional<QString> error)
 {
     error_ = std::move(error);
-    errorLabel_->setText(error_.value_or(QString()));
+    setPlainText(errorLabel_, error_.value_or(QString()));
     errorLabel_->setVisible(error_.has_value());
     showState();
 }

@@ -1,5 +1,8 @@
 #include "ui/elided_label.h"
 
+#include "platform/printable.h"
+#include "ui/style.h"
+
 #include <QPainter>
 
 namespace zafrel::ui {
@@ -9,12 +12,14 @@ ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QWidget(pare
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void ElidedLabel::setText(const QString& text)
+void ElidedLabel::setText(const QString& given)
 {
+    // Paths and names shown here come from disks and servers.
+    const QString text = printable(given);
     if (text == text_)
         return;
     text_ = text;
-    setToolTip(text);
+    setToolTip(plainToolTip(text));
     updateGeometry();
     update();
 }

@@ -1,5 +1,6 @@
 #include "ui/login_view.h"
 
+#include "client/server_origin.h"
 #include "platform/async.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
@@ -50,6 +51,14 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     auto* subtitle = new QLabel(QStringLiteral("Subida de material"), this);
     setTextColor(subtitle, secondaryColor());
     column->addWidget(subtitle, 0, Qt::AlignHCenter);
+
+    // Where the password is about to go, whenever that is not the program's own service.
+    server_ = new QLabel(this);
+    server_->setObjectName("server");
+    server_->setFont(calloutFont());
+    server_->setAlignment(Qt::AlignHCenter);
+    server_->setWordWrap(true);
+    column->addWidget(server_);
 
     auto* fields = new QVBoxLayout;
     fields->setSpacing(10);
@@ -112,6 +121,7 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
 
 void LoginView::reset()
 {
+    showServer();
     email_->setText(settings::value(QStringLiteral("email")).value_or(QString()));
     password_->clear();
     setBusy(false);
@@ -160,10 +170,21 @@ void LoginView::updateButton()
 void LoginView::showError()
 {
     const auto& error = session_.error();
-    error_->setText(error.value_or(QString()));
+    setPlainText(error_, error.value_or(QString()));
     error_->setVisible(error.has_value());
     // The transport's own words help whoever looks into a failure, not the message.
     error_->setToolTip(plainToolTip(session_.errorDetail()));
+}
+
+void LoginView::showServer()
+{
+    const ServerOrigin origin = describeServerOrigin();
+    QString text = QStringLiteral("Servidor: ") + origin.host;
+    if (origin.unencrypted)
+        text += QStringLiteral(" · conexión sin cifrar");
+    setPlainText(server_, text);
+    setTextColor(server_, origin.unencrypted ? redColor() : secondaryColor());
+    server_->setVisible(!origin.builtIn);
 }
 
 }  // namespace zafrel::ui

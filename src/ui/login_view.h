@@ -33,6 +33,8 @@ public:
     QLineEdit* passwordField() const { return password_; }
     QPushButton* signInButton() const { return button_; }
     QLabel* errorLabel() const { return error_; }
+    // Hidden while the service in use is the program's own.
+    QLabel* serverLabel() const { return server_; }
     // Null when the program has no logo to show.
     QLabel* logo() const { return logo_; }
 
@@ -40,9 +42,11 @@ private:
     void setBusy(bool busy);
     void updateButton();
     void showError();
+    void showServer();
 
     SessionModel& session_;
     QLabel* logo_ = nullptr;
+    QLabel* server_;
     QLineEdit* email_;
     QLineEdit* password_;
     QPushButton* button_;

@@ -3,6 +3,7 @@
 #include "client/zafrel_api.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
+#include "platform/printable.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
 #include "ui/confirmation.h"
@@ -246,13 +247,14 @@ void MainView::refreshHeader()
     if (!user)
         return;   // signing out: the login screen takes over, keep what was shown
     const bool hasCompany = user->company.has_value();
-    title_->setText(hasCompany ? QString::fromStdString(user->company->name) : QStringLiteral("Administración"));
+    setPlainText(title_, hasCompany ? QString::fromStdString(user->company->name) : QStringLiteral("Administración"));
     destination_->setText(destinationText(up_.destDir(), hasCompany));
     dropZone_->setNeedsCompany(needsCompany());
 
     account_->setAccessibleDescription(QString::fromStdString(user->email));
     accountMenu_->clear();
-    QAction* email = accountMenu_->addAction(QString::fromStdString(user->email));
+    // An "&" in a menu entry would mark a shortcut letter and vanish.
+    QAction* email = accountMenu_->addAction(printable(QString::fromStdString(user->email)).replace(u'&', QStringLiteral("&&")));
     email->setEnabled(false);
     accountMenu_->addSeparator();
     QAction* leave = accountMenu_->addAction(QStringLiteral("Salir"));

@@ -1,6 +1,7 @@
 #include "ui/queue_model.h"
 
 #include "engine/upload_manager.h"
+#include "platform/printable.h"
 #include "ui/style.h"
 #include "ui/upload_row.h"
 
@@ -37,11 +38,11 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
         return {};
     const UploadItem& item = *items_[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return item.name;
+    case Qt::DisplayRole: return printable(item.name);
     case Qt::ToolTipRole:
         return plainToolTip(item.errorDetail.isEmpty() || item.status() != Status::Error
-                                ? item.path
-                                : item.path + u'\n' + item.errorDetail);
+                                ? printable(item.path)
+                                : printable(item.path) + u'\n' + printable(item.errorDetail));
     case Qt::AccessibleTextRole: return rowAccessibleName(item, up_.destDir());
     case Qt::AccessibleDescriptionRole: return rowAccessibleDescription(item);
     case ItemRole: return QVariant::fromValue(static_cast<void*>(items_[size_t(index.row())].get()));

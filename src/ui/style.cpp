@@ -1,7 +1,10 @@
 #include "ui/style.h"
 
+#include "platform/printable.h"
+
 #include <QApplication>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
@@ -98,6 +101,12 @@ QString plainToolTip(const QString& text)
     if (text.isEmpty())
         return {};
     return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+void setPlainText(QLabel* label, const QString& text)
+{
+    label->setTextFormat(Qt::PlainText);
+    label->setText(printable(text));
 }
 
 void setTextColor(QWidget* widget, const QColor& color)

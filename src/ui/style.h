@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -33,8 +34,12 @@ void giveRoom(QPushButton* button);
 void giveRoom(QLineEdit* field);
 
 // A tooltip that shows `text` exactly as it is, never as markup (file names and service texts may
-// hold "<"); empty text gives no tooltip.
+// hold "<"); empty text gives no tooltip. Text from outside is passed through printable() first.
 QString plainToolTip(const QString& text);
+// Sets `label` to show `text` from outside (a service's words, a file name) as written: never as
+// markup (an "<h1>" stays those four characters and does not grow the label), and without
+// control characters (printable()).
+void setPlainText(QLabel* label, const QString& text);
 
 // Sets the text colour of a label-like widget.
 void setTextColor(QWidget* widget, const QColor& color);

@@ -1,6 +1,7 @@
 #include "ui/upload_row.h"
 
 #include "platform/format.h"
+#include "platform/printable.h"
 #include "ui/style.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
     case Status::Skipped:
         return QStringLiteral("Ya estaba en el destino · ") + formatByteCount(item.size);
     case Status::Error:
-        return item.error().value_or(QStringLiteral("Error"));
+        return printable(item.error().value_or(QStringLiteral("Error")));
     case Status::Cancelled:
         return QStringLiteral("Cancelado");
     case Status::Paused:
@@ -76,13 +77,13 @@ QString rowFolder(const UploadItem& item, const QString& destDir)
         folder.chop(1);
     while (folder.startsWith(u'/'))
         folder.remove(0, 1);
-    return folder;
+    return printable(folder);
 }
 
 QString rowAccessibleName(const UploadItem& item, const QString& destDir)
 {
     const QString folder = rowFolder(item, destDir);
-    return folder.isEmpty() ? item.name : item.name + QStringLiteral(", en ") + folder;
+    return folder.isEmpty() ? printable(item.name) : printable(item.name) + QStringLiteral(", en ") + folder;
 }
 
 QString rowAccessibleDescription(const UploadItem& item)

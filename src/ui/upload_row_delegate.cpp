@@ -1,6 +1,7 @@
 #include "ui/upload_row_delegate.h"
 
 #include "engine/upload_manager.h"
+#include "platform/printable.h"
 #include "ui/icons.h"
 #include "ui/queue_model.h"
 #include "ui/queue_view.h"
@@ -114,8 +115,9 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     // their folders. The name keeps its room; the folder gives up its start first.
     painter->setFont(nameFont());
     const QFontMetrics nameMetrics(nameFont());
+    const QString name = printable(item->name);
     const QString folder = rowFolder(*item, up_.destDir());
-    const int nameWidth = std::min(nameMetrics.horizontalAdvance(item->name), parts.name.width());
+    const int nameWidth = std::min(nameMetrics.horizontalAdvance(name), parts.name.width());
     QRect nameRect = parts.name;
     if (!folder.isEmpty()) {
         const int folderRoom = parts.name.width() - nameWidth;
@@ -126,7 +128,7 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     }
     painter->setPen(option.palette.color(QPalette::Text));
     painter->drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(item->name, Qt::ElideMiddle, nameRect.width()));
+                      nameMetrics.elidedText(name, Qt::ElideMiddle, nameRect.width()));
 
     painter->setFont(captionFont());
     painter->setPen(rowSubtitleColor(*item));

@@ -7,14 +7,14 @@
 namespace zafrel {
 namespace {
 
-using Credentials = std::optional<std::pair<QString, QString>>;
+using Login = std::optional<Options::Login>;
 
 struct Expected {
     bool upload = true;
     std::optional<QString> server;
     std::optional<QString> dest;
     QStringList paths;
-    Credentials login;
+    Login login;
 };
 
 TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
@@ -49,11 +49,13 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--upload", "a", "--login", "demo@zafrel.test", "pw"},
          {true, {}, {}, {"a", "demo@zafrel.test", "pw"}, {{"demo@zafrel.test", "pw"}}}},
         {{"--upload", "--verbose", "a", "--", "b", "-c", "--upload", "d"}, {true, {}, {}, {"a", "b", "-c", "d"}}},
-        // Credentials need both values; the first "--login" decides, even when a later one would
-        // be complete.
-        {{"--upload", "a", "--login", "demo@zafrel.test"}, {true, {}, {}, {"a", "demo@zafrel.test"}}},
+        // "--login" needs an e-mail; the password is the next argument unless that is missing or
+        // an option (it then comes from elsewhere). The first "--login" decides.
+        {{"--upload", "a", "--login", "demo@zafrel.test"},
+         {true, {}, {}, {"a", "demo@zafrel.test"}, {{"demo@zafrel.test", std::nullopt}}}},
+        {{"--login", "x@y", "--upload", "a"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--upload", "a", "--login"}, {true, {}, {}, {"a"}}},
-        {{"--upload", "--login", "x", "--login"}, {true, {}, {}, {"x"}, {{"x", "--login"}}}},
+        {{"--upload", "--login", "x", "--login"}, {true, {}, {}, {"x"}, {{"x", std::nullopt}}}},
         {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {"b@x", "p2"}, {{"a@x", "p1"}}}},
     };
     for (const auto& [arguments, expected] : cases) {
@@ -64,7 +66,8 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         EXPECT_EQ(o.value("--dest"), expected.dest);
         EXPECT_EQ(o.destDir(), expected.dest.value_or(QString()));
         EXPECT_EQ(o.paths(), expected.paths);
-        EXPECT_EQ(o.credentials(), expected.login);
+        EXPECT_EQ(o.login(), expected.login);
+        EXPECT_EQ(o.passwordIndex().has_value(), expected.login && expected.login->password);
     }
 }
 

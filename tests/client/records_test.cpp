@@ -84,6 +84,15 @@ TEST(JsonBody, OnlyOneCompleteJsonValueIsABody)
     EXPECT_TRUE(parseJsonBody(" {} \n").is_object());
 }
 
+// Four million values, keys and brackets at most (a listing of 100,000 files takes a million):
+// a few megabytes of "0," must not grow into a tree of gigabytes.
+TEST(JsonBody, ATreeOfMoreThanFourMillionStepsIsRefused)
+{
+    const auto zeros = [](int count) { return "[" + QByteArray("0,").repeated(count - 1) + "0]"; };
+    EXPECT_EQ(parseJsonBody(zeros(3'999'998)).size(), 3'999'998u);
+    EXPECT_THROW(parseJsonBody(zeros(3'999'999)), APIError);
+}
+
 TEST(ListingRecord, FoldersAndFilesKeepOrderAndSizesKeepEveryBit)
 {
     // 2^53 + 1 is the first integer a double cannot hold; 2^63 - 1 the largest size.
@@ -130,12 +139,28 @@ TEST(UploadInitRecord, EveryMemberDecodesAndTypesAreChecked)
     expectDecodeFailure<UploadInit>(R"({"mode":"multipart"})");
 }
 
+TEST(UploadInitRecord, ValuesThatGoIntoRequestsHoldNoLineBreakAndURLsAreHttp)
+{
+    const char* const hostile[] = {
+        R"({"mode":"single","key":"a\r\nb","url":"https://s3.test/a"})",
+        R"({"mode":"multipart","key":"k","uploadId":"u\n1"})",
+        R"({"mode":"single","key":"k","url":"https://s3.test/k","contentType":"video/mxf\r\nX-Injected: yes"})",
+        R"({"mode":"single","key":"k","url":"https://s3.test/k","contentType":"video/mxf\u0000"})",
+        R"({"mode":"single","key":"k","url":"https://s3.test/k\r\nX-Injected: yes"})",
+        R"({"mode":"single","key":"k","url":"ftp://s3.test/k"})",
+        R"({"mode":"single","key":"k","url":"file:///etc/passwd"})",
+    };
+    for (const char* text : hostile)
+        expectDecodeFailure<UploadInit>(text);
+    EXPECT_EQ(decode<UploadInit>(R"({"mode":"single","key":"k","url":"HTTP://127.0.0.1:9/k"})").url, "HTTP://127.0.0.1:9/k");
+}
+
 TEST(PartURLsRecord, OnlyNumberedUsableURLsAreKept)
 {
     PartURLs answer = decode<PartURLs>(
         R"({"urls":{"1":"https://s3.test/b/k?partNumber=1&X-Amz-Signature=ab%2Fcd","2":"http://127.0.0.1:9000/b/k?partNumber=2",)"
         R"("x":"https://s3.test/x","1a":"https://s3.test/1a","":"https://s3.test/e","+3":"https://s3.test/3","-4":"https://s3.test/m4",)"
-        R"("+-5":"https://s3.test/5"," 6":"https://s3.test/6","7":"not a url","8":"/relative/path","9":"mailto:a@b",)"
+        R"("+-5":"https://s3.test/5"," 6":"https://s3.test/6","7":"not a url","8":"/relative/path","9":"mailto:a@b","10":"ftp://s3.test/10",)"
         R"("99999999999999999999":"https://s3.test/big"}})");
     auto map = usablePartURLs(answer);
     std::map<int64_t, std::string> expected{

@@ -2,6 +2,9 @@
 // command run again), PUTs that fail and then succeed, PUTs that keep failing, pre-signed URLs that
 // expire before they are used, a completion that fails once, and an unusable part size.
 #include "e2e_fixture.h"
+#include "support/transfer_test_server.h"
+
+#include <atomic>
 
 namespace zafrel::test {
 namespace {
@@ -138,6 +141,54 @@ TEST_F(FailuresEndToEnd, AnUnusablePartSizeFromTheServiceSendsNothing)
     EXPECT_TRUE(server().storeRequests("PUT", "").empty());
     EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/complete").empty());
     EXPECT_TRUE(server().openUploads().empty());
+}
+
+// Peak memory of a running process in KiB (its VmHWM), or -1.
+long peakMemoryKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// A hostile service whose listing never ends (up to 1 GiB): the program cuts the answer off at its
+// 64 MiB bound and ends the file in error; its peak memory stays below half of what the answer
+// would take (about 90 MiB; three times that under AddressSanitizer).
+TEST(HostileServiceEndToEnd, AnEndlessListingIsCutOffAndMemoryStaysBounded)
+{
+    TransferTestServer service;
+    std::atomic<qint64> pid{0};
+    std::atomic<long> peakKiB{-1};
+    service.intercept = [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.path == "/api/me")
+            res.set_content(R"({"email":"a@b.test","name":"A","is_admin":false,"company":{"slug":"s","name":"S"},"bucket":"b"})",
+                            "application/json");
+        else if (req.path == "/api/ls")
+            streamEndlessly(res, "{", std::string(1 << 20, ' '), {}, size_t(1) << 30);
+        else if (req.path == "/api/upload/done")
+            peakKiB = peakMemoryKiB(pid);   // the run is over and waits for this answer
+        return req.path == "/api/me" || req.path == "/api/ls";
+    };
+    QTemporaryDir files;
+    const QString path = files.filePath("C0001.MXF");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("0123456789");
+    file.close();
+
+    ProgramHome home;
+    const ProgramResult run = runProgram(home.environment(), {"--server", QString::fromStdString(service.origin()), "--upload", path},
+                                         {}, std::chrono::seconds(120), [&](qint64 started) { pid = started; });
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("\nERROR La respuesta de 127.0.0.1 era demasiado grande y se cortó")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\t10\tC0001.MXF\n")) << run.out.toStdString();
+    ASSERT_GT(peakKiB.load(), 0);
+    EXPECT_LT(peakKiB.load(), 512 * 1024) << "peak memory " << peakKiB.load() / 1024 << " MiB";
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 // run ends with code 2 before anything is uploaded.
 #include "e2e_fixture.h"
 
+#include "support/terminal_run.h"
+
+#include <QDeadlineTimer>
 #include <QSettings>
+#include <QThread>
 
 namespace zafrel::test {
 namespace {
@@ -16,6 +20,21 @@ int serviceRequests(DevServerProcess& server, const std::string& path)
         if (request.value("server", "") == "service" && request.value("path", "") == path)
             ++n;
     return n;
+}
+
+// Waits until the stand-in holds a request of `path` that it has not answered yet.
+bool waitUntilUnanswered(DevServerProcess& server, const std::string& path)
+{
+    QDeadlineTimer deadline(std::chrono::seconds(30));
+    while (!deadline.hasExpired()) {
+        for (const auto& request : server.requests()) {
+            const auto status = request.find("status");
+            if (request.value("path", "") == path && status != request.end() && status->is_null())
+                return true;
+        }
+        QThread::msleep(20);
+    }
+    return false;
 }
 
 QString storedServer(const ProgramHome& home)
@@ -55,16 +74,63 @@ TEST_F(SessionEndToEnd, WrongPasswordPrintsTheDiagnostic)
     EXPECT_EQ(run.out, "login: auth\n");
 }
 
+// Before the password leaves for a server that is neither encrypted nor this machine, one line on
+// standard error says so.
 TEST_F(SessionEndToEnd, UnreachableServerPrintsTheTransportError)
 {
-    ProgramHome home;
-    const ProgramResult run = runProgram(home, {"--server", "http://127.0.0.1:1", "--login", kDemoEmail, kDemoPassword, "--upload"});
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.out.startsWith("login: ")) << run.out.toStdString();
-    EXPECT_GT(run.out.size(), QString("login: \n").size());
-    EXPECT_TRUE(run.out.endsWith("\n"));
-    EXPECT_EQ(run.out.count(u'\n'), 1);
+    const std::pair<QString, QString> cases[] = {
+        {"http://127.0.0.1:1", ""},
+        {"https://0.0.0.0:1", ""},
+        {"http://0.0.0.0:1", "aviso: la conexión con 0.0.0.0:1 no está cifrada (http://) y la contraseña viajará legible "
+                             "por la red; usa una dirección https:// en --server.\n"},
+    };
+    for (const auto& [origin, warning] : cases) {
+        ProgramHome home;
+        const ProgramResult run = runProgram(home, {"--server", origin, "--login", kDemoEmail, kDemoPassword, "--upload"});
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.out.startsWith("login: ")) << run.out.toStdString();
+        EXPECT_GT(run.out.size(), QString("login: \n").size());
+        EXPECT_TRUE(run.out.endsWith("\n"));
+        EXPECT_EQ(run.out.count(u'\n'), 1);
+        EXPECT_EQ(run.err, warning);
+    }
+}
+
+// The password reaches the service from the environment, typed at the terminal's prompt (without
+// echo) or from the command line; the process's command line, which every account of the machine
+// can read, never shows it while the run lasts.
+TEST_F(SessionEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
+{
+    enum class From { Environment, Terminal, Argument };
+    for (const From from : {From::Environment, From::Terminal, From::Argument}) {
+        SCOPED_TRACE(int(from));
+        server().reset();
+        // The session check is held back a moment, to look at the program while it runs.
+        server().addFault({{"server", "service"}, {"method", "GET"}, {"pathContains", "/api/me"}, {"action", "delay"},
+                           {"ms", 2000}});
+        ProgramHome home;
+        QProcessEnvironment environment = home.environment();
+        QStringList arguments{"--server", server().serviceURL(), "--login", kDemoEmail};
+        if (from == From::Environment)
+            environment.insert("ZAFREL_PASSWORD", kDemoPassword);
+        if (from == From::Argument)
+            arguments << kDemoPassword;
+        arguments << "--upload";
+
+        TerminalRun run(environment, arguments);
+        ASSERT_TRUE(run.started());
+        ASSERT_TRUE(waitUntilUnanswered(server(), "/api/me"));
+        EXPECT_TRUE(run.commandLine().contains(kDemoEmail)) << run.commandLine().toStdString();
+        EXPECT_FALSE(run.commandLine().contains(kDemoPassword)) << run.commandLine().toStdString();
+        if (from == From::Terminal) {
+            ASSERT_TRUE(run.waitFor("Contraseña: ")) << run.output().toStdString();
+            run.type(kDemoPassword + "\n");
+        }
+        EXPECT_EQ(run.finish(), 0) << run.output().toStdString();
+        EXPECT_FALSE(run.output().contains(kDemoPassword)) << run.output().toStdString();
+        EXPECT_EQ(serviceRequests(server(), "/api/login"), 1);
+    }
 }
 
 TEST_F(SessionEndToEnd, ServerAndSessionAreKeptForLaterRuns)
@@ -74,6 +140,10 @@ TEST_F(SessionEndToEnd, ServerAndSessionAreKeptForLaterRuns)
     ASSERT_TRUE(first.finished);
     ASSERT_EQ(first.exitCode, 0) << first.out.toStdString();
     EXPECT_EQ(storedServer(home), server().serviceURL());
+    // The session cookie and the queue are kept where only this account can look.
+    const auto shared = QFile::permissions(home.path() + "/data/Zafrel")
+                      & (QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    EXPECT_EQ(shared.toInt(), 0);
 
     // No "--server", no credentials: the stored origin and the stored session cookie do it. A
     // "--server" without a value stores nothing.

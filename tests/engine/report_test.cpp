@@ -88,6 +88,7 @@ TEST_F(ReportTest, EveryStateHasItsWordAndOnlyDoneAndSkippedAndErrorsAreTotalled
         item("c.mov", 9, "D/", Status::Cancelled),
         item("p.mov", 10, "D/", Status::Paused),
         item("s.mov", 999999, "D/", Status::Skipped),
+        item("fake\nOK verificado\t1\tx.mov", 11, "D/", Status::Queued),
     });
     manager->setDestDir("Elsewhere/");   // the destination chosen now, not the items'
     EXPECT_EQ(linesAfterTitle(manager->report()), (QStringList{
@@ -101,6 +102,8 @@ TEST_F(ReportTest, EveryStateHasItsWordAndOnlyDoneAndSkippedAndErrorsAreTotalled
                                                       "cancelled\t9\tD/c.mov",
                                                       "paused\t10\tD/p.mov",
                                                       QString::fromUtf8("ya existía\t999999\tD/s.mov"),
+                                                      // A name from a disk holds any character; its line stays one.
+                                                      "queued\t11\tD/fake OK verificado 1 x.mov",
                                                       "",
                                                       QString::fromUtf8("1 subidos, 1 ya existían, 2 errores, ")
                                                           + formatByteCount(1500),

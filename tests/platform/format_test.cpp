@@ -1,5 +1,6 @@
 #include "platform/format.h"
 #include "platform/md5.h"
+#include "platform/printable.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -33,4 +34,21 @@ TEST(Md5Hex, MatchesKnownDigests)
 {
     EXPECT_EQ(md5Hex(QByteArray()), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(md5Hex(QByteArray("The quick brown fox jumps over the lazy dog")), "9e107d9d372bb6826bd81d3542a419d6");
+}
+
+TEST(Printable, ControlCharactersBecomeOneBlankAndNeverLeaveTheLine)
+{
+    const std::pair<QString, QString> cases[] = {
+        {"C0001.MXF", "C0001.MXF"},
+        {"Día 3 · ñandú 🎬", "Día 3 · ñandú 🎬"},
+        {"a\nb\tc\rd", "a b c d"},
+        {"<Error>\n  <Code>", "<Error>   <Code>"},
+        {"\n\x1b]0;pwn\x07OK verificado\n", "]0;pwn OK verificado"},
+        {QString("x") + QChar(0x85) + QChar(0x9b) + "y" + QChar(0x7f), "x y"},
+        {QString("a") + QChar(0x2028) + "b" + QChar(0x2029) + "c", "a b c"},
+        {QString("txt.") + QChar(0x202e) + "exe" + QChar(0x2066), "txt. exe"},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(printable(text), expected) << text.toStdString();
+    EXPECT_EQ(printable(std::string_view("ok\r\n\xff")), "ok \xEF\xBF\xBD");
 }

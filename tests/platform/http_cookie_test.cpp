@@ -184,7 +184,7 @@ TEST_F(HttpCookieTest, TheUploadSessionNeitherKeepsNorSendsCookies)
 TEST(HttpSessionConfigs, ServiceJarLivesInTheDataFolder)
 {
     EXPECT_EQ(HttpSession::serviceConfig().cookieFile, paths::dataDir() + "/cookies.txt");
-    EXPECT_EQ(HttpSession::serviceConfig().totalTimeout, 0ms);
+    EXPECT_EQ(HttpSession::serviceConfig().totalTimeout, 120s);
     EXPECT_EQ(HttpSession::uploadConfig().maxConnectionsPerHost, 16);
     EXPECT_EQ(HttpSession::uploadConfig().totalTimeout, 3600s);
 }

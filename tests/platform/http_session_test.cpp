@@ -59,6 +59,13 @@ protected:
             res.status = 302;
             res.set_header("Location", "/hello");
         });
+        s.Get("/sized", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
+        });
+        // Sends for as long as anybody reads.
+        s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+            test::streamEndlessly(res, "x", std::string(64 * 1024, 'x'));
+        });
         s.Get("/broken", [this](const httplib::Request& req, httplib::Response& res) {
             record(req);
             res.status = 500;
@@ -274,6 +281,36 @@ TEST_F(HttpSessionTest, ManyRequestsAtOnceAllGetTheirOwnAnswer)
         ASSERT_TRUE(outcome.value) << outcome.message();
         EXPECT_EQ(outcome.value->body, QByteArray::number(i).repeated(i + 1));
     }
+}
+
+TEST_F(HttpSessionTest, AnAnswerPastItsBoundIsCutOffAndNamesTheServer)
+{
+    HttpSession session({});
+    const std::pair<const char*, bool> cases[] = {{"/sized?n=100000", true}, {"/sized?n=100001", false}, {"/endless", false}};
+    for (const auto& [path, fits] : cases) {
+        HttpRequest request = makeRequest("GET", server.url(path));
+        request.maxResponseBytes = 100000;
+        auto outcome = awaitTask(session.send(std::move(request)));
+        ASSERT_TRUE(outcome.ended) << path;
+        if (fits) {
+            EXPECT_EQ(outcome.get().body.size(), 100000) << path;
+            continue;
+        }
+        EXPECT_TRUE(outcome.threw<ResponseTooLarge>()) << path << ": " << outcome.message();
+        EXPECT_NE(outcome.message().find("La respuesta de 127.0.0.1 era demasiado grande"), std::string::npos)
+            << outcome.message();
+    }
+}
+
+TEST_F(HttpSessionTest, AHeaderValueWithALineBreakIsNeverSent)
+{
+    HttpSession session({});
+    HttpRequest request = makeRequest("GET", server.url("/hello"));
+    request.headers.emplace_back("Content-Type", "text/plain\r\nX-Injected: yes");
+    auto outcome = awaitTask(session.send(std::move(request)));
+    EXPECT_TRUE(outcome.threw<TransportError>()) << outcome.message();
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(seen.empty());
 }
 
 TEST(HttpTransportFailure, RefusedConnectionIsATransportErrorNamingTheHost)

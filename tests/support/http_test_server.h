@@ -99,6 +99,22 @@ private:
     int m_port = 0;
 };
 
+// Answers with `head`, then `chunk` over and over, `pause` apart, for as long as the client reads
+// (at most `limit` bytes in all): an answer that never ends, or one that trickles.
+inline void streamEndlessly(httplib::Response& res, std::string head, std::string chunk,
+                            std::chrono::milliseconds pause = {}, size_t limit = size_t(1) << 40)
+{
+    res.set_chunked_content_provider("application/json", [head, chunk, pause, limit](size_t offset, httplib::DataSink& sink) {
+        if (offset >= limit) {
+            sink.done();
+            return true;
+        }
+        std::this_thread::sleep_for(pause);
+        const std::string& next = offset == 0 ? head : chunk;
+        return sink.write(next.data(), next.size());
+    });
+}
+
 // A socket bound to 127.0.0.1. listen(): connections complete in the kernel's backlog and what the
 // client sends is never read nor answered. Without listen(): connections are refused.
 class RawPort {

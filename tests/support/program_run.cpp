@@ -18,6 +18,8 @@ QProcessEnvironment ProgramHome::environment() const
     env.insert("XDG_DATA_HOME", dir_.filePath("data"));
     env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
     env.insert("HOME", dir_.path());
+    // Only what a test gives on purpose signs in.
+    env.remove("ZAFREL_PASSWORD");
     // No display: the run goes on without a window.
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
@@ -40,7 +42,8 @@ ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments, 
 }
 
 ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
-                         const QString& workingDirectory, std::chrono::milliseconds timeout)
+                         const QString& workingDirectory, std::chrono::milliseconds timeout,
+                         const std::function<void(qint64 pid)>& started)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -52,6 +55,8 @@ ProgramResult runProgram(const QProcessEnvironment& environment, const QStringLi
         result.err = process.errorString();
         return result;
     }
+    if (started)
+        started(process.processId());
     result.finished = process.waitForFinished(int(timeout.count()));
     if (!result.finished) {
         process.kill();

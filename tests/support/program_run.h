@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <functional>
 
 namespace zafrel::test {
 
@@ -36,9 +37,11 @@ private:
 ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments,
                          const QString& workingDirectory = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(120));
-// The same with an environment of the caller's (usually home.environment() with changes).
+// The same with an environment of the caller's (usually home.environment() with changes), and
+// `started` told the program's process id as soon as it runs.
 ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
                          const QString& workingDirectory = {},
-                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(120),
+                         const std::function<void(qint64 pid)>& started = {});
 
 }  // namespace zafrel::test

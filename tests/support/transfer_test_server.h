@@ -81,11 +81,18 @@ public:
     std::function<std::optional<PutReply>(const Put&)> onPut;
     // Answer of "api/upload/init" for its JSON body; the default is described at defaultInit().
     std::function<nlohmann::json(const nlohmann::json& body)> onInit;
+    // Sees every request first and answers it instead of the script when it returns true: a
+    // hostile service or store. Set before the requests it is meant for; called on server threads.
+    std::function<bool(const httplib::Request&, httplib::Response&)> intercept;
 
     TransferTestServer() : http_(12)
     {
         httplib::Server& server = http_.server();
         server.set_payload_max_length(size_t(128) << 20);
+        server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            return intercept && intercept(req, res) ? httplib::Server::HandlerResponse::Handled
+                                                    : httplib::Server::HandlerResponse::Unhandled;
+        });
         server.Get("/api/ls", [this](const auto& req, auto& res) { ls(req, res); });
         server.Post("/api/upload/init", [this](const auto& req, auto& res) { init(req, res); });
         server.Get("/api/upload/urls", [this](const auto& req, auto& res) { urls(req, res); });

@@ -11,10 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QTextDocument>
 #include <QUrl>
 #include <QUuid>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 
 namespace zafrel::test {
@@ -64,6 +67,27 @@ inline QAbstractButton* buttonWithText(const QWidget* root, const QString& text)
         if (button->text() == text && button->isVisibleTo(root->window()))
             return button;
     return nullptr;
+}
+
+// What a person sees of a label's or tooltip's text: rendered as Qt renders it, as rich text when
+// the format says so or (automatic format, the default of labels and tooltips) when it looks so.
+inline QString seenText(const QString& text, Qt::TextFormat format = Qt::AutoText)
+{
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+inline QString seenText(const QLabel* label) { return seenText(label->text(), label->textFormat()); }
+
+// A text from a hostile service or disk, and whether it was shown as written: markup as
+// characters, no control character.
+inline const QString kMarkupAndControls = QStringLiteral("<h1>Grande</h1>\n\x1b]0;pwn\x07");
+inline bool shownAsWritten(const QString& seen)
+{
+    return seen.contains(QStringLiteral("<h1>Grande</h1> ]0;pwn"))
+        && std::none_of(seen.begin(), seen.end(), [](QChar c) { return c.unicode() < 0x20; });
 }
 
 // Lets queued calls, spawned tasks and repaint timers run for a moment.

@@ -3,6 +3,7 @@
 #include "ui/desktop.h"
 
 #include "engine/upload_manager.h"
+#include "platform/build_config.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
 #include "support/test_env.h"
@@ -182,6 +183,9 @@ TEST_F(DesktopTest, EachRefusedSignInShowsItsMessageInRedAndKeepsBothFields)
         {{401, UiScriptedService::errorJson("bad")}, "Email o contraseña incorrectos"},
         {{429, UiScriptedService::errorJson("slow")}, "Demasiados intentos. Espera unos minutos."},
         {{500, UiScriptedService::errorJson("caído")}, "No se pudo conectar: Servidor: 500 caído"},
+        // The service's own words are shown as written, markup included, without control characters.
+        {{500, UiScriptedService::errorJson(test::kMarkupAndControls.toStdString())},
+         "No se pudo conectar: Servidor: 500 <h1>Grande</h1> ]0;pwn"},
     };
     size_t attempts = 0;
     for (const auto& [reply, message] : cases) {
@@ -193,7 +197,7 @@ TEST_F(DesktopTest, EachRefusedSignInShowsItsMessageInRedAndKeepsBothFields)
             [&] { return service.received("POST", "/api/login").size() == attempts && !login().busy(); }));
         QLabel* error = login().errorLabel();
         EXPECT_TRUE(error->isVisibleTo(root));
-        EXPECT_EQ(error->text(), message);
+        EXPECT_EQ(test::seenText(error), message);
         EXPECT_EQ(textColor(error), redColor());
         // Both fields keep what was typed, and the button is back to "Entrar".
         EXPECT_EQ(login().emailField()->text(), "ana@empresa.test");
@@ -202,6 +206,31 @@ TEST_F(DesktopTest, EachRefusedSignInShowsItsMessageInRedAndKeepsBothFields)
         EXPECT_TRUE(login().signInButton()->isEnabled());
         EXPECT_EQ(root->currentWidget(), root->loginView());
         EXPECT_EQ(settings::value("email").value_or("absent"), QString());
+    }
+}
+
+// Where the password goes is said whenever it is not the program's own service, and an http://
+// server other than this machine is marked in red.
+TEST_F(DesktopTest, TheLoginScreenNamesAnyOtherServerAndAnUnencryptedOne)
+{
+    signedOutStart();
+    const std::tuple<QString, QString, bool> cases[] = {
+        {QString::fromUtf8(build::defaultServer), "", false},
+        {"https://subidas.ejemplo.test", "Servidor: subidas.ejemplo.test", false},
+        {"http://127.0.0.1:8080", "Servidor: 127.0.0.1:8080", false},
+        {"http://localhost", "Servidor: localhost", false},
+        {"http://subidas.ejemplo.test:8080", "Servidor: subidas.ejemplo.test:8080 · conexión sin cifrar", true},
+        {"HTTP://10.0.0.7", "Servidor: 10.0.0.7 · conexión sin cifrar", true},
+    };
+    for (const auto& [origin, shown, red] : cases) {
+        settings::setValue("serverURL", origin);
+        login().reset();
+        QLabel* server = login().serverLabel();
+        EXPECT_EQ(server->isVisibleTo(root), !shown.isEmpty()) << origin.toStdString();
+        if (!shown.isEmpty()) {
+            EXPECT_EQ(test::seenText(server), shown);
+            EXPECT_EQ(textColor(server) == redColor(), red) << origin.toStdString();
+        }
     }
 }
 

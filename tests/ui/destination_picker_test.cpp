@@ -115,7 +115,7 @@ TEST_F(DestinationPickerTest, ALongFolderNameShortensItsCrumbInsteadOfWideningTh
     EXPECT_EQ(crumbs[1]->width(), crumbs[1]->sizeHint().width());
     EXPECT_LT(crumbs[2]->width(), crumbs[2]->sizeHint().width());
     EXPECT_EQ(crumbs[2]->text(), longName);
-    EXPECT_EQ(crumbs[2]->toolTip(), longName);
+    EXPECT_EQ(test::seenText(crumbs[2]->toolTip()), longName);
 
     crumbs[2]->click();
     waitIdle(*picker);

@@ -24,6 +24,7 @@
 #include "ui/root_view.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
+#include "ui/upload_row.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -33,6 +34,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -42,6 +44,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace zafrel::ui {
 namespace {
@@ -165,6 +168,48 @@ TEST_F(MainViewTest, CompanyAccountHeader)
     const QString shown = view->destinationLabel()->displayedText();
     EXPECT_TRUE(shown.startsWith("…")) << shown.toStdString();
     EXPECT_TRUE(shown.endsWith("Temporada/Dia03")) << shown.toStdString();
+}
+
+// Names and messages from the service and from disks are shown as written, wherever they appear:
+// markup stays characters (rendered, it would grow the label) and control characters go.
+TEST_F(MainViewTest, TextsFromOutsideShowAsWritten)
+{
+    const QString hostile = test::kMarkupAndControls;
+    service.on("GET", "/api/ls", [hostile](const UiScriptedService::Received& request) -> UiScriptedService::Reply {
+        if (request.param("path") == "Prohibido/")
+            return {403, UiScriptedService::errorJson(hostile.toStdString())};
+        const nlohmann::json folder = {{"name", hostile.toStdString()}, {"path", "Prohibido/"}, {"count", 1}, {"size", 0}};
+        return {200, nlohmann::json{{"path", (hostile + "/").toStdString()}, {"folders", {folder}}, {"files", nlohmann::json::array()}}.dump()};
+    });
+    start(hostile.toStdString());
+    EXPECT_TRUE(test::shownAsWritten(test::seenText(view->titleLabel())));
+
+    up().setDestDir(hostile + "/");
+    EXPECT_TRUE(test::shownAsWritten(view->destinationLabel()->text()));
+    EXPECT_TRUE(test::shownAsWritten(test::seenText(view->destinationLabel()->toolTip())));
+
+    const ItemPtr item = test::makeItem(hostile + ".MXF", 10, Status::Error);
+    item->setError(hostile);
+    up().setItems({item});
+    EXPECT_TRUE(test::shownAsWritten(rowSubtitle(*item)));
+    EXPECT_TRUE(test::shownAsWritten(test::seenText(view->queueModel()->index(0).data(Qt::ToolTipRole).toString())));
+
+    view->changeDestinationButton()->click();
+    DestinationPicker* picker = view->picker();
+    ASSERT_NE(picker, nullptr);
+    ASSERT_TRUE(test::runUntil([&] { return !picker->loading() && picker->folderList()->count() == 1; }));
+    EXPECT_TRUE(test::shownAsWritten(picker->folderList()->item(0)->text()));
+    EXPECT_TRUE(test::shownAsWritten(test::seenText(picker->folderList()->item(0)->toolTip())));
+    QStringList crumbs;
+    for (QPushButton* crumb : picker->breadcrumbButtons()) {
+        crumbs << crumb->text();
+        EXPECT_EQ(test::seenText(crumb->toolTip()), crumb->text());
+    }
+    EXPECT_TRUE(test::shownAsWritten(crumbs.join(u'/')));   // the "/" of "</h1>" separates two crumbs
+    picker->load("Prohibido/");
+    ASSERT_TRUE(test::runUntil([&] { return picker->error().has_value(); }));
+    EXPECT_TRUE(test::shownAsWritten(test::seenText(picker->errorLabel())));
+    picker->reject();
 }
 
 TEST_F(MainViewTest, DropOfAFolderAndTwoFilesReachesTheEngineInDropOrder)
