@@ -5,18 +5,20 @@
 #include "cli/send_rate_option.h"
 #include "cli/terminal_progress.h"
 #include "engine/upload_manager.h"
-#include "platform/async.h"
+#include "platform/async_latch.h"
 
 #include <QDir>
+#include <QTimer>
 #include <QUrl>
 
-#include <chrono>
+#include <memory>
 
 namespace zafrel {
 
 namespace {
 
-constexpr std::chrono::milliseconds kPollInterval{300};
+// The progress line redraws at most four times a second anyway.
+constexpr std::chrono::milliseconds kProgressInterval{250};
 
 bool isBusy(const UploadManager& manager)
 {
@@ -55,15 +57,22 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     for (const IntakeProblem& problem : problems)
         printNotice(problem.text());
 
+    // Woken by the engine when its run ends, not by looking at it every so often: the report comes
+    // the moment the last file is settled. The progress line has its own clock.
     TerminalProgress progress(manager);
-    while (isBusy(manager)) {
-        progress.update();
-        try {
-            co_await sleepFor(kPollInterval);
-        } catch (const Cancelled&) {
-            // An interrupted wait is a finished one; the loop just looks again.
-        }
-    }
+    QTimer progressTicks;
+    QObject::connect(&progressTicks, &QTimer::timeout, &manager, [&progress] { progress.update(); });
+    progressTicks.start(kProgressInterval);
+    const auto idle = std::make_shared<AsyncLatch>();
+    const auto checkIdle = [&manager, idle] {
+        if (!isBusy(manager))
+            idle->finish();
+    };
+    QObject::connect(&manager, &UploadManager::isRunningChanged, &manager, checkIdle);
+    QObject::connect(&manager, &UploadManager::itemsChanged, &manager, checkIdle);
+    checkIdle();
+    co_await idle->wait();
+    progressTicks.stop();
 
     manager.persistNow();
     // A path left out is not a success either, even when everything else went up.

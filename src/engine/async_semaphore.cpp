@@ -1,5 +1,7 @@
 #include "engine/async_semaphore.h"
 
+#include "platform/async.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -31,6 +33,14 @@ void AsyncSemaphore::signal(int permits)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [handle = waiter.handle] { handle.resume(); }, Qt::QueuedConnection);
     }
+}
+
+PermitRelease::~PermitRelease()
+{
+    spawn([sem = sem_, permits = permits_]() -> QCoro::Task<void> {
+        sem->signal(permits);
+        co_return;
+    });
 }
 
 }  // namespace zafrel

@@ -47,4 +47,19 @@ private:
     std::deque<Waiter> waiters_;
 };
 
+// Gives permits back from a task of its own, whichever way the holder ends, so that the holder
+// never waits for the hand-over to the next waiter. The semaphore must outlive the posted task:
+// the run that owns it learns of the holder's end only through later posted wake-ups.
+class PermitRelease {
+public:
+    PermitRelease(AsyncSemaphore& sem, int permits) : sem_(&sem), permits_(permits) {}
+    PermitRelease(const PermitRelease&) = delete;
+    PermitRelease& operator=(const PermitRelease&) = delete;
+    ~PermitRelease();
+
+private:
+    AsyncSemaphore* sem_;
+    int permits_;
+};
+
 }  // namespace zafrel

@@ -24,27 +24,6 @@ namespace zafrel {
 
 namespace {
 
-// Gives the permits back from a task of its own, whichever way the part ends, so that the part
-// never waits for the hand-over to the next waiter. The semaphore belongs to the run, which
-// outlives the posted task: the part's end reaches the run only through later posted wake-ups.
-class PermitRelease {
-public:
-    PermitRelease(AsyncSemaphore& sem, int permits) : sem_(&sem), permits_(permits) {}
-    PermitRelease(const PermitRelease&) = delete;
-    PermitRelease& operator=(const PermitRelease&) = delete;
-    ~PermitRelease()
-    {
-        spawn([sem = sem_, permits = permits_]() -> QCoro::Task<void> {
-            sem->signal(permits);
-            co_return;
-        });
-    }
-
-private:
-    AsyncSemaphore* sem_;
-    int permits_;
-};
-
 // What the part workers of one upload share. Workers take the missing parts in ascending order,
 // one at a time, so that the tasks, and the memory they hold, do not grow with the number of
 // parts: a worker holds a part only while it holds its permits.
@@ -90,7 +69,7 @@ QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_to
     // for the continuation.
     it->etags.insert_or_assign(n, QString::fromStdString(etag));
     it->setLoaded(it->storedBytes());
-    manager.persist();
+    manager.persistPart(it, n);
 }
 
 QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
@@ -139,7 +118,10 @@ QCoro::Task<void> startUpload(UploadManager& manager, ItemPtr it, bool accelerat
         it->uploadId.reset();
         throw APIError::decode();
     }
-    manager.persist();
+    // On disk before any part is sent: an upload nobody knows of after a crash would keep its parts
+    // stored (and billed) with nothing left to complete or abort it.
+    manager.persist(it);
+    manager.flushPersisted();
 }
 
 // Sends the missing parts of the item's open upload and completes it.

@@ -29,7 +29,7 @@ QCoro::Task<void> UploadManager::reviewOpenUpload(ItemPtr it)
     it->size = now->size;
     it->mtime = now->mtime;
     it->setLoaded(0);
-    persist();
+    persist(it);
 }
 
 QCoro::Task<void> UploadManager::discardUpload(ItemPtr it)

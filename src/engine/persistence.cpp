@@ -1,5 +1,6 @@
 #include "engine/queue_file.h"
 #include "engine/upload_manager.h"
+#include "platform/atomic_file.h"
 #include "platform/path_io.h"
 #include "platform/write_failures.h"
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -24,37 +26,57 @@ constexpr size_t kParallelRestoreThreshold = 2000;
 
 // When the queue file is written.
 //
-// The whole queue is rewritten on every write. The transfers ask for a write after every stored
-// part and every finished file; on a large queue (an image sequence of a hundred thousand frames
-// is a normal day) one write holds the main thread for tens of milliseconds, and small files
-// finish many times a second, so writing each time would starve the window. Measured with
-// bench/queue_scale (Release, 2 cores): 100,000 items encode and replace a 22 MB file in ~45 ms of
-// CPU (~95 ms wall on a busy machine); 2,000 items in ~1 ms (~3 ms wall).
+// The queue file holds the whole queue and is written whole (atomically) whenever the set of items
+// changes: intake, cancel, cancelAll, clearFinished, the end of every run. Between those, the
+// transfers record what changes on one item (a file finished, an upload started, a part stored):
+// such a record is one short line of the journal beside the queue file (queue_journal.h), kept in
+// memory and appended, with one sync, at most a second later. So a finished file costs the same
+// with ten items in the queue as with a hundred thousand, where rewriting the queue file each time
+// cost tens of milliseconds per file; after a crash at most the last second's progress is done
+// again (a finished file comes back paused and is then skipped or sent again; a stored part is sent
+// again), and no item is lost, because every change to the set of items is written whole at once.
 //
-// So persist(), which the transfers call, writes at once while the queue holds at most
-// kImmediatePersistLimit items, exactly as often as asked; above that it arms a single-shot timer
-// of kPersistDelayMs and the timer writes the state of that moment, so the file is never more than
-// a second behind. What the delay can cost after a crash is only work done again (a finished file
-// comes back paused and is then skipped or sent again; a stored part is sent again), never an
-// item: every change to the set of items (intake, cancel, cancelAll, clearFinished) and the end of
-// every run call persistNow(), which writes at once and drops a pending timer. The destructor
-// writes what is still pending.
-void UploadManager::persist()
+// The journal is folded into the queue file (the queue written whole, the journal removed) at the
+// end of every run, when a restore finds one, and whenever it has grown larger than the queue file
+// itself, so that its cost spread over the records stays constant. Readers of the queue file alone
+// see it whole and in its usual form, at most a run behind.
+void UploadManager::persist(const ItemPtr& it)
 {
-    if (items_.size() <= kImmediatePersistLimit) {
-        persistNow();
-        return;
-    }
+    journal_.add(journalItemRecord(*it));
     if (!persistTimer_.isActive())
         persistTimer_.start();
+}
+
+void UploadManager::persistPart(const ItemPtr& it, int64_t part)
+{
+    journal_.add(journalPartRecord(*it, part));
+    if (!persistTimer_.isActive())
+        persistTimer_.start();
+}
+
+void UploadManager::flushPersisted()
+{
+    persistTimer_.stop();
+    if (!journal_.hasPending())
+        return;
+    if (!journal_.flush()) {
+        persistNow();   // the records cannot continue the file on disk: the queue goes whole
+        return;
+    }
+    if (journal_.journalBytes() > std::max(kFoldJournalBytes, journal_.baseBytes()))
+        persistNow();
 }
 
 void UploadManager::persistNow()
 {
     persistTimer_.stop();
-    // A write that fails leaves the previous file in place and the queue in memory goes on; the
-    // person hears of it once, since a crash now would cost the progress since the last write.
-    if (!writeQueueFile(stateURL, items_))
+    const QByteArray bytes = encodeQueue(items_);
+    // A write that fails leaves the previous file and its journal in place, and the records not yet
+    // written stay for that journal; the person hears of it once, since a crash now would cost the
+    // progress since the last write.
+    if (writeFileAtomically(stateURL, bytes))
+        journal_.restartAfter(bytes);
+    else
         WriteFailures::instance().queueNotSaved(stateURL);
 }
 
@@ -69,6 +91,10 @@ void UploadManager::restore()
     auto snapshots = decodeQueue(bytes);
     if (!snapshots)
         return;
+    // What the last run recorded after the queue file was written whole.
+    QFile journalFile(journalURL());
+    const bool continued = journalFile.open(QIODevice::ReadOnly) && applyJournal(journalFile.readAll(), bytes, *snapshots);
+    journalFile.close();
 
     // Whether each file still exists, and its URL, are independent per entry and cost most of a
     // large restore (a path lookup and a URL parse each). This thread and helpers on the pool take
@@ -130,6 +156,11 @@ void UploadManager::restore()
         restored.push_back(std::move(item));
     }
     setItems(std::move(restored));
+    // Folded at once: the queue file shows where things stand, and the journal starts afresh.
+    if (continued)
+        persistNow();
+    else
+        journal_.restartAfter(bytes);
 }
 
 }  // namespace zafrel

@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/atomic_file.h"
 #include "engine/upload_item.h"
 
 #include <QByteArray>
@@ -10,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zafrel {
@@ -40,8 +40,19 @@ QByteArray encodeQueue(const std::vector<ItemPtr>& items);
 // unreadable id): a queue file is taken whole or not at all.
 std::optional<std::vector<Snapshot>> decodeQueue(const QByteArray& bytes);
 
-// Encodes the queue as encodeQueue() does and replaces the file at `path` with it atomically;
-// answers whether it worked.
-bool writeQueueFile(const QString& path, const std::vector<ItemPtr>& items);
+// The journal beside the queue file holds the changes made since the queue file was last written
+// whole, one line each: a finished file costs one short line, not a rewrite of the whole queue.
+// Its first line names the queue file it continues (size and fingerprint of its bytes), so that a
+// journal left over from an earlier queue file is never applied to a later one.
+std::string journalHeader(QByteArrayView base);
+// The item's entry as it now stands, or its removal when its state is no longer kept.
+std::string journalItemRecord(const UploadItem& item);
+// Part `part` of the item stored, with its ETag as the item holds it.
+std::string journalPartRecord(const UploadItem& item, int64_t part);
+// Applies the records of `journal` to `snapshots`, read from the queue file `base`, in order, up to
+// the first line that is cut short or unreadable (a crash in the middle of a write). Records of an
+// id the queue file does not hold are passed over. Answers whether the journal continues `base`
+// and held any record.
+bool applyJournal(QByteArrayView journal, QByteArrayView base, std::vector<Snapshot>& snapshots);
 
 }  // namespace zafrel

@@ -41,11 +41,34 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, Za
     self->persistNow();
 }
 
-ItemPtr UploadManager::firstQueued() const
+ItemPtr UploadManager::firstQueued()
 {
-    const auto it = std::find_if(items_.begin(), items_.end(),
-                                 [](const ItemPtr& item) { return item->status() == Status::Queued; });
-    return it == items_.end() ? nullptr : *it;
+    // Items before pickFrom_ were found not queued, and stay so until an item is queued again or
+    // the list changes (setItems): so a run over a long queue does not scan everything already
+    // finished at every pick.
+    if (pickGeneration_ != UploadItem::queuedGeneration()) {
+        pickGeneration_ = UploadItem::queuedGeneration();
+        pickFrom_ = 0;
+    }
+    while (pickFrom_ < items_.size() && items_[pickFrom_]->status() != Status::Queued)
+        ++pickFrom_;
+    return pickFrom_ < items_.size() ? items_[pickFrom_] : nullptr;
+}
+
+QCoro::Task<void> UploadManager::uploadCounted(ItemPtr it, bool large, int& running, int& largeRunning,
+                                               AsyncSemaphore& sem, std::stop_token stop)
+{
+    struct Count {
+        bool large;
+        int& running;
+        int& largeRunning;
+        ~Count()
+        {
+            --running;
+            largeRunning -= large ? 1 : 0;
+        }
+    } count{large, running, largeRunning};
+    co_await upload(std::move(it), sem, stop);
 }
 
 QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
@@ -64,28 +87,41 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
     if (!accelerate)
         co_await probeRoute(stop);
 
+    // Every file shares the part permits: a part or a single request holds its share while its
+    // body is in memory, so the bodies of a run stay within partsParallel × minPart.
     AsyncSemaphore parts(partsParallel);
     TaskGroup<void> group(stop);
     int running = 0;
-    // Every pick scans the queue from its start, so items queued during the run (intake, retry,
-    // resumePaused) join it, and an earlier item queued again goes before later ones.
+    int largeRunning = 0;
+    // Every pick takes the first queued item in queue order, so items queued during the run
+    // (intake, retry, resumePaused) join it, and an earlier item queued again goes before later
+    // ones. Small files go up to smallFilesParallel at a time, large ones filesParallel at a time;
+    // a large file that must wait for its turn holds back the files behind it, so that the files
+    // still start in queue order.
     const auto fill = [&] {
-        while (running < filesParallel) {
+        while (running < smallFilesParallel) {
             ItemPtr next = firstQueued();
             if (!next)
+                break;
+            const bool large = next->size > singlePutMax;
+            if (large && largeRunning >= filesParallel)
                 break;
             next->setStatus(Status::Running);
             next->started = QDateTime::currentDateTimeUtc();
             ++running;
-            group.add(upload(std::move(next), parts, group.token()));
+            largeRunning += large ? 1 : 0;
+            group.add(uploadCounted(std::move(next), large, running, largeRunning, parts, group.token()));
         }
+        startAheadOfTurn(group);
     };
     fill();
-    while (running > 0) {
-        co_await group.next();   // upload() never throws; the outcome carries nothing to act on
-        --running;
+    // The group holds the transfers and the starts made ahead; neither throws, and the end of
+    // either may let more files in.
+    while (group.size() > 0) {
+        co_await group.next();
         fill();
     }
+    startsAhead_.clear();
     listingCache.clear();
 }
 

@@ -4,6 +4,7 @@
 #include "client/records.h"
 #include "client/zafrel_api.h"
 #include "engine/file_state.h"
+#include "engine/part_plan.h"
 #include "engine/upload_error.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace zafrel {
@@ -63,25 +65,15 @@ bool isChecksumFailure(const std::exception_ptr& failure)
     return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Checksum; });
 }
 
-// Asks the service where to send the whole file. Asked again for a fresh URL when the store
-// refused the first one (it expired before the body got through).
-QCoro::Task<UploadManager::PutTarget> startSingle(UploadManager& manager, ItemPtr it, std::stop_token stop)
+// Where the service's answer to an upload start says the whole file goes.
+UploadManager::PutTarget targetOf(const UploadInit& init, const UploadItem& it)
 {
-    InitBody body;
-    body.path = it->destDir.toStdString();
-    body.name = it->name.toStdString();
-    body.size = it->size;
-    body.type = it->contentType.toStdString();
-    body.accelerate = manager.accelerate.value_or(false);
-    const UploadInit init = co_await manager.api.initUpload(std::move(body), stop);
-    it->key = QString::fromStdString(init.key);
-
     if (!init.url)
         throw APIError::decode();
     const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         throw APIError::decode();
-    co_return UploadManager::PutTarget{*init.url, init.contentType.value_or(it->contentType.toStdString())};
+    return UploadManager::PutTarget{*init.url, init.contentType.value_or(it.contentType.toStdString())};
 }
 
 }  // namespace
@@ -99,19 +91,19 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             it->setStatus(Status::Skipped);
             it->setLoaded(it->size);
             it->finished = QDateTime::currentDateTimeUtc();
-            persist();
+            persist(it);
             co_return;
         }
         if (it->size > singlePutMax)
             co_await uploadMultipart(it, sem, stop);
         else
-            co_await uploadSingle(it, stop);
+            co_await uploadSingle(it, sem, stop);
         // What stands at the destination now is what was verified.
         suspects.clear(serviceOrigin(), it->destDir + it->name);
         it->setStatus(Status::Done);
         it->setLoaded(it->size);
         it->finished = QDateTime::currentDateTimeUtc();
-        persist();
+        persist(it);
         co_return;
     } catch (...) {
         failure = std::current_exception();
@@ -137,16 +129,41 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
         it->setStatus(Status::Error);
         it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }
-    persist();
+    persist(it);
 }
 
 QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
 {
-    auto cached = listingCache.find(it->destDir);
-    if (cached == listingCache.end()) {
+    if (!listingCache.contains(it->destDir))
+        co_await fetchListing(it->destDir, stop);
+    co_return listedThere(*it) && !suspects.contains(serviceOrigin(), it->destDir + it->name);
+}
+
+bool UploadManager::listedThere(const UploadItem& it) const
+{
+    const auto cached = listingCache.find(it.destDir);
+    if (cached == listingCache.end())
+        return false;
+    const auto entry = cached->second.find(it.name);
+    return entry != cached->second.end() && entry->second == it.size;
+}
+
+QCoro::Task<void> UploadManager::fetchListing(QString destDir, std::stop_token stop)
+{
+    // Files of one folder start together (up to smallFilesParallel at once): they share one
+    // request, and share its failure too.
+    if (const auto pending = listingsInFlight_.find(destDir); pending != listingsInFlight_.end()) {
+        const std::shared_ptr<AsyncLatch> latch = pending->second;
+        co_await latch->wait();
+        co_return;
+    }
+    const auto latch = std::make_shared<AsyncLatch>();
+    listingsInFlight_.emplace(destDir, latch);
+    std::exception_ptr failure;
+    try {
         std::optional<Listing> listing;
         try {
-            listing = co_await api.ls(it->destDir.toStdString(), stop);
+            listing = co_await api.ls(destDir.toStdString(), stop);
         } catch (const APIError& e) {
             // The service answers 404 for a folder that holds nothing yet (a day's folder before
             // its first file): nothing can be there, so the file is to be sent, not failed.
@@ -157,26 +174,75 @@ QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
         if (listing)
             for (const FileEntry& file : listing->files)
                 sizes.insert_or_assign(QString::fromStdString(file.name), qint64(file.size));
-        // Another item of the same folder may have stored a listing meanwhile; the later one wins.
-        cached = listingCache.insert_or_assign(it->destDir, std::move(sizes)).first;
+        listingCache.insert_or_assign(destDir, std::move(sizes));
+    } catch (...) {
+        // Nothing stored: the next file of the folder asks again.
+        failure = std::current_exception();
     }
-    const auto entry = cached->second.find(it->name);
-    const bool listed = entry != cached->second.end() && entry->second == it->size;
-    co_return listed && !suspects.contains(serviceOrigin(), it->destDir + it->name);
+    listingsInFlight_.erase(destDir);
+    latch->finish(failure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, std::stop_token stop)
+QCoro::Task<UploadInit> UploadManager::askSingleStart(ItemPtr it, std::stop_token stop)
 {
+    InitBody body;
+    body.path = it->destDir.toStdString();
+    body.name = it->name.toStdString();
+    body.size = it->size;
+    body.type = it->contentType.toStdString();
+    body.accelerate = accelerate.value_or(false);
+    co_return co_await api.initUpload(std::move(body), stop);
+}
+
+namespace {
+
+// Asks the service where to send the whole file. Asked again for a fresh URL when the store
+// refused the first one (it expired before the body got through).
+QCoro::Task<UploadManager::PutTarget> startSingle(UploadManager& manager, ItemPtr it, std::stop_token stop)
+{
+    const UploadInit init = co_await manager.askSingleStart(it, stop);
+    it->key = QString::fromStdString(init.key);
+    co_return targetOf(init, *it);
+}
+
+}  // namespace
+
+QCoro::Task<std::optional<UploadManager::PutTarget>> UploadManager::takeStartAhead(ItemPtr it)
+{
+    const auto found = startsAhead_.find(it->id);
+    if (found == startsAhead_.end())
+        co_return std::nullopt;
+    const std::shared_ptr<StartAhead> start = found->second;
+    startsAhead_.erase(found);
+    if (start->size != it->size)
+        co_return std::nullopt;   // queued again meanwhile with the file as it is now
+    co_await start->done.wait();
+    it->key = QString::fromStdString(start->init.key);
+    co_return targetOf(start->init, *it);
+}
+
+QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+{
+    // The body stays in memory from the read to the answer: it takes its share of the run's part
+    // memory like a part does.
+    const int permits = permitsPerPart(std::max<qint64>(it->size, 1), minPart, sem.capacity());
+    co_await sem.wait(permits);
+    PermitRelease release(sem, permits);
+
     // Reading and hashing up to 32 MiB would make the window stutter: both happen on the pool.
     // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
     // expression twice.)
     auto read = [path = it->path, size = it->size, mtime = it->mtime] { return readWhole(path, size, mtime); };
     FileContent content = co_await runInPool(std::move(read));
 
-    const PutTarget target = co_await startSingle(*this, it, stop);
+    std::optional<PutTarget> target = co_await takeStartAhead(it);
+    if (!target)
+        target = co_await startSingle(*this, it, stop);
     RenewTarget renew = [this, it, stop] { return startSingle(*this, it, stop); };
     const std::string etag =
-        co_await putWithRetries(target.url, content.data, target.contentType, it, qint64(0), stop, std::move(renew));
+        co_await putWithRetries(target->url, content.data, target->contentType, it, qint64(0), stop, std::move(renew));
     const bool verified = withoutQuotes(etag) == content.md5;
     it->setVerified(verified);
     if (!verified)

@@ -76,10 +76,21 @@ UploadItem::UploadItem(QUuid id, QUrl fileURL, qint64 size, double mtime, QStrin
 {
 }
 
+namespace {
+uint64_t timesQueued = 0;   // main thread only, like the items
+}
+
 void UploadItem::setStatus(Status status)
 {
+    if (status == Status::Queued)
+        ++timesQueued;
     status_ = status;
     emit changed();
+}
+
+uint64_t UploadItem::queuedGeneration()
+{
+    return timesQueued;
 }
 
 void UploadItem::setLoaded(qint64 loaded)

@@ -55,6 +55,9 @@ public:
     // same, because rows redraw from the signal rather than from a comparison.
     Status status() const { return status_; }
     void setStatus(Status status);
+    // Changes whenever an item of the program becomes queued again: a scheduler that remembers
+    // where the first queued item was must then look from the start (scheduler.cpp).
+    static uint64_t queuedGeneration();
     qint64 loaded() const { return loaded_; }
     void setLoaded(qint64 loaded);
     const std::optional<QString>& error() const { return error_; }

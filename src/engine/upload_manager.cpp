@@ -14,12 +14,13 @@ UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
     : QObject(parent),
       api(api),
       stateURL(paths::dataDir() + QStringLiteral("/queue.json")),
-      suspects(paths::dataDir() + QStringLiteral("/suspects.json"))
+      suspects(paths::dataDir() + QStringLiteral("/suspects.json")),
+      journal_(stateURL, journalURL())
 {
     persistTimer_.setSingleShot(true);
     persistTimer_.setTimerType(Qt::PreciseTimer);
     persistTimer_.setInterval(std::chrono::milliseconds(kPersistDelayMs));
-    connect(&persistTimer_, &QTimer::timeout, this, &UploadManager::persistNow);
+    connect(&persistTimer_, &QTimer::timeout, this, &UploadManager::flushPersisted);
 
     uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig());
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
@@ -39,13 +40,14 @@ UploadManager::~UploadManager()
         while ((runBusy_ || pendingAborts_ > 0) && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     }
-    if (persistTimer_.isActive())
-        persistNow();
+    if (journal_.hasPending())
+        flushPersisted();
 }
 
 void UploadManager::setItems(std::vector<ItemPtr> items)
 {
     items_ = std::move(items);
+    pickFrom_ = 0;
     emit itemsChanged();
 }
 
@@ -78,6 +80,11 @@ void UploadManager::setSendRate(int64_t bytesPerSecond)
 {
     sendRate_ = std::max<int64_t>(0, bytesPerSecond);
     uploadSession_->setSendRate(sendRate_);
+}
+
+QString UploadManager::journalURL() const
+{
+    return paths::dataDir() + QStringLiteral("/queue.journal");
 }
 
 QString UploadManager::serviceOrigin() const

@@ -2,8 +2,11 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/queue_journal.h"
 #include "engine/suspect_destinations.h"
 #include "engine/upload_item.h"
+#include "platform/async.h"
+#include "platform/async_latch.h"
 #include "platform/http.h"
 
 #include <QByteArray>
@@ -86,8 +89,10 @@ public:
     int64_t sendRate() const { return sendRate_; }
     void setSendRate(int64_t bytesPerSecond);
 
-    // Settings, fixed at construction.
+    // Settings, fixed at construction. Files above singlePutMax go filesParallel at a time; files
+    // up to it, whose single request is mostly waiting on round trips, up to smallFilesParallel.
     const int filesParallel = 2;
+    const int smallFilesParallel = 8;
     const int partsParallel = 8;
     const qint64 minPart = 33554432;
     const qint64 singlePutMax = 33554432;
@@ -99,6 +104,8 @@ public:
     QString stateURL;                 // path of queue.json
     // Destination folder -> (file name -> size), for the current run only.
     std::map<QString, std::map<QString, qint64>> listingCache;
+    // Upload starts asked for ahead of small files' turns, at most this many at a time.
+    const int startsAhead = 8;
     // The current or last run; cancelAll requests stop on it. Absent until the first start().
     std::optional<std::stop_source> runTask;
     // Speed meter: (time, totalSent just after the sample) pairs of the last seconds, oldest first.
@@ -145,8 +152,11 @@ public:
     // Transfers, on the main thread; `stop` is the run's or the part group's token.
     QCoro::Task<void> upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);   // never throws
     QCoro::Task<bool> alreadyThere(ItemPtr it, std::stop_token stop);
-    QCoro::Task<void> uploadSingle(ItemPtr it, std::stop_token stop);
+    // Holds one of `sem`'s permits while the file's body is in memory.
+    QCoro::Task<void> uploadSingle(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);
     QCoro::Task<void> uploadMultipart(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);
+    // The service's answer to the upload start of a single-request file.
+    QCoro::Task<UploadInit> askSingleStart(ItemPtr it, std::stop_token stop);
     // One attempt: answers the "ETag" header as received, or empty text.
     QCoro::Task<std::string> put(std::string url, QByteArray data, std::string contentType, ItemPtr it,
                                  std::optional<qint64> base, std::stop_token stop);
@@ -165,12 +175,17 @@ public:
     QCoro::Task<void> probeRoute(std::stop_token stop);   // never throws
     void recordSent(qint64 n);
 
-    // Queue file. persist() may put off writing progress of a large queue for up to a second
-    // (see persistence.cpp); persistNow() writes at once. Neither raises; a failed write is told to
-    // WriteFailures (once per file).
-    void persist();
+    // Queue file (see persistence.cpp). persist() records the item's state as it now stands, and
+    // persistPart() its part `part` stored: on disk within a second, or at once after
+    // flushPersisted(). persistNow() writes the whole queue at once. None raises; a failed write
+    // of the whole queue is told to WriteFailures (once per file).
+    void persist(const ItemPtr& it);
+    void persistPart(const ItemPtr& it, int64_t part);
+    void flushPersisted();
     void persistNow();
     void restore();
+    // The journal beside the queue file.
+    QString journalURL() const;
 
     Summary summary() const;
     QString report() const;
@@ -201,7 +216,34 @@ private:
                                          std::string uploadId);
     static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop);
     QCoro::Task<void> runQueue(std::stop_token stop);
-    ItemPtr firstQueued() const;
+    // upload(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
+    // above singlePutMax) up to date however it ends.
+    QCoro::Task<void> uploadCounted(ItemPtr it, bool large, int& running, int& largeRunning, AsyncSemaphore& sem,
+                                    std::stop_token stop);
+    // The first queued item in queue order, or null. Looks on from where the last pick found one,
+    // and from the start after the list changed or an item was queued again.
+    ItemPtr firstQueued();
+    // Fetches the listing of `destDir` into listingCache; concurrent callers share one request.
+    QCoro::Task<void> fetchListing(QString destDir, std::stop_token stop);
+    // Whether the run's listing of the item's folder, already fetched, names it with its size.
+    bool listedThere(const UploadItem& it) const;
+
+    // Upload starts made before a small file's turn (upload_starts.cpp), so that its single request
+    // goes out once it has a permit instead of waiting one more round trip.
+    struct StartAhead {
+        std::weak_ptr<UploadItem> item;
+        qint64 size = 0;   // the size it was asked for
+        UploadInit init;   // once done has finished without error
+        AsyncLatch done;
+    };
+    // Adds to `group` the starts of the next few queued small files after the last one picked,
+    // for those whose folder listing says they are to be sent.
+    void startAheadOfTurn(TaskGroup<void>& group);
+    QCoro::Task<void> makeStartAhead(ItemPtr it, std::shared_ptr<StartAhead> start, std::stop_token stop);
+    // The target of the start made ahead for the item, setting its key, waiting for the start when
+    // it is still under way; nothing when none was made or it was made for another size. Fails
+    // with the start's error.
+    QCoro::Task<std::optional<PutTarget>> takeStartAhead(ItemPtr it);
 
     std::vector<ItemPtr> items_;
     bool isRunning_ = false;
@@ -214,9 +256,18 @@ private:
     bool runBusy_ = false;
     // Aborts sent without waiting (discardUploadLater) that have not answered yet.
     int pendingAborts_ = 0;
-    // Coalesced writes of the queue file (see persistence.cpp).
+    // Where firstQueued() looks on from, valid while no item was queued again since.
+    size_t pickFrom_ = 0;
+    uint64_t pickGeneration_ = 0;
+    // Listings being fetched, by destination folder.
+    std::map<QString, std::shared_ptr<AsyncLatch>> listingsInFlight_;
+    // Upload starts made ahead during the current run, by item.
+    std::map<QUuid, std::shared_ptr<StartAhead>> startsAhead_;
+    // Records of the queue file's journal, written within kPersistDelayMs (see persistence.cpp).
     static constexpr int kPersistDelayMs = 1000;
-    static constexpr size_t kImmediatePersistLimit = 2000;
+    // Below this the journal is not folded into the queue file before the run ends.
+    static constexpr int64_t kFoldJournalBytes = 1 << 20;
+    QueueJournal journal_;
     QTimer persistTimer_;
 };
 

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QThread>
 
+#include <algorithm>
+#include <map>
 #include <set>
 
 namespace zafrel::test {
@@ -18,20 +20,30 @@ using CrashEndToEnd = EndToEndTest;
 
 constexpr qint64 kSize = 110'000'000;   // 4 parts of 32 MiB, the last one shorter
 
-// Part numbers with a stored ETag in the queue file, for the item of `path`.
+// Part numbers with a stored ETag on disk, for the item of `path`: in the queue file and in the
+// journal of what happened since it was written whole.
 std::set<int> partsInQueueFile(const ProgramHome& home, const QString& path)
 {
     std::set<int> parts;
     QFile file(home.queueFile());
     if (!file.open(QIODevice::ReadOnly))
         return parts;
+    QString id;
     for (const QJsonValue& entry : QJsonDocument::fromJson(file.readAll()).array()) {
         const QJsonObject item = entry.toObject();
-        if (item.value("path").toString() != path || item.value("uploadId").toString().isEmpty())
+        if (item.value("path").toString() != path)
             continue;
+        id = item.value("id").toString();
         for (const QString& number : item.value("etags").toObject().keys())
             parts.insert(number.toInt());
     }
+    QFile journal(QString(home.queueFile()).replace("queue.json", "queue.journal"));
+    if (journal.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : journal.readAll().split('\n')) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            if (record.value("part").toString() == id)
+                parts.insert(record.value("n").toInt());
+        }
     return parts;
 }
 
@@ -153,6 +165,77 @@ TEST_F(CrashEndToEnd, AFileChangedAfterAKillIsSentAsItIsNow)
         EXPECT_EQ(object->value("md5", ""), QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex().toStdString());
         EXPECT_EQ(object->value("size", 0LL), size);
     }
+}
+
+// A run of many small files killed half-way, then the same command: every file ends verified in
+// the store and none is sent twice. What the killed run had finished more than a moment before
+// the kill is already settled in its queue (only the last second's files are looked at again).
+TEST_F(CrashEndToEnd, KillingARunOfManySmallFilesLosesAndRepeatsNothing)
+{
+    constexpr int kFiles = 2000;
+    ProgramHome home;
+    std::map<QString, std::string> md5s;   // file name -> digest
+    for (int i = 0; i < kFiles; ++i) {
+        const QString name = QString("F%1.WAV").arg(i, 5, 10, QChar('0'));
+        md5s[name] = writeFile(files_.filePath("Muchos/" + name), 1000 + i, 100 + quint32(i));
+    }
+    const QStringList arguments = uploadArguments({files_.filePath("Muchos")}, "Lote/");
+    // File name -> arrival of each PUT the store accepted.
+    const auto acceptedPuts = [&] {
+        std::map<QString, std::vector<QDateTime>> puts;
+        for (const auto& request : server().storeRequests("PUT", ""))
+            if (request["status"].is_number() && request["status"].get<int>() / 100 == 2)
+                puts[QString::fromStdString(request.value("path", "")).section('/', -1)].push_back(
+                    QDateTime::fromString(QString::fromStdString(request.value("time", "")), Qt::ISODateWithMs));
+        return puts;
+    };
+
+    // Slowed down, so that the run lasts several seconds and its early files are long settled.
+    server().addFault({{"server", "store"}, {"method", "PUT"}, {"count", kFiles}, {"action", "delay"}, {"ms", 15}});
+    QProcess first;
+    first.setProcessEnvironment(home.environment());
+    first.start(programPath(), arguments);
+    ASSERT_TRUE(first.waitForStarted(10000));
+    QDeadlineTimer deadline(120000);
+    while (acceptedPuts().size() < size_t(kFiles) * 6 / 10 && !deadline.hasExpired()
+           && first.state() != QProcess::NotRunning)
+        QThread::msleep(250);
+    const QDateTime killedAt = QDateTime::currentDateTimeUtc();
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_EQ(first.exitStatus(), QProcess::CrashExit) << "the run ended before it could be killed";
+    const auto storedAtKill = acceptedPuts();
+
+    // The queue as the killed run left it: a command with nothing to upload reads it and writes it
+    // out whole.
+    ASSERT_TRUE(runProgram(home, uploadArguments({}, "Lote/")).finished);
+    QFile queue(home.queueFile());
+    ASSERT_TRUE(queue.open(QIODevice::ReadOnly));
+    std::set<QString> unsettled;
+    for (const QJsonValue& entry : QJsonDocument::fromJson(queue.readAll()).array())
+        unsettled.insert(entry.toObject().value("path").toString().section('/', -1));
+    int repeated = 0;
+    for (const auto& [name, md5] : md5s) {
+        const auto stored = storedAtKill.find(name);
+        if (stored == storedAtKill.end()) {
+            EXPECT_TRUE(unsettled.contains(name)) << "lost: " << name.toStdString();
+        } else if (unsettled.contains(name)) {
+            ++repeated;
+            EXPECT_GT(stored->second.front(), killedAt.addMSecs(-3000)) << name.toStdString() << " was settled long before";
+        }
+    }
+    EXPECT_LT(repeated, int(storedAtKill.size())) << "nothing of the killed run was settled";
+
+    const ProgramResult again = runProgram(home, arguments);
+    ASSERT_TRUE(again.finished);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    std::map<QString, std::string> stored;
+    for (const auto& object : server().objects())
+        stored[QString::fromStdString(object.value("key", "")).section('/', -1)] = object.value("md5", "");
+    for (const auto& [name, md5] : md5s)
+        EXPECT_EQ(stored[name], md5) << name.toStdString();
+    for (const auto& [name, arrivals] : acceptedPuts())
+        EXPECT_EQ(arrivals.size(), 1u) << name.toStdString() << " stored more than once";
 }
 
 }  // namespace

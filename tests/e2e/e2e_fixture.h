@@ -78,7 +78,8 @@ protected:
         if (!file.open(QIODevice::WriteOnly))
             return {};
         QRandomGenerator random(seed);
-        QByteArray chunk(4 << 20, Qt::Uninitialized);
+        // Whole 32-bit words, no more than the file needs: small files are written by the thousand.
+        QByteArray chunk(int((std::min<qint64>(size, 4 << 20) + 3) & ~qint64(3)), Qt::Uninitialized);
         QCryptographicHash digest(QCryptographicHash::Md5);
         for (qint64 left = size; left > 0;) {
             const qint64 n = std::min<qint64>(left, chunk.size());

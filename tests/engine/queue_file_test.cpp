@@ -64,15 +64,6 @@ protected:
         return "{" + written.join(',') + "}";
     }
 
-    // `count` items of the file at `path`, queued.
-    static std::vector<ItemPtr> manyItems(int count, const QString& path)
-    {
-        std::vector<ItemPtr> many;
-        for (int i = 0; i < count; ++i)
-            many.push_back(std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), 1, 1, ""));
-        return many;
-    }
-
     QTemporaryDir dir{test::sandboxDir() + "/files-XXXXXX"};
 };
 
@@ -370,59 +361,61 @@ TEST_F(QueueFileTest, OnlyFinishedItemsAreWrittenAsAnEmptyArray)
     EXPECT_TRUE(test::offlineManager()->items().empty());
 }
 
-TEST_F(QueueFileTest, SmallQueueIsWrittenAtEveryPersist)
+// Progress of a run goes to the journal beside the queue file, not into a rewrite of the whole
+// queue; the next engine applies it, up to a line cut short by a crash, and folds it in. A
+// journal that does not continue the queue file as it is now is left unread.
+TEST_F(QueueFileTest, JournalRecordsProgressAndTheNextEngineFoldsIt)
 {
     const QString f = file("a.mov");
-    auto manager = test::offlineManager();
-    auto it = item("0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01", f, 100, 1, "", Status::Running);
-    manager->setItems({it});
-    manager->persist();
-    EXPECT_EQ(readWholeFile(test::queueFilePath()), encodeQueue(manager->items()));
-    it->etags[1] = "\"x\"";
-    manager->persist();
-    EXPECT_TRUE(readWholeFile(test::queueFilePath()).contains(R"("etags":{"1":"\"x\""})"));
-}
+    const char* firstId = "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C01";
+    const char* secondId = "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C02";
+    struct Case {
+        const char* name;
+        QByteArray appended;       // written at the end of the journal, as a crash could leave it
+        bool queueFileReplaced;    // by someone else, after the journal began
+        bool progressApplied;
+    };
+    const Case cases[] = {
+        {"whole records", "", false, true},
+        {"line cut short", R"({"gone":")" + QByteArray(firstId), false, true},
+        {"damaged line stops reading", "{\"gone\"\n{\"gone\":\"" + QByteArray(firstId) + "\"}\n", false, true},
+        {"another queue file", "", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::resetEngineState();
+        auto manager = test::offlineManager();
+        auto first = item(firstId, f, 100, 1, "", Status::Running);
+        first->partSize = 100;
+        auto second = item(secondId, f, 100, 1, "", Status::Running);
+        manager->setItems({first, second});
+        manager->persistNow();
+        const QByteArray written = readWholeFile(test::queueFilePath());
 
-TEST_F(QueueFileTest, LargeQueueProgressIsWrittenWithinASecond)
-{
-    const QString f = file("a.mov");
-    auto manager = test::offlineManager();
-    std::vector<ItemPtr> many = manyItems(2500, f);
-    manager->setItems(many);
-    manager->persistNow();
-    const QByteArray before = readWholeFile(test::queueFilePath());
-    ASSERT_EQ(before, encodeQueue(manager->items()));
+        first->etags[1] = "\"x\"";
+        manager->persistPart(first, 1);
+        EXPECT_TRUE(runUntil([&] { return QFile::exists(manager->journalURL()); }, std::chrono::seconds(3)));
+        second->setStatus(Status::Done);
+        manager->persist(second);
+        manager.reset();   // what is not yet in the journal goes there with the engine
+        EXPECT_EQ(readWholeFile(test::queueFilePath()), written);
 
-    many[0]->setStatus(Status::Running);
-    many[0]->etags[1] = "\"first\"";
-    manager->persist();
-    many[0]->etags[2] = "\"second\"";
-    manager->persist();
-    // Put off: the write happens on a timer, with the state as it then stands.
-    EXPECT_EQ(readWholeFile(test::queueFilePath()), before);
-    EXPECT_TRUE(runUntil([&] { return readWholeFile(test::queueFilePath()) != before; }, std::chrono::seconds(3)));
-    EXPECT_EQ(readWholeFile(test::queueFilePath()), encodeQueue(manager->items()));
-    EXPECT_TRUE(readWholeFile(test::queueFilePath()).contains(R"("2":"\"second\"")"));
-}
+        QFile journal(test::queueFilePath().replace("queue.json", "queue.journal"));
+        ASSERT_TRUE(journal.open(QIODevice::Append));
+        journal.write(c.appended);
+        journal.close();
+        if (c.queueFileReplaced)
+            writeQueueFile(written + " ");
 
-TEST_F(QueueFileTest, PersistNowDropsThePendingWriteAndTheDestructorFlushes)
-{
-    const QString f = file("a.mov");
-    auto manager = test::offlineManager();
-    std::vector<ItemPtr> many = manyItems(2500, f);
-    manager->setItems(many);
-
-    manager->persist();   // armed
-    manager->persistNow();
-    const QByteArray written = readWholeFile(test::queueFilePath());
-    EXPECT_EQ(written, encodeQueue(manager->items()));
-    many[0]->etags[1] = "\"unsaved\"";   // changed without asking for a write
-    runUntil([] { return false; }, std::chrono::milliseconds(1500));
-    EXPECT_EQ(readWholeFile(test::queueFilePath()), written);
-
-    manager->persist();
-    manager.reset();   // a pending write is not lost with the manager
-    EXPECT_TRUE(readWholeFile(test::queueFilePath()).contains(R"("1":"\"unsaved\"")"));
+        manager = test::offlineManager();
+        ASSERT_EQ(manager->items().size(), c.progressApplied ? 1u : 2u);
+        EXPECT_EQ(manager->items()[0]->etags.size(), c.progressApplied ? 1u : 0u);
+        EXPECT_EQ(manager->items()[0]->loaded(), c.progressApplied ? 100 : 0);
+        if (c.progressApplied) {
+            EXPECT_EQ(readWholeFile(test::queueFilePath()), encodeQueue(manager->items()));
+            EXPECT_FALSE(QFile::exists(manager->journalURL()));
+        }
+    }
 }
 
 // The reader of the queue file is a strict JSON reader of its own; these pin down its JSON.

@@ -19,7 +19,8 @@ protected:
         Scheduler::SetUp();
         // The PUT of file fN waits for gates[N].
         server.onPut = [this](const TransferTestServer::Put& put) {
-            const int n = put.key.back() - '0';
+            const auto digits = put.key.find_last_not_of("0123456789") + 1;
+            const int n = std::stoi(put.key.substr(digits));
             gates[n].pass();
             return std::optional<Reply>();
         };
@@ -47,34 +48,44 @@ protected:
     }
 
     bool waiting(int n) const { return gates[n].waiting() == 1; }
+    // Files f1 .. fN all hold their PUT at the gate.
+    bool firstWaiting(int count) const
+    {
+        for (int n = 1; n <= count; ++n)
+            if (!waiting(n))
+                return false;
+        return true;
+    }
 };
 
-TEST_F(HeldScheduler, TwoFilesAtATimeInQueueOrder)
+// Small files go eight at a time (large ones would go two at a time), in queue order.
+TEST_F(HeldScheduler, EightSmallFilesAtATimeInQueueOrder)
 {
-    addFiles(5);
-    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
+    addFiles(10);
+    ASSERT_TRUE(runUntil([&] { return firstWaiting(8); }));
     using S = Status;
-    EXPECT_EQ(statuses(), (std::vector<S>{S::Running, S::Running, S::Queued, S::Queued, S::Queued}));
+    const std::vector<S> eightRunning{8, S::Running};
+    auto expected = eightRunning;
+    expected.insert(expected.end(), {S::Queued, S::Queued});
+    EXPECT_EQ(statuses(), expected);
     EXPECT_TRUE(item(1)->started.has_value());
-    EXPECT_FALSE(item(3)->started.has_value());
+    EXPECT_FALSE(item(9)->started.has_value());
 
     gates[1].open();
-    ASSERT_TRUE(runUntil([&] { return waiting(3); }));
-    EXPECT_EQ(statuses(), (std::vector<S>{S::Done, S::Running, S::Running, S::Queued, S::Queued}));
+    ASSERT_TRUE(runUntil([&] { return waiting(9); }));
+    expected[0] = S::Done;
+    expected[8] = S::Running;
+    EXPECT_EQ(statuses(), expected);
 
-    gates[3].open();
-    ASSERT_TRUE(runUntil([&] { return waiting(4); }));
-    EXPECT_EQ(statuses(), (std::vector<S>{S::Done, S::Running, S::Done, S::Running, S::Queued}));
-
-    for (int n = 1; n <= 5; ++n)
+    for (int n = 1; n <= 10; ++n)
         gates[n].open();
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(statuses(), std::vector<S>(5, S::Done));
+    EXPECT_EQ(statuses(), std::vector<S>(10, S::Done));
     EXPECT_EQ(server.doneCalls(), 1);
     EXPECT_TRUE(manager->listingCache.empty());
     EXPECT_EQ(manager->speed(), 0.0);
-    // The first two miss the cache together and both list the folder; the other three use it.
-    EXPECT_EQ(server.listed().size(), 2u);
+    // The first eight miss the cache together and share one listing of the folder.
+    EXPECT_EQ(server.listed().size(), 1u);
 }
 
 TEST_F(HeldScheduler, AFirstCancelMarksARunningItemAndASecondRemovesIt)
@@ -98,25 +109,25 @@ TEST_F(HeldScheduler, AFirstCancelMarksARunningItemAndASecondRemovesIt)
 
 TEST_F(HeldScheduler, ACancelledQueuedItemIsNeverStarted)
 {
-    addFiles(3);
-    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
-    manager->cancel(item(3));
-    gates[1].open();
-    gates[2].open();
+    addFiles(10);
+    ASSERT_TRUE(runUntil([&] { return firstWaiting(8); }));
+    manager->cancel(item(9));
+    for (int n = 1; n <= 10; ++n)
+        gates[n].open();
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(item(3)->status(), Status::Cancelled);
-    EXPECT_EQ(server.puts().size(), 2u);
+    EXPECT_EQ(item(9)->status(), Status::Cancelled);
+    EXPECT_EQ(server.puts().size(), 9u);
 }
 
 TEST_F(HeldScheduler, CancelAllStopsTheRunAndItsItemsStayCancelled)
 {
-    addFiles(3);
-    ASSERT_TRUE(runUntil([&] { return waiting(1) && waiting(2); }));
+    addFiles(10);
+    ASSERT_TRUE(runUntil([&] { return firstWaiting(8); }));
     manager->cancelAll();
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(statuses(), std::vector<Status>(3, Status::Cancelled));
+    EXPECT_EQ(statuses(), std::vector<Status>(10, Status::Cancelled));
     EXPECT_EQ(server.doneCalls(), 1);
-    EXPECT_EQ(server.puts().size(), 2u);
+    EXPECT_EQ(server.puts().size(), 8u);
 }
 
 TEST_F(Scheduler, EachRunListsTheDestinationAfresh)

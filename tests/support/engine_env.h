@@ -41,6 +41,7 @@ inline QString queueFilePath()
 inline void resetEngineState()
 {
     QFile::remove(queueFilePath());
+    QFile::remove(paths::dataDir() + QStringLiteral("/queue.journal"));
     QFile::remove(paths::dataDir() + QStringLiteral("/suspects.json"));
     settings::setValue(QStringLiteral("destDir"), QString());
     settings::setValue(QStringLiteral("serverURL"), QString());

@@ -58,6 +58,7 @@ protected:
         // Every failed attempt waits 1/1000 of its real time: the whole schedule takes 22 ms.
         retry::setWaitScaleForTests(0.001);
         QFile::remove(paths::dataDir() + "/queue.json");
+        QFile::remove(paths::dataDir() + "/queue.journal");
         QFile::remove(paths::dataDir() + "/suspects.json");
         settings::setValue("serverURL", QString::fromStdString(server.origin()));
         folder = sandboxDir() + "/files-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -180,7 +181,7 @@ protected:
         manager->accelerate = false;
     }
 
-    Gate gates[8];   // outlive the server, whose threads may wait on them
+    Gate gates[11];   // outlive the server, whose threads may wait on them
     std::deque<AsyncSemaphore> semaphores;   // outlive the transfers and the permits they give back
     std::deque<Started> started;
     TransferTestServer server;

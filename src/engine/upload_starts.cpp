@@ -1,0 +1,50 @@
+// Upload starts asked for ahead of a small file's turn. A small file is mostly round trips: the
+// upload start at the service, then its one request to the store. Starting the next files while
+// the current ones send lets each file's request go out as soon as it has its permit.
+#include "engine/upload_manager.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zafrel {
+
+void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
+{
+    if (int(startsAhead_.size()) >= startsAhead) {
+        // Starts that nothing will take any more (their item was cancelled, or was skipped after
+        // all) make room for new ones.
+        std::erase_if(startsAhead_, [](const auto& entry) {
+            const ItemPtr item = entry.second->item.lock();
+            return entry.second->done.finished() && (!item || item->status() != Status::Queued);
+        });
+    }
+    // Only a few places past the last pick are looked at, so that a pick stays cheap whatever the
+    // queue holds. Only files the folder's listing says are to be sent: a start costs the service
+    // a request, which a file that turns out to be there already must not cost.
+    const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * startsAhead));
+    for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < startsAhead; ++i) {
+        const ItemPtr& item = items_[i];
+        if (item->status() != Status::Queued || item->size > singlePutMax || item->uploadId
+            || !listingCache.contains(item->destDir) || listedThere(*item) || startsAhead_.contains(item->id))
+            continue;
+        auto start = std::make_shared<StartAhead>();
+        start->item = item;
+        start->size = item->size;
+        startsAhead_.emplace(item->id, start);
+        group.add(makeStartAhead(item, std::move(start), group.token()));
+    }
+}
+
+QCoro::Task<void> UploadManager::makeStartAhead(ItemPtr it, std::shared_ptr<StartAhead> start, std::stop_token stop)
+{
+    std::exception_ptr failure;
+    try {
+        start->init = co_await askSingleStart(std::move(it), stop);
+    } catch (...) {
+        // The file meets the failure at its turn, as if it had asked then.
+        failure = std::current_exception();
+    }
+    start->done.finish(failure);
+}
+
+}  // namespace zafrel
