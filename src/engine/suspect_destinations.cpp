@@ -1,6 +1,7 @@
 #include "engine/suspect_destinations.h"
 
 #include "engine/queue_file.h"
+#include "platform/atomic_file.h"
 
 #include <QFile>
 
