@@ -3,9 +3,10 @@
 // log and arm faults through the control endpoint.
 
 const { HttpError } = require('./http-util');
+const { Outages } = require('./outage');
 
 const MAX_ENTRIES = 20000;
-const ACTIONS = new Set(['status', 'reset', 'delay', 'etag', 'expire', 'json']);
+const ACTIONS = new Set(['status', 'reset', 'delay', 'etag', 'expire', 'json', 'outage', 'logout']);
 const SERVERS = new Set(['store', 'service']);
 
 class Recorder {
@@ -49,8 +50,12 @@ class Recorder {
     const server = wanted.server ?? 'store';
     if (!SERVERS.has(server)) throw new HttpError(400, '"server" debe ser "store" o "service"');
     if (!ACTIONS.has(wanted.action)) {
-      throw new HttpError(400, '"action" debe ser "status", "reset", "delay", "etag", "expire" o "json"');
+      throw new HttpError(400, '"action" debe ser "status", "reset", "delay", "etag", "expire", "json", "outage" o "logout"');
     }
+    const skip = wanted.skip ?? 0;
+    if (!Number.isSafeInteger(skip) || skip < 0) throw new HttpError(400, '"skip" debe ser un entero, 0 o más');
+    const outage = wanted.action === 'outage' ? Outages.parse(wanted, server) : undefined;
+    if (wanted.action === 'logout' && server !== 'service') throw new HttpError(400, '"logout" es para el servicio');
     const count = wanted.count ?? 1;
     if (!Number.isSafeInteger(count) || count < 1) throw new HttpError(400, '"count" debe ser un entero positivo');
     for (const field of ['method', 'pathContains', 'queryContains']) {
@@ -79,6 +84,8 @@ class Recorder {
       ms: wanted.ms,
       seconds: wanted.seconds,
       merge: wanted.merge,
+      outage,
+      skip,
       remaining: count,
     };
     this.faults.push(fault);
@@ -109,6 +116,11 @@ class Recorder {
     const index = this.faults.findIndex(test);
     if (index < 0) return null;
     const fault = this.faults[index];
+    // The first `skip` matching requests pass untouched: "the 21st upload start" is reachable.
+    if (fault.skip > 0) {
+      fault.skip -= 1;
+      return null;
+    }
     fault.remaining -= 1;
     if (fault.remaining <= 0) this.faults.splice(index, 1);
     return fault;
