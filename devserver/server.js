@@ -238,7 +238,7 @@ async function main() {
           req.resume();
           return sendError(res, fault.status, 'Fallo simulado por el control de pruebas');
         }
-        if (fault.action === 'delay') await sleep(fault.ms);
+        if (fault.action === 'delay' || (fault.action === 'outage' && fault.ms)) await sleep(fault.ms);
         if (fault.action === 'json') res.mergeJson = fault.merge;
         if (fault.action === 'logout') sessions.destroy(req);
         if (fault.action === 'outage') {

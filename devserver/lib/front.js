@@ -69,7 +69,7 @@ class StoreFront {
         drain(req, entry, () => sendS3Error(res, fault.status, faultCode(fault.status), 'Fallo simulado por el control de pruebas'));
         return;
       }
-      if (fault.action === 'delay') await sleep(fault.ms);
+      if (fault.action === 'delay' || (fault.action === 'outage' && fault.ms)) await sleep(fault.ms);
       if (fault.action === 'etag') wrongEtag = true;
       if (fault.action === 'outage') {
         // Cuts this request too when the store is among what goes away.

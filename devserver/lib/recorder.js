@@ -64,7 +64,8 @@ class Recorder {
     if (wanted.action === 'status' && !(Number.isSafeInteger(wanted.status) && wanted.status >= 200 && wanted.status <= 599)) {
       throw new HttpError(400, '"status" debe ser un código HTTP entre 200 y 599');
     }
-    if (wanted.action === 'delay' && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
+    const needsMs = wanted.action === 'delay' || (wanted.action === 'outage' && wanted.ms !== undefined);
+    if (needsMs && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
       throw new HttpError(400, '"ms" debe estar entre 0 y 600000');
     }
     if (wanted.action === 'expire' && (server !== 'store' || !(Number.isSafeInteger(wanted.seconds) && wanted.seconds >= 0))) {

@@ -51,7 +51,7 @@ test('outages: listeners that go away for some seconds and come back on the same
   await t.test('an outage fault starts at a chosen request, which it cuts too', async () => {
     await control.post('/__control/reset');
     const armed = await control.post('/__control/faults', {
-      server: 'service', pathContains: '/api/upload/init', skip: 1, action: 'outage', seconds: 2,
+      server: 'service', pathContains: '/api/upload/init', skip: 1, action: 'outage', seconds: 2, ms: 200,
     });
     assert.equal(armed.status, 200, armed.text);
     assert.equal((await init('uno.bin')).status, 200);

@@ -12,7 +12,10 @@
 #include "platform/printable.h"
 #include "platform/settings.h"
 
+#include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace zafrel {
 
@@ -29,48 +32,89 @@ void warnIfUnencrypted()
                       "https:// en --server.");
 }
 
+// The "--login" of this run and its password, read at most once however often the run signs in:
+// from the command line, else ZAFREL_PASSWORD, else the terminal's prompt.
+struct Credentials {
+    std::optional<Options::Login> login;
+    std::optional<QString> password;
+    bool warned = false;
+};
+
+QCoro::Task<std::optional<QString>> passwordOf(std::shared_ptr<Credentials> credentials)
+{
+    if (!credentials->password && credentials->login) {
+        credentials->password = credentials->login->password;
+        if (!credentials->password)
+            credentials->password = passwordFromEnvironment();
+        if (!credentials->password) {
+            // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
+            auto ask = [] { return passwordFromTerminal(); };
+            credentials->password = co_await runInPool(std::move(ask));
+        }
+    }
+    co_return credentials->password;
+}
+
+// Signs in with the credentials, whose password is known; answers the user, or nothing after
+// `failure` has been told what went wrong.
+QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials, std::string& failure)
+{
+    if (!std::exchange(credentials->warned, true))
+        warnIfUnencrypted();
+    try {
+        co_return co_await ZafrelAPI::shared().login(credentials->login->email.toStdString(),
+                                                     credentials->password->toStdString());
+    } catch (const APIError& e) {
+        failure = e.diagnostic();
+    } catch (const TransportError& e) {
+        // The command line is read by whoever looks into the failure: libcurl's words too.
+        failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    co_return std::nullopt;
+}
+
+// When the service ends the session in the middle of the run: signs in again with "--login".
+QCoro::Task<bool> signInAgain(std::shared_ptr<Credentials> credentials)
+{
+    const std::optional<QString> password = co_await passwordOf(credentials);
+    if (!password)
+        co_return false;
+    std::string failure;
+    const std::optional<User> user = co_await signIn(credentials, failure);
+    if (!user)
+        printNotice("login: " + printable(QString::fromStdString(failure)));
+    co_return user.has_value();
+}
+
 // Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
 QCoro::Task<void> signInAndUpload(Options options)
 {
-    ZafrelAPI& api = ZafrelAPI::shared();
+    auto credentials = std::make_shared<Credentials>(Credentials{options.login(), std::nullopt, false});
     std::optional<User> user;
     try {
-        user = co_await api.me();
+        user = co_await ZafrelAPI::shared().me();
     } catch (...) {
         // Whatever failed (no cookie, expired, unreachable), the credentials decide what follows.
     }
     if (!user) {
-        const auto login = options.login();
-        std::optional<QString> password = login ? login->password : std::nullopt;
-        if (login && !password)
-            password = passwordFromEnvironment();
-        if (login && !password) {
-            // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
-            auto ask = [] { return passwordFromTerminal(); };
-            password = co_await runInPool(std::move(ask));
-        }
+        const std::optional<QString> password = co_await passwordOf(credentials);
         if (!password) {
             exitWithOutput("sin sesión: usa --login email pass\n", 2);
             co_return;
         }
-        warnIfUnencrypted();
         std::string failure;
-        try {
-            user = co_await api.login(login->email.toStdString(), password->toStdString());
-        } catch (const APIError& e) {
-            failure = e.diagnostic();
-        } catch (const TransportError& e) {
-            // The command line is read by whoever looks into the failure: libcurl's words too.
-            failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
+        user = co_await signIn(credentials, failure);
         if (!user) {
             exitWithOutput("login: " + printable(QString::fromStdString(failure)) + "\n", 2);
             co_return;
         }
     }
-    co_await uploadAndReport(options, *user);
+    SignInAgain again;
+    if (credentials->login)
+        again = [credentials] { return signInAgain(credentials); };
+    co_await uploadAndReport(options, *user, std::move(again));
 }
 
 }  // namespace

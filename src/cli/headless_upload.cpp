@@ -36,9 +36,23 @@ QList<QUrl> fileURLs(const QStringList& paths)
     return urls;
 }
 
+// The line on standard error of a run that paused as a whole: what happened, and what continues it.
+QString pauseNotice(PauseCause cause)
+{
+    switch (cause) {
+    case PauseCause::NoConnection:
+        return pauseMessage(cause) + QStringLiteral(". Los archivos quedan pendientes: la misma orden, repetida, "
+                                                    "los continúa sin volver a enviar lo ya subido.");
+    case PauseCause::SessionEnded:
+        return QStringLiteral("Sesión caducada. Los archivos quedan pendientes: la misma orden con --login los "
+                              "continúa sin volver a enviar lo ya subido.");
+    }
+    return {};
+}
+
 }  // namespace
 
-QCoro::Task<void> uploadAndReport(Options options, User user)
+QCoro::Task<void> uploadAndReport(Options options, User user, SignInAgain signInAgain)
 {
     UploadManager manager;
     manager.setDestDir(options.destDir());
@@ -49,16 +63,29 @@ QCoro::Task<void> uploadAndReport(Options options, User user)
     manager.resumeMatching(urls);
     manager.add(urls, QString::fromStdString(user.bucket));
 
-    while (isBusy(manager)) {
-        try {
-            co_await sleepFor(kPollInterval);
-        } catch (const Cancelled&) {
-            // An interrupted wait is a finished one; the loop just looks again.
+    for (bool signedInAgain = false;;) {
+        while (isBusy(manager)) {
+            try {
+                co_await sleepFor(kPollInterval);
+            } catch (const Cancelled&) {
+                // An interrupted wait is a finished one; the loop just looks again.
+            }
         }
+        if (manager.pauseCause() != PauseCause::SessionEnded || signedInAgain || !signInAgain)
+            break;
+        signedInAgain = true;
+        const bool renewed = co_await signInAgain();
+        if (!renewed)
+            break;
+        manager.resumeMatching(urls);
+        manager.start();
     }
 
     manager.persistNow();
-    const int code = manager.summary().errors > 0 ? 1 : 0;
+    const std::optional<PauseCause> cause = manager.pauseCause();
+    if (cause)
+        printNotice(pauseNotice(*cause));
+    const int code = cause == PauseCause::SessionEnded ? 2 : (manager.summary().errors > 0 || cause) ? 1 : 0;
     exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
 }
 

@@ -52,8 +52,9 @@ namespace zafrel {
 // programming error; it is written with qCritical and dropped.
 void spawn(std::function<QCoro::Task<void>()> body);
 
-// Waits `duration` on a single-shot timer. Throws Cancelled when `stop` is requested (from any
-// thread) before the time is up, or at once when it already was.
+// Waits `duration`, never less (a precise timer, and what is left after an early wakeup is waited
+// again). Throws Cancelled when `stop` is requested (from any thread) before the time is up, or at
+// once when it already was.
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token stop = {});
 
 namespace detail {

@@ -4,7 +4,11 @@
 #include <QList>
 #include <QUrl>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <utility>
 
 namespace zafrel::test {
 namespace {
@@ -165,6 +169,49 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
         aborted.insert(uploadId);
     EXPECT_EQ(aborted, expected);
     EXPECT_TRUE(manager->items().empty());
+}
+
+// The service out of reach (its gateway answers 503 through every retry) or the session ended
+// (401): the run stops taking files, everything ends paused without an error, and continuing the
+// pending files sends them all.
+TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
+{
+    for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
+        SCOPED_TRACE(status);
+        auto failing = std::make_shared<std::atomic<bool>>(true);
+        auto asked = std::make_shared<std::set<std::string>>();
+        auto mutex = std::make_shared<std::mutex>();
+        server.intercept = [failing, asked, mutex, status](const httplib::Request& req, httplib::Response& res) {
+            if (req.path != "/api/upload/init" || !failing->load())
+                return false;
+            std::lock_guard lock(*mutex);
+            asked->insert(nlohmann::json::parse(req.body).at("name").get<std::string>());
+            res.status = status;
+            res.set_content(R"({"error":"x"})", "application/json");
+            return true;
+        };
+        manager->setDestDir(QString("Pausa%1/").arg(status));
+        QList<QUrl> urls;
+        for (int n = 1; n <= 12; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
+        manager->add(urls, QString());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->pauseCause(), cause);
+        const Summary paused = manager->summary();
+        EXPECT_EQ(paused.paused, 12);
+        EXPECT_EQ(paused.errors, 0);
+        {
+            std::lock_guard lock(*mutex);
+            EXPECT_LT(asked->size(), 12u);   // only the files in hand asked
+        }
+
+        failing->store(false);
+        manager->resumePaused();
+        EXPECT_FALSE(manager->pauseCause().has_value());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->summary().done, 12);
+        manager->clearFinished();
+    }
 }
 
 }  // namespace
