@@ -52,7 +52,9 @@ QCoro::Task<std::optional<QString>> passwordOf(std::shared_ptr<Credentials> cred
             credentials->password = co_await runInPool(std::move(ask));
         }
     }
-    co_return credentials->password;
+    // A copy: QCoro moves from an lvalue handed to co_return (see platform/async.h).
+    std::optional<QString> password = credentials->password;
+    co_return password;
 }
 
 // Signs in with the credentials, whose password is known; answers the user, or nothing after
@@ -61,9 +63,12 @@ QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials
 {
     if (!std::exchange(credentials->warned, true))
         warnIfUnencrypted();
+    // Prepared before the co_await: g++ 12 miscompiles temporaries inside a co_await expression.
+    const std::string email = credentials->login->email.toStdString();
+    const std::string password = credentials->password->toStdString();
+    std::optional<User> user;
     try {
-        co_return co_await ZafrelAPI::shared().login(credentials->login->email.toStdString(),
-                                                     credentials->password->toStdString());
+        user = co_await ZafrelAPI::shared().login(email, password);
     } catch (const APIError& e) {
         failure = e.diagnostic();
     } catch (const TransportError& e) {
@@ -72,7 +77,7 @@ QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    co_return std::nullopt;
+    co_return user;
 }
 
 // When the service ends the session in the middle of the run: signs in again with "--login".
@@ -91,7 +96,8 @@ QCoro::Task<bool> signInAgain(std::shared_ptr<Credentials> credentials)
 // Makes sure a session exists (the stored cookie, else the "--login" credentials), then uploads.
 QCoro::Task<void> signInAndUpload(Options options)
 {
-    auto credentials = std::make_shared<Credentials>(Credentials{options.login(), std::nullopt, false});
+    auto credentials = std::make_shared<Credentials>();
+    credentials->login = options.login();
     std::optional<User> user;
     try {
         user = co_await ZafrelAPI::shared().me();

@@ -22,6 +22,10 @@
 //   result to a variable first: `bool there = co_await f(); if (there) ...`.
 // - An awaiter co_awaited as an lvalue is copied first, and the copy is the one suspended. Keep
 //   an awaiter's state elsewhere and hand co_await a small awaiter that points at it.
+//
+// And one of QCoro 0.8: `co_return x;` with a non-const lvalue `x` that outlives the coroutine (a
+// member, a map entry) MOVES from it (TaskPromise::return_value(U&&) calls std::move). Return a
+// copy: `co_return std::string(entry);`.
 
 #include "platform/errors.h"
 
