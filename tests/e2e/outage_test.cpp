@@ -9,12 +9,13 @@ namespace {
 
 class OutageEndToEnd : public EndToEndTest {
 protected:
-    // Every file of `digests` (destination name -> MD5) is in the store with its content, after
-    // exactly one accepted PUT over all the runs of the test.
+    // Every file of `digests` (destination name -> MD5) is in the store with its content, and the
+    // store accepted at most one PUT of it over all the runs of the test (one cut by the outage
+    // after its body went through is stored without an answer, and then found there).
     void expectStoredOnce(const std::map<QString, std::string>& digests)
     {
         for (const auto& [name, md5] : digests) {
-            EXPECT_EQ(storedPuts(name), std::multiset<int>({0})) << name.toStdString();
+            EXPECT_LE(storedPuts(name).size(), 1u) << name.toStdString();
             const auto object = storedObject(name);
             ASSERT_TRUE(object.has_value()) << name.toStdString();
             EXPECT_EQ(object->value("md5", ""), md5) << name.toStdString();
