@@ -10,8 +10,9 @@ namespace zafrel {
 
 namespace {
 
-// Answers of a gateway or a store that has lost what stands behind it; like no answer at all,
-// they say nothing about the file.
+// Answers of a gateway that has lost the service behind it; like no answer at all, they say
+// nothing about the file. (The store's own 503 "SlowDown" is an answer about the request: after
+// its retries it fails the file, as any other refusal does.)
 bool meansUnavailable(int status)
 {
     return status == 502 || status == 503 || status == 504;
@@ -38,10 +39,7 @@ std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure)
         holds<TransportError>(failure, [](const TransportError& e) { return e.transient(); })
         || holds<APIError>(failure,
                            [](const APIError& e) { return e.kind() == APIError::Kind::Http && meansUnavailable(e.code()); })
-        || holds<UploadError>(failure, [](const UploadError& e) {
-               return e.kind() == UploadError::Kind::Network
-                      || (e.kind() == UploadError::Kind::Http && meansUnavailable(e.code()));
-           });
+        || holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Network; });
     return unreachable ? std::optional(PauseCause::NoConnection) : std::nullopt;
 }
 

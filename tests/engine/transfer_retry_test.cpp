@@ -74,14 +74,14 @@ TEST_F(Retries, TheMessageTakesTheStartOfTheBodyWhenItIsText)
     std::string cutInsideALetter(199, 'x');
     cutInsideALetter += "\xc3\xb1";   // "ñ" across the 200-byte boundary: the start is not valid UTF-8
     server.onPut = [&](const TransferTestServer::Put& put) {
-        return std::optional(Reply{put.key == "Dia1/long.bin" ? 500 : 400,
+        return std::optional(Reply{put.key == "Dia1/long.bin" ? 502 : 400,
                                    put.key == "Dia1/long.bin" ? longBody : cutInsideALetter, std::nullopt});
     };
     const ItemPtr longItem = makeItem(makeFile("long.bin", 10));
     const ItemPtr cut = makeItem(makeFile("cut.bin", 10));
     runUpload(longItem);
     runUpload(cut);
-    EXPECT_EQ(longItem->error(), QString("HTTP 500 ") + QString(80, 'e'));
+    EXPECT_EQ(longItem->error(), QString("HTTP 502 ") + QString(80, 'e'));
     EXPECT_EQ(cut->error(), "HTTP 400 ");
 }
 
