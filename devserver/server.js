@@ -20,6 +20,7 @@ const { Recorder, sleep } = require('./lib/recorder');
 const { Service } = require('./lib/service');
 const { StoreFront } = require('./lib/front');
 const { Control } = require('./lib/control');
+const { Outages } = require('./lib/outage');
 const { sendError, sendS3Error, parseQuery, splitUrl, safeDecode } = require('./lib/http-util');
 
 const MAX_LATENCY_MS = 60000;
@@ -185,7 +186,8 @@ async function main() {
   const registry = new UploadRegistry(path.join(dataDir, 'service', 'uploads.json'));
   const sessions = new SessionStore(path.join(dataDir, 'service', 'sessions.json'));
   closers.push(() => { sessions.save(); registry.save(); });
-  const front = new StoreFront({ store, registry, recorder, tempDir: path.join(dataDir, 'incoming') });
+  const outages = new Outages();
+  const front = new StoreFront({ store, registry, recorder, tempDir: path.join(dataDir, 'incoming'), outages });
   closers.push(() => front.close());
 
   const frontServer = http.createServer(async (req, res) => {
@@ -200,6 +202,7 @@ async function main() {
   frontServer.requestTimeout = 0;
   closers.push(() => closeServer(frontServer));
   const storePort = await listen(frontServer, options.storePort);
+  outages.add('store', frontServer, storePort);
   const storeOrigin = `http://127.0.0.1:${storePort}`;
 
   const uploadOrigin = options.directStore ? store.endpoint : (options.uploadOrigin ?? storeOrigin);
@@ -208,7 +211,7 @@ async function main() {
   const service = new Service({
     accounts, sessions, throttle: new LoginThrottle(), store, registry, presigner, sinkMode: options.uploadOrigin !== null,
   });
-  const control = new Control({ recorder, store, defaultBucket: accounts.defaultBucket });
+  const control = new Control({ recorder, store, outages, defaultBucket: accounts.defaultBucket });
 
   const serviceServer = http.createServer(async (req, res) => {
     const { rawPath, rawQuery } = splitUrl(req.url);
@@ -235,8 +238,14 @@ async function main() {
           req.resume();
           return sendError(res, fault.status, 'Fallo simulado por el control de pruebas');
         }
-        if (fault.action === 'delay') await sleep(fault.ms);
+        if (fault.action === 'delay' || (fault.action === 'outage' && fault.ms)) await sleep(fault.ms);
         if (fault.action === 'json') res.mergeJson = fault.merge;
+        if (fault.action === 'logout') sessions.destroy(req);
+        if (fault.action === 'outage') {
+          // Cuts this request too when the service is among what goes away.
+          outages.begin(fault.outage);
+          if (req.socket.destroyed) return;
+        }
       }
       if (query === null) return sendError(res, 400, 'Parámetros de la petición mal codificados');
       if (!(await service.handle(req, res, pathname, query))) sendError(res, 404, 'No encontrado');
@@ -247,6 +256,9 @@ async function main() {
   });
   closers.push(() => closeServer(serviceServer));
   const servicePort = await listen(serviceServer, options.port);
+  outages.add('service', serviceServer, servicePort);
+  // Runs first at shutdown: a listener away for an outage must not come back while closing.
+  closers.push(() => outages.stop());
 
   const announcement = {
     service: `http://127.0.0.1:${servicePort}`,

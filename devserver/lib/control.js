@@ -4,10 +4,11 @@
 
 const { pipeline } = require('node:stream/promises');
 const { HttpError, sendJson, sendError, readJsonObject, isLoopback } = require('./http-util');
+const { Outages } = require('./outage');
 
 class Control {
-  constructor({ recorder, store, defaultBucket }) {
-    Object.assign(this, { recorder, store, defaultBucket });
+  constructor({ recorder, store, outages, defaultBucket }) {
+    Object.assign(this, { recorder, store, outages, defaultBucket });
   }
 
   bucketParam(query) {
@@ -31,6 +32,12 @@ class Control {
         case 'POST /__control/faults': {
           const fault = this.recorder.addFault(await readJsonObject(req));
           return sendJson(res, 200, { ok: true, id: fault.id });
+        }
+        case 'POST /__control/outage': {
+          const outage = Outages.parse(await readJsonObject(req), 'service');
+          // Answered first: the answer travels on a connection the outage may cut.
+          res.once('finish', () => this.outages.begin(outage));
+          return sendJson(res, 200, { ok: true });
         }
         case 'POST /__control/reset':
           this.recorder.reset();

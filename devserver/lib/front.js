@@ -34,8 +34,8 @@ function drain(req, entry, then) {
 }
 
 class StoreFront {
-  constructor({ store, registry, recorder, tempDir }) {
-    Object.assign(this, { store, registry, recorder, tempDir });
+  constructor({ store, registry, recorder, tempDir, outages }) {
+    Object.assign(this, { store, registry, recorder, tempDir, outages });
     this.agent = new http.Agent({ keepAlive: true, maxSockets: 64 });
     fs.rmSync(tempDir, { recursive: true, force: true });
     fs.mkdirSync(tempDir, { recursive: true });
@@ -69,8 +69,13 @@ class StoreFront {
         drain(req, entry, () => sendS3Error(res, fault.status, faultCode(fault.status), 'Fallo simulado por el control de pruebas'));
         return;
       }
-      if (fault.action === 'delay') await sleep(fault.ms);
+      if (fault.action === 'delay' || (fault.action === 'outage' && fault.ms)) await sleep(fault.ms);
       if (fault.action === 'etag') wrongEtag = true;
+      if (fault.action === 'outage') {
+        // Cuts this request too when the store is among what goes away.
+        this.outages.begin(fault.outage);
+        if (req.socket.destroyed) return;
+      }
     }
 
     const refuse = (status, code, message, extra) => drain(req, entry, () => sendS3Error(res, status, code, message, extra));

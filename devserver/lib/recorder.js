@@ -3,9 +3,10 @@
 // log and arm faults through the control endpoint.
 
 const { HttpError } = require('./http-util');
+const { Outages } = require('./outage');
 
 const MAX_ENTRIES = 20000;
-const ACTIONS = new Set(['status', 'reset', 'delay', 'etag', 'expire', 'json']);
+const ACTIONS = new Set(['status', 'reset', 'delay', 'etag', 'expire', 'json', 'outage', 'logout']);
 const SERVERS = new Set(['store', 'service']);
 
 class Recorder {
@@ -49,8 +50,12 @@ class Recorder {
     const server = wanted.server ?? 'store';
     if (!SERVERS.has(server)) throw new HttpError(400, '"server" debe ser "store" o "service"');
     if (!ACTIONS.has(wanted.action)) {
-      throw new HttpError(400, '"action" debe ser "status", "reset", "delay", "etag", "expire" o "json"');
+      throw new HttpError(400, '"action" debe ser "status", "reset", "delay", "etag", "expire", "json", "outage" o "logout"');
     }
+    const skip = wanted.skip ?? 0;
+    if (!Number.isSafeInteger(skip) || skip < 0) throw new HttpError(400, '"skip" debe ser un entero, 0 o más');
+    const outage = wanted.action === 'outage' ? Outages.parse(wanted, server) : undefined;
+    if (wanted.action === 'logout' && server !== 'service') throw new HttpError(400, '"logout" es para el servicio');
     const count = wanted.count ?? 1;
     if (!Number.isSafeInteger(count) || count < 1) throw new HttpError(400, '"count" debe ser un entero positivo');
     for (const field of ['method', 'pathContains', 'queryContains']) {
@@ -59,7 +64,8 @@ class Recorder {
     if (wanted.action === 'status' && !(Number.isSafeInteger(wanted.status) && wanted.status >= 200 && wanted.status <= 599)) {
       throw new HttpError(400, '"status" debe ser un código HTTP entre 200 y 599');
     }
-    if (wanted.action === 'delay' && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
+    const needsMs = wanted.action === 'delay' || (wanted.action === 'outage' && wanted.ms !== undefined);
+    if (needsMs && !(Number.isSafeInteger(wanted.ms) && wanted.ms >= 0 && wanted.ms <= 600000)) {
       throw new HttpError(400, '"ms" debe estar entre 0 y 600000');
     }
     if (wanted.action === 'expire' && (server !== 'store' || !(Number.isSafeInteger(wanted.seconds) && wanted.seconds >= 0))) {
@@ -79,6 +85,8 @@ class Recorder {
       ms: wanted.ms,
       seconds: wanted.seconds,
       merge: wanted.merge,
+      outage,
+      skip,
       remaining: count,
     };
     this.faults.push(fault);
@@ -109,6 +117,11 @@ class Recorder {
     const index = this.faults.findIndex(test);
     if (index < 0) return null;
     const fault = this.faults[index];
+    // The first `skip` matching requests pass untouched: "the 21st upload start" is reachable.
+    if (fault.skip > 0) {
+      fault.skip -= 1;
+      return null;
+    }
     fault.remaining -= 1;
     if (fault.remaining <= 0) this.faults.splice(index, 1);
     return fault;

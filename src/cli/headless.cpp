@@ -16,7 +16,10 @@
 #include "platform/write_failures.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace zafrel {
 
@@ -33,61 +36,114 @@ void warnIfUnencrypted()
                       "https:// en --server.");
 }
 
-// Makes sure a session exists: the stored cookie, else the "--login" credentials. Without one the
-// process is ending (exit 2, its line printed) and the answer is nothing.
-QCoro::Task<std::optional<User>> signIn(Options options)
+// The "--login" of this run and its password, read at most once however often the run signs in:
+// from the command line, else ZAFREL_PASSWORD, else the terminal's prompt.
+struct Credentials {
+    std::optional<Options::Login> login;
+    std::optional<QString> password;
+    bool warned = false;
+};
+
+QCoro::Task<std::optional<QString>> passwordOf(std::shared_ptr<Credentials> credentials)
 {
-    ZafrelAPI& api = ZafrelAPI::shared();
+    if (!credentials->password && credentials->login) {
+        credentials->password = credentials->login->password;
+        if (!credentials->password)
+            credentials->password = passwordFromEnvironment();
+        if (!credentials->password) {
+            // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
+            auto ask = [] { return passwordFromTerminal(); };
+            credentials->password = co_await runInPool(std::move(ask));
+        }
+    }
+    // A copy: QCoro moves from an lvalue handed to co_return (see platform/async.h).
+    std::optional<QString> password = credentials->password;
+    co_return password;
+}
+
+// Signs in with the credentials, whose password is known; answers the user, or nothing after
+// `failure` has been told what went wrong.
+QCoro::Task<std::optional<User>> logIn(std::shared_ptr<Credentials> credentials, std::string& failure)
+{
+    if (!std::exchange(credentials->warned, true))
+        warnIfUnencrypted();
+    // Prepared before the co_await: g++ 12 miscompiles temporaries inside a co_await expression.
+    const std::string email = credentials->login->email.toStdString();
+    const std::string password = credentials->password->toStdString();
     std::optional<User> user;
     try {
-        user = co_await api.me();
+        user = co_await ZafrelAPI::shared().login(email, password);
+    } catch (const APIError& e) {
+        failure = e.diagnostic();
+    } catch (const TransportError& e) {
+        // The command line is read by whoever looks into the failure: libcurl's words too.
+        failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    co_return user;
+}
+
+// When the service ends the session in the middle of the run: signs in again with "--login".
+QCoro::Task<bool> signInAgain(std::shared_ptr<Credentials> credentials)
+{
+    const std::optional<QString> password = co_await passwordOf(credentials);
+    if (!password)
+        co_return false;
+    std::string failure;
+    const std::optional<User> user = co_await logIn(credentials, failure);
+    if (!user)
+        printNotice("login: " + printable(QString::fromStdString(failure)));
+    co_return user.has_value();
+}
+
+// Makes sure a session exists: the stored cookie, else the "--login" credentials. Without one the
+// process is ending (exit 2, its line printed) and the answer is nothing.
+QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials)
+{
+    std::optional<User> user;
+    try {
+        user = co_await ZafrelAPI::shared().me();
     } catch (...) {
         // Whatever failed (no cookie, expired, unreachable), the credentials decide what follows.
     }
     if (!user) {
-        const auto login = options.login();
-        std::optional<QString> password = login ? login->password : std::nullopt;
-        if (login && !password)
-            password = passwordFromEnvironment();
-        if (login && !password) {
-            // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
-            auto ask = [] { return passwordFromTerminal(); };
-            password = co_await runInPool(std::move(ask));
-        }
+        const std::optional<QString> password = co_await passwordOf(credentials);
         if (!password) {
             exitWithOutput("sin sesión: usa --login email pass\n", 2);
             co_return std::nullopt;
         }
-        warnIfUnencrypted();
         std::string failure;
-        try {
-            user = co_await api.login(login->email.toStdString(), password->toStdString());
-        } catch (const APIError& e) {
-            failure = e.diagnostic();
-        } catch (const TransportError& e) {
-            // The command line is read by whoever looks into the failure: libcurl's words too.
-            failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
+        user = co_await logIn(credentials, failure);
         if (!user)
             exitWithOutput("login: " + printable(QString::fromStdString(failure)) + "\n", 2);
     }
     co_return user;
 }
 
+std::shared_ptr<Credentials> credentialsOf(const Options& options)
+{
+    auto credentials = std::make_shared<Credentials>();
+    credentials->login = options.login();
+    return credentials;
+}
+
 QCoro::Task<void> signInAndUpload(Options options, UploadManager* engine)
 {
-    const std::optional<User> user = co_await signIn(options);
+    const auto credentials = credentialsOf(options);
+    const std::optional<User> user = co_await signIn(credentials);
     if (!user)
         co_return;
+    SignInAgain again;
+    if (credentials->login)
+        again = [credentials] { return signInAgain(credentials); };
     if (engine) {
-        co_await uploadAndReport(options, *user, *engine);
+        co_await uploadAndReport(options, *user, *engine, std::move(again));
         co_return;
     }
     // Made only now: its creation restores the queue, which the sign-in has no business with.
     UploadManager own;
-    co_await uploadAndReport(options, *user, own);
+    co_await uploadAndReport(options, *user, own, std::move(again));
 }
 
 // "--olvidar": the service is asked only when some leftover has an open upload to abort.
@@ -98,7 +154,8 @@ QCoro::Task<void> forgetLeftovers(Options options)
     for (const ItemPtr& item : manager.items())
         open += isLeftover(*item) && item->uploadId;
     if (open > 0) {
-        const std::optional<User> user = co_await signIn(options);
+        const auto credentials = credentialsOf(options);
+        const std::optional<User> user = co_await signIn(credentials);
         if (!user)
             co_return;
     }

@@ -41,9 +41,39 @@ QList<QUrl> fileURLs(const QStringList& paths)
     return urls;
 }
 
+// The line on standard error of a run that paused as a whole: what happened, and what continues it.
+QString pauseNotice(PauseCause cause)
+{
+    switch (cause) {
+    case PauseCause::NoConnection:
+        return pauseMessage(cause) + QStringLiteral(". Los archivos quedan pendientes: la misma orden, repetida, "
+                                                    "los continúa sin volver a enviar lo ya subido.");
+    case PauseCause::SessionEnded:
+        return QStringLiteral("Sesión caducada. Los archivos quedan pendientes: la misma orden con --login los "
+                              "continúa sin volver a enviar lo ya subido.");
+    }
+    return {};
+}
+
+// Ends when the engine has nothing left to do: woken by its signals, not by looking at it every so
+// often, so the report comes the moment the last file is settled.
+QCoro::Task<void> untilIdle(UploadManager& manager)
+{
+    const auto idle = std::make_shared<AsyncLatch>();
+    QObject connections;   // the connections end with this wait
+    const auto checkIdle = [&manager, idle] {
+        if (!isBusy(manager))
+            idle->finish();
+    };
+    QObject::connect(&manager, &UploadManager::isRunningChanged, &connections, checkIdle);
+    QObject::connect(&manager, &UploadManager::itemsChanged, &connections, checkIdle);
+    checkIdle();
+    co_await idle->wait();
+}
+
 }  // namespace
 
-QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& manager)
+QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& manager, SignInAgain signInAgain)
 {
     const QDateTime start = QDateTime::currentDateTimeUtc();
     manager.setDestDir(options.destDir());
@@ -57,27 +87,33 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     for (const IntakeProblem& problem : problems)
         printNotice(problem.text());
 
-    // Woken by the engine when its run ends, not by looking at it every so often: the report comes
-    // the moment the last file is settled. The progress line has its own clock.
+    // The progress line has its own clock.
     TerminalProgress progress(manager);
     QTimer progressTicks;
     QObject::connect(&progressTicks, &QTimer::timeout, &manager, [&progress] { progress.update(); });
     progressTicks.start(kProgressInterval);
-    const auto idle = std::make_shared<AsyncLatch>();
-    const auto checkIdle = [&manager, idle] {
-        if (!isBusy(manager))
-            idle->finish();
-    };
-    QObject::connect(&manager, &UploadManager::isRunningChanged, &manager, checkIdle);
-    QObject::connect(&manager, &UploadManager::itemsChanged, &manager, checkIdle);
-    checkIdle();
-    co_await idle->wait();
+    for (bool signedInAgain = false;;) {
+        co_await untilIdle(manager);
+        if (manager.pauseCause() != PauseCause::SessionEnded || signedInAgain || !signInAgain)
+            break;
+        signedInAgain = true;
+        const bool renewed = co_await signInAgain();
+        if (!renewed)
+            break;
+        manager.resumeMatching(urls);
+        manager.start();
+    }
     progressTicks.stop();
 
     manager.persistNow();
-    // A path left out is not a success either, even when everything else went up.
-    const int code = manager.summary().errors > 0 || !problems.empty() ? 1 : 0;
     progress.clear();
+    const std::optional<PauseCause> cause = manager.pauseCause();
+    if (cause)
+        printNotice(pauseNotice(*cause));
+    // A path left out is not a success either, even when everything else went up.
+    const int code = cause == PauseCause::SessionEnded                                ? 2
+                     : manager.summary().errors > 0 || cause || !problems.empty() ? 1
+                                                                                    : 0;
     if (options.given(QStringLiteral("--json")))
         exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
     else

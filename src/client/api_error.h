@@ -26,6 +26,15 @@ public:
     // The plain form printed by the command line: http(500, "msg"), auth, decode.
     std::string diagnostic() const;
 
+    // An earlier attempt of the same call failed without a usable answer, so the service may
+    // already have done what this answer refuses (a completion it had completed, say).
+    bool retried() const { return retried_; }
+    APIError& setRetried(bool retried)
+    {
+        retried_ = retried;
+        return *this;
+    }
+
 private:
     APIError(Kind kind, int code, std::string message);
 
@@ -33,6 +42,7 @@ private:
     int code_;
     std::string message_;
     std::string text_;
+    bool retried_ = false;
 };
 
 }  // namespace zafrel

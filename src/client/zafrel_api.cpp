@@ -2,7 +2,12 @@
 
 #include "client/server_origin.h"
 #include "client/url_builder.h"
+#include "platform/async.h"
+#include "platform/retry_schedule.h"
 
+#include <QDateTime>
+
+#include <algorithm>
 #include <chrono>
 
 namespace zafrel {
@@ -28,6 +33,34 @@ std::string failureMessage(const QByteArray& body)
             return {};
     auto it = value.find("error");
     return it == value.end() ? std::string() : it->get<std::string>();
+}
+
+// Answers the service gives while it is overloaded, restarting or behind a gateway that lost it.
+bool mayPass(int status)
+{
+    return status == 429 || (status >= 500 && status <= 599);
+}
+
+// A service that asks for a longer pause than this is not waited for: the call fails with its
+// answer, and the run pauses instead of hanging.
+constexpr std::chrono::seconds kLongestAskedWait{60};
+
+// The pause a "Retry-After" header asks for: whole seconds or an HTTP date. Nothing when the header
+// is absent or unreadable.
+std::optional<std::chrono::milliseconds> retryAfter(const HttpResponse& response)
+{
+    const std::optional<std::string> value = response.header("Retry-After");
+    if (!value)
+        return std::nullopt;
+    const QString text = QString::fromStdString(*value).trimmed();
+    bool isNumber = false;
+    const qint64 seconds = text.toLongLong(&isNumber);
+    if (isNumber)
+        return seconds < 0 ? std::nullopt : std::optional(std::chrono::milliseconds(seconds * 1000));
+    const QDateTime at = QDateTime::fromString(text, Qt::RFC2822Date);
+    if (!at.isValid())
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(at)));
 }
 
 ordered_json stringObject(std::initializer_list<std::pair<const char*, const std::string&>> members)
@@ -58,7 +91,7 @@ QUrl ZafrelAPI::baseURL() const
 }
 
 QCoro::Task<json> ZafrelAPI::request(const char* method, const char* path, Query query,
-                                     std::optional<ordered_json> body, std::stop_token stop)
+                                     std::optional<ordered_json> body, std::stop_token stop, Retries retries)
 {
     const QString origin = configuredOrigin();
     HttpRequest req;
@@ -70,14 +103,27 @@ QCoro::Task<json> ZafrelAPI::request(const char* method, const char* path, Query
     if (body)
         req.body = QByteArray::fromStdString(compactJson(*body));
 
-    // Transport failures and cancellation leave here unchanged.
-    HttpResponse response = co_await session_->send(std::move(req), stop);
-
-    if (response.status == 401)
-        throw APIError::auth();
-    if (response.status >= 200 && response.status <= 299)
-        co_return parseJsonBody(response.body);
-    throw APIError::http(response.status, failureMessage(response.body));
+    for (int attempt = 0;; ++attempt) {
+        const bool mayRetry = retries == Retries::Transient && attempt + 1 < retry::maxAttempts;
+        std::chrono::milliseconds wait = retry::waitAfter(attempt);
+        try {
+            // Cancellation leaves here unchanged, and so do transport failures that will not pass.
+            HttpResponse response = co_await session_->send(req, stop);
+            if (response.status == 401)
+                throw APIError::auth();
+            if (response.status >= 200 && response.status <= 299)
+                co_return parseJsonBody(response.body);
+            const std::optional<std::chrono::milliseconds> asked = retryAfter(response);
+            if (!mayRetry || !mayPass(response.status) || (asked && *asked > kLongestAskedWait))
+                throw APIError::http(response.status, failureMessage(response.body)).setRetried(attempt > 0);
+            if (asked)
+                wait = std::max(wait, retry::scaled(*asked));
+        } catch (const TransportError& e) {
+            if (!mayRetry || !e.transient())
+                throw;
+        }
+        co_await sleepFor(wait, stop);   // throws Cancelled when stopped
+    }
 }
 
 // Arguments are prepared before each co_await: g++ 12 miscompiles string-literal temporaries that
@@ -101,10 +147,10 @@ QCoro::Task<void> ZafrelAPI::logout()
     requireOptionalBooleanObject(answer);
 }
 
-QCoro::Task<Listing> ZafrelAPI::ls(std::string path, std::stop_token stop)
+QCoro::Task<Listing> ZafrelAPI::ls(std::string path, std::stop_token stop, Retries retries)
 {
     Query query{{"path", std::move(path)}};
-    json answer = co_await request("GET", "api/ls", std::move(query), std::nullopt, stop);
+    json answer = co_await request("GET", "api/ls", std::move(query), std::nullopt, stop, retries);
     co_return decodeRecord<Listing>(answer);
 }
 
@@ -118,7 +164,7 @@ QCoro::Task<void> ZafrelAPI::mkdir(std::string path, std::string name)
 QCoro::Task<UploadInit> ZafrelAPI::initUpload(InitBody body, std::stop_token stop)
 {
     ordered_json encoded = encodeRecord(body);
-    json answer = co_await request("POST", "api/upload/init", {}, std::move(encoded), stop);
+    json answer = co_await request("POST", "api/upload/init", {}, std::move(encoded), stop, Retries::Transient);
     co_return decodeRecord<UploadInit>(answer);
 }
 
@@ -130,7 +176,7 @@ QCoro::Task<std::map<int64_t, std::string>> ZafrelAPI::partURLs(std::string key,
                 {"first", std::to_string(first)},
                 {"last", std::to_string(last)},
                 {"accelerate", accelerate ? "1" : "0"}};
-    json answer = co_await request("GET", "api/upload/urls", std::move(query), std::nullopt, stop);
+    json answer = co_await request("GET", "api/upload/urls", std::move(query), std::nullopt, stop, Retries::Transient);
     co_return usablePartURLs(decodeRecord<PartURLs>(answer));
 }
 
@@ -138,14 +184,14 @@ QCoro::Task<void> ZafrelAPI::complete(std::string key, std::string uploadId, std
                                       std::stop_token stop)
 {
     ordered_json body = encodeRecord(CompleteBody{std::move(key), std::move(uploadId), std::move(parts)});
-    json answer = co_await request("POST", "api/upload/complete", {}, std::move(body), stop);
+    json answer = co_await request("POST", "api/upload/complete", {}, std::move(body), stop, Retries::Transient);
     requireAnyObject(answer);
 }
 
 QCoro::Task<void> ZafrelAPI::abortOrThrow(std::string key, std::string uploadId)
 {
     ordered_json body = stringObject({{"key", key}, {"uploadId", uploadId}});
-    json answer = co_await request("POST", "api/upload/abort", {}, std::move(body), {});
+    json answer = co_await request("POST", "api/upload/abort", {}, std::move(body), {}, Retries::Transient);
     requireOptionalBooleanObject(answer);
 }
 

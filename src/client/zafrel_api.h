@@ -20,8 +20,16 @@ namespace zafrel {
 // HttpSession and answers a decoded record, or throws APIError (the service answered badly),
 // TransportError (no answer; also an unusable "serverURL") or Cancelled (its stop token fired).
 // Used only from the main thread.
+//
+// The calls of an upload run ride out short outages: a failure that may pass by itself (no
+// connection, reset, timeout, 5xx, 429) is tried again after 1, 3, 6 and 12 s, or after the
+// "Retry-After" the service asks for when that is longer, up to five attempts, each with its own
+// deadline. Calls made while a person waits (sign-in, the session check, the folder picker) answer
+// at once instead.
 class ZafrelAPI {
 public:
+    enum class Retries { None, Transient };
+
     // The process-wide client with the service session (persistent cookie jar), created on first
     // use on the main thread.
     static ZafrelAPI& shared();
@@ -40,7 +48,7 @@ public:
     QCoro::Task<User> me();
     // Failures propagate; signing out locally does not depend on them.
     QCoro::Task<void> logout();
-    QCoro::Task<Listing> ls(std::string path, std::stop_token stop = {});
+    QCoro::Task<Listing> ls(std::string path, std::stop_token stop = {}, Retries retries = Retries::None);
     QCoro::Task<void> mkdir(std::string path, std::string name);
 
     QCoro::Task<UploadInit> initUpload(InitBody body, std::stop_token stop = {});
@@ -53,16 +61,18 @@ public:
     // Aborts a multipart upload, failing with the service's or the transport's error, for a caller
     // that tells the user.
     QCoro::Task<void> abortOrThrow(std::string key, std::string uploadId);
-    // Best effort: both return normally whatever happens.
+    // Best effort: both return normally whatever happens. The end-of-run courtesy is tried once.
     QCoro::Task<void> abort(std::string key, std::string uploadId);
     QCoro::Task<void> uploadDone();
 
 private:
     using Query = std::vector<std::pair<std::string, std::string>>;
 
-    // One round trip; answers the parsed body of a 2xx response. Throws as described above.
+    // One call, with its attempts; answers the parsed body of a 2xx response. Throws as described
+    // above, when the last attempt has failed.
     QCoro::Task<nlohmann::json> request(const char* method, const char* path, Query query,
-                                        std::optional<nlohmann::ordered_json> body, std::stop_token stop);
+                                        std::optional<nlohmann::ordered_json> body, std::stop_token stop,
+                                        Retries retries = Retries::None);
 
     std::unique_ptr<HttpSession> session_;
 };

@@ -124,6 +124,25 @@ QCoro::Task<void> startUpload(UploadManager& manager, ItemPtr it, bool accelerat
     manager.flushPersisted();
 }
 
+// A completion whose answer got lost may have gone through all the same: a later attempt is then
+// refused (the service no longer knows the upload), while the object stands at the destination
+// with the file's size. Only asked after such a refusal, never instead of completing.
+QCoro::Task<bool> completedEarlier(UploadManager& manager, ItemPtr it, std::stop_token stop)
+{
+    std::optional<Listing> listing;
+    try {
+        listing = co_await manager.api.ls(it->destDir.toStdString(), stop, ZafrelAPI::Retries::Transient);
+    } catch (const APIError& e) {
+        if (e.kind() != APIError::Kind::Http || e.code() != 404)
+            throw;
+    }
+    if (listing)
+        for (const FileEntry& file : listing->files)
+            if (QString::fromStdString(file.name) == it->name && qint64(file.size) == it->size)
+                co_return true;
+    co_return false;
+}
+
 // Sends the missing parts of the item's open upload and completes it.
 QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it, AsyncSemaphore& sem,
                                               bool accelerated, std::stop_token stop)
@@ -194,7 +213,19 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
     list.reserve(it->etags.size());
     for (const auto& [n, etag] : it->etags)   // a std::map: ascending part numbers
         list.push_back(Part{n, etag.toStdString()});
-    co_await manager.api.complete(key, uploadId, std::move(list), stop);
+    std::exception_ptr refused;
+    try {
+        co_await manager.api.complete(key, uploadId, std::move(list), stop);
+    } catch (const APIError& e) {
+        if (!e.retried() || e.kind() != APIError::Kind::Http)
+            throw;
+        refused = std::current_exception();
+    }
+    if (refused) {
+        const bool completed = co_await completedEarlier(manager, it, stop);
+        if (!completed)
+            std::rethrow_exception(refused);
+    }
 }
 
 // The service no longer knows the upload: it expired or was aborted at the service.

@@ -1,37 +1,19 @@
 // One object-store upload request and its retry schedule, shared by single-request and
 // multipart transfers.
 #include "engine/progress_delegate.h"
-#include "engine/retry_schedule.h"
 #include "engine/upload_error.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http.h"
+#include "platform/retry_schedule.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
 
 namespace zafrel {
-
-namespace retry {
-
-namespace {
-std::atomic<double> waitScale{1.0};
-}
-
-std::chrono::milliseconds waitAfter(int attempt)
-{
-    const auto seconds = static_cast<long long>(0.8 * std::pow(2.0, attempt + 1));
-    return std::chrono::milliseconds(std::llround(double(seconds) * 1000.0 * waitScale.load()));
-}
-
-void setWaitScaleForTests(double scale) { waitScale.store(scale); }
-
-}  // namespace retry
 
 namespace {
 

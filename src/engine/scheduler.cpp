@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <utility>
 
 namespace zafrel {
 
@@ -14,6 +15,8 @@ void UploadManager::start()
 {
     if (isRunning_)
         return;   // the run under way picks up whatever is queued now
+    if (std::exchange(pauseCause_, std::nullopt))
+        emit pauseCauseChanged();
     setIsRunning(true);
     runTask.emplace();
     const std::stop_token stop = runTask->get_token();
@@ -39,6 +42,8 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, Za
     self->setIsRunning(false);
     self->setSpeed(0);
     self->persistNow();
+    if (std::exchange(self->resumeWhenIdle_, false))
+        self->resumePaused();
 }
 
 ItemPtr UploadManager::firstQueued()
@@ -190,6 +195,11 @@ void UploadManager::retry(const ItemPtr& item)
 
 void UploadManager::resumePaused()
 {
+    // A stopped run would only pause them again: they go on in a run of their own.
+    if (isRunning_ && runTask && runTask->stop_requested()) {
+        resumeWhenIdle_ = true;
+        return;
+    }
     for (const ItemPtr& item : items_) {
         if (item->status() == Status::Paused)
             queueAgain(item);

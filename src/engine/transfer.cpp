@@ -119,6 +119,10 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
         co_await discardUpload(it);
     } else if (holds<Cancelled>(failure)) {
         it->setStatus(Status::Paused);
+    } else if (const std::optional<PauseCause> cause = pauseCauseOf(failure)) {
+        // Not this file's fault: it waits, with whatever it has sent, and so does the rest.
+        it->setStatus(Status::Paused);
+        pauseAll(cause);
     } else {
         if (holds<FileChangedError>(failure)) {
             // The parts stored so far belong to another version of the file: drop the upload at
@@ -163,7 +167,7 @@ QCoro::Task<void> UploadManager::fetchListing(QString destDir, std::stop_token s
     try {
         std::optional<Listing> listing;
         try {
-            listing = co_await api.ls(destDir.toStdString(), stop);
+            listing = co_await api.ls(destDir.toStdString(), stop, ZafrelAPI::Retries::Transient);
         } catch (const APIError& e) {
             // The service answers 404 for a folder that holds nothing yet (a day's folder before
             // its first file): nothing can be there, so the file is to be sent, not failed.

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,6 +56,18 @@ struct IntakeProblem {
     QString text() const;
     bool operator==(const IntakeProblem&) const = default;
 };
+
+// Why a run stopped taking files before its queue was done: the service or the store stayed out of
+// reach through every retry, or the service ended the session (401). Neither is the fault of the
+// files, so they end paused, to be continued, not failed one by one.
+enum class PauseCause { NoConnection, SessionEnded };
+
+// The line the footer and the command line show: "Sin conexión con el servidor", "Sesión caducada.
+// Vuelve a entrar."
+QString pauseMessage(PauseCause cause);
+
+// The cause that a transfer's failure gives the whole run, or nothing for a failure of its own file.
+std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure);
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
 // headless run. Lives on the main thread; every member is touched only there. Its operations are
@@ -149,6 +162,12 @@ public:
     };
     QCoro::Task<Forgotten> forgetLeftovers();
 
+    // Stops taking files: the running ones (once their requests have let go) and everything queued
+    // end paused, to be continued like any paused item. `cause` says why when it was not the
+    // user's choice; it stays until the next run starts (run_pause.cpp).
+    void pauseAll(std::optional<PauseCause> cause = std::nullopt);
+    const std::optional<PauseCause>& pauseCause() const { return pauseCause_; }
+
     // Transfers, on the main thread; `stop` is the run's or the part group's token.
     QCoro::Task<void> upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);   // never throws
     QCoro::Task<bool> alreadyThere(ItemPtr it, std::stop_token stop);
@@ -196,6 +215,7 @@ signals:
     void speedChanged();
     void routeChanged();
     void destDirChanged();
+    void pauseCauseChanged();
 
 private:
     // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
@@ -247,6 +267,9 @@ private:
 
     std::vector<ItemPtr> items_;
     bool isRunning_ = false;
+    std::optional<PauseCause> pauseCause_;
+    // "Continuar pendientes" while a paused run still winds down: done once it has.
+    bool resumeWhenIdle_ = false;
     double speed_ = 0;
     QString route_;
     QString destDir_;

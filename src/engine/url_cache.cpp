@@ -24,7 +24,7 @@ std::shared_ptr<URLCache::Pending> URLCache::pendingFor(int64_t n) const
 QCoro::Task<std::string> URLCache::url(int64_t n)
 {
     if (auto hit = cache_.find(n); hit != cache_.end())
-        co_return hit->second;
+        co_return std::string(hit->second);   // a copy: the cache keeps its URL
     if (n < 1 || n > total_)
         throw APIError::decode();
 
@@ -35,7 +35,7 @@ QCoro::Task<std::string> URLCache::url(int64_t n)
         if (pending->error)
             std::rethrow_exception(pending->error);
         if (auto hit = cache_.find(n); hit != cache_.end())
-            co_return hit->second;
+            co_return std::string(hit->second);   // a copy: the cache keeps its URL
         throw APIError::decode();
     }
 
@@ -63,7 +63,7 @@ QCoro::Task<std::string> URLCache::url(int64_t n)
     if (error)
         std::rethrow_exception(error);
     if (auto hit = cache_.find(n); hit != cache_.end())
-        co_return hit->second;
+        co_return std::string(hit->second);   // a copy: the cache keeps its URL
     throw APIError::decode();
 }
 

@@ -98,6 +98,8 @@ private:
     {
         state_->sleeper = sleeper;
         timer_.setSingleShot(true);
+        // A coarse timer may fire up to 5 % early: a 3 s retry wait would end after 2.85 s.
+        timer_.setTimerType(Qt::PreciseTimer);
         // Queued, so that the sleeper (which destroys this timer) never runs inside the timer's
         // own signal.
         QObject::connect(&timer_, &QTimer::timeout, QCoreApplication::instance(),
@@ -137,8 +139,15 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token s
 {
     if (stop.stop_requested())
         throw Cancelled();
-    Sleep sleep(duration, std::move(stop));
-    co_await sleep;
+    // Whatever the timer does, the wait lasts its whole time: what is left is waited again.
+    const auto until = std::chrono::steady_clock::now() + duration;
+    for (std::chrono::milliseconds left = duration;;) {
+        Sleep sleep(left, stop);
+        co_await sleep;
+        left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero())
+            break;
+    }
 }
 
 }  // namespace zafrel

@@ -22,6 +22,10 @@
 //   result to a variable first: `bool there = co_await f(); if (there) ...`.
 // - An awaiter co_awaited as an lvalue is copied first, and the copy is the one suspended. Keep
 //   an awaiter's state elsewhere and hand co_await a small awaiter that points at it.
+//
+// And one of QCoro 0.8: `co_return x;` with a non-const lvalue `x` that outlives the coroutine (a
+// member, a map entry) MOVES from it (TaskPromise::return_value(U&&) calls std::move). Return a
+// copy: `co_return std::string(entry);`.
 
 #include "platform/errors.h"
 
@@ -52,8 +56,9 @@ namespace zafrel {
 // programming error; it is written with qCritical and dropped.
 void spawn(std::function<QCoro::Task<void>()> body);
 
-// Waits `duration` on a single-shot timer. Throws Cancelled when `stop` is requested (from any
-// thread) before the time is up, or at once when it already was.
+// Waits `duration`, never less (a precise timer, and what is left after an early wakeup is waited
+// again). Throws Cancelled when `stop` is requested (from any thread) before the time is up, or at
+// once when it already was.
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token stop = {});
 
 namespace detail {

@@ -18,16 +18,21 @@ public:
 // A request that got no HTTP response at all: refused, unreachable, timed out, TLS failure.
 // what() says in a few Spanish words what failed and with which host; detail() keeps the
 // transport's own technical wording for the report and tooltips, never for the message itself.
+// `transient()` tells a failure that may pass by itself (refused, reset, timed out, name not
+// resolved: a restart, a Wi-Fi handover) from one that will not (an invalid address, a bad
+// certificate).
 class TransportError : public std::runtime_error {
 public:
-    explicit TransportError(const std::string& summary, std::string detail = {})
-        : std::runtime_error(summary), detail_(std::move(detail))
+    explicit TransportError(const std::string& summary, std::string detail = {}, bool transient = false)
+        : std::runtime_error(summary), detail_(std::move(detail)), transient_(transient)
     {
     }
     const std::string& detail() const { return detail_; }
+    bool transient() const { return transient_; }
 
 private:
     std::string detail_;
+    bool transient_;
 };
 
 // An answer whose body passed the bound its request allowed; the transfer was cut off there.

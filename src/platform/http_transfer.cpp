@@ -201,7 +201,8 @@ void HttpTransfer::finish(CURLcode code)
         return;
     }
     m_completion->fail(std::make_exception_ptr(
-        TransportError(transportErrorText(code, m_request.url), transportErrorDetail(code, m_errorBuffer))));
+        TransportError(transportErrorText(code, m_request.url), transportErrorDetail(code, m_errorBuffer),
+                       transportFailureMayPass(code))));
 }
 
 void HttpTransfer::onHeaderLine(std::string_view line)

@@ -74,6 +74,24 @@ std::string transportErrorDetail(CURLcode code, const char* errorBuffer)
     return detail;
 }
 
+bool transportFailureMayPass(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string responseTooLargeText(const std::string& url)
 {
     return "La respuesta de " + hostOf(url)

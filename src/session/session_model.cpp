@@ -64,6 +64,13 @@ void SessionModel::signOut()
     setUser(std::nullopt);
 }
 
+void SessionModel::sessionEnded()
+{
+    errorDetail_.clear();
+    setError(QStringLiteral("La sesión ha caducado. Vuelve a entrar para continuar las subidas pendientes."));
+    setUser(std::nullopt);
+}
+
 void SessionModel::setUser(std::optional<User> user)
 {
     user_ = std::move(user);

@@ -39,6 +39,9 @@ public:
 
     // Forgets the signed-in user. The caller has already told the service (or tried to).
     void signOut();
+    // The service ended the session (a 401 in the middle of a run): nobody is signed in any more,
+    // and the login screen says why.
+    void sessionEnded();
 
 signals:
     void userChanged();

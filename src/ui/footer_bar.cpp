@@ -159,7 +159,9 @@ void FooterBar::showIdle()
         setTextColor(state_, palette().color(QPalette::WindowText));
         showSymbol(finishedSymbol(summary), finishedCleanly(summary) ? greenColor() : orangeColor());
     }
-    showDetail(QString());
+    // Why the last run stopped before its end, when it was not the user's choice.
+    const std::optional<PauseCause> cause = up_.pauseCause();
+    showDetail(cause ? pauseMessage(*cause) : QString());
     bar_->hide();
     spinner_->hide();
     retryFailed_->setVisible(summary.errors + summary.cancelled > 0);

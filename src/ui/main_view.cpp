@@ -155,6 +155,7 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     connect(&up_, &UploadManager::routeChanged, this, &MainView::scheduleRefresh);
     connect(model_, &QueueModel::itemsTouched, this, &MainView::scheduleRefresh);
     connect(&up_, &UploadManager::destDirChanged, this, &MainView::refreshHeader);
+    connect(&up_, &UploadManager::pauseCauseChanged, this, &MainView::followPause);
     connect(&session_, &SessionModel::userChanged, this, &MainView::refreshHeader);
 
     refreshHeader();
@@ -549,6 +550,33 @@ void MainView::openReport()
 }
 
 void MainView::signOut()
+{
+    const int active = up_.summary().active;
+    if (active == 0) {
+        leave();
+        return;
+    }
+    QPointer<MainView> self(this);
+    ask(QStringLiteral("¿Salir con subidas en curso?"),
+        (active == 1 ? QStringLiteral("Queda 1 archivo por subir.") : QStringLiteral("Quedan %1 archivos por subir.").arg(active))
+            + QStringLiteral(" Quedarán pendientes y podrás continuarlos al volver a entrar, sin repetir lo ya subido."),
+        QStringLiteral("Salir"), QStringLiteral("Seguir subiendo"), [self] {
+            if (!self)
+                return;
+            self->up_.pauseAll();
+            self->leave();
+        });
+}
+
+void MainView::followPause()
+{
+    // The run has paused its files; the login screen takes over until someone signs in again.
+    if (up_.pauseCause() == PauseCause::SessionEnded && session_.user())
+        session_.sessionEnded();
+    scheduleRefresh();
+}
+
+void MainView::leave()
 {
     QPointer<SessionModel> session(&session_);
     ZafrelAPI* api = &session_.api();

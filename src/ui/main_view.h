@@ -52,8 +52,9 @@ public:
     // "Cambiar destino…" and "Informe": open the sheets (or bring an open one forward).
     void openPicker();
     void openReport();
-    // "Salir": tells the service (whatever it answers), then signs out locally. The engine is
-    // left alone; a run goes on.
+    // "Salir": tells the service (whatever it answers), then signs out locally. While files are
+    // under way it asks first, and pauses them: "Continuar pendientes" takes them up after the
+    // next sign-in.
     void signOut();
 
     // "Límite de velocidad…" of the account menu: a cap on the upload's bytes per second ("50M",
@@ -117,6 +118,8 @@ private:
     void ask(const QString& question, const QString& detail, const QString& acceptText, const QString& keepText,
              std::function<void()> onAccept);
     void refreshHeader();
+    void leave();
+    void followPause();
     void scheduleRefresh();
     void refresh();
     void refreshReport();

@@ -3,6 +3,7 @@
 #include "client/zafrel_api.h"
 #include "platform/build_config.h"
 #include "platform/errors.h"
+#include "platform/retry_schedule.h"
 #include "platform/settings.h"
 #include "support/async_wait.h"
 #include "support/scripted_server.h"
@@ -10,6 +11,10 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <memory>
 #include <stop_token>
 
 using namespace zafrel;
@@ -40,7 +45,13 @@ std::optional<APIError> apiErrorOf(QCoro::Task<T> task)
 
 class ZafrelAPITest : public ::testing::Test {
 protected:
-    void SetUp() override { pointAt(server.origin()); }
+    void SetUp() override
+    {
+        pointAt(server.origin());
+        // The calls of a run that retry wait 1/1000 of their real time.
+        retry::setWaitScaleForTests(0.001);
+    }
+    void TearDown() override { retry::setWaitScaleForTests(1.0); }
 
     ScriptedServer server;
     // Its own session without cookies; declared after the server so that it stops first.
@@ -317,11 +328,86 @@ TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryServiceFailure)
         EXPECT_NO_THROW(awaitTask(api.abort("k", "u")).get());
         EXPECT_NO_THROW(awaitTask(api.uploadDone()).get());
     }
-    EXPECT_EQ(server.received().size(), 8u);
+    // The abort tries a 500 five times, the end-of-run courtesy once.
+    EXPECT_EQ(server.received().size(), 12u);
+}
+
+// Answers `replies` in turn, then the last one again.
+std::function<ScriptedServer::Reply(const ScriptedServer::Received&)> inTurn(std::vector<ScriptedServer::Reply> replies)
+{
+    auto next = std::make_shared<std::atomic<size_t>>(0);
+    return [replies, next](const ScriptedServer::Received&) { return replies[std::min(next->fetch_add(1), replies.size() - 1)]; };
+}
+
+// The calls of a run ride out failures that may pass (5xx, 429) on the schedule of five attempts;
+// calls a person waits for, and answers that will not change, are not repeated.
+TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
+{
+    using Reply = ScriptedServer::Reply;
+    const Reply ok{200, R"({"path":"a/","folders":[],"files":[]})"};
+    const Reply busy{503, R"({"error":"Ocupado"})"};
+    struct Case {
+        std::string name;
+        ZafrelAPI::Retries retries;
+        std::vector<Reply> replies;
+        size_t attempts;
+        int failure;   // 0: success
+        bool retried;
+    };
+    const Case cases[] = {
+        {"two 503, then an answer", ZafrelAPI::Retries::Transient, {busy, busy, ok}, 3, 0, false},
+        {"always 500", ZafrelAPI::Retries::Transient, {{500, "{}"}}, 5, 500, true},
+        {"429, then an answer", ZafrelAPI::Retries::Transient, {{429, "{}", {{"Retry-After", "1"}}}, ok}, 2, 0, false},
+        {"429 asking for more than a minute", ZafrelAPI::Retries::Transient, {{429, "{}", {{"Retry-After", "120"}}}, ok}, 1, 429, false},
+        {"503, then 404", ZafrelAPI::Retries::Transient, {busy, {404, "{}"}}, 2, 404, true},
+        {"404", ZafrelAPI::Retries::Transient, {{404, "{}"}, ok}, 1, 404, false},
+        {"401", ZafrelAPI::Retries::Transient, {{401, "{}"}, ok}, 1, 401, false},
+        {"503 while a person waits", ZafrelAPI::Retries::None, {busy, ok}, 1, 503, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer fresh;
+        pointAt(fresh.origin());
+        fresh.on("GET", "/api/ls", inTurn(c.replies));
+        std::optional<APIError> error;
+        try {
+            awaitTask(api.ls("a/", {}, c.retries)).get();
+        } catch (const APIError& e) {
+            error = e;
+        }
+        EXPECT_EQ(fresh.received().size(), c.attempts);
+        ASSERT_EQ(error.has_value(), c.failure != 0);
+        if (error) {
+            EXPECT_EQ(error->kind() == APIError::Kind::Auth ? 401 : error->code(), c.failure);
+            EXPECT_EQ(error->retried(), c.retried);
+        }
+    }
+    // Calls whose failure a person waits for are tried once.
+    pointAt(server.origin());
+    server.on("POST", "/api/login", busy);
+    server.on("GET", "/api/me", busy);
+    EXPECT_THROW(awaitTask(api.login("a@b.c", "x")).get(), APIError);
+    EXPECT_THROW(awaitTask(api.me()).get(), APIError);
+    EXPECT_EQ(server.received().size(), 2u);
+}
+
+// A "Retry-After" longer than the schedule's wait is waited in full (the schedule's 1 s would be
+// too early here).
+TEST_F(ZafrelAPITest, TheWaitAServiceAsksForIsHonoured)
+{
+    retry::setWaitScaleForTests(1.0);
+    server.on("POST", "/api/upload/init",
+              inTurn({{429, "{}", {{"Retry-After", "2"}}}, {200, R"({"mode":"single","key":"k","url":"https://s/u"})"}}));
+    QElapsedTimer clock;
+    clock.start();
+    awaitTask(api.initUpload(InitBody{"a/", "b", 1, "video/mp4", false}), std::chrono::seconds(10)).get();
+    EXPECT_GE(clock.nsecsElapsed(), 2'000'000'000);
+    EXPECT_EQ(server.received().size(), 2u);
 }
 
 TEST(ZafrelAPIUnreachable, AbortAndUploadDoneReturnNormallyLogoutReportsTheTransportFailure)
 {
+    retry::setWaitScaleForTests(0.001);   // the abort rides out what it takes for an outage
     test::RawPort refusing(false);
     pointAt(refusing.origin());
     ZafrelAPI api{std::make_unique<HttpSession>(HttpSession::Config{})};
@@ -329,6 +415,7 @@ TEST(ZafrelAPIUnreachable, AbortAndUploadDoneReturnNormallyLogoutReportsTheTrans
     EXPECT_NO_THROW(awaitTask(api.uploadDone()).get());
     EXPECT_THROW(awaitTask(api.logout()).get(), TransportError);
     EXPECT_THROW(awaitTask(api.me()).get(), TransportError);
+    retry::setWaitScaleForTests(1.0);
 }
 
 TEST_F(ZafrelAPITest, LogoutAcceptsNullOrBooleanObjects)

@@ -105,13 +105,14 @@ TEST_F(FailuresEndToEnd, AFailedCompletionIsCompletedByTheNextRunWithoutSendingA
     ProgramHome home;
     const QString clip = files_.filePath("Completar/CLIP.MXF");
     const std::string md5 = writeFile(clip, 33'554'432 + 1000, 23);
+    // Refused, not failed for a while: a 5xx would be retried at once.
     server().addFault({{"server", "service"}, {"pathContains", "/api/upload/complete"}, {"count", 1},
-                       {"action", "status"}, {"status", 500}});
+                       {"action", "status"}, {"status", 409}});
 
     const ProgramResult first = upload(home, {clip}, "Completar/");
     ASSERT_TRUE(first.finished);
     EXPECT_EQ(first.exitCode, 1) << first.out.toStdString();
-    EXPECT_TRUE(reportLine(first.out, "Completar/CLIP.MXF").startsWith("ERROR Servidor: 500")) << first.out.toStdString();
+    EXPECT_TRUE(reportLine(first.out, "Completar/CLIP.MXF").startsWith("ERROR Servidor: 409")) << first.out.toStdString();
     EXPECT_EQ(storedPuts("Completar/CLIP.MXF"), std::multiset<int>({1, 2}));
 
     server().reset();

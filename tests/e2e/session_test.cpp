@@ -199,6 +199,48 @@ TEST_F(SessionEndToEnd, GivenValuesHoldOnAFullDiskAndTheOldFilesStay)
     EXPECT_EQ(fileBytes(home.queueFile()), "[ ]");
 }
 
+// The service ends the session while files go up (its 6th upload start answers 401). Without
+// "--login" the run stops with code 2 and its files paused; the same command with "--login" signs
+// in again, once, and finishes; no file is accepted twice by the store over all the runs.
+TEST_F(SessionEndToEnd, ASessionEndedMidRunPausesOrSignsInAgainWithLogin)
+{
+    ProgramHome home;
+    const QString card = files_.filePath("CARD");
+    QStringList names;
+    for (int i = 1; i <= 12; ++i) {
+        names << QStringLiteral("Sesion/CARD/S%1.MXF").arg(i, 2, 10, QChar(u'0'));
+        writeFile(card + QStringLiteral("/S%1.MXF").arg(i, 2, 10, QChar(u'0')), 20'000 + i, quint32(i));
+    }
+    const auto endSessionAtUploadStart = [&](int skip) {
+        server().addFault({{"server", "service"}, {"pathContains", "/api/upload/init"}, {"skip", skip},
+                           {"action", "logout"}});
+    };
+    // Signed in once by an empty run; the stored session carries the next one.
+    ASSERT_EQ(upload(home, {}, QString()).exitCode, 0);
+    endSessionAtUploadStart(5);
+    const ProgramResult withoutLogin = runProgram(home, uploadArguments({card}, "Sesion/", false));
+    ASSERT_TRUE(withoutLogin.finished);
+    EXPECT_EQ(withoutLogin.exitCode, 2) << withoutLogin.out.toStdString();
+    EXPECT_TRUE(withoutLogin.err.startsWith("Sesión caducada.")) << withoutLogin.err.toStdString();
+    EXPECT_FALSE(withoutLogin.out.contains("ERROR")) << withoutLogin.out.toStdString();
+    EXPECT_TRUE(reportLine(withoutLogin.out, names.last()).startsWith("paused\t")) << withoutLogin.out.toStdString();
+
+    // The password is taken once, from the command line, when the session ends again mid-run.
+    endSessionAtUploadStart(2);
+    const ProgramResult withLogin = upload(home, {card}, "Sesion/");
+    ASSERT_TRUE(withLogin.finished);
+    EXPECT_EQ(withLogin.exitCode, 0) << withLogin.out.toStdString() << withLogin.err.toStdString();
+    EXPECT_TRUE(withLogin.out.contains(", 0 errores, ")) << withLogin.out.toStdString();
+    // The empty run's, this run's start (the session the last run lost) and the renewal.
+    EXPECT_EQ(serviceRequests(server(), "/api/login"), 3);
+    for (const QString& name : names) {
+        // A PUT stopped by the pause after its body went through is stored without an answer;
+        // the next run then finds the file there.
+        EXPECT_LE(storedPuts(name).size(), 1u) << name.toStdString();
+        EXPECT_TRUE(storedObject(name).has_value()) << name.toStdString();
+    }
+}
+
 TEST_F(SessionEndToEnd, WithoutUploadTheOptionsAreIgnored)
 {
     ProgramHome home;

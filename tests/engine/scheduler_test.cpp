@@ -4,7 +4,11 @@
 #include <QList>
 #include <QUrl>
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <set>
+#include <utility>
 
 namespace zafrel::test {
 namespace {
@@ -176,6 +180,46 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
         aborted.insert(uploadId);
     EXPECT_EQ(aborted, expected);
     EXPECT_TRUE(manager->items().empty());
+}
+
+// The service out of reach (its gateway answers 503 through every retry) or the session ended
+// (401): the run stops taking files, everything ends paused without an error, and continuing the
+// pending files sends them all.
+TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
+{
+    for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
+        SCOPED_TRACE(status);
+        auto failing = std::make_shared<std::atomic<bool>>(true);
+        server.intercept = [failing, status](const httplib::Request& req, httplib::Response& res) {
+            if (req.path != "/api/upload/init" || !failing->load())
+                return false;
+            res.status = status;
+            res.set_content(R"({"error":"x"})", "application/json");
+            return true;
+        };
+        manager->setDestDir(QString("Pausa%1/").arg(status));
+        QList<QUrl> urls;
+        for (int n = 1; n <= 12; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
+        manager->add(urls, QString());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->pauseCause(), cause);
+        const Summary paused = manager->summary();
+        EXPECT_EQ(paused.paused, 12);
+        EXPECT_EQ(paused.errors, 0) << manager->items().front()->error().value_or("").toStdString();
+        // Only the files in hand were started.
+        const auto started = std::count_if(manager->items().begin(), manager->items().end(),
+                                           [](const ItemPtr& item) { return item->started.has_value(); });
+        EXPECT_GT(started, 0);
+        EXPECT_LT(started, 12);
+
+        failing->store(false);
+        manager->resumePaused();
+        EXPECT_FALSE(manager->pauseCause().has_value());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->summary().done, 12);
+        manager->clearFinished();
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <set>
 
 namespace zafrel::test {
@@ -207,6 +209,34 @@ TEST_F(Multipart, AnUploadWithEveryPartStoredGoesStraightToCompletion)
     EXPECT_TRUE(server.urlRequests().empty());
     ASSERT_EQ(server.completions().size(), 1u);
     EXPECT_EQ(server.completions()[0].parts, (std::vector<std::pair<int64_t, std::string>>{{1, "\"e1\""}, {2, "\"e2\""}}));
+}
+
+// The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
+// object listed with the file's size means the first one went through; without it the item fails.
+TEST_F(Multipart, ACompletionRetriedAfterItWentThroughIsRecognised)
+{
+    for (const bool wentThrough : {true, false}) {
+        SCOPED_TRACE(wentThrough);
+        const QString name = wentThrough ? "through.bin" : "lost.bin";
+        const ItemPtr item = makeItem(makeSparseFile(name, kMiB32 + 1));
+        auto attempts = std::make_shared<std::atomic<int>>(0);
+        server.intercept = [this, attempts, wentThrough, name, size = item->size](const httplib::Request& req,
+                                                                                   httplib::Response& res) {
+            if (req.path != "/api/upload/complete")
+                return false;
+            const bool first = attempts->fetch_add(1) == 0;
+            if (first && wentThrough)
+                server.list("Dia1/", name.toStdString(), size);
+            res.status = first ? 503 : 404;
+            res.set_content(R"({"error":"La subida no existe"})", "application/json");
+            return true;
+        };
+        runUpload(item);
+        EXPECT_EQ(attempts->load(), 2);
+        EXPECT_EQ(item->status(), wentThrough ? Status::Done : Status::Error);
+        EXPECT_EQ(item->verified(), wentThrough);
+        EXPECT_EQ(server.puts().size(), wentThrough ? 2u : 4u);
+    }
 }
 
 TEST_F(Multipart, EachStoredPartIsOnTheItemAndInTheQueueFileBeforeTheUploadEnds)

@@ -1,7 +1,7 @@
 // The retry schedule of object-store requests, and how cancellation ends a transfer.
 #include "support/transfer_fixture.h"
 
-#include "engine/retry_schedule.h"
+#include "platform/retry_schedule.h"
 
 namespace zafrel::test {
 namespace {
@@ -85,7 +85,9 @@ TEST_F(Retries, TheMessageTakesTheStartOfTheBodyWhenItIsText)
     EXPECT_EQ(cut->error(), "HTTP 400 ");
 }
 
-TEST_F(Retries, NoAnswerAtAllIsANetworkError)
+// A store that never answers is no fault of the file: after every attempt the item waits, paused,
+// and the run pauses as a whole.
+TEST_F(Retries, NoAnswerAtAllPausesTheItemAndTheRun)
 {
     server.onInit = [](const nlohmann::json&) {
         // A port where nothing listens.
@@ -93,8 +95,10 @@ TEST_F(Retries, NoAnswerAtAllIsANetworkError)
     };
     const ItemPtr item = makeItem(makeFile("a.bin", 10));
     runUpload(item);
-    EXPECT_EQ(item->status(), Status::Error);
-    EXPECT_EQ(item->error(), "Sin respuesta de red");
+    EXPECT_EQ(item->status(), Status::Paused);
+    EXPECT_FALSE(item->error().has_value());
+    EXPECT_EQ(manager->pauseCause(), PauseCause::NoConnection);
+    EXPECT_EQ(pauseMessage(PauseCause::NoConnection), "Sin conexión con el servidor");
 }
 
 TEST_F(Retries, AUserCancelDuringARequestEndsTheRetriesButKeepsASuccess)

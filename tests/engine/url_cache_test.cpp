@@ -72,6 +72,9 @@ TEST(URLCache, OneBatchServesAHundredPartsAndTheNextStartsAtItsOwnNumber)
     EXPECT_EQ(service.calls[2], std::make_pair(int64_t(201), int64_t(250)));
     EXPECT_EQ(urlOf(cache, 250), "https://store/part250?batch=3");
     EXPECT_EQ(service.calls.size(), 3u);
+    // Handing a URL out leaves it in the cache for the next caller.
+    EXPECT_EQ(urlOf(cache, 250), "https://store/part250?batch=3");
+    EXPECT_EQ(urlOf(cache, 1), "https://store/part1?batch=1");
 }
 
 TEST(URLCache, AMissStartsItsBatchAtTheMissingPart)

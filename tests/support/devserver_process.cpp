@@ -130,6 +130,19 @@ void DevServerProcess::reset() const
         fail("reset", result);
 }
 
+bool DevServerProcess::waitUntilAnswering(std::chrono::milliseconds deadline) const
+{
+    QDeadlineTimer until(deadline);
+    for (;;) {
+        auto client = controlClient(service_);
+        if (client.Get("/__control/faults"))
+            return true;
+        if (until.hasExpired())
+            return false;
+        QThread::msleep(200);
+    }
+}
+
 std::optional<QByteArray> DevServerProcess::object(const QString& key) const
 {
     auto client = controlClient(service_);

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -38,6 +39,8 @@ public:
     nlohmann::json requests() const;                       // the request log, oldest first
     void addFault(const nlohmann::json& fault) const;      // POST /__control/faults
     void reset() const;                                    // clears the log and the faults
+    // After an outage: waits (up to `deadline`) until the service answers again.
+    bool waitUntilAnswering(std::chrono::milliseconds deadline) const;
     std::optional<QByteArray> object(const QString& key) const;   // stored bytes, nothing when absent
     nlohmann::json objects(const QString& prefix = {}) const;     // [{"key","size","md5"}]
     nlohmann::json openUploads() const;                           // [{"uploadId","key","parts"}]

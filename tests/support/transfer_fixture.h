@@ -4,7 +4,7 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
-#include "engine/retry_schedule.h"
+#include "platform/retry_schedule.h"
 #include "engine/upload_item.h"
 #include "engine/upload_manager.h"
 #include "platform/paths.h"

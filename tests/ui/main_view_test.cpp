@@ -5,6 +5,7 @@
 #include "engine/run_progress.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
+#include "platform/md5.h"
 #include "session/session_model.h"
 #include "support/test_env.h"
 #include "support/ui_scripted_service.h"
@@ -44,6 +45,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 namespace zafrel::ui {
@@ -558,35 +561,125 @@ TEST_F(MainViewTest, EveryInteractiveWidgetHasAnAccessibleName)
               "No se pudo conectar con s3.example.com (Failed to connect to s3.example.com port 443)");
 }
 
-TEST_F(MainViewTest, SigningOutDuringARunKeepsTheQueue)
+// The service's answers to a single-request upload of any file, and the store behind them.
+void scriptSingleUploads(UiScriptedService& service)
 {
-    start("Demo Films", "Rodaje/");
-    service.hold("POST", "/api/upload/done");
-    ASSERT_TRUE(drop({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/out/A.MXF", 10)),
-                      QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/out/B.MXF", 10))}));
-    ASSERT_TRUE(test::runUntil([&] { return up().isRunning() && up().items().size() == 2; }));
-    const std::vector<ItemPtr> before = up().items();
+    const std::string origin = service.origin();
+    service.on("POST", "/api/upload/init", [origin](const test::ScriptedServer::Received& request) {
+        const std::string name = nlohmann::json::parse(request.body).at("name").get<std::string>();
+        const nlohmann::json answer{{"mode", "single"}, {"key", "Rodaje/" + name}, {"url", origin + "/store/" + name}};
+        return test::ScriptedServer::Reply{200, answer.dump()};
+    });
+    for (const std::string name : {"A.MXF", "B.MXF"})
+        service.on("PUT", "/store/" + name, [](const test::ScriptedServer::Received& request) {
+            return test::ScriptedServer::Reply{200, "", {{"ETag", "\"" + md5Hex(request.body.data(), request.body.size()) + "\""}}};
+        });
+}
 
-    QAction* leave = nullptr;
+QAction* signOutAction(MainView* view)
+{
     for (QAction* action : view->accountMenu()->actions())
         if (action->text() == "Salir")
-            leave = action;
-    ASSERT_NE(leave, nullptr);
-    leave->trigger();
-    RootView& root = desktop->rootView();
-    ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.loginView(); }));
-    EXPECT_TRUE(up().isRunning());
-    EXPECT_EQ(up().items(), before);
+            return action;
+    return nullptr;
+}
 
-    // Signing in again shows the same queue.
+void signIn(RootView& root, UiScriptedService& service)
+{
     service.on("POST", "/api/login", {200, "{}"});
     root.loginView()->emailField()->setText("ana@empresa.test");
     root.loginView()->passwordField()->setText("secreto");
     root.loginView()->signInButton()->click();
-    ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.mainView(); }));
-    EXPECT_EQ(up().items(), before);
-    EXPECT_TRUE(view->queueList()->isVisibleTo(view));
+}
+
+// Files paused by a lost session or by "Salir" come back after the next sign-in, paused, and
+// "Continuar pendientes" sends them.
+void expectPausedRowsThatContinue(MainView* view, UploadManager& up, const std::vector<ItemPtr>& items)
+{
+    EXPECT_EQ(up.items(), items);
     EXPECT_EQ(view->queueList()->model()->rowCount(), 2);
+    ASSERT_TRUE(test::runUntil([&] { return view->pendingBanner()->isVisibleTo(view); }));
+    EXPECT_EQ(view->pendingLabel()->text(), "2 archivos quedaron pendientes");
+    view->resumeButton()->click();
+    ASSERT_TRUE(test::runUntil([&] {
+        return !up.isRunning() && std::all_of(items.begin(), items.end(), [](const ItemPtr& item) {
+                   return item->status() == Status::Done && item->verified();
+               });
+    }));
+    EXPECT_FALSE(view->pendingBanner()->isVisibleTo(view));
+}
+
+TEST_F(MainViewTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
+{
+    start("Demo Films", "Rodaje/");
+    service.on("POST", "/api/upload/init", {401, UiScriptedService::errorJson("No autorizado")});
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/lost/A.MXF", 10)),
+                      QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/lost/B.MXF", 20))}));
+    RootView& root = desktop->rootView();
+    ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.loginView() && !up().isRunning(); }));
+    EXPECT_EQ(root.loginView()->errorLabel()->text(),
+              "La sesión ha caducado. Vuelve a entrar para continuar las subidas pendientes.");
+    const std::vector<ItemPtr> items = up().items();
+    ASSERT_EQ(items.size(), 2u);
+    for (const ItemPtr& item : items) {
+        EXPECT_EQ(item->status(), Status::Paused);
+        EXPECT_FALSE(item->error().has_value());
+    }
+
+    scriptSingleUploads(service);
+    signIn(root, service);
+    ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.mainView(); }));
+    EXPECT_TRUE(footer().detailLabel()->text().startsWith("Sesión caducada. Vuelve a entrar."))
+        << footer().detailLabel()->text().toStdString();
+    expectPausedRowsThatContinue(view, up(), items);
+}
+
+TEST_F(MainViewTest, SalirDuringARunAsksFirstAndPausesTheFiles)
+{
+    start("Demo Films", "Rodaje/");
+    service.hold("POST", "/api/upload/init");
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/out/A.MXF", 10)),
+                      QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/out/B.MXF", 20))}));
+    ASSERT_TRUE(test::runUntil([&] { return service.held("POST", "/api/upload/init") == 2; }));
+    const std::vector<ItemPtr> items = up().items();
+    QAction* leave = signOutAction(view);
+    ASSERT_NE(leave, nullptr);
+
+    // Keeping on changes nothing; leaving pauses both files and shows the login screen.
+    RootView& root = desktop->rootView();
+    for (const bool agree : {false, true}) {
+        leave->trigger();
+        ASSERT_NE(view->confirmation(), nullptr);
+        EXPECT_EQ(view->confirmation()->text(), "¿Salir con subidas en curso?");
+        view->confirmation()->findChild<QPushButton*>(agree ? "confirmAccept" : "confirmKeep")->click();
+        if (agree) {
+            ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.loginView(); }));
+        } else {
+            test::settle();
+            EXPECT_EQ(root.currentWidget(), root.mainView());
+            EXPECT_TRUE(up().isRunning());
+        }
+    }
+    ASSERT_TRUE(test::runUntil([&] { return !up().isRunning(); }));
+    for (const ItemPtr& item : items)
+        EXPECT_EQ(item->status(), Status::Paused);
+    EXPECT_EQ(service.received("POST", "/api/logout").size(), 1u);
+
+    service.release("POST", "/api/upload/init");
+    scriptSingleUploads(service);
+    signIn(root, service);
+    ASSERT_TRUE(test::runUntil([&] { return root.currentWidget() == root.mainView(); }));
+    expectPausedRowsThatContinue(view, up(), items);
+}
+
+TEST_F(MainViewTest, AnOutageNamesItselfInTheFooter)
+{
+    start("Demo Films", "Rodaje/");
+    up().setItems({test::makeItem("Q.MXF", 10, Status::Queued)});
+    up().pauseAll(PauseCause::NoConnection);
+    ASSERT_TRUE(test::runUntil([&] { return view->pendingBanner()->isVisibleTo(view); }));
+    EXPECT_TRUE(footer().detailLabel()->text().startsWith("Sin conexión con el servidor"))
+        << footer().detailLabel()->text().toStdString();
 }
 
 TEST_F(MainViewTest, PickerStoresTheServicePathAsTheDestination)
