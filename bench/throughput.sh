@@ -221,9 +221,9 @@ timed() {   # output-prefix command...
 sink_counters() { node bench/check_run.js counters "${URL[$1]}"; }
 
 # One timed run of a contender ("tool@server") on a data set; checks it and appends its row.
-run_one() {   # group title spec folder count size
-  local group=$1 title=$2 spec=$3 data=$4 count=$5 size=$6
-  local tool=${spec%@*} server=${spec#*@}
+run_one() {   # group title contender folder count size
+  local group=$1 title=$2 contender=$3 data=$4 count=$5 size=$6
+  local tool=${contender%@*} server=${contender#*@}
   RUN=$((RUN + 1))
   local tag="r$RUN" out="$WORK/runs/$RUN" rc=0 status=ok sink="" before="" prefix="" stored=""
   local puts=$((count * $(puts_per_file "$size"))) bytes=$((count * size))
@@ -301,15 +301,15 @@ run_one() {   # group title spec folder count size
 
 # Interleaved rounds: every contender once per round, the order rotated by one each round, so
 # that no contender always runs right after the same other one.
-compare() {   # group title folder count size spec...
+compare() {   # group title folder count size contender...
   local group=$1 title=$2 data=$3 count=$4 size=$5
   shift 5
-  local specs=("$@") n=$# r i
+  local contenders=("$@") n=$# r i
   echo "$title"
   warm "$data"
   for ((r = 0; r < REPEAT; r++)); do
     for ((i = 0; i < n; i++)); do
-      run_one "$group" "$title" "${specs[(i + r) % n]}" "$data" "$count" "$size"
+      run_one "$group" "$title" "${contenders[(i + r) % n]}" "$data" "$count" "$size"
     done
   done
 }
