@@ -8,11 +8,13 @@ namespace zafrel::settings {
 // organisation and application "Zafrel" (on Linux ~/.config/Zafrel/Zafrel.conf, mode 0600, moved
 // by XDG_CONFIG_HOME). Main thread only.
 //
-// A value set by this process is what this process reads back for the rest of its life, also when
-// the file could not take it: a run given "--server" on a full disk must not sign in to the
-// stored or built-in server instead. QSettings replaces the file whole (a temporary file, then a
-// rename) or not at all, so a failed write leaves the old file as it was; the failure is told to
-// WriteFailures.
+// A value set by this process is what this process reads back, also when the file could not take
+// it: every QSettings of one process shares one view of the file, changes not yet written
+// included, so a run given "--server" on a full disk does not sign in to the stored or built-in
+// server instead. QSettings replaces the file whole (a temporary file, then a rename, under its
+// own lock file) or not at all, so a failed write leaves the old file as it was; setValue checks
+// the outcome and tells a failure to WriteFailures. The file is kept in QSettings' own format,
+// which the window and earlier versions read.
 std::optional<QString> value(const QString& key);
 // Answers whether the file took the value.
 bool setValue(const QString& key, const QString& value);

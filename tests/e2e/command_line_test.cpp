@@ -90,6 +90,7 @@ TEST_F(CommandLineEndToEnd, LeftoversAreListedAndForgottenWithTheirOpenUploads)
     EXPECT_EQ(server().openUploads().size(), 1u);
     EXPECT_TRUE(runProgram(home, {"--pendientes"}).out.contains(clip));
 
+    server().reset();
     const ProgramResult forgotten = runProgram(home, {"--server", server().serviceURL(), "--olvidar"});
     EXPECT_EQ(forgotten.exitCode, 0) << forgotten.out.toStdString() << forgotten.err.toStdString();
     EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 1 subidas por partes canceladas en el servicio.\n");

@@ -247,7 +247,7 @@ TEST_F(SessionEndToEnd, WithoutUploadTheOptionsAreIgnored)
     const ProgramResult run = runProgram(home, {"--server", server().serviceURL(), "--login", kDemoEmail, kDemoPassword});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.out.startsWith("Uso: zafrel --upload")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Uso: zafrel [OPCIONES] --upload RUTA...")) << run.out.toStdString();
     EXPECT_FALSE(QFile::exists(home.settingsFile()));
     EXPECT_EQ(serviceRequests(server(), "/api/me"), 0);
     EXPECT_EQ(serviceRequests(server(), "/api/login"), 0);

@@ -308,14 +308,15 @@ TEST_F(DesktopTest, SignOutReturnsToAFreshLoginScreen)
 
     QMenu* menu = root->mainView()->accountMenu();
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 3);
+    ASSERT_EQ(actions.size(), 4);
     EXPECT_EQ(actions[0]->text(), "ana@empresa.test");
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), "Salir");
+    EXPECT_EQ(actions[2]->text(), "Límite de velocidad…");
+    EXPECT_EQ(actions[3]->text(), "Salir");
 
     login().passwordField()->setText("left over");
-    actions[2]->trigger();
+    actions[3]->trigger();
     ASSERT_TRUE(test::runUntil([&] { return root->currentWidget() == root->loginView(); }));
     EXPECT_EQ(service.received("POST", "/api/logout").size(), 1u);
     EXPECT_FALSE(desktop->session().user().has_value());

@@ -1,0 +1,71 @@
+// Settings on a full disk: a value the file did not take still holds for this process, the old
+// file stays whole, the failure is told once; the file is this account's alone.
+#include "platform/settings.h"
+#include "platform/write_failures.h"
+
+#include <QFile>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace zafrel {
+namespace {
+
+// While it lives, every write of a file's content in this process fails as on a full disk.
+class FileWritesFail {
+public:
+    FileWritesFail()
+    {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = before_;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~FileWritesFail()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit before_{};
+    void (*previous_)(int) = nullptr;
+};
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
+{
+    ASSERT_TRUE(settings::setValue("serverURL", "https://antes.example"));
+    const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").fileName();
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const QByteArray before = bytesOf(file);
+    QStringList told;
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [&](const QString& m) { told << m; });
+
+    {
+        const FileWritesFail full;
+        EXPECT_FALSE(settings::setValue("serverURL", "https://dada.example"));
+        EXPECT_FALSE(settings::setValue("destDir", "Dia05/"));
+    }
+    EXPECT_EQ(bytesOf(file), before);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("No se pudieron guardar los ajustes en " + file + ": ")) << told[0].toStdString();
+
+    EXPECT_EQ(settings::value("serverURL"), "https://dada.example");
+    EXPECT_EQ(settings::value("destDir"), "Dia05/");
+}
+
+}  // namespace
+}  // namespace zafrel
