@@ -115,11 +115,14 @@ TEST_F(UploadEndToEnd, OptionValuesAfterTheUploadAreNotPaths)
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(reportLine(run.out, "Dia04/card/C0001.MXF"), "OK verificado\t1000\tDia04/card/C0001.MXF");
+    // The store is shared by this program's tests: what this run sent is what its names reach.
     QStringList keys;
-    for (const auto& object : server().objects())
-        keys << QString::fromStdString(object.value("key", ""));
-    ASSERT_EQ(keys.size(), 1) << keys.join(' ').toStdString();
-    EXPECT_TRUE(keys[0].endsWith("/Dia04/card/C0001.MXF")) << keys[0].toStdString();
+    for (const auto& object : server().objects()) {
+        const QString key = QString::fromStdString(object.value("key", ""));
+        if (key.contains("Dia04") || key.contains("card") || key.endsWith(kDemoPassword))
+            keys << key.section(u'/', 1);
+    }
+    EXPECT_EQ(keys, QStringList{"Dia04/card/C0001.MXF"});
 
     for (const auto& [path, mode] : {std::pair{home.path() + "/data/Zafrel", 0700u}, {home.queueFile(), 0600u},
                                      {home.settingsFile(), 0600u}}) {
