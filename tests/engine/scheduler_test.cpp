@@ -199,25 +199,27 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
         };
         manager->setDestDir(QString("Pausa%1/").arg(status));
         QList<QUrl> urls;
-        for (int n = 1; n <= 12; ++n)
+        // Three times the small files a run has in hand at once.
+        constexpr int kFiles = 24;
+        for (int n = 1; n <= kFiles; ++n)
             urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
         manager->add(urls, QString());
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
         EXPECT_EQ(manager->pauseCause(), cause);
         const Summary paused = manager->summary();
-        EXPECT_EQ(paused.paused, 12);
+        EXPECT_EQ(paused.paused, kFiles);
         EXPECT_EQ(paused.errors, 0) << manager->items().front()->error().value_or("").toStdString();
         // Only the files in hand were started.
         const auto started = std::count_if(manager->items().begin(), manager->items().end(),
                                            [](const ItemPtr& item) { return item->started.has_value(); });
         EXPECT_GT(started, 0);
-        EXPECT_LT(started, 12);
+        EXPECT_LT(started, kFiles);
 
         failing->store(false);
         manager->resumePaused();
         EXPECT_FALSE(manager->pauseCause().has_value());
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-        EXPECT_EQ(manager->summary().done, 12);
+        EXPECT_EQ(manager->summary().done, kFiles);
         manager->clearFinished();
     }
 }
