@@ -37,10 +37,7 @@ void AsyncSemaphore::signal(int permits)
 
 PermitRelease::~PermitRelease()
 {
-    spawn([sem = sem_, permits = permits_]() -> QCoro::Task<void> {
-        sem->signal(permits);
-        co_return;
-    });
+    sem_->signal(permits_);
 }
 
 }  // namespace zafrel

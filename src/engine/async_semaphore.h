@@ -47,9 +47,10 @@ private:
     std::deque<Waiter> waiters_;
 };
 
-// Gives permits back from a task of its own, whichever way the holder ends, so that the holder
-// never waits for the hand-over to the next waiter. The semaphore must outlive the posted task:
-// the run that owns it learns of the holder's end only through later posted wake-ups.
+// Gives permits back whichever way the holder ends. At once, while the holder's frame is being
+// destroyed and the semaphore certainly still exists: signal() only posts the waiters' wake-ups,
+// so the holder never waits for the hand-over, and nothing is left to run after the run that owns
+// the semaphore may have ended.
 class PermitRelease {
 public:
     PermitRelease(AsyncSemaphore& sem, int permits) : sem_(&sem), permits_(permits) {}
