@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -89,21 +90,31 @@ public:
     {
         httplib::Server& server = http_.server();
         server.set_payload_max_length(size_t(128) << 20);
+        // The pre-routing handler runs before the server has read a request's body: answering
+        // there would leave the body on a kept-alive connection, to be read as the next request
+        // line (a 400 nobody sent). Requests with a body are offered to `intercept` once read.
         server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            return intercept && intercept(req, res) ? httplib::Server::HandlerResponse::Handled
-                                                    : httplib::Server::HandlerResponse::Unhandled;
+            return !carriesBody(req) && intercept && intercept(req, res) ? httplib::Server::HandlerResponse::Handled
+                                                                         : httplib::Server::HandlerResponse::Unhandled;
         });
+        const auto withBody = [this](auto handle) {
+            return [this, handle](const httplib::Request& req, httplib::Response& res) {
+                if (!(intercept && intercept(req, res)))
+                    handle(req, res);
+            };
+        };
         server.Get("/api/ls", [this](const auto& req, auto& res) { ls(req, res); });
-        server.Post("/api/upload/init", [this](const auto& req, auto& res) { init(req, res); });
+        server.Post("/api/upload/init", withBody([this](const auto& req, auto& res) { init(req, res); }));
         server.Get("/api/upload/urls", [this](const auto& req, auto& res) { urls(req, res); });
-        server.Post("/api/upload/complete", [this](const auto& req, auto& res) { complete(req, res); });
-        server.Post("/api/upload/abort", [this](const auto& req, auto& res) { abort(req, res); });
-        server.Post("/api/upload/done", [this](const auto&, auto& res) {
+        server.Post("/api/upload/complete", withBody([this](const auto& req, auto& res) { complete(req, res); }));
+        server.Post("/api/upload/abort", withBody([this](const auto& req, auto& res) { abort(req, res); }));
+        server.Post("/api/upload/done", withBody([this](const auto&, auto& res) {
             std::lock_guard lock(mutex_);
             ++doneCalls_;
             res.set_content("{\"ok\":true}", "application/json");
-        });
-        server.Put("/store/(.*)", [this](const auto& req, auto& res) { put(req, res); });
+        }));
+        server.Put("/store/(.*)", withBody([this](const auto& req, auto& res) { put(req, res); }));
+        server.Post(".*", withBody([](const auto&, auto& res) { res.status = 404; }));
         server.Get("/", [this](const auto&, auto& res) {   // also answers HEAD
             std::lock_guard lock(mutex_);
             ++heads_;
@@ -174,6 +185,11 @@ private:
     {
         std::lock_guard lock(mutex_);
         return value;
+    }
+
+    static bool carriesBody(const httplib::Request& req)
+    {
+        return req.has_header("Transfer-Encoding") || std::atoll(req.get_header_value("Content-Length").c_str()) > 0;
     }
 
     static void json(httplib::Response& res, const nlohmann::json& value, int status = 200)
