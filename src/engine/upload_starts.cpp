@@ -12,10 +12,12 @@ void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
 {
     if (int(startsAhead_.size()) >= startsAhead) {
         // Starts that nothing will take any more (their item was cancelled, or was skipped after
-        // all) make room for new ones.
+        // all) make room for new ones. A running item has not taken its start yet (it waits for
+        // its permits or its read): dropping that one would have it ask the service again.
         std::erase_if(startsAhead_, [](const auto& entry) {
             const ItemPtr item = entry.second->item.lock();
-            return entry.second->done.finished() && (!item || item->status() != Status::Queued);
+            return entry.second->done.finished()
+                   && (!item || (item->status() != Status::Queued && item->status() != Status::Running));
         });
     }
     // Only a few places past the last pick are looked at, so that a pick stays cheap whatever the

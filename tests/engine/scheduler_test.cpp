@@ -1,6 +1,8 @@
 // The scheduler over real transfers: order, concurrency, cancel and the end of a run.
 #include "support/transfer_fixture.h"
 
+#include <nlohmann/json.hpp>
+
 #include <QList>
 #include <QUrl>
 
@@ -90,6 +92,57 @@ TEST_F(HeldScheduler, EightSmallFilesAtATimeInQueueOrder)
     EXPECT_EQ(manager->speed(), 0.0);
     // The first eight miss the cache together and share one listing of the folder.
     EXPECT_EQ(server.listed().size(), 1u);
+}
+
+// The upload starts of the next small files are asked while the current ones send (once the
+// folder's listing is in): with f2 .. f9 holding their PUTs, f10 .. f17 have their start already,
+// and no file's start is asked twice.
+TEST_F(HeldScheduler, TheNextSmallFilesAreStartedWhileTheCurrentOnesSend)
+{
+    addFiles(20);
+    ASSERT_TRUE(runUntil([&] { return firstWaiting(8); }));
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(9) && server.inits().size() >= 17; }));
+    std::set<std::string> names;
+    for (const nlohmann::json& init : server.inits())
+        names.insert(init.at("name").get<std::string>());
+    std::set<std::string> expected;
+    for (int n = 1; n <= 17; ++n)
+        expected.insert("f" + std::to_string(n));
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(item(10)->status(), Status::Queued);
+
+    for (int n = 2; n <= 20; ++n)
+        gates[n].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(statuses(), std::vector<Status>(20, Status::Done));
+    EXPECT_EQ(server.inits().size(), 20u);
+}
+
+// Large files go two at a time beside the small ones; a large file waiting for its turn holds
+// back the files queued after it, so that files still start in queue order.
+TEST_F(HeldScheduler, LargeFilesTwoAtATimeBesideSmallOnes)
+{
+    const bool large[] = {true, true, false, false, true, false};
+    QList<QUrl> urls;
+    for (int n = 1; n <= 6; ++n) {
+        const QString name = QString("f%1").arg(n);
+        urls.push_back(QUrl::fromLocalFile(large[n - 1] ? makeSparseFile(name, kMiB32 + 1) : makeFile(name, 100 + n)));
+    }
+    manager->add(urls, QString());
+    using S = Status;
+    ASSERT_TRUE(runUntil([&] { return waiting(3) && waiting(4) && gates[1].waiting() > 0 && gates[2].waiting() > 0; }));
+    EXPECT_EQ(statuses(), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
+
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return gates[5].waiting() > 0 && waiting(6); }));
+    EXPECT_EQ(item(1)->status(), S::Done);
+    EXPECT_EQ(item(5)->status(), S::Running);
+
+    for (int n = 2; n <= 6; ++n)
+        gates[n].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(statuses(), std::vector<S>(6, S::Done));
 }
 
 TEST_F(HeldScheduler, AFirstCancelMarksARunningItemAndASecondRemovesIt)

@@ -181,7 +181,7 @@ protected:
         manager->accelerate = false;
     }
 
-    Gate gates[11];   // outlive the server, whose threads may wait on them
+    Gate gates[21];   // outlive the server, whose threads may wait on them
     std::deque<AsyncSemaphore> semaphores;   // outlive the transfers and the permits they give back
     std::deque<Started> started;
     TransferTestServer server;
