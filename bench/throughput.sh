@@ -348,9 +348,16 @@ sparse_start() {
     --login demo@zafrel.test zafrel-demo --upload "$sparse" >/dev/null 2>&1 &
   local time_pid=$!
   sleep "$SPARSE_SECONDS"
-  program=$(pgrep -P "$(pgrep -P "$time_pid")" || pgrep -P "$time_pid")
-  parts=$(grep -o '"[0-9]*":"' "$home/data/Zafrel/queue.json" | wc -l)
-  kill -KILL "$program"
+  program=$(pgrep -P "$(pgrep -P "$time_pid")" || pgrep -P "$time_pid" || true)
+  # Verified parts are in the queue file and in the journal beside it (as "N":"etag" and "n":N).
+  parts=$(cat "$home/data/Zafrel/queue.json" "$home/data/Zafrel/queue.journal" 2>/dev/null |
+    grep -oE '"[0-9]+":"|"n":[0-9]+' | grep -oE '[0-9]+' | sort -un | wc -l || true)
+  if [ -z "$program" ]; then
+    echo "1 TiB disperso: el programa terminó antes de $SPARSE_SECONDS s" >&2
+    REFUSED=$((REFUSED + 1))
+  else
+    kill -KILL "$program"
+  fi
   wait "$time_pid" || true
   printf '1 TiB disperso, primeros %d s: %d partes verificadas, memoria máxima %.1f MB (límite 400 MB)\n' \
     "$SPARSE_SECONDS" "$parts" "$(awk -v k="$(tail -n 1 "$WORK/runs/sparse/time")" 'BEGIN { print k / 1024 }')"

@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/http.h"
 #include "platform/retry_schedule.h"
+#include "platform/utf8.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -16,42 +17,6 @@
 namespace zafrel {
 
 namespace {
-
-// True when the bytes form valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool isValidUTF8(const QByteArray& bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        int length;
-        uint32_t code;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2, code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3, code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4, code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p < length)
-            return false;
-        for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i] & 0x3F);
-        }
-        static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        p += length;
-    }
-    return true;
-}
 
 // The store's answer to a pre-signed URL that expired, or that it no longer accepts.
 bool isRefused(const std::exception_ptr& failure)
@@ -66,7 +31,7 @@ bool isRefused(const std::exception_ptr& failure)
 std::string errorBodyStart(const QByteArray& body)
 {
     const QByteArray start = body.left(body.trimmed().startsWith('<') ? 4096 : 200);
-    return isValidUTF8(start) ? start.toStdString() : std::string();
+    return isValidUtf8(std::string_view(start.constData(), size_t(start.size()))) ? start.toStdString() : std::string();
 }
 
 // Ends the item's retry wait when the wait ends, also by a stop.

@@ -1,4 +1,5 @@
 #include "engine/queue_file.h"
+#include "platform/utf8.h"
 
 
 #include <charconv>
@@ -234,31 +235,6 @@ std::optional<QUuid> parseUuid(std::string_view text)
     return QUuid(uint(bytes[0]) << 24 | uint(bytes[1]) << 16 | uint(bytes[2]) << 8 | bytes[3],
                  ushort(bytes[4] << 8 | bytes[5]), ushort(bytes[6] << 8 | bytes[7]), bytes[8], bytes[9], bytes[10],
                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-}
-
-// Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0 when it is not one:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
-int utf8SequenceLength(const unsigned char* p, const unsigned char* end)
-{
-    const auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-    const unsigned char c = p[0];
-    if (c >= 0xC2 && c <= 0xDF)
-        return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2))
-            return 0;
-        if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F))
-            return 0;
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3))
-            return 0;
-        if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F))
-            return 0;
-        return 4;
-    }
-    return 0;
 }
 
 QString toQString(const std::string& utf8)

@@ -19,6 +19,22 @@ std::string hostOf(const std::string& url)
     return result;
 }
 
+// A connection that was open and broke (or gave nothing) before the answer was whole.
+bool connectionLost(CURLcode code)
+{
+    switch (code) {
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string summary(CURLcode code, const std::string& url)
 {
     switch (code) {
@@ -40,17 +56,10 @@ std::string summary(CURLcode code, const std::string& url)
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
         return "Falló la conexión segura con " + hostOf(url);
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return "Se perdió la conexión con " + hostOf(url);
     case CURLE_OUT_OF_MEMORY:
         return "Sin memoria para la petición a " + hostOf(url);
     default:
-        return "Error de red con " + hostOf(url);
+        return (connectionLost(code) ? "Se perdió la conexión con " : "Error de red con ") + hostOf(url);
     }
 }
 
@@ -80,15 +89,9 @@ bool transportFailureMayPass(CURLcode code)
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
         return true;
     default:
-        return false;
+        return connectionLost(code);
     }
 }
 

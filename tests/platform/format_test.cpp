@@ -1,6 +1,7 @@
 #include "platform/format.h"
 #include "platform/md5.h"
 #include "platform/printable.h"
+#include "platform/utf8.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -51,4 +52,19 @@ TEST(Printable, ControlCharactersBecomeOneBlankAndNeverLeaveTheLine)
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(printable(text), expected) << text.toStdString();
     EXPECT_EQ(printable(std::string_view("ok\r\n\xff")), "ok \xEF\xBF\xBD");
+}
+
+TEST(Utf8, OnlyWellFormedSequencesAreValid)
+{
+    const std::pair<std::string_view, bool> cases[] = {
+        {"", true}, {"C0001.MXF", true}, {"Día 🎬", true}, {"\xF4\x8F\xBF\xBF", true},
+        {"\xC0\xAF", false},           // overlong "/"
+        {"\xE0\x80\xAF", false},       // overlong, three bytes
+        {"\xED\xA0\x80", false},       // a surrogate
+        {"\xF4\x90\x80\x80", false},   // above U+10FFFF
+        {"\xC3", false},               // cut short
+        {"\x80", false},               // a lone continuation byte
+    };
+    for (const auto& [bytes, valid] : cases)
+        EXPECT_EQ(isValidUtf8(bytes), valid) << testing::PrintToString(bytes);
 }
