@@ -492,14 +492,38 @@ bool MainView::acceptDrop(const QList<QUrl>& urls)
     if (needsCompany())
         return false;
     // Handed to the engine on a later turn of the event loop, never inside the drop itself.
-    QPointer<UploadManager> up(&up_);
-    const QString bucketName = bucket();
-    spawn([up, urls, bucketName]() -> QCoro::Task<void> {
-        if (up)
-            up->add(urls, bucketName);
+    QPointer<MainView> self(this);
+    spawn([self, urls]() -> QCoro::Task<void> {
+        if (self)
+            self->addToQueue(urls);
         co_return;
     });
     return true;
+}
+
+void MainView::addToQueue(const QList<QUrl>& urls)
+{
+    const std::vector<IntakeProblem> problems = up_.add(urls, bucket());
+    if (problems.empty())
+        return;
+    constexpr size_t kShown = 12;
+    QStringList lines;
+    for (size_t i = 0; i < std::min(problems.size(), kShown); ++i)
+        lines << problems[i].text();
+    if (problems.size() > kShown)
+        lines << QStringLiteral("… y %1 más").arg(problems.size() - kShown);
+    if (intakeProblems_)
+        intakeProblems_->close();
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("No se añadió todo"),
+                                QStringLiteral("Lo siguiente no está en la cola; el resto sí. Comprueba que la "
+                                               "tarjeta o el disco siguen conectados y que puedes leerlos, y "
+                                               "vuelve a arrastrarlo."),
+                                QMessageBox::Ok, this);
+    box->setObjectName("intakeProblems");
+    box->setInformativeText(lines.join(u'\n'));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    intakeProblems_ = box;
+    box->open();
 }
 
 void MainView::openPanel()
@@ -513,7 +537,7 @@ void MainView::openPanel()
     if (chooser.exec() != QDialog::Accepted)
         return;
     settings::setValue(QStringLiteral("chooserFolder"), chooser.directory().absolutePath());
-    up_.add(chooser.chosenUrls(), bucket());
+    addToQueue(chooser.chosenUrls());
 }
 
 void MainView::openPicker()

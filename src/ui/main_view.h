@@ -67,6 +67,9 @@ public:
 
     // The files of a drop, in drop order. Refused (false) while needsCompany.
     bool acceptDrop(const QList<QUrl>& urls);
+    // The box that lists what the last drop or choice could not queue (a path gone, a folder
+    // that cannot be read), or null.
+    QMessageBox* intakeProblems() const { return intakeProblems_; }
 
     // The footer's controls, each asking first where it cannot be undone: "Cancelar todo" always,
     // "Limpiar" when it would drop failed files. "Reintentar fallidos" queues every failed and
@@ -124,6 +127,8 @@ private:
     void refresh();
     void refreshReport();
     QString bucket() const;
+    // Queues `urls` and says, in a box that does not block, whatever could not be taken.
+    void addToQueue(const QList<QUrl>& urls);
 
     SessionModel& session_;
     UploadManager& up_;
@@ -138,6 +143,7 @@ private:
     QLabel* bannerText_;
     QPushButton* resume_;
     QWidget* queueArea_;
+    QPointer<QMessageBox> intakeProblems_;
     QWidget* filler_;
     QueueView* queue_;
     QueueModel* model_;

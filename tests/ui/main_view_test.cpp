@@ -251,6 +251,23 @@ TEST_F(MainViewTest, DropOfAFolderAndTwoFilesReachesTheEngineInDropOrder)
     ASSERT_TRUE(test::runUntil([&] { return up().items().size() == 4; }));
 }
 
+// What a drop could not queue is said in a box that does not block; the rest is queued.
+TEST_F(MainViewTest, WhatADropCouldNotQueueIsSaid)
+{
+    start("Demo Films", "Rodaje/");
+    const QString file = test::makeFile(test::sandboxDir() + "/card/A.MXF", 20);
+    const QString gone = test::sandboxDir() + "/card/GONE.MXF";
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(gone), QUrl::fromLocalFile(file)}));
+    ASSERT_TRUE(test::runUntil([&] { return view->intakeProblems() != nullptr; }));
+    EXPECT_TRUE(view->intakeProblems()->informativeText().contains("No existe: " + gone));
+    EXPECT_EQ(up().items().size(), 1u);
+    view->intakeProblems()->close();
+    ASSERT_TRUE(test::runUntil([&] { return view->intakeProblems() == nullptr; }));
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(test::makeFile(test::sandboxDir() + "/card/B.MXF", 20))}));
+    ASSERT_TRUE(test::runUntil([&] { return up().items().size() == 2; }));
+    EXPECT_EQ(view->intakeProblems(), nullptr);
+}
+
 TEST_F(MainViewTest, DragOfFilesLightsTheZoneUntilItLeaves)
 {
     start("Demo Films");
