@@ -22,6 +22,9 @@
 //   result to a variable first: `bool there = co_await f(); if (there) ...`.
 // - An awaiter co_awaited as an lvalue is copied first, and the copy is the one suspended. Keep
 //   an awaiter's state elsewhere and hand co_await a small awaiter that points at it.
+// - An object made inside a co_await's operand, such as a capturing lambda or the temporary of a
+//   conditional (`co_await f(again ? QByteArray() : data)`), may be destroyed twice. Make it a
+//   named local first and pass that.
 //
 // And one of QCoro 0.8: `co_return x;` with a non-const lvalue `x` that outlives the coroutine (a
 // member, a map entry) MOVES from it (TaskPromise::return_value(U&&) calls std::move). Return a

@@ -24,17 +24,17 @@ constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
 }  // namespace
 
 CookieJar::CookieJar(QString path)
-    : m_path(QFile::encodeName(path).toStdString())
+    : path_(QFile::encodeName(path).toStdString())
 {
 }
 
 void CookieJar::load(CURLSH* share) const
 {
-    std::ifstream file(m_path);
+    std::ifstream file(path_);
     if (!file)
         return;
     // A jar written by an older or foreign program may be readable by others; it holds a session.
-    ::chmod(m_path.c_str(), S_IRUSR | S_IWUSR);
+    ::chmod(path_.c_str(), S_IRUSR | S_IWUSR);
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> loader(curl_easy_init(), &curl_easy_cleanup);
     if (!loader)
@@ -66,7 +66,7 @@ void CookieJar::save(CURL* easy) const
             contents += '\n';
         }
     }
-    writeFileAtomically(QFile::decodeName(m_path.c_str()), QByteArrayView(contents.data(), qsizetype(contents.size())));
+    writeFileAtomically(QFile::decodeName(path_.c_str()), QByteArrayView(contents.data(), qsizetype(contents.size())));
 }
 
 bool CookieJar::isPersistent(std::string_view line, int64_t now)

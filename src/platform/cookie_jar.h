@@ -29,7 +29,7 @@ public:
     static bool isPersistent(std::string_view netscapeLine, int64_t now);
 
 private:
-    std::string m_path;   // in the file system's encoding
+    std::string path_;   // in the file system's encoding
 };
 
 }  // namespace zafrel

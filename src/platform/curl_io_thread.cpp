@@ -35,30 +35,30 @@ std::exception_ptr cancelled()
 }  // namespace
 
 CurlIoThread::CurlIoThread(Options options)
-    : m_options(std::move(options))
+    : options_(std::move(options))
 {
     initCurlOnce();
-    m_multi = curl_multi_init();
-    m_share = curl_share_init();
-    if (!m_multi || !m_share) {
-        curl_multi_cleanup(m_multi);
-        curl_share_cleanup(m_share);
+    multi_ = curl_multi_init();
+    share_ = curl_share_init();
+    if (!multi_ || !share_) {
+        curl_multi_cleanup(multi_);
+        curl_share_cleanup(share_);
         throw std::bad_alloc();
     }
     // The share is used by this session's I/O thread alone, so it needs no lock callbacks.
-    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    if (!m_options.cookieFile.isEmpty()) {
-        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-        m_cookieJar = std::make_unique<CookieJar>(m_options.cookieFile);
-        m_cookieJar->load(m_share);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    if (!options_.cookieFile.isEmpty()) {
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+        cookieJar_ = std::make_unique<CookieJar>(options_.cookieFile);
+        cookieJar_->load(share_);
     }
 
-    const long perHost = std::max(0L, m_options.maxConnectionsPerHost);
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, std::max(kMaxTotalConnections, perHost));
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, std::max(kMaxCachedConnections, perHost));
+    const long perHost = std::max(0L, options_.maxConnectionsPerHost);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, std::max(kMaxTotalConnections, perHost));
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, std::max(kMaxCachedConnections, perHost));
 
-    m_thread = std::thread([this] { run(); });
+    thread_ = std::thread([this] { run(); });
 }
 
 CurlIoThread::~CurlIoThread()
@@ -69,10 +69,10 @@ CurlIoThread::~CurlIoThread()
 void CurlIoThread::submit(std::unique_ptr<HttpTransfer> transfer)
 {
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_stopping) {
-            m_incoming.push_back(std::move(transfer));
-            curl_multi_wakeup(m_multi);
+        std::lock_guard lock(mutex_);
+        if (!stopping_) {
+            incoming_.push_back(std::move(transfer));
+            curl_multi_wakeup(multi_);
             return;
         }
     }
@@ -81,47 +81,47 @@ void CurlIoThread::submit(std::unique_ptr<HttpTransfer> transfer)
 
 void CurlIoThread::setSendRate(int64_t bytesPerSecond)
 {
-    m_limiter.setRate(bytesPerSecond);
-    std::lock_guard lock(m_mutex);
-    if (!m_stopping)
-        curl_multi_wakeup(m_multi);
+    limiter_.setRate(bytesPerSecond);
+    std::lock_guard lock(mutex_);
+    if (!stopping_)
+        curl_multi_wakeup(multi_);
 }
 
 void CurlIoThread::cancel(uint64_t id)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_stopping)
+    std::lock_guard lock(mutex_);
+    if (stopping_)
         return;
-    m_cancels.push_back(id);
-    curl_multi_wakeup(m_multi);
+    cancels_.push_back(id);
+    curl_multi_wakeup(multi_);
 }
 
 void CurlIoThread::shutdown()
 {
     {
-        std::lock_guard lock(m_mutex);
-        if (m_joined)
+        std::lock_guard lock(mutex_);
+        if (joined_)
             return;
-        m_stopping = true;
-        curl_multi_wakeup(m_multi);
+        stopping_ = true;
+        curl_multi_wakeup(multi_);
     }
-    if (m_thread.joinable())
-        m_thread.join();
+    if (thread_.joinable())
+        thread_.join();
 
     std::vector<std::unique_ptr<HttpTransfer>> leftovers;
     {
-        std::lock_guard lock(m_mutex);
-        m_joined = true;
-        leftovers.swap(m_incoming);
+        std::lock_guard lock(mutex_);
+        joined_ = true;
+        leftovers.swap(incoming_);
     }
     for (auto& transfer : leftovers)
         transfer->completion().fail(cancelled());
     leftovers.clear();
 
-    curl_multi_cleanup(m_multi);
-    m_multi = nullptr;
-    curl_share_cleanup(m_share);
-    m_share = nullptr;
+    curl_multi_cleanup(multi_);
+    multi_ = nullptr;
+    curl_share_cleanup(share_);
+    share_ = nullptr;
 }
 
 void CurlIoThread::run()
@@ -129,12 +129,12 @@ void CurlIoThread::run()
     while (takeInbox()) {
         admitWaiting();
         int running = 0;
-        curl_multi_perform(m_multi, &running);
+        curl_multi_perform(multi_, &running);
         collectFinished();
         // Finished transfers may have freed a slot for a waiting one; a transfer just added makes
         // the poll below return at once, so it starts without delay.
         admitWaiting();
-        curl_multi_poll(m_multi, nullptr, 0, resumeRateWaiters(), nullptr);
+        curl_multi_poll(multi_, nullptr, 0, resumeRateWaiters(), nullptr);
     }
     abandonAll();
 }
@@ -144,14 +144,14 @@ bool CurlIoThread::takeInbox()
     std::vector<std::unique_ptr<HttpTransfer>> incoming;
     std::vector<uint64_t> cancels;
     {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping)
+        std::lock_guard lock(mutex_);
+        if (stopping_)
             return false;
-        incoming.swap(m_incoming);
-        cancels.swap(m_cancels);
+        incoming.swap(incoming_);
+        cancels.swap(cancels_);
     }
     for (auto& transfer : incoming)
-        m_waiting.push_back(std::move(transfer));
+        waiting_.push_back(std::move(transfer));
     for (const uint64_t id : cancels)
         drop(id);
     return true;
@@ -159,19 +159,19 @@ bool CurlIoThread::takeInbox()
 
 void CurlIoThread::admitWaiting()
 {
-    const long limit = m_options.maxConnectionsPerHost;
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+    const long limit = options_.maxConnectionsPerHost;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
         HttpTransfer& transfer = **it;
         if (transfer.completion().isDone()) {   // cancelled before it went out
-            it = m_waiting.erase(it);
+            it = waiting_.erase(it);
             continue;
         }
-        if (limit > 0 && !transfer.hostKey().empty() && m_runningPerHost[transfer.hostKey()] >= limit) {
+        if (limit > 0 && !transfer.hostKey().empty() && runningPerHost_[transfer.hostKey()] >= limit) {
             ++it;
             continue;
         }
         std::unique_ptr<HttpTransfer> owned = std::move(*it);
-        it = m_waiting.erase(it);
+        it = waiting_.erase(it);
         start(std::move(owned));
     }
 }
@@ -179,34 +179,34 @@ void CurlIoThread::admitWaiting()
 void CurlIoThread::start(std::unique_ptr<HttpTransfer> transfer)
 {
     HttpTransfer::Options options;
-    options.share = m_share;
-    options.cookies = m_cookieJar != nullptr;
-    options.totalTimeout = m_options.totalTimeout;
-    options.limiter = &m_limiter;
+    options.share = share_;
+    options.cookies = cookieJar_ != nullptr;
+    options.totalTimeout = options_.totalTimeout;
+    options.limiter = &limiter_;
     CURL* easy = transfer->open(options);
     if (!easy)
         return;   // already ended with its error
-    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+    if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
         transfer->finish(CURLE_FAILED_INIT);
         return;
     }
-    ++m_runningPerHost[transfer->hostKey()];
+    ++runningPerHost_[transfer->hostKey()];
     const uint64_t id = transfer->id();
-    m_running.emplace(id, std::move(transfer));
+    running_.emplace(id, std::move(transfer));
 }
 
 int CurlIoThread::resumeRateWaiters()
 {
     bool anyWaits = false;
-    for (const auto& [id, transfer] : m_running)
+    for (const auto& [id, transfer] : running_)
         anyWaits = anyWaits || transfer->waitsForRate();
     if (!anyWaits)
         return kPollIntervalMs;
-    const auto wait = m_limiter.untilRefilled(SendRateLimiter::Clock::now());
+    const auto wait = limiter_.untilRefilled(SendRateLimiter::Clock::now());
     if (wait.count() > 0)
         return int(std::clamp<int64_t>((wait.count() + 999) / 1000, 1, kPollIntervalMs));
     // The woken bodies are read at the next perform: the poll must not sleep before it.
-    for (const auto& [id, transfer] : m_running)
+    for (const auto& [id, transfer] : running_)
         if (transfer->waitsForRate())
             transfer->resume();
     return 0;
@@ -215,55 +215,55 @@ int CurlIoThread::resumeRateWaiters()
 void CurlIoThread::collectFinished()
 {
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
         if (message->msg != CURLMSG_DONE)
             continue;
         // The message does not survive the removal of its handle.
         CURL* easy = message->easy_handle;
         const CURLcode code = message->data.result;
         HttpTransfer* transfer = HttpTransfer::fromEasy(easy);
-        const auto it = m_running.find(transfer->id());
-        curl_multi_remove_handle(m_multi, easy);
+        const auto it = running_.find(transfer->id());
+        curl_multi_remove_handle(multi_, easy);
         // Saved before the caller hears of the response, so that the file is current when it does.
-        if (m_cookieJar && transfer->receivedCookie())
-            m_cookieJar->save(easy);
+        if (cookieJar_ && transfer->receivedCookie())
+            cookieJar_->save(easy);
         transfer->finish(code);
-        if (--m_runningPerHost[transfer->hostKey()] <= 0)
-            m_runningPerHost.erase(transfer->hostKey());
-        if (it != m_running.end())
-            m_running.erase(it);
+        if (--runningPerHost_[transfer->hostKey()] <= 0)
+            runningPerHost_.erase(transfer->hostKey());
+        if (it != running_.end())
+            running_.erase(it);
     }
 }
 
 void CurlIoThread::drop(uint64_t id)
 {
-    if (const auto it = m_running.find(id); it != m_running.end()) {
+    if (const auto it = running_.find(id); it != running_.end()) {
         HttpTransfer& transfer = *it->second;
-        curl_multi_remove_handle(m_multi, transfer.easy());
+        curl_multi_remove_handle(multi_, transfer.easy());
         transfer.completion().fail(cancelled());
-        if (--m_runningPerHost[transfer.hostKey()] <= 0)
-            m_runningPerHost.erase(transfer.hostKey());
-        m_running.erase(it);
+        if (--runningPerHost_[transfer.hostKey()] <= 0)
+            runningPerHost_.erase(transfer.hostKey());
+        running_.erase(it);
         return;
     }
-    const auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(), [id](const auto& t) { return t->id() == id; });
-    if (waiting != m_waiting.end()) {
+    const auto waiting = std::find_if(waiting_.begin(), waiting_.end(), [id](const auto& t) { return t->id() == id; });
+    if (waiting != waiting_.end()) {
         (*waiting)->completion().fail(cancelled());
-        m_waiting.erase(waiting);
+        waiting_.erase(waiting);
     }
 }
 
 void CurlIoThread::abandonAll()
 {
-    for (auto& [id, transfer] : m_running) {
-        curl_multi_remove_handle(m_multi, transfer->easy());
+    for (auto& [id, transfer] : running_) {
+        curl_multi_remove_handle(multi_, transfer->easy());
         transfer->completion().fail(cancelled());
     }
-    m_running.clear();
-    m_runningPerHost.clear();
-    for (auto& transfer : m_waiting)
+    running_.clear();
+    runningPerHost_.clear();
+    for (auto& transfer : waiting_)
         transfer->completion().fail(cancelled());
-    m_waiting.clear();
+    waiting_.clear();
 }
 
 }  // namespace zafrel

@@ -58,27 +58,27 @@ private:
     // poll may sleep at most.
     int resumeRateWaiters();
 
-    const Options m_options;
-    CURLM* m_multi = nullptr;
-    CURLSH* m_share = nullptr;
-    std::unique_ptr<CookieJar> m_cookieJar;
-    SendRateLimiter m_limiter;
+    const Options options_;
+    CURLM* multi_ = nullptr;
+    CURLSH* share_ = nullptr;
+    std::unique_ptr<CookieJar> cookieJar_;
+    SendRateLimiter limiter_;
 
     // Inbox, shared with other threads.
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<HttpTransfer>> m_incoming;
-    std::vector<uint64_t> m_cancels;
-    bool m_stopping = false;
-    bool m_joined = false;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<HttpTransfer>> incoming_;
+    std::vector<uint64_t> cancels_;
+    bool stopping_ = false;
+    bool joined_ = false;
 
     // I/O thread only (and the thread that joined it).
     // Transfers wait here, in order, while their host already has its maximum of transfers
     // running: a transfer's timeouts only start once it really goes out.
-    std::deque<std::unique_ptr<HttpTransfer>> m_waiting;
-    std::map<uint64_t, std::unique_ptr<HttpTransfer>> m_running;
-    std::map<std::string, long> m_runningPerHost;
+    std::deque<std::unique_ptr<HttpTransfer>> waiting_;
+    std::map<uint64_t, std::unique_ptr<HttpTransfer>> running_;
+    std::map<std::string, long> runningPerHost_;
 
-    std::thread m_thread;
+    std::thread thread_;
 };
 
 }  // namespace zafrel

@@ -67,7 +67,7 @@ public:
     // including 4xx and 5xx, is a response. Redirects are not followed.
     QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token stop = {});
 
-    const Config& config() const { return m_config; }
+    const Config& config() const { return config_; }
 
     // Caps the bytes per second of all request bodies of this session together, across all its
     // connections (0: no cap). Takes effect at once, also for requests under way.
@@ -77,8 +77,8 @@ public:
     static HttpSession::Config uploadConfig();    // no cookies, 16 per host, 3600 s total
 
 private:
-    Config m_config;
-    std::shared_ptr<CurlIoThread> m_io;
+    Config config_;
+    std::shared_ptr<CurlIoThread> io_;
 };
 
 }  // namespace zafrel

@@ -7,14 +7,14 @@ namespace zafrel {
 
 bool HttpCompletion::claim()
 {
-    return !m_done.exchange(true, std::memory_order_acq_rel);
+    return !done_.exchange(true, std::memory_order_acq_rel);
 }
 
 bool HttpCompletion::succeed(HttpResponse response)
 {
     if (!claim())
         return false;
-    m_outcome = std::move(response);
+    outcome_ = std::move(response);
     resumeLater();
     return true;
 }
@@ -23,7 +23,7 @@ bool HttpCompletion::fail(std::exception_ptr error)
 {
     if (!claim())
         return false;
-    m_outcome = std::move(error);
+    outcome_ = std::move(error);
     resumeLater();
     return true;
 }
@@ -42,15 +42,15 @@ void HttpCompletion::resumeLater()
 void HttpCompletion::resumeNow()
 {
     // Cleared by the awaiter when its coroutine frame went away before the outcome arrived.
-    if (auto waiter = std::exchange(m_waiter, {}))
+    if (auto waiter = std::exchange(waiter_, {}))
         waiter.resume();
 }
 
 HttpResponse HttpCompletion::take()
 {
-    if (auto* error = std::get_if<std::exception_ptr>(&m_outcome))
+    if (auto* error = std::get_if<std::exception_ptr>(&outcome_))
         std::rethrow_exception(*error);
-    return std::move(std::get<HttpResponse>(m_outcome));
+    return std::move(std::get<HttpResponse>(outcome_));
 }
 
 }  // namespace zafrel

@@ -18,11 +18,11 @@ public:
     // Any thread. Answer false when the request had already ended.
     bool succeed(HttpResponse response);
     bool fail(std::exception_ptr error);
-    bool isDone() const { return m_done.load(std::memory_order_acquire); }
+    bool isDone() const { return done_.load(std::memory_order_acquire); }
 
     // Main thread.
-    void setWaiter(std::coroutine_handle<> waiter) { m_waiter = waiter; }
-    void forgetWaiter() { m_waiter = {}; }
+    void setWaiter(std::coroutine_handle<> waiter) { waiter_ = waiter; }
+    void forgetWaiter() { waiter_ = {}; }
     HttpResponse take();   // the response, or rethrows the failure
 
 private:
@@ -30,9 +30,9 @@ private:
     void resumeLater();
     void resumeNow();
 
-    std::atomic<bool> m_done{false};
-    std::variant<std::monostate, HttpResponse, std::exception_ptr> m_outcome;   // written once, by the winner
-    std::coroutine_handle<> m_waiter;   // main thread only
+    std::atomic<bool> done_{false};
+    std::variant<std::monostate, HttpResponse, std::exception_ptr> outcome_;   // written once, by the winner
+    std::coroutine_handle<> waiter_;   // main thread only
 };
 
 }  // namespace zafrel

@@ -23,18 +23,18 @@ std::atomic<uint64_t> g_nextTransferId{1};
 class TransferAwaiter {
 public:
     TransferAwaiter(std::unique_ptr<HttpTransfer> transfer, std::weak_ptr<CurlIoThread> io, std::stop_token stop)
-        : m_completion(transfer->completion().shared_from_this())
-        , m_transfer(std::move(transfer))
-        , m_io(std::move(io))
-        , m_stop(std::move(stop))
+        : completion_(transfer->completion().shared_from_this())
+        , transfer_(std::move(transfer))
+        , io_(std::move(io))
+        , stop_(std::move(stop))
     {
     }
     // The coroutine machinery may move the awaiter before it suspends; nothing is registered yet then.
     TransferAwaiter(TransferAwaiter&& other) noexcept
-        : m_completion(std::move(other.m_completion))
-        , m_transfer(std::move(other.m_transfer))
-        , m_io(std::move(other.m_io))
-        , m_stop(std::move(other.m_stop))
+        : completion_(std::move(other.completion_))
+        , transfer_(std::move(other.transfer_))
+        , io_(std::move(other.io_))
+        , stop_(std::move(other.stop_))
     {
     }
     TransferAwaiter& operator=(TransferAwaiter&&) = delete;
@@ -43,8 +43,8 @@ public:
     {
         // If this coroutine frame goes away without having been resumed, an outcome that
         // arrives later must not resume it.
-        if (m_completion)
-            m_completion->forgetWaiter();
+        if (completion_)
+            completion_->forgetWaiter();
     }
 
     bool await_ready() const noexcept { return false; }
@@ -53,13 +53,13 @@ public:
     {
         // The waiter is known before the I/O thread can end the request; the outcome is posted
         // through the event loop, so it can never resume the coroutine before this returns.
-        m_completion->setWaiter(waiter);
-        const uint64_t id = m_transfer->id();
-        if (const std::shared_ptr<CurlIoThread> io = m_io.lock())
-            io->submit(std::move(m_transfer));
+        completion_->setWaiter(waiter);
+        const uint64_t id = transfer_->id();
+        if (const std::shared_ptr<CurlIoThread> io = io_.lock())
+            io->submit(std::move(transfer_));
         else
-            m_completion->fail(std::make_exception_ptr(Cancelled()));
-        m_onStop.emplace(m_stop, [completion = m_completion, io = m_io, id] {
+            completion_->fail(std::make_exception_ptr(Cancelled()));
+        onStop_.emplace(stop_, [completion = completion_, io = io_, id] {
             completion->fail(std::make_exception_ptr(Cancelled()));
             if (const std::shared_ptr<CurlIoThread> thread = io.lock())
                 thread->cancel(id);
@@ -68,40 +68,40 @@ public:
 
     HttpResponse await_resume()
     {
-        m_onStop.reset();
-        return m_completion->take();
+        onStop_.reset();
+        return completion_->take();
     }
 
 private:
-    std::shared_ptr<HttpCompletion> m_completion;
-    std::unique_ptr<HttpTransfer> m_transfer;
-    std::weak_ptr<CurlIoThread> m_io;
-    std::stop_token m_stop;
-    std::optional<std::stop_callback<std::function<void()>>> m_onStop;
+    std::shared_ptr<HttpCompletion> completion_;
+    std::unique_ptr<HttpTransfer> transfer_;
+    std::weak_ptr<CurlIoThread> io_;
+    std::stop_token stop_;
+    std::optional<std::stop_callback<std::function<void()>>> onStop_;
 };
 
 }  // namespace
 
 HttpSession::HttpSession(Config config)
-    : m_config(std::move(config))
+    : config_(std::move(config))
 {
     CurlIoThread::Options options;
-    options.cookieFile = m_config.cookieFile;
-    options.maxConnectionsPerHost = m_config.maxConnectionsPerHost;
-    options.totalTimeout = m_config.totalTimeout;
-    m_io = std::make_shared<CurlIoThread>(std::move(options));
+    options.cookieFile = config_.cookieFile;
+    options.maxConnectionsPerHost = config_.maxConnectionsPerHost;
+    options.totalTimeout = config_.totalTimeout;
+    io_ = std::make_shared<CurlIoThread>(std::move(options));
 }
 
 HttpSession::~HttpSession()
 {
     // Joins the I/O thread here, on the main thread; stop callbacks that still hold a weak
     // reference find it shut down.
-    m_io->shutdown();
+    io_->shutdown();
 }
 
 void HttpSession::setSendRate(int64_t bytesPerSecond)
 {
-    m_io->setSendRate(bytesPerSecond);
+    io_->setSendRate(bytesPerSecond);
 }
 
 QCoro::Task<HttpResponse> HttpSession::send(HttpRequest request, std::stop_token stop)
@@ -111,7 +111,7 @@ QCoro::Task<HttpResponse> HttpSession::send(HttpRequest request, std::stop_token
     auto completion = std::make_shared<HttpCompletion>();
     auto transfer = std::make_unique<HttpTransfer>(g_nextTransferId++, std::move(request), std::move(completion));
     // Nothing of the session is touched after this point: it may be destroyed while we wait.
-    co_return co_await TransferAwaiter(std::move(transfer), m_io, std::move(stop));
+    co_return co_await TransferAwaiter(std::move(transfer), io_, std::move(stop));
 }
 
 HttpSession::Config HttpSession::serviceConfig()

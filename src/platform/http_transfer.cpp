@@ -62,23 +62,23 @@ std::string hostKeyOf(const std::string& url)
 }  // namespace
 
 HttpTransfer::HttpTransfer(uint64_t id, HttpRequest request, std::shared_ptr<HttpCompletion> completion)
-    : m_id(id)
-    , m_request(std::move(request))
-    , m_completion(std::move(completion))
-    , m_hostKey(hostKeyOf(m_request.url))
+    : id_(id)
+    , request_(std::move(request))
+    , completion_(std::move(completion))
+    , hostKey_(hostKeyOf(request_.url))
 {
 }
 
 HttpTransfer::~HttpTransfer()
 {
-    if (m_easy)
-        curl_easy_cleanup(m_easy);
-    curl_slist_free_all(m_headerList);
+    if (easy_)
+        curl_easy_cleanup(easy_);
+    curl_slist_free_all(headerList_);
     // The progress callback is the caller's and may hold the last reference to main-thread
     // objects: let it go on the main thread, not here on the I/O thread.
-    if (m_request.onUploadProgress) {
+    if (request_.onUploadProgress) {
         if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [callback = std::move(m_request.onUploadProgress)] {}, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, [callback = std::move(request_.onUploadProgress)] {}, Qt::QueuedConnection);
     }
 }
 
@@ -91,23 +91,23 @@ HttpTransfer* HttpTransfer::fromEasy(CURL* easy)
 
 CURL* HttpTransfer::open(const Options& options)
 {
-    m_easy = curl_easy_init();
-    if (!m_easy || !configure(options)) {
-        finish(m_easy ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
+    easy_ = curl_easy_init();
+    if (!easy_ || !configure(options)) {
+        finish(easy_ ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
         return nullptr;
     }
-    return m_easy;
+    return easy_;
 }
 
 bool HttpTransfer::configure(const Options& options)
 {
-    CURL* e = m_easy;
+    CURL* e = easy_;
     bool ok = true;
     const auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(e, option, value) == CURLE_OK; };
 
-    set(CURLOPT_URL, m_request.url.c_str());
+    set(CURLOPT_URL, request_.url.c_str());
     set(CURLOPT_PRIVATE, static_cast<void*>(this));
-    set(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    set(CURLOPT_ERRORBUFFER, errorBuffer_);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 0L);
@@ -121,31 +121,31 @@ bool HttpTransfer::configure(const Options& options)
     set(CURLOPT_WRITEDATA, static_cast<void*>(this));
     if (options.share)
         set(CURLOPT_SHARE, options.share);
-    m_limiter = options.limiter;
+    limiter_ = options.limiter;
     if (options.cookies)
         set(CURLOPT_COOKIEFILE, "");   // turns the cookie engine on; the store itself is the share's
 
-    if (m_request.timeout.count() > 0) {
+    if (request_.timeout.count() > 0) {
         // libcurl measures idleness in whole seconds: round up so that a short timeout never
         // becomes "no timeout".
-        const long seconds = static_cast<long>((m_request.timeout.count() + 999) / 1000);
-        set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_request.timeout.count()));
+        const long seconds = static_cast<long>((request_.timeout.count() + 999) / 1000);
+        set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request_.timeout.count()));
         set(CURLOPT_LOW_SPEED_LIMIT, 1L);
         set(CURLOPT_LOW_SPEED_TIME, seconds);
     }
     if (options.totalTimeout.count() > 0)
         set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
 
-    const std::string& method = m_request.method;
+    const std::string& method = request_.method;
     if (method == "HEAD") {
         set(CURLOPT_NOBODY, 1L);
-    } else if (method == "GET" && m_request.body.isEmpty()) {
+    } else if (method == "GET" && request_.body.isEmpty()) {
         set(CURLOPT_HTTPGET, 1L);
     } else {
         // Every request with a body (also an empty one) goes out as an upload with a known size:
         // the body is read straight from the caller's array, the request carries its exact
         // Content-Length (0 included) and curl adds no form Content-Type of its own.
-        const curl_off_t size = m_request.body.size();
+        const curl_off_t size = request_.body.size();
         set(CURLOPT_UPLOAD, 1L);
         set(CURLOPT_INFILESIZE_LARGE, size);
         set(CURLOPT_READFUNCTION, &HttpTransfer::readCallback);
@@ -159,7 +159,7 @@ bool HttpTransfer::configure(const Options& options)
     }
 
     bool hasAccept = false;
-    for (const auto& [name, value] : m_request.headers) {
+    for (const auto& [name, value] : request_.headers) {
         // A line break would end the header early and start another one of the value's making.
         if (name.find_first_of(kLineBreakOrNul) != std::string::npos
             || value.find_first_of(kLineBreakOrNul) != std::string::npos)
@@ -167,41 +167,41 @@ bool HttpTransfer::configure(const Options& options)
         hasAccept = hasAccept || equalsIgnoringCase(name, "Accept");
         // "Name;" is curl's way of sending a header with an empty value ("Name:" would remove it).
         const std::string line = value.empty() ? name + ";" : name + ": " + value;
-        m_headerList = curl_slist_append(m_headerList, line.c_str());
+        headerList_ = curl_slist_append(headerList_, line.c_str());
     }
     // Only what the caller asked for goes out: no "Accept: */*" of curl's own, and never
     // "Expect: 100-continue", which costs a round trip per upload and some servers mishandle.
     if (!hasAccept)
-        m_headerList = curl_slist_append(m_headerList, "Accept:");
-    m_headerList = curl_slist_append(m_headerList, "Expect:");
-    set(CURLOPT_HTTPHEADER, m_headerList);
+        headerList_ = curl_slist_append(headerList_, "Accept:");
+    headerList_ = curl_slist_append(headerList_, "Expect:");
+    set(CURLOPT_HTTPHEADER, headerList_);
 
-    if (m_request.onUploadProgress) {
+    if (request_.onUploadProgress) {
         set(CURLOPT_NOPROGRESS, 0L);
         set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::progressCallback);
         set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
     }
-    return ok && m_headerList;
+    return ok && headerList_;
 }
 
 void HttpTransfer::finish(CURLcode code)
 {
     if (code == CURLE_OK) {
         long status = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         HttpResponse response;
         response.status = static_cast<int>(status);
-        response.headers = std::move(m_responseHeaders);
-        response.body = std::move(m_responseBody);
-        m_completion->succeed(std::move(response));
+        response.headers = std::move(responseHeaders_);
+        response.body = std::move(responseBody_);
+        completion_->succeed(std::move(response));
         return;
     }
-    if (m_responseTooLarge) {
-        m_completion->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(m_request.url))));
+    if (responseTooLarge_) {
+        completion_->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(request_.url))));
         return;
     }
-    m_completion->fail(std::make_exception_ptr(
-        TransportError(transportErrorText(code, m_request.url), transportErrorDetail(code, m_errorBuffer),
+    completion_->fail(std::make_exception_ptr(
+        TransportError(transportErrorText(code, request_.url), transportErrorDetail(code, errorBuffer_),
                        transportFailureMayPass(code))));
 }
 
@@ -210,14 +210,14 @@ void HttpTransfer::onHeaderLine(std::string_view line)
     // Every response (1xx interim ones included) starts with its status line; only the last
     // block, the final response's, is kept.
     if (line.starts_with("HTTP/")) {
-        m_responseHeaders.clear();
+        responseHeaders_.clear();
         return;
     }
     if (trimmed(line).empty())
         return;
-    if ((line.front() == ' ' || line.front() == '\t') && !m_responseHeaders.empty()) {
+    if ((line.front() == ' ' || line.front() == '\t') && !responseHeaders_.empty()) {
         // Obsolete line folding: the line continues the previous header's value.
-        std::string& value = m_responseHeaders.back().second;
+        std::string& value = responseHeaders_.back().second;
         value += ' ';
         value += trimmed(line);
         return;
@@ -227,8 +227,8 @@ void HttpTransfer::onHeaderLine(std::string_view line)
         return;
     const std::string_view name = trimmed(line.substr(0, colon));
     if (equalsIgnoringCase(name, "Set-Cookie"))
-        m_receivedCookie = true;
-    m_responseHeaders.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
+        receivedCookie_ = true;
+    responseHeaders_.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
 }
 
 size_t HttpTransfer::headerCallback(char* data, size_t size, size_t count, void* self)
@@ -243,49 +243,49 @@ size_t HttpTransfer::writeCallback(char* data, size_t size, size_t count, void* 
     const size_t length = size * count;
     if (length == 0)
         return 0;
-    const curl_off_t bound = transfer->m_request.maxResponseBytes;
+    const curl_off_t bound = transfer->request_.maxResponseBytes;
     const auto refuse = [transfer] {
         // Anything but `length` makes libcurl end the transfer here, before more arrives.
-        transfer->m_responseTooLarge = true;
+        transfer->responseTooLarge_ = true;
         return size_t(0);
     };
-    if (transfer->m_responseBody.isEmpty()) {
+    if (transfer->responseBody_.isEmpty()) {
         curl_off_t expected = -1;
-        curl_easy_getinfo(transfer->m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+        curl_easy_getinfo(transfer->easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
         if (bound > 0 && expected > bound)
             return refuse();
         if (expected > 0 && expected <= kLargestReservation)
-            transfer->m_responseBody.reserve(static_cast<qsizetype>(expected));
+            transfer->responseBody_.reserve(static_cast<qsizetype>(expected));
     }
-    if (bound > 0 && transfer->m_responseBody.size() + static_cast<curl_off_t>(length) > bound)
+    if (bound > 0 && transfer->responseBody_.size() + static_cast<curl_off_t>(length) > bound)
         return refuse();
-    transfer->m_responseBody.append(data, static_cast<qsizetype>(length));
+    transfer->responseBody_.append(data, static_cast<qsizetype>(length));
     return length;
 }
 
 size_t HttpTransfer::readCallback(char* buffer, size_t size, size_t count, void* self)
 {
     auto* transfer = static_cast<HttpTransfer*>(self);
-    const QByteArray& body = transfer->m_request.body;
-    const int64_t remaining = body.size() - transfer->m_readOffset;
+    const QByteArray& body = transfer->request_.body;
+    const int64_t remaining = body.size() - transfer->readOffset_;
     size_t length = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(size * count)));
-    if (transfer->m_limiter && length > 0) {
-        length = transfer->m_limiter->take(length, SendRateLimiter::Clock::now());
+    if (transfer->limiter_ && length > 0) {
+        length = transfer->limiter_->take(length, SendRateLimiter::Clock::now());
         if (length == 0) {
             // Returning 0 would end the body; the I/O thread wakes the transfer once the bucket refills.
-            transfer->m_waitsForRate = true;
+            transfer->waitsForRate_ = true;
             return CURL_READFUNC_PAUSE;
         }
     }
-    std::memcpy(buffer, body.constData() + transfer->m_readOffset, length);
-    transfer->m_readOffset += static_cast<int64_t>(length);
+    std::memcpy(buffer, body.constData() + transfer->readOffset_, length);
+    transfer->readOffset_ += static_cast<int64_t>(length);
     return length;
 }
 
 void HttpTransfer::resume()
 {
-    m_waitsForRate = false;
-    curl_easy_pause(m_easy, CURLPAUSE_CONT);
+    waitsForRate_ = false;
+    curl_easy_pause(easy_, CURLPAUSE_CONT);
 }
 
 int HttpTransfer::seekCallback(void* self, curl_off_t offset, int origin)
@@ -293,9 +293,9 @@ int HttpTransfer::seekCallback(void* self, curl_off_t offset, int origin)
     // curl rewinds when it has to send the body again, e.g. on a reused connection that the
     // server had already closed.
     auto* transfer = static_cast<HttpTransfer*>(self);
-    if (origin != SEEK_SET || offset < 0 || offset > transfer->m_request.body.size())
+    if (origin != SEEK_SET || offset < 0 || offset > transfer->request_.body.size())
         return CURL_SEEKFUNC_CANTSEEK;
-    transfer->m_readOffset = offset;
+    transfer->readOffset_ = offset;
     return CURL_SEEKFUNC_OK;
 }
 
@@ -304,12 +304,12 @@ int HttpTransfer::progressCallback(void* self, curl_off_t, curl_off_t, curl_off_
     auto* transfer = static_cast<HttpTransfer*>(self);
     // A resend after a rewind starts counting from zero again: report only bytes beyond the most
     // ever reported, so that the increments add up to the body's size. Nothing after the end.
-    if (uploaded <= transfer->m_reportedUpload || transfer->m_completion->isDone())
+    if (uploaded <= transfer->reportedUpload_ || transfer->completion_->isDone())
         return 0;
-    const int64_t increment = uploaded - transfer->m_reportedUpload;
-    transfer->m_reportedUpload = uploaded;
+    const int64_t increment = uploaded - transfer->reportedUpload_;
+    transfer->reportedUpload_ = uploaded;
     try {
-        transfer->m_request.onUploadProgress(increment, uploaded);
+        transfer->request_.onUploadProgress(increment, uploaded);
     } catch (...) {
         // Nothing may unwind through libcurl; progress is advisory.
     }

@@ -32,20 +32,20 @@ public:
     HttpTransfer(const HttpTransfer&) = delete;
     HttpTransfer& operator=(const HttpTransfer&) = delete;
 
-    uint64_t id() const { return m_id; }
+    uint64_t id() const { return id_; }
     // "scheme://host:port" of the URL (empty when it cannot be parsed): the unit that the
     // session's per-host connection limit counts.
-    const std::string& hostKey() const { return m_hostKey; }
-    HttpCompletion& completion() { return *m_completion; }
+    const std::string& hostKey() const { return hostKey_; }
+    HttpCompletion& completion() { return *completion_; }
 
     // Builds the easy handle. On failure the request has ended with a TransportError and the
     // answer is nullptr.
     CURL* open(const Options& options);
-    CURL* easy() const { return m_easy; }
+    CURL* easy() const { return easy_; }
     // Whether any response of this request (final or not) set or removed a cookie.
-    bool receivedCookie() const { return m_receivedCookie; }
+    bool receivedCookie() const { return receivedCookie_; }
     // True from the moment the body was held back for the session's rate cap until resume().
-    bool waitsForRate() const { return m_waitsForRate; }
+    bool waitsForRate() const { return waitsForRate_; }
     // Lets a body held back for the rate cap go on (outside libcurl's callbacks).
     void resume();
     // Ends the request with libcurl's result: the response, or a TransportError.
@@ -63,23 +63,23 @@ private:
     static int seekCallback(void* self, curl_off_t offset, int origin);
     static int progressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
 
-    const uint64_t m_id;
-    HttpRequest m_request;
-    const std::shared_ptr<HttpCompletion> m_completion;
-    std::string m_hostKey;
+    const uint64_t id_;
+    HttpRequest request_;
+    const std::shared_ptr<HttpCompletion> completion_;
+    std::string hostKey_;
 
-    CURL* m_easy = nullptr;
-    curl_slist* m_headerList = nullptr;
-    char m_errorBuffer[CURL_ERROR_SIZE] = {};
-    int64_t m_readOffset = 0;
-    int64_t m_reportedUpload = 0;
-    SendRateLimiter* m_limiter = nullptr;
-    bool m_waitsForRate = false;
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    int64_t readOffset_ = 0;
+    int64_t reportedUpload_ = 0;
+    SendRateLimiter* limiter_ = nullptr;
+    bool waitsForRate_ = false;
 
-    std::vector<std::pair<std::string, std::string>> m_responseHeaders;
-    QByteArray m_responseBody;
-    bool m_responseTooLarge = false;
-    bool m_receivedCookie = false;
+    std::vector<std::pair<std::string, std::string>> responseHeaders_;
+    QByteArray responseBody_;
+    bool responseTooLarge_ = false;
+    bool receivedCookie_ = false;
 };
 
 }  // namespace zafrel

@@ -18,51 +18,51 @@ constexpr double kWakeShare = 0.05;
 
 void SendRateLimiter::setRate(int64_t bytesPerSecond)
 {
-    m_rate.store(std::max<int64_t>(0, bytesPerSecond), std::memory_order_relaxed);
+    rate_.store(std::max<int64_t>(0, bytesPerSecond), std::memory_order_relaxed);
 }
 
 double SendRateLimiter::capacity() const
 {
-    return std::max(kSmallestCapacity, double(m_appliedRate) * kBurstSeconds);
+    return std::max(kSmallestCapacity, double(appliedRate_) * kBurstSeconds);
 }
 
 void SendRateLimiter::refill(Clock::time_point now)
 {
-    const int64_t rate = m_rate.load(std::memory_order_relaxed);
-    if (rate != m_appliedRate) {
+    const int64_t rate = rate_.load(std::memory_order_relaxed);
+    if (rate != appliedRate_) {
         // A new cap starts with an empty bucket: no burst at the old rate's size.
-        m_appliedRate = rate;
-        m_tokens = 0;
-        m_last = now;
+        appliedRate_ = rate;
+        tokens_ = 0;
+        last_ = now;
         return;
     }
     if (rate == 0)
         return;
-    const double seconds = std::chrono::duration<double>(now - m_last).count();
+    const double seconds = std::chrono::duration<double>(now - last_).count();
     if (seconds > 0)
-        m_tokens = std::min(capacity(), m_tokens + seconds * double(rate));
-    m_last = now;
+        tokens_ = std::min(capacity(), tokens_ + seconds * double(rate));
+    last_ = now;
 }
 
 size_t SendRateLimiter::take(size_t wanted, Clock::time_point now)
 {
     refill(now);
-    if (m_appliedRate == 0)
+    if (appliedRate_ == 0)
         return wanted;
-    const size_t granted = std::min(wanted, size_t(std::max(0.0, std::floor(m_tokens))));
-    m_tokens -= double(granted);
+    const size_t granted = std::min(wanted, size_t(std::max(0.0, std::floor(tokens_))));
+    tokens_ -= double(granted);
     return granted;
 }
 
 std::chrono::microseconds SendRateLimiter::untilRefilled(Clock::time_point now)
 {
     refill(now);
-    if (m_appliedRate == 0)
+    if (appliedRate_ == 0)
         return std::chrono::microseconds(0);
-    const double missing = capacity() * kWakeShare - m_tokens;
+    const double missing = capacity() * kWakeShare - tokens_;
     if (missing <= 0)
         return std::chrono::microseconds(0);
-    return std::chrono::microseconds(int64_t(std::ceil(missing * 1e6 / double(m_appliedRate))));
+    return std::chrono::microseconds(int64_t(std::ceil(missing * 1e6 / double(appliedRate_))));
 }
 
 }  // namespace zafrel

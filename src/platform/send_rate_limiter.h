@@ -15,7 +15,7 @@ public:
 
     // Bytes per second; 0 removes the cap. Takes effect at the next draw.
     void setRate(int64_t bytesPerSecond);
-    int64_t rate() const { return m_rate.load(std::memory_order_relaxed); }
+    int64_t rate() const { return rate_.load(std::memory_order_relaxed); }
 
     // How many of `wanted` bytes may be sent now: all of them without a cap, otherwise what the
     // bucket holds (0: the transfer must wait).
@@ -30,11 +30,11 @@ private:
     // moment stays small, yet never less than a few reads of a common size.
     double capacity() const;
 
-    std::atomic<int64_t> m_rate{0};
+    std::atomic<int64_t> rate_{0};
     // I/O thread only.
-    int64_t m_appliedRate = 0;
-    double m_tokens = 0;
-    Clock::time_point m_last{};
+    int64_t appliedRate_ = 0;
+    double tokens_ = 0;
+    Clock::time_point last_{};
 };
 
 }  // namespace zafrel

@@ -43,34 +43,6 @@ TEST_F(FailuresEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgai
     EXPECT_EQ(storedObject("Fallos/Etag/MALA.MXF")->value("md5", ""), md5);
 }
 
-// Both files run at once, so the one back-off schedule (1 + 3 + 6 + 12 s) is waited only once.
-TEST_F(FailuresEndToEnd, FourFailedPutsAreRetriedAndFiveInARowEndInError)
-{
-    ProgramHome home;
-    const QString folder = files_.filePath("Reintentos");
-    const std::string md5 = writeFile(folder + "/CUATRO.MXF", 250'000, 13);
-    writeFile(folder + "/CINCO.MXF", 260'000, 14);
-    server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "CUATRO.MXF"}, {"count", 4},
-                       {"action", "status"}, {"status", 500}});
-    server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "CINCO.MXF"}, {"count", 5},
-                       {"action", "status"}, {"status", 503}});
-
-    const ProgramResult run = upload(home, {folder}, "Fallos/");
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
-    EXPECT_EQ(reportLine(run.out, "Fallos/Reintentos/CUATRO.MXF"),
-              "OK verificado\t250000\tFallos/Reintentos/CUATRO.MXF");
-    // The message carries the start of the store's answer, kept on the item's one report line.
-    EXPECT_TRUE(reportLine(run.out, "Fallos/Reintentos/CINCO.MXF").startsWith("ERROR HTTP 503 "))
-        << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 1 errores, 250 KB\n")) << run.out.toStdString();
-    EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Reintentos/CUATRO.MXF").size(), 5u);
-    EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Reintentos/CINCO.MXF").size(), 5u);
-    ASSERT_TRUE(storedObject("Fallos/Reintentos/CUATRO.MXF").has_value());
-    EXPECT_EQ(storedObject("Fallos/Reintentos/CUATRO.MXF")->value("md5", ""), md5);
-    EXPECT_FALSE(storedObject("Fallos/Reintentos/CINCO.MXF").has_value());
-}
-
 // URLs that the store takes for three seconds only, while the first part and a small file wait
 // longer before they are sent: each gets a fresh URL and the run still ends verified.
 TEST_F(FailuresEndToEnd, ExpiredURLsAreRenewedAndTheFilesArrive)

@@ -22,33 +22,33 @@ namespace {
 class OverlapCounter {
 public:
     explicit OverlapCounter(int limit)
-        : m_limit(limit)
+        : limit_(limit)
     {
     }
 
     void handle(httplib::Response& res)
     {
-        std::unique_lock lock(m_mutex);
-        ++m_open;
-        m_mostOpen = std::max(m_mostOpen, m_open);
-        m_changed.notify_all();
-        m_changed.wait_for(lock, 2s, [this] { return m_mostOpen > m_limit; });
-        --m_open;
+        std::unique_lock lock(mutex_);
+        ++open_;
+        mostOpen_ = std::max(mostOpen_, open_);
+        changed_.notify_all();
+        changed_.wait_for(lock, 2s, [this] { return mostOpen_ > limit_; });
+        --open_;
         res.set_content("ok", "text/plain");
     }
 
     int mostOpen()
     {
-        std::lock_guard lock(m_mutex);
-        return m_mostOpen;
+        std::lock_guard lock(mutex_);
+        return mostOpen_;
     }
 
 private:
-    const int m_limit;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_open = 0;
-    int m_mostOpen = 0;
+    const int limit_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int open_ = 0;
+    int mostOpen_ = 0;
 };
 
 int mostOpenFor(HttpSession::Config config, int requests)

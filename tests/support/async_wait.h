@@ -68,22 +68,22 @@ template<class T>
 class StartedTask {
 public:
     explicit StartedTask(QCoro::Task<T> task)
-        : m_result(std::make_shared<Awaited<T>>()), m_driver(detail::collectInto(std::move(task), m_result))
+        : result_(std::make_shared<Awaited<T>>()), driver_(detail::collectInto(std::move(task), result_))
     {
     }
-    const Awaited<T>& result() const { return *m_result; }
-    bool ended() const { return m_result->ended; }
+    const Awaited<T>& result() const { return *result_; }
+    bool ended() const { return result_->ended; }
     // Runs the event loop until the coroutine ended; answers whether it did before the deadline.
     bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(30))
     {
-        return runUntil([result = m_result] { return result->ended; }, deadline);
+        return runUntil([result = result_] { return result->ended; }, deadline);
     }
     // The result, moved out: only once, after waitEnded().
-    Awaited<T> take() { return m_result->ended ? std::move(*m_result) : Awaited<T>{}; }
+    Awaited<T> take() { return result_->ended ? std::move(*result_) : Awaited<T>{}; }
 
 private:
-    std::shared_ptr<Awaited<T>> m_result;
-    QCoro::Task<void> m_driver;
+    std::shared_ptr<Awaited<T>> result_;
+    QCoro::Task<void> driver_;
 };
 
 // Runs the event loop until `task` ends or `deadline` passes. A task still running at the deadline

@@ -34,28 +34,28 @@ class TestHttpServer {
 public:
     explicit TestHttpServer(size_t threads = 8)
     {
-        m_server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
         // Idle keep-alive connections hold a worker thread; let them go soon after the test.
-        m_server.set_keep_alive_timeout(1);
+        server_.set_keep_alive_timeout(1);
     }
     ~TestHttpServer() { stop(); }
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    httplib::Server& server() { return m_server; }
+    httplib::Server& server() { return server_; }
 
     void start()
     {
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        if (port_ <= 0)
             throw std::runtime_error("test server: cannot bind 127.0.0.1");
-        widenListenBacklog(m_port);
+        widenListenBacklog(port_);
         // Already listening: connections wait in the backlog until the loop accepts them.
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
         // stop() only reaches a loop that is already running: a server stopped before its thread
         // got going would keep listening and make the join hang.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!m_server.is_running()) {
+        while (!server_.is_running()) {
             if (std::chrono::steady_clock::now() > deadline)
                 throw std::runtime_error("test server: the listening loop did not start");
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -64,14 +64,14 @@ public:
 
     void stop()
     {
-        if (!m_thread.joinable())
+        if (!thread_.joinable())
             return;
-        m_server.stop();
-        m_thread.join();
+        server_.stop();
+        thread_.join();
     }
 
-    int port() const { return m_port; }
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    int port() const { return port_; }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string& path) const { return origin() + path; }
 
 private:
@@ -94,9 +94,9 @@ private:
         }
     }
 
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
 };
 
 // Answers with `head`, then `chunk` over and over, `pause` apart, for as long as the client reads
@@ -121,29 +121,29 @@ class RawPort {
 public:
     explicit RawPort(bool listening)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0
-            || (listening && ::listen(m_fd, 64) != 0))
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0
+            || (listening && ::listen(fd_, 64) != 0))
             throw std::runtime_error("raw port: cannot bind 127.0.0.1");
-        m_port = ntohs(address.sin_port);
+        port_ = ntohs(address.sin_port);
     }
-    ~RawPort() { ::close(m_fd); }
+    ~RawPort() { ::close(fd_); }
     RawPort(const RawPort&) = delete;
     RawPort& operator=(const RawPort&) = delete;
 
-    int fd() const { return m_fd; }
-    int port() const { return m_port; }
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    int fd() const { return fd_; }
+    int port() const { return port_; }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string& path) const { return origin() + path; }
 
 private:
-    int m_fd = -1;
-    int m_port = 0;
+    int fd_ = -1;
+    int port_ = 0;
 };
 
 }  // namespace zafrel::test
