@@ -207,7 +207,6 @@ async function main() {
 
   const uploadOrigin = options.directStore ? store.endpoint : (options.uploadOrigin ?? storeOrigin);
   const presigner = new Presigner(uploadOrigin, options.urlExpires);
-  closers.push(() => presigner.destroy());
   const service = new Service({
     accounts, sessions, throttle: new LoginThrottle(), store, registry, presigner, sinkMode: options.uploadOrigin !== null,
   });

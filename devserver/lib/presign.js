@@ -68,8 +68,6 @@ class Presigner {
   uploadPart(bucket, key, uploadId, partNumber) {
     return this.sign(bucket, key, { 'x-id': 'UploadPart', partNumber: String(partNumber), uploadId }, {});
   }
-
-  destroy() {}
 }
 
 class SignatureError extends Error {
