@@ -99,7 +99,8 @@ public:
         });
         const auto withBody = [this](auto handle) {
             return [this, handle](const httplib::Request& req, httplib::Response& res) {
-                if (!(intercept && intercept(req, res)))
+                // A request without a body was offered before routing already: once is enough.
+                if (!(carriesBody(req) && intercept && intercept(req, res)))
                     handle(req, res);
             };
         };
