@@ -111,9 +111,9 @@ QCoro::Task<void> startUpload(UploadManager& manager, ItemPtr it, bool accelerat
         throw APIError::decode();
     it->key = QString::fromStdString(init.key);
     it->uploadId = QString::fromStdString(*init.uploadId);
-    it->partSize = std::max<qint64>(init.partSize.value_or(manager.minPart), manager.minPart);
+    it->partSize = std::max<qint64>(init.partSize.value_or(manager.limits.minPart), manager.limits.minPart);
     it->etags.clear();
-    if (!partCount(it->size, it->partSize, manager.minPart)) {
+    if (!partCount(it->size, it->partSize, manager.limits.minPart)) {
         co_await manager.api.abort(init.key, *init.uploadId);
         it->uploadId.reset();
         throw APIError::decode();
@@ -150,7 +150,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
     const std::string key = it->key->toStdString();
     const std::string uploadId = it->uploadId->toStdString();
     const int64_t partSize = it->partSize;
-    const std::optional<int64_t> planned = partCount(it->size, partSize, manager.minPart);
+    const std::optional<int64_t> planned = partCount(it->size, partSize, manager.limits.minPart);
     if (!planned)
         throw APIError::decode();
     const int64_t total = *planned;
@@ -159,7 +159,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
     std::erase_if(it->etags, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
 
     auto run = std::make_shared<PartRun>(PartRun{manager, it, sem,
-                                                 permitsPerPart(partSize, manager.minPart, sem.capacity()),
+                                                 permitsPerPart(partSize, manager.limits.minPart, sem.capacity()),
                                                  nullptr, nullptr, {}, 0});
     for (int64_t n = 1; n <= total; ++n)
         if (!it->etags.contains(n))

@@ -20,7 +20,7 @@ QCoro::Task<void> UploadManager::reviewOpenUpload(ItemPtr it)
     const bool unchanged = now->size == it->size && now->mtime == it->mtime;
     // An edited queue file may name a part size the store would refuse, or one so small that the
     // parts would be countless.
-    const bool usable = it->key && partCount(it->size, it->partSize, minPart);
+    const bool usable = it->key && partCount(it->size, it->partSize, limits.minPart);
     if (unchanged && usable)
         co_return;
     // Old parts never go into an object with new content: the upload is dropped and the file, as

@@ -94,7 +94,7 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
 
     // Every file shares the part permits: a part or a single request holds its share while its
     // body is in memory, so the bodies of a run stay within partsParallel × minPart.
-    AsyncSemaphore parts(partsParallel);
+    AsyncSemaphore parts(limits.partsParallel);
     TaskGroup<void> group(stop);
     int running = 0;
     int largeRunning = 0;
@@ -104,12 +104,12 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
     // a large file that must wait for its turn holds back the files behind it, so that the files
     // still start in queue order.
     const auto fill = [&] {
-        while (running < smallFilesParallel) {
+        while (running < limits.smallFilesParallel) {
             ItemPtr next = firstQueued();
             if (!next)
                 break;
-            const bool large = next->size > singlePutMax;
-            if (large && largeRunning >= filesParallel)
+            const bool large = next->size > limits.singlePutMax;
+            if (large && largeRunning >= limits.filesParallel)
                 break;
             next->setStatus(Status::Running);
             next->started = QDateTime::currentDateTimeUtc();

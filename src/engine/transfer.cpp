@@ -94,7 +94,7 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
             persist(it);
             co_return;
         }
-        if (it->size > singlePutMax)
+        if (it->size > limits.singlePutMax)
             co_await uploadMultipart(it, sem, stop);
         else
             co_await uploadSingle(it, sem, stop);
@@ -231,7 +231,7 @@ QCoro::Task<void> UploadManager::uploadSingle(ItemPtr it, AsyncSemaphore& sem, s
 {
     // The body stays in memory from the read to the answer: it takes its share of the run's part
     // memory like a part does.
-    const int permits = permitsPerPart(std::max<qint64>(it->size, 1), minPart, sem.capacity());
+    const int permits = permitsPerPart(std::max<qint64>(it->size, 1), limits.minPart, sem.capacity());
     co_await sem.wait(permits);
     PermitRelease release(sem, permits);
 

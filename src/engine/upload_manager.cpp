@@ -10,8 +10,8 @@
 
 namespace zafrel {
 
-UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
-    : QObject(parent),
+UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
+    : limits(limits),
       api(api),
       stateURL(paths::dataDir() + QStringLiteral("/queue.json")),
       suspects(paths::dataDir() + QStringLiteral("/suspects.json")),
@@ -22,7 +22,7 @@ UploadManager::UploadManager(ZafrelAPI& api, QObject* parent)
     persistTimer_.setInterval(std::chrono::milliseconds(kPersistDelayMs));
     connect(&persistTimer_, &QTimer::timeout, this, &UploadManager::flushPersisted);
 
-    uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig());
+    uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport));
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
     restore();
 }

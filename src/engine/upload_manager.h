@@ -1,6 +1,7 @@
 #pragma once
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
+#include "engine/engine_limits.h"
 #include "engine/part_buffer_pool.h"
 #include "engine/queue_journal.h"
 #include "engine/suspect_destinations.h"
@@ -75,9 +76,11 @@ std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure);
 class UploadManager : public QObject {
     Q_OBJECT
 public:
-    // Creates the upload session, takes "destDir" from the user defaults (writing it straight
-    // back) and ends by restoring the queue file. Never starts a run by itself.
-    explicit UploadManager(ZafrelAPI& api = ZafrelAPI::shared(), QObject* parent = nullptr);
+    // Creates the upload session (over `uploadTransport` when given, else libcurl), takes "destDir"
+    // from the user defaults (writing it straight back) and ends by restoring the queue file.
+    // Never starts a run by itself.
+    explicit UploadManager(ZafrelAPI& api = ZafrelAPI::shared(), EngineLimits limits = {},
+                           std::unique_ptr<HttpTransport> uploadTransport = nullptr);
     // Stops a run in progress (its items end paused), waits for its transfers to let go of this
     // object, and writes any queue change not yet on disk.
     ~UploadManager() override;
@@ -102,13 +105,7 @@ public:
     int64_t sendRate() const { return sendRate_; }
     void setSendRate(int64_t bytesPerSecond);
 
-    // Settings, fixed at construction. Files above singlePutMax go filesParallel at a time; files
-    // up to it, whose single request is mostly waiting on round trips, up to smallFilesParallel.
-    const int filesParallel = 2;
-    const int smallFilesParallel = 8;
-    const int partsParallel = 8;
-    const qint64 minPart = 33554432;
-    const qint64 singlePutMax = 33554432;
+    const EngineLimits limits;
 
     // Fields shared with the transfer code.
     ZafrelAPI& api;
@@ -117,8 +114,6 @@ public:
     QString stateURL;                 // path of queue.json
     // Destination folder -> (file name -> size), for the current run only.
     std::map<QString, std::map<QString, qint64>> listingCache;
-    // Upload starts asked for ahead of small files' turns, at most this many at a time.
-    const int startsAhead = 8;
     // The current or last run; cancelAll requests stop on it. Absent until the first start().
     std::optional<std::stop_source> runTask;
     // Speed meter: (time, totalSent just after the sample) pairs of the last seconds, oldest first.
@@ -126,7 +121,7 @@ public:
     qint64 totalSent = 0;
     // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
     // emptied when a run ends (scheduler.cpp).
-    PartBufferPool partBuffers{int64_t(partsParallel) * minPart};
+    PartBufferPool partBuffers{int64_t(limits.partsParallel) * limits.minPart};
     // Destinations whose object failed verification: never taken as already there.
     SuspectDestinations suspects;
     // The service origin that, with an item's destDir and name, identifies its destination.

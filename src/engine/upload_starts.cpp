@@ -10,7 +10,7 @@ namespace zafrel {
 
 void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
 {
-    if (int(startsAhead_.size()) >= startsAhead) {
+    if (int(startsAhead_.size()) >= limits.startsAhead) {
         // Starts that nothing will take any more (their item was cancelled, or was skipped after
         // all) make room for new ones. A running item has not taken its start yet (it waits for
         // its permits or its read): dropping that one would have it ask the service again.
@@ -23,10 +23,10 @@ void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
     // Only a few places past the last pick are looked at, so that a pick stays cheap whatever the
     // queue holds. Only files the folder's listing says are to be sent: a start costs the service
     // a request, which a file that turns out to be there already must not cost.
-    const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * startsAhead));
-    for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < startsAhead; ++i) {
+    const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * limits.startsAhead));
+    for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
-        if (item->status() != Status::Queued || item->size > singlePutMax || item->uploadId
+        if (item->status() != Status::Queued || item->size > limits.singlePutMax || item->uploadId
             || !listingCache.contains(item->destDir) || listedThere(*item) || startsAhead_.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();

@@ -43,9 +43,22 @@ struct HttpResponse {
     std::optional<std::string> header(std::string_view name) const;  // case-insensitive, first match
 };
 
-class CurlIoThread;
+// What carries an HttpSession's requests. The program's is libcurl on an I/O thread of its own
+// (curl_transport.h); tests put an in-process one in its place, so that nothing above this layer
+// needs a socket to be tested.
+class HttpTransport {
+public:
+    virtual ~HttpTransport() = default;
 
-// One HTTP client with its own libcurl I/O thread, connection pool and (optionally) cookie jar.
+    // As HttpSession::send. The transport may be destroyed while a request waits: a send under way
+    // must not depend on it any more once it has suspended.
+    virtual QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token stop) = 0;
+    // As HttpSession::setSendRate.
+    virtual void setSendRate(int64_t bytesPerSecond) = 0;
+};
+
+// One HTTP client: its transport (libcurl: its own I/O thread, connection pool and, optionally,
+// cookie jar).
 // Created, used and destroyed on the main thread; every send() resumes there.
 class HttpSession {
 public:
@@ -57,8 +70,10 @@ public:
         std::chrono::milliseconds totalTimeout{0};
     };
 
-    explicit HttpSession(Config config);   // main thread; starts the session's I/O thread
-    ~HttpSession();                        // stops the I/O thread; pending requests end with Cancelled
+    // Main thread. Without `transport`, the session's requests go through libcurl on an I/O
+    // thread of its own (the program's case); tests hand an in-process transport instead.
+    explicit HttpSession(Config config, std::unique_ptr<HttpTransport> transport = nullptr);
+    ~HttpSession();   // stops the transport; pending requests end with Cancelled
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
@@ -78,7 +93,7 @@ public:
 
 private:
     Config config_;
-    std::shared_ptr<CurlIoThread> io_;
+    std::unique_ptr<HttpTransport> transport_;
 };
 
 }  // namespace zafrel

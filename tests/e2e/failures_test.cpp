@@ -2,7 +2,7 @@
 // command run again), PUTs that fail and then succeed, PUTs that keep failing, pre-signed URLs that
 // expire before they are used, a completion that fails once, and an unusable part size.
 #include "e2e_fixture.h"
-#include "support/transfer_test_server.h"
+#include "support/http_test_server.h"
 
 #include <atomic>
 
@@ -133,19 +133,19 @@ long peakMemoryKiB(qint64 pid)
 // would take (about 90 MiB; three times that under AddressSanitizer).
 TEST(HostileServiceEndToEnd, AnEndlessListingIsCutOffAndMemoryStaysBounded)
 {
-    TransferTestServer service;
+    TestHttpServer service;
     std::atomic<qint64> pid{0};
     std::atomic<long> peakKiB{-1};
-    service.intercept = [&](const httplib::Request& req, httplib::Response& res) {
-        if (req.path == "/api/me")
-            res.set_content(R"({"email":"a@b.test","name":"A","is_admin":false,"company":{"slug":"s","name":"S"},"bucket":"b"})",
-                            "application/json");
-        else if (req.path == "/api/ls")
-            streamEndlessly(res, "{", std::string(1 << 20, ' '), {}, size_t(1) << 30);
-        else if (req.path == "/api/upload/done")
-            peakKiB = peakMemoryKiB(pid);   // the run is over and waits for this answer
-        return req.path == "/api/me" || req.path == "/api/ls";
-    };
+    service.server().Get("/api/me", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"email":"a@b.test","name":"A","is_admin":false,"company":{"slug":"s","name":"S"},"bucket":"b"})",
+                        "application/json");
+    });
+    service.server().Get("/api/ls", [](const httplib::Request&, httplib::Response& res) {
+        streamEndlessly(res, "{", std::string(1 << 20, ' '), {}, size_t(1) << 30);
+    });
+    // The run is over and waits for this answer.
+    service.server().Post("/api/upload/done", [&](const httplib::Request&, httplib::Response&) { peakKiB = peakMemoryKiB(pid); });
+    service.start();
     QTemporaryDir files;
     const QString path = files.filePath("C0001.MXF");
     QFile file(path);

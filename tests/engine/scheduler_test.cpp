@@ -15,7 +15,7 @@
 namespace zafrel::test {
 namespace {
 
-using Reply = TransferTestServer::PutReply;
+using Reply = FakeUploadService::PutReply;
 using Scheduler = TransferTest;
 
 class HeldScheduler : public Scheduler {
@@ -24,11 +24,10 @@ protected:
     {
         Scheduler::SetUp();
         // The PUT of file fN waits for gates[N].
-        server.onPut = [this](const TransferTestServer::Put& put) {
+        server.onPut = [this](const FakeUploadService::Put& put) {
             const auto digits = put.key.find_last_not_of("0123456789") + 1;
             const int n = std::stoi(put.key.substr(digits));
-            gates[n].pass();
-            return std::optional<Reply>();
+            return std::optional(Reply{200, "", "\"" + put.md5 + "\"", &gates[n]});
         };
         manager->setDestDir("Dia1/");
     }
@@ -242,13 +241,11 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
 {
     for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
         SCOPED_TRACE(status);
-        auto failing = std::make_shared<std::atomic<bool>>(true);
-        server.intercept = [failing, status](const httplib::Request& req, httplib::Response& res) {
-            if (req.path != "/api/upload/init" || !failing->load())
-                return false;
-            res.status = status;
-            res.set_content(R"({"error":"x"})", "application/json");
-            return true;
+        auto failing = std::make_shared<bool>(true);
+        server.intercept = [failing, status](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/init" || !*failing)
+                return std::nullopt;
+            return jsonReply({{"error", "x"}}, status);
         };
         manager->setDestDir(QString("Pausa%1/").arg(status));
         QList<QUrl> urls;
@@ -268,7 +265,7 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
         EXPECT_GT(started, 0);
         EXPECT_LT(started, kFiles);
 
-        failing->store(false);
+        *failing = false;
         manager->resumePaused();
         EXPECT_FALSE(manager->pauseCause().has_value());
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));

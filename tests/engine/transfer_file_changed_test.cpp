@@ -10,7 +10,7 @@
 namespace zafrel::test {
 namespace {
 
-using Reply = TransferTestServer::PutReply;
+using Reply = FakeUploadService::PutReply;
 using FileChanged = TransferTest;
 
 constexpr const char* kChanged = "El archivo cambió durante la subida";

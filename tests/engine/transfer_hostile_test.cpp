@@ -5,46 +5,27 @@
 namespace zafrel::test {
 namespace {
 
-using namespace std::chrono_literals;
+using HostileReplies = TransferTest;
 
-class HostileReplies : public TransferTest {
-protected:
-    // The service's call deadline: shortened from its real two minutes where a case waits for it,
-    // and long where a bound must end the call, so that a slow machine cannot make the deadline win.
-    void useDeadline(std::chrono::seconds deadline)
-    {
-        HttpSession::Config config;
-        config.totalTimeout = deadline;
-        manager.reset();
-        api = std::make_unique<ZafrelAPI>(std::make_unique<HttpSession>(config));
-        manager = std::make_unique<UploadManager>(*api);
-        manager->accelerate = false;
-    }
-};
-
-bool answersWith(const httplib::Request& req, const char* path, const std::function<void(httplib::Response&)>& answer,
-                 httplib::Response& res)
+// Answers `reply` to requests of `path`, everything else as the script has it.
+auto answerAt(const char* path, FakeReply reply)
 {
-    if (req.path != path)
-        return false;
-    answer(res);
-    return true;
+    return [path, reply](const SeenRequest& req) { return req.path == path ? std::optional(reply) : std::nullopt; };
 }
 
 TEST_F(HostileReplies, EachEndsTheFileInAClearErrorOnOneReportLine)
 {
-    const std::string tooLarge = "La respuesta de 127.0.0.1 era demasiado grande y se cortó";
+    const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
     const std::string unexpected = "Respuesta inesperada del servidor";
     struct Case {
         const char* what;
-        std::function<void(TransferTestServer&)> arm;
+        std::function<void(FakeUploadService&)> arm;
         // The start of the item's line in the report; empty for a service that never answers in
         // time, which pauses the file (and the run) after its retries instead of failing it.
         std::string error;
         bool storeReached;
-        std::chrono::seconds deadline = 120s;
     };
-    const auto initAnswer = [](TransferTestServer& s, const char* member, const char* value) {
+    const auto initAnswer = [](FakeUploadService& s, const char* member, const char* value) {
         s.onInit = [&s, member, value](const nlohmann::json& body) {
             nlohmann::json answer = s.defaultInit(body);
             answer[member] = value;
@@ -52,45 +33,31 @@ TEST_F(HostileReplies, EachEndsTheFileInAClearErrorOnOneReportLine)
         };
     };
     const Case cases[] = {
-        {"listing without end",
-         [](TransferTestServer& s) {
-             s.intercept = [](const auto& req, auto& res) {
-                 return answersWith(req, "/api/ls", [](auto& r) { streamEndlessly(r, "{", std::string(1 << 20, ' ')); }, res);
-             };
-         },
+        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); },
          tooLarge, false},
-        {"upload start that trickles",
-         [](TransferTestServer& s) {
-             s.intercept = [](const auto& req, auto& res) {
-                 return answersWith(req, "/api/upload/init", [](auto& r) { streamEndlessly(r, "{", " ", 100ms); }, res);
-             };
-         },
-         "", false, 2s},
+        {"upload start that never answers in time",
+         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); },
+         "", false},
         {"store answer of 2 MiB",
-         [](TransferTestServer& s) {
-             s.onPut = [](const TransferTestServer::Put&) {
-                 return std::optional(TransferTestServer::PutReply{200, std::string(2 << 20, 'x'), "\"e\""});
+         [](FakeUploadService& s) {
+             s.onPut = [](const FakeUploadService::Put&) {
+                 return std::optional(FakeUploadService::PutReply{200, std::string(2 << 20, 'x'), "\"e\""});
              };
          },
          tooLarge, true},
         {"line break in the content type",
-         [&](TransferTestServer& s) { initAnswer(s, "contentType", "video/mxf\r\nX-Injected: yes"); }, unexpected, false},
-        {"ftp URL", [&](TransferTestServer& s) { initAnswer(s, "url", "ftp://127.0.0.1/Dia1/clip.bin"); }, unexpected,
+         [&](FakeUploadService& s) { initAnswer(s, "contentType", "video/mxf\r\nX-Injected: yes"); }, unexpected, false},
+        {"ftp URL", [&](FakeUploadService& s) { initAnswer(s, "url", "ftp://service.test/Dia1/clip.bin"); }, unexpected,
          false},
         {"control characters in an error",
-         [](TransferTestServer& s) {
-             s.intercept = [](const auto& req, auto& res) {
-                 return answersWith(req, "/api/upload/init", [](auto& r) {
-                     r.status = 500;
-                     r.set_content(R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})", "application/json");
-                 }, res);
-             };
+         [](FakeUploadService& s) {
+             s.intercept = answerAt("/api/upload/init",
+                                    FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
          },
          "Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        useDeadline(c.deadline);
         server.intercept = {};
         server.onPut = {};
         server.onInit = {};

@@ -12,10 +12,10 @@
 namespace zafrel::test {
 namespace {
 
-using Reply = TransferTestServer::PutReply;
+using Reply = FakeUploadService::PutReply;
 using Multipart = TransferTest;
 
-std::vector<int> partNumbers(const std::vector<TransferTestServer::Put>& puts)
+std::vector<int> partNumbers(const std::vector<FakeUploadService::Put>& puts)
 {
     std::vector<int> numbers;
     for (const auto& put : puts)
@@ -219,20 +219,17 @@ TEST_F(Multipart, ACompletionRetriedAfterItWentThroughIsRecognised)
         SCOPED_TRACE(wentThrough);
         const QString name = wentThrough ? "through.bin" : "lost.bin";
         const ItemPtr item = makeItem(makeSparseFile(name, kMiB32 + 1));
-        auto attempts = std::make_shared<std::atomic<int>>(0);
-        server.intercept = [this, attempts, wentThrough, name, size = item->size](const httplib::Request& req,
-                                                                                   httplib::Response& res) {
+        auto attempts = std::make_shared<int>(0);
+        server.intercept = [this, attempts, wentThrough, name, size = item->size](const SeenRequest& req) -> std::optional<FakeReply> {
             if (req.path != "/api/upload/complete")
-                return false;
-            const bool first = attempts->fetch_add(1) == 0;
+                return std::nullopt;
+            const bool first = (*attempts)++ == 0;
             if (first && wentThrough)
                 server.list("Dia1/", name.toStdString(), size);
-            res.status = first ? 503 : 404;
-            res.set_content(R"({"error":"La subida no existe"})", "application/json");
-            return true;
+            return jsonReply({{"error", "La subida no existe"}}, first ? 503 : 404);
         };
         runUpload(item);
-        EXPECT_EQ(attempts->load(), 2);
+        EXPECT_EQ(*attempts, 2);
         EXPECT_EQ(item->status(), wentThrough ? Status::Done : Status::Error);
         EXPECT_EQ(item->verified(), wentThrough);
         EXPECT_EQ(server.puts().size(), wentThrough ? 2u : 4u);
@@ -293,11 +290,10 @@ TEST_F(Multipart, AFailingPartStopsTheOthersAndEveryPermitComesBack)
 {
     // Part 2 (one byte) fails for good while part 1 is held by the store.
     Gate& held = gates[0];
-    server.onPut = [&](const TransferTestServer::Put& put) {
+    server.onPut = [&](const FakeUploadService::Put& put) {
         if (put.partNumber == 2)
             return std::optional(Reply{500, "roto", std::nullopt});
-        held.pass();
-        return std::optional<Reply>();
+        return std::optional(Reply{200, "", "\"" + put.md5 + "\"", &held});
     };
     const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
     Started& started = startUpload(item, {}, 2);
@@ -313,7 +309,7 @@ TEST_F(Multipart, AFailingPartStopsTheOthersAndEveryPermitComesBack)
 TEST_F(Multipart, PartsStillWaitingForAPermitWhenAnotherFailsAreNeverSent)
 {
     // Three parts, one permit: part 1 fails at once; parts 2 and 3 get the permit only afterwards.
-    server.onPut = [](const TransferTestServer::Put& put) {
+    server.onPut = [](const FakeUploadService::Put& put) {
         return put.partNumber == 1 ? std::optional(Reply{403, "no", std::nullopt}) : std::nullopt;
     };
     retry::setWaitScaleForTests(0.0);

@@ -60,8 +60,8 @@ TEST_F(Progress, WithoutABaseIncrementsAddUpOnlyWhileTheItemRuns)
 
 TEST_F(Progress, PutAnswersTheETagExactlyAsReceived)
 {
-    server.onPut = [](const TransferTestServer::Put&) {
-        return std::optional(TransferTestServer::PutReply{200, "", std::string("\"Mixed-Case-Tag\"")});
+    server.onPut = [](const FakeUploadService::Put&) {
+        return std::optional(FakeUploadService::PutReply{200, "", std::string("\"Mixed-Case-Tag\"")});
     };
     const ItemPtr item = fakeItem(10, Status::Running, 0);
     auto result = awaitTask(manager->put(server.origin() + "/store/c.bin", QByteArray("0123456789"), "", item,
@@ -69,8 +69,8 @@ TEST_F(Progress, PutAnswersTheETagExactlyAsReceived)
     ASSERT_TRUE(result.value.has_value()) << result.message();
     EXPECT_EQ(*result.value, "\"Mixed-Case-Tag\"");
 
-    server.onPut = [](const TransferTestServer::Put&) {
-        return std::optional(TransferTestServer::PutReply{200, "", std::nullopt});
+    server.onPut = [](const FakeUploadService::Put&) {
+        return std::optional(FakeUploadService::PutReply{200, "", std::nullopt});
     };
     result = awaitTask(manager->put(server.origin() + "/store/d.bin", QByteArray("0123456789"), "", item,
                                     std::nullopt, {}));

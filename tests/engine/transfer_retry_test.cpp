@@ -6,7 +6,7 @@
 namespace zafrel::test {
 namespace {
 
-using Reply = TransferTestServer::PutReply;
+using Reply = FakeUploadService::PutReply;
 using Retries = TransferTest;
 
 TEST(RetrySchedule, WaitsOneThreeSixAndTwelveSeconds)
@@ -24,7 +24,7 @@ TEST(RetrySchedule, WaitsOneThreeSixAndTwelveSeconds)
 // five attempts; a refusal that persists with fresh URLs still ends the item with the store's answer.
 TEST_F(Retries, ARefusedURLIsRenewedBeforeTheNextAttempt)
 {
-    server.onPut = [](const TransferTestServer::Put& put) {
+    server.onPut = [](const FakeUploadService::Put& put) {
         const bool refused = put.key == "Dia1/never.bin" || (put.attempt == 1 && put.partNumber != 1);
         return refused ? std::optional(Reply{403, "<Error>Request has expired</Error>", std::nullopt}) : std::nullopt;
     };
@@ -50,7 +50,7 @@ TEST_F(Retries, ARefusedURLIsRenewedBeforeTheNextAttempt)
 
 TEST_F(Retries, FiveFailuresInARowEndTheItemWithTheLastAnswer)
 {
-    server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     // Each wait tells which attempt comes next, and ends with the wait.
     std::vector<int> waits;
@@ -73,7 +73,7 @@ TEST_F(Retries, TheMessageTakesTheStartOfTheBodyWhenItIsText)
     const std::string longBody(300, 'e');
     std::string cutInsideALetter(199, 'x');
     cutInsideALetter += "\xc3\xb1";   // "ñ" across the 200-byte boundary: the start is not valid UTF-8
-    server.onPut = [&](const TransferTestServer::Put& put) {
+    server.onPut = [&](const FakeUploadService::Put& put) {
         return std::optional(Reply{put.key == "Dia1/long.bin" ? 502 : 400,
                                    put.key == "Dia1/long.bin" ? longBody : cutInsideALetter, std::nullopt});
     };
@@ -89,9 +89,8 @@ TEST_F(Retries, TheMessageTakesTheStartOfTheBodyWhenItIsText)
 // and the run pauses as a whole.
 TEST_F(Retries, NoAnswerAtAllPausesTheItemAndTheRun)
 {
-    server.onInit = [](const nlohmann::json&) {
-        // A port where nothing listens.
-        return nlohmann::json{{"mode", "single"}, {"key", "Dia1/a.bin"}, {"url", "http://127.0.0.1:1/store/a.bin"}};
+    server.intercept = [](const SeenRequest& req) {
+        return req.request.method == "PUT" ? std::optional(FakeReply::failed(CURLE_COULDNT_CONNECT)) : std::nullopt;
     };
     const ItemPtr item = makeItem(makeFile("a.bin", 10));
     runUpload(item);
@@ -140,7 +139,7 @@ TEST_F(Retries, AStoppedRunPausesTheItemDuringTheRequest)
 TEST_F(Retries, AStoppedRunPausesTheItemDuringTheWaitBeforeTheNextAttempt)
 {
     retry::setWaitScaleForTests(1.0);   // a real one-second wait, interrupted
-    server.onPut = [](const TransferTestServer::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     std::stop_source run;
     Started& started = startUpload(item, run.get_token(), 8);

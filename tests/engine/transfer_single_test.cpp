@@ -110,18 +110,18 @@ TEST_F(Single, AnAnswerWithoutAUsableURLIsADecodeError)
 
 TEST_F(Single, AnETagComparesWithoutItsQuotesButWithItsCase)
 {
-    server.onPut = [](const TransferTestServer::Put& put) {
+    server.onPut = [](const FakeUploadService::Put& put) {
         if (put.key == "Dia1/bare.bin")
-            return std::optional(TransferTestServer::PutReply{200, "", put.md5});
+            return std::optional(FakeUploadService::PutReply{200, "", put.md5});
         if (put.key == "Dia1/upper.bin") {
             std::string upper = put.md5;
             for (char& c : upper)
                 c = char(std::toupper(static_cast<unsigned char>(c)));
-            return std::optional(TransferTestServer::PutReply{200, "", "\"" + upper + "\""});
+            return std::optional(FakeUploadService::PutReply{200, "", "\"" + upper + "\""});
         }
         if (put.key == "Dia1/none.bin")
-            return std::optional(TransferTestServer::PutReply{200, "", std::nullopt});
-        return std::optional<TransferTestServer::PutReply>();
+            return std::optional(FakeUploadService::PutReply{200, "", std::nullopt});
+        return std::optional<FakeUploadService::PutReply>();
     };
 
     const ItemPtr quoted = makeItem(makeFile("quoted.bin", 100));
@@ -184,8 +184,8 @@ TEST_F(Single, AFailedVerificationIsNeverAlreadyThere)
     for (const auto& c : cases) {
         const QString path = makeFile(c.name, 1000);
         if (c.mismatch) {
-            server.onPut = [](const TransferTestServer::Put&) {
-                return std::optional(TransferTestServer::PutReply{200, "", std::string("\"0000\"")});
+            server.onPut = [](const FakeUploadService::Put&) {
+                return std::optional(FakeUploadService::PutReply{200, "", std::string("\"0000\"")});
             };
             const ItemPtr failed = makeItem(path);
             manager->setItems({failed});
@@ -259,8 +259,8 @@ TEST_F(Single, AFileThatCannotBeReadFailsTheItem)
 TEST_F(Single, EveryOutcomeIsWrittenToTheQueueFile)
 {
     const ItemPtr item = makeItem(makeFile("q.bin", 10));
-    server.onPut = [](const TransferTestServer::Put&) {
-        return std::optional(TransferTestServer::PutReply{500, "no", std::nullopt});
+    server.onPut = [](const FakeUploadService::Put&) {
+        return std::optional(FakeUploadService::PutReply{500, "no", std::nullopt});
     };
     manager->setItems({item});
     runUpload(item);

@@ -44,10 +44,6 @@ TEST_F(UploadManagerTest, NewManagerStartsIdleWithItsSettings)
     EXPECT_FALSE(manager->runTask.has_value());
     EXPECT_TRUE(manager->listingCache.empty());
     EXPECT_EQ(manager->totalSent, 0);
-    EXPECT_EQ(manager->filesParallel, 2);
-    EXPECT_EQ(manager->partsParallel, 8);
-    EXPECT_EQ(manager->minPart, 33554432);
-    EXPECT_EQ(manager->singlePutMax, 33554432);
     EXPECT_EQ(manager->stateURL, paths::dataDir() + "/queue.json");
     EXPECT_EQ(manager->uploadSession().config().cookieFile, QString());
     EXPECT_EQ(manager->uploadSession().config().maxConnectionsPerHost, 16);

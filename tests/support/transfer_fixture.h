@@ -1,6 +1,6 @@
 #pragma once
-// Common ground of the engine's transfer tests: a scripted server playing service and object
-// store, an UploadManager talking to it through its own client, and files to send.
+// Common ground of the engine's transfer tests: a scripted service and object store on the
+// in-process network, an UploadManager talking to it through its own client, and files to send.
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
@@ -11,7 +11,7 @@
 #include "platform/settings.h"
 #include "support/async_wait.h"
 #include "support/test_env.h"
-#include "support/transfer_test_server.h"
+#include "support/fake_upload_service.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,8 +63,13 @@ protected:
         settings::setValue("serverURL", QString::fromStdString(server.origin()));
         folder = sandboxDir() + "/files-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
         QDir().mkpath(folder);
-        api = std::make_unique<ZafrelAPI>(std::make_unique<HttpSession>(HttpSession::Config{}));
-        manager = std::make_unique<UploadManager>(*api);
+        api = std::make_unique<ZafrelAPI>(server.network()->session());
+        makeManager();
+    }
+
+    void makeManager()
+    {
+        manager = std::make_unique<UploadManager>(*api, limits, server.network()->transport());
         manager->accelerate = false;
     }
 
@@ -134,14 +139,15 @@ protected:
 
     // PUTs that `which` picks (all by default) wait at `gate` until it opens, then get `reply` (by
     // default the store's normal answer); the others are answered at once.
-    void holdPuts(Gate& gate, std::function<bool(const TransferTestServer::Put&)> which = {},
-                  std::optional<TransferTestServer::PutReply> reply = std::nullopt)
+    void holdPuts(Gate& gate, std::function<bool(const FakeUploadService::Put&)> which = {},
+                  std::optional<FakeUploadService::PutReply> reply = std::nullopt)
     {
-        server.onPut = [&gate, which, reply](const TransferTestServer::Put& put) {
+        server.onPut = [&gate, which, reply](const FakeUploadService::Put& put) {
             if (which && !which(put))
-                return std::optional<TransferTestServer::PutReply>();
-            gate.pass();
-            return reply;
+                return std::optional<FakeUploadService::PutReply>();
+            FakeUploadService::PutReply held = reply.value_or(FakeUploadService::PutReply{200, "", "\"" + put.md5 + "\""});
+            held.after = &gate;
+            return std::optional(held);
         };
     }
 
@@ -177,14 +183,14 @@ protected:
     void restartManager()
     {
         manager->persistNow();
-        manager = std::make_unique<UploadManager>(*api);
-        manager->accelerate = false;
+        makeManager();
     }
 
-    Gate gates[21];   // outlive the server, whose threads may wait on them
+    Gate gates[21];
     std::deque<AsyncSemaphore> semaphores;   // outlive the transfers and the permits they give back
     std::deque<Started> started;
-    TransferTestServer server;
+    FakeUploadService server;
+    EngineLimits limits;
     std::unique_ptr<ZafrelAPI> api;
     std::unique_ptr<UploadManager> manager;
     QString folder;

@@ -1,0 +1,97 @@
+#pragma once
+// An in-process network for tests of everything above the transport: requests go to handlers of
+// the test on the main thread, never to a socket. Answers come on a later turn of the event loop,
+// as from a real connection; a handler may hold its answer at a gate, fail the request as the
+// transport would, and every request is logged.
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zafrel::test {
+
+// Holds the answers given at it until the test opens it. Main thread only.
+class Gate {
+public:
+    void open() { open_ = true; }
+    bool isOpen() const { return open_; }
+    int waiting() const { return waiting_; }
+
+private:
+    friend class FakeNetwork;
+    bool open_ = false;
+    int waiting_ = 0;
+};
+
+// A handler's answer: a response, or a transport failure, given once `after` (if any) opens.
+struct FakeReply {
+    HttpResponse response;
+    CURLcode failureCode = CURLE_OK;
+    Gate* after = nullptr;
+
+    static FakeReply status(int code, std::string body = {}, std::string contentType = "application/json");
+    // No HTTP answer: the request failed as libcurl's `code` ends one (refused, timed out...), with
+    // the same text the real transport gives.
+    static FakeReply failed(CURLcode code);
+    // A body larger than any bound the request allows (an answer that never ends).
+    static FakeReply endless();
+    bool endless_ = false;
+};
+
+// One request as the network saw it, with its URL taken apart.
+struct SeenRequest {
+    HttpRequest request;
+    std::string path;   // decoded, without the query
+    QUrlQuery query;
+    std::string param(const char* name) const { return query.queryItemValue(QString::fromUtf8(name), QUrl::FullyDecoded).toStdString(); }
+    bool hasParam(const char* name) const { return query.hasQueryItem(QString::fromUtf8(name)); }
+    std::string body() const { return request.body.toStdString(); }
+};
+
+class FakeNetwork : public std::enable_shared_from_this<FakeNetwork> {
+public:
+    using Handler = std::function<FakeReply(const SeenRequest&)>;
+
+    static std::shared_ptr<FakeNetwork> create() { return std::shared_ptr<FakeNetwork>(new FakeNetwork); }
+
+    // Requests of `method` whose path starts with `pathPrefix` go to `handler`; the route added
+    // last wins. Unrouted requests are answered 404.
+    void route(std::string method, std::string pathPrefix, Handler handler);
+    // Sees every request first and answers instead of the routes when it returns a reply.
+    std::function<std::optional<FakeReply>(const SeenRequest&)> intercept;
+
+    // A transport for an HttpSession; every one made here reaches the same handlers.
+    std::unique_ptr<HttpTransport> transport();
+    // A session over this network with `config`'s cookie and deadline settings (cookies are not
+    // carried: the handlers see what the client sent).
+    std::unique_ptr<HttpSession> session(HttpSession::Config config = {});
+
+    const std::vector<SeenRequest>& log() const { return log_; }
+    // The logged requests of `method` whose path starts with `pathPrefix`.
+    std::vector<SeenRequest> seen(const std::string& method, const std::string& pathPrefix) const;
+    // The bytes-per-second cap the last transport was given.
+    int64_t sendRate() const { return sendRate_; }
+
+private:
+    class Transport;
+    struct Route {
+        std::string method, prefix;
+        Handler handler;
+    };
+    FakeNetwork() = default;
+    FakeReply answer(const SeenRequest& seen);
+
+    std::vector<Route> routes_;
+    std::vector<SeenRequest> log_;
+    int64_t sendRate_ = 0;
+};
+
+}  // namespace zafrel::test

@@ -1,0 +1,119 @@
+#pragma once
+// Both sides of an upload for the engine's tests, on the in-process network: the company's service
+// ("api/ls", "api/upload/init|urls|complete|abort|done") and the object store (PUT of whole
+// objects and of parts, answered with the MD5 of the body as ETag). Records everything; tests
+// script failures through hooks and hold answers at gates.
+#include "platform/md5.h"
+#include "support/fake_network.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zafrel::test {
+
+class FakeUploadService {
+public:
+    struct Put {
+        std::string key;            // object key (path after "/store/")
+        int partNumber = 0;         // 0 for a single-request upload
+        std::string uploadId;
+        std::string contentType;    // "" when the request had none
+        int64_t bytes = 0;
+        std::string md5;
+        int attempt = 1;            // how many PUTs of this key and part arrived so far, this one included
+    };
+    struct PutReply {
+        int status = 200;
+        std::string body;
+        std::optional<std::string> etag;   // no header when absent
+        Gate* after = nullptr;             // answered once this gate opens
+    };
+    struct UrlRequest {
+        std::string key, uploadId;
+        int64_t first = 0, last = 0;
+        std::string accelerate;
+    };
+    struct Completion {
+        std::string key, uploadId;
+        std::vector<std::pair<int64_t, std::string>> parts;   // as sent, in order
+    };
+
+    // Decides the answer to a PUT; nullopt gives the default (200, ETag "<md5>" in quotes).
+    std::function<std::optional<PutReply>(const Put&)> onPut;
+    // Answer of "api/upload/init" for its JSON body; the default is described at defaultInit().
+    std::function<nlohmann::json(const nlohmann::json& body)> onInit;
+    // Sees every request first and answers it instead of the script: a hostile service or store.
+    std::function<std::optional<FakeReply>(const SeenRequest&)> intercept;
+
+    FakeUploadService();
+    FakeUploadService(const FakeUploadService&) = delete;
+    FakeUploadService& operator=(const FakeUploadService&) = delete;
+
+    std::string origin() const { return "http://service.test"; }
+    const std::shared_ptr<FakeNetwork>& network() const { return network_; }
+
+    // The listing of folder `path` names `name` with `size`.
+    void list(const std::string& path, const std::string& name, int64_t size) { listings_[path][name] = size; }
+    // The next `count` listings fail with `status` {"error":"listado roto"}.
+    void failListings(int count, int status = 500)
+    {
+        listingFailures_ = count;
+        listingFailureStatus_ = status;
+    }
+    // The service no longer knows this upload: "api/upload/urls" and "complete" answer 404.
+    void forget(const std::string& uploadId) { forgotten_.insert(uploadId); }
+
+    const std::vector<std::string>& listed() const { return listed_; }
+    const std::vector<nlohmann::json>& inits() const { return inits_; }
+    const std::vector<UrlRequest>& urlRequests() const { return urlRequests_; }
+    const std::vector<Completion>& completions() const { return completions_; }
+    const std::vector<std::pair<std::string, std::string>>& aborts() const { return aborts_; }
+    const std::vector<Put>& puts() const { return puts_; }
+    int doneCalls() const { return int(network_->seen("POST", "/api/upload/done").size()); }
+    int heads() const { return int(network_->seen("HEAD", "/").size()); }
+    // Bytes of the last successful single PUT of `key`.
+    std::optional<std::string> object(const std::string& key) const
+    {
+        auto it = objects_.find(key);
+        return it == objects_.end() ? std::nullopt : std::optional(it->second);
+    }
+
+    // Default init answer: "single" with a store URL for sizes up to 32 MiB, otherwise "multipart"
+    // with a fresh upload id and no part size. Key = path + name.
+    nlohmann::json defaultInit(const nlohmann::json& body);
+
+private:
+    FakeReply ls(const SeenRequest& req);
+    FakeReply init(const SeenRequest& req);
+    FakeReply urls(const SeenRequest& req);
+    FakeReply complete(const SeenRequest& req);
+    FakeReply abort(const SeenRequest& req);
+    FakeReply put(const SeenRequest& req);
+
+    std::shared_ptr<FakeNetwork> network_ = FakeNetwork::create();
+    std::map<std::string, std::map<std::string, int64_t>> listings_;
+    int listingFailures_ = 0;
+    int listingFailureStatus_ = 500;
+    int uploadIds_ = 0;
+    std::vector<std::string> listed_;
+    std::vector<nlohmann::json> inits_;
+    std::vector<UrlRequest> urlRequests_;
+    std::vector<Completion> completions_;
+    std::vector<std::pair<std::string, std::string>> aborts_;
+    std::vector<Put> puts_;
+    std::map<std::string, int> attempts_;
+    std::map<std::string, std::string> objects_;
+    std::set<std::string> forgotten_;
+};
+
+// A JSON answer of `status`.
+FakeReply jsonReply(const nlohmann::json& value, int status = 200);
+
+}  // namespace zafrel::test
