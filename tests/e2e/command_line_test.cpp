@@ -1,8 +1,6 @@
 // The command line as crews and scripts use it: help, version and unknown options, the leftovers of
-// earlier runs, the progress line on a terminal, the JSON report, and runs through a proxy from the
-// environment.
+// earlier runs, the progress line on a terminal and the JSON report.
 #include "e2e_fixture.h"
-#include "support/forward_proxy.h"
 #include "support/terminal_run.h"
 
 #include <nlohmann/json.hpp>
@@ -183,36 +181,6 @@ TEST_F(CommandLineEndToEnd, JsonReportMatchesTheTextReportItemForItem)
             EXPECT_TRUE(storedObject(QString::fromStdString(item["destination"].get<std::string>())).has_value());
         }
     }
-}
-
-// The standard proxy variables apply to the service and to the store alike.
-TEST_F(CommandLineEndToEnd, ProxyFromTheEnvironmentCarriesServiceAndStoreRequests)
-{
-    ForwardProxy proxy;
-    ASSERT_TRUE(proxy.started());
-    const QString path = files_.filePath("C0002.MXF");
-    const std::string md5 = writeFile(path, 33'554'432 + 1000, 7);
-    ProgramHome home;
-    QProcessEnvironment environment = home.environment();
-    for (const char* name : {"no_proxy", "NO_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
-        environment.remove(name);
-    environment.insert("http_proxy", proxy.url());
-    environment.insert("https_proxy", proxy.url());
-
-    const ProgramResult run = runProgram(environment, uploadArguments({path}, "Proxy/"));
-    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
-    EXPECT_EQ(reportLine(run.out, "Proxy/C0002.MXF"), "OK verificado\t33555432\tProxy/C0002.MXF");
-    EXPECT_EQ(storedObject("Proxy/C0002.MXF").value_or(nlohmann::json::object()).value("md5", ""), md5);
-
-    const std::string service = server().serviceURL().toStdString();
-    const std::string store = server().storeURL().toStdString();
-    int serviceCalls = 0, storePuts = 0;
-    for (const std::string& line : proxy.requests()) {
-        serviceCalls += line.starts_with("POST " + service + "/api/");
-        storePuts += line.starts_with("PUT " + store + "/");
-    }
-    EXPECT_GE(serviceCalls, 3) << "login, upload start, completion";
-    EXPECT_EQ(storePuts, 2) << "both parts";
 }
 
 }  // namespace

@@ -132,16 +132,6 @@ TEST_F(UploadEndToEnd, OptionValuesAfterTheUploadAreNotPaths)
     }
 }
 
-TEST_F(UploadEndToEnd, EmptyPathListReportsAnEmptyQueue)
-{
-    ProgramHome home;
-    const ProgramResult run = upload(home, {}, QString());
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.out.startsWith("Zafrel — informe de subida ")) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("\nDestino: /\n\n\n0 subidos, 0 ya existían, 0 errores, ")) << run.out.toStdString();
-}
-
 #ifdef ZAFREL_WITH_GUI
 // With a display the window opens beside the run and shares its engine; the run still ends the
 // process with its report and leaves the queue file as a finished run does.
