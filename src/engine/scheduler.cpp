@@ -127,7 +127,7 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
         fill();
     }
     startsAhead_.clear();
-    listingCache.clear();
+    listings.clear();
 }
 
 void UploadManager::cancel(const ItemPtr& item)

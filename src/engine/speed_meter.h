@@ -11,19 +11,23 @@ namespace zafrel {
 // The transfer rate over a sliding window: the bytes sent during the last 4 seconds, measured from
 // the oldest sample inside the window, recomputed only once that window spans more than half a
 // second (so a burst right after a pause does not read as an absurd rate).
-namespace speed_meter {
+class SpeedMeter {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds window{4000};
+    static constexpr std::chrono::milliseconds minimumSpan{500};
 
-using Clock = std::chrono::steady_clock;
-// (time, total sent just after this sample's bytes were added), oldest first.
-using Sample = std::pair<Clock::time_point, qint64>;
+    // Counts n more bytes sent at `now`, dropping samples older than the window. Answers the new
+    // rate in bytes per second, or nothing when the rate keeps its value.
+    std::optional<double> record(qint64 n, Clock::time_point now = Clock::now());
 
-inline constexpr std::chrono::milliseconds window{4000};
-inline constexpr std::chrono::milliseconds minimumSpan{500};
+    qint64 totalSent() const { return totalSent_; }
+    size_t samplesInWindow() const { return samples_.size(); }
 
-// Counts n more bytes sent at `now` into `totalSent` and `samples`, dropping samples older than
-// the window. Answers the new rate in bytes per second, or nothing when the rate keeps its value.
-std::optional<double> record(std::deque<Sample>& samples, qint64& totalSent, qint64 n, Clock::time_point now);
-
-}  // namespace speed_meter
+private:
+    // (time, total sent just after this sample's bytes were added), oldest first.
+    std::deque<std::pair<Clock::time_point, qint64>> samples_;
+    qint64 totalSent_ = 0;
+};
 
 }  // namespace zafrel

@@ -138,55 +138,8 @@ QCoro::Task<void> UploadManager::upload(ItemPtr it, AsyncSemaphore& sem, std::st
 
 QCoro::Task<bool> UploadManager::alreadyThere(ItemPtr it, std::stop_token stop)
 {
-    if (!listingCache.contains(it->destDir))
-        co_await fetchListing(it->destDir, stop);
-    co_return listedThere(*it) && !suspects.contains(serviceOrigin(), it->destDir + it->name);
-}
-
-bool UploadManager::listedThere(const UploadItem& it) const
-{
-    const auto cached = listingCache.find(it.destDir);
-    if (cached == listingCache.end())
-        return false;
-    const auto entry = cached->second.find(it.name);
-    return entry != cached->second.end() && entry->second == it.size;
-}
-
-QCoro::Task<void> UploadManager::fetchListing(QString destDir, std::stop_token stop)
-{
-    // Files of one folder start together (up to smallFilesParallel at once): they share one
-    // request, and share its failure too.
-    if (const auto pending = listingsInFlight_.find(destDir); pending != listingsInFlight_.end()) {
-        const std::shared_ptr<AsyncLatch> latch = pending->second;
-        co_await latch->wait();
-        co_return;
-    }
-    const auto latch = std::make_shared<AsyncLatch>();
-    listingsInFlight_.emplace(destDir, latch);
-    std::exception_ptr failure;
-    try {
-        std::optional<Listing> listing;
-        try {
-            listing = co_await api.ls(destDir.toStdString(), stop, ZafrelAPI::Retries::Transient);
-        } catch (const APIError& e) {
-            // The service answers 404 for a folder that holds nothing yet (a day's folder before
-            // its first file): nothing can be there, so the file is to be sent, not failed.
-            if (e.kind() != APIError::Kind::Http || e.code() != 404)
-                throw;
-        }
-        std::map<QString, qint64> sizes;
-        if (listing)
-            for (const FileEntry& file : listing->files)
-                sizes.insert_or_assign(QString::fromStdString(file.name), qint64(file.size));
-        listingCache.insert_or_assign(destDir, std::move(sizes));
-    } catch (...) {
-        // Nothing stored: the next file of the folder asks again.
-        failure = std::current_exception();
-    }
-    listingsInFlight_.erase(destDir);
-    latch->finish(failure);
-    if (failure)
-        std::rethrow_exception(failure);
+    co_await listings.fetch(it->destDir, stop);
+    co_return listings.lists(it->destDir, it->name, it->size) && !suspects.contains(serviceOrigin(), it->destDir + it->name);
 }
 
 QCoro::Task<UploadInit> UploadManager::askSingleStart(ItemPtr it, std::stop_token stop)

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace zafrel {
 
@@ -61,6 +62,12 @@ void UploadManager::setSpeed(double speed)
 {
     speed_ = speed;
     emit speedChanged();
+}
+
+void UploadManager::recordSent(qint64 n)
+{
+    if (const std::optional<double> rate = meter.record(n))
+        setSpeed(*rate);
 }
 
 void UploadManager::setRoute(QString route)

@@ -2,7 +2,9 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/engine_limits.h"
+#include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/speed_meter.h"
 #include "engine/queue_journal.h"
 #include "engine/suspect_destinations.h"
 #include "engine/upload_item.h"
@@ -112,13 +114,11 @@ public:
     std::optional<bool> accelerate;   // decided once per manager by probeRoute
     QString bucket;                   // stored by every intake, used by the route probe
     QString stateURL;                 // path of queue.json
-    // Destination folder -> (file name -> size), for the current run only.
-    std::map<QString, std::map<QString, qint64>> listingCache;
+    // What the destination folders hold, for the current run only.
+    ListingCache listings{api};
     // The current or last run; cancelAll requests stop on it. Absent until the first start().
     std::optional<std::stop_source> runTask;
-    // Speed meter: (time, totalSent just after the sample) pairs of the last seconds, oldest first.
-    std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
-    qint64 totalSent = 0;
+    SpeedMeter meter;
     // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
     // emptied when a run ends (scheduler.cpp).
     PartBufferPool partBuffers{int64_t(limits.partsParallel) * limits.minPart};
@@ -238,10 +238,6 @@ private:
     // The first queued item in queue order, or null. Looks on from where the last pick found one,
     // and from the start after the list changed or an item was queued again.
     ItemPtr firstQueued();
-    // Fetches the listing of `destDir` into listingCache; concurrent callers share one request.
-    QCoro::Task<void> fetchListing(QString destDir, std::stop_token stop);
-    // Whether the run's listing of the item's folder, already fetched, names it with its size.
-    bool listedThere(const UploadItem& it) const;
 
     // Upload starts made before a small file's turn (upload_starts.cpp), so that its single request
     // goes out once it has a permit instead of waiting one more round trip.
@@ -277,8 +273,6 @@ private:
     // Where firstQueued() looks on from, valid while no item was queued again since.
     size_t pickFrom_ = 0;
     uint64_t pickGeneration_ = 0;
-    // Listings being fetched, by destination folder.
-    std::map<QString, std::shared_ptr<AsyncLatch>> listingsInFlight_;
     // Upload starts made ahead during the current run, by item.
     std::map<QUuid, std::shared_ptr<StartAhead>> startsAhead_;
     // Records of the queue file's journal, written within kPersistDelayMs (see persistence.cpp).

@@ -27,7 +27,7 @@ void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
     for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
         if (item->status() != Status::Queued || item->size > limits.singlePutMax || item->uploadId
-            || !listingCache.contains(item->destDir) || listedThere(*item) || startsAhead_.contains(item->id))
+            || !listings.has(item->destDir) || listings.lists(item->destDir, item->name, item->size) || startsAhead_.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();
         start->item = item;

@@ -1,101 +1,77 @@
 #include "engine/speed_meter.h"
 #include "engine/upload_manager.h"
-#include "platform/paths.h"
+#include "support/engine_env.h"
 #include "support/test_env.h"
-
-#include <QElapsedTimer>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <deque>
+#include <vector>
 
 namespace zafrel {
 namespace {
 
 using namespace std::chrono_literals;
-using speed_meter::Clock;
-using speed_meter::record;
-using speed_meter::Sample;
 
-struct Meter {
-    std::deque<Sample> samples;
-    qint64 totalSent = 0;
-    double speed = 0;
-    Clock::time_point start = Clock::now();
-
-    void sent(qint64 n, std::chrono::milliseconds at)
-    {
-        if (auto rate = record(samples, totalSent, n, start + at))
-            speed = *rate;
+// Each case feeds (bytes, time) events and reads the rate the meter last answered.
+TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
+{
+    struct Event {
+        qint64 bytes;
+        std::chrono::milliseconds at;
+    };
+    const auto every = [](int count, qint64 bytes, std::chrono::milliseconds step, std::chrono::milliseconds first) {
+        std::vector<Event> events;
+        for (int i = 0; i < count; ++i)
+            events.push_back({bytes, first + i * step});
+        return events;
+    };
+    const struct {
+        const char* what;
+        std::vector<Event> events;
+        double rate;
+        size_t samples;
+    } cases[] = {
+        // Measured from the oldest sample: 900,000 bytes over 1.8 s.
+        {"ten events over two seconds", every(10, 100000, 200ms, 200ms), 500000.0, 10},
+        {"half a second is not enough", {{1000, 0ms}, {1000, 300ms}, {1000, 500ms}}, 0.0, 3},
+        {"just over half a second", {{1000, 0ms}, {1000, 300ms}, {1000, 500ms}, {1000, 501ms}}, 3000.0 / 0.501, 4},
+        // After a pause of more than the window one sample is left and the rate keeps its value.
+        {"after a pause", {{1000, 0ms}, {1000, 1000ms}, {5000000, 6000ms}}, 1000.0, 1},
+        // At 10 s the window holds 6.0 s .. 10.0 s: 41 samples, 400 bytes after the oldest in 4 s.
+        {"older samples dropped", every(101, 10, 100ms, 0ms), 100.0, 41},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SpeedMeter meter;
+        double rate = 0;
+        qint64 total = 0;
+        const auto start = SpeedMeter::Clock::now();
+        for (const Event& e : c.events) {
+            total += e.bytes;
+            if (const auto r = meter.record(e.bytes, start + e.at))
+                rate = *r;
+        }
+        EXPECT_NEAR(rate, c.rate, 0.01);
+        EXPECT_EQ(meter.samplesInWindow(), c.samples);
+        EXPECT_EQ(meter.totalSent(), total);
     }
-};
-
-TEST(SpeedMeter, EventsSpreadOverTwoSecondsGiveTheirRate)
-{
-    Meter meter;
-    // 1,000,000 bytes in ten events over two seconds; the first one opens the window.
-    for (int i = 0; i < 10; ++i)
-        meter.sent(100000, std::chrono::milliseconds(i * 200 + 200));
-    // Measured from the oldest sample: 900,000 bytes over 1.8 s.
-    EXPECT_NEAR(meter.speed, 500000.0, 1.0);
-    EXPECT_EQ(meter.totalSent, 1000000);
-}
-
-TEST(SpeedMeter, TheRateWaitsUntilTheWindowSpansHalfASecond)
-{
-    Meter meter;
-    meter.sent(1000, 0ms);
-    meter.sent(1000, 300ms);
-    meter.sent(1000, 500ms);
-    EXPECT_EQ(meter.speed, 0.0);   // 0.5 s is not more than half a second
-    meter.sent(1000, 501ms);
-    EXPECT_NEAR(meter.speed, 3000.0 / 0.501, 0.01);
-}
-
-TEST(SpeedMeter, AfterAPauseOfMoreThanFourSecondsOneSampleIsLeftAndTheRateIsKept)
-{
-    Meter meter;
-    meter.sent(1000, 0ms);
-    meter.sent(1000, 1000ms);
-    EXPECT_NEAR(meter.speed, 1000.0, 0.01);
-
-    meter.sent(5000000, 6000ms);
-    EXPECT_EQ(meter.samples.size(), 1u);
-    EXPECT_NEAR(meter.speed, 1000.0, 0.01);
-    EXPECT_EQ(meter.totalSent, 5002000);
-}
-
-TEST(SpeedMeter, SamplesOlderThanTheWindowAreDropped)
-{
-    Meter meter;
-    for (int i = 0; i <= 100; ++i)
-        meter.sent(10, std::chrono::milliseconds(i * 100));
-    // At 10 s the window holds 6.0 s .. 10.0 s: 41 samples, 400 bytes after the oldest in 4 s.
-    EXPECT_EQ(meter.samples.size(), 41u);
-    EXPECT_NEAR(meter.speed, 100.0, 0.01);
 }
 
 TEST(SpeedMeter, TheManagerPublishesTheRateOnItsSpeed)
 {
-    QFile::remove(paths::dataDir() + "/queue.json");
-    ZafrelAPI api(std::make_unique<HttpSession>(HttpSession::Config{}));
-    UploadManager manager(api);
+    test::resetEngineState();
+    auto manager = test::offlineManager();
     int changed = 0;
-    QObject::connect(&manager, &UploadManager::speedChanged, [&] { ++changed; });
-
-    manager.recordSent(4000);
-    EXPECT_EQ(manager.speed(), 0.0);
+    QObject::connect(manager.get(), &UploadManager::speedChanged, [&] { ++changed; });
+    manager->recordSent(4000);
     EXPECT_EQ(changed, 0);
-    QElapsedTimer clock;
-    clock.start();
-    test::runUntil([&] { return clock.elapsed() > 600; }, std::chrono::seconds(2));
-    manager.recordSent(6000);
-    EXPECT_GT(manager.speed(), 0.0);
-    EXPECT_LE(manager.speed(), 6000.0 / 0.6);
+    const auto started = std::chrono::steady_clock::now();
+    test::runUntil([&] { return std::chrono::steady_clock::now() - started > 600ms; }, std::chrono::seconds(2));
+    manager->recordSent(6000);
+    EXPECT_GT(manager->speed(), 0.0);
+    EXPECT_LE(manager->speed(), 6000.0 / 0.6);
     EXPECT_EQ(changed, 1);
-    EXPECT_EQ(manager.totalSent, 10000);
 }
 
 }  // namespace

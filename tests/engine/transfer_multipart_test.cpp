@@ -175,7 +175,7 @@ TEST_F(Multipart, AContinuedUploadThatCannotGoOnIsAbortedAndStartedAnew)
             server.forget(old);
         if (c.listed) {
             server.list("Dia1/", old, kMiB32 + 1);
-            manager->listingCache.clear();   // as at the start of a run
+            manager->listings.clear();   // as at the start of a run
         }
         const size_t completions = server.completions().size();
         runUpload(item);

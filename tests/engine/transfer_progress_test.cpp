@@ -36,12 +36,12 @@ TEST_F(Progress, WithABaseLoadedFollowsTheRequestTotalWhateverTheStatus)
     ASSERT_TRUE(result.ended);
     ASSERT_FALSE(result.error) << result.message();
     EXPECT_TRUE(runUntil([&] { return item->loaded() == kBody + 300; }, std::chrono::seconds(5)));
-    EXPECT_TRUE(runUntil([&] { return manager->totalSent == kBody; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == kBody; }, std::chrono::seconds(5)));
 
     // The total is clamped to the item's size.
     const ItemPtr small = fakeItem(1000, Status::Running, 0);
     awaitTask(manager->put(server.origin() + "/store/y.bin", QByteArray(kBody, 'p'), "", small, qint64(0), {}));
-    EXPECT_TRUE(runUntil([&] { return manager->totalSent == 2 * kBody; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == 2 * kBody; }, std::chrono::seconds(5)));
     EXPECT_EQ(small->loaded(), 1000);
 }
 
@@ -54,7 +54,7 @@ TEST_F(Progress, WithoutABaseIncrementsAddUpOnlyWhileTheItemRuns)
     const ItemPtr cancelled = fakeItem(10 * kBody, Status::Cancelled, 1000);
     awaitTask(manager->put(server.origin() + "/store/b.bin", QByteArray(kBody, 'p'), "", cancelled, std::nullopt, {}));
     // The speed meter still counts the bytes; the item's progress stays where it was.
-    EXPECT_TRUE(runUntil([&] { return manager->totalSent == 2 * kBody; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == 2 * kBody; }, std::chrono::seconds(5)));
     EXPECT_EQ(cancelled->loaded(), 1000);
 }
 

@@ -45,7 +45,7 @@ TEST_F(Single, ProgressReachesTheSpeedMeter)
     const ItemPtr item = makeItem(makeFile("clip.bin", 300000));
     runUpload(item);
     // Progress events are applied on later turns of the event loop.
-    EXPECT_TRUE(runUntil([&] { return manager->totalSent >= 300000; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() >= 300000; }, std::chrono::seconds(5)));
     EXPECT_EQ(item->loaded(), 300000);
 }
 
@@ -163,8 +163,7 @@ TEST_F(Single, AFileListedWithTheSameNameAndSizeIsSkipped)
     EXPECT_EQ(server.inits()[0]["name"], "other.bin");
     // One listing per folder serves the run.
     EXPECT_EQ(server.listed(), std::vector<std::string>{"Dia1/"});
-    ASSERT_TRUE(manager->listingCache.contains("Dia1/"));
-    EXPECT_EQ(manager->listingCache["Dia1/"].size(), 2u);
+    EXPECT_TRUE(manager->listings.lists("Dia1/", "other.bin", 999));
 }
 
 // An object that failed verification may hold anything, even with the right name and size: the
@@ -201,7 +200,7 @@ TEST_F(Single, AFailedVerificationIsNeverAlreadyThere)
             runUpload(makeItem(path));
         if (c.otherService)
             manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
-        manager->listingCache.clear();
+        manager->listings.clear();
         server.list("Dia1/", c.name, 1000);
 
         const ItemPtr item = makeItem(path);
@@ -209,7 +208,7 @@ TEST_F(Single, AFailedVerificationIsNeverAlreadyThere)
         EXPECT_EQ(item->status(), c.sentAgain ? Status::Done : Status::Skipped) << c.name;
     }
     // Once sent again and verified, the destination is no longer suspect.
-    manager->listingCache.clear();
+    manager->listings.clear();
     const ItemPtr again = makeItem(folder + "/mismatch.bin");
     runUpload(again);
     EXPECT_EQ(again->status(), Status::Skipped);
@@ -224,7 +223,7 @@ TEST_F(Single, AFailedListingFailsTheItemAndTheNextItemAsksAgain)
     runUpload(a);
     EXPECT_EQ(a->status(), Status::Error);
     EXPECT_EQ(a->error(), "Servidor: 500 listado roto");
-    EXPECT_FALSE(manager->listingCache.contains("Dia1/"));
+    EXPECT_FALSE(manager->listings.has("Dia1/"));
 
     runUpload(b);
     EXPECT_EQ(b->status(), Status::Skipped);

@@ -27,28 +27,6 @@ protected:
 
 }  // namespace
 
-TEST_F(UploadManagerTest, NewManagerStartsIdleWithItsSettings)
-{
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").remove("destDir");
-    ASSERT_FALSE(settings::value("destDir").has_value());
-
-    auto manager = test::offlineManager();
-    EXPECT_EQ(manager->destDir(), "");
-    EXPECT_EQ(settings::value("destDir"), QString());   // written straight back
-    EXPECT_TRUE(manager->items().empty());
-    EXPECT_FALSE(manager->isRunning());
-    EXPECT_EQ(manager->speed(), 0);
-    EXPECT_EQ(manager->route(), "");
-    EXPECT_EQ(manager->bucket, "");
-    EXPECT_FALSE(manager->accelerate.has_value());
-    EXPECT_FALSE(manager->runTask.has_value());
-    EXPECT_TRUE(manager->listingCache.empty());
-    EXPECT_EQ(manager->totalSent, 0);
-    EXPECT_EQ(manager->stateURL, paths::dataDir() + "/queue.json");
-    EXPECT_EQ(manager->uploadSession().config().cookieFile, QString());
-    EXPECT_EQ(manager->uploadSession().config().maxConnectionsPerHost, 16);
-}
-
 TEST_F(UploadManagerTest, DestinationIsRememberedAcrossManagers)
 {
     auto first = test::offlineManager();
@@ -61,21 +39,6 @@ TEST_F(UploadManagerTest, DestinationIsRememberedAcrossManagers)
 
     auto second = test::offlineManager();
     EXPECT_EQ(second->destDir(), "Day1/");
-}
-
-TEST_F(UploadManagerTest, ObservableFieldsNotifyOnEveryAssignment)
-{
-    auto manager = test::offlineManager();
-    int items = 0, running = 0, speed = 0, route = 0;
-    QObject::connect(manager.get(), &UploadManager::itemsChanged, [&] { ++items; });
-    QObject::connect(manager.get(), &UploadManager::isRunningChanged, [&] { ++running; });
-    QObject::connect(manager.get(), &UploadManager::speedChanged, [&] { ++speed; });
-    QObject::connect(manager.get(), &UploadManager::routeChanged, [&] { ++route; });
-    manager->setItems({});
-    manager->setIsRunning(false);
-    manager->setSpeed(0);
-    manager->setRoute("");
-    EXPECT_EQ(items + running + speed + route, 4);
 }
 
 TEST_F(UploadManagerTest, CancelMarksAnActiveItemAndRemovesAnyOther)
@@ -103,24 +66,14 @@ TEST_F(UploadManagerTest, CancelMarksAnActiveItemAndRemovesAnyOther)
 
     for (Status s : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled}) {
         auto other = item(s);
-        manager->setItems({other, queued});
+        // Every item of the same id goes with it.
+        auto twin = std::make_shared<UploadItem>(other->id, other->fileURL, 10, 0, "D/");
+        twin->setStatus(Status::Error);
+        manager->setItems({other, queued, twin});
         manager->cancel(other);
         ASSERT_EQ(manager->items().size(), 1u) << statusWord(s).toStdString();
         EXPECT_EQ(manager->items()[0], queued);
     }
-}
-
-TEST_F(UploadManagerTest, CancelRemovesEveryItemWithTheSameId)
-{
-    auto manager = test::offlineManager();
-    auto done = item(Status::Done);
-    auto twin = std::make_shared<UploadItem>(done->id, done->fileURL, 10, 0, "D/");
-    twin->setStatus(Status::Error);
-    auto other = item(Status::Paused);
-    manager->setItems({done, other, twin});
-    manager->cancel(done);
-    ASSERT_EQ(manager->items().size(), 1u);
-    EXPECT_EQ(manager->items()[0], other);
 }
 
 TEST_F(UploadManagerTest, CancelAllWithoutARunMarksWaitingItemsAndWrites)
@@ -219,7 +172,6 @@ TEST_F(UploadManagerTest, RunBeginsAfterStartReturnsAndWindsDown)
     auto a = item(Status::Queued, "a");
     auto b = item(Status::Queued, "b");
     manager->setItems({a, b});
-    manager->listingCache["D/"]["x"] = 1;
     manager->setSpeed(123);
 
     manager->start();
@@ -236,7 +188,6 @@ TEST_F(UploadManagerTest, RunBeginsAfterStartReturnsAndWindsDown)
     EXPECT_EQ(b->status(), Status::Error);
     EXPECT_TRUE(a->started.has_value());
     EXPECT_EQ(manager->speed(), 0);
-    EXPECT_TRUE(manager->listingCache.empty());
     EXPECT_EQ(manager->accelerate, false);   // decided by the first run, kept afterwards
     EXPECT_TRUE(readWholeFile(test::queueFilePath()).contains(R"("status":"error")"));
 
@@ -246,16 +197,6 @@ TEST_F(UploadManagerTest, RunBeginsAfterStartReturnsAndWindsDown)
     manager->cancelAll();
     EXPECT_EQ(later->status(), Status::Cancelled);
     EXPECT_FALSE(manager->isRunning());
-}
-
-TEST_F(UploadManagerTest, NoQueuedItemStillMakesARun)
-{
-    auto manager = test::offlineManager();
-    auto paused = item(Status::Paused);
-    manager->setItems({paused});
-    manager->start();
-    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(paused->status(), Status::Paused);
 }
 
 TEST_F(UploadManagerTest, CancelAllStopsARunInProgress)
