@@ -48,7 +48,7 @@ TEST_F(UploadManagerTest, NewManagerStartsIdleWithItsSettings)
     EXPECT_EQ(manager->partsParallel, 8);
     EXPECT_EQ(manager->minPart, 33554432);
     EXPECT_EQ(manager->singlePutMax, 33554432);
-    EXPECT_EQ(manager->stateURL, paths::dataDir() + "/queue.json");
+    EXPECT_EQ(manager->stateURL(), paths::dataDir() + "/queue.json");
     EXPECT_EQ(manager->uploadSession().config().cookieFile, QString());
     EXPECT_EQ(manager->uploadSession().config().maxConnectionsPerHost, 16);
 }
