@@ -119,12 +119,12 @@ int main(int argc, char** argv)
 
     const Timing encode = medianOf(5, [&] { encodeQueue(manager->items()); });
     const Timing persist = medianOf(5, [&] { manager->persistNow(); });
-    const qint64 fileBytes = QFileInfo(manager->stateURL).size();
+    const qint64 fileBytes = QFileInfo(manager->stateURL()).size();
     print("encode", encode, "median of 5");
     std::printf("queue file: %.1f MB\n", double(fileBytes) / 1e6);
     print("persist", persist, "median of 5: encode and atomic replace");
 
-    QFile file(manager->stateURL);
+    QFile file(manager->stateURL());
     file.open(QIODevice::ReadOnly);
     const QByteArray bytes = file.readAll();
     const Timing decode = medianOf(5, [&] { decodeQueue(bytes); });

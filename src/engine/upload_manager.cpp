@@ -14,15 +14,10 @@ namespace zafrel {
 UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
     : limits(limits),
       api(api),
-      stateURL(paths::dataDir() + QStringLiteral("/queue.json")),
       suspects(paths::dataDir() + QStringLiteral("/suspects.json")),
-      journal_(stateURL, journalURL())
+      store_(paths::dataDir() + QStringLiteral("/queue.json"), paths::dataDir() + QStringLiteral("/queue.journal"),
+             [this]() -> const std::vector<ItemPtr>& { return items_; })
 {
-    persistTimer_.setSingleShot(true);
-    persistTimer_.setTimerType(Qt::PreciseTimer);
-    persistTimer_.setInterval(std::chrono::milliseconds(kPersistDelayMs));
-    connect(&persistTimer_, &QTimer::timeout, this, &UploadManager::flushPersisted);
-
     uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport));
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
     restore();
@@ -41,8 +36,7 @@ UploadManager::~UploadManager()
         while ((runBusy_ || pendingAborts_ > 0) && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     }
-    if (journal_.hasPending())
-        flushPersisted();
+    store_.flushPersisted();
 }
 
 void UploadManager::setItems(std::vector<ItemPtr> items)
@@ -89,9 +83,14 @@ void UploadManager::setSendRate(int64_t bytesPerSecond)
     uploadSession_->setSendRate(sendRate_);
 }
 
-QString UploadManager::journalURL() const
+void UploadManager::restore()
 {
-    return paths::dataDir() + QStringLiteral("/queue.journal");
+    std::optional<QueueStore::Restored> restored = store_.restore();
+    if (!restored)
+        return;
+    for (auto& [key, uploadId] : restored->abandonedUploads)
+        abortLater(std::move(key), std::move(uploadId));
+    setItems(std::move(restored->items));
 }
 
 QString UploadManager::serviceOrigin() const

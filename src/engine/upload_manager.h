@@ -4,8 +4,8 @@
 #include "engine/engine_limits.h"
 #include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/queue_store.h"
 #include "engine/speed_meter.h"
-#include "engine/queue_journal.h"
 #include "engine/suspect_destinations.h"
 #include "engine/upload_item.h"
 #include "platform/async.h"
@@ -74,7 +74,7 @@ std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure);
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
 // headless run. Lives on the main thread; every member is touched only there. Its operations are
-// spread over intake.cpp, scheduler.cpp, the transfer sources, persistence.cpp and report.cpp.
+// spread over intake.cpp, scheduler.cpp, the transfer sources and report.cpp.
 class UploadManager : public QObject {
     Q_OBJECT
 public:
@@ -113,7 +113,6 @@ public:
     ZafrelAPI& api;
     std::optional<bool> accelerate;   // decided once per manager by probeRoute
     QString bucket;                   // stored by every intake, used by the route probe
-    QString stateURL;                 // path of queue.json
     // What the destination folders hold, for the current run only.
     ListingCache listings{api};
     // The current or last run; cancelAll requests stop on it. Absent until the first start().
@@ -189,17 +188,16 @@ public:
     QCoro::Task<void> probeRoute(std::stop_token stop);   // never throws
     void recordSent(qint64 n);
 
-    // Queue file (see persistence.cpp). persist() records the item's state as it now stands, and
-    // persistPart() its part `part` stored: on disk within a second, or at once after
-    // flushPersisted(). persistNow() writes the whole queue at once. None raises; a failed write
-    // of the whole queue is told to WriteFailures (once per file).
-    void persist(const ItemPtr& it);
-    void persistPart(const ItemPtr& it, int64_t part);
-    void flushPersisted();
-    void persistNow();
+    // The queue on disk, kept by store_ (see QueueStore). restore() replaces the queue with the one
+    // on disk, when there is a usable one.
+    void persist(const ItemPtr& it) { store_.persist(*it); }
+    void persistPart(const ItemPtr& it, int64_t part) { store_.persistPart(*it, part); }
+    void flushPersisted() { store_.flushPersisted(); }
+    void persistNow() { store_.persistNow(); }
     void restore();
-    // The journal beside the queue file.
-    QString journalURL() const;
+    // Path of queue.json, and of the journal beside it.
+    QString stateURL() const { return store_.queuePath(); }
+    QString journalURL() const { return store_.journalPath(); }
 
     Summary summary() const;
     QString report() const;
@@ -275,12 +273,7 @@ private:
     uint64_t pickGeneration_ = 0;
     // Upload starts made ahead during the current run, by item.
     std::map<QUuid, std::shared_ptr<StartAhead>> startsAhead_;
-    // Records of the queue file's journal, written within kPersistDelayMs (see persistence.cpp).
-    static constexpr int kPersistDelayMs = 1000;
-    // Below this the journal is not folded into the queue file before the run ends.
-    static constexpr int64_t kFoldJournalBytes = 1 << 20;
-    QueueJournal journal_;
-    QTimer persistTimer_;
+    QueueStore store_;
 };
 
 }  // namespace zafrel

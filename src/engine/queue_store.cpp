@@ -1,21 +1,20 @@
+#include "engine/queue_store.h"
+
 #include "engine/queue_file.h"
-#include "engine/upload_manager.h"
 #include "platform/atomic_file.h"
 #include "platform/path_io.h"
 #include "platform/write_failures.h"
 
 #include <QFile>
+#include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QFuture>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
-#include <utility>
-#include <vector>
+#include <chrono>
 
 namespace zafrel {
 
@@ -24,39 +23,39 @@ namespace {
 constexpr size_t kParallelRestoreThreshold = 2000;
 }  // namespace
 
-// When the queue file is written.
-//
-// The queue file holds the whole queue and is written whole (atomically) whenever the set of items
-// changes: intake, cancel, cancelAll, clearFinished, the end of every run. Between those, the
-// transfers record what changes on one item (a file finished, an upload started, a part stored):
-// such a record is one short line of the journal beside the queue file (queue_journal.h), kept in
-// memory and appended, with one sync, at most a second later. So a finished file costs the same
-// with ten items in the queue as with a hundred thousand, where rewriting the queue file each time
-// cost tens of milliseconds per file; after a crash at most the last second's progress is done
-// again (a finished file comes back paused and is then skipped or sent again; a stored part is sent
-// again), and no item is lost, because every change to the set of items is written whole at once.
-//
-// The journal is folded into the queue file (the queue written whole, the journal removed) at the
-// end of every run, when a restore finds one, and whenever it has grown larger than the queue file
-// itself, so that its cost spread over the records stays constant. Readers of the queue file alone
-// see it whole and in its usual form, at most a run behind.
-void UploadManager::persist(const ItemPtr& it)
+QueueStore::QueueStore(QString queuePath, QString journalPath, ItemsView items)
+    : queuePath_(std::move(queuePath)),
+      journalPath_(std::move(journalPath)),
+      items_(std::move(items)),
+      journal_(queuePath_, journalPath_)
 {
-    journal_.add(journalItemRecord(*it));
-    if (!persistTimer_.isActive())
-        persistTimer_.start();
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(std::chrono::milliseconds(kPersistDelayMs));
+    QObject::connect(&timer_, &QTimer::timeout, [this] { flushPersisted(); });
 }
 
-void UploadManager::persistPart(const ItemPtr& it, int64_t part)
+void QueueStore::schedule()
 {
-    journal_.add(journalPartRecord(*it, part));
-    if (!persistTimer_.isActive())
-        persistTimer_.start();
+    if (!timer_.isActive())
+        timer_.start();
 }
 
-void UploadManager::flushPersisted()
+void QueueStore::persist(const UploadItem& item)
 {
-    persistTimer_.stop();
+    journal_.add(journalItemRecord(item));
+    schedule();
+}
+
+void QueueStore::persistPart(const UploadItem& item, int64_t part)
+{
+    journal_.add(journalPartRecord(item, part));
+    schedule();
+}
+
+void QueueStore::flushPersisted()
+{
+    timer_.stop();
     if (!journal_.hasPending())
         return;
     if (!journal_.flush()) {
@@ -67,32 +66,37 @@ void UploadManager::flushPersisted()
         persistNow();
 }
 
-void UploadManager::persistNow()
+void QueueStore::persistNow()
 {
-    persistTimer_.stop();
-    const QByteArray bytes = encodeQueue(items_);
+    writeWhole(items_());
+}
+
+void QueueStore::writeWhole(const std::vector<ItemPtr>& items)
+{
+    timer_.stop();
+    const QByteArray bytes = encodeQueue(items);
     // A write that fails leaves the previous file and its journal in place, and the records not yet
     // written stay for that journal; the person hears of it once, since a crash now would cost the
     // progress since the last write.
-    if (writeFileAtomically(stateURL, bytes))
+    if (writeFileAtomically(queuePath_, bytes))
         journal_.restartAfter(bytes);
     else
-        WriteFailures::instance().queueNotSaved(stateURL);
+        WriteFailures::instance().queueNotSaved(queuePath_);
 }
 
-void UploadManager::restore()
+std::optional<QueueStore::Restored> QueueStore::restore()
 {
-    QFile file(stateURL);
+    QFile file(queuePath_);
     if (!file.open(QIODevice::ReadOnly))
-        return;
+        return std::nullopt;
     const QByteArray bytes = file.readAll();
     file.close();
 
     auto snapshots = decodeQueue(bytes);
     if (!snapshots)
-        return;
+        return std::nullopt;
     // What the last run recorded after the queue file was written whole.
-    QFile journalFile(journalURL());
+    QFile journalFile(journalPath_);
     const bool continued = journalFile.open(QIODevice::ReadOnly) && applyJournal(journalFile.readAll(), bytes, *snapshots);
     journalFile.close();
 
@@ -130,15 +134,15 @@ void UploadManager::restore()
     for (QFuture<void>& helper : helpers)
         helper.waitForFinished();
 
-    std::vector<ItemPtr> restored;
-    restored.reserve(count);
+    Restored restored;
+    restored.items.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         Snapshot& s = (*snapshots)[i];
         if (!present[i]) {
             // Moved or deleted since: dropped, and gone from the file at the next write. Its open
             // upload could never be continued, so its parts are not left stored at the service.
             if (s.key && s.uploadId)
-                abortLater(s.key->toStdString(), s.uploadId->toStdString());
+                restored.abandonedUploads.emplace_back(s.key->toStdString(), s.uploadId->toStdString());
             continue;
         }
         auto item = std::make_shared<UploadItem>(s.id, std::move(urls[i]), s.size, s.mtime, s.destDir);
@@ -153,14 +157,14 @@ void UploadManager::restore()
         } else {
             item->setStatus(Status::Paused);
         }
-        restored.push_back(std::move(item));
+        restored.items.push_back(std::move(item));
     }
-    setItems(std::move(restored));
     // Folded at once: the queue file shows where things stand, and the journal starts afresh.
     if (continued)
-        persistNow();
+        writeWhole(restored.items);
     else
         journal_.restartAfter(bytes);
+    return restored;
 }
 
 }  // namespace zafrel
