@@ -162,7 +162,7 @@ for i in "${!ids[@]}"; do
     if [[ -z $result ]]; then
         IFS='|' read -r -a stage_labels <<< "$label"
         for one in "${stage_labels[@]}"; do
-            if [[ -z $(targets_for "$one") ]] || ! ctest --test-dir "$build" -N -L "^${one}\$" | grep -q "Total Tests: [1-9]"; then
+            if [[ -z $(targets_for "$one") ]] || ! ctest --test-dir "$build" -N -L "^${one}\$" 2> /dev/null | grep -q "Total Tests: [1-9]"; then
                 result="no tests for $one"
             fi
         done
