@@ -98,6 +98,7 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
 {
     start();
     holdPuts();
+    makeFile("files/E");   // a retried file is read, and its upload held
     auto queued = makeItem("Q", 10), done = makeItem("D", 10, Status::Done), failed = makeItem("E", 10, Status::Error),
          running = makeItem("R", 10, Status::Running);
     show({queued, done, failed, running});
