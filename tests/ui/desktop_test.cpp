@@ -140,9 +140,8 @@ TEST_F(DesktopTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
     ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
     EXPECT_EQ(view().pendingLabel()->text(), "2 archivos quedaron pendientes");
     view().resumeButton()->click();
-    ASSERT_TRUE(runUntil([&] {
-        return !up().isRunning() && std::ranges::all_of(items, [](const ItemPtr& i) { return i->status() == Status::Done && i->verified(); });
-    }));
+    const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done && i->verified(); };
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning() && std::ranges::all_of(items, sent); }));
     EXPECT_FALSE(visible(view().pendingBanner()));
     EXPECT_EQ(service.object("Rodaje/B.MXF").value_or("").size(), 20u);
 }

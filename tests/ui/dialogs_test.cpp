@@ -234,6 +234,10 @@ TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
     auto* previous = new QMimeData;
     previous->setHtml("<b>antes</b>");
     QGuiApplication::clipboard()->setMimeData(previous);
+    QStringList buttons;
+    for (const char* name : {"copyReport", "saveReport", "closeReport"})
+        buttons << view.findChild<QPushButton*>(name)->text();
+    EXPECT_EQ(buttons, (QStringList{"Copiar", "Guardar informe…", "Cerrar"}));
     view.findChild<QPushButton*>("copyReport")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport + longLine);

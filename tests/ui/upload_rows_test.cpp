@@ -71,7 +71,10 @@ protected:
     }
     QueueView& list() { return *view().queueList(); }
     QueueModel& model() { return *view().queueModel(); }
-    UploadRowDelegate::Layout layoutOf(int row) { return view().rowDelegate()->layout(list().visualRect(model().index(row)), *model().itemAt(row)); }
+    UploadRowDelegate::Layout layoutOf(int row)
+    {
+        return view().rowDelegate()->layout(list().visualRect(model().index(row)), *model().itemAt(row));
+    }
     // A press at `pos` and its release there, or where the pointer slid to.
     void click(QPoint pos, std::optional<QPoint> releasedAt = std::nullopt)
     {
@@ -144,7 +147,8 @@ TEST_F(QueueRowsTest, FailedRowsFirstWhenAskedAndNoResetForAppendsOrRemovals)
     QObject::connect(&model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
     QObject::connect(&model(), &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int from, int to) { inserted += to - from + 1; });
     QObject::connect(&model(), &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int from, int to) { removed += to - from + 1; });
-    auto a = makeItem("A", 1, Status::Done), b = makeItem("B", 1, Status::Error), c = makeItem("C", 1), d = makeItem("D", 1, Status::Error);
+    auto a = makeItem("A", 1, Status::Done), b = makeItem("B", 1, Status::Error), c = makeItem("C", 1),
+         d = makeItem("D", 1, Status::Error);
     up().setItems({a});
     up().setItems({a, b, c, d});
     const auto order = [&] {
