@@ -30,6 +30,8 @@ FakeReply listing(const SeenRequest& request)
     return jsonReply({{"path", path}, {"folders", folders}, {"files", nlohmann::json::array()}});
 }
 
+FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
+
 class PickerTest : public DesktopTest {
 protected:
     void open(const QString& path, bool isAdmin = false)
@@ -140,7 +142,12 @@ TEST_F(PickerTest, ARefusedListingIsSaidAndWhatWasShownStays)
     picker->breadcrumbButtons().front()->click();
     idle();
     EXPECT_FALSE(picker->error().has_value() || picker->errorLabel()->isVisibleTo(picker.get()));
+    Gate& answered = gates.emplace_back();   // while a listing is under way it says so, and not "Sin subcarpetas"
+    service.network()->route("GET", "/api/ls", [&](const SeenRequest& request) { return held(listing(request), answered); });
     picker->load("Rodaje/");
+    ASSERT_TRUE(runUntil([&] { return answered.waiting() == 1; }));
+    EXPECT_TRUE(picker->loading() && !picker->emptyLabel()->isVisibleTo(picker.get()));
+    answered.open();
     idle();
     picker->load("Prohibido/");
     idle();
