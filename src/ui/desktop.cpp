@@ -15,14 +15,14 @@
 
 namespace zafrel::ui {
 
-Desktop::Desktop(ZafrelAPI& api)
+Desktop::Desktop(ZafrelAPI& api, std::unique_ptr<HttpTransport> uploadTransport)
 {
     ensureResources();
     installSpanishTranslations();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/symbol.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("zafrel"));
     session_ = std::make_unique<SessionModel>(api);
-    uploader_ = std::make_unique<UploadManager>(api);
+    uploader_ = std::make_unique<UploadManager>(api, EngineLimits{}, std::move(uploadTransport));
 
     window_ = std::make_unique<MainWindow>();
     // One window only, and no menu that could open another.

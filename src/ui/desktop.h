@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/http.h"
 #include "ui/main_window.h"
 
 #include <QObject>
@@ -21,8 +22,9 @@ class RootView;
 class Desktop : public QObject {
     Q_OBJECT
 public:
-    // Creates everything and shows the window.
-    explicit Desktop(ZafrelAPI& api);
+    // Creates everything and shows the window. Without `uploadTransport` the engine sends its
+    // files through libcurl (the program's case); tests hand an in-process one.
+    explicit Desktop(ZafrelAPI& api, std::unique_ptr<HttpTransport> uploadTransport = nullptr);
     // The window goes first, then the engine, then the session.
     ~Desktop() override;
 

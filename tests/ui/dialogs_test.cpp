@@ -1,0 +1,272 @@
+// The sheets on their own: the destination picker against the in-process service, the chooser of
+// files and folders, and the report.
+#include "support/desktop_fixture.h"
+#include "ui/translations.h"
+
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFontInfo>
+#include <QLayout>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+namespace zafrel::test {
+namespace {
+
+using namespace zafrel::ui;
+
+// Listings of a small tree: "" holds Rodaje/, Rodaje/ holds Dia03/ (labelled) and Dia04/; Prohibido/ is refused.
+FakeReply listing(const SeenRequest& request)
+{
+    const std::string path = request.param("path");
+    nlohmann::json folders = nlohmann::json::array();
+    if (path.empty())
+        folders.push_back({{"name", "Rodaje"}, {"path", "Rodaje/"}, {"count", 2}, {"size", 0}});
+    else if (path == "Rodaje/")
+        folders = {{{"name", "Dia03"}, {"path", "Rodaje/Dia03/"}, {"label", "Día 3 · Exteriores"}, {"count", 41}, {"size", 0}},
+                   {{"name", "Dia04"}, {"path", "Rodaje/Dia04/"}, {"count", 0}, {"size", 0}}};
+    else if (path == "Prohibido/")
+        return errorReply(403, "sin permiso");
+    return jsonReply({{"path", path}, {"folders", folders}, {"files", nlohmann::json::array()}});
+}
+
+FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
+
+class PickerTest : public DesktopTest {
+protected:
+    void open(const QString& path, bool isAdmin = false)
+    {
+        service.network()->route("GET", "/api/ls", listing);
+        picker = std::make_unique<DestinationPicker>(api, path, isAdmin);
+        picker->show();
+        idle();
+    }
+    void idle() { EXPECT_TRUE(runUntil([&] { return !picker->loading(); })); }
+    QStringList crumbs() const
+    {
+        QStringList titles;
+        for (QPushButton* button : picker->breadcrumbButtons())
+            titles << button->text();
+        return titles;
+    }
+    QStringList rows() const
+    {
+        QStringList titles;
+        for (int i = 0; i < picker->folderList()->count(); ++i)
+            titles << picker->folderList()->item(i)->text();
+        return titles;
+    }
+    std::string lastListed() { return service.network()->seen("GET", "/api/ls").back().param("path"); }
+    size_t made() { return service.network()->seen("POST", "/api/mkdir").size(); }
+
+    std::unique_ptr<DestinationPicker> picker;
+};
+
+TEST_F(PickerTest, BreadcrumbsAndFolderRowsLeadEverywhereAndTheTopLevelMayBeChosen)
+{
+    open("Rodaje/");
+    EXPECT_EQ(crumbs(), (QStringList{"Raíz", "Rodaje"}));
+    EXPECT_EQ(rows(), (QStringList{"Día 3 · Exteriores", "Dia04"}));
+    emit picker->folderList()->itemClicked(picker->folderList()->item(0));
+    idle();
+    EXPECT_EQ(picker->current(), "Rodaje/Dia03/");
+    EXPECT_EQ(crumbs(), (QStringList{"Raíz", "Rodaje", "Dia03"}));
+    EXPECT_EQ(picker->emptyLabel()->text(), "Sin subcarpetas");
+    EXPECT_TRUE(picker->emptyLabel()->isVisibleTo(picker.get()));
+    picker->breadcrumbButtons()[1]->click();
+    idle();
+    EXPECT_EQ(lastListed(), "Rodaje/");
+    picker->breadcrumbButtons().front()->click();
+    idle();
+    EXPECT_EQ(std::pair(lastListed(), rows()), std::pair(std::string(), QStringList{"Rodaje"}));
+    QString chosen = "unset";
+    QObject::connect(picker.get(), &DestinationPicker::chosen, [&](const QString& path) { chosen = path; });
+    picker->useButton()->click();
+    EXPECT_EQ(chosen, "");
+}
+
+TEST_F(PickerTest, ALongFolderNameShortensItsCrumbInsteadOfWideningTheSheet)
+{
+    const QString longName = "Día 02 — Exteriores en la playa de Bolonia, unidad B, dron y cámara de apoyo sin etalonar";
+    open("Rodaje/" + longName + "/");
+    settle();
+    QPushButton* crumb = picker->breadcrumbButtons().back();
+    EXPECT_EQ(std::pair(picker->width(), crumb->text()), std::pair(480, longName));
+    EXPECT_LE(crumb->mapTo(picker.get(), QPoint(crumb->width(), 0)).x(), 480 - 20);
+    EXPECT_EQ(seenText(crumb->toolTip()), longName);
+}
+
+TEST_F(PickerTest, CreatingAFolderTrimsBlanksOpensItAndAFailureKeepsTheName)
+{
+    open("Rodaje/");
+    answer("POST", "/api/mkdir", okReply());
+    picker->newNameField()->setText(" \t ");   // blanks only: nothing is made
+    picker->createButton()->click();
+    settle();
+    EXPECT_EQ(made(), 0u);
+    picker->newNameField()->setText("\t\u00A0 Dia05\u2003 ");
+    picker->createButton()->click();
+    ASSERT_TRUE(runUntil([&] { return picker->current() == "Rodaje/Dia05/"; }));
+    EXPECT_EQ(nlohmann::json::parse(service.network()->seen("POST", "/api/mkdir").back().body()),
+              (nlohmann::json{{"path", "Rodaje/"}, {"name", "Dia05"}}));
+    EXPECT_EQ(picker->newNameField()->text(), "");
+    EXPECT_EQ(trimFolderName("\nA\n \u2028 "), "\nA\n \u2028");   // line breaks are not blanks to trim
+
+    answer("POST", "/api/mkdir", errorReply(409, "ya existe"));
+    picker->newNameField()->setText(" Dia03 ");
+    picker->createButton()->click();
+    ASSERT_TRUE(runUntil([&] { return picker->error().has_value(); }));
+    EXPECT_EQ(picker->errorLabel()->text(), "Servidor: 409 ya existe");
+    EXPECT_EQ(textColor(picker->errorLabel()), redColor());
+    EXPECT_EQ(picker->newNameField()->text(), " Dia03 ");
+}
+
+TEST_F(PickerTest, AnAdministratorCannotUseOrCreateAboveTheCompanies)
+{
+    open("", true);
+    picker->newNameField()->setText("Nueva");
+    EXPECT_FALSE(picker->useButton()->isEnabled() || picker->createButton()->isEnabled());
+    emit picker->newNameField()->returnPressed();   // Return does not get around it
+    settle();
+    EXPECT_EQ(made(), 0u);
+    picker->load("Rodaje/");
+    idle();
+    EXPECT_TRUE(picker->useButton()->isEnabled() && picker->createButton()->isEnabled());
+}
+
+TEST_F(PickerTest, ARefusedListingIsSaidAndWhatWasShownStays)
+{
+    open("Prohibido/");
+    EXPECT_EQ(picker->error().value_or(""), "Servidor: 403 sin permiso");
+    EXPECT_TRUE(picker->folders().empty());
+    picker->breadcrumbButtons().front()->click();
+    idle();
+    EXPECT_FALSE(picker->error().has_value() || picker->errorLabel()->isVisibleTo(picker.get()));
+    Gate& answered = gates.emplace_back();   // while a listing is under way it says so, and not "Sin subcarpetas"
+    service.network()->route("GET", "/api/ls", [&](const SeenRequest& request) { return held(listing(request), answered); });
+    picker->load("Rodaje/");
+    ASSERT_TRUE(runUntil([&] { return answered.waiting() == 1; }));
+    EXPECT_TRUE(picker->loading() && !picker->emptyLabel()->isVisibleTo(picker.get()));
+    answered.open();
+    idle();
+    picker->load("Prohibido/");
+    idle();
+    EXPECT_TRUE(picker->error().has_value());
+    EXPECT_EQ(std::pair(picker->current(), rows().size()), std::pair(QString("Rodaje/"), qsizetype(2)));
+}
+
+class FileChooserTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = QFileInfo(makeFile("chooser/A.MXF")).path();
+        makeFile("chooser/B.MXF");
+        makeFile("chooser/CLIPS/C0001.MXF");
+        chooser = std::make_unique<FileChooser>();   // after the files: its model reads a folder as it first sees it
+        chooser->setDirectory(dir);
+        chooser->show();
+        list = chooser->findChild<QListView*>("listView");
+        ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
+    }
+    QModelIndex entry(const QString& name)
+    {
+        for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+            if (list->model()->index(row, 0, list->rootIndex()).data().toString() == name)
+                return list->model()->index(row, 0, list->rootIndex());
+        return {};
+    }
+
+    QString dir;
+    std::unique_ptr<FileChooser> chooser;
+    QListView* list = nullptr;
+};
+
+TEST_F(FileChooserTest, FoldersAndFilesTogetherInListedOrderUnderSubir)
+{
+    for (const QString name : {"B.MXF", "CLIPS", "A.MXF"})   // picked in another order than listed
+        list->selectionModel()->select(entry(name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    settle();
+    QPushButton* confirm = chooser->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open);
+    EXPECT_EQ(confirm->text(), "Subir");
+    confirm->click();
+    EXPECT_EQ(chooser->chosenUrls(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS"), QUrl::fromLocalFile(dir + "/A.MXF"),
+                                              QUrl::fromLocalFile(dir + "/B.MXF")}));
+}
+
+TEST_F(FileChooserTest, ReturnOnAFolderEntersItInsteadOfUploadingIt)
+{
+    auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
+    edit->setText("CLIPS");
+    settle();
+    press(edit, Qt::Key_Return, "\r");
+    EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
+    chooser->setDirectory(dir);
+    ASSERT_TRUE(runUntil([&] { return entry("CLIPS").isValid(); }));
+    list->setCurrentIndex(entry("CLIPS"));
+    press(list, Qt::Key_Return, "\r");
+    EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
+    EXPECT_TRUE(chooser->isVisible() && chooser->chosenUrls().isEmpty());
+}
+
+TEST_F(FileChooserTest, SpeaksSpanishAndListsMountedVolumes)
+{
+    installSpanishTranslations();
+    FileChooser fresh;
+    EXPECT_EQ(fresh.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
+    const QString media = sandboxDir() + "/media";
+    QDir().mkpath(media + "/ana/TARJETA_B");
+    QDir().mkpath(media + "/ana/TARJETA_A");
+    EXPECT_EQ(chooserSidebar({media + "/ana", media + "/nadie"}),
+              (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(media + "/ana/TARJETA_A"),
+                           QUrl::fromLocalFile(media + "/ana/TARJETA_B")}));
+}
+
+const QString kReport = "Zafrel — informe de subida 2026-12-05T12:42:24Z\nDestino: Rodaje/Dia03/\n\n"
+                        "OK verificado\t2000000\tRodaje/Dia03/C0001.MXF\nya existía\t1048576\tRodaje/Dia03/C0002.MXF\n";
+
+TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
+{
+    const QString longLine = "ERROR Servidor: 403 " + QString(300, 'x') + "\t10\tRodaje/" + QString(200, 'y') + ".MXF";
+    ReportView view(kReport + longLine);
+    view.show();
+    settle();
+    QPlainTextEdit* area = view.textArea();
+    // Sizes for people on screen, long lines wrapped; the text itself keeps its byte counts and lines.
+    EXPECT_TRUE(area->toPlainText().startsWith(QString(kReport).replace("\t2000000\t", "\t2 MB\t").replace("\t1048576\t", "\t1 MB\t")));
+    EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(area->isReadOnly() && (area->textInteractionFlags() & Qt::TextSelectableByMouse));
+    EXPECT_TRUE(QFontInfo(area->font()).fixedPitch());
+    EXPECT_EQ(view.windowTitle(), "Informe de subida");
+
+    auto* previous = new QMimeData;
+    previous->setHtml("<b>antes</b>");
+    QGuiApplication::clipboard()->setMimeData(previous);
+    QStringList buttons;
+    for (const char* name : {"copyReport", "saveReport", "closeReport"})
+        buttons << view.findChild<QPushButton*>(name)->text();
+    EXPECT_EQ(buttons, (QStringList{"Copiar", "Guardar informe…", "Cerrar"}));
+    view.findChild<QPushButton*>("copyReport")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport + longLine);
+    ASSERT_TRUE(view.saveTo(sandboxDir() + "/guardado.txt"));
+    QFile saved(sandboxDir() + "/guardado.txt");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), kReport + longLine);
+    EXPECT_FALSE(view.saveTo(sandboxDir() + "/no/such/folder/x.txt"));
+
+    // A newer text keeps the reader's place; "Cerrar" closes.
+    QString longer = kReport;
+    for (int i = 0; i < 200; ++i)
+        longer += QString("queued\t10\tRodaje/C%1.MXF\n").arg(i);
+    view.setText(longer);
+    settle();
+    area->verticalScrollBar()->setValue(10);
+    view.setText(longer + "queued\t10\tRodaje/Z.MXF");
+    EXPECT_EQ(area->verticalScrollBar()->value(), 10);
+    EXPECT_TRUE(area->toPlainText().endsWith("Rodaje/Z.MXF"));
+    view.findChild<QPushButton*>("closeReport")->click();
+    EXPECT_FALSE(view.isVisible());
+}
+
+}  // namespace
+}  // namespace zafrel::test
