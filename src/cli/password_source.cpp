@@ -70,11 +70,13 @@ std::optional<QString> passwordFromTerminal()
     for (size_t i = 0; i < std::size(kSignalsThatEndThePrompt); ++i)
         ::sigaction(kSignalsThatEndThePrompt[i], &onSignal, &previous[i]);
 
-    writeToStandardError("Contraseña: ");
+    // Echo goes off before the prompt shows: someone who types as soon as they see it must not
+    // have the first characters of the password echoed (and then thrown away by the flush).
     termios quiet = saved;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     g_echoIsOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    writeToStandardError("Contraseña: ");
 
     std::string line;
     bool ended = false;
