@@ -153,7 +153,10 @@ TEST_F(CommandLineEndToEnd, JsonReportMatchesTheTextReportItemForItem)
     const nlohmann::json report = nlohmann::json::parse(json.out.toStdString());
     EXPECT_EQ(report["destination"], "Json/");
     EXPECT_LE(report["start"].get<std::string>(), report["end"].get<std::string>());
-    EXPECT_EQ("ruta: " + report["route"].get<std::string>(), text.out.trimmed().split(u'\n').last().toStdString());
+    // The route of each run, whose measured time may differ by a millisecond between the two runs.
+    const auto routeKind = [](const QString& route) { return route.section(u'(', 0, 0); };
+    EXPECT_EQ(routeKind("ruta: " + QString::fromStdString(report["route"].get<std::string>())),
+              routeKind(text.out.trimmed().split(u'\n').last()));
     const nlohmann::json expectedTotals = {{"done", 2}, {"skipped", 1}, {"errors", 0}, {"cancelled", 0}, {"paused", 0},
                                            {"bytes", 4000}};
     EXPECT_EQ(report["totals"], expectedTotals);
