@@ -1,0 +1,927 @@
+// One file's transfer against the scripted service and store: single requests, multipart uploads
+// and their continuation, retries, hostile answers, files that change, and the scheduler above.
+#include "support/engine_env.h"
+#include "support/transfer_fixture.h"
+
+#include <QFileInfo>
+
+#include <set>
+
+namespace zafrel::test {
+namespace {
+
+using Reply = FakeUploadService::PutReply;
+using Parts = std::vector<std::pair<int64_t, std::string>>;
+using Transfer = TransferTest;
+
+constexpr const char* kChanged = "El archivo cambió durante la subida";
+constexpr const char* kMismatch = "La verificación MD5 no coincide";
+constexpr const char* kUnexpected = "Respuesta inesperada del servidor";
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+
+std::vector<int> partNumbers(const std::vector<FakeUploadService::Put>& puts)
+{
+    std::vector<int> numbers;
+    for (const auto& put : puts)
+        numbers.push_back(put.partNumber);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// Moves the file's modification time without touching its content or size.
+void touch(const QString& path)
+{
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+void append(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(bytes);
+}
+
+// Files up to 32 MiB go in one PUT, verified; the service may name the content type; the
+// accelerated route is announced only once decided.
+TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
+{
+    const struct {
+        qint64 size;
+        std::optional<bool> accelerate;
+        const char* contentType;
+    } cases[] = {{1000, false, nullptr}, {0, true, "video/mxf"}, {kMiB32, std::nullopt, nullptr}};
+    qint64 sent = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        manager->accelerate = c.accelerate;
+        server.onInit = [this, c](const nlohmann::json& body) {
+            auto answer = server.defaultInit(body);
+            if (c.contentType)
+                answer["contentType"] = c.contentType;
+            return answer;
+        };
+        const QString path = makeFile(QString("clip-%1.bin").arg(c.size), c.size);
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        sent += c.size;
+        EXPECT_EQ(item->status(), Status::Done);
+        EXPECT_TRUE(item->verified());
+        EXPECT_EQ(item->loaded(), c.size);
+        EXPECT_TRUE(item->finished.has_value());
+        EXPECT_EQ(item->key, QString::fromStdString(key(item)));
+        EXPECT_FALSE(item->uploadId.has_value());
+        const auto init = server.inits().back();
+        EXPECT_EQ(init["path"], "Dia1/");
+        EXPECT_EQ(init["name"], item->name.toStdString());
+        EXPECT_EQ(init["size"], c.size);
+        EXPECT_EQ(init["type"], "application/octet-stream");
+        EXPECT_EQ(init["accelerate"], c.accelerate.value_or(false));
+        const auto put = server.puts().back();
+        EXPECT_EQ(put.partNumber, 0);
+        EXPECT_EQ(put.contentType, c.contentType ? c.contentType : "application/octet-stream");
+        EXPECT_EQ(server.object(key(item)), readWholeFile(path).toStdString());
+    }
+    EXPECT_EQ(server.puts().size(), 3u);
+    EXPECT_TRUE(server.urlRequests().empty());
+    EXPECT_TRUE(server.completions().empty());
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent; }, std::chrono::seconds(5)));
+}
+
+TEST_F(Transfer, AnETagComparesWithoutItsQuotesButWithItsCase)
+{
+    server.onPut = [&](const FakeUploadService::Put& put) {
+        std::string upper = put.md5;
+        for (char& c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        std::optional<std::string> etag = inQuotes(put.md5);
+        if (put.key == "Dia1/bare.bin")
+            etag = put.md5;
+        if (put.key == "Dia1/upper.bin")
+            etag = inQuotes(upper);
+        if (put.key == "Dia1/none.bin")
+            etag.reset();
+        return std::optional(Reply{200, "", etag});
+    };
+    const std::pair<const char*, bool> cases[] = {{"quoted.bin", true}, {"bare.bin", true}, {"upper.bin", false}, {"none.bin", false}};
+    for (const auto& [name, fine] : cases) {
+        const ItemPtr item = makeItem(makeFile(name, 100));
+        runUpload(item);
+        EXPECT_EQ(item->status(), fine ? Status::Done : Status::Error) << name;
+        EXPECT_EQ(item->verified(), fine) << name;
+        EXPECT_EQ(item->error(), fine ? std::nullopt : std::optional<QString>(kMismatch)) << name;
+    }
+    EXPECT_EQ(server.puts().size(), 4u);   // a mismatch is not retried
+}
+
+TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkipped)
+{
+    server.list("Dia1/", "same.bin", 500);
+    server.list("Dia1/", "other.bin", 999);
+    const ItemPtr same = makeItem(makeFile("same.bin", 500, 'x'));
+    const ItemPtr other = makeItem(makeFile("other.bin", 500));
+    runUpload(same);
+    runUpload(other);
+    EXPECT_EQ(same->status(), Status::Skipped);
+    EXPECT_EQ(same->loaded(), 500);
+    EXPECT_TRUE(same->finished.has_value());
+    EXPECT_FALSE(same->verified());
+    EXPECT_EQ(other->status(), Status::Done);
+    ASSERT_EQ(server.inits().size(), 1u);
+    EXPECT_EQ(server.inits()[0]["name"], "other.bin");
+    EXPECT_EQ(server.listed(), std::vector<std::string>{"Dia1/"});   // one listing per folder serves the run
+}
+
+// An object that failed verification may hold anything, even with the right name and size: the
+// listing naming it no longer makes the file "already there" until a verified upload replaces it.
+TEST_F(Transfer, AFailedVerificationIsNeverAlreadyThere)
+{
+    const struct {
+        const char* name;
+        bool mismatch, restartAndClear, verifiedSince, otherService, sentAgain;
+    } cases[] = {
+        {"plain.bin", false, false, false, false, false},  {"mismatch.bin", true, false, false, false, true},
+        {"restart.bin", true, true, false, false, true},   {"verified.bin", true, false, true, false, false},
+        {"other.bin", false, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        const QString path = makeFile(c.name, 1000);
+        if (c.mismatch) {
+            server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{200, "", std::string("\"0\"")}); };
+            const ItemPtr failed = makeItem(path);
+            manager->setItems({failed});
+            runUpload(failed);
+            ASSERT_EQ(failed->error(), kMismatch);
+            server.onPut = {};
+        }
+        if (c.restartAndClear) {
+            restartManager();
+            manager->clearFinished();
+        }
+        if (c.verifiedSince)
+            runUpload(makeItem(path));
+        if (c.otherService)
+            manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
+        manager->listings.clear();
+        server.list("Dia1/", c.name, 1000);
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.sentAgain ? Status::Done : Status::Skipped) << c.name;
+    }
+    manager->listings.clear();   // once sent again and verified, no longer suspect
+    const ItemPtr again = makeItem(folder + "/mismatch.bin");
+    runUpload(again);
+    EXPECT_EQ(again->status(), Status::Skipped);
+}
+
+// A failed listing fails the item and the next item asks again; a folder that does not exist yet
+// (404) holds nothing and is remembered as empty for the run.
+TEST_F(Transfer, AFailedListingFailsTheItemAndAMissingFolderIsEmpty)
+{
+    server.failListings(retry::maxAttempts);
+    server.list("Dia1/", "b.bin", 10);
+    const ItemPtr a = makeItem(makeFile("a.bin", 10));
+    const ItemPtr b = makeItem(makeFile("b.bin", 10));
+    runUpload(a);
+    EXPECT_EQ(a->error(), "Servidor: 500 listado roto");
+    runUpload(b);
+    EXPECT_EQ(b->status(), Status::Skipped);
+    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 1);
+    EXPECT_TRUE(server.inits().empty());
+
+    server.failListings(1, 404);
+    const ItemPtr c = makeItem(makeFile("c.bin", 10), "Nuevo/");
+    const ItemPtr d = makeItem(makeFile("d.bin", 10), "Nuevo/");
+    runUpload(c);
+    runUpload(d);
+    EXPECT_EQ(c->status(), Status::Done);
+    EXPECT_EQ(d->status(), Status::Done);
+    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 2);
+}
+
+TEST_F(Transfer, OneByteOverTheLimitGoesInTwoPartsCompletedInOrder)
+{
+    const QString path = makeFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(item->verified());
+    EXPECT_EQ(item->loaded(), kMiB32 + 1);
+    EXPECT_EQ(item->uploadId, "up-1");
+    EXPECT_EQ(item->partSize, kMiB32);
+    for (const auto& put : server.puts()) {
+        EXPECT_EQ(put.uploadId, "up-1");
+        EXPECT_EQ(put.bytes, put.partNumber == 1 ? kMiB32 : 1);
+        EXPECT_EQ(put.contentType, "");   // parts carry no Content-Type
+    }
+    EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{1, 2}));
+    // Each part asks for a batch from its own number once its bytes are read; the reads race.
+    ASSERT_GE(server.urlRequests().size(), 1u);
+    ASSERT_LE(server.urlRequests().size(), 2u);
+    for (const auto& batch : server.urlRequests()) {
+        EXPECT_EQ(batch.key + " " + batch.uploadId, "Dia1/big.bin up-1");
+        EXPECT_EQ(batch.last, 2);
+        EXPECT_EQ(batch.accelerate, "0");
+    }
+    ASSERT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(server.completions()[0].uploadId, "up-1");
+    const Parts expected{{1, inQuotes(md5Of(path, 0, kMiB32))}, {2, inQuotes(md5Of(path, kMiB32, 1))}};
+    EXPECT_EQ(server.completions()[0].parts, expected);   // the ETags as the store sent them
+    EXPECT_TRUE(server.aborts().empty());
+}
+
+// A part size below the minimum is raised, a larger one kept; a plan the store would refuse, or
+// whose part count overflows, fails before anything is sent (an upload opened for it is aborted).
+TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
+{
+    const struct {
+        nlohmann::json change;
+        std::optional<qint64> partSize;   // nullopt: refused
+        size_t puts;
+        bool aborted;
+    } cases[] = {
+        {{{"partSize", 5 << 20}}, kMiB32, 2, false},
+        {{{"partSize", 40 << 20}}, 40 << 20, 1, false},
+        {{{"mode", "single"}}, std::nullopt, 0, false},
+        {{{"uploadId", nullptr}}, std::nullopt, 0, false},
+        {{{"partSize", int64_t(1) << 62}}, std::nullopt, 0, true},
+        {{{"partSize", (int64_t(5) << 30) + 1}}, std::nullopt, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change.dump());
+        server.onInit = [&](const nlohmann::json& body) {
+            auto answer = server.defaultInit(body);
+            answer.update(c.change);
+            return answer;
+        };
+        const size_t puts = server.puts().size(), aborts = server.aborts().size();
+        const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 10));
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.partSize ? Status::Done : Status::Error);
+        if (c.partSize)
+            EXPECT_EQ(item->partSize, *c.partSize);
+        else
+            EXPECT_EQ(item->error(), kUnexpected);
+        EXPECT_EQ(server.puts().size(), puts + c.puts);
+        EXPECT_EQ(server.aborts().size(), aborts + (c.aborted ? 1 : 0));
+    }
+}
+
+// A continued upload sends only the missing parts and completes with all of them; one that cannot
+// go on (a part size the store would refuse, an upload the service forgot) is aborted and the file
+// sent anew; one whose file meanwhile stands at the destination is aborted and skipped.
+TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
+{
+    const QString four = makeSparseFile("four.bin", 3 * kMiB32 + 1000);
+    const ItemPtr item = makeItem(four);
+    item->key = "Dia1/four.bin";
+    item->uploadId = "up-resumed";
+    item->partSize = kMiB32;
+    item->etags = {{1, "\"stored-1\""}, {3, "\"stored-3\""}};
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(server.inits().empty());
+    EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{2, 4}));
+    ASSERT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(server.completions()[0].uploadId, "up-resumed");
+    EXPECT_EQ(server.completions()[0].parts, (Parts{{1, "\"stored-1\""}, {2, inQuotes(md5Of(four, kMiB32, kMiB32))},
+                                                    {3, "\"stored-3\""}, {4, inQuotes(md5Of(four, 3 * kMiB32, 1000))}}));
+
+    const struct {
+        qint64 partSize;
+        bool forgotten, listed;
+    } cases[] = {{1 << 20, false, false}, {(qint64(5) << 30) + 1, false, false}, {kMiB32, true, false}, {kMiB32, false, true}};
+    for (const auto& c : cases) {
+        const std::string old = "up-old-" + std::to_string(c.partSize) + (c.listed ? "-listed" : "");
+        SCOPED_TRACE(old);
+        const ItemPtr again = makeItem(makeSparseFile(QString::fromStdString(old), kMiB32 + 1));
+        again->key = QString::fromStdString(key(again));
+        again->uploadId = QString::fromStdString(old);
+        again->partSize = c.partSize;
+        again->etags = {{1, "\"e1\""}};
+        if (c.forgotten)
+            server.forget(old);
+        if (c.listed) {
+            server.list("Dia1/", old, kMiB32 + 1);
+            manager->listings.clear();   // as at the start of a run
+        }
+        runUpload(again);
+        EXPECT_EQ(again->status(), c.listed ? Status::Skipped : Status::Done);
+        ASSERT_FALSE(server.aborts().empty());
+        EXPECT_EQ(server.aborts().back(), std::make_pair(key(again), old));
+        if (c.listed)
+            continue;
+        EXPECT_EQ(again->partSize, kMiB32);
+        EXPECT_NE(server.completions().back().uploadId, old);
+        EXPECT_EQ(server.completions().back().parts.size(), 2u);
+    }
+    EXPECT_EQ(server.inits().size(), 3u);
+}
+
+// The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
+// object listed with the file's size means the first one went through; without it the item fails.
+TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
+{
+    for (const bool wentThrough : {true, false}) {
+        SCOPED_TRACE(wentThrough);
+        const QString name = wentThrough ? "through.bin" : "lost.bin";
+        const ItemPtr item = makeItem(makeSparseFile(name, kMiB32 + 1));
+        auto attempts = std::make_shared<int>(0);
+        server.intercept = [this, attempts, wentThrough, name, size = item->size](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/complete")
+                return std::nullopt;
+            const bool first = (*attempts)++ == 0;
+            if (first && wentThrough)
+                server.list("Dia1/", name.toStdString(), size);
+            return jsonReply({{"error", "La subida no existe"}}, first ? 503 : 404);
+        };
+        runUpload(item);
+        EXPECT_EQ(*attempts, 2);
+        EXPECT_EQ(item->status(), wentThrough ? Status::Done : Status::Error);
+        EXPECT_EQ(item->verified(), wentThrough);
+    }
+}
+
+// Each stored part is on the item and on disk (queue file and journal) before the upload ends; a
+// second part with a wrong ETag then fails the item, keeping the stored part for a continuation.
+TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
+{
+    Gate& second = gates[0];
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; }, Reply{200, "", inQuotes(std::string(32, '0'))});
+    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    manager->setItems({item});
+    Started& started = startUpload(item);
+    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
+    EXPECT_EQ(item->loaded(), kMiB32);
+    const QByteArray storedPart = QByteArray::fromStdString(md5Of(path, 0, kMiB32));
+    EXPECT_TRUE(runUntil(
+        [&] {
+            const QByteArray onDisk = readWholeFile(paths::dataDir() + "/queue.json") + readWholeFile(paths::dataDir() + "/queue.journal");
+            return onDisk.contains("up-1") && onDisk.contains(storedPart);
+        },
+        std::chrono::seconds(5)));
+    EXPECT_FALSE(started.ended());
+    second.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->error(), kMismatch);
+    EXPECT_EQ(item->etags.size(), 1u);
+    EXPECT_EQ(item->uploadId, "up-1");
+    EXPECT_TRUE(server.completions().empty());
+    EXPECT_TRUE(server.aborts().empty());
+    EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
+}
+
+// A failing part stops the others at once, parts still waiting for a permit are never sent, and
+// every permit comes back.
+TEST_F(Transfer, AFailingPartStopsTheOthersAndEveryPermitComesBack)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const FakeUploadService::Put& put) {
+        if (put.partNumber == 2)
+            return std::optional(Reply{500, "roto", std::nullopt});
+        return std::optional(Reply{200, "", inQuotes(put.md5), &held});
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    Started& started = startUpload(item, {}, 2);
+    ASSERT_TRUE(started.waitEnded()) << "a held part must not keep the failure waiting";
+    EXPECT_EQ(item->error(), "HTTP 500 roto");
+    EXPECT_TRUE(item->etags.empty());
+    EXPECT_TRUE(server.completions().empty());
+    held.open();
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 2; }, std::chrono::seconds(10)));
+
+    server.onPut = [](const FakeUploadService::Put& put) {
+        return put.partNumber == 1 ? std::optional(Reply{403, "no", std::nullopt}) : std::nullopt;
+    };
+    const ItemPtr three = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
+    const size_t before = server.puts().size();
+    runUpload(three, {}, 1);
+    EXPECT_EQ(three->status(), Status::Error);
+    for (size_t i = before; i < server.puts().size(); ++i)
+        EXPECT_EQ(server.puts()[i].partNumber, 1);
+}
+
+// A part takes one permit per minimum part size it spans, so that the part bodies in memory stay
+// within the run's budget whatever the part size.
+TEST_F(Transfer, ThePermitsBoundThePartsInFlight)
+{
+    const struct {
+        qint64 partSize;
+        int permits;
+    } cases[] = {{kMiB32, 1}, {2 * kMiB32, 2}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        server.onInit = [this, c](const nlohmann::json& body) {
+            auto answer = server.defaultInit(body);
+            answer["partSize"] = c.partSize;
+            return answer;
+        };
+        Gate& held = gates[i];
+        holdPuts(held);
+        const size_t before = server.puts().size();
+        const ItemPtr item = makeItem(makeSparseFile(QString("three-%1.bin").arg(i), 2 * c.partSize + 1));
+        Started& started = startUpload(item, {}, c.permits);
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+        runUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(held.waiting(), 1) << c.partSize;
+        EXPECT_EQ(started.sem.count(), 0);
+        held.open();
+        ASSERT_TRUE(started.waitEnded());
+        EXPECT_EQ(item->status(), Status::Done);
+        EXPECT_EQ(server.puts().size(), before + 3);
+    }
+}
+
+// A user's cancel during a request ends the retries (a success still counts) and aborts a
+// multipart upload once its parts have ended; a stopped run pauses the item during a request, during
+// the wait before the next attempt, or between parts, keeping what is stored.
+TEST_F(Transfer, ACancelEndsTheTransferAndAStoppedRunPausesIt)
+{
+    const struct {
+        const char* what;
+        qint64 size;
+        std::optional<Reply> reply;
+        bool stopRun;
+        Status expected;
+    } cases[] = {
+        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, false, Status::Cancelled},
+        {"cancel, succeeding", 100, std::nullopt, false, Status::Done},
+        {"cancel, multipart", kMiB32 + 1, std::nullopt, false, Status::Cancelled},
+        {"stop, single", 100, std::nullopt, true, Status::Paused},
+        {"stop, multipart", kMiB32 + 1, std::nullopt, true, Status::Paused},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.what);
+        Gate& held = gates[i];
+        holdPuts(held, [&](const auto& put) { return !c.stopRun || put.partNumber != 1; }, c.reply);
+        const ItemPtr item = makeItem(c.size > kMiB32 ? makeSparseFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size));
+        std::stop_source run;
+        const size_t aborts = server.aborts().size();
+        Started& started = startUpload(item, run.get_token());
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == (c.size > kMiB32 && !c.stopRun ? 2 : 1); }));
+        if (c.stopRun) {
+            EXPECT_TRUE(runUntil([&] { return c.size <= kMiB32 || item->etags.contains(1); }));
+            run.request_stop();
+            ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+        } else {
+            item->setStatus(Status::Cancelled);
+            held.open();
+            ASSERT_TRUE(started.waitEnded());
+        }
+        EXPECT_EQ(item->status(), c.expected);
+        EXPECT_FALSE(item->error().has_value());
+        EXPECT_EQ(item->verified(), c.expected == Status::Done);
+        EXPECT_EQ(server.aborts().size(), aborts + (c.size > kMiB32 && !c.stopRun ? 1 : 0));
+        if (c.stopRun && c.size > kMiB32)
+            EXPECT_EQ(std::make_pair(item->uploadId, item->etags.size()), std::make_pair(std::optional<QString>("up-2"), size_t(1)));
+        held.open();
+    }
+    EXPECT_TRUE(server.completions().empty());
+
+    retry::setWaitScaleForTests(1.0);   // a real one-second wait, interrupted
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
+    const ItemPtr waiting = makeItem(makeFile("waits.bin", 100));
+    std::stop_source run;
+    const size_t puts = server.puts().size();
+    Started& started = startUpload(waiting, run.get_token());
+    ASSERT_TRUE(runUntil([&] { return server.puts().size() == puts + 1; }));
+    run.request_stop();
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(waiting->status(), Status::Paused);
+    EXPECT_EQ(server.puts().size(), puts + 1);
+}
+
+TEST_F(Transfer, FiveFailuresInARowEndTheItemWithTheLastAnswer)
+{
+    EXPECT_EQ(retry::maxAttempts, 5);
+    retry::setWaitScaleForTests(1.0);
+    const std::chrono::milliseconds waitsAfter[] = {retry::waitAfter(0), retry::waitAfter(1), retry::waitAfter(2), retry::waitAfter(3)};
+    EXPECT_EQ(std::vector(std::begin(waitsAfter), std::end(waitsAfter)),
+              (std::vector<std::chrono::milliseconds>{std::chrono::seconds(1), std::chrono::seconds(3), std::chrono::seconds(6),
+                                                      std::chrono::seconds(12)}));
+    retry::setWaitScaleForTests(0.001);
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    std::vector<int> waits;   // each wait tells which attempt comes next, and ends with the wait
+    QObject::connect(item.get(), &UploadItem::changed, [&] {
+        const int seen = item->retryWait() ? item->retryWait()->next * 10 + item->retryWait()->of : 0;
+        if (seen && (waits.empty() || waits.back() != seen))
+            waits.push_back(seen);
+    });
+    runUpload(item);
+    EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
+    EXPECT_FALSE(item->retryWait());
+    EXPECT_EQ(item->error(), "HTTP 500 <Error>boom</Error>");
+    EXPECT_EQ(server.puts().size(), 5u);
+    EXPECT_FALSE(item->finished.has_value());
+}
+
+// The store refuses an expired pre-signed URL with 403: the next attempt goes to a fresh one (a
+// single request starts again at the service, a part asks for its URL again) within the same five
+// attempts; a refusal that persists still ends the item with the store's answer.
+TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
+{
+    server.onPut = [](const FakeUploadService::Put& put) {
+        const bool refused = put.key == "Dia1/never.bin" || (put.attempt == 1 && put.partNumber != 1);
+        return refused ? std::optional(Reply{403, "<Error>Request has expired</Error>", std::nullopt}) : std::nullopt;
+    };
+    const ItemPtr single = makeItem(makeFile("a.bin", 100));
+    runUpload(single);
+    EXPECT_EQ(single->status(), Status::Done);
+    EXPECT_EQ(server.inits().size(), 2u);
+    const ItemPtr multi = makeItem(makeSparseFile("b.bin", kMiB32 + 1));
+    runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
+    EXPECT_EQ(multi->status(), Status::Done);
+    ASSERT_EQ(server.urlRequests().size(), 2u);
+    EXPECT_EQ(std::make_pair(server.urlRequests()[1].first, server.urlRequests()[1].last), std::make_pair(int64_t(2), int64_t(2)));
+    const ItemPtr never = makeItem(makeFile("never.bin", 100));
+    runUpload(never);
+    EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
+    EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);
+}
+
+// Answers `reply` to requests of `path`, everything else as the script has it.
+auto answerAt(const char* path, FakeReply reply)
+{
+    return [path, reply](const SeenRequest& req) { return req.path == path ? std::optional(reply) : std::nullopt; };
+}
+
+// Broken or hostile answers end the file with a message that says what happened, on one line of
+// the report; a service or store that does not answer at all pauses the file and the run instead.
+TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
+{
+    const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
+    const auto initAnswer = [](FakeUploadService& s, const char* member, std::optional<const char*> value) {
+        s.onInit = [&s, member, value](const nlohmann::json& body) {
+            nlohmann::json answer = s.defaultInit(body);
+            if (value)
+                answer[member] = *value;
+            else
+                answer.erase(member);
+            return answer;
+        };
+    };
+    const auto storeAnswers = [](int status, std::string body) {
+        return [status, body](FakeUploadService& s) {
+            s.onPut = [=](const FakeUploadService::Put&) { return std::optional(Reply{status, body, "\"e\""}); };
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(FakeUploadService&)> arm;
+        std::string error;   // the start of the report line; empty when the file is paused
+        bool storeReached;
+    };
+    const Case cases[] = {
+        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, tooLarge, false},
+        {"upload start that never answers",
+         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, "", false},
+        {"store out of reach",
+         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, "", false},
+        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), tooLarge, true},
+        {"long store error", storeAnswers(502, std::string(300, 'e')), "HTTP 502 " + std::string(80, 'e') + "\t", true},
+        {"store error cut inside a letter", storeAnswers(400, std::string(199, 'x') + "\xc3\xb1"), "HTTP 400 \t", true},
+        {"line break in the content type", [&](FakeUploadService& s) { initAnswer(s, "contentType", "video/mxf\r\nX-Injected: yes"); },
+         kUnexpected, false},
+        {"ftp URL", [&](FakeUploadService& s) { initAnswer(s, "url", "ftp://service.test/Dia1/clip.bin"); }, kUnexpected, false},
+        {"no URL", [&](FakeUploadService& s) { initAnswer(s, "url", std::nullopt); }, kUnexpected, false},
+        {"control characters in an error",
+         [](FakeUploadService& s) {
+             s.intercept = answerAt("/api/upload/init",
+                                    FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
+         },
+         "Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.intercept = {};
+        server.onPut = {};
+        server.onInit = {};
+        c.arm(server);
+        const size_t putsBefore = server.puts().size();
+        const ItemPtr item = makeItem(makeFile("clip.bin", 10));
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.error.empty() ? Status::Paused : Status::Error);
+        if (c.error.empty())
+            EXPECT_EQ(manager->pauseCause(), PauseCause::NoConnection);
+        manager->setItems({item});
+        const QStringList lines = manager->report().split(u'\n');
+        ASSERT_EQ(lines.size(), 6) << manager->report().toStdString();
+        EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.error.empty() ? "paused\t" : "ERROR " + c.error))) << lines[3].toStdString();
+        EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
+        EXPECT_EQ(lines[3].count(u'\t'), 2);
+        EXPECT_EQ(server.puts().size() > putsBefore, c.storeReached);
+    }
+}
+
+// A file that changed since its intake (grown, rewritten with another date, shrunk), or that can no
+// longer be read, is refused before anything is sent.
+TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
+{
+    const QString grew = makeFile("grew.bin", 1000);
+    const QString rewritten = makeFile("rewritten.bin", 1000);
+    const QString shrank = makeSparseFile("shrank.bin", kMiB32 + 1000);
+    const QString gone = makeFile("gone.bin", 10);
+    const ItemPtr items[] = {makeItem(grew), makeItem(rewritten), makeItem(shrank), makeItem(gone)};
+    append(grew, "more");
+    touch(rewritten);
+    ASSERT_TRUE(QFile::resize(shrank, kMiB32 + 10));
+    QFile::remove(gone);
+    for (const ItemPtr& item : items) {
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Error) << item->name.toStdString();
+        EXPECT_TRUE(item->error() == kChanged || item->error()->startsWith("No se puede abrir el archivo")) << item->name.toStdString();
+    }
+    EXPECT_EQ(items[3]->error()->startsWith("No se puede abrir el archivo"), true);
+    EXPECT_TRUE(server.inits().empty());
+    EXPECT_TRUE(server.puts().empty());
+
+    // The date survives the queue file exactly, so an unchanged file's continued upload goes on.
+    const ItemPtr kept = makeItem(makeFile("clip.bin", 1000));
+    kept->setStatus(Status::Paused);
+    manager->setItems({kept});
+    restartManager();
+    ASSERT_EQ(manager->items().size(), 1u);
+    const ItemPtr restored = manager->items()[0];
+    EXPECT_EQ(restored->mtime, kept->mtime);
+    restored->setStatus(Status::Running);
+    runUpload(restored);
+    EXPECT_EQ(restored->status(), Status::Done);
+}
+
+TEST_F(Transfer, AMultipartFileChangedDuringItsPartsIsAbortedNotCompleted)
+{
+    Gate& second = gates[0];
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; });
+    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    Started& started = startUpload(item);
+    ASSERT_TRUE(runUntil([&] { return second.waiting() == 1; }));
+    touch(path);
+    second.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(item->error(), kChanged);
+    EXPECT_FALSE(item->verified());
+    EXPECT_TRUE(server.completions().empty());
+    ASSERT_EQ(server.aborts().size(), 1u);
+    EXPECT_EQ(server.aborts()[0], std::make_pair(std::string("Dia1/big.bin"), std::string("up-1")));
+    EXPECT_FALSE(item->uploadId.has_value());   // nothing is left to continue
+    EXPECT_TRUE(item->etags.empty());
+}
+
+// A paused or failed upload whose file was touched or appended to since its parts were sent: the
+// old upload is aborted and the file is sent anew, as it is now.
+TEST_F(Transfer, AContinuedUploadOfAChangedFileStartsAnewWithTheFileAsItIsNow)
+{
+    for (const bool grows : {false, true}) {
+        const QString path = makeSparseFile(grows ? "grows.bin" : "touched.bin", kMiB32 + 1);
+        const ItemPtr item = makeItem(path);
+        item->key = QString::fromStdString(key(item));
+        item->uploadId = "up-old";
+        item->partSize = kMiB32;
+        item->etags = {{1, "\"e1\""}};
+        if (grows)
+            append(path, QByteArray(kMiB32, 'z'));
+        else
+            touch(path);
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Done) << grows;
+        EXPECT_EQ(item->size, QFileInfo(path).size());
+        EXPECT_EQ(server.aborts().back(), std::make_pair(key(item), std::string("up-old")));
+        const auto completion = server.completions().back();
+        EXPECT_NE(completion.uploadId, "up-old");
+        ASSERT_EQ(completion.parts.size(), grows ? 3u : 2u);
+        EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (grows ? 2 : 1) * kMiB32)));
+    }
+}
+
+ItemPtr detachedItem(qint64 size, Status status, qint64 loaded)
+{
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/nowhere/x.bin"), size, 0.0, QString("Dia1/"));
+    item->setStatus(status);
+    item->setLoaded(loaded);
+    return item;
+}
+
+// With a base, the item's progress follows the request's total (clamped to its size) whatever its
+// state; without one, increments add up only while it runs. The speed meter counts every byte.
+TEST_F(Transfer, ProgressOfARequestReachesTheItemAndTheSpeedMeter)
+{
+    constexpr qint64 kBody = 256 * 1024;
+    const struct {
+        qint64 size;
+        Status status;
+        std::optional<qint64> base;
+        qint64 loaded;
+    } cases[] = {
+        {kBody + 1000, Status::Paused, 300, kBody + 300},
+        {1000, Status::Running, 0, 1000},
+        {10 * kBody, Status::Running, std::nullopt, 1000 + kBody},
+        {10 * kBody, Status::Cancelled, std::nullopt, 1000},
+    };
+    qint64 sent = 0;
+    for (const auto& c : cases) {
+        const ItemPtr item = detachedItem(c.size, c.status, c.base ? 0 : 1000);
+        auto result = awaitTask(manager->put(server.origin() + "/store/x.bin", QByteArray(kBody, 'p'), "", item, c.base, {}));
+        ASSERT_FALSE(result.error) << result.message();
+        sent += kBody;
+        EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent && item->loaded() == c.loaded; },
+                             std::chrono::seconds(5))) << c.size << " " << item->loaded();
+    }
+}
+
+// The scheduler over these transfers: the PUT of file fN waits for gates[N].
+class Scheduler : public TransferTest {
+protected:
+    void SetUp() override
+    {
+        TransferTest::SetUp();
+        server.onPut = [this](const FakeUploadService::Put& put) {
+            const int n = std::stoi(put.key.substr(put.key.find_last_not_of("0123456789") + 1));
+            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n + offset]});
+        };
+        manager->setDestDir("Dia1/");
+    }
+
+    // Queues f1 .. fN through the intake, in that order; `large` ones above the single-request limit.
+    void addFiles(int count, std::set<int> large = {})
+    {
+        QList<QUrl> urls;
+        for (int n = 1; n <= count; ++n) {
+            const QString name = QString("f%1").arg(n);
+            urls.push_back(QUrl::fromLocalFile(large.contains(n) ? makeSparseFile(name, kMiB32 + 1) : makeFile(name, 100 + n)));
+        }
+        manager->add(urls, QString());
+        ASSERT_EQ(manager->items().size(), size_t(count));
+    }
+    ItemPtr item(int n) const { return manager->items()[size_t(n - 1)]; }
+    std::vector<Status> statuses() const
+    {
+        std::vector<Status> out;
+        for (const ItemPtr& it : manager->items())
+            out.push_back(it->status());
+        return out;
+    }
+    bool waiting(int from, int to) const
+    {
+        for (int n = from; n <= to; ++n)
+            if (gates[n + offset].waiting() == 0)
+                return false;
+        return true;
+    }
+    void finish(int count)
+    {
+        for (int n = 1; n <= count; ++n)
+            gates[n + offset].open();
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    }
+    int offset = 0;   // of the gates of this round
+};
+
+// Small files go eight at a time in queue order; the upload starts of the next ones are asked
+// while the current ones send, none twice; the first eight share one listing of the folder.
+TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
+{
+    addFiles(20);
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+    using S = Status;
+    std::vector<S> expected(20, S::Queued);
+    std::fill_n(expected.begin(), 8, S::Running);
+    EXPECT_EQ(statuses(), expected);
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(9, 9) && server.inits().size() >= 17; }));
+    runUntil([] { return false; }, std::chrono::milliseconds(100));
+    expected[0] = S::Done;
+    expected[8] = S::Running;
+    EXPECT_EQ(statuses(), expected);
+    std::set<std::string> names, wanted;
+    for (const nlohmann::json& init : server.inits())
+        names.insert(init.at("name").get<std::string>());
+    for (int n = 1; n <= 17; ++n)
+        wanted.insert("f" + std::to_string(n));
+    EXPECT_EQ(names, wanted);
+    finish(20);
+    EXPECT_EQ(statuses(), std::vector<S>(20, S::Done));
+    EXPECT_EQ(server.inits().size(), 20u);
+    EXPECT_EQ(server.doneCalls(), 1);
+    EXPECT_EQ(server.listed().size(), 1u);
+    EXPECT_FALSE(manager->listings.has("Dia1/"));   // a run's listings end with it
+    EXPECT_EQ(manager->speed(), 0.0);
+    // The next run lists the destination afresh.
+    manager->add({QUrl::fromLocalFile(makeFile("f0", 10))}, QString());
+    gates[0].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.doneCalls() == 2; }));
+    EXPECT_EQ(server.listed().size(), 2u);
+}
+
+// Large files go two at a time beside the small ones; a large file waiting for its turn holds back
+// the files queued after it, so that files still start in queue order.
+TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
+{
+    addFiles(6, {1, 2, 5});
+    using S = Status;
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 4); }));
+    EXPECT_EQ(statuses(), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(5, 6); }));
+    EXPECT_EQ(item(1)->status(), S::Done);
+    finish(6);
+    EXPECT_EQ(statuses(), std::vector<S>(6, S::Done));
+}
+
+// A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
+TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
+{
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all);
+        manager->clearFinished();
+        const size_t puts = server.puts().size();
+        addFiles(10);
+        ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+        if (all) {
+            manager->cancelAll();
+            ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
+            EXPECT_EQ(statuses(), std::vector<Status>(10, Status::Cancelled));
+            EXPECT_EQ(server.puts().size(), puts + 8);
+        } else {
+            manager->cancel(item(9));
+            finish(10);
+            EXPECT_EQ(item(9)->status(), Status::Cancelled);
+            EXPECT_EQ(server.puts().size(), puts + 9);
+        }
+        offset = 10;
+    }
+}
+
+// An upload the queue lets go of is aborted at the service, or its stored parts would stay (and be
+// billed) with nothing left to complete them; a completed one is left alone.
+TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
+{
+    const auto withUpload = [this](const char* name, Status status) {
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(makeFile(name, 10)), 10, 0, "D/");
+        it->setStatus(status);
+        it->key = QString("D/") + name;
+        it->uploadId = QString("up-") + name;
+        it->etags = {{1, "\"e\""}};
+        return it;
+    };
+    const ItemPtr removed = withUpload("removed", Status::Paused);
+    const ItemPtr cancelled = withUpload("cancelled", Status::Queued);
+    const ItemPtr gone = withUpload("gone", Status::Paused);
+    manager->setItems({removed, cancelled, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
+                       withUpload("done", Status::Done), gone});
+    manager->clearFinished();   // the failed and the done one
+    manager->cancel(removed);
+    manager->cancel(cancelled);   // stays in the list, cancelled, and is never run
+    manager->cancelAll();
+    QFile::remove(gone->path);
+    restartManager();   // the restored queue drops the entry whose file is gone
+    const std::set<std::string> expected{"up-removed", "up-cancelled", "up-all", "up-failed", "up-gone"};
+    ASSERT_TRUE(runUntil([&] { return server.aborts().size() >= expected.size(); }));
+    std::set<std::string> aborted;
+    for (const auto& [key, uploadId] : server.aborts())
+        aborted.insert(uploadId);
+    EXPECT_EQ(aborted, expected);
+    EXPECT_TRUE(manager->items().empty());
+}
+
+// The service out of reach (503 through every retry) or the session ended (401): the run stops
+// taking files, everything ends paused without an error, and continuing sends them all.
+TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
+{
+    for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
+        SCOPED_TRACE(status);
+        auto failing = std::make_shared<bool>(true);
+        server.intercept = [failing, status](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/init" || !*failing)
+                return std::nullopt;
+            return jsonReply({{"error", "x"}}, status);
+        };
+        manager->setDestDir(QString("Pausa%1/").arg(status));
+        QList<QUrl> urls;
+        constexpr int kFiles = 24;   // three times the small files a run has in hand at once
+        for (int n = 1; n <= kFiles; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
+        manager->add(urls, QString());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->pauseCause(), cause);
+        EXPECT_EQ(manager->summary().paused, kFiles);
+        EXPECT_EQ(manager->summary().errors, 0);
+        const auto started = std::count_if(manager->items().begin(), manager->items().end(),
+                                           [](const ItemPtr& item) { return item->started.has_value(); });
+        EXPECT_GT(started, 0);
+        EXPECT_LT(started, kFiles);   // only the files in hand were started
+        *failing = false;
+        manager->resumePaused();
+        EXPECT_FALSE(manager->pauseCause().has_value());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->summary().done, kFiles);
+        manager->clearFinished();
+    }
+}
+
+}  // namespace
+}  // namespace zafrel::test
