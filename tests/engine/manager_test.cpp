@@ -1,7 +1,6 @@
 // The manager without a network: the intake's walk, the queue's operations, the queue file and its
 // journal, the lock, continuing a command's items, and the report.
 #include "engine/queue_file.h"
-#include "engine/queue_lock.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "support/engine_env.h"
@@ -53,13 +52,6 @@ protected:
         QStringList out;
         for (const ItemPtr& it : manager->items())
             out << it->path.mid(dir.path().size() + 1);
-        return out;
-    }
-    std::vector<Status> statuses() const
-    {
-        std::vector<Status> out;
-        for (const ItemPtr& it : manager->items())
-            out.push_back(it->status());
         return out;
     }
 
@@ -243,7 +235,7 @@ TEST_F(Manager, CancelMarksActiveItemsAndRemovesTheOthers)
     manager->setItems({waiting, paused, failed});
     paused->setStatus(Status::Paused);
     manager->cancelAll();
-    EXPECT_EQ(statuses(), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
     const QByteArray written = readWholeFile(queueFilePath());
     EXPECT_TRUE(written.contains(R"("status":"paused")") && written.contains(R"("status":"error")"));
     EXPECT_FALSE(written.contains(R"("status":"queued")"));
@@ -267,11 +259,9 @@ TEST_F(Manager, RetryAndContinueQueueAgainInPlace)
         manager->persistNow();
         const QByteArray before = readWholeFile(queueFilePath());
         manager->retry(failed);
-        EXPECT_EQ(failed->status(), Status::Queued);
-        EXPECT_FALSE(failed->error().has_value());
-        EXPECT_EQ(failed->etags.size(), open ? 1u : 0u);
-        EXPECT_EQ(failed->loaded(), open ? 4 : 0);
-        EXPECT_EQ(failed->size, open ? 10 : 25) << "the size is taken afresh only when starting over";
+        // The size is taken afresh only when starting over.
+        EXPECT_EQ(std::tuple(failed->status(), failed->error().has_value(), failed->etags.size(), failed->loaded(), failed->size),
+                  std::tuple(Status::Queued, false, open ? 1u : 0u, open ? 4 : 0, open ? 10 : 25));
         EXPECT_EQ(manager->items()[1], failed);
         EXPECT_TRUE(manager->isRunning());
         EXPECT_EQ(readWholeFile(queueFilePath()), before);   // retry itself writes nothing
@@ -282,7 +272,7 @@ TEST_F(Manager, RetryAndContinueQueueAgainInPlace)
     auto failed = item(Status::Error);
     manager->setItems({paused, failed});
     manager->resumePaused();
-    EXPECT_EQ(statuses(), (std::vector<Status>{Status::Queued, Status::Error}));
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Queued, Status::Error}));
 }
 
 // Clearing keeps the waiting items in order, in one change; a run begins after start() returns,
@@ -307,7 +297,7 @@ TEST_F(Manager, ClearStartAndTheEndOfARun)
     manager->start();
     EXPECT_TRUE(*manager->runTask == run);
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(statuses(), (std::vector<Status>{Status::Error, Status::Error}));   // offline, each handed over once
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Error, Status::Error}));   // offline, each handed over once
     EXPECT_EQ(manager->speed(), 0);
     EXPECT_EQ(manager->accelerate, false);   // decided by the first run, kept afterwards
 
@@ -465,23 +455,6 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
     }
 }
 
-// One process per queue: a held lock refuses a second holder and names the first; a lock file
-// left by a process that is gone is taken over.
-TEST_F(Manager, TheQueueLockRefusesASecondHolderAndTakesOverALeftover)
-{
-    const QString path = dir.filePath("queue.lock");
-    writeFile(path, "999999\n");
-    const QueueLock first(path);
-    EXPECT_FALSE(first.refused());
-    EXPECT_EQ(readWholeFile(path), QByteArray::number(qint64(::getpid())) + "\n");
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    const QueueLock second(path);   // flock locks belong to each opening, as another process's would
-    EXPECT_TRUE(second.refused());
-    EXPECT_EQ(second.refusal(), QStringLiteral("Zafrel ya está en marcha con esta cola (proceso %1)").arg(::getpid()));
-}
-
 // Continuing what an interrupted command left: the items the same paths would queue again are taken
 // up (paused ones with their stored parts, failed ones queued again in place); everything else stays.
 TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
@@ -528,12 +501,9 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
         for (const QString& p : c.given)
             urls << url(p);
         manager->resumeMatching(urls);
-        EXPECT_EQ(c.item->status(), c.after);
         const bool anew = before == Status::Error && c.after == Status::Queued && !open;
-        EXPECT_EQ(c.item->etags.size(), anew ? 0u : 2u);
-        EXPECT_EQ(c.item->loaded(), anew ? 0 : 67108864);
-        EXPECT_EQ(c.item->size, anew ? 1 : 3 * 33554432);
-        EXPECT_EQ(c.item->error().has_value(), c.after == Status::Error);
+        EXPECT_EQ(std::tuple(c.item->status(), c.item->etags.size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
+                  std::tuple(c.after, anew ? 0u : 2u, anew ? 0 : 67108864, anew ? 1 : 3 * 33554432, c.after == Status::Error));
     }
 }
 

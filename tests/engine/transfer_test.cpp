@@ -3,7 +3,10 @@
 #include "support/engine_env.h"
 #include "support/transfer_fixture.h"
 
+#include "engine/endpoint_config.h"
+
 #include <QFileInfo>
+#include <QTimer>
 
 #include <set>
 
@@ -56,31 +59,18 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         manager->accelerate = c.accelerate;
-        server.onInit = [this, c](const nlohmann::json& body) {
-            auto answer = server.defaultInit(body);
-            if (c.contentType)
-                answer["contentType"] = c.contentType;
-            return answer;
-        };
+        server.changeInit(c.contentType ? nlohmann::json{{"contentType", c.contentType}} : nlohmann::json::object());
         const QString path = makeFile(QString("clip-%1.bin").arg(c.size), c.size);
         const ItemPtr item = makeItem(path);
         runUpload(item);
         sent += c.size;
-        EXPECT_EQ(item->status(), Status::Done);
-        EXPECT_TRUE(item->verified());
-        EXPECT_EQ(item->loaded(), c.size);
-        EXPECT_TRUE(item->finished.has_value());
+        EXPECT_EQ(std::tuple(item->status(), item->verified(), item->loaded(), item->finished.has_value(), item->uploadId.has_value()),
+                  std::tuple(Status::Done, true, c.size, true, false));
         EXPECT_EQ(item->key, QString::fromStdString(key(item)));
-        EXPECT_FALSE(item->uploadId.has_value());
-        const auto init = server.inits().back();
-        EXPECT_EQ(init["path"], "Dia1/");
-        EXPECT_EQ(init["name"], item->name.toStdString());
-        EXPECT_EQ(init["size"], c.size);
-        EXPECT_EQ(init["type"], "application/octet-stream");
-        EXPECT_EQ(init["accelerate"], c.accelerate.value_or(false));
-        const auto put = server.puts().back();
-        EXPECT_EQ(put.partNumber, 0);
-        EXPECT_EQ(put.contentType, c.contentType ? c.contentType : "application/octet-stream");
+        EXPECT_EQ(server.inits().back(), (nlohmann::json{{"path", "Dia1/"}, {"name", item->name.toStdString()}, {"size", c.size},
+                                                         {"type", "application/octet-stream"}, {"accelerate", c.accelerate.value_or(false)}}));
+        EXPECT_EQ(server.puts().back().partNumber, 0);
+        EXPECT_EQ(server.puts().back().contentType, c.contentType ? c.contentType : "application/octet-stream");
         EXPECT_EQ(server.object(key(item)), readWholeFile(path).toStdString());
     }
     EXPECT_EQ(server.puts().size(), 3u);
@@ -89,61 +79,18 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
     EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent; }, std::chrono::seconds(5)));
 }
 
-TEST_F(Transfer, AnETagComparesWithoutItsQuotesButWithItsCase)
-{
-    server.onPut = [&](const FakeUploadService::Put& put) {
-        std::string upper = put.md5;
-        for (char& c : upper)
-            c = char(std::toupper(static_cast<unsigned char>(c)));
-        std::optional<std::string> etag = inQuotes(put.md5);
-        if (put.key == "Dia1/bare.bin")
-            etag = put.md5;
-        if (put.key == "Dia1/upper.bin")
-            etag = inQuotes(upper);
-        if (put.key == "Dia1/none.bin")
-            etag.reset();
-        return std::optional(Reply{200, "", etag});
-    };
-    const std::pair<const char*, bool> cases[] = {{"quoted.bin", true}, {"bare.bin", true}, {"upper.bin", false}, {"none.bin", false}};
-    for (const auto& [name, fine] : cases) {
-        const ItemPtr item = makeItem(makeFile(name, 100));
-        runUpload(item);
-        EXPECT_EQ(item->status(), fine ? Status::Done : Status::Error) << name;
-        EXPECT_EQ(item->verified(), fine) << name;
-        EXPECT_EQ(item->error(), fine ? std::nullopt : std::optional<QString>(kMismatch)) << name;
-    }
-    EXPECT_EQ(server.puts().size(), 4u);   // a mismatch is not retried
-}
-
-TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkipped)
-{
-    server.list("Dia1/", "same.bin", 500);
-    server.list("Dia1/", "other.bin", 999);
-    const ItemPtr same = makeItem(makeFile("same.bin", 500, 'x'));
-    const ItemPtr other = makeItem(makeFile("other.bin", 500));
-    runUpload(same);
-    runUpload(other);
-    EXPECT_EQ(same->status(), Status::Skipped);
-    EXPECT_EQ(same->loaded(), 500);
-    EXPECT_TRUE(same->finished.has_value());
-    EXPECT_FALSE(same->verified());
-    EXPECT_EQ(other->status(), Status::Done);
-    ASSERT_EQ(server.inits().size(), 1u);
-    EXPECT_EQ(server.inits()[0]["name"], "other.bin");
-    EXPECT_EQ(server.listed(), std::vector<std::string>{"Dia1/"});   // one listing per folder serves the run
-}
-
-// An object that failed verification may hold anything, even with the right name and size: the
-// listing naming it no longer makes the file "already there" until a verified upload replaces it.
-TEST_F(Transfer, AFailedVerificationIsNeverAlreadyThere)
+// A file listed with the same name and size is already there, unless the object there failed
+// verification: it may hold anything until a verified upload replaces it.
+TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
 {
     const struct {
         const char* name;
+        qint64 listed;
         bool mismatch, restartAndClear, verifiedSince, otherService, sentAgain;
     } cases[] = {
-        {"plain.bin", false, false, false, false, false},  {"mismatch.bin", true, false, false, false, true},
-        {"restart.bin", true, true, false, false, true},   {"verified.bin", true, false, true, false, false},
-        {"other.bin", false, false, false, true, false},
+        {"plain.bin", 1000, false, false, false, false, false},   {"bigger.bin", 999, false, false, false, false, true},
+        {"mismatch.bin", 1000, true, false, false, false, true},  {"restart.bin", 1000, true, true, false, false, true},
+        {"verified.bin", 1000, true, false, true, false, false},  {"other.bin", 1000, false, false, false, true, false},
     };
     for (const auto& c : cases) {
         const QString path = makeFile(c.name, 1000);
@@ -164,10 +111,14 @@ TEST_F(Transfer, AFailedVerificationIsNeverAlreadyThere)
         if (c.otherService)
             manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
         manager->listings.clear();
-        server.list("Dia1/", c.name, 1000);
+        server.list("Dia1/", c.name, c.listed);
+        const size_t inits = server.inits().size();
         const ItemPtr item = makeItem(path);
         runUpload(item);
         EXPECT_EQ(item->status(), c.sentAgain ? Status::Done : Status::Skipped) << c.name;
+        EXPECT_EQ(item->loaded(), 1000);
+        EXPECT_EQ(item->verified(), c.sentAgain);
+        EXPECT_EQ(server.inits().size(), inits + (c.sentAgain ? 1 : 0));
     }
     manager->listings.clear();   // once sent again and verified, no longer suspect
     const ItemPtr again = makeItem(folder + "/mismatch.bin");
@@ -205,16 +156,10 @@ TEST_F(Transfer, OneByteOverTheLimitGoesInTwoPartsCompletedInOrder)
     const QString path = makeFile("big.bin", kMiB32 + 1);
     const ItemPtr item = makeItem(path);
     runUpload(item);
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(item->verified());
-    EXPECT_EQ(item->loaded(), kMiB32 + 1);
-    EXPECT_EQ(item->uploadId, "up-1");
-    EXPECT_EQ(item->partSize, kMiB32);
-    for (const auto& put : server.puts()) {
-        EXPECT_EQ(put.uploadId, "up-1");
-        EXPECT_EQ(put.bytes, put.partNumber == 1 ? kMiB32 : 1);
-        EXPECT_EQ(put.contentType, "");   // parts carry no Content-Type
-    }
+    EXPECT_EQ(std::tuple(item->status(), item->verified(), item->loaded(), item->uploadId, item->partSize),
+              std::tuple(Status::Done, true, kMiB32 + 1, std::optional<QString>("up-1"), kMiB32));
+    for (const auto& put : server.puts())   // parts carry no Content-Type
+        EXPECT_EQ(std::tuple(put.uploadId, put.bytes, put.contentType), std::tuple("up-1", put.partNumber == 1 ? kMiB32 : 1, ""));
     EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{1, 2}));
     // Each part asks for a batch from its own number once its bytes are read; the reads race.
     ASSERT_GE(server.urlRequests().size(), 1u);
@@ -250,11 +195,7 @@ TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change.dump());
-        server.onInit = [&](const nlohmann::json& body) {
-            auto answer = server.defaultInit(body);
-            answer.update(c.change);
-            return answer;
-        };
+        server.changeInit(c.change);
         const size_t puts = server.puts().size(), aborts = server.aborts().size();
         const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 10));
         runUpload(item);
@@ -269,8 +210,9 @@ TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
 }
 
 // A continued upload sends only the missing parts and completes with all of them; one that cannot
-// go on (a part size the store would refuse, an upload the service forgot) is aborted and the file
-// sent anew; one whose file meanwhile stands at the destination is aborted and skipped.
+// go on (a part size the store would refuse, an upload the service forgot, a file touched or grown
+// since) is aborted and the file sent anew as it is now; one whose file meanwhile stands at the
+// destination is aborted and skipped.
 TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
 {
     const QString four = makeSparseFile("four.bin", 3 * kMiB32 + 1000);
@@ -288,14 +230,20 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
     EXPECT_EQ(server.completions()[0].parts, (Parts{{1, "\"stored-1\""}, {2, inQuotes(md5Of(four, kMiB32, kMiB32))},
                                                     {3, "\"stored-3\""}, {4, inQuotes(md5Of(four, 3 * kMiB32, 1000))}}));
 
+    enum Change { None, Touched, Grown };
     const struct {
+        const char* name;
         qint64 partSize;
         bool forgotten, listed;
-    } cases[] = {{1 << 20, false, false}, {(qint64(5) << 30) + 1, false, false}, {kMiB32, true, false}, {kMiB32, false, true}};
+        Change change;
+    } cases[] = {{"small-parts", 1 << 20, false, false, None}, {"huge-parts", (qint64(5) << 30) + 1, false, false, None},
+                 {"forgotten", kMiB32, true, false, None},     {"listed", kMiB32, false, true, None},
+                 {"touched", kMiB32, false, false, Touched},   {"grown", kMiB32, false, false, Grown}};
     for (const auto& c : cases) {
-        const std::string old = "up-old-" + std::to_string(c.partSize) + (c.listed ? "-listed" : "");
-        SCOPED_TRACE(old);
-        const ItemPtr again = makeItem(makeSparseFile(QString::fromStdString(old), kMiB32 + 1));
+        SCOPED_TRACE(c.name);
+        const std::string old = std::string("up-") + c.name;
+        const QString path = makeSparseFile(c.name, kMiB32 + 1);
+        const ItemPtr again = makeItem(path);
         again->key = QString::fromStdString(key(again));
         again->uploadId = QString::fromStdString(old);
         again->partSize = c.partSize;
@@ -303,9 +251,13 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         if (c.forgotten)
             server.forget(old);
         if (c.listed) {
-            server.list("Dia1/", old, kMiB32 + 1);
+            server.list("Dia1/", c.name, kMiB32 + 1);
             manager->listings.clear();   // as at the start of a run
         }
+        if (c.change == Touched)
+            touch(path);
+        if (c.change == Grown)
+            append(path, QByteArray(kMiB32, 'z'));
         runUpload(again);
         EXPECT_EQ(again->status(), c.listed ? Status::Skipped : Status::Done);
         ASSERT_FALSE(server.aborts().empty());
@@ -313,10 +265,13 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         if (c.listed)
             continue;
         EXPECT_EQ(again->partSize, kMiB32);
-        EXPECT_NE(server.completions().back().uploadId, old);
-        EXPECT_EQ(server.completions().back().parts.size(), 2u);
+        EXPECT_EQ(again->size, QFileInfo(path).size());
+        const auto completion = server.completions().back();
+        EXPECT_NE(completion.uploadId, old);
+        ASSERT_EQ(completion.parts.size(), c.change == Grown ? 3u : 2u);
+        EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (c.change == Grown ? 2 : 1) * kMiB32)));
     }
-    EXPECT_EQ(server.inits().size(), 3u);
+    EXPECT_EQ(server.inits().size(), 5u);
 }
 
 // The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
@@ -413,11 +368,7 @@ TEST_F(Transfer, ThePermitsBoundThePartsInFlight)
     } cases[] = {{kMiB32, 1}, {2 * kMiB32, 2}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
-        server.onInit = [this, c](const nlohmann::json& body) {
-            auto answer = server.defaultInit(body);
-            answer["partSize"] = c.partSize;
-            return answer;
-        };
+        server.changeInit({{"partSize", c.partSize}});
         Gate& held = gates[i];
         holdPuts(held);
         const size_t before = server.puts().size();
@@ -435,53 +386,59 @@ TEST_F(Transfer, ThePermitsBoundThePartsInFlight)
 }
 
 // A user's cancel during a request ends the retries (a success still counts) and aborts a
-// multipart upload once its parts have ended; a stopped run pauses the item during a request, during
-// the wait before the next attempt, or between parts, keeping what is stored.
-TEST_F(Transfer, ACancelEndsTheTransferAndAStoppedRunPausesIt)
+// multipart upload once its parts have ended; a stopped run pauses the item during a request or
+// between parts, keeping what is stored; a file changed during its parts is aborted, not completed,
+// and leaves nothing to continue.
+TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
 {
+    enum Action { Cancel, Stop, Touch };
     const struct {
         const char* what;
         qint64 size;
         std::optional<Reply> reply;
-        bool stopRun;
+        Action action;
         Status expected;
     } cases[] = {
-        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, false, Status::Cancelled},
-        {"cancel, succeeding", 100, std::nullopt, false, Status::Done},
-        {"cancel, multipart", kMiB32 + 1, std::nullopt, false, Status::Cancelled},
-        {"stop, single", 100, std::nullopt, true, Status::Paused},
-        {"stop, multipart", kMiB32 + 1, std::nullopt, true, Status::Paused},
+        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled},
+        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done},
+        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled},
+        {"stop, single", 100, std::nullopt, Stop, Status::Paused},
+        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused},
+        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.what);
+        const bool multipart = c.size > kMiB32;
         Gate& held = gates[i];
-        holdPuts(held, [&](const auto& put) { return !c.stopRun || put.partNumber != 1; }, c.reply);
-        const ItemPtr item = makeItem(c.size > kMiB32 ? makeSparseFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size));
+        holdPuts(held, [&](const auto& put) { return c.action == Cancel || put.partNumber != 1; }, c.reply);
+        const QString path = multipart ? makeSparseFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size);
+        const ItemPtr item = makeItem(path);
         std::stop_source run;
         const size_t aborts = server.aborts().size();
         Started& started = startUpload(item, run.get_token());
-        ASSERT_TRUE(runUntil([&] { return held.waiting() == (c.size > kMiB32 && !c.stopRun ? 2 : 1); }));
-        if (c.stopRun) {
-            EXPECT_TRUE(runUntil([&] { return c.size <= kMiB32 || item->etags.contains(1); }));
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel ? 2 : 1); }));
+        ASSERT_TRUE(runUntil([&] { return !multipart || c.action == Cancel || item->etags.contains(1); }));
+        if (c.action == Stop)
             run.request_stop();
-            ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
-        } else {
+        if (c.action == Touch)
+            touch(path);
+        if (c.action == Cancel)
             item->setStatus(Status::Cancelled);
+        if (c.action != Stop)
             held.open();
-            ASSERT_TRUE(started.waitEnded());
-        }
+        ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
         EXPECT_EQ(item->status(), c.expected);
-        EXPECT_FALSE(item->error().has_value());
+        EXPECT_EQ(item->error(), c.action == Touch ? std::optional<QString>(kChanged) : std::nullopt);
         EXPECT_EQ(item->verified(), c.expected == Status::Done);
-        EXPECT_EQ(server.aborts().size(), aborts + (c.size > kMiB32 && !c.stopRun ? 1 : 0));
-        if (c.stopRun && c.size > kMiB32)
-            EXPECT_EQ(std::make_pair(item->uploadId, item->etags.size()), std::make_pair(std::optional<QString>("up-2"), size_t(1)));
+        EXPECT_EQ(server.aborts().size(), aborts + (multipart && c.action != Stop ? 1 : 0));
+        if (multipart)   // what is left to continue
+            EXPECT_EQ(item->etags.size(), c.action == Stop ? 1u : 0u);
         held.open();
     }
     EXPECT_TRUE(server.completions().empty());
 
-    retry::setWaitScaleForTests(1.0);   // a real one-second wait, interrupted
+    retry::setWaitScaleForTests(1.0);   // a real one-second wait before the next attempt, interrupted
     server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
     const ItemPtr waiting = makeItem(makeFile("waits.bin", 100));
     std::stop_source run;
@@ -554,66 +511,68 @@ auto answerAt(const char* path, FakeReply reply)
 TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
 {
     const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
-    const auto initAnswer = [](FakeUploadService& s, const char* member, std::optional<const char*> value) {
-        s.onInit = [&s, member, value](const nlohmann::json& body) {
-            nlohmann::json answer = s.defaultInit(body);
-            if (value)
-                answer[member] = *value;
-            else
-                answer.erase(member);
-            return answer;
-        };
-    };
+    const auto initAnswer = [](nlohmann::json change) { return [change](FakeUploadService& s) { s.changeInit(change); }; };
     const auto storeAnswers = [](int status, std::string body) {
         return [status, body](FakeUploadService& s) {
             s.onPut = [=](const FakeUploadService::Put&) { return std::optional(Reply{status, body, "\"e\""}); };
         };
     };
+    const auto etag = [](std::function<std::optional<std::string>(std::string md5)> form) {
+        return [form](FakeUploadService& s) {
+            s.onPut = [form](const FakeUploadService::Put& put) { return std::optional(Reply{200, "", form(put.md5)}); };
+        };
+    };
     struct Case {
         const char* what;
         std::function<void(FakeUploadService&)> arm;
-        std::string error;   // the start of the report line; empty when the file is paused
-        bool storeReached;
+        std::string line;   // the start of the item's report line
+        int puts;           // PUTs that reached the store
     };
+    const std::string paused = "paused\t";
     const Case cases[] = {
-        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, tooLarge, false},
+        {"ETag without quotes", etag([](std::string md5) { return md5; }), "OK verificado\t", 1},
+        {"ETag in capitals", etag([](std::string md5) { return inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString()); }),
+         std::string("ERROR ") + kMismatch + "\t", 1},   // a mismatch is not retried
+        {"no ETag", etag([](std::string) { return std::nullopt; }), std::string("ERROR ") + kMismatch + "\t", 1},
+        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, "ERROR " + tooLarge, 0},
         {"upload start that never answers",
-         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, "", false},
+         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, paused, 0},
         {"store out of reach",
-         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, "", false},
-        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), tooLarge, true},
-        {"long store error", storeAnswers(502, std::string(300, 'e')), "HTTP 502 " + std::string(80, 'e') + "\t", true},
-        {"store error cut inside a letter", storeAnswers(400, std::string(199, 'x') + "\xc3\xb1"), "HTTP 400 \t", true},
-        {"line break in the content type", [&](FakeUploadService& s) { initAnswer(s, "contentType", "video/mxf\r\nX-Injected: yes"); },
-         kUnexpected, false},
-        {"ftp URL", [&](FakeUploadService& s) { initAnswer(s, "url", "ftp://service.test/Dia1/clip.bin"); }, kUnexpected, false},
-        {"no URL", [&](FakeUploadService& s) { initAnswer(s, "url", std::nullopt); }, kUnexpected, false},
+         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, paused, 0},
+        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), "ERROR " + tooLarge, 5},
+        {"long store error", storeAnswers(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
+        {"store error cut inside a letter", storeAnswers(400, std::string(199, 'x') + "\xc3\xb1"), "ERROR HTTP 400 \t", 5},
+        {"line break in the content type", initAnswer({{"contentType", "video/mxf\r\nX-Injected: yes"}}),
+         std::string("ERROR ") + kUnexpected, 0},
+        {"ftp URL", initAnswer({{"url", "ftp://service.test/Dia1/clip.bin"}}), std::string("ERROR ") + kUnexpected, 0},
+        {"no URL", initAnswer({{"url", nullptr}}), std::string("ERROR ") + kUnexpected, 0},
         {"control characters in an error",
          [](FakeUploadService& s) {
              s.intercept = answerAt("/api/upload/init",
                                     FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
          },
-         "Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", false},
+         "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         server.intercept = {};
         server.onPut = {};
         server.onInit = {};
+        manager->listings.clear();
         c.arm(server);
         const size_t putsBefore = server.puts().size();
         const ItemPtr item = makeItem(makeFile("clip.bin", 10));
         runUpload(item);
-        EXPECT_EQ(item->status(), c.error.empty() ? Status::Paused : Status::Error);
-        if (c.error.empty())
+        EXPECT_EQ(item->status(), c.line == paused ? Status::Paused : c.line.starts_with("OK") ? Status::Done : Status::Error);
+        if (c.line == paused)
             EXPECT_EQ(manager->pauseCause(), PauseCause::NoConnection);
         manager->setItems({item});
         const QStringList lines = manager->report().split(u'\n');
         ASSERT_EQ(lines.size(), 6) << manager->report().toStdString();
-        EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.error.empty() ? "paused\t" : "ERROR " + c.error))) << lines[3].toStdString();
+        EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
         EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
         EXPECT_EQ(lines[3].count(u'\t'), 2);
-        EXPECT_EQ(server.puts().size() > putsBefore, c.storeReached);
+        EXPECT_EQ(server.puts().size() - putsBefore, size_t(c.puts));
     }
 }
 
@@ -652,52 +611,6 @@ TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
     EXPECT_EQ(restored->status(), Status::Done);
 }
 
-TEST_F(Transfer, AMultipartFileChangedDuringItsPartsIsAbortedNotCompleted)
-{
-    Gate& second = gates[0];
-    holdPuts(second, [](const auto& put) { return put.partNumber == 2; });
-    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
-    const ItemPtr item = makeItem(path);
-    Started& started = startUpload(item);
-    ASSERT_TRUE(runUntil([&] { return second.waiting() == 1; }));
-    touch(path);
-    second.open();
-    ASSERT_TRUE(started.waitEnded());
-    EXPECT_EQ(item->error(), kChanged);
-    EXPECT_FALSE(item->verified());
-    EXPECT_TRUE(server.completions().empty());
-    ASSERT_EQ(server.aborts().size(), 1u);
-    EXPECT_EQ(server.aborts()[0], std::make_pair(std::string("Dia1/big.bin"), std::string("up-1")));
-    EXPECT_FALSE(item->uploadId.has_value());   // nothing is left to continue
-    EXPECT_TRUE(item->etags.empty());
-}
-
-// A paused or failed upload whose file was touched or appended to since its parts were sent: the
-// old upload is aborted and the file is sent anew, as it is now.
-TEST_F(Transfer, AContinuedUploadOfAChangedFileStartsAnewWithTheFileAsItIsNow)
-{
-    for (const bool grows : {false, true}) {
-        const QString path = makeSparseFile(grows ? "grows.bin" : "touched.bin", kMiB32 + 1);
-        const ItemPtr item = makeItem(path);
-        item->key = QString::fromStdString(key(item));
-        item->uploadId = "up-old";
-        item->partSize = kMiB32;
-        item->etags = {{1, "\"e1\""}};
-        if (grows)
-            append(path, QByteArray(kMiB32, 'z'));
-        else
-            touch(path);
-        runUpload(item);
-        EXPECT_EQ(item->status(), Status::Done) << grows;
-        EXPECT_EQ(item->size, QFileInfo(path).size());
-        EXPECT_EQ(server.aborts().back(), std::make_pair(key(item), std::string("up-old")));
-        const auto completion = server.completions().back();
-        EXPECT_NE(completion.uploadId, "up-old");
-        ASSERT_EQ(completion.parts.size(), grows ? 3u : 2u);
-        EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (grows ? 2 : 1) * kMiB32)));
-    }
-}
-
 ItemPtr detachedItem(qint64 size, Status status, qint64 loaded)
 {
     auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/nowhere/x.bin"), size, 0.0, QString("Dia1/"));
@@ -733,6 +646,45 @@ TEST_F(Transfer, ProgressOfARequestReachesTheItemAndTheSpeedMeter)
     }
 }
 
+// The route probe pings both hosts of the bucket three times at once and takes the accelerated
+// route when it is clearly faster; a probe stopped by the run decides nothing.
+TEST_F(Transfer, TheRouteProbeTakesTheFasterRouteAndAStoppedOneDecidesNothing)
+{
+    const EndpointConfig endpoints = EndpointConfig::current();
+    const QString direct = endpoints.pingURL(endpoints.directHost("zafrel-demo"));
+    const QString accelerated = endpoints.pingURL(endpoints.accelHost("zafrel-demo"));
+    int slow = 0;   // each direct ping is answered 100 ms late
+    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
+        if (QString::fromStdString(req.request.url) != direct)
+            return std::nullopt;
+        Gate& gate = gates[10 + slow++];
+        QTimer::singleShot(100, [&gate] { gate.open(); });
+        FakeReply reply = FakeReply::status(403);
+        reply.after = &gate;
+        return reply;
+    };
+    manager->bucket = "zafrel-demo";
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped);
+        manager->accelerate.reset();
+        std::stop_source stop;
+        auto task = manager->probeRoute(stop.get_token());
+        if (stopped) {
+            ASSERT_TRUE(runUntil([&] { return slow == 4; }));
+            stop.request_stop();
+        }
+        ASSERT_TRUE(awaitTask(std::move(task)).ended);
+        EXPECT_EQ(manager->accelerate, stopped ? std::nullopt : std::optional(true));
+        EXPECT_TRUE(manager->route().startsWith("Ruta acelerada (")) << manager->route().toStdString();
+        if (stopped)
+            continue;
+        std::map<QString, int> pings;
+        for (const SeenRequest& seen : server.network()->seen("HEAD", "/"))
+            ++pings[QString::fromStdString(seen.request.url)];
+        EXPECT_EQ(pings, (std::map<QString, int>{{direct, 3}, {accelerated, 3}}));
+    }
+}
+
 // The scheduler over these transfers: the PUT of file fN waits for gates[N].
 class Scheduler : public TransferTest {
 protected:
@@ -757,25 +709,13 @@ protected:
         manager->add(urls, QString());
         ASSERT_EQ(manager->items().size(), size_t(count));
     }
-    ItemPtr item(int n) const { return manager->items()[size_t(n - 1)]; }
-    std::vector<Status> statuses() const
-    {
-        std::vector<Status> out;
-        for (const ItemPtr& it : manager->items())
-            out.push_back(it->status());
-        return out;
-    }
     bool waiting(int from, int to) const
     {
-        for (int n = from; n <= to; ++n)
-            if (gates[n + offset].waiting() == 0)
-                return false;
-        return true;
+        return std::all_of(&gates[from + offset], &gates[to + offset + 1], [](const Gate& g) { return g.waiting() > 0; });
     }
     void finish(int count)
     {
-        for (int n = 1; n <= count; ++n)
-            gates[n + offset].open();
+        std::for_each(&gates[1 + offset], &gates[count + offset + 1], [](Gate& g) { g.open(); });
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
     int offset = 0;   // of the gates of this round
@@ -790,13 +730,13 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
     using S = Status;
     std::vector<S> expected(20, S::Queued);
     std::fill_n(expected.begin(), 8, S::Running);
-    EXPECT_EQ(statuses(), expected);
+    EXPECT_EQ(statuses(*manager), expected);
     gates[1].open();
     ASSERT_TRUE(runUntil([&] { return waiting(9, 9) && server.inits().size() >= 17; }));
     runUntil([] { return false; }, std::chrono::milliseconds(100));
     expected[0] = S::Done;
     expected[8] = S::Running;
-    EXPECT_EQ(statuses(), expected);
+    EXPECT_EQ(statuses(*manager), expected);
     std::set<std::string> names, wanted;
     for (const nlohmann::json& init : server.inits())
         names.insert(init.at("name").get<std::string>());
@@ -804,7 +744,7 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
         wanted.insert("f" + std::to_string(n));
     EXPECT_EQ(names, wanted);
     finish(20);
-    EXPECT_EQ(statuses(), std::vector<S>(20, S::Done));
+    EXPECT_EQ(statuses(*manager), std::vector<S>(20, S::Done));
     EXPECT_EQ(server.inits().size(), 20u);
     EXPECT_EQ(server.doneCalls(), 1);
     EXPECT_EQ(server.listed().size(), 1u);
@@ -824,12 +764,12 @@ TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
     addFiles(6, {1, 2, 5});
     using S = Status;
     ASSERT_TRUE(runUntil([&] { return waiting(1, 4); }));
-    EXPECT_EQ(statuses(), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
+    EXPECT_EQ(statuses(*manager), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
     gates[1].open();
     ASSERT_TRUE(runUntil([&] { return waiting(5, 6); }));
-    EXPECT_EQ(item(1)->status(), S::Done);
+    EXPECT_EQ(manager->items()[0]->status(), S::Done);
     finish(6);
-    EXPECT_EQ(statuses(), std::vector<S>(6, S::Done));
+    EXPECT_EQ(statuses(*manager), std::vector<S>(6, S::Done));
 }
 
 // A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
@@ -844,12 +784,12 @@ TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
         if (all) {
             manager->cancelAll();
             ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
-            EXPECT_EQ(statuses(), std::vector<Status>(10, Status::Cancelled));
+            EXPECT_EQ(statuses(*manager), std::vector<Status>(10, Status::Cancelled));
             EXPECT_EQ(server.puts().size(), puts + 8);
         } else {
-            manager->cancel(item(9));
+            manager->cancel(manager->items()[8]);
             finish(10);
-            EXPECT_EQ(item(9)->status(), Status::Cancelled);
+            EXPECT_EQ(manager->items()[8]->status(), Status::Cancelled);
             EXPECT_EQ(server.puts().size(), puts + 9);
         }
         offset = 10;
