@@ -316,7 +316,7 @@ TEST_F(Manager, ClearStartAndTheEndOfARun)
 }
 
 // The n-th of a few well-known ids.
-QByteArray id(int n) { return "0B7E7A52-8C57-4F4B-9E6B-2D0C0A0B0C0" + QByteArray::number(n); }
+QByteArray id(int n) { return "0B7E7A52-8C57-4F4B-9E6B-" + QByteArray::number(n, 16).rightJustified(12, '0'); }
 
 // One entry as the queue file holds it; `extra` replaces or adds members (JSON text).
 QByteArray entry(const QByteArray& path, int n, const QByteArray& status, const QByteArray& extra = {})
@@ -381,12 +381,13 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
     for (int i = 0; i < 7; ++i)
         entries << entry(f, i, words[i], i == 0 ? R"("uploadId":"u","partSize":10,"size":100,"etags":{"1":"a","3":"c"})"
                                           : i == 1 ? R"("partSize":10,"size":25,"etags":{"1":"a","2":"b","3":"c"})" : "");
-    entries << entry(gone, 8, "paused");
+    for (int i = 10; i < 2110; ++i)   // enough for the existence checks to be spread over the pool
+        entries << entry(i % 7 ? f : gone, i, "paused");
     const QByteArray good = "[" + entries.join(',') + "]";
     writeFile(queueFilePath(), good);
     QFile::remove(QString::fromUtf8(gone));
     manager = offlineManager();
-    ASSERT_EQ(manager->items().size(), 7u);
+    ASSERT_EQ(manager->items().size(), 7u + 1800u);
     for (int i = 0; i < 7; ++i) {
         const ItemPtr& it = manager->items()[i];
         EXPECT_EQ(it->status(), i == 4 ? Status::Error : Status::Paused) << words[i];
