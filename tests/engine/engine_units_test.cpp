@@ -93,9 +93,9 @@ TEST(PartBufferPool, ReusesFreeBuffersNeverOneStillHeldAndKeepsWithinItsCapacity
     {
         PartBufferPool::Lease a = pool.take(64);
         PartBufferPool::Lease b = pool.take(64);
-        a.bytes.fill('A');
-        heldByTransport = a.bytes;   // the request's body outlives the part for a moment
-        reused = b.bytes.constData();
+        b.bytes.fill('A');
+        heldByTransport = b.bytes;   // the request's body outlives the part for a moment
+        reused = a.bytes.constData();
     }
     EXPECT_EQ(pool.idle(), 2);
     PartBufferPool::Lease c = pool.take(60);   // a shorter last part fits in the same memory
