@@ -66,25 +66,6 @@ TEST(AsyncSemaphore, PermitsGoInArrivalOrderLaterAndAreNeverOvertaken)
     EXPECT_EQ(sem.count(), 6);
 }
 
-TEST(AsyncSemaphore, StoppingAWaitingTaskDoesNotResumeIt)
-{
-    AsyncSemaphore sem(0);
-    std::vector<int> order;
-    TaskGroup<void> group;
-    group.add(takePermit(sem, order, 1));
-    group.cancel();
-    idle();
-    EXPECT_TRUE(order.empty());
-    sem.signal();
-    EXPECT_TRUE(runUntil([&] { return !order.empty(); }));
-    std::optional<TaskGroup<void>::Outcome> outcome;
-    const auto takeNext = [&]() -> QCoro::Task<void> { outcome = co_await group.next(); };
-    auto taken = takeNext();
-    EXPECT_TRUE(runUntil([&] { return taken.isReady(); }));
-    ASSERT_TRUE(outcome.has_value());
-    EXPECT_FALSE(outcome->error);
-}
-
 TEST(PartBufferPool, ReusesFreeBuffersNeverOneStillHeldAndKeepsWithinItsCapacity)
 {
     PartBufferPool pool(128);
@@ -228,9 +209,9 @@ TEST(URLCache, AFailedOrIncompleteBatchFailsItsCallersAndIsNotRemembered)
     auto b = cache.url(2);
     EXPECT_EQ(awaitTask(std::move(a)).message(), "Servidor: 500 urls rotas");
     EXPECT_EQ(awaitTask(std::move(b)).message(), "Servidor: 500 urls rotas");
-    EXPECT_EQ(urlOf(cache, 2), "p2b2");
-    EXPECT_EQ(urlOf(cache, 4), "error: Respuesta inesperada del servidor");
-    EXPECT_EQ(urlOf(cache, 11), "error: Respuesta inesperada del servidor");   // outside the upload
+    // Part 4 is missing from the next batch; part 11 is outside the upload.
+    EXPECT_EQ(std::vector({urlOf(cache, 2), urlOf(cache, 4), urlOf(cache, 11)}),
+              std::vector<std::string>({"p2b2", "error: Respuesta inesperada del servidor", "error: Respuesta inesperada del servidor"}));
     EXPECT_EQ(service.calls.size(), 3u);
 }
 
@@ -318,17 +299,6 @@ TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
         EXPECT_EQ(meter.samplesInWindow(), c.samples);
         EXPECT_EQ(meter.totalSent(), total);
     }
-    // The manager publishes the rate on its speed.
-    test::resetEngineState();
-    auto manager = test::offlineManager();
-    int changed = 0;
-    QObject::connect(manager.get(), &UploadManager::speedChanged, [&] { ++changed; });
-    manager->recordSent(4000);
-    const auto started = std::chrono::steady_clock::now();
-    runUntil([&] { return std::chrono::steady_clock::now() - started > 600ms; }, 2s);
-    manager->recordSent(6000);
-    EXPECT_GT(manager->speed(), 0.0);
-    EXPECT_EQ(changed, 1);
 }
 
 TEST(RouteDecision, AcceleratedOnlyWhenClearlyFasterAndTheDirectRouteIsSlow)

@@ -6,7 +6,6 @@
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -16,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <map>
 #include <set>
 
@@ -118,8 +116,7 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
 
 // What cannot be taken is answered, path by path, and the rest is queued: a missing path, a pipe
 // handed over (one inside a folder is skipped without a word), and (not as root, whom no
-// permission stops) an unreadable file handed over and an unreadable folder met in the walk. A
-// file below a folder chain longer than PATH_MAX is queued with its size.
+// permission stops) an unreadable file handed over and an unreadable folder met in the walk.
 TEST_F(Manager, WhatTheIntakeCannotTakeIsAnsweredAndTheRestQueued)
 {
     const QString day = dir.path() + "/Day";
@@ -127,20 +124,6 @@ TEST_F(Manager, WhatTheIntakeCannotTakeIsAnsweredAndTheRestQueued)
     const QString pipe = dir.path() + "/pipe";
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(day + "/pipe").constData(), 0600), 0);
-    int fd = ::open(QFile::encodeName(day).constData(), O_RDONLY | O_DIRECTORY);
-    const std::string name(200, 'd');
-    QString deep = "Day";
-    for (int level = 0; level < 25; ++level) {   // one folder at a time: no single path reaches it
-        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
-        const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        fd = child;
-        deep += "/" + QString::fromStdString(name);
-    }
-    const int clip = ::openat(fd, "C0001.MXF", O_WRONLY | O_CREAT, 0600);
-    ASSERT_EQ(::write(clip, "12345", 5), 5);
-    ::close(clip);
-    ::close(fd);
     std::vector<IntakeProblem> expected{{dir.path() + "/nada", IntakeProblem::Kind::Missing}, {pipe, IntakeProblem::Kind::NotFileOrFolder}};
     QList<QUrl> given{url("Day"), url("nada"), url("pipe")};
     if (::geteuid() != 0) {
@@ -153,14 +136,11 @@ TEST_F(Manager, WhatTheIntakeCannotTakeIsAnsweredAndTheRestQueued)
         expected.push_back({closed, IntakeProblem::Kind::Unreadable});
     }
     EXPECT_EQ(manager->add(given, ""), expected);
-    EXPECT_EQ(destinations(), (std::map<QString, QString>{{"Day/a.mov", "Day/"}, {deep + "/C0001.MXF", deep + "/"}}));
-    for (const ItemPtr& it : manager->items())
-        EXPECT_EQ(it->size, it->name == "a.mov" ? 0 : 5);
+    EXPECT_EQ(destinations(), (std::map<QString, QString>{{"Day/a.mov", "Day/"}}));
     EXPECT_EQ(expected.front().text(), ::geteuid() != 0 ? "No se puede leer: " + day + "/locked" : "No existe: " + dir.path() + "/nada");
     EXPECT_EQ(expected.back().text(), ::geteuid() != 0 ? "No se puede leer: " + dir.path() + "/closed.mov"
                                                       : "No es un archivo ni una carpeta: " + pipe);
     ::chmod(QFile::encodeName(day + "/locked").constData(), 0700);
-    QProcess::execute("rm", {"-rf", day + "/" + QString::fromStdString(name)});   // QDir stops at long paths
 
     // An empty folder adds nothing, but the queue is still written and a run starts.
     manager->setItems({});
@@ -213,9 +193,7 @@ TEST_F(Manager, CancelMarksActiveItemsAndRemovesTheOthers)
     auto paused = item(Status::Paused);
     manager->setItems({running, queued, paused});
     manager->cancel(running);
-    EXPECT_EQ(running->status(), Status::Cancelled);
-    EXPECT_FALSE(running->error().has_value());
-    EXPECT_EQ(manager->items().size(), 3u);
+    EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 3u));
     manager->cancel(running);
     manager->cancel(queued);
     manager->cancel(paused);
@@ -301,10 +279,6 @@ TEST_F(Manager, ClearStartAndTheEndOfARun)
     EXPECT_EQ(manager->speed(), 0);
     EXPECT_EQ(manager->accelerate, false);   // decided by the first run, kept afterwards
 
-    manager->setItems({item(Status::Queued)});
-    manager->start();
-    manager.reset();   // before the run began
-    manager = offlineManager();
     manager->setItems({item(Status::Queued)});
     manager->start();
     runUntil([&] { return manager->items()[0]->status() != Status::Queued; });
