@@ -32,6 +32,15 @@ inline std::unique_ptr<UploadManager> offlineManager()
     return std::make_unique<UploadManager>(offlineAPI());
 }
 
+// The items' states in queue order.
+inline std::vector<Status> statuses(const UploadManager& manager)
+{
+    std::vector<Status> out;
+    for (const ItemPtr& it : manager.items())
+        out.push_back(it->status());
+    return out;
+}
+
 inline QString queueFilePath()
 {
     return paths::dataDir() + QStringLiteral("/queue.json");

@@ -88,6 +88,17 @@ public:
     // Default init answer: "single" with a store URL for sizes up to 32 MiB, otherwise "multipart"
     // with a fresh upload id and no part size. Key = path + name.
     nlohmann::json defaultInit(const nlohmann::json& body);
+    // From now on "api/upload/init" answers the default with the members of `change` set (a null
+    // member is left out).
+    void changeInit(const nlohmann::json& change)
+    {
+        onInit = [this, change](const nlohmann::json& body) {
+            nlohmann::json answer = defaultInit(body);
+            for (const auto& [name, value] : change.items())
+                value.is_null() ? void(answer.erase(name)) : void(answer[name] = value);
+            return answer;
+        };
+    }
 
 private:
     FakeReply ls(const SeenRequest& req);

@@ -1,0 +1,516 @@
+// The manager without a network: the intake's walk, the queue's operations, the queue file and its
+// journal, the lock, continuing a command's items, and the report.
+#include "engine/queue_file.h"
+#include "engine/upload_manager.h"
+#include "platform/format.h"
+#include "support/engine_env.h"
+#include "support/test_env.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+namespace zafrel::test {
+namespace {
+
+class Manager : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetEngineState();
+        ASSERT_TRUE(dir.isValid());
+        manager = offlineManager();
+    }
+    QString file(const QString& relative, const QByteArray& content = {}) { return writeFile(dir.path() + "/" + relative, content); }
+    QUrl url(const QString& relative) const { return QUrl::fromLocalFile(dir.path() + "/" + relative); }
+    ItemPtr item(Status status, const QString& path = "/nowhere/a.mov", const QString& destDir = "D/", qint64 size = 10)
+    {
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), size, 0, destDir);
+        it->setStatus(status);
+        return it;
+    }
+    // destDir of every item by path relative to the folder; fails when a path appears twice.
+    std::map<QString, QString> destinations() const
+    {
+        std::map<QString, QString> out;
+        for (const ItemPtr& it : manager->items())
+            EXPECT_TRUE(out.emplace(it->path.mid(dir.path().size() + 1), it->destDir).second) << it->path.toStdString();
+        return out;
+    }
+    QStringList paths() const
+    {
+        QStringList out;
+        for (const ItemPtr& it : manager->items())
+            out << it->path.mid(dir.path().size() + 1);
+        return out;
+    }
+
+    QTemporaryDir dir{sandboxDir() + "/files-XXXXXX"};
+    std::unique_ptr<UploadManager> manager;
+};
+
+// A dropped folder keeps its name below the destination; hidden entries and all below hidden
+// folders are skipped; links met in the walk are not followed into folders; each folder's files
+// come in natural order, the drop order of the paths stays.
+TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
+{
+    const QStringList wanted = {"CARD/A001/C2.MXF", "CARD/A001/c3.MXF", "CARD/A001/C10.MXF", "CARD/A001/SUB/x.MXF",
+                                "CARD/A001-B/C1.MXF", "CARD/A001C001.MXF", "CARD/A001C010.MXF"};
+    for (qsizetype i = wanted.size() - 1; i >= 0; --i)   // created in another order than wanted
+        file(wanted[i], "0123456789");
+    const QString odd = QString::fromUtf8("CARD/Día 3/C#1 %20 ?x=1&y.mov");
+    file(odd, "0123456789");
+    file("CARD/.DS_Store");
+    file("CARD/.hidden/visible/D.MXF");
+    file("CARD/A001/._C2.MXF");
+    QDir().mkpath(dir.path() + "/CARD/EMPTY");
+    file("elsewhere/folder/never.mov");
+    const QString target = file("elsewhere/target.mov", "1234567");
+    const QString card = dir.path() + "/CARD";
+    ASSERT_EQ(::symlink("..", QFile::encodeName(card + "/A001/loop").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(dir.path() + "/elsewhere/folder").constData(), QFile::encodeName(card + "/dirlink").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(card + "/link.mov").constData()), 0);
+    ASSERT_EQ(::symlink("nowhere.mov", QFile::encodeName(card + "/broken.mov").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(card + "/A001-B").constData(), QFile::encodeName(dir.path() + "/Linked").constData()), 0);
+    const QString dropped = file("C0001.MXF", QByteArray(1234, 'x'));
+    const timespec times[2] = {{1733400000, 500000000}, {1733400000, 500000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dropped).constData(), times, 0), 0);
+    file(".secret.mov");
+    file(".cache/clip.mov");
+    int changes = 0;
+    QObject::connect(manager.get(), &UploadManager::itemsChanged, [&] { ++changes; });
+    manager->setDestDir("Rodaje/");
+
+    manager->add({url("CARD/"), url("C0001.MXF"), url(".secret.mov"), url(".cache"), url("Linked")}, "zafrel-demo");
+
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(manager->bucket, "zafrel-demo");
+    QStringList inWanted = paths();
+    inWanted.removeIf([&](const QString& p) { return !wanted.contains(p); });
+    EXPECT_EQ(inWanted, wanted);
+    EXPECT_EQ(paths().mid(paths().size() - 3), (QStringList{"C0001.MXF", ".cache/clip.mov", "Linked/C1.MXF"}));
+    std::map<QString, QString> expected = {{"CARD/link.mov", "Rodaje/CARD/"}, {"C0001.MXF", "Rodaje/"},
+                                           {".cache/clip.mov", "Rodaje/.cache/"}, {"Linked/C1.MXF", "Rodaje/Linked/"}};
+    for (const QString& path : wanted + QStringList{odd})
+        expected[path] = "Rodaje/" + path.left(path.lastIndexOf('/') + 1);
+    EXPECT_EQ(destinations(), expected);
+    for (const ItemPtr& it : manager->items()) {
+        EXPECT_EQ(it->status(), Status::Queued);
+        EXPECT_EQ(it->fileURL, QUrl::fromLocalFile(it->path));
+        EXPECT_EQ(it->name, QFileInfo(it->path).fileName());
+        EXPECT_EQ(it->size, it->name == "link.mov" ? 7 : it->name == "C0001.MXF" ? 1234 : it->name == "clip.mov" ? 0 : 10);
+    }
+    EXPECT_EQ(manager->items()[manager->items().size() - 3]->mtime, 1733400000.5);
+    // Written before the run begins, which starts on a later turn.
+    EXPECT_TRUE(readWholeFile(queueFilePath()).contains(dropped.toUtf8()));
+    EXPECT_EQ(manager->items()[0]->status(), Status::Queued);
+}
+
+// What cannot be taken is answered, path by path, and the rest is queued: a missing path, a pipe
+// handed over (one inside a folder is skipped without a word), and (not as root, whom no
+// permission stops) an unreadable file handed over and an unreadable folder met in the walk.
+TEST_F(Manager, WhatTheIntakeCannotTakeIsAnsweredAndTheRestQueued)
+{
+    const QString day = dir.path() + "/Day";
+    file("Day/a.mov");
+    const QString pipe = dir.path() + "/pipe";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(day + "/pipe").constData(), 0600), 0);
+    std::vector<IntakeProblem> expected{{dir.path() + "/nada", IntakeProblem::Kind::Missing}, {pipe, IntakeProblem::Kind::NotFileOrFolder}};
+    QList<QUrl> given{url("Day"), url("nada"), url("pipe")};
+    if (::geteuid() != 0) {
+        file("Day/locked/x.mov");
+        const QString closed = file("closed.mov", "x");
+        ::chmod(QFile::encodeName(day + "/locked").constData(), 0);
+        ::chmod(QFile::encodeName(closed).constData(), 0);
+        given << url("closed.mov");
+        expected.insert(expected.begin(), {day + "/locked", IntakeProblem::Kind::Unreadable});
+        expected.push_back({closed, IntakeProblem::Kind::Unreadable});
+    }
+    EXPECT_EQ(manager->add(given, ""), expected);
+    EXPECT_EQ(destinations(), (std::map<QString, QString>{{"Day/a.mov", "Day/"}}));
+    EXPECT_EQ(expected.front().text(), ::geteuid() != 0 ? "No se puede leer: " + day + "/locked" : "No existe: " + dir.path() + "/nada");
+    EXPECT_EQ(expected.back().text(), ::geteuid() != 0 ? "No se puede leer: " + dir.path() + "/closed.mov"
+                                                      : "No es un archivo ni una carpeta: " + pipe);
+    ::chmod(QFile::encodeName(day + "/locked").constData(), 0700);
+
+    // An empty folder adds nothing, but the queue is still written and a run starts.
+    manager->setItems({});
+    QDir().mkpath(dir.path() + "/Empty");
+    manager->add({url("Empty")}, "");
+    EXPECT_EQ(readWholeFile(queueFilePath()), "[]");
+    EXPECT_TRUE(manager->isRunning());
+    EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+}
+
+// A file is queued again only when no waiting item sends it to the same place; new items go after
+// the existing ones, each with its own id, and keep the destination they were queued with.
+TEST_F(Manager, WaitingItemsBlockQueueingTheSameFileAgain)
+{
+    file("Day/a.mov");
+    file("Day/b.mov");
+    manager->add({url("Day/a.mov"), url("Day/a.mov")}, "");
+    EXPECT_EQ(manager->items().size(), 2u);   // twice in one call is twice
+    EXPECT_NE(manager->items()[0]->id, manager->items()[1]->id);
+    manager->setItems({});
+    manager->add({url("Day")}, "");
+    for (Status blocking : {Status::Queued, Status::Running, Status::Paused}) {
+        for (const ItemPtr& it : manager->items())
+            it->setStatus(blocking);
+        manager->add({url("Day")}, "");
+        EXPECT_EQ(manager->items().size(), 2u) << statusWord(blocking).toStdString();
+    }
+    manager->setDestDir("Other/");   // another destination is another place
+    manager->add({url("Day/b.mov")}, "");
+    manager->setDestDir("Third/");
+    EXPECT_EQ(paths(), (QStringList{"Day/a.mov", "Day/b.mov", "Day/b.mov"}));
+    EXPECT_EQ(manager->items()[2]->destDir, "Other/");
+    size_t expected = 3;
+    for (Status finished : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled}) {
+        for (const ItemPtr& it : manager->items())
+            it->setStatus(finished);
+        manager->add({url("Day")}, "");
+        EXPECT_EQ(manager->items().size(), expected += 2) << statusWord(finished).toStdString();
+    }
+}
+
+// A first cancel marks an active item (and clears its error), a second removes it; any other item
+// goes at once with every item of its id; cancelling all without a run marks the waiting ones. The
+// queue file is written at every step.
+TEST_F(Manager, CancelMarksActiveItemsAndRemovesTheOthers)
+{
+    auto running = item(Status::Running);
+    running->setError("old");
+    auto queued = item(Status::Queued);
+    auto paused = item(Status::Paused);
+    manager->setItems({running, queued, paused});
+    manager->cancel(running);
+    EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 3u));
+    manager->cancel(running);
+    manager->cancel(queued);
+    manager->cancel(paused);
+    EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
+    EXPECT_EQ(queued->status(), Status::Cancelled);
+    EXPECT_EQ(readWholeFile(queueFilePath()), "[]");
+    for (Status s : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled}) {
+        auto other = item(s);
+        auto twin = std::make_shared<UploadItem>(other->id, other->fileURL, 10, 0, "D/");
+        twin->setStatus(Status::Error);
+        manager->setItems({other, queued, twin});
+        manager->cancel(other);
+        EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued}) << statusWord(s).toStdString();
+    }
+    auto waiting = item(Status::Queued);
+    auto failed = item(Status::Error);
+    manager->setItems({waiting, paused, failed});
+    paused->setStatus(Status::Paused);
+    manager->cancelAll();
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
+    const QByteArray written = readWholeFile(queueFilePath());
+    EXPECT_TRUE(written.contains(R"("status":"paused")") && written.contains(R"("status":"error")"));
+    EXPECT_FALSE(written.contains(R"("status":"queued")"));
+}
+
+// Retry queues a failed item again in place: an open multipart upload is kept with its verified
+// parts; without one the file starts over as it is now. Continuing paused items leaves errors.
+TEST_F(Manager, RetryAndContinueQueueAgainInPlace)
+{
+    const QString path = file("clip.mov", QByteArray(25, 'x'));
+    for (const bool open : {true, false}) {
+        auto failed = item(Status::Error, path);
+        failed->setError("HTTP 500 ");
+        failed->setLoaded(7);
+        failed->key = "k";
+        if (open)
+            failed->uploadId = "u";
+        failed->partSize = 4;
+        failed->etags = {{1, "a"}};
+        manager->setItems({item(Status::Done), failed});
+        manager->persistNow();
+        const QByteArray before = readWholeFile(queueFilePath());
+        manager->retry(failed);
+        // The size is taken afresh only when starting over.
+        EXPECT_EQ(std::tuple(failed->status(), failed->error().has_value(), failed->etags.size(), failed->loaded(), failed->size),
+                  std::tuple(Status::Queued, false, open ? 1u : 0u, open ? 4 : 0, open ? 10 : 25));
+        EXPECT_EQ(manager->items()[1], failed);
+        EXPECT_TRUE(manager->isRunning());
+        EXPECT_EQ(readWholeFile(queueFilePath()), before);   // retry itself writes nothing
+        manager->cancelAll();
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    }
+    auto paused = item(Status::Paused);
+    auto failed = item(Status::Error);
+    manager->setItems({paused, failed});
+    manager->resumePaused();
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Queued, Status::Error}));
+}
+
+// Clearing keeps the waiting items in order, in one change; a run begins after start() returns,
+// once, hands each item over and winds down; the manager may go away with a run pending.
+TEST_F(Manager, ClearStartAndTheEndOfARun)
+{
+    auto q = item(Status::Queued), r = item(Status::Running), p = item(Status::Paused);
+    manager->setItems({item(Status::Done), q, item(Status::Skipped), r, item(Status::Error), p, item(Status::Cancelled)});
+    int changes = 0;
+    QObject::connect(manager.get(), &UploadManager::itemsChanged, [&] { ++changes; });
+    manager->clearFinished();
+    EXPECT_EQ(manager->items(), (std::vector<ItemPtr>{q, r, p}));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(readWholeFile(queueFilePath()).count("\"id\""), 3);
+
+    auto a = item(Status::Queued), b = item(Status::Queued);
+    manager->setItems({a, b});
+    manager->setSpeed(123);
+    manager->start();
+    EXPECT_EQ(a->status(), Status::Queued);   // nothing of the run has happened yet
+    const std::stop_source run = *manager->runTask;
+    manager->start();
+    EXPECT_TRUE(*manager->runTask == run);
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Error, Status::Error}));   // offline, each handed over once
+    EXPECT_EQ(manager->speed(), 0);
+    EXPECT_EQ(manager->accelerate, false);   // decided by the first run, kept afterwards
+
+    manager->setItems({item(Status::Queued)});
+    manager->start();
+    runUntil([&] { return manager->items()[0]->status() != Status::Queued; });
+    manager.reset();   // while the run winds down
+    runUntil([] { return false; }, std::chrono::milliseconds(100));
+    manager = offlineManager();
+    manager->setDestDir("Day1/");
+    EXPECT_EQ(offlineManager()->destDir(), "Day1/");   // remembered across managers
+}
+
+// The n-th of a few well-known ids.
+QByteArray id(int n) { return "0B7E7A52-8C57-4F4B-9E6B-" + QByteArray::number(n, 16).rightJustified(12, '0'); }
+
+// One entry as the queue file holds it; `extra` replaces or adds members (JSON text).
+QByteArray entry(const QByteArray& path, int n, const QByteArray& status, const QByteArray& extra = {})
+{
+    QByteArray members = R"("id":")" + id(n) + R"(","path":")" + path + R"(","size":10,"mtime":1.5,"destDir":"D/","partSize":0,"etags":{},"status":")"
+                         + status + "\"";
+    return "{" + members + (extra.isEmpty() ? "" : "," + extra) + "}";
+}
+
+TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
+{
+    const QString f1 = file("A001/C0001.MXF"), f2 = file("we\"ird\\ \xC3\xB1\t.mov"), f3 = file("C0003.MXF");
+    const auto withId = [&](int n, const QString& path, qint64 size, double mtime, const QString& destDir, Status status) {
+        auto it = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(n))), QUrl::fromLocalFile(path), size, mtime, destDir);
+        it->setStatus(status);
+        return it;
+    };
+    auto second = withId(2, f2, 0, 1733400000.0, "", Status::Running);
+    second->key = QStringLiteral("Rodaje/w\u00e9\"ird\\.mov");
+    auto third = withId(3, f3, 100000000, 1733400000.123456789, "Rodaje/", Status::Paused);
+    third->key = "Rodaje/C0003.MXF";
+    third->uploadId = "upload-3";
+    third->partSize = 33554432;
+    third->etags = {{10, "\"e10\""}, {2, "\"e2\""}, {1, "\"e1\""}};
+    auto fourth = withId(4, f3, 5, 0, "x/", Status::Error);
+    fourth->setError("HTTP 500 boom");
+    fourth->uploadId = "u4";
+    manager->setItems({withId(5, f1, 1, 1, "", Status::Done), withId(1, f1, 2000000, 1733400000.5, "Rodaje/A001/", Status::Queued),
+                       withId(6, f1, 1, 1, "", Status::Skipped), second, third, withId(7, f1, 1, 1, "", Status::Cancelled), fourth});
+    manager->persistNow();
+    const QByteArray d = dir.path().toUtf8();
+    const QByteArray expected =
+        "[{\"id\":\"" + id(1) + "\",\"path\":\"" + d + R"(/A001/C0001.MXF","size":2000000,"mtime":1733400000.5,"destDir":"Rodaje/A001/","partSize":0,"etags":{},"status":"queued"},)"
+        + "{\"id\":\"" + id(2) + "\",\"path\":\"" + d + "/we\\\"ird\\\\ \xC3\xB1\\t.mov"
+        + R"(","size":0,"mtime":1733400000,"destDir":"","key":"Rodaje/w)" + "\xC3\xA9" + R"(\"ird\\.mov","partSize":0,"etags":{},"status":"running"},)"
+        + "{\"id\":\"" + id(3) + "\",\"path\":\"" + d
+        + R"(/C0003.MXF","size":100000000,"mtime":1733400000.1234567,"destDir":"Rodaje/","key":"Rodaje/C0003.MXF","uploadId":"upload-3","partSize":33554432,"etags":{"1":"\"e1\"","2":"\"e2\"","10":"\"e10\""},"status":"paused"},)"
+        + "{\"id\":\"" + id(4) + "\",\"path\":\"" + d + R"(/C0003.MXF","size":5,"mtime":0,"destDir":"x/","uploadId":"u4","partSize":0,"etags":{},"status":"error"}])";
+    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), expected.toStdString());
+
+    manager = offlineManager();
+    ASSERT_EQ(manager->items().size(), 4u);
+    EXPECT_EQ(manager->items()[0]->name, "C0001.MXF");
+    EXPECT_EQ(manager->items()[1]->key, second->key);
+    EXPECT_EQ(manager->items()[2]->mtime, 1733400000.123456789);
+    EXPECT_EQ(manager->items()[2]->etags, third->etags);
+    EXPECT_EQ(manager->items()[3]->error(), "Pendiente de reintento");
+    manager->persistNow();   // read and written again, only queued and running came back paused
+    QByteArray rewritten = expected;
+    rewritten.replace(R"("status":"queued")", R"("status":"paused")").replace(R"("status":"running")", R"("status":"paused")");
+    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), rewritten.toStdString());
+}
+
+// Restored states: waiting and running come back paused, errors ask for a retry, stored parts
+// count as loaded up to the size; a file gone missing is dropped at the next write; a refused
+// queue file restores nothing and is left alone.
+TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
+{
+    const QByteArray f = file("a.mov").toUtf8(), gone = file("gone.mov").toUtf8();
+    const char* words[] = {"queued", "running", "done", "skipped", "error", "cancelled", "paused"};
+    QByteArrayList entries;
+    for (int i = 0; i < 7; ++i)
+        entries << entry(f, i, words[i], i == 0 ? R"("uploadId":"u","partSize":10,"size":100,"etags":{"1":"a","3":"c"})"
+                                          : i == 1 ? R"("partSize":10,"size":25,"etags":{"1":"a","2":"b","3":"c"})" : "");
+    for (int i = 10; i < 2110; ++i)   // enough for the existence checks to be spread over the pool
+        entries << entry(i % 7 ? f : gone, i, "paused");
+    const QByteArray good = "[" + entries.join(',') + "]";
+    writeFile(queueFilePath(), good);
+    QFile::remove(QString::fromUtf8(gone));
+    manager = offlineManager();
+    ASSERT_EQ(manager->items().size(), 7u + 1800u);
+    for (int i = 0; i < 7; ++i) {
+        const ItemPtr& it = manager->items()[i];
+        EXPECT_EQ(it->status(), i == 4 ? Status::Error : Status::Paused) << words[i];
+        EXPECT_EQ(it->error(), i == 4 ? std::optional<QString>("Pendiente de reintento") : std::nullopt);
+        EXPECT_EQ(it->loaded(), i == 0 ? 20 : i == 1 ? 25 : 0) << words[i];
+    }
+    EXPECT_EQ(readWholeFile(queueFilePath()), good);   // restoring does not write
+    manager->persistNow();
+    EXPECT_FALSE(readWholeFile(queueFilePath()).contains(gone));
+    const QByteArray one = entry(f, 1, "paused");
+    for (const QByteArray& bytes : {QByteArray("not json"), "[" + one + ",5]", "{\"items\":[" + one + "]}", "[" + one + ",]",
+                                    "[" + entry(f, 1, "finished") + "]", "[" + entry(f, 1, "paused", R"("size":10.5)") + "]",
+                                    "[" + entry(f, 1, "paused", R"("etags":{"x":"b"})") + "]", "[" + one.chopped(1)}) {
+        writeFile(queueFilePath(), bytes);
+        EXPECT_TRUE(offlineManager()->items().empty()) << bytes.toStdString();
+        EXPECT_EQ(readWholeFile(queueFilePath()), bytes);
+        EXPECT_FALSE(decodeQueue(bytes).has_value());
+    }
+    QFile::remove(queueFilePath());
+    offlineManager();   // no file at all: nothing restored, and none created
+    EXPECT_FALSE(QFile::exists(queueFilePath()));
+}
+
+// Progress of a run goes to the journal beside the queue file; the next engine applies it, up to a
+// line cut short by a crash, and folds it in. A journal that does not continue the queue file as it
+// is now is left unread.
+TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
+{
+    const QString f = file("a.mov");
+    const QByteArray gone = R"({"gone":")" + id(1) + "\"}\n";
+    const std::tuple<const char*, QByteArray, bool> cases[] = {
+        {"whole records", "", false}, {"line cut short", gone.chopped(2), false},
+        {"unreadable line stops reading", "\r" + gone + gone, false}, {"another queue file", "", true},
+    };
+    for (const auto& [what, appended, replaced] : cases) {
+        SCOPED_TRACE(what);
+        resetEngineState();
+        manager = offlineManager();
+        auto first = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(1))), QUrl::fromLocalFile(f), 100, 1, "");
+        auto second = item(Status::Running, f, "", 100);
+        first->setStatus(Status::Running);
+        first->partSize = 100;
+        manager->setItems({first, second});
+        manager->persistNow();
+        const QByteArray written = readWholeFile(queueFilePath());
+        first->etags[1] = "\"x\"";
+        manager->persistPart(first, 1);
+        EXPECT_TRUE(runUntil([&] { return QFile::exists(manager->journalURL()); }, std::chrono::seconds(3)));
+        second->setStatus(Status::Done);
+        manager->persist(second);
+        manager.reset();   // what is not yet in the journal goes there with the engine
+        EXPECT_EQ(readWholeFile(queueFilePath()), written);
+        QFile journal(paths::dataDir() + "/queue.journal");
+        ASSERT_TRUE(journal.open(QIODevice::Append));
+        journal.write(appended);
+        journal.close();
+        if (replaced)
+            writeFile(queueFilePath(), written + " ");
+        manager = offlineManager();
+        ASSERT_EQ(manager->items().size(), replaced ? 2u : 1u);
+        EXPECT_EQ(manager->items()[0]->loaded(), replaced ? 0 : 100);
+        if (!replaced) {
+            EXPECT_EQ(readWholeFile(queueFilePath()), encodeQueue(manager->items()));
+            EXPECT_FALSE(QFile::exists(manager->journalURL()));
+        }
+    }
+}
+
+// Continuing what an interrupted command left: the items the same paths would queue again are taken
+// up (paused ones with their stored parts, failed ones queued again in place); everything else stays.
+TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
+{
+    for (const char* name : {"CARD/CLIPS/C0001.MXF", "CARD/CLIPS/C0002.MXF", "CARD/C0003.MXF", "CARD/.cache/C0004.MXF", "CARD/CLIPS/.C0005.MXF"})
+        file(name, "x");
+    manager->setDestDir("Dia/");
+    const auto stored = [&](const QString& path, const QString& destDir, Status status, bool open = true) {
+        auto it = item(status, dir.path() + "/" + path, destDir, 3 * 33554432);
+        it->uploadId = open ? std::optional<QString>("upload-1") : std::nullopt;
+        it->partSize = 33554432;
+        it->etags = {{1, "\"a\""}, {2, "\"b\""}};
+        it->setLoaded(67108864);
+        if (status == Status::Error)
+            it->setError("Pendiente de reintento");
+        return it;
+    };
+    const struct {
+        ItemPtr item;
+        QStringList given;
+        Status after;
+    } cases[] = {
+        {stored("CARD/CLIPS/C0001.MXF", "Dia/CARD/CLIPS/", Status::Paused), {"CARD"}, Status::Queued},
+        {stored("CARD/C0003.MXF", "Dia/CARD/", Status::Paused), {"CARD"}, Status::Queued},
+        {stored("CARD/CLIPS/C0001.MXF", "Dia/", Status::Paused), {"CARD/CLIPS/C0001.MXF"}, Status::Queued},
+        {stored("CARD/CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Error), {"CARD"}, Status::Queued},
+        {stored("CARD/CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Error, false), {"CARD"}, Status::Queued},
+        {stored("CARD/CLIPS/C0001.MXF", "Otro/CARD/CLIPS/", Status::Paused), {"CARD"}, Status::Paused},
+        {stored("CARD/CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Paused), {"CARD/CLIPS", "CARD/C0003.MXF"}, Status::Paused},
+        {stored("CARD/C0003.MXF", "Dia/CARD/", Status::Paused), {"CARD/CLIPS", "CARD/C0003.MXF"}, Status::Paused},
+        {stored("CARD/CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Error), {"CARD/CLIPS"}, Status::Error},
+        {stored("CARD/.cache/C0004.MXF", "Dia/CARD/.cache/", Status::Paused), {"CARD"}, Status::Paused},
+        {stored("CARD/CLIPS/.C0005.MXF", "Dia/CARD/CLIPS/", Status::Paused), {"CARD"}, Status::Paused},
+        {stored("CARD/CLIPS/C0001.MXF", "Dia/CARD/CLIPS/", Status::Done), {"CARD"}, Status::Done},
+        {stored("CARD/CLIPS/C0002.MXF", "Dia/CARD/CLIPS/", Status::Cancelled), {"CARD"}, Status::Cancelled},
+        {stored("CARD/gone.MXF", "Dia/CARD/", Status::Paused), {"CARD"}, Status::Paused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item->queueKey().toStdString() + " " + statusWord(c.item->status()).toStdString());
+        const Status before = c.item->status();
+        const bool open = c.item->uploadId.has_value();
+        manager->setItems({c.item});
+        QList<QUrl> urls;
+        for (const QString& p : c.given)
+            urls << url(p);
+        manager->resumeMatching(urls);
+        const bool anew = before == Status::Error && c.after == Status::Queued && !open;
+        EXPECT_EQ(std::tuple(c.item->status(), c.item->etags.size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
+                  std::tuple(c.after, anew ? 0u : 2u, anew ? 0 : 67108864, anew ? 1 : 3 * 33554432, c.after == Status::Error));
+    }
+}
+
+// The report: a title with the time, the destination chosen now, one line per item with its state's
+// word (a name's control characters flattened), and the totals of done, skipped and failed files.
+TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
+{
+    EXPECT_TRUE(manager->report().endsWith("\nDestino: /\n\n\n0 subidos, 0 ya existían, 0 errores, " + formatByteCount(0)));
+    auto done = item(Status::Done, "/C/plain.mov", "D/", 1500);
+    auto verified = item(Status::Done, "/C/v.mov", "D/", 2000000);
+    verified->setVerified(true);
+    auto failed = item(Status::Error, "/C/e.mov", "D/", 5);
+    failed->setError("HTTP 500 boom");
+    manager->setItems({done, verified, failed, item(Status::Error, "/C/silent.mov", "", 6), item(Status::Queued, "/C/q.mov", "D/", 7),
+                       item(Status::Running, "/C/r.mov", "D/", 8), item(Status::Cancelled, "/C/c.mov", "D/", 9),
+                       item(Status::Paused, "/C/p.mov", "D/", 10), item(Status::Skipped, "/C/s.mov", "D/", 999999),
+                       item(Status::Queued, "/C/fake\nOK verificado\t1\tx.mov", "D/", 11)});
+    manager->setDestDir("Elsewhere/");
+    const QStringList lines = manager->report().split(u'\n');
+    static const QRegularExpression title(QStringLiteral("^Zafrel \u2014 informe de subida (\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z)$"));
+    const auto match = title.match(lines.value(0));
+    ASSERT_TRUE(match.hasMatch()) << lines.value(0).toStdString();
+    EXPECT_LT(std::abs(QDateTime::fromString(match.captured(1), Qt::ISODate).secsTo(QDateTime::currentDateTimeUtc())), 3600);
+    EXPECT_EQ(lines.mid(1), (QStringList{"Destino: Elsewhere/", "", "OK\t1500\tD/plain.mov", "OK verificado\t2000000\tD/v.mov",
+                                         "ERROR HTTP 500 boom\t5\tD/e.mov", "ERROR \t6\tsilent.mov", "queued\t7\tD/q.mov",
+                                         "running\t8\tD/r.mov", "cancelled\t9\tD/c.mov", "paused\t10\tD/p.mov",
+                                         QString::fromUtf8("ya existía\t999999\tD/s.mov"), "queued\t11\tD/fake OK verificado 1 x.mov", "",
+                                         "2 subidos, 1 ya existían, 2 errores, " + formatByteCount(2001500)}));
+    const Summary s = manager->summary();
+    EXPECT_EQ((std::vector<qint64>{s.done, s.skipped, s.errors, s.active, s.paused}), (std::vector<qint64>{2, 1, 2, 3, 1}));
+    EXPECT_EQ(s.bytes, 2001500);
+}
+
+}  // namespace
+}  // namespace zafrel::test

@@ -1,0 +1,856 @@
+// One file's transfer against the scripted service and store: single requests, multipart uploads
+// and their continuation, retries, hostile answers, files that change, and the scheduler above.
+#include "support/engine_env.h"
+#include "support/transfer_fixture.h"
+
+#include "engine/endpoint_config.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <set>
+
+namespace zafrel::test {
+namespace {
+
+using Reply = FakeUploadService::PutReply;
+using Parts = std::vector<std::pair<int64_t, std::string>>;
+using Transfer = TransferTest;
+
+constexpr const char* kChanged = "El archivo cambió durante la subida";
+constexpr const char* kMismatch = "La verificación MD5 no coincide";
+constexpr const char* kUnexpected = "Respuesta inesperada del servidor";
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+
+std::vector<int> partNumbers(const std::vector<FakeUploadService::Put>& puts)
+{
+    std::vector<int> numbers;
+    for (const auto& put : puts)
+        numbers.push_back(put.partNumber);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// Moves the file's modification time without touching its content or size.
+void touch(const QString& path)
+{
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+void append(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(bytes);
+}
+
+// Files up to 32 MiB go in one PUT, verified; the service may name the content type; the
+// accelerated route is announced only once decided.
+TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
+{
+    const struct {
+        qint64 size;
+        std::optional<bool> accelerate;
+        const char* contentType;
+    } cases[] = {{1000, false, nullptr}, {0, true, "video/mxf"}, {kMiB32, std::nullopt, nullptr}};
+    qint64 sent = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        manager->accelerate = c.accelerate;
+        server.changeInit(c.contentType ? nlohmann::json{{"contentType", c.contentType}} : nlohmann::json::object());
+        const QString path = makeFile(QString("clip-%1.bin").arg(c.size), c.size);
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        sent += c.size;
+        EXPECT_EQ(std::tuple(item->status(), item->verified(), item->loaded(), item->finished.has_value(), item->uploadId.has_value()),
+                  std::tuple(Status::Done, true, c.size, true, false));
+        EXPECT_EQ(item->key, QString::fromStdString(key(item)));
+        EXPECT_EQ(server.inits().back(), (nlohmann::json{{"path", "Dia1/"}, {"name", item->name.toStdString()}, {"size", c.size},
+                                                         {"type", "application/octet-stream"}, {"accelerate", c.accelerate.value_or(false)}}));
+        EXPECT_EQ(server.puts().back().partNumber, 0);
+        EXPECT_EQ(server.puts().back().contentType, c.contentType ? c.contentType : "application/octet-stream");
+        EXPECT_EQ(server.object(key(item)), readWholeFile(path).toStdString());
+    }
+    EXPECT_EQ(server.puts().size(), 3u);
+    EXPECT_TRUE(server.urlRequests().empty());
+    EXPECT_TRUE(server.completions().empty());
+    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent; }, std::chrono::seconds(5)));
+}
+
+// A file listed with the same name and size is already there, unless the object there failed
+// verification: it may hold anything until a verified upload replaces it.
+TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
+{
+    const struct {
+        const char* name;
+        qint64 listed;
+        bool mismatch, restartAndClear, verifiedSince, otherService, sentAgain;
+    } cases[] = {
+        {"plain.bin", 1000, false, false, false, false, false},   {"bigger.bin", 999, false, false, false, false, true},
+        {"mismatch.bin", 1000, true, false, false, false, true},  {"restart.bin", 1000, true, true, false, false, true},
+        {"verified.bin", 1000, true, false, true, false, false},  {"other.bin", 1000, false, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        const QString path = makeFile(c.name, 1000);
+        if (c.mismatch) {
+            server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{200, "", std::string("\"0\"")}); };
+            const ItemPtr failed = makeItem(path);
+            manager->setItems({failed});
+            runUpload(failed);
+            ASSERT_EQ(failed->error(), kMismatch);
+            server.onPut = {};
+        }
+        if (c.restartAndClear) {
+            restartManager();
+            manager->clearFinished();
+        }
+        if (c.verifiedSince)
+            runUpload(makeItem(path));
+        if (c.otherService)
+            manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
+        manager->listings.clear();
+        server.list("Dia1/", c.name, c.listed);
+        const size_t inits = server.inits().size();
+        const ItemPtr item = makeItem(path);
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.sentAgain ? Status::Done : Status::Skipped) << c.name;
+        EXPECT_EQ(item->loaded(), 1000);
+        EXPECT_EQ(item->verified(), c.sentAgain);
+        EXPECT_EQ(server.inits().size(), inits + (c.sentAgain ? 1 : 0));
+    }
+    manager->listings.clear();   // once sent again and verified, no longer suspect
+    const ItemPtr again = makeItem(folder + "/mismatch.bin");
+    runUpload(again);
+    EXPECT_EQ(again->status(), Status::Skipped);
+}
+
+// A failed listing fails the item and the next item asks again; a folder that does not exist yet
+// (404) holds nothing and is remembered as empty for the run.
+TEST_F(Transfer, AFailedListingFailsTheItemAndAMissingFolderIsEmpty)
+{
+    server.failListings(retry::maxAttempts);
+    server.list("Dia1/", "b.bin", 10);
+    const ItemPtr a = makeItem(makeFile("a.bin", 10));
+    const ItemPtr b = makeItem(makeFile("b.bin", 10));
+    runUpload(a);
+    runUpload(b);
+    EXPECT_EQ(std::tuple(a->error(), b->status()), std::tuple(std::optional<QString>("Servidor: 500 listado roto"), Status::Skipped));
+    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 1);
+    EXPECT_TRUE(server.inits().empty());
+
+    server.failListings(1, 404);
+    const ItemPtr c = makeItem(makeFile("c.bin", 10), "Nuevo/");
+    const ItemPtr d = makeItem(makeFile("d.bin", 10), "Nuevo/");
+    runUpload(c);
+    runUpload(d);
+    EXPECT_EQ(std::tuple(c->status(), d->status()), std::tuple(Status::Done, Status::Done));
+    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 2);
+}
+
+TEST_F(Transfer, OneByteOverTheLimitGoesInTwoPartsCompletedInOrder)
+{
+    const QString path = makeFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    runUpload(item);
+    EXPECT_EQ(std::tuple(item->status(), item->verified(), item->loaded(), item->uploadId, item->partSize),
+              std::tuple(Status::Done, true, kMiB32 + 1, std::optional<QString>("up-1"), kMiB32));
+    for (const auto& put : server.puts())   // parts carry no Content-Type
+        EXPECT_EQ(std::tuple(put.uploadId, put.bytes, put.contentType), std::tuple("up-1", put.partNumber == 1 ? kMiB32 : 1, ""));
+    EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{1, 2}));
+    // Each part asks for a batch from its own number once its bytes are read; the reads race.
+    ASSERT_GE(server.urlRequests().size(), 1u);
+    ASSERT_LE(server.urlRequests().size(), 2u);
+    for (const auto& batch : server.urlRequests()) {
+        EXPECT_EQ(batch.key + " " + batch.uploadId, "Dia1/big.bin up-1");
+        EXPECT_EQ(batch.last, 2);
+        EXPECT_EQ(batch.accelerate, "0");
+    }
+    ASSERT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(server.completions()[0].uploadId, "up-1");
+    const Parts expected{{1, inQuotes(md5Of(path, 0, kMiB32))}, {2, inQuotes(md5Of(path, kMiB32, 1))}};
+    EXPECT_EQ(server.completions()[0].parts, expected);   // the ETags as the store sent them
+    EXPECT_TRUE(server.aborts().empty());
+}
+
+// A part size below the minimum is raised, a larger one kept; a plan the store would refuse, or
+// whose part count overflows, fails before anything is sent (an upload opened for it is aborted).
+TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
+{
+    const struct {
+        nlohmann::json change;
+        std::optional<qint64> partSize;   // nullopt: refused
+        size_t puts;
+        bool aborted;
+    } cases[] = {
+        {{{"partSize", 5 << 20}}, kMiB32, 2, false},
+        {{{"partSize", 40 << 20}}, 40 << 20, 1, false},
+        {{{"mode", "single"}}, std::nullopt, 0, false},
+        {{{"uploadId", nullptr}}, std::nullopt, 0, false},
+        {{{"partSize", int64_t(1) << 62}}, std::nullopt, 0, true},
+        {{{"partSize", (int64_t(5) << 30) + 1}}, std::nullopt, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change.dump());
+        server.changeInit(c.change);
+        const size_t puts = server.puts().size(), aborts = server.aborts().size();
+        const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 10));
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.partSize ? Status::Done : Status::Error);
+        if (c.partSize)
+            EXPECT_EQ(item->partSize, *c.partSize);
+        else
+            EXPECT_EQ(item->error(), kUnexpected);
+        EXPECT_EQ(server.puts().size(), puts + c.puts);
+        EXPECT_EQ(server.aborts().size(), aborts + (c.aborted ? 1 : 0));
+    }
+}
+
+// A continued upload sends only the missing parts and completes with all of them; one that cannot
+// go on (a part size the store would refuse, an upload the service forgot, a file touched or grown
+// since) is aborted and the file sent anew as it is now; one whose file meanwhile stands at the
+// destination is aborted and skipped.
+TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
+{
+    const QString four = makeSparseFile("four.bin", 3 * kMiB32 + 1000);
+    const ItemPtr item = makeItem(four);
+    item->key = "Dia1/four.bin";
+    item->uploadId = "up-resumed";
+    item->partSize = kMiB32;
+    item->etags = {{1, "\"stored-1\""}, {3, "\"stored-3\""}};
+    runUpload(item);
+    EXPECT_EQ(item->status(), Status::Done);
+    EXPECT_TRUE(server.inits().empty());
+    EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{2, 4}));
+    ASSERT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(server.completions()[0].uploadId, "up-resumed");
+    EXPECT_EQ(server.completions()[0].parts, (Parts{{1, "\"stored-1\""}, {2, inQuotes(md5Of(four, kMiB32, kMiB32))},
+                                                    {3, "\"stored-3\""}, {4, inQuotes(md5Of(four, 3 * kMiB32, 1000))}}));
+
+    enum Change { None, Touched, Grown };
+    const struct {
+        const char* name;
+        qint64 partSize;
+        bool forgotten, listed;
+        Change change;
+    } cases[] = {{"small-parts", 1 << 20, false, false, None}, {"huge-parts", (qint64(5) << 30) + 1, false, false, None},
+                 {"forgotten", kMiB32, true, false, None},     {"listed", kMiB32, false, true, None},
+                 {"touched", kMiB32, false, false, Touched},   {"grown", kMiB32, false, false, Grown}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string old = std::string("up-") + c.name;
+        const QString path = makeSparseFile(c.name, kMiB32 + 1);
+        const ItemPtr again = makeItem(path);
+        again->key = QString::fromStdString(key(again));
+        again->uploadId = QString::fromStdString(old);
+        again->partSize = c.partSize;
+        again->etags = {{1, "\"e1\""}};
+        if (c.forgotten)
+            server.forget(old);
+        if (c.listed) {
+            server.list("Dia1/", c.name, kMiB32 + 1);
+            manager->listings.clear();   // as at the start of a run
+        }
+        if (c.change == Touched)
+            touch(path);
+        if (c.change == Grown)
+            append(path, QByteArray(kMiB32, 'z'));
+        runUpload(again);
+        EXPECT_EQ(again->status(), c.listed ? Status::Skipped : Status::Done);
+        ASSERT_FALSE(server.aborts().empty());
+        EXPECT_EQ(server.aborts().back(), std::make_pair(key(again), old));
+        if (c.listed)
+            continue;
+        EXPECT_EQ(std::tuple(again->partSize, again->size), std::tuple(kMiB32, QFileInfo(path).size()));
+        const auto completion = server.completions().back();
+        EXPECT_NE(completion.uploadId, old);
+        ASSERT_EQ(completion.parts.size(), c.change == Grown ? 3u : 2u);
+        EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (c.change == Grown ? 2 : 1) * kMiB32)));
+    }
+    EXPECT_EQ(server.inits().size(), 5u);
+}
+
+// The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
+// object listed with the file's size means the first one went through; without it the item fails.
+TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
+{
+    for (const bool wentThrough : {true, false}) {
+        SCOPED_TRACE(wentThrough);
+        const QString name = wentThrough ? "through.bin" : "lost.bin";
+        const ItemPtr item = makeItem(makeSparseFile(name, kMiB32 + 1));
+        auto attempts = std::make_shared<int>(0);
+        server.intercept = [this, attempts, wentThrough, name, size = item->size](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/complete")
+                return std::nullopt;
+            const bool first = (*attempts)++ == 0;
+            if (first && wentThrough)
+                server.list("Dia1/", name.toStdString(), size);
+            return jsonReply({{"error", "La subida no existe"}}, first ? 503 : 404);
+        };
+        runUpload(item);
+        EXPECT_EQ(*attempts, 2);
+        EXPECT_EQ(item->status(), wentThrough ? Status::Done : Status::Error);
+        EXPECT_EQ(item->verified(), wentThrough);
+    }
+}
+
+// Each stored part is on the item and on disk (queue file and journal) before the upload ends; a
+// second part with a wrong ETag then fails the item, keeping the stored part for a continuation.
+TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
+{
+    Gate& second = gates[0];
+    holdPuts(second, [](const auto& put) { return put.partNumber == 2; }, Reply{200, "", inQuotes(std::string(32, '0'))});
+    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
+    const ItemPtr item = makeItem(path);
+    manager->setItems({item});
+    Started& started = startUpload(item);
+    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
+    EXPECT_EQ(item->loaded(), kMiB32);
+    const QByteArray storedPart = QByteArray::fromStdString(md5Of(path, 0, kMiB32));
+    EXPECT_TRUE(runUntil(
+        [&] {
+            const QByteArray onDisk = readWholeFile(paths::dataDir() + "/queue.json") + readWholeFile(paths::dataDir() + "/queue.journal");
+            return onDisk.contains("up-1") && onDisk.contains(storedPart);
+        },
+        std::chrono::seconds(5)));
+    EXPECT_FALSE(started.ended());
+    second.open();
+    ASSERT_TRUE(started.waitEnded());
+    EXPECT_EQ(std::tuple(item->error(), item->etags.size(), item->uploadId), std::tuple(std::optional<QString>(kMismatch), 1u, std::optional<QString>("up-1")));
+    EXPECT_TRUE(server.completions().empty() && server.aborts().empty());
+    EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
+}
+
+// A failing part stops the others at once, parts still waiting for a permit are never sent, and
+// every permit comes back.
+TEST_F(Transfer, AFailingPartStopsTheOthersAndEveryPermitComesBack)
+{
+    Gate& held = gates[0];
+    server.onPut = [&](const FakeUploadService::Put& put) {
+        if (put.partNumber == 2)
+            return std::optional(Reply{500, "roto", std::nullopt});
+        return std::optional(Reply{200, "", inQuotes(put.md5), &held});
+    };
+    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
+    Started& started = startUpload(item, {}, 2);
+    ASSERT_TRUE(started.waitEnded()) << "a held part must not keep the failure waiting";
+    EXPECT_EQ(item->error(), "HTTP 500 roto");
+    EXPECT_TRUE(item->etags.empty() && server.completions().empty());
+    held.open();
+    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 2; }, std::chrono::seconds(10)));
+
+    server.onPut = [](const FakeUploadService::Put& put) {
+        return put.partNumber == 1 ? std::optional(Reply{403, "no", std::nullopt}) : std::nullopt;
+    };
+    const ItemPtr three = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
+    const size_t before = server.puts().size();
+    runUpload(three, {}, 1);
+    EXPECT_EQ(three->status(), Status::Error);
+    for (size_t i = before; i < server.puts().size(); ++i)
+        EXPECT_EQ(server.puts()[i].partNumber, 1);
+}
+
+// A part takes one permit per minimum part size it spans, so that the part bodies in memory stay
+// within the run's budget whatever the part size.
+TEST_F(Transfer, ThePermitsBoundThePartsInFlight)
+{
+    const struct {
+        qint64 partSize;
+        int permits;
+    } cases[] = {{kMiB32, 1}, {2 * kMiB32, 2}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        server.changeInit({{"partSize", c.partSize}});
+        Gate& held = gates[i];
+        holdPuts(held);
+        const size_t before = server.puts().size();
+        const ItemPtr item = makeItem(makeSparseFile(QString("three-%1.bin").arg(i), 2 * c.partSize + 1));
+        Started& started = startUpload(item, {}, c.permits);
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
+        runUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(held.waiting(), 1) << c.partSize;
+        EXPECT_EQ(started.sem.count(), 0);
+        held.open();
+        ASSERT_TRUE(started.waitEnded());
+        EXPECT_EQ(item->status(), Status::Done);
+        EXPECT_EQ(server.puts().size(), before + 3);
+    }
+}
+
+// A user's cancel during a request ends the retries (a success still counts) and aborts a
+// multipart upload once its parts have ended; a stopped run pauses the item during a request or
+// between parts, keeping what is stored; a file changed during its parts is aborted, not completed,
+// and leaves nothing to continue.
+TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
+{
+    enum Action { Cancel, Stop, Touch };
+    const struct {
+        const char* what;
+        qint64 size;
+        std::optional<Reply> reply;
+        Action action;
+        Status expected;
+    } cases[] = {
+        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled},
+        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done},
+        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled},
+        {"stop, single", 100, std::nullopt, Stop, Status::Paused},
+        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused},
+        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const bool multipart = c.size > kMiB32;
+        Gate& held = gates[i];
+        holdPuts(held, [&](const auto& put) { return c.action == Cancel || put.partNumber != 1; }, c.reply);
+        const QString path = multipart ? makeSparseFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size);
+        const ItemPtr item = makeItem(path);
+        std::stop_source run;
+        const size_t aborts = server.aborts().size();
+        Started& started = startUpload(item, run.get_token());
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel ? 2 : 1); }));
+        ASSERT_TRUE(runUntil([&] { return !multipart || c.action == Cancel || item->etags.contains(1); }));
+        if (c.action == Stop)
+            run.request_stop();
+        if (c.action == Touch)
+            touch(path);
+        if (c.action == Cancel)
+            item->setStatus(Status::Cancelled);
+        if (c.action != Stop)
+            held.open();
+        ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+        EXPECT_EQ(item->status(), c.expected);
+        EXPECT_EQ(item->error(), c.action == Touch ? std::optional<QString>(kChanged) : std::nullopt);
+        EXPECT_EQ(item->verified(), c.expected == Status::Done);
+        EXPECT_EQ(server.aborts().size(), aborts + (multipart && c.action != Stop ? 1 : 0));
+        if (multipart)   // what is left to continue
+            EXPECT_EQ(item->etags.size(), c.action == Stop ? 1u : 0u);
+        held.open();
+    }
+    EXPECT_TRUE(server.completions().empty());
+
+    retry::setWaitScaleForTests(1.0);   // a real one-second wait before the next attempt, interrupted
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
+    const ItemPtr waiting = makeItem(makeFile("waits.bin", 100));
+    std::stop_source run;
+    const size_t puts = server.puts().size();
+    Started& started = startUpload(waiting, run.get_token());
+    ASSERT_TRUE(runUntil([&] { return server.puts().size() == puts + 1; }));
+    run.request_stop();
+    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(waiting->status(), Status::Paused);
+    EXPECT_EQ(server.puts().size(), puts + 1);
+}
+
+TEST_F(Transfer, FiveFailuresInARowEndTheItemWithTheLastAnswer)
+{
+    EXPECT_EQ(retry::maxAttempts, 5);
+    retry::setWaitScaleForTests(1.0);
+    const std::chrono::milliseconds waitsAfter[] = {retry::waitAfter(0), retry::waitAfter(1), retry::waitAfter(2), retry::waitAfter(3)};
+    EXPECT_EQ(std::vector(std::begin(waitsAfter), std::end(waitsAfter)),
+              (std::vector<std::chrono::milliseconds>{std::chrono::seconds(1), std::chrono::seconds(3), std::chrono::seconds(6),
+                                                      std::chrono::seconds(12)}));
+    retry::setWaitScaleForTests(0.001);
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
+    const ItemPtr item = makeItem(makeFile("a.bin", 100));
+    std::vector<int> waits;   // each wait tells which attempt comes next, and ends with the wait
+    QObject::connect(item.get(), &UploadItem::changed, [&] {
+        const int seen = item->retryWait() ? item->retryWait()->next * 10 + item->retryWait()->of : 0;
+        if (seen && (waits.empty() || waits.back() != seen))
+            waits.push_back(seen);
+    });
+    runUpload(item);
+    EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
+    EXPECT_EQ(std::tuple(item->retryWait().has_value(), item->error(), server.puts().size(), item->finished.has_value()),
+              std::tuple(false, std::optional<QString>("HTTP 500 <Error>boom</Error>"), 5u, false));
+}
+
+// The store refuses an expired pre-signed URL with 403: the next attempt goes to a fresh one (a
+// single request starts again at the service, a part asks for its URL again) within the same five
+// attempts; a refusal that persists still ends the item with the store's answer.
+TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
+{
+    server.onPut = [](const FakeUploadService::Put& put) {
+        const bool refused = put.key == "Dia1/never.bin" || (put.attempt == 1 && put.partNumber != 1);
+        return refused ? std::optional(Reply{403, "<Error>Request has expired</Error>", std::nullopt}) : std::nullopt;
+    };
+    const ItemPtr single = makeItem(makeFile("a.bin", 100));
+    runUpload(single);
+    EXPECT_EQ(single->status(), Status::Done);
+    EXPECT_EQ(server.inits().size(), 2u);
+    const ItemPtr multi = makeItem(makeSparseFile("b.bin", kMiB32 + 1));
+    runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
+    EXPECT_EQ(multi->status(), Status::Done);
+    ASSERT_EQ(server.urlRequests().size(), 2u);
+    EXPECT_EQ(std::make_pair(server.urlRequests()[1].first, server.urlRequests()[1].last), std::make_pair(int64_t(2), int64_t(2)));
+    const ItemPtr never = makeItem(makeFile("never.bin", 100));
+    runUpload(never);
+    EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
+    EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);
+}
+
+// Answers `reply` to requests of `path`, everything else as the script has it.
+auto answerAt(const char* path, FakeReply reply)
+{
+    return [path, reply](const SeenRequest& req) { return req.path == path ? std::optional(reply) : std::nullopt; };
+}
+
+// Broken or hostile answers end the file with a message that says what happened, on one line of
+// the report; a service or store that does not answer at all pauses the file and the run instead.
+TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
+{
+    const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
+    const auto initAnswer = [](nlohmann::json change) { return [change](FakeUploadService& s) { s.changeInit(change); }; };
+    const auto storeAnswers = [](int status, std::string body) {
+        return [status, body](FakeUploadService& s) {
+            s.onPut = [=](const FakeUploadService::Put&) { return std::optional(Reply{status, body, "\"e\""}); };
+        };
+    };
+    const auto etag = [](std::function<std::optional<std::string>(std::string md5)> form) {
+        return [form](FakeUploadService& s) {
+            s.onPut = [form](const FakeUploadService::Put& put) { return std::optional(Reply{200, "", form(put.md5)}); };
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(FakeUploadService&)> arm;
+        std::string line;   // the start of the item's report line
+        int puts;           // PUTs that reached the store
+    };
+    const std::string paused = "paused\t";
+    const Case cases[] = {
+        {"ETag without quotes", etag([](std::string md5) { return md5; }), "OK verificado\t", 1},
+        {"ETag in capitals", etag([](std::string md5) { return inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString()); }),
+         std::string("ERROR ") + kMismatch + "\t", 1},   // a mismatch is not retried
+        {"no ETag", etag([](std::string) { return std::nullopt; }), std::string("ERROR ") + kMismatch + "\t", 1},
+        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, "ERROR " + tooLarge, 0},
+        {"upload start that never answers",
+         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, paused, 0},
+        {"store out of reach",
+         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, paused, 0},
+        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), "ERROR " + tooLarge, 5},
+        {"long store error", storeAnswers(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
+        {"store error cut inside a letter", storeAnswers(400, std::string(199, 'x') + "\xc3\xb1"), "ERROR HTTP 400 \t", 5},
+        {"line break in the content type", initAnswer({{"contentType", "video/mxf\r\nX-Injected: yes"}}),
+         std::string("ERROR ") + kUnexpected, 0},
+        {"ftp URL", initAnswer({{"url", "ftp://service.test/Dia1/clip.bin"}}), std::string("ERROR ") + kUnexpected, 0},
+        {"no URL", initAnswer({{"url", nullptr}}), std::string("ERROR ") + kUnexpected, 0},
+        {"control characters in an error",
+         [](FakeUploadService& s) {
+             s.intercept = answerAt("/api/upload/init",
+                                    FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
+         },
+         "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.intercept = {};
+        server.onPut = {};
+        server.onInit = {};
+        manager->listings.clear();
+        c.arm(server);
+        const size_t putsBefore = server.puts().size();
+        const ItemPtr item = makeItem(makeFile("clip.bin", 10));
+        runUpload(item);
+        EXPECT_EQ(item->status(), c.line == paused ? Status::Paused : c.line.starts_with("OK") ? Status::Done : Status::Error);
+        if (c.line == paused)
+            EXPECT_EQ(manager->pauseCause(), PauseCause::NoConnection);
+        manager->setItems({item});
+        const QStringList lines = manager->report().split(u'\n');
+        ASSERT_EQ(lines.size(), 6) << manager->report().toStdString();
+        EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
+        EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
+        EXPECT_EQ(lines[3].count(u'\t'), 2);
+        EXPECT_EQ(server.puts().size() - putsBefore, size_t(c.puts));
+    }
+}
+
+// A file that changed since its intake (grown, rewritten with another date, shrunk), or that can no
+// longer be read, is refused before anything is sent.
+TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
+{
+    const QString grew = makeFile("grew.bin", 1000);
+    const QString rewritten = makeFile("rewritten.bin", 1000);
+    const QString shrank = makeSparseFile("shrank.bin", kMiB32 + 1000);
+    const QString gone = makeFile("gone.bin", 10);
+    const ItemPtr items[] = {makeItem(grew), makeItem(rewritten), makeItem(shrank), makeItem(gone)};
+    append(grew, "more");
+    touch(rewritten);
+    ASSERT_TRUE(QFile::resize(shrank, kMiB32 + 10));
+    QFile::remove(gone);
+    for (const ItemPtr& item : items) {
+        runUpload(item);
+        EXPECT_EQ(item->status(), Status::Error) << item->name.toStdString();
+        EXPECT_TRUE(item->error() == kChanged || item->error()->startsWith("No se puede abrir el archivo")) << item->name.toStdString();
+    }
+    EXPECT_EQ(items[3]->error()->startsWith("No se puede abrir el archivo"), true);
+    EXPECT_TRUE(server.inits().empty());
+    EXPECT_TRUE(server.puts().empty());
+
+    // The date survives the queue file exactly, so an unchanged file's continued upload goes on.
+    const ItemPtr kept = makeItem(makeFile("clip.bin", 1000));
+    kept->setStatus(Status::Paused);
+    manager->setItems({kept});
+    restartManager();
+    ASSERT_EQ(manager->items().size(), 1u);
+    const ItemPtr restored = manager->items()[0];
+    EXPECT_EQ(restored->mtime, kept->mtime);
+    restored->setStatus(Status::Running);
+    runUpload(restored);
+    EXPECT_EQ(restored->status(), Status::Done);
+}
+
+ItemPtr detachedItem(qint64 size, Status status, qint64 loaded)
+{
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/nowhere/x.bin"), size, 0.0, QString("Dia1/"));
+    item->setStatus(status);
+    item->setLoaded(loaded);
+    return item;
+}
+
+// With a base, the item's progress follows the request's total (clamped to its size) whatever its
+// state; without one, increments add up only while it runs. The speed meter counts every byte.
+TEST_F(Transfer, ProgressOfARequestReachesTheItemAndTheSpeedMeter)
+{
+    constexpr qint64 kBody = 256 * 1024;
+    const struct {
+        qint64 size;
+        Status status;
+        std::optional<qint64> base;
+        qint64 loaded;
+    } cases[] = {
+        {kBody + 1000, Status::Paused, 300, kBody + 300},
+        {1000, Status::Running, 0, 1000},
+        {10 * kBody, Status::Running, std::nullopt, 1000 + kBody},
+        {10 * kBody, Status::Cancelled, std::nullopt, 1000},
+    };
+    qint64 sent = 0;
+    for (const auto& c : cases) {
+        const ItemPtr item = detachedItem(c.size, c.status, c.base ? 0 : 1000);
+        auto result = awaitTask(manager->put(server.origin() + "/store/x.bin", QByteArray(kBody, 'p'), "", item, c.base, {}));
+        ASSERT_FALSE(result.error) << result.message();
+        sent += kBody;
+        EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent && item->loaded() == c.loaded; },
+                             std::chrono::seconds(5))) << c.size << " " << item->loaded();
+    }
+}
+
+// The route probe pings both hosts of the bucket three times at once and takes the accelerated
+// route when it is clearly faster; a probe stopped by the run decides nothing.
+TEST_F(Transfer, TheRouteProbeTakesTheFasterRouteAndAStoppedOneDecidesNothing)
+{
+    const EndpointConfig endpoints = EndpointConfig::current();
+    const QString direct = endpoints.pingURL(endpoints.directHost("zafrel-demo"));
+    const QString accelerated = endpoints.pingURL(endpoints.accelHost("zafrel-demo"));
+    int slow = 0;   // each direct ping is answered 100 ms late
+    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
+        if (QString::fromStdString(req.request.url) != direct)
+            return std::nullopt;
+        Gate& gate = gates[10 + slow++];
+        QTimer::singleShot(100, [&gate] { gate.open(); });
+        FakeReply reply = FakeReply::status(403);
+        reply.after = &gate;
+        return reply;
+    };
+    manager->bucket = "zafrel-demo";
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped);
+        manager->accelerate.reset();
+        std::stop_source stop;
+        auto task = manager->probeRoute(stop.get_token());
+        if (stopped) {
+            ASSERT_TRUE(runUntil([&] { return slow == 4; }));
+            stop.request_stop();
+        }
+        ASSERT_TRUE(awaitTask(std::move(task)).ended);
+        EXPECT_EQ(manager->accelerate, stopped ? std::nullopt : std::optional(true));
+        EXPECT_TRUE(manager->route().startsWith("Ruta acelerada (")) << manager->route().toStdString();
+        if (stopped)
+            continue;
+        std::map<QString, int> pings;
+        for (const SeenRequest& seen : server.network()->seen("HEAD", "/"))
+            ++pings[QString::fromStdString(seen.request.url)];
+        EXPECT_EQ(pings, (std::map<QString, int>{{direct, 3}, {accelerated, 3}}));
+    }
+}
+
+// The scheduler over these transfers: the PUT of file fN waits for gates[N].
+class Scheduler : public TransferTest {
+protected:
+    void SetUp() override
+    {
+        TransferTest::SetUp();
+        server.onPut = [this](const FakeUploadService::Put& put) {
+            const int n = std::stoi(put.key.substr(put.key.find_last_not_of("0123456789") + 1));
+            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n + offset]});
+        };
+        manager->setDestDir("Dia1/");
+    }
+
+    // Queues f1 .. fN through the intake, in that order; `large` ones above the single-request limit.
+    void addFiles(int count, std::set<int> large = {})
+    {
+        QList<QUrl> urls;
+        for (int n = 1; n <= count; ++n) {
+            const QString name = QString("f%1").arg(n);
+            urls.push_back(QUrl::fromLocalFile(large.contains(n) ? makeSparseFile(name, kMiB32 + 1) : makeFile(name, 100 + n)));
+        }
+        manager->add(urls, QString());
+        ASSERT_EQ(manager->items().size(), size_t(count));
+    }
+    bool waiting(int from, int to) const
+    {
+        return std::all_of(&gates[from + offset], &gates[to + offset + 1], [](const Gate& g) { return g.waiting() > 0; });
+    }
+    void finish(int count)
+    {
+        std::for_each(&gates[1 + offset], &gates[count + offset + 1], [](Gate& g) { g.open(); });
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    }
+    int offset = 0;   // of the gates of this round
+};
+
+// Small files go eight at a time in queue order; the upload starts of the next ones are asked
+// while the current ones send, none twice; the first eight share one listing of the folder.
+TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
+{
+    addFiles(20);
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+    using S = Status;
+    std::vector<S> expected(20, S::Queued);
+    std::fill_n(expected.begin(), 8, S::Running);
+    EXPECT_EQ(statuses(*manager), expected);
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(9, 9) && server.inits().size() >= 17; }));
+    runUntil([] { return false; }, std::chrono::milliseconds(100));
+    expected[0] = S::Done;
+    expected[8] = S::Running;
+    EXPECT_EQ(statuses(*manager), expected);
+    std::set<std::string> names, wanted;
+    for (const nlohmann::json& init : server.inits())
+        names.insert(init.at("name").get<std::string>());
+    for (int n = 1; n <= 17; ++n)
+        wanted.insert("f" + std::to_string(n));
+    EXPECT_EQ(names, wanted);
+    finish(20);
+    EXPECT_EQ(statuses(*manager), std::vector<S>(20, S::Done));
+    // One listing served the first eight; a run's listings and speed end with it.
+    EXPECT_EQ(std::tuple(server.inits().size(), server.doneCalls(), server.listed().size(), manager->listings.has("Dia1/"), manager->speed()),
+              std::tuple(20u, 1, 1u, false, 0.0));
+    // The next run lists the destination afresh.
+    manager->add({QUrl::fromLocalFile(makeFile("f0", 10))}, QString());
+    gates[0].open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.doneCalls() == 2; }));
+    EXPECT_EQ(server.listed().size(), 2u);
+}
+
+// Large files go two at a time beside the small ones; a large file waiting for its turn holds back
+// the files queued after it, so that files still start in queue order.
+TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
+{
+    addFiles(6, {1, 2, 5});
+    using S = Status;
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 4); }));
+    EXPECT_EQ(statuses(*manager), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
+    gates[1].open();
+    ASSERT_TRUE(runUntil([&] { return waiting(5, 6); }));
+    EXPECT_EQ(manager->items()[0]->status(), S::Done);
+    finish(6);
+    EXPECT_EQ(statuses(*manager), std::vector<S>(6, S::Done));
+}
+
+// A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
+TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
+{
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all);
+        manager->clearFinished();
+        const size_t puts = server.puts().size();
+        addFiles(10);
+        ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+        if (all) {
+            manager->cancelAll();
+            ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
+            EXPECT_EQ(statuses(*manager), std::vector<Status>(10, Status::Cancelled));
+            EXPECT_EQ(server.puts().size(), puts + 8);
+        } else {
+            manager->cancel(manager->items()[8]);
+            finish(10);
+            EXPECT_EQ(manager->items()[8]->status(), Status::Cancelled);
+            EXPECT_EQ(server.puts().size(), puts + 9);
+        }
+        offset = 10;
+    }
+}
+
+// An upload the queue lets go of is aborted at the service, or its stored parts would stay (and be
+// billed) with nothing left to complete them; a completed one is left alone.
+TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
+{
+    const auto withUpload = [this](const char* name, Status status) {
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(makeFile(name, 10)), 10, 0, "D/");
+        it->setStatus(status);
+        it->key = QString("D/") + name;
+        it->uploadId = QString("up-") + name;
+        it->etags = {{1, "\"e\""}};
+        return it;
+    };
+    const ItemPtr removed = withUpload("removed", Status::Paused);
+    const ItemPtr cancelled = withUpload("cancelled", Status::Queued);
+    const ItemPtr gone = withUpload("gone", Status::Paused);
+    manager->setItems({removed, cancelled, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
+                       withUpload("done", Status::Done), gone});
+    manager->clearFinished();   // the failed and the done one
+    manager->cancel(removed);
+    manager->cancel(cancelled);   // stays in the list, cancelled, and is never run
+    manager->cancelAll();
+    QFile::remove(gone->path);
+    restartManager();   // the restored queue drops the entry whose file is gone
+    const std::set<std::string> expected{"up-removed", "up-cancelled", "up-all", "up-failed", "up-gone"};
+    ASSERT_TRUE(runUntil([&] { return server.aborts().size() >= expected.size(); }));
+    std::set<std::string> aborted;
+    for (const auto& [key, uploadId] : server.aborts())
+        aborted.insert(uploadId);
+    EXPECT_EQ(aborted, expected);
+    EXPECT_TRUE(manager->items().empty());
+}
+
+// The service out of reach (503 through every retry) or the session ended (401): the run stops
+// taking files, everything ends paused without an error, and continuing sends them all.
+TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
+{
+    for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
+        SCOPED_TRACE(status);
+        auto failing = std::make_shared<bool>(true);
+        server.intercept = [failing, status](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/init" || !*failing)
+                return std::nullopt;
+            return jsonReply({{"error", "x"}}, status);
+        };
+        manager->setDestDir(QString("Pausa%1/").arg(status));
+        QList<QUrl> urls;
+        constexpr int kFiles = 24;   // three times the small files a run has in hand at once
+        for (int n = 1; n <= kFiles; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
+        manager->add(urls, QString());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->pauseCause(), cause);
+        EXPECT_EQ(manager->summary().paused, kFiles);
+        EXPECT_EQ(manager->summary().errors, 0);
+        const auto started = std::count_if(manager->items().begin(), manager->items().end(),
+                                           [](const ItemPtr& item) { return item->started.has_value(); });
+        EXPECT_GT(started, 0);
+        EXPECT_LT(started, kFiles);   // only the files in hand were started
+        *failing = false;
+        manager->resumePaused();
+        EXPECT_FALSE(manager->pauseCause().has_value());
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        EXPECT_EQ(manager->summary().done, kFiles);
+        manager->clearFinished();
+    }
+}
+
+}  // namespace
+}  // namespace zafrel::test
