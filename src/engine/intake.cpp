@@ -228,7 +228,7 @@ QString IntakeProblem::text() const
 
 std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
 {
-    this->bucket = bucket;
+    bucket_ = bucket;
     const QString dest = destDir_;
     std::vector<ItemPtr> fresh;
     std::vector<IntakeProblem> problems;

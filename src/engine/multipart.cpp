@@ -10,7 +10,8 @@
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
 #include "engine/upload_error.h"
-#include "engine/upload_manager.h"
+#include "engine/queue_store.h"
+#include "engine/transfer_job.h"
 #include "engine/url_cache.h"
 #include "platform/async.h"
 #include "platform/errors.h"
@@ -28,7 +29,7 @@ namespace {
 // one at a time, so that the tasks, and the memory they hold, do not grow with the number of
 // parts: a worker holds a part only while it holds its permits.
 struct PartRun {
-    UploadManager& manager;
+    TransferContext& ctx;
     ItemPtr it;
     AsyncSemaphore& sem;
     int permits;   // taken by every part: its share of the run's part memory
@@ -40,36 +41,33 @@ struct PartRun {
 
 QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_token stop)
 {
-    UploadManager& manager = run->manager;
+    TransferContext& ctx = run->ctx;
     const ItemPtr& it = run->it;
     // Only the parts holding permits are in memory, each in a buffer of the run's pool, which goes
     // back before the permits (the lease ends first). Reading and hashing happen on the pool; the
     // job writes into the lent buffer, which nothing else touches until the job is done. (Jobs are
     // named locals: g++ 12 destroys a capturing lambda written inside a co_await expression twice.)
-    PartBufferPool::Lease body = manager.partBuffers.take(qsizetype(run->reader->expectedLength(n)));
+    PartBufferPool::Lease body = ctx.partBuffers.take(qsizetype(run->reader->expectedLength(n)));
     auto readPart = [reader = run->reader, n, &body] {
         reader->read(n, body.bytes);
         return md5Hex(body.bytes);
     };
     const std::string md5 = co_await runInPool(std::move(readPart));
     const std::string url = co_await run->urls->url(n);
-    UploadManager::RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<UploadManager::PutTarget> {
+    RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<PutTarget> {
         std::string fresh = co_await urls->renewed(n);
-        co_return UploadManager::PutTarget{std::move(fresh), std::string()};
+        co_return PutTarget{std::move(fresh), std::string()};
     };
     // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
-    std::string etag =
-        co_await manager.putWithRetries(url, body.bytes, std::string(), it, std::nullopt, stop, std::move(renew));
-
-    std::string bare = etag;
-    std::erase(bare, '"');
-    if (bare != md5)
+    PutTarget target{url, std::string()};
+    std::string etag = co_await putWithRetries(ctx, std::move(target), body.bytes, it, std::nullopt, stop, std::move(renew));
+    if (!etagMatches(etag, md5))
         throw UploadError::checksum();
     // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
     // for the continuation.
     it->etags.insert_or_assign(n, QString::fromStdString(etag));
     it->setLoaded(it->storedBytes());
-    manager.persistPart(it, n);
+    ctx.store.persistPart(*it, n);
 }
 
 QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
@@ -98,40 +96,31 @@ QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
 // Starts a new multipart upload for the item and checks the plan the service proposes. An
 // unusable plan (parts above 5 GiB, more than 10,000 parts or none) is the service's fault: the
 // upload it opened is aborted and nothing is sent.
-QCoro::Task<void> startUpload(UploadManager& manager, ItemPtr it, bool accelerated, std::stop_token stop)
+QCoro::Task<void> startUpload(TransferContext& ctx, ItemPtr it, std::stop_token stop)
 {
-    InitBody body;
-    body.path = it->destDir.toStdString();
-    body.name = it->name.toStdString();
-    body.size = it->size;
-    body.type = it->contentType.toStdString();
-    body.accelerate = accelerated;
-    const UploadInit init = co_await manager.api.initUpload(std::move(body), stop);
+    const UploadInit init = co_await askUploadStart(ctx, it, stop);
     if (init.mode != "multipart" || !init.uploadId)
         throw APIError::decode();
-    it->key = QString::fromStdString(init.key);
-    it->uploadId = QString::fromStdString(*init.uploadId);
-    it->partSize = std::max<qint64>(init.partSize.value_or(manager.limits.minPart), manager.limits.minPart);
-    it->etags.clear();
-    if (!partCount(it->size, it->partSize, manager.limits.minPart)) {
-        co_await manager.api.abort(init.key, *init.uploadId);
-        it->uploadId.reset();
+    it->beginUpload(QString::fromStdString(init.key), QString::fromStdString(*init.uploadId),
+                    std::max<qint64>(init.partSize.value_or(ctx.limits.minPart), ctx.limits.minPart));
+    if (!partCount(it->size, it->partSize, ctx.limits.minPart)) {
+        co_await discardUpload(ctx.api, it);
         throw APIError::decode();
     }
     // On disk before any part is sent: an upload nobody knows of after a crash would keep its parts
     // stored (and billed) with nothing left to complete or abort it.
-    manager.persist(it);
-    manager.flushPersisted();
+    ctx.store.persist(*it);
+    ctx.store.flushPersisted();
 }
 
 // A completion whose answer got lost may have gone through all the same: a later attempt is then
 // refused (the service no longer knows the upload), while the object stands at the destination
 // with the file's size. Only asked after such a refusal, never instead of completing.
-QCoro::Task<bool> completedEarlier(UploadManager& manager, ItemPtr it, std::stop_token stop)
+QCoro::Task<bool> completedEarlier(TransferContext& ctx, ItemPtr it, std::stop_token stop)
 {
     std::optional<Listing> listing;
     try {
-        listing = co_await manager.api.ls(it->destDir.toStdString(), stop, ZafrelAPI::Retries::Transient);
+        listing = co_await ctx.api.ls(it->destDir.toStdString(), stop, ZafrelAPI::Retries::Transient);
     } catch (const APIError& e) {
         if (e.kind() != APIError::Kind::Http || e.code() != 404)
             throw;
@@ -144,13 +133,13 @@ QCoro::Task<bool> completedEarlier(UploadManager& manager, ItemPtr it, std::stop
 }
 
 // Sends the missing parts of the item's open upload and completes it.
-QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it, AsyncSemaphore& sem,
-                                              bool accelerated, std::stop_token stop)
+QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem,
+                                              std::stop_token stop)
 {
     const std::string key = it->key->toStdString();
     const std::string uploadId = it->uploadId->toStdString();
     const int64_t partSize = it->partSize;
-    const std::optional<int64_t> planned = partCount(it->size, partSize, manager.limits.minPart);
+    const std::optional<int64_t> planned = partCount(it->size, partSize, ctx.limits.minPart);
     if (!planned)
         throw APIError::decode();
     const int64_t total = *planned;
@@ -158,8 +147,8 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
     // ETags for part numbers this file does not have (an edited queue file) would spoil completion.
     std::erase_if(it->etags, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
 
-    auto run = std::make_shared<PartRun>(PartRun{manager, it, sem,
-                                                 permitsPerPart(partSize, manager.limits.minPart, sem.capacity()),
+    auto run = std::make_shared<PartRun>(PartRun{ctx, it, sem,
+                                                 permitsPerPart(partSize, ctx.limits.minPart, sem.capacity()),
                                                  nullptr, nullptr, {}, 0});
     for (int64_t n = 1; n <= total; ++n)
         if (!it->etags.contains(n))
@@ -169,7 +158,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
     // The workers, and the URL batches they ask for, stop together when one part fails.
     TaskGroup<void> workers(stop);
     run->urls = std::make_shared<URLCache>(
-        total, [&api = manager.api, key, uploadId, accelerated, token = workers.token()](int64_t first, int64_t last) {
+        total, [&api = ctx.api, key, uploadId, accelerated = ctx.accelerate, token = workers.token()](int64_t first, int64_t last) {
             return api.partURLs(key, uploadId, first, last, accelerated, token);
         });
     auto openReader = [path = it->path, partSize, size = it->size] {
@@ -215,14 +204,14 @@ QCoro::Task<void> sendMissingPartsAndComplete(UploadManager& manager, ItemPtr it
         list.push_back(Part{n, etag.toStdString()});
     std::exception_ptr refused;
     try {
-        co_await manager.api.complete(key, uploadId, std::move(list), stop);
+        co_await ctx.api.complete(key, uploadId, std::move(list), stop);
     } catch (const APIError& e) {
         if (!e.retried() || e.kind() != APIError::Kind::Http)
             throw;
         refused = std::current_exception();
     }
     if (refused) {
-        const bool completed = co_await completedEarlier(manager, it, stop);
+        const bool completed = co_await completedEarlier(ctx, it, stop);
         if (!completed)
             std::rethrow_exception(refused);
     }
@@ -236,9 +225,8 @@ bool uploadUnknown(const std::exception_ptr& failure)
 
 }  // namespace
 
-QCoro::Task<void> UploadManager::uploadMultipart(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+QCoro::Task<void> sendInParts(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
 {
-    const bool accelerated = accelerate.value_or(false);
     // A file that changed since it was queued is refused before anything is sent, not after.
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     co_await runInPool(std::move(check));
@@ -247,11 +235,11 @@ QCoro::Task<void> UploadManager::uploadMultipart(ItemPtr it, AsyncSemaphore& sem
         // A continued upload (paused, failed, restored) is one the service may have let go of.
         const bool continued = it->uploadId.has_value();
         if (!continued)
-            co_await startUpload(*this, it, accelerated, stop);
+            co_await startUpload(ctx, it, stop);
 
         std::exception_ptr failure;
         try {
-            co_await sendMissingPartsAndComplete(*this, it, sem, accelerated, stop);
+            co_await sendMissingPartsAndComplete(ctx, it, sem, stop);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -260,7 +248,7 @@ QCoro::Task<void> UploadManager::uploadMultipart(ItemPtr it, AsyncSemaphore& sem
         if (!continued || !uploadUnknown(failure))
             std::rethrow_exception(failure);
         // Its parts are gone with it: the file is sent anew in a new upload.
-        co_await discardUpload(it);
+        co_await discardUpload(ctx.api, it);
         it->setLoaded(0);
     }
     it->setVerified(true);

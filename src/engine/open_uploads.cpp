@@ -4,12 +4,14 @@
 // gone) is aborted at the service first.
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
+#include "engine/queue_store.h"
+#include "engine/transfer_job.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 
 namespace zafrel {
 
-QCoro::Task<void> UploadManager::reviewOpenUpload(ItemPtr it)
+QCoro::Task<void> reviewOpenUpload(TransferContext& ctx, ItemPtr it)
 {
     auto examine = [path = it->path] { return currentFileState(path); };
     const std::optional<FileState> now = co_await runInPool(std::move(examine));
@@ -20,25 +22,20 @@ QCoro::Task<void> UploadManager::reviewOpenUpload(ItemPtr it)
     const bool unchanged = now->size == it->size && now->mtime == it->mtime;
     // An edited queue file may name a part size the store would refuse, or one so small that the
     // parts would be countless.
-    const bool usable = it->key && partCount(it->size, it->partSize, limits.minPart);
+    const bool usable = it->key && partCount(it->size, it->partSize, ctx.limits.minPart);
     if (unchanged && usable)
         co_return;
     // Old parts never go into an object with new content: the upload is dropped and the file, as
     // it is now, is sent anew.
-    co_await discardUpload(it);
-    it->size = now->size;
-    it->mtime = now->mtime;
-    it->setLoaded(0);
-    persist(it);
+    co_await discardUpload(ctx.api, it);
+    it->startAnew(now->size, now->mtime);
+    ctx.store.persist(*it);
 }
 
-QCoro::Task<void> UploadManager::discardUpload(ItemPtr it)
+QCoro::Task<void> discardUpload(ZafrelAPI& api, ItemPtr it)
 {
-    const std::optional<QString> key = it->key;
-    const std::optional<QString> uploadId = std::exchange(it->uploadId, std::nullopt);
-    it->etags.clear();
-    if (key && uploadId)
-        co_await api.abort(key->toStdString(), uploadId->toStdString());
+    if (std::optional<UploadItem::OpenUpload> open = it->forgetUpload())
+        co_await api.abort(std::move(open->key), std::move(open->uploadId));
 }
 
 QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
@@ -56,7 +53,7 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
         if (item->key && item->uploadId) {
             std::optional<QString> failure;
             try {
-                co_await api.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
+                co_await api_.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
             } catch (const std::exception& e) {
                 failure = QString::fromUtf8(e.what());
             }
@@ -77,16 +74,14 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
 
 void UploadManager::discardUploadLater(const ItemPtr& item)
 {
-    const std::optional<QString> uploadId = std::exchange(item->uploadId, std::nullopt);
-    item->etags.clear();
-    if (item->key && uploadId)
-        abortLater(item->key->toStdString(), uploadId->toStdString());
+    if (std::optional<UploadItem::OpenUpload> open = item->forgetUpload())
+        abortLater(std::move(open->key), std::move(open->uploadId));
 }
 
 void UploadManager::abortLater(std::string key, std::string uploadId)
 {
     ++pendingAborts_;
-    spawn([self = QPointer<UploadManager>(this), &api = api, key = std::move(key), uploadId = std::move(uploadId)] {
+    spawn([self = QPointer<UploadManager>(this), &api = api_, key = std::move(key), uploadId = std::move(uploadId)] {
         return abortUpload(self, api, key, uploadId);
     });
 }

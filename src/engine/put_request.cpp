@@ -2,7 +2,7 @@
 // multipart transfers.
 #include "engine/progress_delegate.h"
 #include "engine/upload_error.h"
-#include "engine/upload_manager.h"
+#include "engine/transfer_job.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http.h"
@@ -10,7 +10,6 @@
 #include "platform/utf8.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
 #include <algorithm>
 
@@ -40,10 +39,9 @@ struct RetryWaitClear {
     ~RetryWaitClear() { item->setRetryWait(std::nullopt); }
 };
 
-}  // namespace
-
-QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, std::string contentType, ItemPtr it,
-                                            std::optional<qint64> base, std::stop_token stop)
+// One attempt.
+QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArray data, std::string contentType,
+                                 ItemPtr it, std::optional<qint64> base, std::stop_token stop)
 {
     HttpRequest request;
     request.method = "PUT";
@@ -54,30 +52,28 @@ QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, st
         request.headers.emplace_back("Content-Type", contentType);
     request.body = std::move(data);
 
-    // Progress arrives on the I/O thread and is applied on the main thread, where the manager and
-    // the item may already be gone: hold both weakly and check there.
-    QPointer<UploadManager> manager(this);
+    // Progress arrives on the I/O thread and is applied on the main thread, where the run and the
+    // item may already be gone: the item is held weakly, and recordSent copied.
     std::weak_ptr<UploadItem> weakItem = it;
-    request.onUploadProgress = ProgressDelegate([manager, weakItem, base](ProgressDelegate::Delta delta) {
+    request.onUploadProgress = ProgressDelegate([recordSent = ctx.recordSent, weakItem, base](ProgressDelegate::Delta delta) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [manager, weakItem, base, delta] {
-                UploadManager* target = manager.data();
+            [recordSent, weakItem, base, delta] {
                 const ItemPtr item = weakItem.lock();
-                if (!target || !item)
+                if (!item)
                     return;
                 if (base)
                     item->setLoaded(std::min(*base + delta.total, item->size));
                 else if (item->status() == Status::Running)
                     item->setLoaded(std::min(item->loaded() + delta.increment, item->size));
-                target->recordSent(delta.increment);
+                recordSent(delta.increment);
             },
             Qt::QueuedConnection);
     }).callback();
 
     HttpResponse response;
     try {
-        response = co_await uploadSession().send(std::move(request), stop);
+        response = co_await ctx.session.send(std::move(request), stop);
     } catch (const TransportError&) {
         throw UploadError::network();
     }
@@ -86,14 +82,15 @@ QCoro::Task<std::string> UploadManager::put(std::string url, QByteArray data, st
     co_return response.header("ETag").value_or(std::string());
 }
 
-QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArray data, std::string contentType,
-                                                       ItemPtr it, std::optional<qint64> base, std::stop_token stop,
-                                                       RenewTarget renew)
+}  // namespace
+
+QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, QByteArray data, ItemPtr it,
+                                        std::optional<qint64> base, std::stop_token stop, RenewTarget renew)
 {
     for (int attempt = 0;; ++attempt) {
         std::exception_ptr failure;
         try {
-            co_return co_await put(url, data, contentType, it, base, stop);
+            co_return co_await putOnce(ctx, target.url, data, target.contentType, it, base, stop);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -114,11 +111,8 @@ QCoro::Task<std::string> UploadManager::putWithRetries(std::string url, QByteArr
         // The store refuses a pre-signed URL once it has expired (a slow link, a part that waited
         // long for its turn): the same URL would be refused every time, so the next attempt gets
         // a fresh one. Asked for after the wait, so that it is as fresh as it can be.
-        if (renew && isRefused(failure)) {
-            PutTarget fresh = co_await renew();
-            url = std::move(fresh.url);
-            contentType = std::move(fresh.contentType);
-        }
+        if (renew && isRefused(failure))
+            target = co_await renew();
     }
 }
 

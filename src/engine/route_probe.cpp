@@ -1,7 +1,6 @@
 #include "engine/route_probe.h"
 
 #include "engine/endpoint_config.h"
-#include "engine/upload_manager.h"
 #include "platform/http.h"
 
 #include <QRegularExpression>
@@ -59,24 +58,23 @@ QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token 
     co_return best;
 }
 
-QCoro::Task<void> UploadManager::probeRoute(std::stop_token stop)
+QCoro::Task<std::optional<QString>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop)
 {
     if (!isProbeableBucket(bucket)) {
-        accelerate = false;
-        co_return;
+        accelerate_ = false;
+        co_return std::nullopt;
     }
     const EndpointConfig endpoints = EndpointConfig::current();
     // Both tasks start at once (QCoro tasks run eagerly), so the two hosts are measured together.
-    auto direct = pingHost(uploadSession(), endpoints.pingURL(endpoints.directHost(bucket)), stop);
-    auto accelerated = pingHost(uploadSession(), endpoints.pingURL(endpoints.accelHost(bucket)), stop);
+    auto direct = pingHost(session, endpoints.pingURL(endpoints.directHost(bucket)), stop);
+    auto accelerated = pingHost(session, endpoints.pingURL(endpoints.accelHost(bucket)), stop);
     const double directMs = co_await direct;
     const double acceleratedMs = co_await accelerated;
-    // A probe cut short by a stopped run decides nothing: the next run measures again.
     if (stop.stop_requested())
-        co_return;
-    const RouteDecision decision = decideRoute(directMs, acceleratedMs);
-    accelerate = decision.accelerate;
-    setRoute(decision.route);
+        co_return std::nullopt;
+    RouteDecision decision = decideRoute(directMs, acceleratedMs);
+    accelerate_ = decision.accelerate;
+    co_return std::move(decision.route);
 }
 
 }  // namespace zafrel

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include <optional>
+
 #include <qcoro/qcorotask.h>
 
 #include <stop_token>
@@ -27,5 +29,22 @@ bool isProbeableBucket(const QString& bucket);
 // that fails is timed like one that answers. Stops early (answering the best so far, or infinity)
 // when `stop` fires.
 QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token stop = {});
+
+// Which route the uploads of one manager take. Decided by the first run that gets to measure
+// both hosts; kept for the manager's life afterwards.
+class RouteProbe {
+public:
+    // Nothing until a probe has decided.
+    const std::optional<bool>& accelerate() const { return accelerate_; }
+    // Decides without measuring, for a manager whose route is known beforehand.
+    void assume(bool accelerate) { accelerate_ = accelerate; }
+    // Measures the direct and the accelerated host of `bucket` together and decides, answering
+    // the route text to show. A bucket that cannot stand in a host name is not probed (direct,
+    // nothing to show); a probe cut short by `stop` decides nothing, so the next run measures again.
+    QCoro::Task<std::optional<QString>> run(HttpSession& session, QString bucket, std::stop_token stop);
+
+private:
+    std::optional<bool> accelerate_;
+};
 
 }  // namespace zafrel

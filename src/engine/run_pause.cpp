@@ -54,8 +54,8 @@ void UploadManager::pauseAll(std::optional<PauseCause> cause)
             item->setStatus(Status::Paused);
     // Running transfers end paused on the stop, keeping their verified parts. A stop requested on
     // a run that has already ended changes nothing.
-    if (runTask)
-        runTask->request_stop();
+    if (runTask_)
+        runTask_->request_stop();
     persistNow();
 }
 

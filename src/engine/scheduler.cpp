@@ -1,6 +1,7 @@
 #include "engine/upload_manager.h"
 
 #include "engine/file_state.h"
+#include "engine/transfer_job.h"
 #include "platform/async.h"
 
 #include <QDateTime>
@@ -18,10 +19,10 @@ void UploadManager::start()
     if (std::exchange(pauseCause_, std::nullopt))
         emit pauseCauseChanged();
     setIsRunning(true);
-    runTask.emplace();
-    const std::stop_token stop = runTask->get_token();
+    runTask_.emplace();
+    const std::stop_token stop = runTask_->get_token();
     // The run begins on a later turn of the event loop: start() has returned by then.
-    spawn([self = QPointer<UploadManager>(this), &api = api, stop] { return runAndWindDown(self, api, stop); });
+    spawn([self = QPointer<UploadManager>(this), &api = api_, stop] { return runAndWindDown(self, api, stop); });
 }
 
 QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop)
@@ -60,8 +61,8 @@ ItemPtr UploadManager::firstQueued()
     return pickFrom_ < items_.size() ? items_[pickFrom_] : nullptr;
 }
 
-QCoro::Task<void> UploadManager::uploadCounted(ItemPtr it, bool large, int& running, int& largeRunning,
-                                               AsyncSemaphore& sem, std::stop_token stop)
+QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
+                                               int& largeRunning, AsyncSemaphore& sem, std::stop_token stop)
 {
     struct Count {
         bool large;
@@ -73,7 +74,7 @@ QCoro::Task<void> UploadManager::uploadCounted(ItemPtr it, bool large, int& runn
             largeRunning -= large ? 1 : 0;
         }
     } count{large, running, largeRunning};
-    co_await upload(std::move(it), sem, stop);
+    co_await transferFile(ctx, std::move(it), sem, stop);
 }
 
 QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
@@ -88,9 +89,14 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
     struct ReleaseBuffers {
         PartBufferPool& pool;
         ~ReleaseBuffers() { pool.clear(); }
-    } releaseBuffers{partBuffers};
-    if (!accelerate)
-        co_await probeRoute(stop);
+    } releaseBuffers{partBuffers_};
+    if (!probe_.accelerate()) {
+        const std::optional<QString> route = co_await probe_.run(uploadSession(), bucket_, stop);
+        if (route)
+            setRoute(*route);
+    }
+    // Made after the probe, whose decision every transfer of the run takes.
+    TransferContext ctx = transferContext();
 
     // Every file shares the part permits: a part or a single request holds its share while its
     // body is in memory, so the bodies of a run stay within partsParallel × minPart.
@@ -115,9 +121,9 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
             next->started = QDateTime::currentDateTimeUtc();
             ++running;
             largeRunning += large ? 1 : 0;
-            group.add(uploadCounted(std::move(next), large, running, largeRunning, parts, group.token()));
+            group.add(uploadCounted(ctx, std::move(next), large, running, largeRunning, parts, group.token()));
         }
-        startAheadOfTurn(group);
+        startAheadOfTurn(ctx, group);
     };
     fill();
     // The group holds the transfers and the starts made ahead; neither throws, and the end of
@@ -127,7 +133,7 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
         fill();
     }
     startsAhead_.clear();
-    listings.clear();
+    listings_.clear();
 }
 
 void UploadManager::cancel(const ItemPtr& item)
@@ -162,8 +168,8 @@ void UploadManager::cancelAll()
     }
     // Reaches every transfer of the run; the run then finds nothing queued and winds down. A stop
     // requested on a run that has already ended changes nothing.
-    if (runTask)
-        runTask->request_stop();
+    if (runTask_)
+        runTask_->request_stop();
     persistNow();
 }
 
@@ -177,12 +183,8 @@ void UploadManager::queueAgain(const ItemPtr& item)
         item->setLoaded(item->storedBytes());
     } else {
         // From the beginning: the file as it is now is what gets sent and checked.
-        if (const std::optional<FileState> now = currentFileState(item->path)) {
-            item->size = now->size;
-            item->mtime = now->mtime;
-        }
-        item->etags.clear();
-        item->setLoaded(0);
+        const std::optional<FileState> now = currentFileState(item->path);
+        item->startAnew(now ? now->size : item->size, now ? now->mtime : item->mtime);
     }
     item->setStatus(Status::Queued);
 }
@@ -196,7 +198,7 @@ void UploadManager::retry(const ItemPtr& item)
 void UploadManager::resumePaused()
 {
     // A stopped run would only pause them again: they go on in a run of their own.
-    if (isRunning_ && runTask && runTask->stop_requested()) {
+    if (isRunning_ && runTask_ && runTask_->stop_requested()) {
         resumeWhenIdle_ = true;
         return;
     }

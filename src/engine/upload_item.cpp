@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace zafrel {
 
@@ -115,6 +116,38 @@ qint64 UploadItem::storedBytes() const
 {
     const __int128 stored = __int128(etags.size()) * partSize;
     return qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(size, 0)));
+}
+
+void UploadItem::startAnew(qint64 newSize, double newMtime)
+{
+    size = newSize;
+    mtime = newMtime;
+    etags.clear();
+    setLoaded(0);
+}
+
+std::optional<UploadItem::OpenUpload> UploadItem::forgetUpload()
+{
+    const std::optional<QString> id = std::exchange(uploadId, std::nullopt);
+    etags.clear();
+    if (!key || !id)
+        return std::nullopt;
+    return OpenUpload{key->toStdString(), id->toStdString()};
+}
+
+void UploadItem::beginUpload(QString objectKey, QString id, qint64 newPartSize)
+{
+    key = std::move(objectKey);
+    uploadId = std::move(id);
+    partSize = newPartSize;
+    etags.clear();
+}
+
+void UploadItem::finish(Status outcome)
+{
+    setStatus(outcome);
+    setLoaded(size);
+    finished = QDateTime::currentDateTimeUtc();
 }
 
 void UploadItem::setRetryWait(std::optional<RetryWait> wait)

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace zafrel {
@@ -75,6 +76,21 @@ public:
     qint64 storedBytes() const;
     // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
     QString queueKey() const;
+
+    // The named changes of the transfer state, so that what belongs together changes together.
+    // From the beginning with the file as it is now: nothing stored, nothing loaded.
+    void startAnew(qint64 newSize, double newMtime);
+    // Takes the open multipart upload and its stored parts off the item, answering what the
+    // service must be told to abort (nothing when there was none, or no key to name it).
+    struct OpenUpload {
+        std::string key;
+        std::string uploadId;
+    };
+    std::optional<OpenUpload> forgetUpload();
+    // A new multipart upload, none of its parts stored yet.
+    void beginUpload(QString objectKey, QString id, qint64 newPartSize);
+    // Done or skipped: all of the file accounted for, at this moment.
+    void finish(Status outcome);
 
     // Plain fields, changed without notification.
     std::optional<QString> key;

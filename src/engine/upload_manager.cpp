@@ -13,8 +13,8 @@ namespace zafrel {
 
 UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
     : limits(limits),
-      api(api),
-      suspects(paths::dataDir() + QStringLiteral("/suspects.json")),
+      api_(api),
+      suspects_(paths::dataDir() + QStringLiteral("/suspects.json")),
       store_(paths::dataDir() + QStringLiteral("/queue.json"), paths::dataDir() + QStringLiteral("/queue.journal"),
              [this]() -> const std::vector<ItemPtr>& { return items_; })
 {
@@ -29,8 +29,8 @@ UploadManager::~UploadManager()
     // (they end paused and let go promptly: requests and back-off waits end on the stop token)
     // before the members they use go away. Aborts sent without waiting are short: they are let
     // finish too, so that no upload is left open at the service.
-    if (runBusy_ && runTask)
-        runTask->request_stop();
+    if (runBusy_ && runTask_)
+        runTask_->request_stop();
     if ((runBusy_ || pendingAborts_ > 0) && QCoreApplication::instance()) {
         QDeadlineTimer deadline(std::chrono::seconds(30));
         while ((runBusy_ || pendingAborts_ > 0) && !deadline.hasExpired())
@@ -60,7 +60,7 @@ void UploadManager::setSpeed(double speed)
 
 void UploadManager::recordSent(qint64 n)
 {
-    if (const std::optional<double> rate = meter.record(n))
+    if (const std::optional<double> rate = meter_.record(n))
         setSpeed(*rate);
 }
 
@@ -95,12 +95,33 @@ void UploadManager::restore()
 
 QString UploadManager::serviceOrigin() const
 {
-    return api.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    return api_.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
 }
 
 HttpSession& UploadManager::uploadSession()
 {
     return *uploadSession_;
+}
+
+TransferContext UploadManager::transferContext()
+{
+    return TransferContext{
+        api_,
+        *uploadSession_,
+        limits,
+        listings_,
+        suspects_,
+        partBuffers_,
+        store_,
+        startsAhead_,
+        serviceOrigin(),
+        probe_.accelerate().value_or(false),
+        [self = QPointer<UploadManager>(this)](qint64 n) {
+            if (self)
+                self->recordSent(n);
+        },
+        [this](PauseCause cause) { pauseAll(cause); },
+    };
 }
 
 }  // namespace zafrel

@@ -4,36 +4,31 @@
 #include "engine/engine_limits.h"
 #include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
+#include "engine/pause_cause.h"
 #include "engine/queue_store.h"
+#include "engine/route_probe.h"
 #include "engine/speed_meter.h"
 #include "engine/suspect_destinations.h"
+#include "engine/transfer_context.h"
 #include "engine/upload_item.h"
 #include "platform/async.h"
-#include "platform/async_latch.h"
 #include "platform/http.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
 #include <QCoro/QCoroTask>
 
-#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <exception>
-#include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace zafrel {
@@ -60,21 +55,10 @@ struct IntakeProblem {
     bool operator==(const IntakeProblem&) const = default;
 };
 
-// Why a run stopped taking files before its queue was done: the service or the store stayed out of
-// reach through every retry, or the service ended the session (401). Neither is the fault of the
-// files, so they end paused, to be continued, not failed one by one.
-enum class PauseCause { NoConnection, SessionEnded };
-
-// The line the footer and the command line show: "Sin conexión con el servidor", "Sesión caducada.
-// Vuelve a entrar."
-QString pauseMessage(PauseCause cause);
-
-// The cause that a transfer's failure gives the whole run, or nothing for a failure of its own file.
-std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure);
-
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
 // headless run. Lives on the main thread; every member is touched only there. Its operations are
-// spread over intake.cpp, scheduler.cpp, the transfer sources and report.cpp.
+// spread over intake.cpp, scheduler.cpp, open_uploads.cpp, run_pause.cpp and report.cpp; each
+// file's transfer is a job of its own (transfer_job.h) that sees only its TransferContext.
 class UploadManager : public QObject {
     Q_OBJECT
 public:
@@ -109,24 +93,13 @@ public:
 
     const EngineLimits limits;
 
-    // Fields shared with the transfer code.
-    ZafrelAPI& api;
-    std::optional<bool> accelerate;   // decided once per manager by probeRoute
-    QString bucket;                   // stored by every intake, used by the route probe
-    // What the destination folders hold, for the current run only.
-    ListingCache listings{api};
-    // The current or last run; cancelAll requests stop on it. Absent until the first start().
-    std::optional<std::stop_source> runTask;
-    SpeedMeter meter;
-    // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
-    // emptied when a run ends (scheduler.cpp).
-    PartBufferPool partBuffers{int64_t(limits.partsParallel) * limits.minPart};
-    // Destinations whose object failed verification: never taken as already there.
-    SuspectDestinations suspects;
-    // The service origin that, with an item's destDir and name, identifies its destination.
-    QString serviceOrigin() const;
-    // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
-    HttpSession& uploadSession();
+    // The bucket the last intake was for; the route probe measures its hosts.
+    const QString& bucket() const { return bucket_; }
+    // The route of this manager's uploads, decided by the first run that measured it.
+    RouteProbe& routeProbe() { return probe_; }
+    // What a transfer of this manager uses: its sessions, caches and queue file. Valid while the
+    // manager lives; a run makes its own.
+    TransferContext transferContext();
 
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue;
     // answers what it could not take (intake.cpp).
@@ -162,37 +135,10 @@ public:
     void pauseAll(std::optional<PauseCause> cause = std::nullopt);
     const std::optional<PauseCause>& pauseCause() const { return pauseCause_; }
 
-    // Transfers, on the main thread; `stop` is the run's or the part group's token.
-    QCoro::Task<void> upload(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);   // never throws
-    QCoro::Task<bool> alreadyThere(ItemPtr it, std::stop_token stop);
-    // Holds one of `sem`'s permits while the file's body is in memory.
-    QCoro::Task<void> uploadSingle(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);
-    QCoro::Task<void> uploadMultipart(ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);
-    // The service's answer to the upload start of a single-request file.
-    QCoro::Task<UploadInit> askSingleStart(ItemPtr it, std::stop_token stop);
-    // One attempt: answers the "ETag" header as received, or empty text.
-    QCoro::Task<std::string> put(std::string url, QByteArray data, std::string contentType, ItemPtr it,
-                                 std::optional<qint64> base, std::stop_token stop);
-    // A pre-signed URL and the Content-Type it was signed for (empty for parts).
-    struct PutTarget {
-        std::string url;
-        std::string contentType;
-    };
-    // Asks the service for a fresh target for the same body, when the store refused the old one.
-    using RenewTarget = std::function<QCoro::Task<PutTarget>()>;
-    // Up to five attempts, waiting 1, 3, 6 and 12 s between them. After a 403 (a pre-signed URL
-    // that expired while the body waited) the next attempt goes to a target from `renew`.
-    QCoro::Task<std::string> putWithRetries(std::string url, QByteArray data, std::string contentType, ItemPtr it,
-                                            std::optional<qint64> base, std::stop_token stop,
-                                            RenewTarget renew = {});
-    QCoro::Task<void> probeRoute(std::stop_token stop);   // never throws
-    void recordSent(qint64 n);
-
     // The queue on disk, kept by store_ (see QueueStore). restore() replaces the queue with the one
     // on disk, when there is a usable one.
     void persist(const ItemPtr& it) { store_.persist(*it); }
     void persistPart(const ItemPtr& it, int64_t part) { store_.persistPart(*it, part); }
-    void flushPersisted() { store_.flushPersisted(); }
     void persistNow() { store_.persistNow(); }
     void restore();
     // Path of queue.json, and of the journal beside it.
@@ -211,49 +157,51 @@ signals:
     void pauseCauseChanged();
 
 private:
+    // The service origin that, with an item's destDir and name, identifies its destination.
+    QString serviceOrigin() const;
+    // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
+    HttpSession& uploadSession();
+    void recordSent(qint64 n);
     // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
     // multipart upload stays for the transfer, which continues it or discards it; otherwise the
     // item starts from the beginning with the file as it is now.
     void queueAgain(const ItemPtr& item);
-    // Before an open multipart upload is continued: one that cannot be continued (its file changed
-    // since its parts were sent, its plan is unusable) is discarded, and the item starts from the
-    // beginning with the file as it is now.
-    QCoro::Task<void> reviewOpenUpload(ItemPtr it);
-    // Aborts the item's multipart upload at the service and forgets it on the item, so that no
-    // part is left stored (and billed) for an upload nothing will complete. The first form waits
-    // for the service; the second returns at once.
-    QCoro::Task<void> discardUpload(ItemPtr it);
+    // Forgets the item's open multipart upload at once and aborts it at the service without
+    // waiting, so that no part is left stored (and billed) for an upload nothing will complete.
     void discardUploadLater(const ItemPtr& item);
     void abortLater(std::string key, std::string uploadId);
     static QCoro::Task<void> abortUpload(QPointer<UploadManager> self, ZafrelAPI& api, std::string key,
                                          std::string uploadId);
     static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop);
     QCoro::Task<void> runQueue(std::stop_token stop);
-    // upload(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
+    // transferFile(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
     // above singlePutMax) up to date however it ends.
-    QCoro::Task<void> uploadCounted(ItemPtr it, bool large, int& running, int& largeRunning, AsyncSemaphore& sem,
-                                    std::stop_token stop);
+    static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
+                                           int& largeRunning, AsyncSemaphore& sem, std::stop_token stop);
     // The first queued item in queue order, or null. Looks on from where the last pick found one,
     // and from the start after the list changed or an item was queued again.
     ItemPtr firstQueued();
 
-    // Upload starts made before a small file's turn (upload_starts.cpp), so that its single request
-    // goes out once it has a permit instead of waiting one more round trip.
-    struct StartAhead {
-        std::weak_ptr<UploadItem> item;
-        qint64 size = 0;   // the size it was asked for
-        UploadInit init;   // once done has finished without error
-        AsyncLatch done;
-    };
-    // Adds to `group` the starts of the next few queued small files after the last one picked,
-    // for those whose folder listing says they are to be sent.
-    void startAheadOfTurn(TaskGroup<void>& group);
-    QCoro::Task<void> makeStartAhead(ItemPtr it, std::shared_ptr<StartAhead> start, std::stop_token stop);
-    // The target of the start made ahead for the item, setting its key, waiting for the start when
-    // it is still under way; nothing when none was made or it was made for another size. Fails
-    // with the start's error.
-    QCoro::Task<std::optional<PutTarget>> takeStartAhead(ItemPtr it);
+    // Adds to `group` the upload starts of the next few queued small files after the last one
+    // picked, for those whose folder listing says they are to be sent (upload_starts.cpp): their
+    // single request then goes out once it has a permit instead of waiting one more round trip.
+    void startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group);
+    static QCoro::Task<void> makeStartAhead(TransferContext& ctx, ItemPtr it, std::shared_ptr<StartAhead> start,
+                                            std::stop_token stop);
 
+    ZafrelAPI& api_;
+    QString bucket_;
+    RouteProbe probe_;
+    // What the destination folders hold, for the current run only.
+    ListingCache listings_{api_};
+    // The current or last run; cancelAll requests stop on it. Absent until the first start().
+    std::optional<std::stop_source> runTask_;
+    SpeedMeter meter_;
+    // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
+    // emptied when a run ends (scheduler.cpp).
+    PartBufferPool partBuffers_{int64_t(limits.partsParallel) * limits.minPart};
+    // Destinations whose object failed verification: never taken as already there.
+    SuspectDestinations suspects_;
     std::vector<ItemPtr> items_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
@@ -272,7 +220,7 @@ private:
     size_t pickFrom_ = 0;
     uint64_t pickGeneration_ = 0;
     // Upload starts made ahead during the current run, by item.
-    std::map<QUuid, std::shared_ptr<StartAhead>> startsAhead_;
+    StartsAhead startsAhead_;
     QueueStore store_;
 };
 

@@ -1,6 +1,7 @@
 // Upload starts asked for ahead of a small file's turn. A small file is mostly round trips: the
 // upload start at the service, then its one request to the store. Starting the next files while
 // the current ones send lets each file's request go out as soon as it has its permit.
+#include "engine/transfer_job.h"
 #include "engine/upload_manager.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 
 namespace zafrel {
 
-void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
+void UploadManager::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group)
 {
     if (int(startsAhead_.size()) >= limits.startsAhead) {
         // Starts that nothing will take any more (their item was cancelled, or was skipped after
@@ -27,21 +28,22 @@ void UploadManager::startAheadOfTurn(TaskGroup<void>& group)
     for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
         if (item->status() != Status::Queued || item->size > limits.singlePutMax || item->uploadId
-            || !listings.has(item->destDir) || listings.lists(item->destDir, item->name, item->size) || startsAhead_.contains(item->id))
+            || !listings_.has(item->destDir) || listings_.lists(item->destDir, item->name, item->size) || startsAhead_.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();
         start->item = item;
         start->size = item->size;
         startsAhead_.emplace(item->id, start);
-        group.add(makeStartAhead(item, std::move(start), group.token()));
+        group.add(makeStartAhead(ctx, item, std::move(start), group.token()));
     }
 }
 
-QCoro::Task<void> UploadManager::makeStartAhead(ItemPtr it, std::shared_ptr<StartAhead> start, std::stop_token stop)
+QCoro::Task<void> UploadManager::makeStartAhead(TransferContext& ctx, ItemPtr it, std::shared_ptr<StartAhead> start,
+                                              std::stop_token stop)
 {
     std::exception_ptr failure;
     try {
-        start->init = co_await askSingleStart(std::move(it), stop);
+        start->init = co_await askUploadStart(ctx, std::move(it), stop);
     } catch (...) {
         // The file meets the failure at its turn, as if it had asked then.
         failure = std::current_exception();

@@ -52,13 +52,13 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
 {
     const struct {
         qint64 size;
-        std::optional<bool> accelerate;
+        bool accelerate;
         const char* contentType;
-    } cases[] = {{1000, false, nullptr}, {0, true, "video/mxf"}, {kMiB32, std::nullopt, nullptr}};
+    } cases[] = {{1000, false, nullptr}, {0, true, "video/mxf"}, {kMiB32, false, nullptr}};
     qint64 sent = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
-        manager->accelerate = c.accelerate;
+        ctx->accelerate = c.accelerate;
         server.changeInit(c.contentType ? nlohmann::json{{"contentType", c.contentType}} : nlohmann::json::object());
         const QString path = makeFile(QString("clip-%1.bin").arg(c.size), c.size);
         const ItemPtr item = makeItem(path);
@@ -68,7 +68,7 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
                   std::tuple(Status::Done, true, c.size, true, false));
         EXPECT_EQ(item->key, QString::fromStdString(key(item)));
         EXPECT_EQ(server.inits().back(), (nlohmann::json{{"path", "Dia1/"}, {"name", item->name.toStdString()}, {"size", c.size},
-                                                         {"type", "application/octet-stream"}, {"accelerate", c.accelerate.value_or(false)}}));
+                                                         {"type", "application/octet-stream"}, {"accelerate", c.accelerate}}));
         EXPECT_EQ(server.puts().back().partNumber, 0);
         EXPECT_EQ(server.puts().back().contentType, c.contentType ? c.contentType : "application/octet-stream");
         EXPECT_EQ(server.object(key(item)), readWholeFile(path).toStdString());
@@ -76,7 +76,7 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
     EXPECT_EQ(server.puts().size(), 3u);
     EXPECT_TRUE(server.urlRequests().empty());
     EXPECT_TRUE(server.completions().empty());
-    EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(runUntil([&] { return *sentBytes == sent; }, std::chrono::seconds(5)));
 }
 
 // A file listed with the same name and size is already there, unless the object there failed
@@ -109,8 +109,8 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
         if (c.verifiedSince)
             runUpload(makeItem(path));
         if (c.otherService)
-            manager->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
-        manager->listings.clear();
+            ctx->suspects.mark("http://127.0.0.1:1", "Dia1/other.bin");
+        ctx->listings.clear();
         server.list("Dia1/", c.name, c.listed);
         const size_t inits = server.inits().size();
         const ItemPtr item = makeItem(path);
@@ -120,7 +120,7 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
         EXPECT_EQ(item->verified(), c.sentAgain);
         EXPECT_EQ(server.inits().size(), inits + (c.sentAgain ? 1 : 0));
     }
-    manager->listings.clear();   // once sent again and verified, no longer suspect
+    ctx->listings.clear();   // once sent again and verified, no longer suspect
     const ItemPtr again = makeItem(folder + "/mismatch.bin");
     runUpload(again);
     EXPECT_EQ(again->status(), Status::Skipped);
@@ -250,7 +250,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
             server.forget(old);
         if (c.listed) {
             server.list("Dia1/", c.name, kMiB32 + 1);
-            manager->listings.clear();   // as at the start of a run
+            ctx->listings.clear();   // as at the start of a run
         }
         if (c.change == Touched)
             touch(path);
@@ -549,7 +549,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         server.intercept = {};
         server.onPut = {};
         server.onInit = {};
-        manager->listings.clear();
+        ctx->listings.clear();
         c.arm(server);
         const size_t putsBefore = server.puts().size();
         const ItemPtr item = makeItem(makeFile("clip.bin", 10));
@@ -629,10 +629,10 @@ TEST_F(Transfer, ProgressOfARequestReachesTheItemAndTheSpeedMeter)
     qint64 sent = 0;
     for (const auto& c : cases) {
         const ItemPtr item = detachedItem(c.size, c.status, c.base ? 0 : 1000);
-        auto result = awaitTask(manager->put(server.origin() + "/store/x.bin", QByteArray(kBody, 'p'), "", item, c.base, {}));
+        auto result = awaitTask(putWithRetries(*ctx, PutTarget{server.origin() + "/store/x.bin", ""}, QByteArray(kBody, 'p'), item, c.base, {}));
         ASSERT_FALSE(result.error) << result.message();
         sent += kBody;
-        EXPECT_TRUE(runUntil([&] { return manager->meter.totalSent() == sent && item->loaded() == c.loaded; },
+        EXPECT_TRUE(runUntil([&] { return *sentBytes == sent && item->loaded() == c.loaded; },
                              std::chrono::seconds(5))) << c.size << " " << item->loaded();
     }
 }
@@ -654,19 +654,19 @@ TEST_F(Transfer, TheRouteProbeTakesTheFasterRouteAndAStoppedOneDecidesNothing)
         reply.after = &gate;
         return reply;
     };
-    manager->bucket = "zafrel-demo";
     for (const bool stopped : {false, true}) {
         SCOPED_TRACE(stopped);
-        manager->accelerate.reset();
+        RouteProbe probe;
         std::stop_source stop;
-        auto task = manager->probeRoute(stop.get_token());
+        auto task = probe.run(ctx->session, "zafrel-demo", stop.get_token());
         if (stopped) {
             ASSERT_TRUE(runUntil([&] { return slow == 4; }));
             stop.request_stop();
         }
-        ASSERT_TRUE(awaitTask(std::move(task)).ended);
-        EXPECT_EQ(manager->accelerate, stopped ? std::nullopt : std::optional(true));
-        EXPECT_TRUE(manager->route().startsWith("Ruta acelerada (")) << manager->route().toStdString();
+        const auto route = awaitTask(std::move(task));
+        ASSERT_TRUE(route.ended);
+        EXPECT_EQ(probe.accelerate(), stopped ? std::nullopt : std::optional(true));
+        EXPECT_EQ(route.value->value_or(QString()).startsWith("Ruta acelerada ("), !stopped);
         if (stopped)
             continue;
         std::map<QString, int> pings;
@@ -737,7 +737,7 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
     finish(20);
     EXPECT_EQ(statuses(*manager), std::vector<S>(20, S::Done));
     // One listing served the first eight; a run's listings and speed end with it.
-    EXPECT_EQ(std::tuple(server.inits().size(), server.doneCalls(), server.listed().size(), manager->listings.has("Dia1/"), manager->speed()),
+    EXPECT_EQ(std::tuple(server.inits().size(), server.doneCalls(), server.listed().size(), ctx->listings.has("Dia1/"), manager->speed()),
               std::tuple(20u, 1, 1u, false, 0.0));
     // The next run lists the destination afresh.
     manager->add({QUrl::fromLocalFile(makeFile("f0", 10))}, QString());

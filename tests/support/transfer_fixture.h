@@ -6,6 +6,7 @@
 #include "engine/file_state.h"
 #include "platform/retry_schedule.h"
 #include "engine/upload_item.h"
+#include "engine/transfer_job.h"
 #include "engine/upload_manager.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -69,8 +70,15 @@ protected:
 
     void makeManager()
     {
+        ctx.reset();
         manager = std::make_unique<UploadManager>(*api, limits, server.network()->transport());
-        manager->accelerate = false;
+        manager->routeProbe().assume(false);
+        ctx.emplace(manager->transferContext());
+        // Counted on the way to the manager's speed meter, for the tests of progress.
+        ctx->recordSent = [sent = sentBytes, toManager = ctx->recordSent](qint64 n) {
+            *sent += n;
+            toManager(n);
+        };
     }
 
     void TearDown() override
@@ -85,6 +93,7 @@ protected:
                 });
             },
             std::chrono::seconds(120)));
+        ctx.reset();
         manager.reset();
         api.reset();
         QDir(folder).removeRecursively();
@@ -155,7 +164,7 @@ protected:
     Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {
         AsyncSemaphore& sem = semaphores.emplace_back(permits);
-        return started.emplace_back(manager->upload(item, sem, stop), permits, sem);
+        return started.emplace_back(transferFile(*ctx, item, sem, stop), permits, sem);
     }
 
     // Runs one item's transfer to its end with a semaphore of its own.
@@ -193,6 +202,9 @@ protected:
     EngineLimits limits;
     std::unique_ptr<ZafrelAPI> api;
     std::unique_ptr<UploadManager> manager;
+    // What the single transfers of a test are given: the manager's own, with their progress counted.
+    std::optional<TransferContext> ctx;
+    std::shared_ptr<qint64> sentBytes = std::make_shared<qint64>(0);
     QString folder;
 };
 

@@ -1,0 +1,207 @@
+// The per-file worker: skip what is already at the destination, send the rest in one request or
+// in parts, and turn every outcome into the item's final state.
+#include "client/api_error.h"
+#include "client/records.h"
+#include "client/zafrel_api.h"
+#include "engine/file_state.h"
+#include "engine/part_plan.h"
+#include "engine/listing_cache.h"
+#include "engine/queue_store.h"
+#include "engine/suspect_destinations.h"
+#include "engine/transfer_job.h"
+#include "engine/upload_error.h"
+#include "platform/async.h"
+#include "platform/errors.h"
+#include "platform/md5.h"
+#include "platform/path_io.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace zafrel {
+
+namespace {
+
+struct FileContent {
+    QByteArray data;
+    std::string md5;
+};
+
+// Reads and digests a whole (small) file; runs on the thread pool.
+FileContent readWhole(const QString& path, qint64 size, double mtime)
+{
+    const int fd = openPath(path, O_RDONLY);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw FileError("No se puede abrir el archivo: " + path.toStdString());
+    }
+    FileContent content;
+    content.data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw FileError("No se puede leer el archivo: " + path.toStdString());
+    file.close();
+    // What was read must be the file that was queued, or the upload would be verified against
+    // bytes that nobody chose to send.
+    if (content.data.size() != size)
+        throw FileChangedError();
+    ensureFileUnchanged(path, size, mtime);
+    content.md5 = md5Hex(content.data);
+    return content;
+}
+
+bool isChecksumFailure(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Checksum; });
+}
+
+// Where the service's answer to an upload start says the whole file goes.
+PutTarget targetOf(const UploadInit& init, const UploadItem& it)
+{
+    if (!init.url)
+        throw APIError::decode();
+    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        throw APIError::decode();
+    return PutTarget{*init.url, init.contentType.value_or(it.contentType.toStdString())};
+}
+
+QCoro::Task<bool> alreadyThere(TransferContext& ctx, ItemPtr it, std::stop_token stop)
+{
+    co_await ctx.listings.fetch(it->destDir, stop);
+    co_return ctx.listings.lists(it->destDir, it->name, it->size) && !ctx.suspects.contains(ctx.origin, it->destDir + it->name);
+}
+
+// Asks the service where to send the whole file. Asked again for a fresh URL when the store
+// refused the first one (it expired before the body got through).
+QCoro::Task<PutTarget> startSingle(TransferContext& ctx, ItemPtr it, std::stop_token stop)
+{
+    const UploadInit init = co_await askUploadStart(ctx, it, stop);
+    it->key = QString::fromStdString(init.key);
+    co_return targetOf(init, *it);
+}
+
+// The target of the start made ahead for the item, setting its key, waiting for the start when it
+// is still under way; nothing when none was made or it was made for another size. Fails with the
+// start's error.
+QCoro::Task<std::optional<PutTarget>> takeStartAhead(TransferContext& ctx, ItemPtr it)
+{
+    const auto found = ctx.startsAhead.find(it->id);
+    if (found == ctx.startsAhead.end())
+        co_return std::nullopt;
+    const std::shared_ptr<StartAhead> start = found->second;
+    ctx.startsAhead.erase(found);
+    if (start->size != it->size)
+        co_return std::nullopt;   // queued again meanwhile with the file as it is now
+    co_await start->done.wait();
+    it->key = QString::fromStdString(start->init.key);
+    co_return targetOf(start->init, *it);
+}
+
+QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+{
+    // The body stays in memory from the read to the answer: it takes its share of the run's part
+    // memory like a part does.
+    const int permits = permitsPerPart(std::max<qint64>(it->size, 1), ctx.limits.minPart, sem.capacity());
+    co_await sem.wait(permits);
+    PermitRelease release(sem, permits);
+
+    // Reading and hashing up to 32 MiB would make the window stutter: both happen on the pool.
+    // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
+    // expression twice.)
+    auto read = [path = it->path, size = it->size, mtime = it->mtime] { return readWhole(path, size, mtime); };
+    FileContent content = co_await runInPool(std::move(read));
+
+    std::optional<PutTarget> target = co_await takeStartAhead(ctx, it);
+    if (!target)
+        target = co_await startSingle(ctx, it, stop);
+    RenewTarget renew = [&ctx, it, stop] { return startSingle(ctx, it, stop); };
+    const std::string etag =
+        co_await putWithRetries(ctx, std::move(*target), content.data, it, qint64(0), stop, std::move(renew));
+    const bool verified = etagMatches(etag, content.md5);
+    it->setVerified(verified);
+    if (!verified)
+        throw UploadError::checksum();
+}
+
+}  // namespace
+
+bool etagMatches(std::string etag, const std::string& md5Hex)
+{
+    std::erase(etag, '"');
+    return etag == md5Hex;
+}
+
+QCoro::Task<UploadInit> askUploadStart(TransferContext& ctx, ItemPtr it, std::stop_token stop)
+{
+    InitBody body;
+    body.path = it->destDir.toStdString();
+    body.name = it->name.toStdString();
+    body.size = it->size;
+    body.type = it->contentType.toStdString();
+    body.accelerate = ctx.accelerate;
+    co_return co_await ctx.api.initUpload(std::move(body), stop);
+}
+
+QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+{
+    std::exception_ptr failure;
+    try {
+        if (it->uploadId)
+            co_await reviewOpenUpload(ctx, it);
+        // Not `if (co_await ...)`: g++ 12 miscompiles a co_await inside a condition.
+        const bool there = co_await alreadyThere(ctx, it, stop);
+        if (there) {
+            co_await discardUpload(ctx.api, it);   // a continued upload nothing will complete now
+            it->finish(Status::Skipped);
+            ctx.store.persist(*it);
+            co_return;
+        }
+        if (it->size > ctx.limits.singlePutMax)
+            co_await sendInParts(ctx, it, sem, stop);
+        else
+            co_await sendWhole(ctx, it, sem, stop);
+        // What stands at the destination now is what was verified.
+        ctx.suspects.clear(ctx.origin, it->destDir + it->name);
+        it->finish(Status::Done);
+        ctx.store.persist(*it);
+        co_return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // Whatever the store keeps under that name after a failed verification may be anything, even
+    // with the right size: until a verified upload replaces it, it does not count as already there.
+    if (isChecksumFailure(failure))
+        ctx.suspects.mark(ctx.origin, it->destDir + it->name);
+
+    if (it->status() == Status::Cancelled) {
+        // The user stopped it: whatever ended the transfer, the stored parts are of no use.
+        co_await discardUpload(ctx.api, it);
+    } else if (holds<Cancelled>(failure)) {
+        it->setStatus(Status::Paused);
+    } else if (const std::optional<PauseCause> cause = pauseCauseOf(failure)) {
+        // Not this file's fault: it waits, with whatever it has sent, and so does the rest.
+        it->setStatus(Status::Paused);
+        ctx.pauseRun(*cause);
+    } else {
+        if (holds<FileChangedError>(failure)) {
+            // The parts stored so far belong to another version of the file: drop the upload at
+            // the service so that nothing continues it, and start anew next time.
+            co_await discardUpload(ctx.api, it);
+        }
+        it->errorDetail = QString::fromStdString(technicalDetailOf(failure));
+        it->setStatus(Status::Error);
+        it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
+    }
+    ctx.store.persist(*it);
+}
+
+}  // namespace zafrel
