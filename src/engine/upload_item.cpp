@@ -156,7 +156,7 @@ void UploadItem::setRetryWait(std::optional<RetryWait> wait)
     emit changed();
 }
 
-QString UploadItem::queueKey() const
+QString UploadItem::queueKey(const QString& path, const QString& destDir)
 {
     return path + QChar(0x2192) + destDir;
 }

@@ -75,7 +75,8 @@ public:
     // size. Computed wide: an edited queue file may hold a part size whose product overflows.
     qint64 storedBytes() const;
     // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
-    QString queueKey() const;
+    QString queueKey() const { return queueKey(path, destDir); }
+    static QString queueKey(const QString& path, const QString& destDir);
 
     // The named changes of the transfer state, so that what belongs together changes together.
     // From the beginning with the file as it is now: nothing stored, nothing loaded.

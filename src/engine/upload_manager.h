@@ -2,6 +2,7 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/engine_limits.h"
+#include "engine/intake_scan.h"
 #include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
 #include "engine/pause_cause.h"
@@ -42,17 +43,6 @@ struct Summary {
     int active = 0;      // queued or running (paused items are not counted)
     int cancelled = 0;
     int paused = 0;
-};
-
-// A path handed to add() that it could not take, or a folder met in a walk that could not be read.
-struct IntakeProblem {
-    enum class Kind { Missing, Unreadable, NotFileOrFolder };
-    QString path;
-    Kind kind;
-    // One line for the person: "No existe: RUTA", "No se puede leer: RUTA" or "No es un archivo ni
-    // una carpeta: RUTA", the path made printable.
-    QString text() const;
-    bool operator==(const IntakeProblem&) const = default;
 };
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
@@ -105,7 +95,7 @@ public:
     // answers what it could not take (intake.cpp).
     std::vector<IntakeProblem> add(const QList<QUrl>& urls, const QString& bucket);
     // Before add(urls) on the command line: queues again the paused and failed items that
-    // add(urls) would queue now, as retry() does (resume_matching.cpp).
+    // add(urls) would queue now, as retry() does (intake.cpp).
     void resumeMatching(const QList<QUrl>& urls);
 
     // Scheduler and controls.

@@ -1,0 +1,39 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <vector>
+
+namespace zafrel {
+
+// A path handed to add() that it could not take, or a folder met in a walk that could not be read.
+struct IntakeProblem {
+    enum class Kind { Missing, Unreadable, NotFileOrFolder };
+    QString path;
+    Kind kind;
+    // One line for the person: "No existe: RUTA", "No se puede leer: RUTA" or "No es un archivo ni
+    // una carpeta: RUTA", the path made printable.
+    QString text() const;
+    bool operator==(const IntakeProblem&) const = default;
+};
+
+// A file the intake would queue: where it is, as it is now, and the folder it goes to.
+struct ScannedFile {
+    QUrl url;
+    qint64 size = 0;
+    double mtime = 0;
+    QString destDir;
+};
+
+struct IntakeScan {
+    std::vector<ScannedFile> files;   // in queue order
+    std::vector<IntakeProblem> problems;
+};
+
+// Every regular file that `urls` (files and folders) hold by the intake's rules, bound for `dest`
+// (empty or ending with "/") and, below a folder, for the folder's own path under it. The one walk
+// of the intake and of the command line's resume matching, so that both agree on every file.
+IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest);
+
+}  // namespace zafrel
