@@ -164,52 +164,44 @@ TEST(RunInPool, RunsOffTheMainThreadAndHandsBackValuesAndExceptionsWithTheirType
     EXPECT_EQ(file.message(), "No se puede leer");
 }
 
+// Children that ended before the owner asks are handed out first, in the order they ended; then
+// each as it ends, a child done inside add() included.
 TEST(TaskGroup, HandsOutOutcomesInTheOrderTheChildrenEnd)
 {
-    AsyncLatch first, second, third;
+    AsyncLatch first, second, third, early;
     TaskGroup<int> group;
     group.add(child(10, &first));
+    group.add(child(9, &early));
     group.add(child(-2, &second));
+    group.add(child(7));
     group.add(child(30, &third));
-    EXPECT_EQ(group.size(), 3);
+    group.add(child(-3));
+    early.finish();
+    EXPECT_EQ(group.size(), 6);
 
     Consumed consumed;
     auto consumer = consumeAll(group, consumed);
+    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 3; }, 10s));
     test::runUntil([] { return false; }, 20ms);
-    EXPECT_TRUE(consumed.outcomes.empty());
+    EXPECT_EQ(consumed.outcomes.size(), 3u);
 
     // A child that is done inside add() reaches a next() that is already waiting.
     group.add(child(5));
-    EXPECT_TRUE(consumed.outcomes.empty()) << "the waiting owner ran inside add()";
-    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 1; }, 10s));
+    EXPECT_EQ(consumed.outcomes.size(), 3u) << "the waiting owner ran inside add()";
+    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 4; }, 10s));
 
     third.finish();
-    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 2; }, 10s));
+    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 5; }, 10s));
     second.finish();
-    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 3; }, 10s));
+    ASSERT_TRUE(test::runUntil([&] { return consumed.outcomes.size() == 6; }, 10s));
     EXPECT_FALSE(consumed.finished);
     EXPECT_EQ(group.size(), 1);
     first.finish();
     ASSERT_TRUE(test::runUntil([&] { return consumed.finished; }, 10s));
 
-    EXPECT_EQ(consumed.outcomes, (std::vector<std::string>{"5", "30", "error: fallo 2", "10"}));
+    EXPECT_EQ(consumed.outcomes,
+              (std::vector<std::string>{"7", "error: fallo 3", "9", "5", "30", "error: fallo 2", "10"}));
     EXPECT_EQ(group.size(), 0);
-}
-
-TEST(TaskGroup, KeepsOutcomesOfChildrenThatEndedBeforeNext)
-{
-    AsyncLatch latch;
-    TaskGroup<int> group;
-    group.add(child(9, &latch));
-    group.add(child(7));
-    group.add(child(-3));
-    latch.finish();
-    EXPECT_EQ(group.size(), 3);
-
-    Consumed consumed;
-    auto consumer = consumeAll(group, consumed);
-    ASSERT_TRUE(test::runUntil([&] { return consumed.finished; }, 10s));
-    EXPECT_EQ(consumed.outcomes, (std::vector<std::string>{"7", "error: fallo 3", "9"}));
 }
 
 // Stopped by cancel() or by its parent's token from another thread, every child sees the stop;
@@ -252,29 +244,22 @@ QCoro::Task<void> cleansUpAfterStop(std::stop_token stop, bool& cleanedUp)
     cleanedUp = true;
 }
 
-QCoro::Task<void> drainNoting(TaskGroup<void>& group, bool& drained)
-{
-    co_await group.cancelAndDrain();
-    drained = true;
-}
-
 }  // namespace
 
 TEST(TaskGroup, CancelAndDrainWaitsForEveryChild)
 {
     AsyncLatch stubborn;
     bool cleanedUp = false;
-    bool drained = false;
     TaskGroup<void> group;
     group.add(cleansUpAfterStop(group.token(), cleanedUp));
     group.add(stubborn.wait());   // ignores the stop
 
-    auto draining = drainNoting(group, drained);
+    test::StartedTask<void> draining(group.cancelAndDrain());
     ASSERT_TRUE(test::runUntil([&] { return cleanedUp; }, 10s));
-    EXPECT_FALSE(test::runUntil([&] { return drained; }, 50ms)) << "drain ended with a child still running";
+    EXPECT_FALSE(draining.waitEnded(50ms)) << "drain ended with a child still running";
 
     stubborn.finish();
-    ASSERT_TRUE(test::runUntil([&] { return drained; }, 10s));
+    ASSERT_TRUE(draining.waitEnded(10s));
     EXPECT_EQ(group.size(), 0);
 }
 

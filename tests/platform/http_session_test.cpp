@@ -28,8 +28,8 @@ TEST_F(HttpSessionTest, RequestsCarryOnlyWhatTheyWereGivenAndEveryStatusIsAnAnsw
         {"POST", "/echo", json, {{"Content-Type", "application/json"}, {"Accept", "application/json"}}, 201, json},
         {"POST", "/echo", "a=1", {}, 201, "a=1"},
         {"PUT", "/echo", "", {}, 201, ""},
-        {"GET", "/moved", "", {}, 302, ""},
-        {"GET", "/broken", "", {}, 500, "{\"error\":\"boom\"}"},
+        {"GET", "/status?code=302", "", {}, 302, "{\"error\":\"boom\"}"},
+        {"GET", "/status?code=500", "", {}, 500, "{\"error\":\"boom\"}"},
     };
     HttpSession session({});
     for (const auto& c : cases) {
@@ -114,7 +114,8 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
 }
 
 // The upload session keeps at most 16 requests open with one host, and really runs them side by
-// side; the service session has no such limit. Each request gets its own answer.
+// side; the service session has no such limit. Each request gets its own answer. (The most held
+// at once is counted over both.)
 TEST_F(HttpSessionTest, TheUploadSessionKeepsAtMostSixteenRequestsOpenWithOneHost)
 {
     const struct {

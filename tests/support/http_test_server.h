@@ -121,7 +121,7 @@ private:
 // The fixture of the HTTP tests. Routes:
 //   GET /hello         "hola", with the headers "X-Greeting: first" and "x-greeting: second"
 //   POST|PUT /echo     201, the body received
-//   GET /moved         302 to /hello;  GET /broken  500 with a JSON body
+//   GET /status?code=C C, with a JSON body and "Location: /hello"
 //   GET /sized?n=N     N bytes;  GET /endless  an answer that never ends
 //   GET /hold?i=I      I, once the test calls release() (or more than `kOverlapProof` are held at
 //                      once, or 2 s passed, for /hold?i=…&brief)
@@ -153,9 +153,9 @@ protected:
         };
         server_.Post("/echo", echo);
         server_.Put("/echo", echo);
-        server_.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/hello"); });
-        server_.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 500;
+        server_.Get("/status", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.get_param_value("code"));
+            res.set_header("Location", "/hello");
             res.set_content("{\"error\":\"boom\"}", "application/json");
         });
         server_.Get("/sized", [](const httplib::Request& req, httplib::Response& res) {
@@ -221,16 +221,11 @@ protected:
         released_ = true;
         changed_.notify_all();
     }
-    int held()
-    {
-        std::lock_guard lock(mutex_);
-        return held_;
-    }
-    // The most requests held at the same time since the last call.
+    // The most requests held at the same time so far.
     int mostHeld()
     {
         std::lock_guard lock(mutex_);
-        return std::exchange(mostHeld_, 0);
+        return mostHeld_;
     }
     std::vector<httplib::Request> seen()
     {
