@@ -96,13 +96,6 @@ TEST(Spawn, RunsTheBodyLaterKeepsItsCapturesUntilItEndsAndWritesWhatEscapes)
     EXPECT_EQ(seen, 42);
     EXPECT_TRUE(CriticalMessages::messages.first().contains("fallo interno"));
     EXPECT_TRUE(test::runUntil([&] { return watch.expired(); }, 10s)) << "captures kept after the end";
-
-    bool later = false;
-    spawn([&]() -> QCoro::Task<void> {
-        later = true;
-        co_return;
-    });
-    EXPECT_TRUE(test::runUntil([&] { return later; }, 10s));
 }
 
 // Never shorter than asked: a retry wait of 3 s that ends after 2.85 s is a wait cut short. A stop

@@ -123,8 +123,8 @@ private:
 //   POST|PUT /echo     201, the body received
 //   GET /status?code=C C, with a JSON body and "Location: /hello"
 //   GET /sized?n=N     N bytes;  GET /endless  an answer that never ends
-//   GET /hold?i=I      I, once the test calls release() (or more than `kOverlapProof` are held at
-//                      once, or 2 s passed, for /hold?i=…&brief)
+//   GET /hold?i=I      I, once the test ends (or, with "&brief=1", once more than `kOverlapProof`
+//                      are held at once or 2 s passed)
 //   POST /login        sets "sid" (Max-Age), "lang" (Expires) and "tab" (a session cookie)
 //   POST /logout       removes "sid";  GET /whoami  the Cookie header received
 // Every request is kept in `seen` as it is answered.
@@ -198,7 +198,11 @@ protected:
 
     void TearDown() override
     {
-        release();
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
         server_.stop();
         if (thread_.joinable())
             thread_.join();
@@ -215,18 +219,13 @@ protected:
         return send(session, makeRequest(method, url(path)));
     }
 
-    void release()
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
     // The most requests held at the same time so far.
     int mostHeld()
     {
         std::lock_guard lock(mutex_);
         return mostHeld_;
     }
+    // The requests answered since the last call.
     std::vector<httplib::Request> seen()
     {
         std::lock_guard lock(mutex_);
