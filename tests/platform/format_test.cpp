@@ -1,3 +1,6 @@
+// Pure functions of the platform: sizes and rates as people read and write them, digests,
+// printable text and UTF-8.
+#include "platform/byte_rate.h"
 #include "platform/format.h"
 #include "platform/md5.h"
 #include "platform/printable.h"
@@ -8,27 +11,34 @@
 
 using namespace zafrel;
 
-TEST(ByteCountFormat, UsesDecimalMultiplesAndNamesTheUnit)
+TEST(ByteCountFormat, UsesDecimalMultiplesAndNamesTheUnitWithTheLocalesSeparator)
 {
     QLocale::setDefault(QLocale::c());
-    EXPECT_EQ(formatByteCount(0), "0 bytes");
-    EXPECT_EQ(formatByteCount(1), "1 byte");
-    EXPECT_EQ(formatByteCount(999), "999 bytes");
-    EXPECT_EQ(formatByteCount(1000), "1 KB");
-    EXPECT_EQ(formatByteCount(1500), "2 KB");
-    EXPECT_EQ(formatByteCount(999'999), "1 MB");
-    EXPECT_EQ(formatByteCount(1'048'576), "1 MB");
-    EXPECT_EQ(formatByteCount(1'500'000), "1.5 MB");
-    EXPECT_EQ(formatByteCount(2'000'000), "2 MB");
-    EXPECT_EQ(formatByteCount(3'250'000'000), "3.25 GB");
-    EXPECT_EQ(formatByteCount(1'000'000'000'000), "1 TB");
-}
-
-TEST(ByteCountFormat, FollowsTheLocaleDecimalSeparator)
-{
+    const std::pair<int64_t, const char*> cases[] = {
+        {0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1 KB"}, {1500, "2 KB"}, {999'999, "1 MB"},
+        {1'048'576, "1 MB"}, {1'500'000, "1.5 MB"}, {2'000'000, "2 MB"}, {3'250'000'000, "3.25 GB"},
+        {1'000'000'000'000, "1 TB"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(formatByteCount(bytes), text) << bytes;
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
     EXPECT_EQ(formatByteCount(1'500'000), "1,5 MB");
     QLocale::setDefault(QLocale::c());
+}
+
+TEST(ByteRate, ReadsTheRatesPeopleWrite)
+{
+    const std::pair<const char*, std::optional<int64_t>> cases[] = {
+        {"50M", 50'000'000}, {"800K", 800'000}, {"800k", 800'000}, {"1.5M", 1'500'000}, {"1,5M", 1'500'000},
+        {"100MB/s", 100'000'000}, {"2G", 2'000'000'000}, {"12345", 12345}, {" 10 M ", 10'000'000}, {"0", 0},
+        {"", std::nullopt}, {"M", std::nullopt}, {"-5M", std::nullopt}, {"5X", std::nullopt},
+        {"50M50", std::nullopt}, {"99999G", std::nullopt}, {"--json", std::nullopt},
+    };
+    for (const auto& [text, rate] : cases)
+        EXPECT_EQ(parseByteRate(QString::fromUtf8(text)), rate) << text;
+    EXPECT_EQ(byteRateText(50'000'000), "50M");
+    EXPECT_EQ(byteRateText(1'500'000), "1.5M");
+    EXPECT_EQ(parseByteRate(byteRateText(800'000)), 800'000);
 }
 
 TEST(Md5Hex, MatchesKnownDigests)

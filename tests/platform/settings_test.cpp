@@ -16,25 +16,20 @@ namespace zafrel {
 namespace {
 
 // While it lives, every write of a file's content in this process fails as on a full disk.
-class FileWritesFail {
-public:
+struct FileWritesFail {
+    rlimit before{};
+    void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     FileWritesFail()
     {
-        ::getrlimit(RLIMIT_FSIZE, &before_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit none = before_;
-        none.rlim_cur = 0;
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit none{0, before.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &none);
     }
     ~FileWritesFail()
     {
-        ::setrlimit(RLIMIT_FSIZE, &before_);
-        std::signal(SIGXFSZ, previous_);
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previousHandler);
     }
-
-private:
-    rlimit before_{};
-    void (*previous_)(int) = nullptr;
 };
 
 QByteArray bytesOf(const QString& path)

@@ -1,78 +1,236 @@
 #pragma once
-// Servers for tests, all on 127.0.0.1 and on free ports: a cpp-httplib server run on its own thread
-// (the ground of every scripted server in the tests), a port that accepts connections but never
-// answers, and a port that refuses them. Plus requests for them.
+// The server of the HTTP tests, on 127.0.0.1 and on free ports: one cpp-httplib server with every
+// route they use, ports that never answer or refuse, and a port that writes answers by hand.
 #include "platform/http.h"
-#include "support/test_env.h"
+#include "support/async_wait.h"
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <chrono>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace zafrel::test {
 
 // A request of `method` to `url` carrying `body`; everything else as HttpRequest has it.
-inline HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {})
+inline HttpRequest makeRequest(std::string method, std::string url, QByteArray body = {},
+                               std::chrono::milliseconds timeout = std::chrono::seconds(60))
 {
     HttpRequest request;
     request.method = std::move(method);
     request.url = std::move(url);
     request.body = std::move(body);
+    request.timeout = timeout;
     return request;
 }
 
-// A cpp-httplib server. Register handlers on server() first, then start(); stop() (or the
-// destructor) ends it. Handlers that block must be released before stopping.
-class TestHttpServer {
+// A socket bound to 127.0.0.1. Listening: connections complete in the kernel's backlog and what
+// the client sends is never read nor answered, unless serve() answers by hand. Not listening:
+// connections are refused.
+class RawPort {
 public:
-    explicit TestHttpServer(size_t threads = 8)
+    explicit RawPort(bool listening)
     {
-        server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0
+            || (listening && ::listen(fd_, 64) != 0))
+            throw std::runtime_error("raw port: cannot bind 127.0.0.1");
+        port_ = ntohs(address.sin_port);
+    }
+    ~RawPort()
+    {
+        if (server_.joinable())
+            server_.join();
+        ::close(fd_);
+    }
+    RawPort(const RawPort&) = delete;
+    RawPort& operator=(const RawPort&) = delete;
+
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    // Answers the connections in turn on a thread of its own, one request after another: each
+    // entry of `connections` lists the texts written, after reading a request head, on one
+    // connection; an empty text resets that connection instead. Gives up on a connection that does
+    // not come within 10 s. join() waits for the end and answers how many connections came.
+    void serve(std::vector<std::vector<std::string>> connections)
+    {
+        const timeval acceptTimeout{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &acceptTimeout, sizeof acceptTimeout);
+        server_ = std::thread([this, connections = std::move(connections)] {
+            for (const auto& answers : connections) {
+                const int connection = ::accept(fd_, nullptr, nullptr);
+                if (connection < 0)
+                    return;
+                ++accepted_;
+                for (const std::string& answer : answers) {
+                    if (!readRequestHead(connection))
+                        break;
+                    if (answer.empty()) {
+                        const linger reset{1, 0};
+                        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                        break;
+                    }
+                    if (::write(connection, answer.data(), answer.size()) < 0)
+                        break;
+                }
+                ::close(connection);
+            }
+        });
+    }
+    int join()
+    {
+        server_.join();
+        return accepted_;
+    }
+
+private:
+    static bool readRequestHead(int connection)
+    {
+        std::string received;
+        char buffer[4096];
+        while (received.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = ::read(connection, buffer, sizeof buffer);
+            if (n <= 0)
+                return false;
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread server_;
+    int accepted_ = 0;
+};
+
+// The fixture of the HTTP tests. Routes:
+//   GET /hello         "hola", with the headers "X-Greeting: first" and "x-greeting: second"
+//   POST|PUT /echo     201, the body received
+//   GET /status?code=C C, with a JSON body and "Location: /hello"
+//   GET /sized?n=N     N bytes;  GET /endless  an answer that never ends
+//   GET /hold?i=I      I, once the test ends (or, with "&brief=1", once more than `kOverlapProof`
+//                      are held at once or 2 s passed)
+//   POST /login        sets "sid" (Max-Age), "lang" (Expires) and "tab" (a session cookie)
+//   POST /logout       removes "sid";  GET /whoami  the Cookie header received
+// Every request is kept in `seen` as it is answered.
+class HttpServerTest : public ::testing::Test {
+protected:
+    static constexpr int kOverlapProof = 16;
+
+    void SetUp() override
+    {
+        server_.new_task_queue = [] { return new httplib::ThreadPool(64); };
         // Idle keep-alive connections hold a worker thread; let them go soon after the test.
         server_.set_keep_alive_timeout(1);
-    }
-    ~TestHttpServer() { stop(); }
-    TestHttpServer(const TestHttpServer&) = delete;
-    TestHttpServer& operator=(const TestHttpServer&) = delete;
-
-    httplib::Server& server() { return server_; }
-
-    void start()
-    {
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        if (port_ <= 0)
-            throw std::runtime_error("test server: cannot bind 127.0.0.1");
-        widenListenBacklog(port_);
-        // Already listening: connections wait in the backlog until the loop accepts them.
+        // Called with the body read and before the answer goes out.
+        server_.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+            std::lock_guard lock(mutex_);
+            seen_.push_back(req);
+        });
+        server_.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("X-Greeting", "first");
+            res.set_header("x-greeting", "second");
+            res.set_content("hola", "text/plain");
+        });
+        const auto echo = [](const httplib::Request& req, httplib::Response& res) {
+            res.status = 201;
+            res.set_content(req.body, "application/octet-stream");
+        };
+        server_.Post("/echo", echo);
+        server_.Put("/echo", echo);
+        server_.Get("/status", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.get_param_value("code"));
+            res.set_header("Location", "/hello");
+            res.set_content("{\"error\":\"boom\"}", "application/json");
+        });
+        server_.Get("/sized", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
+        });
+        server_.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+                return sink.write(std::string(64 * 1024, 'x').data(), 64 * 1024);
+            });
+        });
+        server_.Get("/hold", [this](const httplib::Request& req, httplib::Response& res) {
+            std::unique_lock lock(mutex_);
+            mostHeld_ = std::max(mostHeld_, ++held_);
+            changed_.notify_all();
+            const bool brief = req.has_param("brief");
+            changed_.wait_for(lock, brief ? std::chrono::seconds(2) : std::chrono::seconds(30),
+                              [&] { return released_ || (brief && mostHeld_ > kOverlapProof); });
+            --held_;
+            res.set_content(req.get_param_value("i"), "text/plain");
+        });
+        server_.Post("/login", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "sid=abc123; Max-Age=86400; Path=/; HttpOnly");
+            res.set_header("Set-Cookie", "lang=es; Expires=Fri, 01 Jan 2100 00:00:00 GMT; Path=/");
+            res.set_header("Set-Cookie", "tab=7; Path=/");
+        });
+        server_.Post("/logout", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "sid=; Max-Age=0; Path=/");
+        });
+        server_.Get("/whoami", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(req.get_header_value("Cookie"), "text/plain");
+        });
+        const int port = server_.bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port, 0) << "cannot bind 127.0.0.1";
+        origin_ = "http://127.0.0.1:" + std::to_string(port);
+        widenListenBacklog(port);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // stop() only reaches a loop that is already running: a server stopped before its thread
-        // got going would keep listening and make the join hang.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!server_.is_running()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                throw std::runtime_error("test server: the listening loop did not start");
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        // stop() only reaches a loop that is already running.
+        ASSERT_TRUE(runUntil([this] { return server_.is_running(); }, std::chrono::seconds(10)));
     }
 
-    void stop()
+    void TearDown() override
     {
-        if (!thread_.joinable())
-            return;
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
         server_.stop();
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
-    int port() const { return port_; }
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-    std::string url(const std::string& path) const { return origin() + path; }
+    std::string url(const std::string& path) const { return origin_ + path; }
+
+    Awaited<HttpResponse> send(HttpSession& session, HttpRequest request, std::stop_token stop = {})
+    {
+        return awaitTask(session.send(std::move(request), std::move(stop)));
+    }
+    Awaited<HttpResponse> send(HttpSession& session, const char* method, const std::string& path)
+    {
+        return send(session, makeRequest(method, url(path)));
+    }
+
+    // The most requests held at the same time so far.
+    int mostHeld()
+    {
+        std::lock_guard lock(mutex_);
+        return mostHeld_;
+    }
+    // The requests answered since the last call.
+    std::vector<httplib::Request> seen()
+    {
+        std::lock_guard lock(mutex_);
+        return std::exchange(seen_, {});
+    }
 
 private:
     // cpp-httplib listens with a backlog of 5. A burst of connections beyond that, on a busy
@@ -96,54 +254,13 @@ private:
 
     httplib::Server server_;
     std::thread thread_;
-    int port_ = 0;
-};
-
-// Answers with `head`, then `chunk` over and over, `pause` apart, for as long as the client reads
-// (at most `limit` bytes in all): an answer that never ends, or one that trickles.
-inline void streamEndlessly(httplib::Response& res, std::string head, std::string chunk,
-                            std::chrono::milliseconds pause = {}, size_t limit = size_t(1) << 40)
-{
-    res.set_chunked_content_provider("application/json", [head, chunk, pause, limit](size_t offset, httplib::DataSink& sink) {
-        if (offset >= limit) {
-            sink.done();
-            return true;
-        }
-        std::this_thread::sleep_for(pause);
-        const std::string& next = offset == 0 ? head : chunk;
-        return sink.write(next.data(), next.size());
-    });
-}
-
-// A socket bound to 127.0.0.1. listen(): connections complete in the kernel's backlog and what the
-// client sends is never read nor answered. Without listen(): connections are refused.
-class RawPort {
-public:
-    explicit RawPort(bool listening)
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0
-            || (listening && ::listen(fd_, 64) != 0))
-            throw std::runtime_error("raw port: cannot bind 127.0.0.1");
-        port_ = ntohs(address.sin_port);
-    }
-    ~RawPort() { ::close(fd_); }
-    RawPort(const RawPort&) = delete;
-    RawPort& operator=(const RawPort&) = delete;
-
-    int fd() const { return fd_; }
-    int port() const { return port_; }
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-    std::string url(const std::string& path) const { return origin() + path; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
+    std::string origin_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<httplib::Request> seen_;
+    int held_ = 0;
+    int mostHeld_ = 0;
+    bool released_ = false;
 };
 
 }  // namespace zafrel::test
