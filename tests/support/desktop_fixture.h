@@ -28,23 +28,7 @@
 #include "ui/upload_row.h"
 #include "ui/upload_row_delegate.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDir>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QListWidget>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QTextDocument>
-#include <QUuid>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +85,12 @@ inline const QString kHostile = QStringLiteral("<h1>Grande</h1>\n\x1b]0;pwn\x07"
 inline bool shownAsWritten(const QString& seen)
 {
     return seen.contains("<h1>Grande</h1> ]0;pwn") && std::none_of(seen.begin(), seen.end(), [](QChar c) { return c < u' '; });
+}
+
+// The entry `name` of a list of files.
+inline QModelIndex entry(const QListView* list, const QString& name)
+{
+    return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
 }
 
 inline void settle() { runUntil([] { return false; }, std::chrono::milliseconds(150)); }

@@ -3,27 +3,18 @@
 #include "platform/build_config.h"
 #include "support/desktop_fixture.h"
 
-#include <QIcon>
-#include <QMenuBar>
-
 namespace zafrel::test {
 namespace {
 
-TEST_F(DesktopTest, OneWindowThatWaitsFirstThenShowsTheLoginScreenAndKeepsItsSize)
+TEST_F(DesktopTest, TheWindowWaitsFirstThenShowsTheLoginScreenAndKeepsItsSize)
 {
     launch();
-    QMainWindow& window = desktop->window();
-    EXPECT_EQ(std::pair(window.windowTitle(), window.minimumSize()), std::pair(QString("Zafrel"), QSize(560, 520)));
-    EXPECT_TRUE(window.findChildren<QMenuBar*>().isEmpty());   // nothing offers a second window
-    EXPECT_EQ(window.windowIcon().pixmap(32).toImage(), QIcon(":/symbol.png").pixmap(32).toImage());
     EXPECT_EQ(root().connectingPage()->findChildren<QLabel*>().back()->text(), "Conectando…");
     EXPECT_EQ(root().currentWidget(), root().connectingPage());
     ASSERT_TRUE(shows(root().loginView()));
     EXPECT_FALSE(visible(login().errorLabel()));
-    EXPECT_EQ(login().emailField()->placeholderText() + login().passwordField()->placeholderText(), "EmailContraseña");
     EXPECT_EQ(login().passwordField()->echoMode(), QLineEdit::Password);
-    EXPECT_FALSE(login().logo()->pixmap().isNull());
-    window.resize(611, 533);
+    desktop->window().resize(611, 533);
     settle();
     desktop.reset();
     launch();
@@ -46,7 +37,6 @@ TEST_F(DesktopTest, TheButtonWaitsForACharacterInBothFieldsButReturnSendsAnyway)
 TEST_F(DesktopTest, ARefusedSignInIsBusyWhileAskedThenSaysWhyInRedAndKeepsBothFields)
 {
     startSignedOut();
-    const QPoint fieldAt = login().emailField()->mapTo(&root(), QPoint());
     Gate& answered = gates.emplace_back();
     FakeReply refused = errorReply(500, kHostile.toStdString());
     refused.after = &answered;
@@ -54,7 +44,6 @@ TEST_F(DesktopTest, ARefusedSignInIsBusyWhileAskedThenSaysWhyInRedAndKeepsBothFi
     signIn();
     ASSERT_TRUE(runUntil([&] { return answered.waiting() == 1; }));
     EXPECT_TRUE(login().busy() && !login().signInButton()->isEnabled() && login().signInButton()->text().isEmpty());
-    EXPECT_TRUE(visible(login().signInButton()->findChild<ui::Spinner*>()));
     answered.open();
     ASSERT_TRUE(runUntil([&] { return !login().busy(); }));
     // The service's own words as written, markup included, without control characters.
@@ -63,7 +52,6 @@ TEST_F(DesktopTest, ARefusedSignInIsBusyWhileAskedThenSaysWhyInRedAndKeepsBothFi
     EXPECT_EQ(ui::textColor(login().errorLabel()), ui::redColor());
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "ana@empresa.test|secreto");
     EXPECT_EQ(login().signInButton()->text(), "Entrar");
-    EXPECT_EQ(login().emailField()->mapTo(&root(), QPoint()), fieldAt);   // the message shifts nothing
 }
 
 // Where the password goes is said whenever it is not the program's own service, and an http://

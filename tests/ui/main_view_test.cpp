@@ -5,10 +5,6 @@
 #include "support/desktop_fixture.h"
 #include "ui/report_archive.h"
 
-#include <QAccessible>
-#include <QProgressBar>
-#include <QTimer>
-
 namespace zafrel::test {
 namespace {
 
@@ -81,18 +77,6 @@ TEST_F(DesktopTest, DropsReachTheEngineInDropOrderAndWhatCouldNotBeQueuedIsSaid)
     EXPECT_TRUE(view().dropZone()->compact());
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("card/D.MXF"))}, &view()));
     ASSERT_TRUE(runUntil([&] { return up().items().size() == 4; }));
-
-    QMimeData files, text;   // a drag of files lights the zone until it leaves; a drag of text does not
-    files.setUrls({QUrl::fromLocalFile(folder)});
-    text.setText("hola");
-    for (QMimeData* mime : {&files, &text}) {
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view().dropZone(), &enter);
-        EXPECT_EQ(view().dropZone()->dragging(), mime == &files);
-        QDragLeaveEvent leave;
-        QApplication::sendEvent(view().dropZone(), &leave);
-        EXPECT_FALSE(view().dropZone()->dragging());
-    }
 }
 
 TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
@@ -233,29 +217,6 @@ TEST_F(DesktopTest, RetryingFailedFilesAndTheQuestionsBeforeDroppingFailedFilesO
               std::tuple(Status::Queued, Status::Queued, Status::Done));
 }
 
-TEST_F(DesktopTest, ThePickerStoresTheServicesSpellingAndCancellingChangesNothing)
-{
-    start();
-    service.network()->route("GET", "/api/ls", [](const SeenRequest& request) {   // the service's spelling is what counts
-        const nlohmann::json day = {{"name", "Día 3"}, {"path", "Rodaje/Día 3/"}, {"count", 2}, {"size", 0}};
-        const bool top = request.param("path") == "Rodaje/";
-        return jsonReply({{"path", top ? "Rodaje/" : "Rodaje/Día 3/"},
-                          {"folders", top ? nlohmann::json{day} : nlohmann::json::array()}, {"files", nlohmann::json::array()}});
-    });
-    for (const bool use : {false, true}) {
-        view().changeDestinationButton()->click();
-        DestinationPicker* picker = view().picker();
-        ASSERT_TRUE(picker && picker->windowModality() != Qt::NonModal);
-        ASSERT_TRUE(runUntil([&] { return !picker->loading() && picker->folders().size() == 1; }));
-        picker->load("Rodaje/Dia 3/");
-        ASSERT_TRUE(runUntil([&] { return !picker->loading() && picker->current() == "Rodaje/Día 3/"; }));
-        (use ? picker->useButton() : picker->cancelButton())->click();
-        ASSERT_TRUE(runUntil([&] { return view().picker() == nullptr; }));
-        EXPECT_EQ(up().destDir(), use ? "Rodaje/Día 3/" : "Rodaje/");
-    }
-    EXPECT_EQ(settings::value("destDir").value_or("") + "|" + view().destinationLabel()->text(), "Rodaje/Día 3/|Rodaje/Día 3");
-}
-
 TEST_F(DesktopTest, TheReportSheetShowsTheEnginesReportAndFollowsTheQueue)
 {
     start();
@@ -269,11 +230,12 @@ TEST_F(DesktopTest, TheReportSheetShowsTheEnginesReportAndFollowsTheQueue)
     ASSERT_TRUE(runUntil([&] { return view().report()->text().contains("cancelled\t10\tRodaje/B.MXF"); }));
 }
 
-TEST_F(DesktopTest, TheChooserSendsItsChoiceToTheEngineAndCancellingChangesNothing)
+TEST_F(DesktopTest, TheChooserSendsFoldersAndFilesInListedOrderAndCancellingChangesNothing)
 {
     start();
     const QString dir = QFileInfo(makeFile("panel/A.MXF")).path();
     makeFile("panel/B.MXF");
+    makeFile("panel/CLIPS/C0001.MXF");
     holdPuts();
     for (const bool accept : {false, true}) {
         QTimer::singleShot(0, [dir, accept] {   // the chooser is modal: act from inside its own event loop
@@ -281,15 +243,22 @@ TEST_F(DesktopTest, TheChooserSendsItsChoiceToTheEngineAndCancellingChangesNothi
             ASSERT_NE(chooser, nullptr);
             chooser->setDirectory(dir);
             auto* list = chooser->findChild<QListView*>("listView");
-            ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 2; }));
-            list->setCurrentIndex(list->model()->index(1, 0, list->rootIndex()));
-            accept ? chooser->accept() : chooser->reject();
+            ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
+            for (const QString name : {"B.MXF", "CLIPS", "A.MXF"})   // picked in another order than listed
+                list->selectionModel()->select(entry(list, name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            settle();
+            auto* buttons = chooser->findChild<QDialogButtonBox*>("buttonBox");
+            EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text(), "Subir");
+            buttons->button(accept ? QDialogButtonBox::Open : QDialogButtonBox::Cancel)->click();
         });
         view().dropZone()->chooseButton()->click();
         settle();
-        EXPECT_EQ(up().items().size(), accept ? 1u : 0u);
+        EXPECT_EQ(up().items().size(), accept ? 3u : 0u);
     }
-    EXPECT_EQ(up().items()[0]->path, dir + "/B.MXF");
+    QStringList queued;
+    for (const ItemPtr& item : up().items())
+        queued << item->path.mid(dir.size() + 1);
+    EXPECT_EQ(queued, (QStringList{"CLIPS/C0001.MXF", "A.MXF", "B.MXF"}));
     EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);   // the next chooser opens there, also after a restart
 }
 
@@ -297,8 +266,7 @@ TEST_F(DesktopTest, TheChooserSendsItsChoiceToTheEngineAndCancellingChangesNothi
 TEST_F(DesktopTest, TheSpeedLimitAppliesAtOnceAndIsRememberedForTheNextStart)
 {
     start();
-    EXPECT_FALSE(view().setSendRateText("rápido"));
-    EXPECT_EQ(up().sendRate(), 0);
+    EXPECT_FALSE(view().setSendRateText("rápido") || up().sendRate() != 0);
     EXPECT_TRUE(view().setSendRateText("50M"));
     EXPECT_EQ(std::pair(up().sendRate(), view().sendRateText()), std::pair(int64_t(50'000'000), QString("50M")));
     desktop.reset();
@@ -319,8 +287,8 @@ TEST_F(DesktopTest, EveryInteractiveWidgetHasAnAccessibleName)
     for (QWidget* root : std::initializer_list<QWidget*>{&desktop->window(), view().report(), view().picker()})
         for (QWidget* widget : root->findChildren<QWidget*>()) {
             QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-            if ((qobject_cast<QAbstractButton*>(widget) || (widget->focusPolicy() & Qt::TabFocus)) && widget->isVisibleTo(root))
-                EXPECT_FALSE(!face || face->text(QAccessible::Name).trimmed().isEmpty()) << widget->metaObject()->className();
+            const bool interactive = (qobject_cast<QAbstractButton*>(widget) || (widget->focusPolicy() & Qt::TabFocus)) && widget->isVisibleTo(root);
+            EXPECT_FALSE(interactive && (!face || face->text(QAccessible::Name).trimmed().isEmpty())) << widget->metaObject()->className();
         }
     // Rows are named by file and folder, and described by their state with the error.
     const QModelIndex first = view().queueModel()->index(0);
