@@ -48,6 +48,7 @@ inline FakeReply userReply(std::optional<std::string> company)
 }
 inline FakeReply okReply() { return jsonReply(nlohmann::json::object()); }
 inline FakeReply errorReply(int status, const std::string& message) { return jsonReply({{"error", message}}, status); }
+inline FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
 // A file of `size` bytes at `path` below the sandbox (folders created); answers its full path.
 inline QString makeFile(const QString& path, qint64 size = 10)

@@ -34,26 +34,6 @@ TEST_F(DesktopTest, TheButtonWaitsForACharacterInBothFieldsButReturnSendsAnyway)
     ASSERT_TRUE(runUntil([&] { return service.network()->seen("POST", "/api/login").size() == 1; }));
 }
 
-TEST_F(DesktopTest, ARefusedSignInIsBusyWhileAskedThenSaysWhyInRedAndKeepsBothFields)
-{
-    startSignedOut();
-    Gate& answered = gates.emplace_back();
-    FakeReply refused = errorReply(500, kHostile.toStdString());
-    refused.after = &answered;
-    answer("POST", "/api/login", refused);
-    signIn();
-    ASSERT_TRUE(runUntil([&] { return answered.waiting() == 1; }));
-    EXPECT_TRUE(login().busy() && !login().signInButton()->isEnabled() && login().signInButton()->text().isEmpty());
-    answered.open();
-    ASSERT_TRUE(runUntil([&] { return !login().busy(); }));
-    // The service's own words as written, markup included, without control characters.
-    EXPECT_EQ(seenText(login().errorLabel()), "No se pudo conectar: Servidor: 500 <h1>Grande</h1> ]0;pwn");
-    EXPECT_TRUE(visible(login().errorLabel()));
-    EXPECT_EQ(ui::textColor(login().errorLabel()), ui::redColor());
-    EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "ana@empresa.test|secreto");
-    EXPECT_EQ(login().signInButton()->text(), "Entrar");
-}
-
 // Where the password goes is said whenever it is not the program's own service, and an http://
 // server other than this machine is marked in red.
 TEST_F(DesktopTest, TheLoginScreenNamesAnyOtherServerAndAnUnencryptedOne)
@@ -74,14 +54,35 @@ TEST_F(DesktopTest, TheLoginScreenNamesAnyOtherServerAndAnUnencryptedOne)
     }
 }
 
-TEST_F(DesktopTest, SignInGoesToTheMainWindowAndSignOutReturnsToAFreshLoginScreen)
+// A refused sign-in is busy while asked, then says why in red and keeps both fields; the next one
+// clears the message while asked, sends what was typed and goes to the main window; signing out
+// returns to a fresh login screen that remembers the e-mail.
+TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
 {
     startSignedOut();
-    answer("POST", "/api/login", okReply());
+    answer("POST", "/api/login", held(errorReply(500, kHostile.toStdString()), gates.emplace_back()));
+    signIn();
+    ASSERT_TRUE(runUntil([&] { return gates.back().waiting() == 1; }));
+    EXPECT_TRUE(login().busy() && !login().signInButton()->isEnabled() && login().signInButton()->text().isEmpty());
+    gates.back().open();
+    ASSERT_TRUE(runUntil([&] { return !login().busy(); }));
+    // The service's own words as written, markup included, without control characters.
+    EXPECT_EQ(seenText(login().errorLabel()), "No se pudo conectar: Servidor: 500 <h1>Grande</h1> ]0;pwn");
+    EXPECT_TRUE(visible(login().errorLabel()));
+    EXPECT_EQ(ui::textColor(login().errorLabel()), ui::redColor());
+    EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "ana@empresa.test|secreto");
+    EXPECT_EQ(login().signInButton()->text(), "Entrar");
+
+    answer("POST", "/api/login", held(okReply(), gates.emplace_back()));
     answer("GET", "/api/me", userReply("Demo Films"));
     answer("POST", "/api/logout", errorReply(500, "boom"));   // signs out all the same
-    signIn("Ana@Empresa.test ", "secreto");
+    signIn("Ana@Empresa.test ", "pass word ");   // the service spells the account otherwise; nothing is trimmed
+    ASSERT_TRUE(runUntil([&] { return gates.back().waiting() == 1; }));
+    EXPECT_FALSE(visible(login().errorLabel()));
+    gates.back().open();
     ASSERT_TRUE(shows(root().mainView()));
+    EXPECT_EQ(nlohmann::json::parse(service.network()->seen("POST", "/api/login").back().body()),
+              (nlohmann::json{{"email", "Ana@Empresa.test "}, {"password", "pass word "}}));
     EXPECT_EQ(login().passwordField()->text(), "");
     QStringList entries;
     for (QAction* action : view().accountMenu()->actions())

@@ -24,8 +24,6 @@ FakeReply listing(const SeenRequest& request)
     return jsonReply({{"path", path}, {"folders", folders}, {"files", nlohmann::json::array()}});
 }
 
-FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
-
 class PickerTest : public DesktopTest {
 protected:
     void open(const QString& path, bool isAdmin = false)
