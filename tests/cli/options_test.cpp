@@ -31,7 +31,6 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}}},
         // Nothing after "--upload" gives no paths.
         {{"a", "b", "--upload"}, {}},
-        {{"--upload", "--dest"}, {}},
         // Values belong to their option wherever it stands; the first occurrence counts. Values
         // are used unchanged (blanks kept, "--" at their start too unless they are a known flag).
         {{"--upload", "Dia04", "--dest", "Dia04"}, {true, {}, "Dia04/", {"Dia04"}}},
@@ -57,11 +56,8 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         // begins with "--" (it then comes from elsewhere). The first "--login" decides.
         {{"--dest", "D/", "--login", "demo@zafrel.test", "secret", "--upload", "a", "b"},
          {true, {}, "D/", {"a", "b"}, {{"demo@zafrel.test", "secret"}}}},
-        {{"--upload", "card", "--dest", "Dia04", "--login", "ana@x", "secreto"},
-         {true, {}, "Dia04/", {"card"}, {{"ana@x", "secreto"}}}},
         {{"--upload", "a", "--login", "x@y"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--login", "x@y", "--upload", "a"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
-        {{"--upload", "a", "--login"}, {true, {}, {}, {"a"}}},
         {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/"}},
         {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {}, {{"a@x", "p1"}}}},
     };

@@ -28,23 +28,7 @@
 #include "ui/upload_row.h"
 #include "ui/upload_row_delegate.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDir>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QListWidget>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QTextDocument>
-#include <QUuid>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -64,6 +48,7 @@ inline FakeReply userReply(std::optional<std::string> company)
 }
 inline FakeReply okReply() { return jsonReply(nlohmann::json::object()); }
 inline FakeReply errorReply(int status, const std::string& message) { return jsonReply({{"error", message}}, status); }
+inline FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
 // A file of `size` bytes at `path` below the sandbox (folders created); answers its full path.
 inline QString makeFile(const QString& path, qint64 size = 10)
@@ -101,6 +86,12 @@ inline const QString kHostile = QStringLiteral("<h1>Grande</h1>\n\x1b]0;pwn\x07"
 inline bool shownAsWritten(const QString& seen)
 {
     return seen.contains("<h1>Grande</h1> ]0;pwn") && std::none_of(seen.begin(), seen.end(), [](QChar c) { return c < u' '; });
+}
+
+// The entry `name` of a list of files.
+inline QModelIndex entry(const QListView* list, const QString& name)
+{
+    return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
 }
 
 inline void settle() { runUntil([] { return false; }, std::chrono::milliseconds(150)); }

@@ -3,22 +3,16 @@
 #include "support/desktop_fixture.h"
 #include "ui/translations.h"
 
-#include <QClipboard>
-#include <QDialogButtonBox>
-#include <QFontInfo>
-#include <QLayout>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-
 namespace zafrel::test {
 namespace {
 
 using namespace zafrel::ui;
 
-// Listings of a small tree: "" holds Rodaje/, Rodaje/ holds Dia03/ (labelled) and Dia04/; Prohibido/ is refused.
+// Listings of a small tree: "" holds Rodaje/, Rodaje/ holds Dia03/ (labelled, which the service
+// also finds as "dia03") and Dia04/; Prohibido/ is refused.
 FakeReply listing(const SeenRequest& request)
 {
-    const std::string path = request.param("path");
+    const std::string path = request.param("path") == "Rodaje/dia03/" ? "Rodaje/Dia03/" : request.param("path");
     nlohmann::json folders = nlohmann::json::array();
     if (path.empty())
         folders.push_back({{"name", "Rodaje"}, {"path", "Rodaje/"}, {"count", 2}, {"size", 0}});
@@ -29,8 +23,6 @@ FakeReply listing(const SeenRequest& request)
         return errorReply(403, "sin permiso");
     return jsonReply({{"path", path}, {"folders", folders}, {"files", nlohmann::json::array()}});
 }
-
-FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
 class PickerTest : public DesktopTest {
 protected:
@@ -155,60 +147,45 @@ TEST_F(PickerTest, ARefusedListingIsSaidAndWhatWasShownStays)
     EXPECT_EQ(std::pair(picker->current(), rows().size()), std::pair(QString("Rodaje/"), qsizetype(2)));
 }
 
-class FileChooserTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = QFileInfo(makeFile("chooser/A.MXF")).path();
-        makeFile("chooser/B.MXF");
-        makeFile("chooser/CLIPS/C0001.MXF");
-        chooser = std::make_unique<FileChooser>();   // after the files: its model reads a folder as it first sees it
-        chooser->setDirectory(dir);
-        chooser->show();
-        list = chooser->findChild<QListView*>("listView");
-        ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
-    }
-    QModelIndex entry(const QString& name)
-    {
-        for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
-            if (list->model()->index(row, 0, list->rootIndex()).data().toString() == name)
-                return list->model()->index(row, 0, list->rootIndex());
-        return {};
-    }
-
-    QString dir;
-    std::unique_ptr<FileChooser> chooser;
-    QListView* list = nullptr;
-};
-
-TEST_F(FileChooserTest, FoldersAndFilesTogetherInListedOrderUnderSubir)
+TEST_F(PickerTest, FromTheMainWindowTheServicesSpellingIsStoredAndCancellingChangesNothing)
 {
-    for (const QString name : {"B.MXF", "CLIPS", "A.MXF"})   // picked in another order than listed
-        list->selectionModel()->select(entry(name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    settle();
-    QPushButton* confirm = chooser->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open);
-    EXPECT_EQ(confirm->text(), "Subir");
-    confirm->click();
-    EXPECT_EQ(chooser->chosenUrls(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/CLIPS"), QUrl::fromLocalFile(dir + "/A.MXF"),
-                                              QUrl::fromLocalFile(dir + "/B.MXF")}));
+    start();
+    service.network()->route("GET", "/api/ls", listing);
+    for (const bool use : {false, true}) {
+        view().changeDestinationButton()->click();
+        DestinationPicker* sheet = view().picker();
+        ASSERT_TRUE(sheet && sheet->windowModality() != Qt::NonModal);
+        ASSERT_TRUE(runUntil([&] { return !sheet->loading() && sheet->folders().size() == 2; }));
+        sheet->load("Rodaje/dia03/");
+        ASSERT_TRUE(runUntil([&] { return !sheet->loading() && sheet->current() == "Rodaje/Dia03/"; }));
+        (use ? sheet->useButton() : sheet->cancelButton())->click();
+        ASSERT_TRUE(runUntil([&] { return view().picker() == nullptr; }));
+        EXPECT_EQ(up().destDir(), use ? "Rodaje/Dia03/" : "Rodaje/");
+    }
+    EXPECT_EQ(settings::value("destDir").value_or("") + "|" + view().destinationLabel()->text(), "Rodaje/Dia03/|Rodaje/Dia03");
 }
 
-TEST_F(FileChooserTest, ReturnOnAFolderEntersItInsteadOfUploadingIt)
+TEST(FileChooser, ReturnOnAFolderEntersItInsteadOfUploadingIt)
 {
-    auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
-    edit->setText("CLIPS");
-    settle();
-    press(edit, Qt::Key_Return, "\r");
-    EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
-    chooser->setDirectory(dir);
-    ASSERT_TRUE(runUntil([&] { return entry("CLIPS").isValid(); }));
-    list->setCurrentIndex(entry("CLIPS"));
-    press(list, Qt::Key_Return, "\r");
-    EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
-    EXPECT_TRUE(chooser->isVisible() && chooser->chosenUrls().isEmpty());
+    const QString dir = sandboxDir() + "/chooser";
+    makeFile("chooser/CLIPS/C0001.MXF");
+    FileChooser chooser;
+    auto* list = chooser.findChild<QListView*>("listView");
+    auto* edit = chooser.findChild<QLineEdit*>("fileNameEdit");
+    for (QWidget* typedIn : {static_cast<QWidget*>(edit), static_cast<QWidget*>(list)}) {
+        chooser.setDirectory(dir);
+        chooser.show();
+        ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
+        list->setCurrentIndex(entry(list, "CLIPS"));
+        edit->setText(typedIn == edit ? "CLIPS" : "");
+        settle();
+        press(typedIn, Qt::Key_Return, "\r");
+        EXPECT_EQ(chooser.directory().absolutePath(), dir + "/CLIPS");
+        EXPECT_TRUE(chooser.isVisible() && chooser.chosenUrls().isEmpty());
+    }
 }
 
-TEST_F(FileChooserTest, SpeaksSpanishAndListsMountedVolumes)
+TEST(FileChooser, SpeaksSpanishAndListsMountedVolumes)
 {
     installSpanishTranslations();
     FileChooser fresh;
