@@ -22,15 +22,15 @@ std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QSt
         if (s == Status::Queued || s == Status::Running || s == Status::Paused)
             taken.insert(item->queueKey());
     }
-    std::vector<ItemPtr> queue = items_;
-    queue.reserve(queue.size() + scan.files.size());
+    std::vector<ItemPtr> fresh;
+    fresh.reserve(scan.files.size());
     for (ScannedFile& file : scan.files) {
         auto item = std::make_shared<UploadItem>(QUuid::createUuid(), std::move(file.url), file.size, file.mtime,
                                                  std::move(file.destDir));
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
-            queue.push_back(std::move(item));
+            fresh.push_back(std::move(item));
     }
-    setItems(std::move(queue));
+    appendItems(std::move(fresh));
 
     persistNow();
     start();

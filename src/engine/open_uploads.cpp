@@ -67,7 +67,7 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
         }
         ++result.items;
     }
-    setItems(std::move(kept));
+    keepOnly(std::move(kept));
     persistNow();
     co_return result;
 }

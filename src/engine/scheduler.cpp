@@ -50,7 +50,7 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, Za
 ItemPtr UploadManager::firstQueued()
 {
     // Items before pickFrom_ were found not queued, and stay so until an item is queued again or
-    // the list changes (setItems): so a run over a long queue does not scan everything already
+    // items leave the list: so a run over a long queue does not scan everything already
     // finished at every pick.
     if (pickGeneration_ != UploadItem::queuedGeneration()) {
         pickGeneration_ = UploadItem::queuedGeneration();
@@ -153,7 +153,7 @@ void UploadManager::cancel(const ItemPtr& item)
         kept.reserve(items_.size());
         std::copy_if(items_.begin(), items_.end(), std::back_inserter(kept),
                      [&](const ItemPtr& other) { return other->id != item->id; });
-        setItems(std::move(kept));
+        keepOnly(std::move(kept));
     }
     persistNow();
 }
@@ -220,7 +220,7 @@ void UploadManager::clearFinished()
         else if (s != Status::Done)
             discardUploadLater(item);   // a failed upload nothing will continue any more
     }
-    setItems(std::move(kept));
+    keepOnly(std::move(kept));
     persistNow();
 }
 

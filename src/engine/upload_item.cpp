@@ -1,5 +1,7 @@
 #include "engine/upload_item.h"
 
+#include "engine/item_changes.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -86,7 +88,14 @@ void UploadItem::setStatus(Status status)
     if (status == Status::Queued)
         ++timesQueued;
     status_ = status;
+    notify();
+}
+
+void UploadItem::notify()
+{
     emit changed();
+    if (changes_)
+        static_cast<ItemChanges*>(changes_.data())->touched(id);
 }
 
 uint64_t UploadItem::queuedGeneration()
@@ -97,19 +106,19 @@ uint64_t UploadItem::queuedGeneration()
 void UploadItem::setLoaded(qint64 loaded)
 {
     loaded_ = loaded;
-    emit changed();
+    notify();
 }
 
 void UploadItem::setError(std::optional<QString> error)
 {
     error_ = std::move(error);
-    emit changed();
+    notify();
 }
 
 void UploadItem::setVerified(bool verified)
 {
     verified_ = verified;
-    emit changed();
+    notify();
 }
 
 qint64 UploadItem::storedBytes() const
@@ -153,7 +162,7 @@ void UploadItem::finish(Status outcome)
 void UploadItem::setRetryWait(std::optional<RetryWait> wait)
 {
     retryWait_ = wait;
-    emit changed();
+    notify();
 }
 
 QString UploadItem::queueKey(const QString& path, const QString& destDir)

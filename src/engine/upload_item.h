@@ -1,6 +1,7 @@
 #pragma once
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <QUrl>
@@ -52,8 +53,9 @@ public:
     qint64 size;
     double mtime;   // seconds since 1970-01-01 00:00 UTC
 
-    // The observable fields: every assignment emits changed(), also when the value stays the
-    // same, because rows redraw from the signal rather than from a comparison.
+    // The observable fields: every assignment emits changed() and tells the queue's ItemChanges,
+    // also when the value stays the same, because rows redraw from the notice rather than from a
+    // comparison.
     Status status() const { return status_; }
     void setStatus(Status status);
     // Changes whenever an item of the program becomes queued again: a scheduler that remembers
@@ -105,10 +107,16 @@ public:
     QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
 
+    // Where the item's changes are gathered for the queue's watchers: the queue it is in.
+    void reportTo(QObject* changes) { changes_ = changes; }
+
 signals:
     void changed();
 
 private:
+    void notify();
+
+    QPointer<QObject> changes_;   // an ItemChanges
     Status status_ = Status::Queued;
     qint64 loaded_ = 0;
     std::optional<QString> error_;

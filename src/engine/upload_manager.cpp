@@ -19,6 +19,7 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
              [this]() -> const std::vector<ItemPtr>& { return items_; })
 {
     uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport));
+    connect(&itemChanges_, &ItemChanges::changed, this, &UploadManager::itemsUpdated);
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
     restore();
 }
@@ -42,7 +43,50 @@ UploadManager::~UploadManager()
 void UploadManager::setItems(std::vector<ItemPtr> items)
 {
     items_ = std::move(items);
+    for (const ItemPtr& item : items_)
+        item->reportTo(&itemChanges_);
     pickFrom_ = 0;
+    emit itemsReset();
+    emit itemsChanged();
+}
+
+void UploadManager::appendItems(std::vector<ItemPtr> items)
+{
+    if (items.empty()) {
+        emit itemsChanged();
+        return;
+    }
+    const size_t first = items_.size();
+    items_.reserve(first + items.size());
+    for (ItemPtr& item : items) {
+        item->reportTo(&itemChanges_);
+        items_.push_back(std::move(item));
+    }
+    emit itemsAppended(int(first), int(items_.size() - first));
+    emit itemsChanged();
+}
+
+void UploadManager::keepOnly(std::vector<ItemPtr> kept)
+{
+    QList<QUuid> removed;
+    size_t k = 0;
+    for (const ItemPtr& item : items_) {
+        if (k < kept.size() && kept[k] == item)
+            ++k;
+        else
+            removed.push_back(item->id);
+    }
+    if (k != kept.size()) {
+        setItems(std::move(kept));   // not the queue with items left out: a new list
+        return;
+    }
+    if (removed.isEmpty()) {
+        emit itemsChanged();
+        return;
+    }
+    items_ = std::move(kept);
+    pickFrom_ = 0;
+    emit itemsRemoved(removed);
     emit itemsChanged();
 }
 

@@ -3,6 +3,7 @@
 #include "engine/async_semaphore.h"
 #include "engine/engine_limits.h"
 #include "engine/intake_scan.h"
+#include "engine/item_changes.h"
 #include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
 #include "engine/pause_cause.h"
@@ -62,8 +63,13 @@ public:
     ~UploadManager() override;
 
     // Observable state: every assignment emits its signal, also when the value stays the same.
+    // The list's changes are told as what they are (items appended, removed, or a new list), each
+    // followed by itemsChanged(); the items' own changes come in batches as itemsUpdated().
     const std::vector<ItemPtr>& items() const { return items_; }
     void setItems(std::vector<ItemPtr> items);
+    void appendItems(std::vector<ItemPtr> items);
+    // Hands over the item changes gathered so far at once, instead of on the next turn.
+    void deliverItemChanges() { itemChanges_.deliver(); }
     bool isRunning() const { return isRunning_; }
     void setIsRunning(bool running);
     double speed() const { return speed_; }
@@ -140,6 +146,10 @@ public:
 
 signals:
     void itemsChanged();
+    void itemsReset();
+    void itemsAppended(int first, int count);
+    void itemsRemoved(const QList<QUuid>& ids);
+    void itemsUpdated(const QList<QUuid>& ids);
     void isRunningChanged();
     void speedChanged();
     void routeChanged();
@@ -147,6 +157,9 @@ signals:
     void pauseCauseChanged();
 
 private:
+    // Leaves in the queue only `kept`: told as the removal of the others when `kept` is the queue
+    // in its order with items left out, otherwise as a new list.
+    void keepOnly(std::vector<ItemPtr> kept);
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
@@ -212,6 +225,7 @@ private:
     // Upload starts made ahead during the current run, by item.
     StartsAhead startsAhead_;
     QueueStore store_;
+    ItemChanges itemChanges_;
 };
 
 }  // namespace zafrel

@@ -19,11 +19,12 @@ QueueModel::QueueModel(UploadManager& up, QObject* parent) : QAbstractListModel(
     flushTimer_.setSingleShot(true);
     flushTimer_.setInterval(std::chrono::milliseconds(80));
     connect(&flushTimer_, &QTimer::timeout, this, &QueueModel::flushChanges);
-    connect(&up_, &UploadManager::itemsChanged, this, &QueueModel::syncWithQueue);
+    connect(&up_, &UploadManager::itemsReset, this, &QueueModel::resetFromQueue);
+    connect(&up_, &UploadManager::itemsAppended, this, &QueueModel::appendFromQueue);
+    connect(&up_, &UploadManager::itemsRemoved, this, &QueueModel::removeRows);
+    connect(&up_, &UploadManager::itemsUpdated, this, &QueueModel::noteChanged);
 
     items_ = up_.items();
-    for (const ItemPtr& item : items_)
-        watch(item);
     rebuildRows();
 }
 
@@ -70,7 +71,7 @@ void QueueModel::setFailedFirst(bool failedFirst)
     if (failedFirst_ == failedFirst)
         return;
     failedFirst_ = failedFirst;
-    syncWithQueue();
+    resetFromQueue();
 }
 
 bool QueueModel::arrangedAsShown() const
@@ -88,91 +89,59 @@ bool QueueModel::arrangedAsShown() const
     return true;
 }
 
-void QueueModel::syncWithQueue()
+void QueueModel::resetFromQueue()
 {
-    std::vector<ItemPtr> arranged;
-    if (failedFirst_) {
-        arranged = up_.items();
-        std::stable_partition(arranged.begin(), arranged.end(),
-                              [](const ItemPtr& item) { return item->status() == Status::Error; });
-    }
-    const std::vector<ItemPtr>& now = failedFirst_ ? arranged : up_.items();
-    const size_t before = items_.size();
-
-    // Intake appends at the end.
-    if (now.size() >= before && std::equal(items_.begin(), items_.end(), now.begin())) {
-        if (now.size() == before)
-            return;
-        beginInsertRows({}, int(before), int(now.size()) - 1);
-        for (size_t i = before; i < now.size(); ++i) {
-            items_.push_back(now[i]);
-            watch(now[i]);
-            rows_.insert(now[i]->id, int(i));
-        }
-        endInsertRows();
-        return;
-    }
-
-    // Removal of single items and clearing keep the order of the rest: find the removed runs.
-    if (now.size() < before) {
-        std::vector<std::pair<size_t, size_t>> runs;   // [first, last] in the old list
-        size_t j = 0;
-        for (size_t i = 0; i < before; ++i) {
-            if (j < now.size() && items_[i] == now[j]) {
-                ++j;
-                continue;
-            }
-            if (!runs.empty() && runs.back().second + 1 == i)
-                runs.back().second = i;
-            else
-                runs.emplace_back(i, i);
-        }
-        if (j == now.size() && runs.size() <= kMaxRemovedRuns) {
-            // From the back, so that the rows of earlier runs keep their numbers.
-            for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-                beginRemoveRows({}, int(run->first), int(run->second));
-                for (size_t i = run->first; i <= run->second; ++i) {
-                    unwatch(items_[i]);
-                    changed_.remove(items_[i]->id);
-                }
-                items_.erase(items_.begin() + std::ptrdiff_t(run->first), items_.begin() + std::ptrdiff_t(run->second) + 1);
-                endRemoveRows();
-            }
-            rebuildRows();
-            return;
-        }
-    }
-
     beginResetModel();
-    QSet<const UploadItem*> kept;
-    for (const ItemPtr& item : now)
-        kept.insert(item.get());
-    QSet<const UploadItem*> watched;
-    for (const ItemPtr& item : items_) {
-        if (!kept.contains(item.get()))
-            unwatch(item);
-        else
-            watched.insert(item.get());
-    }
-    for (const ItemPtr& item : now)
-        if (!watched.contains(item.get()))
-            watch(item);
-    items_ = now;
+    items_ = up_.items();
+    if (failedFirst_)
+        std::stable_partition(items_.begin(), items_.end(), [](const ItemPtr& item) { return item->status() == Status::Error; });
     changed_.clear();
     rebuildRows();
     endResetModel();
 }
 
-void QueueModel::watch(const ItemPtr& item)
+void QueueModel::appendFromQueue(int first, int count)
 {
-    // One connection per item, carrying its id: the row is looked up only when the batch is
-    // flushed, so rows that moved in between are still found.
-    connect(item.get(), &UploadItem::changed, this, [this, id = item->id] { noteChanged(id); });
+    // New items are queued, never failed: they go at the end also when failed rows go first.
+    const std::vector<ItemPtr>& queue = up_.items();
+    const int before = int(items_.size());
+    beginInsertRows({}, before, before + count - 1);
+    for (int i = first; i < first + count; ++i) {
+        rows_.insert(queue[size_t(i)]->id, int(items_.size()));
+        items_.push_back(queue[size_t(i)]);
+    }
+    endInsertRows();
 }
 
-void QueueModel::unwatch(const ItemPtr& item)
+void QueueModel::removeRows(const QList<QUuid>& ids)
 {
-    disconnect(item.get(), nullptr, this, nullptr);
+    std::vector<int> rows;
+    rows.reserve(size_t(ids.size()));
+    for (const QUuid& id : ids) {
+        const int row = rowOf(id);
+        if (row >= 0)
+            rows.push_back(row);
+        changed_.remove(id);
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::pair<int, int>> runs;   // [first, last]
+    for (const int row : rows) {
+        if (!runs.empty() && runs.back().second + 1 == row)
+            runs.back().second = row;
+        else
+            runs.emplace_back(row, row);
+    }
+    if (runs.size() > kMaxRemovedRuns) {
+        resetFromQueue();
+        return;
+    }
+    // From the back, so that the rows of earlier runs keep their numbers.
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        items_.erase(items_.begin() + run->first, items_.begin() + run->second + 1);
+        endRemoveRows();
+    }
+    rebuildRows();
 }
 
 void QueueModel::rebuildRows()
@@ -183,15 +152,17 @@ void QueueModel::rebuildRows()
         rows_.insert(items_[i]->id, int(i));
 }
 
-void QueueModel::noteChanged(const QUuid& id)
+void QueueModel::noteChanged(const QList<QUuid>& ids)
 {
-    changed_.insert(id);
+    for (const QUuid& id : ids)
+        changed_.insert(id);
     if (!flushTimer_.isActive())
         flushTimer_.start();
 }
 
 void QueueModel::flushChanges()
 {
+    up_.deliverItemChanges();   // noted here at once
     flushTimer_.stop();
     if (changed_.isEmpty())
         return;
@@ -205,7 +176,7 @@ void QueueModel::flushChanges()
     changed_.clear();
     if (!arrangedAsShown()) {
         // A row failed (or was retried) while failed rows go first: it moves.
-        syncWithQueue();
+        resetFromQueue();
         emit itemsTouched();
         return;
     }

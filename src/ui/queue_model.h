@@ -3,6 +3,7 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QTimer>
 #include <QUuid>
@@ -18,11 +19,11 @@ namespace zafrel::ui {
 
 // The engine's queue as a list model: one row per item, in queue order (or failed rows first).
 //
-// Structural changes of the queue arrive as one itemsChanged() each and are mapped to the
-// cheapest model change that describes them (rows appended, rows removed, or a reset). Item
-// changes are frequent while bytes move (every part in flight reports progress), so they are
-// only noted and flushed together a few times a second: each flush repaints just the rows that
-// changed, and the view never sees more than one repaint per row per interval.
+// The engine tells its list's changes as what they are (items appended, removed, or a new list),
+// and each becomes the same model change. Item changes are frequent while bytes move (every part
+// in flight reports progress): the engine hands them over in batches of ids, which are only noted
+// here and flushed together a few times a second, so that each flush repaints just the rows that
+// changed and the view never sees more than one repaint per row per interval.
 class QueueModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -56,11 +57,11 @@ signals:
     void itemsTouched();
 
 private:
-    void syncWithQueue();
-    void watch(const ItemPtr& item);
-    void unwatch(const ItemPtr& item);
+    void resetFromQueue();
+    void appendFromQueue(int first, int count);
+    void removeRows(const QList<QUuid>& ids);
     void rebuildRows();
-    void noteChanged(const QUuid& id);
+    void noteChanged(const QList<QUuid>& ids);
     bool arrangedAsShown() const;
 
     UploadManager& up_;

@@ -143,8 +143,8 @@ TEST_F(QueueRowsTest, FailedRowsFirstWhenAskedAndNoResetForAppendsOrRemovals)
     QObject::connect(&model(), &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int from, int to) { removed += to - from + 1; });
     auto a = makeItem("A", 1, Status::Done), b = makeItem("B", 1, Status::Error), c = makeItem("C", 1),
          d = makeItem("D", 1, Status::Error);
-    up().setItems({a});
-    up().setItems({a, b, c, d});
+    up().appendItems({a});
+    up().appendItems({b, c, d});
     const auto order = [&] {
         std::vector<ItemPtr> rows;
         for (int row = 0; row < model().rowCount(); ++row)
