@@ -17,7 +17,7 @@
 namespace zafrel::test {
 
 TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
-                         const QString& standardOutput)
+                         const QString& standardOutputFile)
 {
     // Everything the child needs is made before the fork: after it, only exec.
     std::vector<std::string> strings{programPath().toStdString()};
@@ -31,16 +31,13 @@ TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringLi
         (i < argumentCount ? argv : envp).push_back(strings[i].data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    const std::string outputPath = standardOutput.toStdString();
+    const std::string outputPath = standardOutputFile.toStdString();
 
     pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
-        if (!outputPath.empty()) {
-            const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0)
-                ::_exit(126);
-            ::close(out);
-        }
+        const int out = outputPath.empty() ? -1 : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (!outputPath.empty() && (out < 0 || ::dup2(out, STDOUT_FILENO) < 0))
+            ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
@@ -48,37 +45,38 @@ TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringLi
 
 TerminalRun::~TerminalRun()
 {
-    if (pid_ > 0 && status_ < 0 && ::waitpid(pid_, &status_, WNOHANG) == 0) {
+    if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
+        ::waitpid(pid_, nullptr, 0);
     }
     if (master_ >= 0)
         ::close(master_);
 }
 
-bool TerminalRun::readSome(std::chrono::milliseconds wait)
+bool TerminalRun::readSome()
 {
     pollfd ready{master_, POLLIN, 0};
-    if (::poll(&ready, 1, int(wait.count())) <= 0)
-        return true;   // nothing yet
+    if (::poll(&ready, 1, 50) <= 0)
+        return true;
     char buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0)
-        return false;   // the program has closed the terminal: it ended
+    closed_ = n <= 0;
+    if (closed_)
+        return false;
     output_.append(buffer, n);
     return true;
 }
 
-bool TerminalRun::waitFor(const QString& text, std::chrono::milliseconds deadline)
+bool TerminalRun::readUntil(std::chrono::seconds deadline, const QByteArray& wanted)
 {
-    const QByteArray wanted = text.toUtf8();
     const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!output_.contains(wanted)) {
-        if (std::chrono::steady_clock::now() > end || !readSome(std::chrono::milliseconds(50)))
+    while (wanted.isEmpty() || !output_.contains(wanted))
+        if (std::chrono::steady_clock::now() > end || !readSome())
             return false;
-    }
     return true;
 }
+
+bool TerminalRun::waitFor(const QString& text) { return readUntil(std::chrono::seconds(30), text.toUtf8()); }
 
 void TerminalRun::type(const QString& text)
 {
@@ -87,16 +85,17 @@ void TerminalRun::type(const QString& text)
         output_.append("[typing failed]");
 }
 
-int TerminalRun::finish(std::chrono::milliseconds deadline)
+int TerminalRun::finish()
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end && readSome(std::chrono::milliseconds(50))) {
-    }
-    if (::waitpid(pid_, &status_, WNOHANG) == 0) {
+    if (pid_ <= 0)
+        return -1;
+    readUntil(std::chrono::seconds(120), {});
+    if (!closed_)
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-    }
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 QString TerminalRun::commandLine() const
@@ -104,9 +103,7 @@ QString TerminalRun::commandLine() const
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid_));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QByteArray text = file.readAll();
-    text.replace('\0', ' ');
-    return QString::fromUtf8(text);
+    return QString::fromUtf8(file.readAll().replace('\0', ' '));
 }
 
 }  // namespace zafrel::test
