@@ -163,19 +163,4 @@ TEST(Records, IgnoredAnswersAreStillObjects)
     }
 }
 
-TEST(Records, APIErrorTextsForPeopleAndForLogs)
-{
-    const std::tuple<APIError, const char*, const char*> cases[] = {
-        {APIError::http(500, "Fallo interno"), "Servidor: 500 Fallo interno", R"(http(500, "Fallo interno"))"},
-        {APIError::http(404, ""), "Servidor: 404 ", R"(http(404, ""))"},
-        {APIError::http(500, "dijo \"no\""), "Servidor: 500 dijo \"no\"", R"(http(500, "dijo \"no\""))"},
-        {APIError::auth(), "Sesión caducada. Vuelve a entrar.", "auth"},
-        {APIError::decode(), "Respuesta inesperada del servidor", "decode"},
-    };
-    for (const auto& [error, what, diagnostic] : cases) {
-        EXPECT_STREQ(error.what(), what);
-        EXPECT_EQ(error.diagnostic(), diagnostic);
-    }
-}
-
 }  // namespace

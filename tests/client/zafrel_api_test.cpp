@@ -182,10 +182,8 @@ TEST_F(ZafrelAPITest, SignInChecksTheSessionOnlyAfterTheServiceTookIt)
     on("GET", "/api/me", FakeReply::status(200, userJson));
     on("POST", "/api/login", FakeReply::status(401, R"({"error":"Credenciales incorrectas"})"));
     EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "mal"))->kind(), APIError::Kind::Auth);
-    on("POST", "/api/login", FakeReply::status(429, R"({"error":"Demasiados intentos"})"));
-    const std::optional<APIError> tooMany = apiErrorOf(api.login("ana@demo.test", "mal"));
-    EXPECT_EQ(tooMany->code(), 429);
-    EXPECT_EQ(tooMany->diagnostic(), R"(http(429, "Demasiados intentos"))");
+    on("POST", "/api/login", FakeReply::status(429, R"({"error":"Demasiados \"intentos\""})"));
+    EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "mal"))->diagnostic(), R"(http(429, "Demasiados \"intentos\""))");
     on("POST", "/api/login", FakeReply::status(200, R"("ok")"));
     EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "bien"))->kind(), APIError::Kind::Decode);
     EXPECT_TRUE(net->seen("GET", "/api/me").empty());

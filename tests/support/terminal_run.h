@@ -3,13 +3,12 @@
 // standard input, output and error are the terminal, which the test reads and types into
 // (standard output may go to a file instead).
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
-
-#include <sys/types.h>
 
 namespace zafrel::test {
 
@@ -23,7 +22,7 @@ public:
 
     // Reads what the program writes until `text` has appeared; false when 30 s passed or the
     // program ended first.
-    bool waitFor(const QString& text);
+    bool waitFor(const QString& text) { return readUntil(std::chrono::seconds(30), text.toUtf8()); }
     void type(const QString& text);
     // Reads to the end (killing the program after two minutes) and answers the exit code; -1 when
     // killed or ended by a signal.
@@ -34,14 +33,12 @@ public:
     QString commandLine() const;
 
 private:
-    // Waits up to 50 ms for output; false once the program has closed the terminal (its end).
-    bool readSome();
-    // True once `wanted` has appeared; false at the deadline or the end.
+    // True once `wanted` has appeared; false at the deadline or once the program has closed the
+    // terminal (its end).
     bool readUntil(std::chrono::seconds deadline, const QByteArray& wanted);
 
     int master_ = -1;
-    pid_t pid_ = -1;
-    bool closed_ = false;
+    QProcess process_;
     QByteArray output_;
 };
 
