@@ -43,6 +43,7 @@ TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
     const QString day = files_.filePath("Dia01");
     writeFile(day + "/A001/CLIPS/C0001.MXF", 200'000, 4);
     writeFile(day + "/A001/CLIPS/C0002.MXF", 300'000, 5);
+    writeFile(day + "/A001/.DS_Store", 100, 6);   // hidden: never taken
     ASSERT_EQ(upload(home, {day}, "Rodaje/").exitCode, 0);
 
     server().reset();
