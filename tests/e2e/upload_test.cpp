@@ -2,8 +2,6 @@
 // report and the exit code.
 #include "e2e_fixture.h"
 
-#include <QFile>
-
 namespace zafrel::test {
 namespace {
 
