@@ -32,9 +32,9 @@ TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestAndLargerOnesInParts)
     }
 }
 
-// The second run takes the stored server and session, finds every file there and sends nothing;
-// its JSON report does not call them verified. A path that is not there is said, and the run is
-// not a success.
+// The second run takes the stored server and session, finds there the file it has and sends the
+// one that changed size; its JSON report calls only that one verified. A path that is not there is
+// said, and the run is not a success.
 TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
 {
     ProgramHome home;
@@ -45,46 +45,53 @@ TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
     ASSERT_EQ(upload(home, {day}, "Rodaje/").exitCode, 0);
 
     server().reset();
+    writeFile(day + "/A001/CLIPS/C0002.MXF", 300'001, 7);
     const QString missing = files_.filePath("no-existe.MXF");
     const ProgramResult second = runProgram(home, {"--json", "--dest", "Rodaje/", "--upload", day, missing});
     EXPECT_EQ(second.exitCode, 1) << second.out.toStdString();
     EXPECT_EQ(second.err, "No existe: " + missing + "\n");
     EXPECT_TRUE(server().serviceRequests("POST", "/api/login").empty());
-    EXPECT_TRUE(server().storeRequests("PUT", "").empty());
+    EXPECT_EQ(server().storeRequests("PUT", "").size(), 1u);
     const nlohmann::json report = nlohmann::json::parse(second.out.toStdString());
-    EXPECT_EQ(report["totals"], nlohmann::json({{"done", 0}, {"skipped", 2}, {"errors", 0}, {"cancelled", 0},
-                                                {"paused", 0}, {"bytes", 0}}));
+    EXPECT_EQ(report["totals"], nlohmann::json({{"done", 1}, {"skipped", 1}, {"errors", 0}, {"cancelled", 0},
+                                                {"paused", 0}, {"bytes", 300'001}}));
     ASSERT_EQ(report["items"].size(), 2u);
-    for (const auto& item : report["items"]) {
-        EXPECT_EQ(item["status"], "skipped");
-        EXPECT_EQ(item["verified"], false);
-    }
+    EXPECT_EQ(report["items"][0]["status"], "skipped");
+    EXPECT_EQ(report["items"][0]["verified"], false);
+    EXPECT_EQ(report["items"][1]["status"], "done");
+    EXPECT_EQ(report["items"][1]["verified"], true);
     EXPECT_EQ(report["items"][1]["destination"], "Rodaje/Dia01/A001/CLIPS/C0002.MXF");
 }
 
-// A wrong ETag fails the file at once (no retry); it is listed as left over, can be forgotten, and
-// the same command sends it again: the failed object has its name and size, yet is not "already there".
+// A wrong ETag, of a whole file or of a part, fails the file at once (no retry). Such files are
+// listed as left over and can be forgotten, the open multipart upload aborted; the same command
+// sends them again: the failed objects have their names and sizes, yet are not "already there".
 TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 {
     ProgramHome home;
     const QString folder = files_.filePath("Etag");
     const std::string md5 = writeFile(folder + "/MALA.MXF", 400'000, 11);
     writeFile(folder + "/BUENA.MXF", 300'000, 12);
+    const std::string partsMd5 = writeFile(folder + "/PARTES.MXF", 33'554'433, 13);
     server().addFault({{"method", "PUT"}, {"pathContains", "MALA.MXF"}, {"action", "etag"}});
+    server().addFault({{"method", "PUT"}, {"pathContains", "PARTES.MXF"}, {"queryContains", "partNumber=2"}, {"action", "etag"}});
 
     const ProgramResult run = upload(home, {folder}, "Fallos/");
     EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
     EXPECT_EQ(reportLine(run.out, "Fallos/Etag/MALA.MXF"), "ERROR La verificación MD5 no coincide\t400000\tFallos/Etag/MALA.MXF");
+    EXPECT_EQ(reportLine(run.out, "Fallos/Etag/PARTES.MXF"), "ERROR La verificación MD5 no coincide\t33554433\tFallos/Etag/PARTES.MXF");
     EXPECT_EQ(reportLine(run.out, "Fallos/Etag/BUENA.MXF"), "OK verificado\t300000\tFallos/Etag/BUENA.MXF");
-    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 1 errores, 300 KB\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 2 errores, 300 KB\n")) << run.out.toStdString();
     EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Etag/MALA.MXF").size(), 1u);
 
     const ProgramResult listed = runProgram(home, {"--pendientes"});
-    EXPECT_TRUE(listed.out.startsWith("ERROR ")
-                && listed.out.contains("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\n\n0 pendientes, 1 con error."))
+    EXPECT_TRUE(listed.out.contains("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\nERROR ")
+                && listed.out.endsWith("\n\n0 pendientes, 2 con error. La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
         << listed.out.toStdString();
+    server().reset();
     const ProgramResult forgotten = runProgram(home, {"--olvidar"});
-    EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 0 subidas por partes canceladas en el servicio.\n");
+    EXPECT_EQ(forgotten.out, "2 archivos quitados de la cola; 1 subidas por partes canceladas en el servicio.\n");
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
     EXPECT_EQ(runProgram(home, {"--pendientes"}).out, "No hay archivos pendientes.\n");
 
     server().reset();
@@ -93,7 +100,9 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/MALA.MXF"), "OK verificado\t400000\tFallos/Etag/MALA.MXF");
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/BUENA.MXF"), "ya existía\t300000\tFallos/Etag/BUENA.MXF");
     EXPECT_EQ(storedPuts("Fallos/Etag/MALA.MXF"), std::multiset<int>({0}));
+    EXPECT_EQ(storedPuts("Fallos/Etag/PARTES.MXF"), std::multiset<int>({1, 2}));
     EXPECT_EQ(storedMd5("Fallos/Etag/MALA.MXF"), md5);
+    EXPECT_EQ(storedMd5("Fallos/Etag/PARTES.MXF"), partsMd5);
 }
 
 #ifdef ZAFREL_WITH_GUI
