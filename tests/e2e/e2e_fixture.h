@@ -1,22 +1,19 @@
 #pragma once
 // Shared by the end-to-end tests: one local stand-in per test program, the real program run with a
-// home of its own, sample files with known digests, and lookups in the store's request log.
-#include <QCryptographicHash>
-#include <QFileInfo>
+// home of its own, sample files with known digests, and what the store holds.
 #include "support/devserver_process.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -28,104 +25,80 @@ namespace zafrel::test {
 inline const QString kDemoEmail = QStringLiteral("demo@zafrel.test");
 inline const QString kDemoPassword = QStringLiteral("zafrel-demo");
 
+// A file of `size` pseudo-random bytes; answers its MD5 hex digest.
+inline std::string writeFile(const QString& path, qint64 size, quint32 seed = 1)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QRandomGenerator random(seed);
+    QByteArray chunk(int((std::min<qint64>(size, 4 << 20) + 3) & ~qint64(3)), Qt::Uninitialized);
+    QCryptographicHash digest(QCryptographicHash::Md5);
+    for (qint64 left = size; left > 0; left -= chunk.size()) {
+        random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
+        const QByteArrayView bytes(chunk.constData(), std::min<qint64>(left, chunk.size()));
+        file.write(bytes.data(), bytes.size());
+        digest.addData(bytes);
+    }
+    return digest.result().toHex().toStdString();
+}
+
+inline QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 class EndToEndTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (DevServerProcess::unavailableReason())
-            return;
-        server_ = new DevServerProcess();
+        if (!DevServerProcess::unavailableReason())
+            server_ = new DevServerProcess();
     }
-
     static void TearDownTestSuite()
     {
         delete server_;
         server_ = nullptr;
     }
-
     void SetUp() override
     {
         if (const auto reason = DevServerProcess::unavailableReason())
             GTEST_SKIP() << reason->toStdString();
-        ASSERT_TRUE(server_ && server_->started()) << (server_ ? server_->failure().toStdString() : "");
+        ASSERT_TRUE(server_->started()) << server_->failure().toStdString();
         server_->reset();
     }
 
     DevServerProcess& server() { return *server_; }
 
-    QStringList uploadArguments(const QStringList& paths, const QString& dest, bool withLogin = true) const
+    QStringList uploadArguments(const QStringList& paths, const QString& dest) const
     {
-        QStringList arguments{"--server", server_->serviceURL()};
-        if (!dest.isNull())
-            arguments << "--dest" << dest;
-        if (withLogin)
-            arguments << "--login" << kDemoEmail << kDemoPassword;
-        arguments << "--upload";
-        arguments += paths;
-        return arguments;
+        return QStringList{"--server", server_->serviceURL(), "--dest", dest, "--login", kDemoEmail, kDemoPassword,
+                           "--upload"}
+               + paths;
     }
-
     ProgramResult upload(const ProgramHome& home, const QStringList& paths, const QString& dest)
     {
         return runProgram(home, uploadArguments(paths, dest));
     }
 
-    // A file of `size` pseudo-random bytes; answers its MD5 hex digest.
-    static std::string writeFile(const QString& path, qint64 size, quint32 seed = 1)
+    // The MD5 of the stored object whose key ends with "/`suffix`", or empty when there is none.
+    std::string storedMd5(const QString& suffix)
     {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return {};
-        QRandomGenerator random(seed);
-        // Whole 32-bit words, no more than the file needs: small files are written by the thousand.
-        QByteArray chunk(int((std::min<qint64>(size, 4 << 20) + 3) & ~qint64(3)), Qt::Uninitialized);
-        QCryptographicHash digest(QCryptographicHash::Md5);
-        for (qint64 left = size; left > 0;) {
-            const qint64 n = std::min<qint64>(left, chunk.size());
-            random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
-            file.write(chunk.constData(), n);
-            digest.addData(QByteArrayView(chunk.constData(), n));
-            left -= n;
-        }
-        return digest.result().toHex().toStdString();
+        for (const auto& object : server_->objects())
+            if (QString::fromStdString(object.value("key", "")).endsWith(u'/' + suffix))
+                return object.value("md5", "");
+        return {};
     }
 
-    // The whole content of a file, or empty.
-    static QByteArray fileBytes(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    // The stored object whose key ends with `suffix` ("Rodaje/C0001.MXF"): its entry of the
-    // store's object list, or nothing.
-    std::optional<nlohmann::json> storedObject(const QString& suffix)
-    {
-        const std::string s = "/" + suffix.toStdString();
-        for (const auto& object : server_->objects()) {
-            const std::string key = "/" + object.value("key", "");
-            if (key.size() >= s.size() && key.compare(key.size() - s.size(), s.size(), s) == 0)
-                return object;
-        }
-        return std::nullopt;
-    }
-
-    // Store PUTs for the object named `suffix` that the store accepted; part numbers of the
-    // multipart ones (0 for a whole-object PUT).
+    // Part numbers of the store PUTs for `suffix` that the store accepted (0 for a whole object).
     std::multiset<int> storedPuts(const QString& suffix)
     {
         std::multiset<int> parts;
-        for (const auto& request : server_->storeRequests("PUT", "/" + suffix)) {
-            if (request.value("status", 0) / 100 != 2)
-                continue;
-            const auto& query = request.value("query", nlohmann::json::object());
-            int part = 0;
-            if (query.contains("partNumber"))
-                part = std::stoi(query["partNumber"].is_string() ? query["partNumber"].get<std::string>()
-                                                                  : std::to_string(query["partNumber"].get<int>()));
-            parts.insert(part);
-        }
+        for (const auto& request : server_->storeRequests("PUT", u'/' + suffix))
+            if (request.value("status", 0) / 100 == 2)
+                parts.insert(std::stoi(request.value("query", nlohmann::json::object()).value("partNumber", "0")));
         return parts;
     }
 

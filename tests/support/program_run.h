@@ -2,22 +2,16 @@
 // Runs the built program (programPath()) as a child process with a home of its own: its own
 // XDG_DATA_HOME / XDG_CONFIG_HOME / HOME, no display (so only the command line runs), and the
 // route probe pointed at a local port that refuses at once.
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <functional>
-
 namespace zafrel::test {
 
 struct ProgramResult {
-    bool finished = false;      // false: still running at the deadline (then killed)
-    bool crashed = false;       // ended by a signal
-    int exitCode = -1;
-    QString out;                // standard output, UTF-8
+    int exitCode = -1;   // -1: killed at the deadline, ended by a signal or never started
+    QString out;         // standard output, UTF-8
     QString err;
 };
 
@@ -26,22 +20,21 @@ public:
     ProgramHome();
     QString path() const { return dir_.path(); }
     QProcessEnvironment environment() const;
-    QString queueFile() const;   // where the program keeps its queue
-    QString settingsFile() const;
+    QString queueFile() const { return dir_.filePath("data/Zafrel/queue.json"); }
+    QString settingsFile() const { return dir_.filePath("config/Zafrel/Zafrel.conf"); }
 
 private:
     QTemporaryDir dir_;
 };
 
-// Runs the program to its end (killed after `timeout`).
-ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments,
-                         const QString& workingDirectory = {},
-                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
-// The same with an environment of the caller's (usually home.environment() with changes), and
-// `started` told the program's process id as soon as it runs.
+// Runs the program to its end (killed after two minutes), in `environment` (usually
+// home.environment(), perhaps changed).
 ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
-                         const QString& workingDirectory = {},
-                         std::chrono::milliseconds timeout = std::chrono::seconds(120),
-                         const std::function<void(qint64 pid)>& started = {});
+                         const QString& workingDirectory = {});
+inline ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments,
+                                const QString& workingDirectory = {})
+{
+    return runProgram(home.environment(), arguments, workingDirectory);
+}
 
 }  // namespace zafrel::test

@@ -4,78 +4,57 @@
 
 #include <QFile>
 
-#include <csignal>
-#include <string>
-#include <vector>
-
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/wait.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace zafrel::test {
 
 TerminalRun::TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
-                         const QString& standardOutput)
+                         const QString& standardOutputFile)
 {
-    // Everything the child needs is made before the fork: after it, only exec.
-    std::vector<std::string> strings{programPath().toStdString()};
-    for (const QString& argument : arguments)
-        strings.push_back(argument.toStdString());
-    const size_t argumentCount = strings.size();
-    for (const QString& variable : environment.toStringList())
-        strings.push_back(variable.toStdString());
-    std::vector<char*> argv, envp;
-    for (size_t i = 0; i < strings.size(); ++i)
-        (i < argumentCount ? argv : envp).push_back(strings[i].data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    const std::string outputPath = standardOutput.toStdString();
-
-    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-        if (!outputPath.empty()) {
-            const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0)
-                ::_exit(126);
-            ::close(out);
-        }
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
+    int terminal = -1;
+    if (::openpty(&master_, &terminal, nullptr, nullptr, nullptr) != 0)
+        return;
+    process_.setProcessEnvironment(environment);
+    if (!standardOutputFile.isEmpty())
+        process_.setStandardOutputFile(standardOutputFile);
+    // In the child, before exec: a session of its own whose controlling terminal is ours.
+    process_.setChildProcessModifier([master = master_, terminal, outputToo = standardOutputFile.isEmpty()] {
+        ::close(master);
+        ::setsid();
+        ::ioctl(terminal, TIOCSCTTY, 0);
+        ::dup2(terminal, STDIN_FILENO);
+        ::dup2(terminal, STDERR_FILENO);
+        if (outputToo)
+            ::dup2(terminal, STDOUT_FILENO);
+    });
+    process_.start(programPath(), arguments);
+    process_.waitForStarted(10000);
+    ::close(terminal);
 }
 
 TerminalRun::~TerminalRun()
 {
-    if (pid_ > 0 && status_ < 0 && ::waitpid(pid_, &status_, WNOHANG) == 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-    }
+    process_.kill();
+    process_.waitForFinished(10000);
     if (master_ >= 0)
         ::close(master_);
 }
 
-bool TerminalRun::readSome(std::chrono::milliseconds wait)
+bool TerminalRun::readUntil(std::chrono::seconds deadline, const QByteArray& wanted)
 {
-    pollfd ready{master_, POLLIN, 0};
-    if (::poll(&ready, 1, int(wait.count())) <= 0)
-        return true;   // nothing yet
-    char buffer[4096];
-    const ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0)
-        return false;   // the program has closed the terminal: it ended
-    output_.append(buffer, n);
-    return true;
-}
-
-bool TerminalRun::waitFor(const QString& text, std::chrono::milliseconds deadline)
-{
-    const QByteArray wanted = text.toUtf8();
     const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!output_.contains(wanted)) {
-        if (std::chrono::steady_clock::now() > end || !readSome(std::chrono::milliseconds(50)))
+    while (wanted.isEmpty() || !output_.contains(wanted)) {
+        pollfd ready{master_, POLLIN, 0};
+        if (master_ < 0 || std::chrono::steady_clock::now() > end || ::poll(&ready, 1, 50) < 0)
             return false;
+        char buffer[4096];
+        const ssize_t n = ready.revents ? ::read(master_, buffer, sizeof buffer) : 0;
+        if (ready.revents && n <= 0)
+            return false;
+        output_.append(buffer, std::max<ssize_t>(n, 0));
     }
     return true;
 }
@@ -87,26 +66,21 @@ void TerminalRun::type(const QString& text)
         output_.append("[typing failed]");
 }
 
-int TerminalRun::finish(std::chrono::milliseconds deadline)
+int TerminalRun::finish()
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end && readSome(std::chrono::milliseconds(50))) {
-    }
-    if (::waitpid(pid_, &status_, WNOHANG) == 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-    }
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    readUntil(std::chrono::seconds(120), {});
+    if (!process_.waitForFinished(10000))
+        process_.kill();
+    process_.waitForFinished(10000);
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
 QString TerminalRun::commandLine() const
 {
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid_));
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(process_.processId()));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QByteArray text = file.readAll();
-    text.replace('\0', ' ');
-    return QString::fromUtf8(text);
+    return QString::fromUtf8(file.readAll().replace('\0', ' '));
 }
 
 }  // namespace zafrel::test
