@@ -77,7 +77,6 @@ public:
     const std::vector<std::pair<std::string, std::string>>& aborts() const { return aborts_; }
     const std::vector<Put>& puts() const { return puts_; }
     int doneCalls() const { return int(network_->seen("POST", "/api/upload/done").size()); }
-    int heads() const { return int(network_->seen("HEAD", "/").size()); }
     // Bytes of the last successful single PUT of `key`.
     std::optional<std::string> object(const std::string& key) const
     {

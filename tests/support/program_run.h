@@ -21,7 +21,6 @@ public:
     QString path() const { return dir_.path(); }
     QProcessEnvironment environment() const;
     QString queueFile() const { return dir_.filePath("data/Zafrel/queue.json"); }
-    QString settingsFile() const { return dir_.filePath("config/Zafrel/Zafrel.conf"); }
 
 private:
     QTemporaryDir dir_;
