@@ -3,6 +3,7 @@
 #include "engine/queue_file.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
+#include "platform/write_failures.h"
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
@@ -343,6 +344,20 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     QByteArray rewritten = expected;
     rewritten.replace(R"("status":"queued")", R"("status":"paused")").replace(R"("status":"running")", R"("status":"paused")");
     EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), rewritten.toStdString());
+
+    // On a full disk the file stays as it was, and the person hears of it once.
+    QStringList told;
+    QObject receiver;
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, &receiver, [&](const QString& m) { told << m; });
+    manager->items()[0]->setStatus(Status::Done);
+    {
+        const FileWritesFail full;
+        manager->persistNow();
+        manager->persistNow();
+    }
+    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), rewritten.toStdString());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("No se pudo guardar la cola en " + queueFilePath() + ": ")) << told[0].toStdString();
 }
 
 // Restored states: waiting and running come back paused, errors ask for a retry, stored parts

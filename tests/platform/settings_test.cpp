@@ -2,35 +2,17 @@
 // file stays whole, the failure is told once; the file is this account's alone.
 #include "platform/settings.h"
 #include "platform/write_failures.h"
+#include "support/test_env.h"
 
 #include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace zafrel {
 namespace {
-
-// While it lives, every write of a file's content in this process fails as on a full disk.
-struct FileWritesFail {
-    rlimit before{};
-    void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    FileWritesFail()
-    {
-        ::getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit none{0, before.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &none);
-    }
-    ~FileWritesFail()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &before);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-};
 
 QByteArray bytesOf(const QString& path)
 {
@@ -50,7 +32,7 @@ TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
     QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [&](const QString& m) { told << m; });
 
     {
-        const FileWritesFail full;
+        const test::FileWritesFail full;
         EXPECT_FALSE(settings::setValue("serverURL", "https://dada.example"));
         EXPECT_FALSE(settings::setValue("destDir", "Dia05/"));
     }

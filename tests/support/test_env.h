@@ -3,7 +3,10 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <chrono>
+#include <csignal>
 #include <functional>
+
+#include <sys/resource.h>
 
 namespace zafrel::test {
 
@@ -17,5 +20,22 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds deadl
 // Path of the built program and of the source tree.
 inline QString programPath() { return QStringLiteral(ZAFREL_BINARY_PATH); }
 inline QString sourceDir() { return QStringLiteral(ZAFREL_SOURCE_DIR); }
+
+// While it lives, every write of a file's content in this process fails as on a full disk.
+struct FileWritesFail {
+    rlimit before{};
+    void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    FileWritesFail()
+    {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit none{0, before.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~FileWritesFail()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+};
 
 }  // namespace zafrel::test
