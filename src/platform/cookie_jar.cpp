@@ -1,6 +1,9 @@
 #include "platform/cookie_jar.h"
 
 #include "platform/atomic_file.h"
+#include "platform/write_failures.h"
+
+#include <QCoreApplication>
 
 #include <QFile>
 
@@ -66,7 +69,12 @@ void CookieJar::save(CURL* easy) const
             contents += '\n';
         }
     }
-    writeFileAtomically(QFile::decodeName(path_.c_str()), QByteArrayView(contents.data(), qsizetype(contents.size())));
+    const QString file = QFile::decodeName(path_.c_str());
+    if (writeFileAtomically(file, QByteArrayView(contents.data(), qsizetype(contents.size()))))
+        return;
+    // This runs on the I/O thread; the person is told on the main thread.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [file] { WriteFailures::instance().sessionNotSaved(file); }, Qt::QueuedConnection);
 }
 
 bool CookieJar::isPersistent(std::string_view line, int64_t now)

@@ -24,6 +24,13 @@ void WriteFailures::queueNotSaved(const QString& file)
                    .arg(printable(file)));
 }
 
+void WriteFailures::sessionNotSaved(const QString& file)
+{
+    tell(file, QStringLiteral("No se pudo guardar la sesión en %1: libera espacio en el disco o revisa sus permisos. "
+                              "Esta sesión sigue, pero la próxima vez habrá que volver a entrar.")
+                   .arg(printable(file)));
+}
+
 void WriteFailures::tell(const QString& file, const QString& message)
 {
     if (told_.contains(file))

@@ -1,6 +1,8 @@
 // The service session's cookies: kept in memory for every later request, written to the jar file
 // (mode 0600) when they carry an expiry, read back by the next session; none at all for uploads.
 #include "platform/cookie_jar.h"
+#include "platform/write_failures.h"
+#include "support/test_env.h"
 #include "support/http_test_server.h"
 
 #include <QDir>
@@ -72,6 +74,20 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     }
     HttpSession again(config);
     EXPECT_EQ(cookiesSent(again), "lang=es");
+    // On a full disk the jar keeps what it had, and the person hears of it once.
+    QStringList told;
+    QObject receiver;
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, &receiver, [&](const QString& m) { told << m; });
+    {
+        const test::FileWritesFail full;
+        EXPECT_EQ(send(again, "POST", "/login").get().status, 200);
+        EXPECT_EQ(send(again, "POST", "/login").get().status, 200);
+    }
+    EXPECT_TRUE(test::runUntil([&] { return !told.isEmpty(); }));
+    EXPECT_EQ(cookiesSent(again), "lang=es sid=abc123 tab=7");
+    EXPECT_FALSE(contentsOf(jar).contains("\tsid\t")) << contentsOf(jar).constData();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("No se pudo guardar la sesión en " + jar + ": ")) << told[0].toStdString();
 
     HttpSession upload(HttpSession::uploadConfig());
     EXPECT_EQ(upload.config().cookieFile, QString());
