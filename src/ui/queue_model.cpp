@@ -21,7 +21,7 @@ QueueModel::QueueModel(UploadManager& up, QObject* parent) : QAbstractListModel(
     connect(&flushTimer_, &QTimer::timeout, this, &QueueModel::flushChanges);
     connect(&up_, &UploadManager::itemsReset, this, &QueueModel::resetFromQueue);
     connect(&up_, &UploadManager::itemsAppended, this, &QueueModel::appendFromQueue);
-    connect(&up_, &UploadManager::itemsRemoved, this, &QueueModel::removeRows);
+    connect(&up_, &UploadManager::itemsRemoved, this, &QueueModel::removeItems);
     connect(&up_, &UploadManager::itemsUpdated, this, &QueueModel::noteChanged);
 
     items_ = up_.items();
@@ -113,7 +113,7 @@ void QueueModel::appendFromQueue(int first, int count)
     endInsertRows();
 }
 
-void QueueModel::removeRows(const QList<QUuid>& ids)
+void QueueModel::removeItems(const QList<QUuid>& ids)
 {
     std::vector<int> rows;
     rows.reserve(size_t(ids.size()));

@@ -59,7 +59,7 @@ signals:
 private:
     void resetFromQueue();
     void appendFromQueue(int first, int count);
-    void removeRows(const QList<QUuid>& ids);
+    void removeItems(const QList<QUuid>& ids);
     void rebuildRows();
     void noteChanged(const QList<QUuid>& ids);
     bool arrangedAsShown() const;
