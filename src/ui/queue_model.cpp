@@ -102,8 +102,14 @@ void QueueModel::resetFromQueue()
 
 void QueueModel::appendFromQueue(int first, int count)
 {
-    // New items are queued, never failed: they go at the end also when failed rows go first.
+    // New items of the intake are queued: they go at the end also when failed rows go first. A
+    // failed one (an item list handed over whole) takes its place among them instead.
     const std::vector<ItemPtr>& queue = up_.items();
+    const auto failed = [](const ItemPtr& item) { return item->status() == Status::Error; };
+    if (failedFirst_ && std::any_of(queue.begin() + first, queue.begin() + first + count, failed)) {
+        resetFromQueue();
+        return;
+    }
     const int before = int(items_.size());
     beginInsertRows({}, before, before + count - 1);
     for (int i = first; i < first + count; ++i) {
