@@ -157,12 +157,15 @@ TEST_F(QueueRowsTest, FailedRowsFirstWhenAskedAndNoResetForAppendsOrRemovals)
     b->setStatus(Status::Queued);
     model().flushChanges();
     EXPECT_EQ(order(), (std::vector<ItemPtr>{c, d, a, b}));
+    auto e = makeItem("E", 1, Status::Error);
+    up().appendItems({e});   // a failed one handed over takes its place among them
+    EXPECT_EQ(order(), (std::vector<ItemPtr>{c, d, e, a, b}));
     model().setFailedFirst(false);
     c->setStatus(Status::Done);
     d->setStatus(Status::Queued);
     resets = 0;
-    up().clearFinished();   // a and c go: two separate gaps
-    EXPECT_EQ(std::tuple(inserted, removed, resets), std::tuple(4, 2, 0));
+    up().clearFinished();   // a, c and e go: three separate gaps
+    EXPECT_EQ(std::tuple(inserted, removed, resets), std::tuple(4, 3, 0));
     EXPECT_EQ(order(), (std::vector<ItemPtr>{b, d}));
     EXPECT_EQ(std::pair(model().rowOf(d->id), model().rowOf(a->id)), std::pair(1, -1));
 }
