@@ -78,12 +78,13 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     const QDateTime start = QDateTime::currentDateTimeUtc();
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
-    const QList<QUrl> urls = fileURLs(options.paths());
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.
-    manager.resumeMatching(urls);
-    const std::vector<IntakeProblem> problems = manager.add(urls, QString::fromStdString(user.bucket));
+    // One walk of the paths serves both.
+    const IntakeScan scan = scanForIntake(fileURLs(options.paths()), manager.destDir());
+    manager.resumeMatching(scan);
+    const std::vector<IntakeProblem> problems = manager.add(scan, QString::fromStdString(user.bucket));
     for (const IntakeProblem& problem : problems)
         printNotice(problem.text());
 
@@ -100,7 +101,7 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
         const bool renewed = co_await signInAgain();
         if (!renewed)
             break;
-        manager.resumeMatching(urls);
+        manager.resumeMatching(scan);
         manager.start();
     }
     progressTicks.stop();

@@ -11,8 +11,12 @@ namespace zafrel {
 
 std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
 {
+    return add(scanForIntake(urls, destDir_), bucket);
+}
+
+std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QString& bucket)
+{
     bucket_ = bucket;
-    IntakeScan scan = scanForIntake(urls, destDir_);
 
     // Only items that still wait or hold a place block a second copy; finished, failed and
     // cancelled ones do not. New items are not compared with each other.
@@ -24,9 +28,8 @@ std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QSt
     }
     std::vector<ItemPtr> fresh;
     fresh.reserve(scan.files.size());
-    for (ScannedFile& file : scan.files) {
-        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), std::move(file.url), file.size, file.mtime,
-                                                 std::move(file.destDir));
+    for (const ScannedFile& file : scan.files) {
+        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), file.url, file.size, file.mtime, file.destDir);
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
             fresh.push_back(std::move(item));
     }
@@ -34,7 +37,7 @@ std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QSt
 
     persistNow();
     start();
-    return std::move(scan.problems);
+    return scan.problems;
 }
 
 // Continuing an interrupted command-line run. A run that was killed leaves its unfinished items in
@@ -44,10 +47,10 @@ std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QSt
 // leftovers up again: the items it would queue now continue where they stopped (a multipart upload
 // keeps its stored parts, unless its file changed since), the others start from the beginning with
 // the file as it is now, and items it does not name stay as they are.
-void UploadManager::resumeMatching(const QList<QUrl>& urls)
+void UploadManager::resumeMatching(const IntakeScan& scan)
 {
     QSet<QString> wanted;
-    for (const ScannedFile& file : scanForIntake(urls, destDir_).files)
+    for (const ScannedFile& file : scan.files)
         wanted.insert(UploadItem::queueKey(file.url.toLocalFile(), file.destDir));
     for (const ItemPtr& item : items_) {
         const Status status = item->status();

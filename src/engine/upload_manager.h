@@ -100,9 +100,12 @@ public:
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue;
     // answers what it could not take (intake.cpp).
     std::vector<IntakeProblem> add(const QList<QUrl>& urls, const QString& bucket);
-    // Before add(urls) on the command line: queues again the paused and failed items that
-    // add(urls) would queue now, as retry() does (intake.cpp).
-    void resumeMatching(const QList<QUrl>& urls);
+    // The same for a scan already made (scanForIntake with destDir() as destination), so that the
+    // command line walks its paths once for resumeMatching and the intake.
+    std::vector<IntakeProblem> add(const IntakeScan& scan, const QString& bucket);
+    // Before add(scan) on the command line: queues again the paused and failed items that the scan
+    // would queue now, as retry() does (intake.cpp).
+    void resumeMatching(const IntakeScan& scan);
 
     // Scheduler and controls.
     void start();

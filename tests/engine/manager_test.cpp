@@ -491,7 +491,7 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
         QList<QUrl> urls;
         for (const QString& p : c.given)
             urls << url(p);
-        manager->resumeMatching(urls);
+        manager->resumeMatching(scanForIntake(urls, manager->destDir()));
         const bool anew = before == Status::Error && c.after == Status::Queued && !open;
         EXPECT_EQ(std::tuple(c.item->status(), c.item->etags.size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
                   std::tuple(c.after, anew ? 0u : 2u, anew ? 0 : 67108864, anew ? 1 : 3 * 33554432, c.after == Status::Error));
