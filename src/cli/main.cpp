@@ -6,6 +6,7 @@
 #include "cli/process_exit.h"
 #include "cli/send_rate_option.h"
 #include "cli/usage.h"
+#include "engine/background_aborts.h"
 #include "engine/queue_lock.h"
 
 #include <QCoreApplication>
@@ -103,10 +104,14 @@ int main(int argc, char** argv)
             zafrel::Headless::prepare(options);
         }
         // One engine: the window shows the run it is part of.
-        const auto desktop = zafrel::ui::startDesktop();
+        auto desktop = zafrel::ui::startDesktop();
         if (uploadRequested)
             zafrel::Headless::start(options, &desktop->uploader());
-        return app.exec();
+        const int code = app.exec();
+        // The engine goes without waiting for anything; the aborts it sent on their own still end.
+        desktop.reset();
+        zafrel::finishBackgroundAborts();
+        return code;
     }
 #endif
 
@@ -129,5 +134,7 @@ int main(int argc, char** argv)
     }
     zafrel::Headless::prepare(options);
     zafrel::Headless::start(options);
-    return app.exec();
+    const int code = app.exec();
+    zafrel::finishBackgroundAborts();
+    return code;
 }

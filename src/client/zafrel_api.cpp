@@ -3,6 +3,8 @@
 #include "client/server_origin.h"
 #include "client/url_builder.h"
 #include "platform/async.h"
+#include "platform/deadline_stop.h"
+#include "platform/transport_error_text.h"
 #include "platform/retry_schedule.h"
 
 #include <QDateTime>
@@ -191,7 +193,14 @@ QCoro::Task<void> ZafrelAPI::complete(std::string key, std::string uploadId, std
 QCoro::Task<void> ZafrelAPI::abortOrThrow(std::string key, std::string uploadId)
 {
     ordered_json body = stringObject({{"key", key}, {"uploadId", uploadId}});
-    json answer = co_await request("POST", "api/upload/abort", {}, std::move(body), {}, Retries::Transient);
+    const DeadlineStop deadline(kAbortDeadline);
+    json answer;
+    try {
+        answer = co_await request("POST", "api/upload/abort", {}, std::move(body), deadline.token(), Retries::Transient);
+    } catch (const Cancelled&) {
+        // Nothing else stops an abort: its time is up.
+        throw TransportError(transportErrorText(CURLE_OPERATION_TIMEDOUT, configuredOrigin().toStdString()), {}, true);
+    }
     requireOptionalBooleanObject(answer);
 }
 

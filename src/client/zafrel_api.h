@@ -7,6 +7,7 @@
 #include <QCoro/QCoroTask>
 #include <QUrl>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -59,7 +60,10 @@ public:
     QCoro::Task<void> complete(std::string key, std::string uploadId, std::vector<Part> parts,
                                std::stop_token stop = {});
     // Aborts a multipart upload, failing with the service's or the transport's error, for a caller
-    // that tells the user.
+    // that tells the user. Retried while the failure may pass, but given up after kAbortDeadline
+    // with the transport's timeout error, so that whoever waits for it (a transfer winding down,
+    // "--olvidar", the end of the program) waits a bounded time.
+    static constexpr std::chrono::seconds kAbortDeadline{30};
     QCoro::Task<void> abortOrThrow(std::string key, std::string uploadId);
     // Best effort: both return normally whatever happens. The end-of-run courtesy is tried once.
     QCoro::Task<void> abort(std::string key, std::string uploadId);

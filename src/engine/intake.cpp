@@ -29,7 +29,7 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     std::vector<ItemPtr> fresh;
     fresh.reserve(scan.files.size());
     for (const ScannedFile& file : scan.files) {
-        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), file.url, file.size, file.mtime, file.destDir);
+        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), file.path, file.size, file.mtime, file.destDir);
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
             fresh.push_back(std::move(item));
     }
@@ -51,7 +51,7 @@ void UploadManager::resumeMatching(const IntakeScan& scan)
 {
     QSet<QString> wanted;
     for (const ScannedFile& file : scan.files)
-        wanted.insert(UploadItem::queueKey(file.url.toLocalFile(), file.destDir));
+        wanted.insert(UploadItem::queueKey(file.path, file.destDir));
     for (const ItemPtr& item : items_) {
         const Status status = item->status();
         if ((status != Status::Paused && status != Status::Error) || !wanted.contains(item->queueKey()))

@@ -245,7 +245,7 @@ IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
             scan.files.reserve(scan.files.size() + found.size());
             for (FileFound& file : found) {
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';
-                scan.files.push_back({QUrl::fromLocalFile(file.path), file.size, file.mtime, std::move(itemDest)});
+                scan.files.push_back({std::move(file.path), file.size, file.mtime, std::move(itemDest)});
             }
             continue;
         }
@@ -260,7 +260,7 @@ IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
             scan.problems.push_back({path, IntakeProblem::Kind::Unreadable});
             continue;
         }
-        scan.files.push_back({url, qint64(st.st_size), modificationTime(st), dest});
+        scan.files.push_back({path, qint64(st.st_size), modificationTime(st), dest});
     }
     return scan;
 }

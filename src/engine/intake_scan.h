@@ -20,7 +20,7 @@ struct IntakeProblem {
 
 // A file the intake would queue: where it is, as it is now, and the folder it goes to.
 struct ScannedFile {
-    QUrl url;
+    QString path;   // absolute
     qint64 size = 0;
     double mtime = 0;
     QString destDir;

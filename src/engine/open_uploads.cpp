@@ -2,6 +2,7 @@
 // the parts of an upload until it is completed or aborted, so every upload the engine lets go of
 // (a cancel, a retry of a changed file, a plan that cannot be used, a queue entry whose file is
 // gone) is aborted at the service first.
+#include "engine/background_aborts.h"
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
 #include "engine/queue_store.h"
@@ -75,23 +76,7 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
 void UploadManager::discardUploadLater(const ItemPtr& item)
 {
     if (std::optional<UploadItem::OpenUpload> open = item->forgetUpload())
-        abortLater(std::move(open->key), std::move(open->uploadId));
-}
-
-void UploadManager::abortLater(std::string key, std::string uploadId)
-{
-    ++pendingAborts_;
-    spawn([self = QPointer<UploadManager>(this), &api = api_, key = std::move(key), uploadId = std::move(uploadId)] {
-        return abortUpload(self, api, key, uploadId);
-    });
-}
-
-QCoro::Task<void> UploadManager::abortUpload(QPointer<UploadManager> self, ZafrelAPI& api, std::string key,
-                                             std::string uploadId)
-{
-    co_await api.abort(std::move(key), std::move(uploadId));   // never throws
-    if (self)
-        --self->pendingAborts_;
+        abortInBackground(api_, std::move(open->key), std::move(open->uploadId));
 }
 
 }  // namespace zafrel

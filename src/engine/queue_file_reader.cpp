@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -21,38 +21,34 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c - 'A' + 10;
-}
+// The value of each hexadecimal digit, -1 for any other byte: a restore reads a hundred thousand ids.
+constexpr std::array<int8_t, 256> kHexValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(-1);
+    for (int c = 0; c < 10; ++c)
+        values['0' + c] = int8_t(c);
+    for (int c = 0; c < 6; ++c) {
+        values['a' + c] = int8_t(10 + c);
+        values['A' + c] = int8_t(10 + c);
+    }
+    return values;
+}();
 
 // Only the canonical 36-character form, in either case: no braces, no other spellings.
 std::optional<QUuid> parseUuid(std::string_view text)
 {
-    if (text.size() != 36)
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
         return std::nullopt;
     uchar bytes[16];
     int n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash) {
-            if (text[i] != '-')
-                return std::nullopt;
-            continue;
-        }
-        if (!isHex(text[i]) || !isHex(text[i + 1]))
+    for (size_t i = 0; i < text.size(); i += 2) {
+        if (i == 8 || i == 13 || i == 18 || i == 23)
+            ++i;
+        const int high = kHexValues[uchar(text[i])];
+        const int low = kHexValues[uchar(text[i + 1])];
+        if (high < 0 || low < 0)
             return std::nullopt;
-        bytes[n++] = uchar(hexValue(text[i]) << 4 | hexValue(text[i + 1]));
-        ++i;
+        bytes[n++] = uchar(high << 4 | low);
     }
     return QUuid(uint(bytes[0]) << 24 | uint(bytes[1]) << 16 | uint(bytes[2]) << 8 | bytes[3],
                  ushort(bytes[4] << 8 | bytes[5]), ushort(bytes[6] << 8 | bytes[7]), bytes[8], bytes[9], bytes[10],
@@ -138,12 +134,19 @@ public:
         return integer(int64_t(value), double(value));
     }
 
-    bool number_float(Json::number_float_t, const std::string& text)
+    bool number_float(Json::number_float_t value, const std::string& text)
     {
         if (skipDepth_ > 0)
             return skippedScalar();
-        if (slot_ == Slot::Mtime)
+        if (slot_ == Slot::Mtime) {
+            // The parser's value is the correctly rounded one; only a zero or a subnormal may hide
+            // a value too small for a double, which the text itself tells.
+            if (std::isnormal(value)) {
+                snapshot_->mtime = value;
+                return valueRead();
+            }
             return readFraction(text, spelled_, snapshot_->mtime) && valueRead();
+        }
         // An integer member takes only numbers without fraction or exponent.
         return slot_ == Slot::Unknown && valueRead();
     }

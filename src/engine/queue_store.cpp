@@ -43,12 +43,16 @@ void QueueStore::schedule()
 
 void QueueStore::persist(const UploadItem& item)
 {
+    if (closed_)
+        return;
     journal_.add(journalItemRecord(item));
     schedule();
 }
 
 void QueueStore::persistPart(const UploadItem& item, int64_t part)
 {
+    if (closed_)
+        return;
     journal_.add(journalPartRecord(item, part));
     schedule();
 }
@@ -56,7 +60,7 @@ void QueueStore::persistPart(const UploadItem& item, int64_t part)
 void QueueStore::flushPersisted()
 {
     timer_.stop();
-    if (!journal_.hasPending())
+    if (closed_ || !journal_.hasPending())
         return;
     if (!journal_.flush()) {
         persistNow();   // the records cannot continue the file on disk: the queue goes whole
@@ -68,7 +72,14 @@ void QueueStore::flushPersisted()
 
 void QueueStore::persistNow()
 {
-    writeWhole(items_());
+    if (!closed_)
+        writeWhole(items_());
+}
+
+void QueueStore::close()
+{
+    flushPersisted();
+    closed_ = true;
 }
 
 void QueueStore::writeWhole(const std::vector<ItemPtr>& items)
@@ -100,14 +111,13 @@ std::optional<QueueStore::Restored> QueueStore::restore()
     const bool continued = journalFile.open(QIODevice::ReadOnly) && applyJournal(journalFile.readAll(), bytes, *snapshots);
     journalFile.close();
 
-    // Whether each file still exists, and its URL, are independent per entry and cost most of a
-    // large restore (a path lookup and a URL parse each). This thread and helpers on the pool take
-    // slices from a shared counter until none is left, so the work spreads over the cores when they
-    // are free and this thread simply does it all when the pool is slow to start. The items
-    // themselves (QObjects of this thread) are made here afterwards.
+    // Whether each file still exists is independent per entry and costs much of a large restore (a
+    // path lookup each). This thread and helpers on the pool take slices from a shared counter
+    // until none is left, so the work spreads over the cores when they are free and this thread
+    // simply does it all when the pool is slow to start. The items, which belong to this thread,
+    // are made here afterwards.
     const size_t count = snapshots->size();
     std::vector<char> present(count, 0);
-    std::vector<QUrl> urls(count);
     std::atomic<size_t> nextSlice{0};
     const auto examine = [&] {
         constexpr size_t kSlice = 256;
@@ -120,8 +130,6 @@ std::optional<QueueStore::Restored> QueueStore::restore()
                 const Snapshot& s = (*snapshots)[i];
                 struct stat st;
                 present[i] = statPath(s.path, st) == 0;
-                if (present[i])
-                    urls[i] = QUrl::fromLocalFile(s.path);
             }
         }
     };
@@ -145,7 +153,7 @@ std::optional<QueueStore::Restored> QueueStore::restore()
                 restored.abandonedUploads.emplace_back(s.key->toStdString(), s.uploadId->toStdString());
             continue;
         }
-        auto item = std::make_shared<UploadItem>(s.id, std::move(urls[i]), s.size, s.mtime, s.destDir);
+        auto item = std::make_shared<UploadItem>(s.id, std::move(s.path), s.size, s.mtime, s.destDir);
         item->key = std::move(s.key);
         item->uploadId = std::move(s.uploadId);
         item->partSize = s.partSize;

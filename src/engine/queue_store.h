@@ -50,6 +50,10 @@ public:
     void persistPart(const UploadItem& item, int64_t part);
     void flushPersisted();
     void persistNow();
+    // Writes what is pending, then nothing more: the queue's owner has gone, and `items` with it.
+    // What a run still winding down would record is left to the next restore, which pauses every
+    // file anyway.
+    void close();
 
     // The queue as the files on disk left it, every item paused but those stored as failed, which
     // come back failed and pending a retry. Entries whose file is gone are dropped.
@@ -77,6 +81,7 @@ private:
     const ItemsView items_;
     QueueJournal journal_;
     QTimer timer_;
+    bool closed_ = false;
 };
 
 }  // namespace zafrel

@@ -22,21 +22,23 @@ void UploadManager::start()
     runTask_.emplace();
     const std::stop_token stop = runTask_->get_token();
     // The run begins on a later turn of the event loop: start() has returned by then.
-    spawn([self = QPointer<UploadManager>(this), &api = api_, stop] { return runAndWindDown(self, api, stop); });
+    spawn([self = QPointer<UploadManager>(this), resources = resources_, &api = api_, stop] {
+        return runAndWindDown(self, resources, api, stop);
+    });
 }
 
-QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop)
+QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
+                                                ZafrelAPI& api, std::stop_token stop)
 {
     if (!self)
         co_return;   // destroyed before the run could begin
     try {
-        co_await self->runQueue(stop);
+        co_await runQueue(self, *resources, stop);
     } catch (const std::exception& e) {
         // Nothing in the run throws by design; should something, the run still winds down so that
         // the queue does not stay "running" for good.
         qCritical("upload run ended by an unexpected error: %s", e.what());
     }
-    // From here on nothing of the run holds the manager; it may go away while the service answers.
     co_await api.uploadDone();
     if (!self)
         co_return;
@@ -77,26 +79,25 @@ QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it,
     co_await transferFile(ctx, std::move(it), sem, stop);
 }
 
-QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
+QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop)
 {
-    // Cleared when this frame ends, however it ends: the destructor waits for it.
-    struct BusyFlag {
-        bool& flag;
-        explicit BusyFlag(bool& f) : flag(f) { flag = true; }
-        ~BusyFlag() { flag = false; }
-    } busy(runBusy_);
     // An idle program keeps no part buffers (up to 8 × 32 MiB), however the run ends.
     struct ReleaseBuffers {
         PartBufferPool& pool;
         ~ReleaseBuffers() { pool.clear(); }
-    } releaseBuffers{partBuffers_};
-    if (!probe_.accelerate()) {
-        const std::optional<QString> route = co_await probe_.run(uploadSession(), bucket_, stop);
+    } releaseBuffers{resources.partBuffers};
+    const EngineLimits& limits = resources.limits;
+    if (!resources.probe.accelerate()) {
+        const QString bucket = self->bucket_;
+        const std::optional<QString> route = co_await resources.probe.run(*resources.session, bucket, stop);
+        if (!self)
+            co_return;
         if (route)
-            setRoute(*route);
+            self->setRoute(*route);
     }
-    // Made after the probe, whose decision every transfer of the run takes.
-    TransferContext ctx = transferContext();
+    // Made after the probe, whose decision every transfer of the run takes. Its calls to the
+    // manager check that it is still there.
+    TransferContext ctx = self->transferContext();
 
     // Every file shares the part permits: a part or a single request holds its share while its
     // body is in memory, so the bodies of a run stay within partsParallel × minPart.
@@ -109,9 +110,12 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
     // ones. Small files go up to smallFilesParallel at a time, large ones filesParallel at a time;
     // a large file that must wait for its turn holds back the files behind it, so that the files
     // still start in queue order.
+    // Once the manager has gone, the run only waits for what it had started.
     const auto fill = [&] {
+        if (!self)
+            return;
         while (running < limits.smallFilesParallel) {
-            ItemPtr next = firstQueued();
+            ItemPtr next = self->firstQueued();
             if (!next)
                 break;
             const bool large = next->size > limits.singlePutMax;
@@ -123,7 +127,7 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
             largeRunning += large ? 1 : 0;
             group.add(uploadCounted(ctx, std::move(next), large, running, largeRunning, parts, group.token()));
         }
-        startAheadOfTurn(ctx, group);
+        self->startAheadOfTurn(ctx, group);
     };
     fill();
     // The group holds the transfers and the starts made ahead; neither throws, and the end of
@@ -132,8 +136,8 @@ QCoro::Task<void> UploadManager::runQueue(std::stop_token stop)
         co_await group.next();
         fill();
     }
-    startsAhead_.clear();
-    listings_.clear();
+    resources.startsAhead.clear();
+    resources.listings.clear();
 }
 
 void UploadManager::cancel(const ItemPtr& item)

@@ -68,11 +68,10 @@ std::optional<Status> statusFromWord(QStringView word)
     return std::nullopt;
 }
 
-UploadItem::UploadItem(QUuid id, QUrl fileURL, qint64 size, double mtime, QString destDir)
+UploadItem::UploadItem(QUuid id, QString path, qint64 size, double mtime, QString destDir)
     : id(id),
-      fileURL(std::move(fileURL)),
-      path(this->fileURL.toLocalFile()),
-      name(lastComponent(path)),
+      path(std::move(path)),
+      name(lastComponent(this->path)),
       destDir(std::move(destDir)),
       size(size),
       mtime(mtime)
@@ -93,9 +92,8 @@ void UploadItem::setStatus(Status status)
 
 void UploadItem::notify()
 {
-    emit changed();
-    if (changes_)
-        static_cast<ItemChanges*>(changes_.data())->touched(id);
+    if (const std::shared_ptr<ItemChanges> changes = changes_.lock())
+        changes->touched(id);
 }
 
 uint64_t UploadItem::queuedGeneration()

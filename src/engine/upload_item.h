@@ -1,10 +1,7 @@
 #pragma once
 #include <QDateTime>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringView>
-#include <QUrl>
 #include <QUuid>
 
 #include <chrono>
@@ -16,6 +13,8 @@
 #include <string_view>
 
 namespace zafrel {
+
+class ItemChanges;
 
 // The state word that the queue, the rows, the queue file and the report all read.
 enum class Status { Queued, Running, Done, Skipped, Error, Cancelled, Paused };
@@ -36,16 +35,15 @@ struct RetryWait {
 };
 
 // One local file in the upload queue. The queue, its running transfer and its row share the same
-// object; it lives on the main thread only.
-class UploadItem : public QObject {
-    Q_OBJECT
+// object; it lives on the main thread only. Not a QObject: a large card makes a hundred thousand,
+// and its watchers hear of its changes through the queue's ItemChanges.
+class UploadItem {
 public:
     // A fresh item: queued, nothing loaded, no error, not verified, no key, no multipart upload.
-    UploadItem(QUuid id, QUrl fileURL, qint64 size, double mtime, QString destDir);
+    UploadItem(QUuid id, QString path, qint64 size, double mtime, QString destDir);
 
     const QUuid id;
-    const QUrl fileURL;
-    const QString path;   // fileURL.toLocalFile()
+    const QString path;   // absolute
     const QString name;   // last component of path; also the object's name at the destination
     const QString destDir;
     // The file as it was when the item last started from the beginning (intake, a retry, a run
@@ -53,9 +51,8 @@ public:
     qint64 size;
     double mtime;   // seconds since 1970-01-01 00:00 UTC
 
-    // The observable fields: every assignment emits changed() and tells the queue's ItemChanges,
-    // also when the value stays the same, because rows redraw from the notice rather than from a
-    // comparison.
+    // The observable fields: every assignment tells the queue's ItemChanges, also when the value
+    // stays the same, because rows redraw from the notice rather than from a comparison.
     Status status() const { return status_; }
     void setStatus(Status status);
     // Changes whenever an item of the program becomes queued again: a scheduler that remembers
@@ -107,16 +104,14 @@ public:
     QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
 
-    // Where the item's changes are gathered for the queue's watchers: the queue it is in.
-    void reportTo(QObject* changes) { changes_ = changes; }
-
-signals:
-    void changed();
+    // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
+    // weakly: a transfer may still hold the item after its queue has gone.
+    void reportTo(std::weak_ptr<ItemChanges> changes) { changes_ = std::move(changes); }
 
 private:
     void notify();
 
-    QPointer<QObject> changes_;   // an ItemChanges
+    std::weak_ptr<ItemChanges> changes_;
     Status status_ = Status::Queued;
     qint64 loaded_ = 0;
     std::optional<QString> error_;

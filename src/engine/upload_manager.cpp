@@ -1,10 +1,9 @@
 #include "engine/upload_manager.h"
 
+#include "engine/background_aborts.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <optional>
@@ -14,37 +13,28 @@ namespace zafrel {
 UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
     : limits(limits),
       api_(api),
-      suspects_(paths::dataDir() + QStringLiteral("/suspects.json")),
-      store_(paths::dataDir() + QStringLiteral("/queue.json"), paths::dataDir() + QStringLiteral("/queue.journal"),
-             [this]() -> const std::vector<ItemPtr>& { return items_; })
+      resources_(std::make_shared<RunResources>(
+          api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
+          paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/queue.json"),
+          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return items_; }))
 {
-    uploadSession_ = std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport));
-    connect(&itemChanges_, &ItemChanges::changed, this, &UploadManager::itemsUpdated);
+    connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
     restore();
 }
 
 UploadManager::~UploadManager()
 {
-    // Transfers of a run hold `this` across their suspensions. Stop them and let them wind down
-    // (they end paused and let go promptly: requests and back-off waits end on the stop token)
-    // before the members they use go away. Aborts sent without waiting are short: they are let
-    // finish too, so that no upload is left open at the service.
-    if (runBusy_ && runTask_)
+    if (runTask_)
         runTask_->request_stop();
-    if ((runBusy_ || pendingAborts_ > 0) && QCoreApplication::instance()) {
-        QDeadlineTimer deadline(std::chrono::seconds(30));
-        while ((runBusy_ || pendingAborts_ > 0) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    store_.flushPersisted();
+    resources_->store.close();
 }
 
 void UploadManager::setItems(std::vector<ItemPtr> items)
 {
     items_ = std::move(items);
     for (const ItemPtr& item : items_)
-        item->reportTo(&itemChanges_);
+        item->reportTo(itemChanges_);
     pickFrom_ = 0;
     emit itemsReset();
     emit itemsChanged();
@@ -59,7 +49,7 @@ void UploadManager::appendItems(std::vector<ItemPtr> items)
     const size_t first = items_.size();
     items_.reserve(first + items.size());
     for (ItemPtr& item : items) {
-        item->reportTo(&itemChanges_);
+        item->reportTo(itemChanges_);
         items_.push_back(std::move(item));
     }
     emit itemsAppended(int(first), int(items_.size() - first));
@@ -124,16 +114,16 @@ void UploadManager::setDestDir(QString destDir)
 void UploadManager::setSendRate(int64_t bytesPerSecond)
 {
     sendRate_ = std::max<int64_t>(0, bytesPerSecond);
-    uploadSession_->setSendRate(sendRate_);
+    resources_->session->setSendRate(sendRate_);
 }
 
 void UploadManager::restore()
 {
-    std::optional<QueueStore::Restored> restored = store_.restore();
+    std::optional<QueueStore::Restored> restored = resources_->store.restore();
     if (!restored)
         return;
     for (auto& [key, uploadId] : restored->abandonedUploads)
-        abortLater(std::move(key), std::move(uploadId));
+        abortInBackground(api_, std::move(key), std::move(uploadId));
     setItems(std::move(restored->items));
 }
 
@@ -142,29 +132,28 @@ QString UploadManager::serviceOrigin() const
     return api_.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
 }
 
-HttpSession& UploadManager::uploadSession()
-{
-    return *uploadSession_;
-}
-
 TransferContext UploadManager::transferContext()
 {
+    RunResources& r = *resources_;
     return TransferContext{
         api_,
-        *uploadSession_,
-        limits,
-        listings_,
-        suspects_,
-        partBuffers_,
-        store_,
-        startsAhead_,
+        *r.session,
+        r.limits,
+        r.listings,
+        r.suspects,
+        r.partBuffers,
+        r.store,
+        r.startsAhead,
         serviceOrigin(),
-        probe_.accelerate().value_or(false),
+        r.probe.accelerate().value_or(false),
         [self = QPointer<UploadManager>(this)](qint64 n) {
             if (self)
                 self->recordSent(n);
         },
-        [this](PauseCause cause) { pauseAll(cause); },
+        [self = QPointer<UploadManager>(this)](PauseCause cause) {
+            if (self)
+                self->pauseAll(cause);
+        },
     };
 }
 

@@ -4,13 +4,11 @@
 #include "engine/engine_limits.h"
 #include "engine/intake_scan.h"
 #include "engine/item_changes.h"
-#include "engine/listing_cache.h"
-#include "engine/part_buffer_pool.h"
 #include "engine/pause_cause.h"
 #include "engine/queue_store.h"
 #include "engine/route_probe.h"
+#include "engine/run_resources.h"
 #include "engine/speed_meter.h"
-#include "engine/suspect_destinations.h"
 #include "engine/transfer_context.h"
 #include "engine/upload_item.h"
 #include "platform/async.h"
@@ -58,8 +56,9 @@ public:
     // Never starts a run by itself.
     explicit UploadManager(ZafrelAPI& api = ZafrelAPI::shared(), EngineLimits limits = {},
                            std::unique_ptr<HttpTransport> uploadTransport = nullptr);
-    // Stops a run in progress (its items end paused), waits for its transfers to let go of this
-    // object, and writes any queue change not yet on disk.
+    // Stops a run in progress and writes any queue change not yet on disk, without waiting: the
+    // run winds down on its own afterwards (its requests end on the stop), holding what it uses
+    // (RunResources), and records nothing more in the queue file.
     ~UploadManager() override;
 
     // Observable state: every assignment emits its signal, also when the value stays the same.
@@ -69,7 +68,7 @@ public:
     void setItems(std::vector<ItemPtr> items);
     void appendItems(std::vector<ItemPtr> items);
     // Hands over the item changes gathered so far at once, instead of on the next turn.
-    void deliverItemChanges() { itemChanges_.deliver(); }
+    void deliverItemChanges() { itemChanges_->deliver(); }
     bool isRunning() const { return isRunning_; }
     void setIsRunning(bool running);
     double speed() const { return speed_; }
@@ -92,7 +91,7 @@ public:
     // The bucket the last intake was for; the route probe measures its hosts.
     const QString& bucket() const { return bucket_; }
     // The route of this manager's uploads, decided by the first run that measured it.
-    RouteProbe& routeProbe() { return probe_; }
+    RouteProbe& routeProbe() { return resources_->probe; }
     // What a transfer of this manager uses: its sessions, caches and queue file. Valid while the
     // manager lives; a run makes its own.
     TransferContext transferContext();
@@ -136,13 +135,13 @@ public:
 
     // The queue on disk, kept by store_ (see QueueStore). restore() replaces the queue with the one
     // on disk, when there is a usable one.
-    void persist(const ItemPtr& it) { store_.persist(*it); }
-    void persistPart(const ItemPtr& it, int64_t part) { store_.persistPart(*it, part); }
-    void persistNow() { store_.persistNow(); }
+    void persist(const ItemPtr& it) { resources_->store.persist(*it); }
+    void persistPart(const ItemPtr& it, int64_t part) { resources_->store.persistPart(*it, part); }
+    void persistNow() { resources_->store.persistNow(); }
     void restore();
     // Path of queue.json, and of the journal beside it.
-    QString stateURL() const { return store_.queuePath(); }
-    QString journalURL() const { return store_.journalPath(); }
+    QString stateURL() const { return resources_->store.queuePath(); }
+    QString journalURL() const { return resources_->store.journalPath(); }
 
     Summary summary() const;
     QString report() const;
@@ -165,8 +164,6 @@ private:
     void keepOnly(std::vector<ItemPtr> kept);
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
-    // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
-    HttpSession& uploadSession();
     void recordSent(qint64 n);
     // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
     // multipart upload stays for the transfer, which continues it or discards it; otherwise the
@@ -175,11 +172,11 @@ private:
     // Forgets the item's open multipart upload at once and aborts it at the service without
     // waiting, so that no part is left stored (and billed) for an upload nothing will complete.
     void discardUploadLater(const ItemPtr& item);
-    void abortLater(std::string key, std::string uploadId);
-    static QCoro::Task<void> abortUpload(QPointer<UploadManager> self, ZafrelAPI& api, std::string key,
-                                         std::string uploadId);
-    static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, ZafrelAPI& api, std::stop_token stop);
-    QCoro::Task<void> runQueue(std::stop_token stop);
+    // The run: it holds `resources`, and the manager only through `self`, which it checks after
+    // every suspension (scheduler.cpp).
+    static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
+                                            ZafrelAPI& api, std::stop_token stop);
+    static QCoro::Task<void> runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop);
     // transferFile(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
     // above singlePutMax) up to date however it ends.
     static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
@@ -197,17 +194,9 @@ private:
 
     ZafrelAPI& api_;
     QString bucket_;
-    RouteProbe probe_;
-    // What the destination folders hold, for the current run only.
-    ListingCache listings_{api_};
     // The current or last run; cancelAll requests stop on it. Absent until the first start().
     std::optional<std::stop_source> runTask_;
     SpeedMeter meter_;
-    // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
-    // emptied when a run ends (scheduler.cpp).
-    PartBufferPool partBuffers_{int64_t(limits.partsParallel) * limits.minPart};
-    // Destinations whose object failed verification: never taken as already there.
-    SuspectDestinations suspects_;
     std::vector<ItemPtr> items_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
@@ -217,18 +206,11 @@ private:
     QString route_;
     QString destDir_;
     int64_t sendRate_ = 0;
-    std::unique_ptr<HttpSession> uploadSession_;
-    // True while the run or its transfers may still touch this object.
-    bool runBusy_ = false;
-    // Aborts sent without waiting (discardUploadLater) that have not answered yet.
-    int pendingAborts_ = 0;
     // Where firstQueued() looks on from, valid while no item was queued again since.
     size_t pickFrom_ = 0;
     uint64_t pickGeneration_ = 0;
-    // Upload starts made ahead during the current run, by item.
-    StartsAhead startsAhead_;
-    QueueStore store_;
-    ItemChanges itemChanges_;
+    std::shared_ptr<RunResources> resources_;
+    std::shared_ptr<ItemChanges> itemChanges_ = std::make_shared<ItemChanges>();
 };
 
 }  // namespace zafrel

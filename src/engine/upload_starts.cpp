@@ -11,11 +11,11 @@ namespace zafrel {
 
 void UploadManager::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group)
 {
-    if (int(startsAhead_.size()) >= limits.startsAhead) {
+    if (int(ctx.startsAhead.size()) >= ctx.limits.startsAhead) {
         // Starts that nothing will take any more (their item was cancelled, or was skipped after
         // all) make room for new ones. A running item has not taken its start yet (it waits for
         // its permits or its read): dropping that one would have it ask the service again.
-        std::erase_if(startsAhead_, [](const auto& entry) {
+        std::erase_if(ctx.startsAhead, [](const auto& entry) {
             const ItemPtr item = entry.second->item.lock();
             return entry.second->done.finished()
                    && (!item || (item->status() != Status::Queued && item->status() != Status::Running));
@@ -24,16 +24,16 @@ void UploadManager::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& grou
     // Only a few places past the last pick are looked at, so that a pick stays cheap whatever the
     // queue holds. Only files the folder's listing says are to be sent: a start costs the service
     // a request, which a file that turns out to be there already must not cost.
-    const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * limits.startsAhead));
-    for (size_t i = pickFrom_; i < end && int(startsAhead_.size()) < limits.startsAhead; ++i) {
+    const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * ctx.limits.startsAhead));
+    for (size_t i = pickFrom_; i < end && int(ctx.startsAhead.size()) < ctx.limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
-        if (item->status() != Status::Queued || item->size > limits.singlePutMax || item->uploadId
-            || !listings_.has(item->destDir) || listings_.lists(item->destDir, item->name, item->size) || startsAhead_.contains(item->id))
+        if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId
+            || !ctx.listings.has(item->destDir) || ctx.listings.lists(item->destDir, item->name, item->size) || ctx.startsAhead.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();
         start->item = item;
         start->size = item->size;
-        startsAhead_.emplace(item->id, start);
+        ctx.startsAhead.emplace(item->id, start);
         group.add(makeStartAhead(ctx, item, std::move(start), group.token()));
     }
 }

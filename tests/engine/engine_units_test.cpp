@@ -222,7 +222,7 @@ TEST(UploadItem, StatusWordsAndWhichStatesAreActive)
         {Status::Skipped, "skipped", false}, {Status::Error, "error", false}, {Status::Cancelled, "cancelled", false},
         {Status::Paused, "paused", false},
     };
-    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/a/b"), 1, 0, "x/");
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), "/a/b", 1, 0, "x/");
     for (const auto& [status, word, active] : cases) {
         EXPECT_EQ(statusWord(status), QString::fromLatin1(word));
         EXPECT_EQ(statusFromWord(QString::fromLatin1(word)), status);

@@ -34,7 +34,7 @@ protected:
     QUrl url(const QString& relative) const { return QUrl::fromLocalFile(dir.path() + "/" + relative); }
     ItemPtr item(Status status, const QString& path = "/nowhere/a.mov", const QString& destDir = "D/", qint64 size = 10)
     {
-        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), size, 0, destDir);
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), path, size, 0, destDir);
         it->setStatus(status);
         return it;
     }
@@ -105,7 +105,6 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     EXPECT_EQ(destinations(), expected);
     for (const ItemPtr& it : manager->items()) {
         EXPECT_EQ(it->status(), Status::Queued);
-        EXPECT_EQ(it->fileURL, QUrl::fromLocalFile(it->path));
         EXPECT_EQ(it->name, QFileInfo(it->path).fileName());
         EXPECT_EQ(it->size, it->name == "link.mov" ? 7 : it->name == "C0001.MXF" ? 1234 : it->name == "clip.mov" ? 0 : 10);
     }
@@ -203,7 +202,7 @@ TEST_F(Manager, CancelMarksActiveItemsAndRemovesTheOthers)
     EXPECT_EQ(readWholeFile(queueFilePath()), "[]");
     for (Status s : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled}) {
         auto other = item(s);
-        auto twin = std::make_shared<UploadItem>(other->id, other->fileURL, 10, 0, "D/");
+        auto twin = std::make_shared<UploadItem>(other->id, other->path, 10, 0, "D/");
         twin->setStatus(Status::Error);
         manager->setItems({other, queued, twin});
         manager->cancel(other);
@@ -306,7 +305,7 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
 {
     const QString f1 = file("A001/C0001.MXF"), f2 = file("we\"ird\\ \xC3\xB1\t.mov"), f3 = file("C0003.MXF");
     const auto withId = [&](int n, const QString& path, qint64 size, double mtime, const QString& destDir, Status status) {
-        auto it = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(n))), QUrl::fromLocalFile(path), size, mtime, destDir);
+        auto it = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(n))), path, size, mtime, destDir);
         it->setStatus(status);
         return it;
     };
@@ -416,7 +415,7 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         SCOPED_TRACE(what);
         resetEngineState();
         manager = offlineManager();
-        auto first = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(1))), QUrl::fromLocalFile(f), 100, 1, "");
+        auto first = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(1))), f, 100, 1, "");
         auto second = item(Status::Running, f, "", 100);
         first->setStatus(Status::Running);
         first->partSize = 100;

@@ -4,6 +4,7 @@
 #include "support/transfer_fixture.h"
 
 #include "engine/endpoint_config.h"
+#include "engine/item_changes.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -456,7 +457,9 @@ TEST_F(Transfer, FiveFailuresInARowEndTheItemWithTheLastAnswer)
     server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     std::vector<int> waits;   // each wait tells which attempt comes next, and ends with the wait
-    QObject::connect(item.get(), &UploadItem::changed, [&] {
+    const auto changes = std::make_shared<ItemChanges>();
+    item->reportTo(changes);
+    QObject::connect(changes.get(), &ItemChanges::changed, [&] {
         const int seen = item->retryWait() ? item->retryWait()->next * 10 + item->retryWait()->of : 0;
         if (seen && (waits.empty() || waits.back() != seen))
             waits.push_back(seen);
@@ -604,7 +607,7 @@ TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
 
 ItemPtr detachedItem(qint64 size, Status status, qint64 loaded)
 {
-    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile("/nowhere/x.bin"), size, 0.0, QString("Dia1/"));
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), "/nowhere/x.bin", size, 0.0, QString("Dia1/"));
     item->setStatus(status);
     item->setLoaded(loaded);
     return item;
@@ -790,7 +793,7 @@ TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
 TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
 {
     const auto withUpload = [this](const char* name, Status status) {
-        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(makeFile(name, 10)), 10, 0, "D/");
+        auto it = std::make_shared<UploadItem>(QUuid::createUuid(), makeFile(name, 10), 10, 0, "D/");
         it->setStatus(status);
         it->key = QString("D/") + name;
         it->uploadId = QString("up-") + name;

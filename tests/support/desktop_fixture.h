@@ -64,7 +64,7 @@ inline QString makeFile(const QString& path, qint64 size = 10)
 // An item as the intake would create it, in `status`.
 inline ItemPtr makeItem(const QString& name, qint64 size, Status status = Status::Queued, const QString& destDir = "Rodaje/")
 {
-    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(sandboxDir() + "/files/" + name), size,
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), sandboxDir() + "/files/" + name, size,
                                              0.0, destDir);
     item->setStatus(status);
     return item;

@@ -140,7 +140,7 @@ protected:
     {
         struct stat st {};
         EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), QUrl::fromLocalFile(path), qint64(st.st_size),
+        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), path, qint64(st.st_size),
                                                  modificationTime(st), destDir);
         item->setStatus(Status::Running);
         return item;

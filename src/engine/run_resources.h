@@ -1,0 +1,48 @@
+#pragma once
+#include "engine/engine_limits.h"
+#include "engine/listing_cache.h"
+#include "engine/part_buffer_pool.h"
+#include "engine/queue_store.h"
+#include "engine/route_probe.h"
+#include "engine/suspect_destinations.h"
+#include "engine/transfer_context.h"
+#include "platform/http.h"
+
+#include <memory>
+
+namespace zafrel {
+
+// What a manager's runs and their transfers use. The manager and each run hold it together, so a
+// run that is still winding down when its manager goes away (its requests ending on the stop)
+// touches nothing that went with the manager. Main thread only.
+struct RunResources {
+    RunResources(ZafrelAPI& api, const EngineLimits& limits, std::unique_ptr<HttpSession> session,
+                 QString suspectsPath, QString queuePath, QString journalPath, QueueStore::ItemsView items)
+        : limits(limits),
+          session(std::move(session)),
+          listings(api),
+          suspects(std::move(suspectsPath)),
+          partBuffers(int64_t(limits.partsParallel) * limits.minPart),
+          store(std::move(queuePath), std::move(journalPath), std::move(items))
+    {
+    }
+
+    const EngineLimits limits;
+    // All object-store traffic: no cookies, 16 connections per host, 3600 s per transfer.
+    const std::unique_ptr<HttpSession> session;
+    // The route of the manager's uploads, decided by the first run that measured it.
+    RouteProbe probe;
+    // What the destination folders hold, for the current run only.
+    ListingCache listings;
+    // Destinations whose object failed verification: never taken as already there.
+    SuspectDestinations suspects;
+    // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
+    // emptied when a run ends.
+    PartBufferPool partBuffers;
+    // The queue on disk; closed when the manager goes (QueueStore::close).
+    QueueStore store;
+    // Upload starts made ahead during the current run, by item.
+    StartsAhead startsAhead;
+};
+
+}  // namespace zafrel
