@@ -72,8 +72,7 @@ TEST_F(HttpSessionTest, RequestsCarryOnlyWhatTheyWereGivenAndEveryStatusIsAnAnsw
 // host; libcurl's wording is kept apart for the report and tooltips.
 TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
 {
-    RawPort refusing(false);
-    RawPort silent(true);
+    RawPort silent;
     HttpSession::Config shortTotal;
     shortTotal.totalTimeout = 1500ms;
     const auto get = [](std::string url, std::chrono::milliseconds idle = 5s, int64_t bound = 0) {
@@ -91,7 +90,7 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
         std::string message;   // contained in what()
         std::string detail;    // contained in the technical detail
     } cases[] = {
-        {"refused", get(refusing.url("/api/me")), {}, "No se pudo conectar con 127.0.0.1", "Couldn't connect to server"},
+        {"refused", get("http://127.0.0.1:1/api/me"), {}, "No se pudo conectar con 127.0.0.1", "Couldn't connect to server"},
         {"unsupported scheme", get("ftp://127.0.0.1/file"), {}, "ftp://127.0.0.1/file", ""},
         // The idle timer is libcurl's speed check: whole seconds, over a window of a few seconds.
         {"idle", get(silent.url("/slow"), 1s), {}, "Se agotó el tiempo de espera de 127.0.0.1", ""},
@@ -122,7 +121,7 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
 TEST(HttpHandWrittenAnswers, OnlyTheFinalAnswerCountsAndARequestOnAResetConnectionIsSentAgain)
 {
     HttpSession session({});
-    RawPort interim(true);
+    RawPort interim;
     interim.serve({{"HTTP/1.1 100 Continue\r\nX-Interim: yes\r\n\r\n"
                     "HTTP/1.1 200 OK\r\nX-Final: yes\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok"}});
     const HttpResponse answer = test::awaitTask(session.send(makeRequest("GET", interim.url("/interim"), {}, 5s))).get();
@@ -131,7 +130,7 @@ TEST(HttpHandWrittenAnswers, OnlyTheFinalAnswerCountsAndARequestOnAResetConnecti
     EXPECT_EQ(answer.header("X-Interim"), std::nullopt);
     EXPECT_EQ(answer.body, QByteArray("ok"));
 
-    RawPort resetting(true);
+    RawPort resetting;
     resetting.serve({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst", ""},
                      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nsecond"}});
     auto first = test::awaitTask(session.send(makeRequest("PUT", resetting.url("/one"), "1", 5s)));
@@ -176,7 +175,7 @@ TEST_F(HttpCancelTest, AStoppedRequestEndsAtOnceAndFreesItsConnection)
 // Uploads to a server that never reads: their bodies stall in the socket buffers.
 TEST_F(HttpCancelTest, UploadsUnderWayEndWithCancelledWhenStoppedOrWhenTheirSessionGoes)
 {
-    test::RawPort silent(true);
+    RawPort silent;
     const QByteArray body(8 * 1024 * 1024, 'x');
     for (const bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "session destroyed" : "stopped");

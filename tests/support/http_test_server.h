@@ -33,12 +33,11 @@ inline HttpRequest makeRequest(std::string method, std::string url, QByteArray b
     return request;
 }
 
-// A socket bound to 127.0.0.1. Listening: connections complete in the kernel's backlog and what
-// the client sends is never read nor answered, unless serve() answers by hand. Not listening:
-// connections are refused.
+// A socket listening on 127.0.0.1: connections complete in the kernel's backlog and what the client
+// sends is never read nor answered, unless serve() answers by hand.
 class RawPort {
 public:
-    explicit RawPort(bool listening)
+    RawPort()
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -47,7 +46,7 @@ public:
         socklen_t length = sizeof address;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
             || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0
-            || (listening && ::listen(fd_, 64) != 0))
+            || ::listen(fd_, 64) != 0)
             throw std::runtime_error("raw port: cannot bind 127.0.0.1");
         port_ = ntohs(address.sin_port);
     }
