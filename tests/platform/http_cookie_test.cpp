@@ -2,7 +2,6 @@
 // memory for every later request, written to the jar file when they carry an expiry, read back by
 // the next session; none at all for uploads. On a full disk a value the file did not take still
 // holds for this process, the old file stays whole and the failure is told once.
-#include "platform/cookie_jar.h"
 #include "platform/settings.h"
 #include "platform/write_failures.h"
 #include "support/test_env.h"
@@ -94,23 +93,8 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la sesión en " + jar + ": ")) << told[0].toStdString();
 
     HttpSession upload(HttpSession::uploadConfig());
-    EXPECT_EQ(upload.config().cookieFile, QString());
     EXPECT_EQ(send(upload, "POST", "/login").get().status, 200);
     EXPECT_EQ(cookiesSent(upload), "");
-}
-
-TEST(CookieJarLines, OnlyCookiesWithAFutureExpiryArePersistent)
-{
-    const std::pair<std::string_view, bool> cases[] = {
-        {"example.com\tFALSE\t/\tTRUE\t1700000100\tsid\tv", true},
-        {"#HttpOnly_example.com\tFALSE\t/\tTRUE\t1700000100\tsid\t", true},
-        {"example.com\tFALSE\t/\tTRUE\t0\tsid\tv", false},            // a session cookie
-        {"example.com\tFALSE\t/\tTRUE\t1699999999\tsid\tv", false},   // expired
-        {"example.com\tFALSE\t/\tTRUE\tsoon\tsid\tv", false},
-        {"example.com\tFALSE\t/", false},
-    };
-    for (const auto& [line, persistent] : cases)
-        EXPECT_EQ(CookieJar::isPersistent(line, 1'700'000'000), persistent) << line;
 }
 
 TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)

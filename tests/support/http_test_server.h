@@ -1,6 +1,6 @@
 #pragma once
 // The server of the HTTP tests, on 127.0.0.1 and on free ports: one cpp-httplib server with every
-// route they use, ports that never answer or refuse, and a port that writes answers by hand.
+// route they use, and a port that never answers or answers by hand.
 #include "platform/http.h"
 #include "support/async_wait.h"
 
