@@ -1,7 +1,6 @@
 // The command line as crews and scripts use it: the runs that end before anything is sent, signing
 // in, a session that ends mid-run, and what a person at a terminal sees.
 #include "e2e_fixture.h"
-#include "support/terminal_run.h"
 
 #include <QDeadlineTimer>
 #include <QThread>

@@ -63,20 +63,16 @@ TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
     EXPECT_EQ(report["items"][1]["destination"], "Rodaje/Dia01/A001/CLIPS/C0002.MXF");
 }
 
-// A wrong ETag, of a whole file or of a part, fails the file at once (no retry) and the run with
-// it. Such files are listed as left over and can be forgotten, the open multipart upload aborted;
-// given again they are sent again: the failed objects have their names and sizes, yet are not
-// "already there".
+// A wrong ETag fails the file at once (no retry) and the run with it. Such a file is listed as left
+// over and can be forgotten; given again it is sent again: the failed object has its name and size,
+// yet is not "already there".
 TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 {
     ProgramHome home;
     const QString folder = files_.filePath("Etag");
     const std::string md5 = writeFile(folder + "/MALA.MXF", 400'000, 11);
     writeFile(folder + "/BUENA.MXF", 300'000, 12);
-    const QString parts = files_.filePath("PARTES.MXF");
-    const std::string partsMd5 = writeFile(parts, 33'554'433, 13);
     server().addFault({{"method", "PUT"}, {"pathContains", "MALA.MXF"}, {"action", "etag"}});
-    server().addFault({{"method", "PUT"}, {"pathContains", "PARTES.MXF"}, {"queryContains", "partNumber=2"}, {"action", "etag"}});
 
     const ProgramResult run = upload(home, {folder}, "Fallos/");
     EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
@@ -84,29 +80,24 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
     EXPECT_EQ(reportLine(run.out, "Fallos/Etag/BUENA.MXF"), "OK verificado\t300000\tFallos/Etag/BUENA.MXF");
     EXPECT_TRUE(run.out.contains("\n1 subidos, 0 ya existían, 1 errores, 300 KB\n")) << run.out.toStdString();
     EXPECT_EQ(server().storeRequests("PUT", "/Fallos/Etag/MALA.MXF").size(), 1u);
-    const ProgramResult partsRun = upload(home, {parts}, "Fallos/");
-    EXPECT_EQ(partsRun.exitCode, 1) << partsRun.out.toStdString();
-    EXPECT_EQ(reportLine(partsRun.out, "Fallos/PARTES.MXF"), "ERROR La verificación MD5 no coincide\t33554433\tFallos/PARTES.MXF");
 
     const ProgramResult listed = runProgram(home, {"--pendientes"});
-    EXPECT_TRUE(listed.out.contains("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\nERROR ")
-                && listed.out.endsWith("\n\n0 pendientes, 2 con error. La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
+    EXPECT_TRUE(listed.out.startsWith("ERROR ")
+                && listed.out.endsWith("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\n\n0 pendientes, 1 con error. "
+                                       "La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
         << listed.out.toStdString();
     server().reset();
     const ProgramResult forgotten = runProgram(home, {"--olvidar"});
-    EXPECT_EQ(forgotten.out, "2 archivos quitados de la cola; 1 subidas por partes canceladas en el servicio.\n");
-    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+    EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 0 subidas por partes canceladas en el servicio.\n");
     EXPECT_EQ(runProgram(home, {"--pendientes"}).out, "No hay archivos pendientes.\n");
 
     server().reset();
-    const ProgramResult again = upload(home, {folder, parts}, "Fallos/");
+    const ProgramResult again = upload(home, {folder}, "Fallos/");
     EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/MALA.MXF"), "OK verificado\t400000\tFallos/Etag/MALA.MXF");
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/BUENA.MXF"), "ya existía\t300000\tFallos/Etag/BUENA.MXF");
     EXPECT_EQ(storedPuts("Fallos/Etag/MALA.MXF"), std::multiset<int>({0}));
-    EXPECT_EQ(storedPuts("Fallos/PARTES.MXF"), std::multiset<int>({1, 2}));
     EXPECT_EQ(storedMd5("Fallos/Etag/MALA.MXF"), md5);
-    EXPECT_EQ(storedMd5("Fallos/PARTES.MXF"), partsMd5);
 }
 
 #ifdef ZAFREL_WITH_GUI

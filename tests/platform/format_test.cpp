@@ -1,8 +1,7 @@
-// Pure functions of the platform: sizes and rates as people read and write them, digests,
-// printable text and UTF-8.
+// Pure functions of the platform: sizes and rates as people read and write them, printable text
+// and UTF-8.
 #include "platform/byte_rate.h"
 #include "platform/format.h"
-#include "platform/md5.h"
 #include "platform/printable.h"
 #include "platform/utf8.h"
 
@@ -39,12 +38,6 @@ TEST(ByteRate, ReadsTheRatesPeopleWrite)
     EXPECT_EQ(byteRateText(50'000'000), "50M");
     EXPECT_EQ(byteRateText(1'500'000), "1.5M");
     EXPECT_EQ(parseByteRate(byteRateText(800'000)), 800'000);
-}
-
-TEST(Md5Hex, MatchesKnownDigests)
-{
-    EXPECT_EQ(md5Hex(QByteArray()), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(md5Hex(QByteArray("The quick brown fox jumps over the lazy dog")), "9e107d9d372bb6826bd81d3542a419d6");
 }
 
 TEST(Printable, ControlCharactersBecomeOneBlankAndNeverLeaveTheLine)

@@ -1,6 +1,8 @@
-// The service session's cookies: kept in memory for every later request, written to the jar file
-// (mode 0600) when they carry an expiry, read back by the next session; none at all for uploads.
-#include "platform/cookie_jar.h"
+// The files this account alone may read, the session's cookies and the settings. Cookies are kept in
+// memory for every later request, written to the jar file when they carry an expiry, read back by
+// the next session; none at all for uploads. On a full disk a value the file did not take still
+// holds for this process, the old file stays whole and the failure is told once.
+#include "platform/settings.h"
 #include "platform/write_failures.h"
 #include "support/test_env.h"
 #include "support/http_test_server.h"
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <sys/stat.h>
 
@@ -90,21 +93,27 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la sesión en " + jar + ": ")) << told[0].toStdString();
 
     HttpSession upload(HttpSession::uploadConfig());
-    EXPECT_EQ(upload.config().cookieFile, QString());
     EXPECT_EQ(send(upload, "POST", "/login").get().status, 200);
     EXPECT_EQ(cookiesSent(upload), "");
 }
 
-TEST(CookieJarLines, OnlyCookiesWithAFutureExpiryArePersistent)
+TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
 {
-    const std::pair<std::string_view, bool> cases[] = {
-        {"example.com\tFALSE\t/\tTRUE\t1700000100\tsid\tv", true},
-        {"#HttpOnly_example.com\tFALSE\t/\tTRUE\t1700000100\tsid\t", true},
-        {"example.com\tFALSE\t/\tTRUE\t0\tsid\tv", false},            // a session cookie
-        {"example.com\tFALSE\t/\tTRUE\t1699999999\tsid\tv", false},   // expired
-        {"example.com\tFALSE\t/\tTRUE\tsoon\tsid\tv", false},
-        {"example.com\tFALSE\t/", false},
-    };
-    for (const auto& [line, persistent] : cases)
-        EXPECT_EQ(CookieJar::isPersistent(line, 1'700'000'000), persistent) << line;
+    ASSERT_TRUE(settings::setValue("serverURL", "https://antes.example"));
+    const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").fileName();
+    EXPECT_EQ(modeOf(file), 0600);
+    const QByteArray before = contentsOf(file);
+    QStringList told;
+    QObject receiver;
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, &receiver, [&](const QString& m) { told << m; });
+    {
+        const test::FileWritesFail full;
+        EXPECT_FALSE(settings::setValue("serverURL", "https://dada.example"));
+        EXPECT_FALSE(settings::setValue("destDir", "Dia05/"));
+    }
+    EXPECT_EQ(contentsOf(file), before);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("No se pudieron guardar los ajustes en " + file + ": ")) << told[0].toStdString();
+    EXPECT_EQ(settings::value("serverURL"), "https://dada.example");
+    EXPECT_EQ(settings::value("destDir"), "Dia05/");
 }

@@ -72,21 +72,6 @@ nlohmann::json DevServerProcess::control(const char* method, const char* path, c
     return nlohmann::json::parse(result->body, nullptr, false);
 }
 
-nlohmann::json DevServerProcess::requests() const { return control("GET", "/__control/requests"); }
-void DevServerProcess::addFault(const nlohmann::json& fault) const { control("POST", "/__control/faults", fault.dump()); }
-void DevServerProcess::reset() const { control("POST", "/__control/reset"); }
-nlohmann::json DevServerProcess::objects() const { return control("GET", "/__control/objects"); }
-
-std::vector<nlohmann::json> DevServerProcess::storeRequests(const QString& method, const QString& pathSuffix) const
-{
-    return requestsOf("store", method, pathSuffix);
-}
-
-std::vector<nlohmann::json> DevServerProcess::serviceRequests(const QString& method, const QString& pathSuffix) const
-{
-    return requestsOf("service", method, pathSuffix);
-}
-
 std::vector<nlohmann::json> DevServerProcess::requestsOf(const char* server, const QString& method,
                                                          const QString& pathSuffix) const
 {

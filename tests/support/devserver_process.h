@@ -28,15 +28,22 @@ public:
     QString failure() const { return failure_; }
     QString serviceURL() const { return service_; }   // "http://127.0.0.1:P1"
 
-    // Control endpoint. Each call throws std::runtime_error when the stand-in does not answer 2xx.
-    nlohmann::json requests() const;                    // the request log, oldest first
-    void addFault(const nlohmann::json& fault) const;   // see devserver/README.md
-    void reset() const;                                 // clears the log and the faults
-    nlohmann::json objects() const;                     // [{"key","size","md5"}]
+    // Control endpoint (devserver/README.md). Each call throws std::runtime_error when the stand-in
+    // does not answer 2xx.
+    nlohmann::json requests() const { return control("GET", "/__control/requests"); }   // oldest first
+    void addFault(const nlohmann::json& fault) const { control("POST", "/__control/faults", fault.dump()); }
+    void reset() const { control("POST", "/__control/reset"); }   // clears the log and the faults
+    nlohmann::json objects() const { return control("GET", "/__control/objects"); }   // [{"key","size","md5"}]
 
     // The logged requests of the store (or the service) of `method` whose path ends with `pathSuffix`.
-    std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const;
-    std::vector<nlohmann::json> serviceRequests(const QString& method, const QString& pathSuffix) const;
+    std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const
+    {
+        return requestsOf("store", method, pathSuffix);
+    }
+    std::vector<nlohmann::json> serviceRequests(const QString& method, const QString& pathSuffix) const
+    {
+        return requestsOf("service", method, pathSuffix);
+    }
 
 private:
     nlohmann::json control(const char* method, const char* path, const std::string& body = {}) const;
