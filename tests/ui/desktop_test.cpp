@@ -49,7 +49,8 @@ TEST_F(DesktopTest, TheLoginScreenAfterTheWaitAndTheWindowSizeForTheNextStart)
 // returns to a fresh login screen that remembers the e-mail.
 TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
 {
-    startSignedOut();
+    launch();
+    ASSERT_TRUE(shows(root().loginView()));
     answer("POST", "/api/login", held(errorReply(500, kHostile.toStdString()), gates.emplace_back()));
     signIn();
     ASSERT_TRUE(runUntil([&] { return gates.back().waiting() == 1; }));

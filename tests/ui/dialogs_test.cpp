@@ -1,7 +1,6 @@
-// The sheets on their own: the destination picker against the in-process service, the chooser of
-// files and folders, and the report.
+// The sheets on their own: the destination picker against the in-process service, the chooser's
+// sidebar, and the report.
 #include "support/desktop_fixture.h"
-#include "ui/translations.h"
 
 namespace zafrel::test {
 namespace {
@@ -150,31 +149,8 @@ TEST_F(PickerTest, FromTheMainWindowTheServicesSpellingIsStoredAndCancellingChan
     EXPECT_EQ(settings::value("destDir").value_or("") + "|" + view().destinationLabel()->text(), "Rodaje/Dia03/|Rodaje/Dia03");
 }
 
-TEST(FileChooser, ReturnOnAFolderEntersItInsteadOfUploadingIt)
+TEST(FileChooser, TheSidebarListsMountedVolumes)
 {
-    const QString dir = sandboxDir() + "/chooser";
-    makeFile("chooser/CLIPS/C0001.MXF");
-    FileChooser chooser;
-    auto* list = chooser.findChild<QListView*>("listView");
-    auto* edit = chooser.findChild<QLineEdit*>("fileNameEdit");
-    for (QWidget* typedIn : {static_cast<QWidget*>(edit), static_cast<QWidget*>(list)}) {
-        chooser.setDirectory(dir);
-        chooser.show();
-        ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
-        list->setCurrentIndex(entry(list, "CLIPS"));
-        edit->setText(typedIn == edit ? "CLIPS" : "");
-        settle();
-        press(typedIn, Qt::Key_Return, "\r");
-        EXPECT_EQ(chooser.directory().absolutePath(), dir + "/CLIPS");
-        EXPECT_TRUE(chooser.isVisible() && chooser.chosenUrls().isEmpty());
-    }
-}
-
-TEST(FileChooser, SpeaksSpanishAndListsMountedVolumes)
-{
-    installSpanishTranslations();
-    FileChooser fresh;
-    EXPECT_EQ(fresh.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
     const QString media = sandboxDir() + "/media";
     QDir().mkpath(media + "/ana/TARJETA_B");
     QDir().mkpath(media + "/ana/TARJETA_A");
@@ -199,9 +175,7 @@ TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport + longLine);
     ASSERT_TRUE(view.saveTo(sandboxDir() + "/guardado.txt"));
-    QFile saved(sandboxDir() + "/guardado.txt");
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(saved.readAll()), kReport + longLine);
+    EXPECT_EQ(QString::fromUtf8(readWholeFile(sandboxDir() + "/guardado.txt")), kReport + longLine);
     EXPECT_FALSE(view.saveTo(sandboxDir() + "/no/such/folder/x.txt"));
 
     // A newer text keeps the reader's place.

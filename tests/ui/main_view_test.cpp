@@ -160,9 +160,8 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     EXPECT_EQ(services.notices,
               QStringList{"Subida terminada con errores / 1 error · 1 cancelado. Abre Zafrel para reintentar los fallidos."});
     EXPECT_TRUE(view().lastArchivedReport().startsWith(reportsDir() + "/informe-"));
-    QFile archived(view().lastArchivedReport());
-    ASSERT_TRUE(archived.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(archived.readAll()).section('\n', 1), up().report().section('\n', 1));   // the title carries the clock
+    const QString archived = QString::fromUtf8(readWholeFile(view().lastArchivedReport()));
+    EXPECT_EQ(archived.section('\n', 1), up().report().section('\n', 1));   // the title carries the clock
     // The report sheet shows the engine's report and follows the queue.
     footer().reportButton()->click();
     ASSERT_NE(view().report(), nullptr);
@@ -208,7 +207,7 @@ TEST_F(DesktopTest, RetryingFailedFilesAndTheQuestionsBeforeDroppingFailedFilesC
     }
 }
 
-TEST_F(DesktopTest, TheChooserSendsFoldersAndFilesInListedOrderAndCancellingChangesNothing)
+TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancellingChangesNothing)
 {
     start();
     const QString dir = QFileInfo(makeFile("panel/A.MXF")).path();
@@ -219,14 +218,26 @@ TEST_F(DesktopTest, TheChooserSendsFoldersAndFilesInListedOrderAndCancellingChan
         QTimer::singleShot(0, [dir, accept] {   // the chooser is modal: act from inside its own event loop
             auto* chooser = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
             ASSERT_NE(chooser, nullptr);
-            chooser->setDirectory(dir);
             auto* list = chooser->findChild<QListView*>("listView");
+            auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
+            // Return on a folder, typed or picked, enters it instead of uploading it.
+            for (QWidget* typedIn : {static_cast<QWidget*>(edit), static_cast<QWidget*>(list)}) {
+                chooser->setDirectory(dir);
+                ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
+                list->setCurrentIndex(entry(list, "CLIPS"));
+                edit->setText(typedIn == edit ? "CLIPS" : "");
+                settle();
+                press(typedIn, Qt::Key_Return, "\r");
+                EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
+            }
+            chooser->setDirectory(dir);
             ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
             for (const QString name : {"B.MXF", "CLIPS", "A.MXF"})   // picked in another order than listed
                 list->selectionModel()->select(entry(list, name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
             settle();
             auto* buttons = chooser->findChild<QDialogButtonBox*>("buttonBox");
             EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text(), "Subir");
+            EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
             buttons->button(accept ? QDialogButtonBox::Open : QDialogButtonBox::Cancel)->click();
         });
         view().dropZone()->chooseButton()->click();
