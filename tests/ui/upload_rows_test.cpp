@@ -97,7 +97,6 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
         const auto parts = layoutOf(row);
         EXPECT_EQ(parts.retry.isEmpty(), row != 2) << row;
         EXPECT_EQ(parts.progress.isEmpty(), row != 3) << row;
-        EXPECT_TRUE(list().visualRect(model().index(row)).contains(parts.cross));
     }
     up().setItems({queued, done, failed});
     click(layoutOf(1).cross.center(), layoutOf(1).name.center());   // a press that slides off does nothing
@@ -123,7 +122,7 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
 }
 
-TEST_F(QueueRowsTest, FailedRowsFirstWhenAskedAndNoResetForAppendsOrRemovals)
+TEST_F(QueueRowsTest, FailedRowsFirstNoResetForAppendsOrRemovalsAndOneRepaintForABurst)
 {
     start();
     int resets = 0, inserted = 0, removed = 0;
@@ -157,11 +156,8 @@ TEST_F(QueueRowsTest, FailedRowsFirstWhenAskedAndNoResetForAppendsOrRemovals)
     EXPECT_EQ(std::tuple(inserted, removed, resets), std::tuple(4, 3, 0));
     EXPECT_EQ(order(), (std::vector<ItemPtr>{b, d}));
     EXPECT_EQ(std::pair(model().rowOf(d->id), model().rowOf(a->id)), std::pair(1, -1));
-}
 
-TEST_F(QueueRowsTest, AProgressBurstRepaintsOnlyItsRowOnceAndARemovedItemIsNoLongerWatched)
-{
-    start();
+    // A progress burst repaints only its row, once; a removed item is no longer watched.
     std::vector<ItemPtr> items;
     for (int i = 0; i < 1000; ++i)
         items.push_back(makeItem(QString("C%1.MXF").arg(i), 1000000, i < 3 ? Status::Running : Status::Queued));
