@@ -26,7 +26,6 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--server", "http://x", "--dest", "Dia01/"}, {false, "http://x", "Dia01/"}},
         {{"--upload=a"}, {false, {}, {}, {}, {}, {"--upload=a"}}},
         {{"--UPLOAD", "a"}, {false, {}, {}, {}, {}, {"--UPLOAD"}}},
-        {{"-upload", "a"}, {false}},
         {{"--upload"}, {}},
         {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}}},
         // Nothing after "--upload" gives no paths.

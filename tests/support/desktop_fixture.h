@@ -2,12 +2,9 @@
 // The desktop program on the in-process network, for the window's tests: the company's service and
 // store scripted by FakeUploadService plus the sign-in calls, a first run's clean slate per test,
 // and ways to drop, press and read what a person sees.
-#include "client/zafrel_api.h"
-#include "engine/upload_manager.h"
-#include "platform/paths.h"
 #include "platform/retry_schedule.h"
-#include "platform/settings.h"
 #include "session/session_model.h"
+#include "support/engine_env.h"
 #include "support/fake_upload_service.h"
 #include "support/test_env.h"
 #include "ui/desktop.h"
@@ -50,16 +47,8 @@ inline FakeReply okReply() { return jsonReply(nlohmann::json::object()); }
 inline FakeReply errorReply(int status, const std::string& message) { return jsonReply({{"error", message}}, status); }
 inline FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
-// A file of `size` bytes at `path` below the sandbox (folders created); answers its full path.
-inline QString makeFile(const QString& path, qint64 size = 10)
-{
-    const QString full = sandboxDir() + u'/' + path;
-    QDir().mkpath(QFileInfo(full).absolutePath());
-    QFile file(full);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(QByteArray(size, 'z'));
-    return full;
-}
+// A file of 10 bytes at `path` below the sandbox (folders created); answers its full path.
+inline QString makeFile(const QString& path) { return writeFile(sandboxDir() + u'/' + path, QByteArray(10, 'z')); }
 
 // An item as the intake would create it, in `status`.
 inline ItemPtr makeItem(const QString& name, qint64 size, Status status = Status::Queued, const QString& destDir = "Rodaje/")
@@ -107,9 +96,9 @@ class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* file : {"/queue.json", "/queue.journal", "/suspects.json", "/cookies.txt"})
-            QFile::remove(paths::dataDir() + file);
-        for (const char* key : {"email", "destDir", "windowGeometry", "chooserFolder", "sendRate"})
+        resetEngineState();
+        QFile::remove(paths::dataDir() + "/cookies.txt");
+        for (const char* key : {"email", "windowGeometry", "chooserFolder", "sendRate"})
             settings::setValue(key, QString());
         settings::setValue("serverURL", QString::fromStdString(service.origin()));
         retry::setWaitScaleForTests(0.001);
@@ -149,11 +138,6 @@ protected:
         answer("GET", "/api/me", userReply(company));
         launch();
         ASSERT_TRUE(shows(root().mainView()));
-    }
-    void startSignedOut()
-    {
-        launch();
-        ASSERT_TRUE(shows(root().loginView()));
     }
     bool shows(QWidget* page) { return runUntil([&] { return root().currentWidget() == page; }); }
     void signIn(const QString& email = "ana@empresa.test", const QString& password = "secreto")
