@@ -4,18 +4,13 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
-#include "platform/retry_schedule.h"
-#include "engine/upload_item.h"
 #include "engine/transfer_job.h"
-#include "engine/upload_manager.h"
-#include "platform/paths.h"
-#include "platform/settings.h"
+#include "platform/retry_schedule.h"
 #include "support/async_wait.h"
-#include "support/test_env.h"
+#include "support/engine_env.h"
 #include "support/fake_upload_service.h"
+#include "support/test_env.h"
 
-#include <QDir>
-#include <QFile>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -26,30 +21,19 @@
 
 #include <algorithm>
 #include <deque>
-#include <memory>
-#include <stop_token>
-#include <string>
 
 namespace zafrel::test {
 
 inline constexpr qint64 kMiB32 = 33554432;
 
-// A transfer started now and looked at later, with the semaphore it was given. The fixture owns
-// both and waits for the transfer before the manager goes away, also when a test failed early.
+// A transfer started now and looked at later, with the semaphore of its own it was given.
 struct Started {
-    Started(QCoro::Task<void> transfer, int permits, AsyncSemaphore& semaphore)
-        : sem(semaphore), permits(permits), task_(std::move(transfer))
+    Started(TransferContext& ctx, const ItemPtr& item, std::stop_token stop, int permits)
+        : sem(permits), task(transferFile(ctx, item, sem, stop))
     {
     }
-    bool ended() const { return task_.ended(); }
-    const Awaited<void>& result() const { return task_.result(); }
-    bool waitEnded(std::chrono::milliseconds deadline = std::chrono::seconds(20)) { return task_.waitEnded(deadline); }
-
-    AsyncSemaphore& sem;
-    const int permits;
-
-private:
-    StartedTask<void> task_;
+    AsyncSemaphore sem;
+    StartedTask<void> task;
 };
 
 class TransferTest : public ::testing::Test {
@@ -58,27 +42,19 @@ protected:
     {
         // Every failed attempt waits 1/1000 of its real time: the whole schedule takes 22 ms.
         retry::setWaitScaleForTests(0.001);
-        QFile::remove(paths::dataDir() + "/queue.json");
-        QFile::remove(paths::dataDir() + "/queue.journal");
-        QFile::remove(paths::dataDir() + "/suspects.json");
+        resetEngineState();
         settings::setValue("serverURL", QString::fromStdString(server.origin()));
         folder = sandboxDir() + "/files-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
         QDir().mkpath(folder);
-        api = std::make_unique<ZafrelAPI>(server.network()->session());
         makeManager();
     }
 
     void makeManager()
     {
         ctx.reset();
-        manager = std::make_unique<UploadManager>(*api, limits, server.network()->transport());
+        manager = std::make_unique<UploadManager>(api, limits, server.network()->transport());
         manager->routeProbe().assume(false);
         ctx.emplace(manager->transferContext());
-        // Counted on the way to the manager's speed meter, for the tests of progress.
-        ctx->recordSent = [sent = sentBytes, toManager = ctx->recordSent](qint64 n) {
-            *sent += n;
-            toManager(n);
-        };
     }
 
     void TearDown() override
@@ -88,45 +64,26 @@ protected:
         // Transfers hold the manager and their semaphore: let every one of them end first.
         EXPECT_TRUE(runUntil(
             [&] {
-                return std::all_of(started.begin(), started.end(), [](const Started& s) {
-                    return s.ended() && s.sem.count() == s.permits;
-                });
+                return std::all_of(started.begin(), started.end(),
+                                   [](const Started& s) { return s.task.ended() && s.sem.count() == s.sem.capacity(); });
             },
             std::chrono::seconds(120)));
         ctx.reset();
         manager.reset();
-        api.reset();
         QDir(folder).removeRecursively();
         retry::setWaitScaleForTests(1.0);
     }
 
-    // A file of `size` bytes whose content depends on `seed` and on the position.
-    QString makeFile(const QString& name, qint64 size, char seed = 'a')
-    {
-        const QString path = folder + "/" + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        QByteArray chunk(1 << 20, Qt::Uninitialized);
-        for (qint64 written = 0; written < size;) {
-            const qint64 n = std::min<qint64>(chunk.size(), size - written);
-            for (qint64 i = 0; i < n; ++i)
-                chunk[i] = char(seed + ((written + i) * 7 + (written + i) / 4096) % 23);
-            file.write(chunk.constData(), n);
-            written += n;
-        }
-        return path;
-    }
-
-    // A large file that takes no disk space: holes, with a few marker bytes at the start of every
-    // 32 MiB so that the parts differ.
-    QString makeSparseFile(const QString& name, qint64 size)
+    // A file of `size` bytes that takes no disk space: holes, with its name and the offset at the
+    // start of every 32 MiB, so that files and their parts differ.
+    QString makeFile(const QString& name, qint64 size)
     {
         const QString path = folder + "/" + name;
         const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::ftruncate(fd, size), 0);
         for (qint64 offset = 0; offset < size; offset += kMiB32) {
-            const std::string marker = "part at " + std::to_string(offset);
+            const std::string marker = name.toStdString() + " at " + std::to_string(offset);
             const auto n = std::min<qint64>(qint64(marker.size()), size - offset);
             EXPECT_EQ(::pwrite(fd, marker.data(), size_t(n), offset), n);
         }
@@ -134,8 +91,7 @@ protected:
         return path;
     }
 
-    // An item for `path` as the intake makes it: size and date read now, queued, then handed to a
-    // transfer (running).
+    // An item for `path` as the intake makes it (size and date read now), handed to a transfer.
     ItemPtr makeItem(const QString& path, const QString& destDir = "Dia1/")
     {
         struct stat st {};
@@ -160,20 +116,17 @@ protected:
         };
     }
 
-    // Starts one item's transfer with a semaphore of its own and goes on.
     Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {
-        AsyncSemaphore& sem = semaphores.emplace_back(permits);
-        return started.emplace_back(transferFile(*ctx, item, sem, stop), permits, sem);
+        return started.emplace_back(*ctx, item, stop, permits);
     }
 
-    // Runs one item's transfer to its end with a semaphore of its own.
+    // Runs one item's transfer to its end; every permit comes back (from tasks of their own).
     void runUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {
         Started& transfer = startUpload(item, stop, permits);
-        ASSERT_TRUE(transfer.waitEnded(std::chrono::seconds(60))) << "the transfer did not end";
-        ASSERT_FALSE(transfer.result().error) << transfer.result().message();
-        // Every permit came back (they are returned from tasks of their own).
+        ASSERT_TRUE(transfer.task.waitEnded(std::chrono::seconds(60))) << "the transfer did not end";
+        ASSERT_FALSE(transfer.task.result().error) << transfer.task.result().message();
         EXPECT_TRUE(runUntil([&] { return transfer.sem.count() == permits; }, std::chrono::seconds(5)));
     }
 
@@ -187,24 +140,14 @@ protected:
 
     std::string key(const ItemPtr& item) const { return (item->destDir + item->name).toStdString(); }
 
-    // A new manager on the same client and data folder, as after a restart; it restores the
-    // queue file.
-    void restartManager()
-    {
-        manager->persistNow();
-        makeManager();
-    }
-
     Gate gates[21];
-    std::deque<AsyncSemaphore> semaphores;   // outlive the transfers and the permits they give back
-    std::deque<Started> started;
+    std::deque<Started> started;   // outlive the transfers and the permits they give back
     FakeUploadService server;
     EngineLimits limits;
-    std::unique_ptr<ZafrelAPI> api;
+    ZafrelAPI api{server.network()->session()};
     std::unique_ptr<UploadManager> manager;
-    // What the single transfers of a test are given: the manager's own, with their progress counted.
+    // What the single transfers of a test are given: the manager's own.
     std::optional<TransferContext> ctx;
-    std::shared_ptr<qint64> sentBytes = std::make_shared<qint64>(0);
     QString folder;
 };
 
