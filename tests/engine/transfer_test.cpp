@@ -293,7 +293,9 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
 TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
 {
     Gate& second = gates[0];
-    holdPuts(second, [](const auto& put) { return put.partNumber == 2; }, Reply{200, "", inQuotes(std::string(32, '0'))});
+    server.onPut = [&](const FakeUploadService::Put& put) {
+        return put.partNumber == 2 ? std::optional(Reply{200, "", inQuotes(std::string(32, '0')), &second}) : std::nullopt;
+    };
     const QString path = makeFile("big.bin", kMiB32 + 1);
     const ItemPtr item = makeItem(path);
     manager->setItems({item});
@@ -313,24 +315,6 @@ TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
     EXPECT_EQ(std::tuple(item->error(), item->etags.size(), item->uploadId), std::tuple(std::optional<QString>(kMismatch), 1u, std::optional<QString>("up-1")));
     EXPECT_TRUE(server.completions().empty() && server.aborts().empty());
     EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
-}
-
-// A failing part stops the others at once and every permit comes back.
-TEST_F(Transfer, AFailingPartStopsTheOthersAndEveryPermitComesBack)
-{
-    Gate& held = gates[0];
-    server.onPut = [&](const FakeUploadService::Put& put) {
-        if (put.partNumber == 2)
-            return std::optional(Reply{500, "roto", std::nullopt});
-        return std::optional(Reply{200, "", inQuotes(put.md5), &held});
-    };
-    const ItemPtr item = makeItem(makeFile("big.bin", kMiB32 + 1));
-    Started& started = startUpload(item, {}, 2);
-    ASSERT_TRUE(started.task.waitEnded()) << "a held part must not keep the failure waiting";
-    EXPECT_EQ(item->error(), "HTTP 500 roto");
-    EXPECT_TRUE(item->etags.empty() && server.completions().empty());
-    held.open();
-    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 2; }, std::chrono::seconds(10)));
 }
 
 // A user's cancel during a request ends the retries (a success still counts) and aborts a
@@ -359,7 +343,11 @@ TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
         SCOPED_TRACE(c.what);
         const bool multipart = c.size > kMiB32;
         Gate& held = gates[i];
-        holdPuts(held, [&](const auto& put) { return c.action == Cancel || put.partNumber != 1; }, c.reply);
+        server.onPut = [&](const FakeUploadService::Put& put) {
+            Reply reply = c.reply.value_or(Reply{200, "", inQuotes(put.md5)});
+            reply.after = c.action == Cancel || put.partNumber != 1 ? &held : nullptr;
+            return std::optional(reply);
+        };
         const QString path = multipart ? makeFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size);
         const ItemPtr item = makeItem(path);
         std::stop_source run;
@@ -446,67 +434,52 @@ TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
     EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);
 }
 
-// Answers `reply` to requests of `path`, everything else as the script has it.
-auto answerAt(const char* path, FakeReply reply)
-{
-    return [path, reply](const SeenRequest& req) { return req.path == path ? std::optional(reply) : std::nullopt; };
-}
-
 // Broken or hostile answers end the file with a message that says what happened, on one line of
 // the report; a service or store that does not answer at all pauses the file and the run instead.
 TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
 {
-    const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
-    const auto initAnswer = [](nlohmann::json change) { return [change](FakeUploadService& s) { s.changeInit(change); }; };
-    const auto storeAnswers = [](int status, std::string body) {
-        return [status, body](FakeUploadService& s) {
-            s.onPut = [=](const FakeUploadService::Put&) { return std::optional(Reply{status, body, "\"e\""}); };
-        };
+    const QString path = makeFile("clip.bin", 10);
+    const std::string md5 = md5Of(path), store = "/store/Dia1/clip.bin", init = "/api/upload/init";
+    const std::string tooLarge = "ERROR La respuesta de service.test era demasiado grande y se cortó";
+    const std::string paused = "paused\t", mismatch = std::string("ERROR ") + kMismatch + "\t", unexpected = std::string("ERROR ") + kUnexpected;
+    const auto withETag = [](std::string etag) {
+        FakeReply reply = FakeReply::status(200);
+        reply.response.headers.emplace_back("ETag", etag);
+        return reply;
     };
-    const auto etag = [](std::function<std::optional<std::string>(std::string md5)> form) {
-        return [form](FakeUploadService& s) {
-            s.onPut = [form](const FakeUploadService::Put& put) { return std::optional(Reply{200, "", form(put.md5)}); };
-        };
+    const auto start = [](const nlohmann::json& change) {
+        nlohmann::json answer = {{"mode", "single"}, {"key", "Dia1/clip.bin"}, {"url", "http://service.test/store/Dia1/clip.bin"}};
+        answer.update(change);
+        return jsonReply(answer);
     };
-    struct Case {
+    const struct Case {
         const char* what;
-        std::function<void(FakeUploadService&)> arm;
+        std::string path;
+        FakeReply reply;
         std::string line;   // the start of the item's report line
-        int puts;           // PUTs that reached the store
-    };
-    const std::string paused = "paused\t";
-    const Case cases[] = {
-        {"ETag without quotes", etag([](std::string md5) { return md5; }), "OK verificado\t", 1},
-        {"ETag in capitals", etag([](std::string md5) { return inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString()); }),
-         std::string("ERROR ") + kMismatch + "\t", 1},   // a mismatch is not retried
-        {"no ETag", etag([](std::string) { return std::nullopt; }), std::string("ERROR ") + kMismatch + "\t", 1},
-        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, "ERROR " + tooLarge, 0},
-        {"upload start that never answers",
-         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, paused, 0},
-        {"store out of reach",
-         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, paused, 0},
-        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), "ERROR " + tooLarge, 5},
-        {"long store error", storeAnswers(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
-        {"line break in the content type", initAnswer({{"contentType", "video/mxf\r\nX-Injected: yes"}}),
-         std::string("ERROR ") + kUnexpected, 0},
-        {"ftp URL", initAnswer({{"url", "ftp://service.test/Dia1/clip.bin"}}), std::string("ERROR ") + kUnexpected, 0},
-        {"no URL", initAnswer({{"url", nullptr}}), std::string("ERROR ") + kUnexpected, 0},
-        {"control characters in an error",
-         [](FakeUploadService& s) {
-             s.intercept = answerAt("/api/upload/init",
-                                    FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
-         },
+        size_t puts;        // PUTs sent to the store
+    } cases[] = {
+        {"ETag without quotes", store, withETag(md5), "OK verificado\t", 1},
+        {"ETag in capitals", store, withETag(inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString())), mismatch, 1},
+        {"no ETag", store, FakeReply::status(200), mismatch, 1},   // a mismatch is not retried
+        {"listing without end", "/api/ls", FakeReply::endless(), tooLarge, 0},
+        {"upload start that never answers", init, FakeReply::failed(CURLE_OPERATION_TIMEDOUT), paused, 0},
+        {"store out of reach", store, FakeReply::failed(CURLE_COULDNT_CONNECT), paused, 5},
+        {"store answer of 2 MiB", store, FakeReply::status(200, std::string(2 << 20, 'x')), tooLarge, 5},
+        {"long store error", store, FakeReply::status(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
+        {"line break in the content type", init, start({{"contentType", "video/mxf\r\nX-Injected: yes"}}), unexpected, 0},
+        {"ftp URL", init, start({{"url", "ftp://service.test/Dia1/clip.bin"}}), unexpected, 0},
+        {"no URL", init, jsonReply({{"mode", "single"}, {"key", "Dia1/clip.bin"}}), unexpected, 0},
+        {"control characters in an error", init,
+         FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"),
          "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        server.intercept = {};
-        server.onPut = {};
-        server.changeInit({});
+        server.intercept = [&c](const SeenRequest& req) { return req.path == c.path ? std::optional(c.reply) : std::nullopt; };
         ctx->listings.clear();
-        c.arm(server);
-        const size_t putsBefore = server.puts().size();
-        const ItemPtr item = makeItem(makeFile("clip.bin", 10));
+        const size_t putsBefore = server.calls("PUT", "/store/");
+        const ItemPtr item = makeItem(path);
         runUpload(item);
         EXPECT_EQ(item->status(), c.line == paused ? Status::Paused : c.line.starts_with("OK") ? Status::Done : Status::Error);
         if (c.line == paused)
@@ -517,7 +490,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
         EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
         EXPECT_EQ(lines[3].count(u'\t'), 2);
-        EXPECT_EQ(server.puts().size() - putsBefore, size_t(c.puts));
+        EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
     }
 }
 
@@ -584,7 +557,7 @@ protected:
         TransferTest::SetUp();
         server.onPut = [this](const FakeUploadService::Put& put) {
             const int n = std::stoi(put.key.substr(put.key.find_last_not_of("0123456789") + 1));
-            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n + offset]});
+            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n]});
         };
         manager->setDestDir("Dia1/");
     }
@@ -602,14 +575,13 @@ protected:
     }
     bool waiting(int from, int to) const
     {
-        return std::all_of(&gates[from + offset], &gates[to + offset + 1], [](const Gate& g) { return g.waiting() > 0; });
+        return std::all_of(&gates[from], &gates[to + 1], [](const Gate& g) { return g.waiting() > 0; });
     }
     void finish(int count)
     {
-        std::for_each(&gates[1 + offset], &gates[count + offset + 1], [](Gate& g) { g.open(); });
+        std::for_each(&gates[1], &gates[count + 1], [](Gate& g) { g.open(); });
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
-    int offset = 0;   // of the gates of this round
 };
 
 // Small files go eight at a time in queue order; the upload starts of the next ones are asked
@@ -663,7 +635,7 @@ TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
 // A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
 TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
 {
-    for (const bool all : {false, true}) {
+    for (const bool all : {true, false}) {   // the gates held by the first round stay closed for the second
         SCOPED_TRACE(all);
         manager->clearFinished();
         const size_t puts = server.puts().size();
@@ -680,7 +652,6 @@ TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
             EXPECT_EQ(manager->items()[8]->status(), Status::Cancelled);
             EXPECT_EQ(server.puts().size(), puts + 9);
         }
-        offset = 10;
     }
 }
 

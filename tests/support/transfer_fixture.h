@@ -102,20 +102,6 @@ protected:
         return item;
     }
 
-    // PUTs that `which` picks (all by default) wait at `gate` until it opens, then get `reply` (by
-    // default the store's normal answer); the others are answered at once.
-    void holdPuts(Gate& gate, std::function<bool(const FakeUploadService::Put&)> which = {},
-                  std::optional<FakeUploadService::PutReply> reply = std::nullopt)
-    {
-        server.onPut = [&gate, which, reply](const FakeUploadService::Put& put) {
-            if (which && !which(put))
-                return std::optional<FakeUploadService::PutReply>();
-            FakeUploadService::PutReply held = reply.value_or(FakeUploadService::PutReply{200, "", "\"" + put.md5 + "\""});
-            held.after = &gate;
-            return std::optional(held);
-        };
-    }
-
     Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {
         return started.emplace_back(*ctx, item, stop, permits);
