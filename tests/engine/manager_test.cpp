@@ -156,47 +156,31 @@ TEST_F(Manager, WaitingItemsBlockQueueingTheSameFileAgain)
     }
 }
 
-// A first cancel marks an active item (and clears its error), a second removes it; any other item
-// goes at once with every item of its id; cancelling all without a run marks the waiting ones. The
-// queue file is written at every step.
-TEST_F(Manager, CancelMarksActiveItemsAndRemovesTheOthers)
+// The queue's operations, each in place: a first cancel marks an active item (and clears its
+// error), a second removes it, any other item goes at once; cancelling all without a run marks the
+// waiting ones; the queue file follows at once. Retry queues a failed item again: an open multipart
+// upload is kept with its verified parts, without one the file starts over as it is now.
+// Continuing paused items leaves errors; clearing keeps the waiting items in order; a run begins
+// after start() returns, once, hands each item over and winds down.
+TEST_F(Manager, CancelRetryContinueClearAndStart)
 {
-    auto running = item(Status::Running);
+    auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused);
     running->setError("old");
-    auto queued = item(Status::Queued);
-    auto paused = item(Status::Paused);
-    manager->setItems({running, queued, paused});
+    manager->setItems({running, queued, paused, item(Status::Done)});
     manager->cancel(running);
-    EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 3u));
-    manager->cancel(running);
-    manager->cancel(queued);
-    manager->cancel(paused);
+    EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 4u));
+    for (const ItemPtr& it : manager->items())
+        manager->cancel(it);
     EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
     EXPECT_EQ(queued->status(), Status::Cancelled);
     EXPECT_EQ(readWholeFile(queueFilePath()), "[]");
-    for (Status s : {Status::Done, Status::Skipped, Status::Error, Status::Cancelled}) {
-        auto other = item(s);
-        auto twin = std::make_shared<UploadItem>(other->id, other->fileURL, 10, 0, "D/");
-        twin->setStatus(Status::Error);
-        manager->setItems({other, queued, twin});
-        manager->cancel(other);
-        EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued}) << statusWord(s).toStdString();
-    }
-    auto waiting = item(Status::Queued);
-    auto failed = item(Status::Error);
-    manager->setItems({waiting, paused, failed});
-    paused->setStatus(Status::Paused);
+    manager->setItems({item(Status::Queued), paused, item(Status::Error)});
     manager->cancelAll();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
     const QByteArray written = readWholeFile(queueFilePath());
     EXPECT_TRUE(written.contains(R"("status":"paused")") && written.contains(R"("status":"error")"));
     EXPECT_FALSE(written.contains(R"("status":"queued")"));
-}
 
-// Retry queues a failed item again in place: an open multipart upload is kept with its verified
-// parts; without one the file starts over as it is now. Continuing paused items leaves errors.
-TEST_F(Manager, RetryAndContinueQueueAgainInPlace)
-{
     const QString path = file("clip.mov", QByteArray(25, 'x'));
     for (const bool open : {true, false}) {
         auto failed = item(Status::Error, path);
@@ -220,17 +204,11 @@ TEST_F(Manager, RetryAndContinueQueueAgainInPlace)
         manager->cancelAll();
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
-    auto paused = item(Status::Paused);
-    auto failed = item(Status::Error);
-    manager->setItems({paused, failed});
+
+    manager->setItems({item(Status::Paused), item(Status::Error)});
     manager->resumePaused();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Queued, Status::Error}));
-}
-
-// Clearing keeps the waiting items in order; a run begins after start() returns, once, hands each
-// item over and winds down.
-TEST_F(Manager, ClearStartAndTheEndOfARun)
-{
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     auto q = item(Status::Queued), r = item(Status::Running), p = item(Status::Paused);
     manager->setItems({item(Status::Done), q, item(Status::Skipped), r, item(Status::Error), p, item(Status::Cancelled)});
     manager->clearFinished();

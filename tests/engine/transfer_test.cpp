@@ -2,10 +2,7 @@
 // and their continuation, retries, hostile answers, files that change, and the scheduler above.
 #include "support/transfer_fixture.h"
 
-#include "engine/endpoint_config.h"
-
 #include <QFileInfo>
-#include <QTimer>
 
 #include <set>
 
@@ -71,7 +68,7 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
                   std::tuple(0, c.contentType ? c.contentType : "application/octet-stream", md5Of(path)));
     }
     EXPECT_EQ(server.puts().size(), 3u);
-    EXPECT_TRUE(server.urlRequests().empty() && server.completions().empty());
+    EXPECT_TRUE(server.calls("GET", "/api/upload/urls") == 0 && server.completions().empty());
 }
 
 // A file listed with the same name and size is already there, unless the object there failed
@@ -165,9 +162,11 @@ TEST_F(Transfer, LargerFilesGoInPartsOfTheServicesPlanOnceItIsChecked)
         EXPECT_EQ(std::tuple(put.uploadId, put.bytes, put.contentType), std::tuple("up-1", put.partNumber == 1 ? kMiB32 : 1, ""));
     EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{1, 2}));
     // Each part asks for a batch from its own number once its bytes are read; the reads race.
-    ASSERT_TRUE(server.urlRequests().size() == 1 || server.urlRequests().size() == 2);
-    for (const auto& batch : server.urlRequests())
-        EXPECT_EQ(std::tuple(batch.key, batch.uploadId, batch.last, batch.accelerate), std::tuple("Dia1/big.bin", "up-1", 2, "0"));
+    const auto batches = server.network()->seen("GET", "/api/upload/urls");
+    ASSERT_TRUE(batches.size() == 1 || batches.size() == 2);
+    for (const SeenRequest& batch : batches)
+        EXPECT_EQ(std::tuple(batch.param("key"), batch.param("uploadId"), batch.param("last"), batch.param("accelerate")),
+                  std::tuple("Dia1/big.bin", "up-1", "2", "0"));
     ASSERT_EQ(server.completions().size(), 1u);
     EXPECT_EQ(server.completions()[0].uploadId, "up-1");
     EXPECT_EQ(server.completions()[0].parts, (Parts{{1, inQuotes(md5Of(path, 0, kMiB32))}, {2, inQuotes(md5Of(path, kMiB32, 1))}}));
@@ -426,8 +425,9 @@ TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
     const ItemPtr multi = makeItem(makeFile("b.bin", kMiB32 + 1));
     runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
     EXPECT_EQ(multi->status(), Status::Done);
-    ASSERT_EQ(server.urlRequests().size(), 2u);
-    EXPECT_EQ(std::make_pair(server.urlRequests()[1].first, server.urlRequests()[1].last), std::make_pair(int64_t(2), int64_t(2)));
+    const auto batches = server.network()->seen("GET", "/api/upload/urls");
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(std::tuple(batches[1].param("first"), batches[1].param("last")), std::tuple("2", "2"));
     const ItemPtr never = makeItem(makeFile("never.bin", 100));
     runUpload(never);
     EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
@@ -515,38 +515,6 @@ TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
     EXPECT_EQ(items[3]->error()->startsWith("No se puede abrir el archivo"), true);
     EXPECT_TRUE(server.inits().empty());
     EXPECT_TRUE(server.puts().empty());
-}
-
-// The route probe pings both hosts of the bucket and takes the accelerated route when it is
-// clearly faster; a probe stopped by the run decides nothing.
-TEST_F(Transfer, TheRouteProbeTakesTheFasterRouteAndAStoppedOneDecidesNothing)
-{
-    const EndpointConfig endpoints = EndpointConfig::current();
-    const QString direct = endpoints.pingURL(endpoints.directHost("zafrel-demo"));
-    int slow = 0;   // each direct ping is answered 100 ms late
-    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
-        if (QString::fromStdString(req.request.url) != direct)
-            return std::nullopt;
-        Gate& gate = gates[10 + slow++];
-        QTimer::singleShot(100, [&gate] { gate.open(); });
-        FakeReply reply = FakeReply::status(403);
-        reply.after = &gate;
-        return reply;
-    };
-    for (const bool stopped : {false, true}) {
-        SCOPED_TRACE(stopped);
-        RouteProbe probe;
-        std::stop_source stop;
-        auto task = probe.run(ctx->session, "zafrel-demo", stop.get_token());
-        if (stopped) {
-            ASSERT_TRUE(runUntil([&] { return slow == 4; }));
-            stop.request_stop();
-        }
-        const auto route = awaitTask(std::move(task));
-        ASSERT_TRUE(route.ended);
-        EXPECT_EQ(probe.accelerate(), stopped ? std::nullopt : std::optional(true));
-        EXPECT_EQ(route.value->value_or(QString()).startsWith("Ruta acelerada ("), !stopped);
-    }
 }
 
 // The scheduler over these transfers: the PUT of file fN waits for gates[N].

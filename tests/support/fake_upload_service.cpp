@@ -51,14 +51,12 @@ FakeReply FakeUploadService::init(const SeenRequest& req)
 
 FakeReply FakeUploadService::urls(const SeenRequest& req)
 {
-    UrlRequest r{req.param("key"), req.param("uploadId"), std::stoll(req.param("first")), std::stoll(req.param("last")),
-                 req.param("accelerate")};
-    urlRequests_.push_back(r);
-    if (forgotten_.contains(r.uploadId))
+    const std::string key = req.param("key"), uploadId = req.param("uploadId");
+    if (forgotten_.contains(uploadId))
         return jsonReply({{"error", "La subida no existe"}}, 404);
     nlohmann::json map = nlohmann::json::object();
-    for (int64_t n = r.first; n <= r.last; ++n)
-        map[std::to_string(n)] = origin() + "/store/" + r.key + "?uploadId=" + r.uploadId + "&partNumber=" + std::to_string(n);
+    for (int64_t n = std::stoll(req.param("first")); n <= std::stoll(req.param("last")); ++n)
+        map[std::to_string(n)] = origin() + "/store/" + key + "?uploadId=" + uploadId + "&partNumber=" + std::to_string(n);
     return jsonReply({{"urls", map}});
 }
 

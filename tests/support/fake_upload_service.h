@@ -35,11 +35,6 @@ public:
         std::optional<std::string> etag;   // no header when absent
         Gate* after = nullptr;             // answered once this gate opens
     };
-    struct UrlRequest {
-        std::string key, uploadId;
-        int64_t first = 0, last = 0;
-        std::string accelerate;
-    };
     struct Completion {
         std::string uploadId;
         std::vector<std::pair<int64_t, std::string>> parts;   // as sent, in order
@@ -68,7 +63,6 @@ public:
 
     size_t calls(const std::string& method, const std::string& path) const { return network_->seen(method, path).size(); }
     const std::vector<nlohmann::json>& inits() const { return inits_; }
-    const std::vector<UrlRequest>& urlRequests() const { return urlRequests_; }
     const std::vector<Completion>& completions() const { return completions_; }
     const std::vector<std::pair<std::string, std::string>>& aborts() const { return aborts_; }
     const std::vector<Put>& puts() const { return puts_; }
@@ -86,7 +80,6 @@ private:
     nlohmann::json initChange_ = nlohmann::json::object();
     int uploadIds_ = 0;
     std::vector<nlohmann::json> inits_;
-    std::vector<UrlRequest> urlRequests_;
     std::vector<Completion> completions_;
     std::vector<std::pair<std::string, std::string>> aborts_;
     std::vector<Put> puts_;
