@@ -362,18 +362,6 @@ TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
         held.open();
     }
     EXPECT_TRUE(server.completions().empty());
-
-    retry::setWaitScaleForTests(1.0);   // a real one-second wait before the next attempt, interrupted
-    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
-    const ItemPtr waiting = makeItem(makeFile("waits.bin", 100));
-    std::stop_source run;
-    const size_t puts = server.puts().size();
-    Started& started = startUpload(waiting, run.get_token());
-    ASSERT_TRUE(runUntil([&] { return server.puts().size() == puts + 1; }));
-    run.request_stop();
-    ASSERT_TRUE(started.task.waitEnded(std::chrono::seconds(5)));
-    EXPECT_EQ(waiting->status(), Status::Paused);
-    EXPECT_EQ(server.puts().size(), puts + 1);
 }
 
 // Five attempts, the waits between them growing from 1 to 12 s; while waiting the item tells which
