@@ -408,55 +408,29 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
     }
 }
 
-// Each stored part is on the item and on disk (queue file and journal) before the upload ends; a
-// second part with a wrong ETag then fails the item, keeping the stored part for a continuation.
-TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
-{
-    Gate& second = gates[0];
-    server.onPut = [&](const FakeUploadService::Put& put) {
-        return put.partNumber == 2 ? std::optional(Reply{200, "", inQuotes(std::string(32, '0')), &second}) : std::nullopt;
-    };
-    const QString path = makeFile("big.bin", kMiB32 + 1);
-    const ItemPtr item = makeItem(path);
-    manager->setItems({item});
-    Started& started = startUpload(item);
-    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
-    EXPECT_EQ(item->loaded(), kMiB32);
-    const QByteArray storedPart = QByteArray::fromStdString(md5Of(path, 0, kMiB32));
-    EXPECT_TRUE(runUntil(
-        [&] {
-            const QByteArray onDisk = readWholeFile(queueFilePath()) + readWholeFile(paths::dataDir() + "/queue.journal");
-            return onDisk.contains("up-1") && onDisk.contains(storedPart);
-        },
-        std::chrono::seconds(5)));
-    EXPECT_FALSE(started.task.ended());
-    second.open();
-    ASSERT_TRUE(started.task.waitEnded());
-    EXPECT_EQ(std::tuple(item->error(), item->etags.size(), item->uploadId), std::tuple(std::optional<QString>(kMismatch), 1u, std::optional<QString>("up-1")));
-    EXPECT_TRUE(server.completions().empty() && server.aborts().empty());
-    EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
-}
-
 // A user's cancel during a request ends the retries (a success still counts) and aborts a
 // multipart upload once its parts have ended; a stopped run pauses the item during a request or
 // between parts, keeping what is stored; a file changed during its parts is aborted, not completed,
-// and leaves nothing to continue.
-TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
+// and leaves nothing to continue. A part stored with a wrong ETag fails the item and keeps the
+// stored ones for a continuation, which were on disk (queue file and journal) at once.
+TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
-    enum Action { Cancel, Stop, Touch };
+    enum Action { Cancel, Stop, Touch, Answer };
     const struct {
         const char* what;
         qint64 size;
-        std::optional<Reply> reply;
+        std::optional<Reply> reply;   // to the held PUTs: all when cancelling, else those after part 1
         Action action;
         Status expected;
+        const char* error;
     } cases[] = {
-        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled},
-        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done},
-        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled},
-        {"stop, single", 100, std::nullopt, Stop, Status::Paused},
-        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused},
-        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error},
+        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled, nullptr},
+        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done, nullptr},
+        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled, nullptr},
+        {"stop, single", 100, std::nullopt, Stop, Status::Paused, nullptr},
+        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused, nullptr},
+        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error, kChanged},
+        {"wrong ETag, multipart", kMiB32 + 1, Reply{200, "", inQuotes(std::string(32, '0'))}, Answer, Status::Error, kMismatch},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -464,17 +438,27 @@ TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
         const bool multipart = c.size > kMiB32;
         Gate& held = gates[i];
         server.onPut = [&](const FakeUploadService::Put& put) {
+            if (c.action != Cancel && put.partNumber == 1)
+                return std::optional<Reply>();
             Reply reply = c.reply.value_or(Reply{200, "", inQuotes(put.md5)});
-            reply.after = c.action == Cancel || put.partNumber != 1 ? &held : nullptr;
+            reply.after = &held;
             return std::optional(reply);
         };
         const QString path = makeFile(QString::number(i), c.size);
         const ItemPtr item = makeItem(path);
+        manager->setItems({item});
         std::stop_source run;
         const size_t aborts = server.aborts().size();
         Started& started = startUpload(item, run.get_token());
         ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel ? 2 : 1); }));
         ASSERT_TRUE(runUntil([&] { return !multipart || c.action == Cancel || item->etags.contains(1); }));
+        if (c.action == Answer) {
+            const QByteArray part = QByteArray::fromStdString(md5Of(path, 0, kMiB32)), upload = item->uploadId->toUtf8();
+            EXPECT_TRUE(runUntil([&] {
+                const QByteArray onDisk = readWholeFile(queueFilePath()) + readWholeFile(paths::dataDir() + "/queue.journal");
+                return onDisk.contains(upload) && onDisk.contains(part);
+            }));
+        }
         if (c.action == Stop)
             run.request_stop();
         if (c.action == Touch)
@@ -485,11 +469,11 @@ TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
             held.open();
         ASSERT_TRUE(started.task.waitEnded(std::chrono::seconds(5)));
         EXPECT_EQ(item->status(), c.expected);
-        EXPECT_EQ(item->error(), c.action == Touch ? std::optional<QString>(kChanged) : std::nullopt);
+        EXPECT_EQ(item->error(), c.error ? std::optional<QString>(c.error) : std::nullopt);
         EXPECT_EQ(item->verified(), c.expected == Status::Done);
-        EXPECT_EQ(server.aborts().size(), aborts + (multipart && c.action != Stop ? 1 : 0));
+        EXPECT_EQ(server.aborts().size(), aborts + (multipart && (c.action == Cancel || c.action == Touch) ? 1 : 0));
         if (multipart)   // what is left to continue
-            EXPECT_EQ(item->etags.size(), c.action == Stop ? 1u : 0u);
+            EXPECT_EQ(item->etags.size(), c.action == Stop || c.action == Answer ? 1u : 0u);
         held.open();
     }
     EXPECT_TRUE(server.completions().empty());
