@@ -1,5 +1,5 @@
 // The manager without a network: the intake's walk, the queue's operations, the queue file and its
-// journal, the lock, continuing a command's items, and the report.
+// journal, continuing a command's items, and the report.
 #include "engine/queue_file.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
