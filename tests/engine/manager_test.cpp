@@ -160,12 +160,12 @@ TEST_F(Manager, WaitingItemsBlockQueueingTheSameFileAgain)
 // after start() returns, once, hands each item over and winds down.
 TEST_F(Manager, CancelRetryContinueClearAndStart)
 {
-    auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused);
+    auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused), done = item(Status::Done);
     running->setError("old");
-    manager->setItems({running, queued, paused, item(Status::Done)});
+    manager->setItems({running, queued, paused, done});
     manager->cancel(running);
     EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 4u));
-    for (const ItemPtr& it : manager->items())
+    for (const ItemPtr& it : {running, queued, paused, done})
         manager->cancel(it);
     EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
     EXPECT_EQ(queued->status(), Status::Cancelled);
