@@ -123,7 +123,7 @@ TEST_F(Manager, WhatTheIntakeCannotTakeIsAnsweredAndTheRestQueued)
     QStringList told;
     for (const IntakeProblem& problem : manager->add(given, ""))
         told << problem.text();
-    EXPECT_EQ(told, expected);
+    EXPECT_EQ(told.join('\n').toStdString(), expected.join('\n').toStdString());
     EXPECT_EQ(queued(), (Queued{{"Day/a.mov", "Day/"}}));
     ::chmod(QFile::encodeName(day + "/locked").constData(), 0700);
 }
