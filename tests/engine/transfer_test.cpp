@@ -1,22 +1,149 @@
 // One file's transfer against the scripted service and store: single requests, multipart uploads
 // and their continuation, retries, hostile answers, files that change, and the scheduler above.
-#include "support/engine_env.h"
-#include "support/transfer_fixture.h"
-
-#include "engine/endpoint_config.h"
+#include "client/zafrel_api.h"
+#include "engine/async_semaphore.h"
+#include "engine/file_state.h"
 #include "engine/item_changes.h"
+#include "engine/transfer_job.h"
+#include "platform/retry_schedule.h"
+#include "support/async_wait.h"
+#include "support/engine_env.h"
+#include "support/fake_upload_service.h"
+#include "support/test_env.h"
 
 #include <QFileInfo>
-#include <QTimer>
+#include <QUuid>
 
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
 #include <set>
 
 namespace zafrel::test {
 namespace {
 
+constexpr qint64 kMiB32 = 33554432;
+
+// A transfer started now and looked at later, with the semaphore of its own it was given.
+struct Started {
+    Started(TransferContext& ctx, const ItemPtr& item, std::stop_token stop, int permits)
+        : sem(permits), task(transferFile(ctx, item, sem, stop))
+    {
+    }
+    AsyncSemaphore sem;
+    StartedTask<void> task;
+};
+
+// A scripted service and object store on the in-process network, a manager talking to them through
+// its own client, and files to send.
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Every failed attempt waits 1/1000 of its real time: the whole schedule takes 22 ms.
+        retry::setWaitScaleForTests(0.001);
+        resetEngineState();
+        settings::setValue("serverURL", QString::fromStdString(server.origin()));
+        folder = sandboxDir() + "/files-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QDir().mkpath(folder);
+        makeManager();
+    }
+
+    void makeManager()
+    {
+        ctx.reset();
+        manager = std::make_unique<UploadManager>(api, limits, server.network()->transport());
+        manager->routeProbe().assume(false);
+        ctx.emplace(manager->transferContext());
+    }
+
+    void TearDown() override
+    {
+        for (Gate& gate : gates)
+            gate.open();
+        // Transfers hold the manager and their semaphore: let every one of them end first.
+        EXPECT_TRUE(runUntil(
+            [&] {
+                return std::all_of(started.begin(), started.end(),
+                                   [](const Started& s) { return s.task.ended() && s.sem.count() == s.sem.capacity(); });
+            },
+            std::chrono::seconds(120)));
+        ctx.reset();
+        manager.reset();
+        QDir(folder).removeRecursively();
+        retry::setWaitScaleForTests(1.0);
+    }
+
+    // A file of `size` bytes that takes no disk space: holes, with its name and the offset at the
+    // start of every 32 MiB, so that files and their parts differ.
+    QString makeFile(const QString& name, qint64 size)
+    {
+        const QString path = folder + "/" + name;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        for (qint64 offset = 0; offset < size; offset += kMiB32) {
+            const std::string marker = name.toStdString() + " at " + std::to_string(offset);
+            const auto n = std::min<qint64>(qint64(marker.size()), size - offset);
+            EXPECT_EQ(::pwrite(fd, marker.data(), size_t(n), offset), n);
+        }
+        ::close(fd);
+        return path;
+    }
+
+    // An item for `path` as the intake makes it (size and date read now), handed to a transfer.
+    ItemPtr makeItem(const QString& path, const QString& destDir = "Dia1/")
+    {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        auto item = std::make_shared<UploadItem>(QUuid::createUuid(), path, qint64(st.st_size),
+                                                 modificationTime(st), destDir);
+        item->setStatus(Status::Running);
+        return item;
+    }
+
+    Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
+    {
+        return started.emplace_back(*ctx, item, stop, permits);
+    }
+
+    // Runs one item's transfer to its end; every permit comes back (from tasks of their own).
+    void runUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
+    {
+        Started& transfer = startUpload(item, stop, permits);
+        ASSERT_TRUE(transfer.task.waitEnded(std::chrono::seconds(60))) << "the transfer did not end";
+        ASSERT_FALSE(transfer.task.result().error) << transfer.task.result().message();
+        EXPECT_TRUE(runUntil([&] { return transfer.sem.count() == permits; }, std::chrono::seconds(5)));
+    }
+
+    static std::string md5Of(const QString& path, qint64 offset = 0, qint64 length = -1)
+    {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        file.seek(offset);
+        return md5Hex(length < 0 ? file.readAll() : file.read(length));
+    }
+
+    std::string key(const ItemPtr& item) const { return (item->destDir + item->name).toStdString(); }
+
+    Gate gates[21];
+    std::deque<Started> started;   // outlive the transfers and the permits they give back
+    FakeUploadService server;
+    EngineLimits limits;
+    ZafrelAPI api{server.network()->session()};
+    std::unique_ptr<UploadManager> manager;
+    // What the single transfers of a test are given: the manager's own.
+    std::optional<TransferContext> ctx;
+    QString folder;
+};
+
 using Reply = FakeUploadService::PutReply;
 using Parts = std::vector<std::pair<int64_t, std::string>>;
-using Transfer = TransferTest;
 
 constexpr const char* kChanged = "El archivo cambió durante la subida";
 constexpr const char* kMismatch = "La verificación MD5 no coincide";
@@ -56,7 +183,6 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
         bool accelerate;
         const char* contentType;
     } cases[] = {{1000, false, nullptr}, {0, true, "video/mxf"}, {kMiB32, false, nullptr}};
-    qint64 sent = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         ctx->accelerate = c.accelerate;
@@ -64,24 +190,22 @@ TEST_F(Transfer, FilesUpToTheLimitGoInOneVerifiedPut)
         const QString path = makeFile(QString("clip-%1.bin").arg(c.size), c.size);
         const ItemPtr item = makeItem(path);
         runUpload(item);
-        sent += c.size;
         EXPECT_EQ(std::tuple(item->status(), item->verified(), item->loaded(), item->finished.has_value(), item->uploadId.has_value()),
                   std::tuple(Status::Done, true, c.size, true, false));
         EXPECT_EQ(item->key, QString::fromStdString(key(item)));
         EXPECT_EQ(server.inits().back(), (nlohmann::json{{"path", "Dia1/"}, {"name", item->name.toStdString()}, {"size", c.size},
                                                          {"type", "application/octet-stream"}, {"accelerate", c.accelerate}}));
-        EXPECT_EQ(server.puts().back().partNumber, 0);
-        EXPECT_EQ(server.puts().back().contentType, c.contentType ? c.contentType : "application/octet-stream");
-        EXPECT_EQ(server.object(key(item)), readWholeFile(path).toStdString());
+        const auto& put = server.puts().back();
+        EXPECT_EQ(std::tuple(put.partNumber, put.contentType, put.md5),
+                  std::tuple(0, c.contentType ? c.contentType : "application/octet-stream", md5Of(path)));
     }
     EXPECT_EQ(server.puts().size(), 3u);
-    EXPECT_TRUE(server.urlRequests().empty());
-    EXPECT_TRUE(server.completions().empty());
-    EXPECT_TRUE(runUntil([&] { return *sentBytes == sent; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(server.calls("GET", "/api/upload/urls") == 0 && server.completions().empty());
 }
 
 // A file listed with the same name and size is already there, unless the object there failed
-// verification: it may hold anything until a verified upload replaces it.
+// verification: it may hold anything until a verified upload replaces it. A failed listing fails
+// only its item.
 TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
 {
     const struct {
@@ -104,7 +228,8 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
             server.onPut = {};
         }
         if (c.restartAndClear) {
-            restartManager();
+            manager->persistNow();
+            makeManager();
             manager->clearFinished();
         }
         if (c.verifiedSince)
@@ -125,32 +250,30 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
     const ItemPtr again = makeItem(folder + "/mismatch.bin");
     runUpload(again);
     EXPECT_EQ(again->status(), Status::Skipped);
-}
 
-// A failed listing fails the item and the next item asks again; a folder that does not exist yet
-// (404) holds nothing and is remembered as empty for the run.
-TEST_F(Transfer, AFailedListingFailsTheItemAndAMissingFolderIsEmpty)
-{
-    server.failListings(retry::maxAttempts);
+    // A failed listing fails its item, and the next item asks again.
+    ctx->listings.clear();
+    const size_t listings = server.calls("GET", "/api/ls"), inits = server.inits().size();
+    int failures = retry::maxAttempts;
+    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
+        if (req.path != "/api/ls" || failures-- <= 0)
+            return std::nullopt;
+        return jsonReply({{"error", "listado roto"}}, 500);
+    };
     server.list("Dia1/", "b.bin", 10);
     const ItemPtr a = makeItem(makeFile("a.bin", 10));
     const ItemPtr b = makeItem(makeFile("b.bin", 10));
     runUpload(a);
     runUpload(b);
     EXPECT_EQ(std::tuple(a->error(), b->status()), std::tuple(std::optional<QString>("Servidor: 500 listado roto"), Status::Skipped));
-    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 1);
-    EXPECT_TRUE(server.inits().empty());
-
-    server.failListings(1, 404);
-    const ItemPtr c = makeItem(makeFile("c.bin", 10), "Nuevo/");
-    const ItemPtr d = makeItem(makeFile("d.bin", 10), "Nuevo/");
-    runUpload(c);
-    runUpload(d);
-    EXPECT_EQ(std::tuple(c->status(), d->status()), std::tuple(Status::Done, Status::Done));
-    EXPECT_EQ(server.listed().size(), size_t(retry::maxAttempts) + 2);
+    EXPECT_EQ(server.calls("GET", "/api/ls") - listings, size_t(retry::maxAttempts) + 1);
+    EXPECT_EQ(server.inits().size(), inits);
 }
 
-TEST_F(Transfer, OneByteOverTheLimitGoesInTwoPartsCompletedInOrder)
+// One byte over the limit goes in two parts, completed in order with the ETags as the store sent
+// them. A part size below the minimum is raised, a larger one kept; a plan the store would refuse,
+// or whose part count overflows, fails before anything is sent (an upload opened for it is aborted).
+TEST_F(Transfer, LargerFilesGoInPartsOfTheServicesPlanOnceItIsChecked)
 {
     const QString path = makeFile("big.bin", kMiB32 + 1);
     const ItemPtr item = makeItem(path);
@@ -161,24 +284,16 @@ TEST_F(Transfer, OneByteOverTheLimitGoesInTwoPartsCompletedInOrder)
         EXPECT_EQ(std::tuple(put.uploadId, put.bytes, put.contentType), std::tuple("up-1", put.partNumber == 1 ? kMiB32 : 1, ""));
     EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{1, 2}));
     // Each part asks for a batch from its own number once its bytes are read; the reads race.
-    ASSERT_GE(server.urlRequests().size(), 1u);
-    ASSERT_LE(server.urlRequests().size(), 2u);
-    for (const auto& batch : server.urlRequests()) {
-        EXPECT_EQ(batch.key + " " + batch.uploadId, "Dia1/big.bin up-1");
-        EXPECT_EQ(batch.last, 2);
-        EXPECT_EQ(batch.accelerate, "0");
-    }
+    const auto batches = server.network()->seen("GET", "/api/upload/urls");
+    ASSERT_TRUE(batches.size() == 1 || batches.size() == 2);
+    for (const SeenRequest& batch : batches)
+        EXPECT_EQ(std::tuple(batch.param("key"), batch.param("uploadId"), batch.param("last"), batch.param("accelerate")),
+                  std::tuple("Dia1/big.bin", "up-1", "2", "0"));
     ASSERT_EQ(server.completions().size(), 1u);
     EXPECT_EQ(server.completions()[0].uploadId, "up-1");
-    const Parts expected{{1, inQuotes(md5Of(path, 0, kMiB32))}, {2, inQuotes(md5Of(path, kMiB32, 1))}};
-    EXPECT_EQ(server.completions()[0].parts, expected);   // the ETags as the store sent them
+    EXPECT_EQ(server.completions()[0].parts, (Parts{{1, inQuotes(md5Of(path, 0, kMiB32))}, {2, inQuotes(md5Of(path, kMiB32, 1))}}));
     EXPECT_TRUE(server.aborts().empty());
-}
 
-// A part size below the minimum is raised, a larger one kept; a plan the store would refuse, or
-// whose part count overflows, fails before anything is sent (an upload opened for it is aborted).
-TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
-{
     const struct {
         nlohmann::json change;
         std::optional<qint64> partSize;   // nullopt: refused
@@ -196,13 +311,11 @@ TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
         SCOPED_TRACE(c.change.dump());
         server.changeInit(c.change);
         const size_t puts = server.puts().size(), aborts = server.aborts().size();
-        const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 10));
-        runUpload(item);
-        EXPECT_EQ(item->status(), c.partSize ? Status::Done : Status::Error);
-        if (c.partSize)
-            EXPECT_EQ(item->partSize, *c.partSize);
-        else
-            EXPECT_EQ(item->error(), kUnexpected);
+        const ItemPtr planned = makeItem(makeFile("planned.bin", kMiB32 + 10));
+        runUpload(planned);
+        EXPECT_EQ(planned->status(), c.partSize ? Status::Done : Status::Error);
+        EXPECT_EQ(planned->partSize, c.partSize.value_or(planned->partSize));
+        EXPECT_EQ(planned->error(), c.partSize ? std::nullopt : std::optional<QString>(kUnexpected));
         EXPECT_EQ(server.puts().size(), puts + c.puts);
         EXPECT_EQ(server.aborts().size(), aborts + (c.aborted ? 1 : 0));
     }
@@ -214,7 +327,7 @@ TEST_F(Transfer, TheServicesPlanIsCheckedBeforeAnythingIsSent)
 // destination is aborted and skipped.
 TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
 {
-    const QString four = makeSparseFile("four.bin", 3 * kMiB32 + 1000);
+    const QString four = makeFile("four.bin", 3 * kMiB32 + 1000);
     const ItemPtr item = makeItem(four);
     item->key = "Dia1/four.bin";
     item->uploadId = "up-resumed";
@@ -241,7 +354,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string old = std::string("up-") + c.name;
-        const QString path = makeSparseFile(c.name, kMiB32 + 1);
+        const QString path = makeFile(c.name, kMiB32 + 1);
         const ItemPtr again = makeItem(path);
         again->key = QString::fromStdString(key(again));
         again->uploadId = QString::fromStdString(old);
@@ -279,7 +392,7 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
     for (const bool wentThrough : {true, false}) {
         SCOPED_TRACE(wentThrough);
         const QString name = wentThrough ? "through.bin" : "lost.bin";
-        const ItemPtr item = makeItem(makeSparseFile(name, kMiB32 + 1));
+        const ItemPtr item = makeItem(makeFile(name, kMiB32 + 1));
         auto attempts = std::make_shared<int>(0);
         server.intercept = [this, attempts, wentThrough, name, size = item->size](const SeenRequest& req) -> std::optional<FakeReply> {
             if (req.path != "/api/upload/complete")
@@ -296,123 +409,57 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
     }
 }
 
-// Each stored part is on the item and on disk (queue file and journal) before the upload ends; a
-// second part with a wrong ETag then fails the item, keeping the stored part for a continuation.
-TEST_F(Transfer, StoredPartsAreKeptAtOnceAndAWrongPartETagFailsTheItem)
-{
-    Gate& second = gates[0];
-    holdPuts(second, [](const auto& put) { return put.partNumber == 2; }, Reply{200, "", inQuotes(std::string(32, '0'))});
-    const QString path = makeSparseFile("big.bin", kMiB32 + 1);
-    const ItemPtr item = makeItem(path);
-    manager->setItems({item});
-    Started& started = startUpload(item);
-    ASSERT_TRUE(runUntil([&] { return item->etags.contains(1); }));
-    EXPECT_EQ(item->loaded(), kMiB32);
-    const QByteArray storedPart = QByteArray::fromStdString(md5Of(path, 0, kMiB32));
-    EXPECT_TRUE(runUntil(
-        [&] {
-            const QByteArray onDisk = readWholeFile(paths::dataDir() + "/queue.json") + readWholeFile(paths::dataDir() + "/queue.journal");
-            return onDisk.contains("up-1") && onDisk.contains(storedPart);
-        },
-        std::chrono::seconds(5)));
-    EXPECT_FALSE(started.ended());
-    second.open();
-    ASSERT_TRUE(started.waitEnded());
-    EXPECT_EQ(std::tuple(item->error(), item->etags.size(), item->uploadId), std::tuple(std::optional<QString>(kMismatch), 1u, std::optional<QString>("up-1")));
-    EXPECT_TRUE(server.completions().empty() && server.aborts().empty());
-    EXPECT_EQ(server.puts().size(), 2u);   // a mismatch is not retried
-}
-
-// A failing part stops the others at once, parts still waiting for a permit are never sent, and
-// every permit comes back.
-TEST_F(Transfer, AFailingPartStopsTheOthersAndEveryPermitComesBack)
-{
-    Gate& held = gates[0];
-    server.onPut = [&](const FakeUploadService::Put& put) {
-        if (put.partNumber == 2)
-            return std::optional(Reply{500, "roto", std::nullopt});
-        return std::optional(Reply{200, "", inQuotes(put.md5), &held});
-    };
-    const ItemPtr item = makeItem(makeSparseFile("big.bin", kMiB32 + 1));
-    Started& started = startUpload(item, {}, 2);
-    ASSERT_TRUE(started.waitEnded()) << "a held part must not keep the failure waiting";
-    EXPECT_EQ(item->error(), "HTTP 500 roto");
-    EXPECT_TRUE(item->etags.empty() && server.completions().empty());
-    held.open();
-    EXPECT_TRUE(runUntil([&] { return started.sem.count() == 2; }, std::chrono::seconds(10)));
-
-    server.onPut = [](const FakeUploadService::Put& put) {
-        return put.partNumber == 1 ? std::optional(Reply{403, "no", std::nullopt}) : std::nullopt;
-    };
-    const ItemPtr three = makeItem(makeSparseFile("three.bin", 2 * kMiB32 + 1));
-    const size_t before = server.puts().size();
-    runUpload(three, {}, 1);
-    EXPECT_EQ(three->status(), Status::Error);
-    for (size_t i = before; i < server.puts().size(); ++i)
-        EXPECT_EQ(server.puts()[i].partNumber, 1);
-}
-
-// A part takes one permit per minimum part size it spans, so that the part bodies in memory stay
-// within the run's budget whatever the part size.
-TEST_F(Transfer, ThePermitsBoundThePartsInFlight)
-{
-    const struct {
-        qint64 partSize;
-        int permits;
-    } cases[] = {{kMiB32, 1}, {2 * kMiB32, 2}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
-        server.changeInit({{"partSize", c.partSize}});
-        Gate& held = gates[i];
-        holdPuts(held);
-        const size_t before = server.puts().size();
-        const ItemPtr item = makeItem(makeSparseFile(QString("three-%1.bin").arg(i), 2 * c.partSize + 1));
-        Started& started = startUpload(item, {}, c.permits);
-        ASSERT_TRUE(runUntil([&] { return held.waiting() == 1; }));
-        runUntil([] { return false; }, std::chrono::milliseconds(300));
-        EXPECT_EQ(held.waiting(), 1) << c.partSize;
-        EXPECT_EQ(started.sem.count(), 0);
-        held.open();
-        ASSERT_TRUE(started.waitEnded());
-        EXPECT_EQ(item->status(), Status::Done);
-        EXPECT_EQ(server.puts().size(), before + 3);
-    }
-}
-
 // A user's cancel during a request ends the retries (a success still counts) and aborts a
 // multipart upload once its parts have ended; a stopped run pauses the item during a request or
 // between parts, keeping what is stored; a file changed during its parts is aborted, not completed,
-// and leaves nothing to continue.
-TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
+// and leaves nothing to continue. A part stored with a wrong ETag fails the item and keeps the
+// stored ones for a continuation, which were on disk (queue file and journal) at once.
+TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
-    enum Action { Cancel, Stop, Touch };
+    enum Action { Cancel, Stop, Touch, Answer };
     const struct {
         const char* what;
         qint64 size;
-        std::optional<Reply> reply;
+        std::optional<Reply> reply;   // to the held PUTs: all when cancelling, else those after part 1
         Action action;
         Status expected;
+        const char* error;
     } cases[] = {
-        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled},
-        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done},
-        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled},
-        {"stop, single", 100, std::nullopt, Stop, Status::Paused},
-        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused},
-        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error},
+        {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled, nullptr},
+        {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done, nullptr},
+        {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled, nullptr},
+        {"stop, single", 100, std::nullopt, Stop, Status::Paused, nullptr},
+        {"stop, multipart", kMiB32 + 1, std::nullopt, Stop, Status::Paused, nullptr},
+        {"changed, multipart", kMiB32 + 1, std::nullopt, Touch, Status::Error, kChanged},
+        {"wrong ETag, multipart", kMiB32 + 1, Reply{200, "", inQuotes(std::string(32, '0'))}, Answer, Status::Error, kMismatch},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.what);
         const bool multipart = c.size > kMiB32;
         Gate& held = gates[i];
-        holdPuts(held, [&](const auto& put) { return c.action == Cancel || put.partNumber != 1; }, c.reply);
-        const QString path = multipart ? makeSparseFile(QString::number(i), c.size) : makeFile(QString::number(i), c.size);
+        server.onPut = [&](const FakeUploadService::Put& put) {
+            if (c.action != Cancel && put.partNumber == 1)
+                return std::optional<Reply>();
+            Reply reply = c.reply.value_or(Reply{200, "", inQuotes(put.md5)});
+            reply.after = &held;
+            return std::optional(reply);
+        };
+        const QString path = makeFile(QString::number(i), c.size);
         const ItemPtr item = makeItem(path);
+        manager->setItems({item});
         std::stop_source run;
         const size_t aborts = server.aborts().size();
         Started& started = startUpload(item, run.get_token());
         ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel ? 2 : 1); }));
         ASSERT_TRUE(runUntil([&] { return !multipart || c.action == Cancel || item->etags.contains(1); }));
+        if (c.action == Answer) {
+            const QByteArray part = QByteArray::fromStdString(md5Of(path, 0, kMiB32)), upload = item->uploadId->toUtf8();
+            EXPECT_TRUE(runUntil([&] {
+                const QByteArray onDisk = readWholeFile(queueFilePath()) + readWholeFile(paths::dataDir() + "/queue.journal");
+                return onDisk.contains(upload) && onDisk.contains(part);
+            }));
+        }
         if (c.action == Stop)
             run.request_stop();
         if (c.action == Touch)
@@ -421,40 +468,28 @@ TEST_F(Transfer, ACancelEndsTheTransferAStoppedRunPausesItAndAChangeAbortsIt)
             item->setStatus(Status::Cancelled);
         if (c.action != Stop)
             held.open();
-        ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
+        ASSERT_TRUE(started.task.waitEnded(std::chrono::seconds(5)));
         EXPECT_EQ(item->status(), c.expected);
-        EXPECT_EQ(item->error(), c.action == Touch ? std::optional<QString>(kChanged) : std::nullopt);
+        EXPECT_EQ(item->error(), c.error ? std::optional<QString>(c.error) : std::nullopt);
         EXPECT_EQ(item->verified(), c.expected == Status::Done);
-        EXPECT_EQ(server.aborts().size(), aborts + (multipart && c.action != Stop ? 1 : 0));
+        EXPECT_EQ(server.aborts().size(), aborts + (multipart && (c.action == Cancel || c.action == Touch) ? 1 : 0));
         if (multipart)   // what is left to continue
-            EXPECT_EQ(item->etags.size(), c.action == Stop ? 1u : 0u);
+            EXPECT_EQ(item->etags.size(), c.action == Stop || c.action == Answer ? 1u : 0u);
         held.open();
     }
     EXPECT_TRUE(server.completions().empty());
-
-    retry::setWaitScaleForTests(1.0);   // a real one-second wait before the next attempt, interrupted
-    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{503, "busy", std::nullopt}); };
-    const ItemPtr waiting = makeItem(makeFile("waits.bin", 100));
-    std::stop_source run;
-    const size_t puts = server.puts().size();
-    Started& started = startUpload(waiting, run.get_token());
-    ASSERT_TRUE(runUntil([&] { return server.puts().size() == puts + 1; }));
-    run.request_stop();
-    ASSERT_TRUE(started.waitEnded(std::chrono::seconds(5)));
-    EXPECT_EQ(waiting->status(), Status::Paused);
-    EXPECT_EQ(server.puts().size(), puts + 1);
 }
 
-TEST_F(Transfer, FiveFailuresInARowEndTheItemWithTheLastAnswer)
+// Five attempts, the waits between them growing from 1 to 12 s; while waiting the item tells which
+// attempt comes next. (Hostile answers below end the item with the last one.)
+TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndSayWhichComesNext)
 {
-    EXPECT_EQ(retry::maxAttempts, 5);
+    using std::chrono::seconds;
     retry::setWaitScaleForTests(1.0);
-    const std::chrono::milliseconds waitsAfter[] = {retry::waitAfter(0), retry::waitAfter(1), retry::waitAfter(2), retry::waitAfter(3)};
-    EXPECT_EQ(std::vector(std::begin(waitsAfter), std::end(waitsAfter)),
-              (std::vector<std::chrono::milliseconds>{std::chrono::seconds(1), std::chrono::seconds(3), std::chrono::seconds(6),
-                                                      std::chrono::seconds(12)}));
+    EXPECT_EQ((std::vector{retry::waitAfter(0), retry::waitAfter(1), retry::waitAfter(2), retry::waitAfter(3)}),
+              (std::vector<std::chrono::milliseconds>{seconds(1), seconds(3), seconds(6), seconds(12)}));
     retry::setWaitScaleForTests(0.001);
-    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "<Error>boom</Error>", std::nullopt}); };
+    server.onPut = [](const FakeUploadService::Put&) { return std::optional(Reply{500, "", std::nullopt}); };
     const ItemPtr item = makeItem(makeFile("a.bin", 100));
     std::vector<int> waits;   // each wait tells which attempt comes next, and ends with the wait
     const auto changes = std::make_shared<ItemChanges>();
@@ -466,8 +501,7 @@ TEST_F(Transfer, FiveFailuresInARowEndTheItemWithTheLastAnswer)
     });
     runUpload(item);
     EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
-    EXPECT_EQ(std::tuple(item->retryWait().has_value(), item->error(), server.puts().size(), item->finished.has_value()),
-              std::tuple(false, std::optional<QString>("HTTP 500 <Error>boom</Error>"), 5u, false));
+    EXPECT_EQ(std::tuple(item->retryWait().has_value(), item->status()), std::tuple(false, Status::Error));
 }
 
 // The store refuses an expired pre-signed URL with 403: the next attempt goes to a fresh one (a
@@ -483,79 +517,65 @@ TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
     runUpload(single);
     EXPECT_EQ(single->status(), Status::Done);
     EXPECT_EQ(server.inits().size(), 2u);
-    const ItemPtr multi = makeItem(makeSparseFile("b.bin", kMiB32 + 1));
+    const ItemPtr multi = makeItem(makeFile("b.bin", kMiB32 + 1));
     runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
     EXPECT_EQ(multi->status(), Status::Done);
-    ASSERT_EQ(server.urlRequests().size(), 2u);
-    EXPECT_EQ(std::make_pair(server.urlRequests()[1].first, server.urlRequests()[1].last), std::make_pair(int64_t(2), int64_t(2)));
+    const auto batches = server.network()->seen("GET", "/api/upload/urls");
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(std::tuple(batches[1].param("first"), batches[1].param("last")), std::tuple("2", "2"));
     const ItemPtr never = makeItem(makeFile("never.bin", 100));
     runUpload(never);
     EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
     EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);
 }
 
-// Answers `reply` to requests of `path`, everything else as the script has it.
-auto answerAt(const char* path, FakeReply reply)
-{
-    return [path, reply](const SeenRequest& req) { return req.path == path ? std::optional(reply) : std::nullopt; };
-}
-
 // Broken or hostile answers end the file with a message that says what happened, on one line of
 // the report; a service or store that does not answer at all pauses the file and the run instead.
 TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
 {
-    const std::string tooLarge = "La respuesta de service.test era demasiado grande y se cortó";
-    const auto initAnswer = [](nlohmann::json change) { return [change](FakeUploadService& s) { s.changeInit(change); }; };
-    const auto storeAnswers = [](int status, std::string body) {
-        return [status, body](FakeUploadService& s) {
-            s.onPut = [=](const FakeUploadService::Put&) { return std::optional(Reply{status, body, "\"e\""}); };
-        };
+    const QString path = makeFile("clip.bin", 10);
+    const std::string md5 = md5Of(path), store = "/store/Dia1/clip.bin", init = "/api/upload/init";
+    const std::string tooLarge = "ERROR La respuesta de service.test era demasiado grande y se cortó";
+    const std::string paused = "paused\t", mismatch = std::string("ERROR ") + kMismatch + "\t", unexpected = std::string("ERROR ") + kUnexpected;
+    const auto withETag = [](std::string etag) {
+        FakeReply reply = FakeReply::status(200);
+        reply.response.headers.emplace_back("ETag", etag);
+        return reply;
     };
-    const auto etag = [](std::function<std::optional<std::string>(std::string md5)> form) {
-        return [form](FakeUploadService& s) {
-            s.onPut = [form](const FakeUploadService::Put& put) { return std::optional(Reply{200, "", form(put.md5)}); };
-        };
+    const auto start = [](const nlohmann::json& change) {
+        nlohmann::json answer = {{"mode", "single"}, {"key", "Dia1/clip.bin"}, {"url", "http://service.test/store/Dia1/clip.bin"}};
+        answer.update(change);
+        return jsonReply(answer);
     };
-    struct Case {
+    const struct Case {
         const char* what;
-        std::function<void(FakeUploadService&)> arm;
+        std::string path;
+        FakeReply reply;
         std::string line;   // the start of the item's report line
-        int puts;           // PUTs that reached the store
-    };
-    const std::string paused = "paused\t";
-    const Case cases[] = {
-        {"ETag without quotes", etag([](std::string md5) { return md5; }), "OK verificado\t", 1},
-        {"ETag in capitals", etag([](std::string md5) { return inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString()); }),
-         std::string("ERROR ") + kMismatch + "\t", 1},   // a mismatch is not retried
-        {"no ETag", etag([](std::string) { return std::nullopt; }), std::string("ERROR ") + kMismatch + "\t", 1},
-        {"listing without end", [](FakeUploadService& s) { s.intercept = answerAt("/api/ls", FakeReply::endless()); }, "ERROR " + tooLarge, 0},
-        {"upload start that never answers",
-         [](FakeUploadService& s) { s.intercept = answerAt("/api/upload/init", FakeReply::failed(CURLE_OPERATION_TIMEDOUT)); }, paused, 0},
-        {"store out of reach",
-         [](FakeUploadService& s) { s.intercept = answerAt("/store/Dia1/clip.bin", FakeReply::failed(CURLE_COULDNT_CONNECT)); }, paused, 0},
-        {"store answer of 2 MiB", storeAnswers(200, std::string(2 << 20, 'x')), "ERROR " + tooLarge, 5},
-        {"long store error", storeAnswers(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
-        {"store error cut inside a letter", storeAnswers(400, std::string(199, 'x') + "\xc3\xb1"), "ERROR HTTP 400 \t", 5},
-        {"line break in the content type", initAnswer({{"contentType", "video/mxf\r\nX-Injected: yes"}}),
-         std::string("ERROR ") + kUnexpected, 0},
-        {"ftp URL", initAnswer({{"url", "ftp://service.test/Dia1/clip.bin"}}), std::string("ERROR ") + kUnexpected, 0},
-        {"no URL", initAnswer({{"url", nullptr}}), std::string("ERROR ") + kUnexpected, 0},
-        {"control characters in an error",
-         [](FakeUploadService& s) {
-             s.intercept = answerAt("/api/upload/init",
-                                    FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"));
-         },
+        size_t puts;        // PUTs sent to the store
+    } cases[] = {
+        {"ETag without quotes", store, withETag(md5), "OK verificado\t", 1},
+        {"ETag in capitals", store, withETag(inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString())), mismatch, 1},
+        {"no ETag", store, FakeReply::status(200), mismatch, 1},   // a mismatch is not retried
+        {"listing without end", "/api/ls", FakeReply::endless(), tooLarge, 0},
+        {"folder not made yet", "/api/ls", jsonReply({{"error", "No existe"}}, 404), "OK verificado\t", 1},
+        {"upload start that never answers", init, FakeReply::failed(CURLE_OPERATION_TIMEDOUT), paused, 0},
+        {"store out of reach", store, FakeReply::failed(CURLE_COULDNT_CONNECT), paused, 5},
+        {"store answer of 2 MiB", store, FakeReply::status(200, std::string(2 << 20, 'x')), tooLarge, 5},
+        {"long store error", store, FakeReply::status(502, std::string(300, 'e')), "ERROR HTTP 502 " + std::string(80, 'e') + "\t", 5},
+        {"line break in the content type", init, start({{"contentType", "video/mxf\r\nX-Injected: yes"}}), unexpected, 0},
+        {"ftp URL", init, start({{"url", "ftp://service.test/Dia1/clip.bin"}}), unexpected, 0},
+        {"no URL", init, jsonReply({{"mode", "single"}, {"key", "Dia1/clip.bin"}}), unexpected, 0},
+        {"control characters in an error", init,
+         FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"),
          "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        server.intercept = {};
-        server.onPut = {};
-        server.onInit = {};
+        server.intercept = [&c](const SeenRequest& req) { return req.path == c.path ? std::optional(c.reply) : std::nullopt; };
         ctx->listings.clear();
-        c.arm(server);
-        const size_t putsBefore = server.puts().size();
-        const ItemPtr item = makeItem(makeFile("clip.bin", 10));
+        const size_t putsBefore = server.calls("PUT", "/store/");
+        const ItemPtr item = makeItem(path);
         runUpload(item);
         EXPECT_EQ(item->status(), c.line == paused ? Status::Paused : c.line.starts_with("OK") ? Status::Done : Status::Error);
         if (c.line == paused)
@@ -566,7 +586,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
         EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
         EXPECT_EQ(lines[3].count(u'\t'), 2);
-        EXPECT_EQ(server.puts().size() - putsBefore, size_t(c.puts));
+        EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
     }
 }
 
@@ -576,7 +596,7 @@ TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
 {
     const QString grew = makeFile("grew.bin", 1000);
     const QString rewritten = makeFile("rewritten.bin", 1000);
-    const QString shrank = makeSparseFile("shrank.bin", kMiB32 + 1000);
+    const QString shrank = makeFile("shrank.bin", kMiB32 + 1000);
     const QString gone = makeFile("gone.bin", 10);
     const ItemPtr items[] = {makeItem(grew), makeItem(rewritten), makeItem(shrank), makeItem(gone)};
     append(grew, "more");
@@ -591,103 +611,17 @@ TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
     EXPECT_EQ(items[3]->error()->startsWith("No se puede abrir el archivo"), true);
     EXPECT_TRUE(server.inits().empty());
     EXPECT_TRUE(server.puts().empty());
-
-    // The date survives the queue file exactly, so an unchanged file's continued upload goes on.
-    const ItemPtr kept = makeItem(makeFile("clip.bin", 1000));
-    kept->setStatus(Status::Paused);
-    manager->setItems({kept});
-    restartManager();
-    ASSERT_EQ(manager->items().size(), 1u);
-    const ItemPtr restored = manager->items()[0];
-    EXPECT_EQ(restored->mtime, kept->mtime);
-    restored->setStatus(Status::Running);
-    runUpload(restored);
-    EXPECT_EQ(restored->status(), Status::Done);
-}
-
-ItemPtr detachedItem(qint64 size, Status status, qint64 loaded)
-{
-    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), "/nowhere/x.bin", size, 0.0, QString("Dia1/"));
-    item->setStatus(status);
-    item->setLoaded(loaded);
-    return item;
-}
-
-// With a base, the item's progress follows the request's total (clamped to its size) whatever its
-// state; without one, increments add up only while it runs. The speed meter counts every byte.
-TEST_F(Transfer, ProgressOfARequestReachesTheItemAndTheSpeedMeter)
-{
-    constexpr qint64 kBody = 256 * 1024;
-    const struct {
-        qint64 size;
-        Status status;
-        std::optional<qint64> base;
-        qint64 loaded;
-    } cases[] = {
-        {kBody + 1000, Status::Paused, 300, kBody + 300},
-        {1000, Status::Running, 0, 1000},
-        {10 * kBody, Status::Running, std::nullopt, 1000 + kBody},
-        {10 * kBody, Status::Cancelled, std::nullopt, 1000},
-    };
-    qint64 sent = 0;
-    for (const auto& c : cases) {
-        const ItemPtr item = detachedItem(c.size, c.status, c.base ? 0 : 1000);
-        auto result = awaitTask(putWithRetries(*ctx, PutTarget{server.origin() + "/store/x.bin", ""}, QByteArray(kBody, 'p'), item, c.base, {}));
-        ASSERT_FALSE(result.error) << result.message();
-        sent += kBody;
-        EXPECT_TRUE(runUntil([&] { return *sentBytes == sent && item->loaded() == c.loaded; },
-                             std::chrono::seconds(5))) << c.size << " " << item->loaded();
-    }
-}
-
-// The route probe pings both hosts of the bucket three times at once and takes the accelerated
-// route when it is clearly faster; a probe stopped by the run decides nothing.
-TEST_F(Transfer, TheRouteProbeTakesTheFasterRouteAndAStoppedOneDecidesNothing)
-{
-    const EndpointConfig endpoints = EndpointConfig::current();
-    const QString direct = endpoints.pingURL(endpoints.directHost("zafrel-demo"));
-    const QString accelerated = endpoints.pingURL(endpoints.accelHost("zafrel-demo"));
-    int slow = 0;   // each direct ping is answered 100 ms late
-    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
-        if (QString::fromStdString(req.request.url) != direct)
-            return std::nullopt;
-        Gate& gate = gates[10 + slow++];
-        QTimer::singleShot(100, [&gate] { gate.open(); });
-        FakeReply reply = FakeReply::status(403);
-        reply.after = &gate;
-        return reply;
-    };
-    for (const bool stopped : {false, true}) {
-        SCOPED_TRACE(stopped);
-        RouteProbe probe;
-        std::stop_source stop;
-        auto task = probe.run(ctx->session, "zafrel-demo", stop.get_token());
-        if (stopped) {
-            ASSERT_TRUE(runUntil([&] { return slow == 4; }));
-            stop.request_stop();
-        }
-        const auto route = awaitTask(std::move(task));
-        ASSERT_TRUE(route.ended);
-        EXPECT_EQ(probe.accelerate(), stopped ? std::nullopt : std::optional(true));
-        EXPECT_EQ(route.value->value_or(QString()).startsWith("Ruta acelerada ("), !stopped);
-        if (stopped)
-            continue;
-        std::map<QString, int> pings;
-        for (const SeenRequest& seen : server.network()->seen("HEAD", "/"))
-            ++pings[QString::fromStdString(seen.request.url)];
-        EXPECT_EQ(pings, (std::map<QString, int>{{direct, 3}, {accelerated, 3}}));
-    }
 }
 
 // The scheduler over these transfers: the PUT of file fN waits for gates[N].
-class Scheduler : public TransferTest {
+class Scheduler : public Transfer {
 protected:
     void SetUp() override
     {
-        TransferTest::SetUp();
+        Transfer::SetUp();
         server.onPut = [this](const FakeUploadService::Put& put) {
             const int n = std::stoi(put.key.substr(put.key.find_last_not_of("0123456789") + 1));
-            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n + offset]});
+            return std::optional(Reply{200, "", inQuotes(put.md5), &gates[n]});
         };
         manager->setDestDir("Dia1/");
     }
@@ -698,21 +632,20 @@ protected:
         QList<QUrl> urls;
         for (int n = 1; n <= count; ++n) {
             const QString name = QString("f%1").arg(n);
-            urls.push_back(QUrl::fromLocalFile(large.contains(n) ? makeSparseFile(name, kMiB32 + 1) : makeFile(name, 100 + n)));
+            urls.push_back(QUrl::fromLocalFile(makeFile(name, large.contains(n) ? kMiB32 + 1 : 100 + n)));
         }
         manager->add(urls, QString());
         ASSERT_EQ(manager->items().size(), size_t(count));
     }
     bool waiting(int from, int to) const
     {
-        return std::all_of(&gates[from + offset], &gates[to + offset + 1], [](const Gate& g) { return g.waiting() > 0; });
+        return std::all_of(&gates[from], &gates[to + 1], [](const Gate& g) { return g.waiting() > 0; });
     }
     void finish(int count)
     {
-        std::for_each(&gates[1 + offset], &gates[count + offset + 1], [](Gate& g) { g.open(); });
+        std::for_each(&gates[1], &gates[count + 1], [](Gate& g) { g.open(); });
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
-    int offset = 0;   // of the gates of this round
 };
 
 // Small files go eight at a time in queue order; the upload starts of the next ones are asked
@@ -731,22 +664,21 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrderWithTheNextStartsAhead)
     expected[0] = S::Done;
     expected[8] = S::Running;
     EXPECT_EQ(statuses(*manager), expected);
-    std::set<std::string> names, wanted;
+    std::set<std::string> names;
     for (const nlohmann::json& init : server.inits())
         names.insert(init.at("name").get<std::string>());
-    for (int n = 1; n <= 17; ++n)
-        wanted.insert("f" + std::to_string(n));
-    EXPECT_EQ(names, wanted);
+    EXPECT_EQ(std::tuple(names.size(), names.contains("f17"), names.contains("f18")), std::tuple(17u, true, false));
     finish(20);
     EXPECT_EQ(statuses(*manager), std::vector<S>(20, S::Done));
     // One listing served the first eight; a run's listings and speed end with it.
-    EXPECT_EQ(std::tuple(server.inits().size(), server.doneCalls(), server.listed().size(), ctx->listings.has("Dia1/"), manager->speed()),
-              std::tuple(20u, 1, 1u, false, 0.0));
+    EXPECT_EQ(std::tuple(server.inits().size(), server.calls("POST", "/api/upload/done"), server.calls("GET", "/api/ls"),
+                         ctx->listings.has("Dia1/"), manager->speed()),
+              std::tuple(20u, 1u, 1u, false, 0.0));
     // The next run lists the destination afresh.
     manager->add({QUrl::fromLocalFile(makeFile("f0", 10))}, QString());
     gates[0].open();
-    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.doneCalls() == 2; }));
-    EXPECT_EQ(server.listed().size(), 2u);
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning() && server.calls("POST", "/api/upload/done") == 2; }));
+    EXPECT_EQ(server.calls("GET", "/api/ls"), 2u);
 }
 
 // Large files go two at a time beside the small ones; a large file waiting for its turn holds back
@@ -767,7 +699,7 @@ TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
 // A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
 TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
 {
-    for (const bool all : {false, true}) {
+    for (const bool all : {true, false}) {   // the gates held by the first round stay closed for the second
         SCOPED_TRACE(all);
         manager->clearFinished();
         const size_t puts = server.puts().size();
@@ -784,7 +716,6 @@ TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
             EXPECT_EQ(manager->items()[8]->status(), Status::Cancelled);
             EXPECT_EQ(server.puts().size(), puts + 9);
         }
-        offset = 10;
     }
 }
 
@@ -810,7 +741,8 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
     manager->cancel(cancelled);   // stays in the list, cancelled, and is never run
     manager->cancelAll();
     QFile::remove(gone->path);
-    restartManager();   // the restored queue drops the entry whose file is gone
+    manager->persistNow();
+    makeManager();   // the restored queue drops the entry whose file is gone
     const std::set<std::string> expected{"up-removed", "up-cancelled", "up-all", "up-failed", "up-gone"};
     ASSERT_TRUE(runUntil([&] { return server.aborts().size() >= expected.size(); }));
     std::set<std::string> aborted;

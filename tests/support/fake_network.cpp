@@ -102,9 +102,6 @@ std::vector<SeenRequest> FakeNetwork::seen(const std::string& method, const std:
 
 FakeReply FakeNetwork::answer(const SeenRequest& seen)
 {
-    if (intercept)
-        if (std::optional<FakeReply> reply = intercept(seen))
-            return std::move(*reply);
     for (auto route = routes_.rbegin(); route != routes_.rend(); ++route)
         if (route->method == seen.request.method && seen.path.starts_with(route->prefix))
             return route->handler(seen);

@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,8 +64,6 @@ public:
     // Requests of `method` whose path starts with `pathPrefix` go to `handler`; the route added
     // last wins. Unrouted requests are answered 404.
     void route(std::string method, std::string pathPrefix, Handler handler);
-    // Sees every request first and answers instead of the routes when it returns a reply.
-    std::function<std::optional<FakeReply>(const SeenRequest&)> intercept;
 
     // A transport for an HttpSession; every one made here reaches the same handlers.
     std::unique_ptr<HttpTransport> transport();

@@ -2,7 +2,7 @@
 // Both sides of an upload for the engine's tests, on the in-process network: the company's service
 // ("api/ls", "api/upload/init|urls|complete|abort|done") and the object store (PUT of whole
 // objects and of parts, answered with the MD5 of the body as ETag). Records everything; tests
-// script failures through hooks and hold answers at gates.
+// script other answers through onPut and intercept, and hold answers at gates.
 #include "platform/md5.h"
 #include "support/fake_network.h"
 
@@ -35,20 +35,13 @@ public:
         std::optional<std::string> etag;   // no header when absent
         Gate* after = nullptr;             // answered once this gate opens
     };
-    struct UrlRequest {
-        std::string key, uploadId;
-        int64_t first = 0, last = 0;
-        std::string accelerate;
-    };
     struct Completion {
-        std::string key, uploadId;
+        std::string uploadId;
         std::vector<std::pair<int64_t, std::string>> parts;   // as sent, in order
     };
 
     // Decides the answer to a PUT; nullopt gives the default (200, ETag "<md5>" in quotes).
     std::function<std::optional<PutReply>(const Put&)> onPut;
-    // Answer of "api/upload/init" for its JSON body; the default is described at defaultInit().
-    std::function<nlohmann::json(const nlohmann::json& body)> onInit;
     // Sees every request first and answers it instead of the script: a hostile service or store.
     std::function<std::optional<FakeReply>(const SeenRequest&)> intercept;
 
@@ -61,43 +54,18 @@ public:
 
     // The listing of folder `path` names `name` with `size`.
     void list(const std::string& path, const std::string& name, int64_t size) { listings_[path][name] = size; }
-    // The next `count` listings fail with `status` {"error":"listado roto"}.
-    void failListings(int count, int status = 500)
-    {
-        listingFailures_ = count;
-        listingFailureStatus_ = status;
-    }
     // The service no longer knows this upload: "api/upload/urls" and "complete" answer 404.
     void forget(const std::string& uploadId) { forgotten_.insert(uploadId); }
+    // "api/upload/init" answers "single" with a store URL for sizes up to 32 MiB, otherwise
+    // "multipart" with a fresh upload id and no part size (key = path + name), with the members of
+    // `change` set (a null member left out).
+    void changeInit(nlohmann::json change) { initChange_ = std::move(change); }
 
-    const std::vector<std::string>& listed() const { return listed_; }
+    size_t calls(const std::string& method, const std::string& path) const { return network_->seen(method, path).size(); }
     const std::vector<nlohmann::json>& inits() const { return inits_; }
-    const std::vector<UrlRequest>& urlRequests() const { return urlRequests_; }
     const std::vector<Completion>& completions() const { return completions_; }
     const std::vector<std::pair<std::string, std::string>>& aborts() const { return aborts_; }
     const std::vector<Put>& puts() const { return puts_; }
-    int doneCalls() const { return int(network_->seen("POST", "/api/upload/done").size()); }
-    // Bytes of the last successful single PUT of `key`.
-    std::optional<std::string> object(const std::string& key) const
-    {
-        auto it = objects_.find(key);
-        return it == objects_.end() ? std::nullopt : std::optional(it->second);
-    }
-
-    // Default init answer: "single" with a store URL for sizes up to 32 MiB, otherwise "multipart"
-    // with a fresh upload id and no part size. Key = path + name.
-    nlohmann::json defaultInit(const nlohmann::json& body);
-    // From now on "api/upload/init" answers the default with the members of `change` set (a null
-    // member is left out).
-    void changeInit(const nlohmann::json& change)
-    {
-        onInit = [this, change](const nlohmann::json& body) {
-            nlohmann::json answer = defaultInit(body);
-            for (const auto& [name, value] : change.items())
-                value.is_null() ? void(answer.erase(name)) : void(answer[name] = value);
-            return answer;
-        };
-    }
 
 private:
     FakeReply ls(const SeenRequest& req);
@@ -109,17 +77,13 @@ private:
 
     std::shared_ptr<FakeNetwork> network_ = FakeNetwork::create();
     std::map<std::string, std::map<std::string, int64_t>> listings_;
-    int listingFailures_ = 0;
-    int listingFailureStatus_ = 500;
+    nlohmann::json initChange_ = nlohmann::json::object();
     int uploadIds_ = 0;
-    std::vector<std::string> listed_;
     std::vector<nlohmann::json> inits_;
-    std::vector<UrlRequest> urlRequests_;
     std::vector<Completion> completions_;
     std::vector<std::pair<std::string, std::string>> aborts_;
     std::vector<Put> puts_;
     std::map<std::string, int> attempts_;
-    std::map<std::string, std::string> objects_;
     std::set<std::string> forgotten_;
 };
 
