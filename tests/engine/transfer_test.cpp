@@ -12,6 +12,7 @@
 #include "support/test_env.h"
 
 #include <QFileInfo>
+#include <QTimer>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -717,6 +718,27 @@ TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
             EXPECT_EQ(server.puts().size(), puts + 9);
         }
     }
+}
+
+// A manager that goes while its run is under way stops the run and waits for nothing: the run winds
+// down on its own, its files end paused, and nothing of it is written over the queue file any more.
+TEST_F(Scheduler, AManagerGoesAtOnceAndItsRunWindsDownWithoutItsQueueFile)
+{
+    addFiles(3);
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 3); }));
+    const std::vector<ItemPtr> items = manager->items();
+    const QString queue = manager->stateURL(), journal = manager->journalURL();
+    bool turned = false;
+    QTimer::singleShot(0, [&] { turned = true; });
+    ctx.reset();
+    manager.reset();
+    const bool turnedWhileGoing = turned;
+    const QByteArray written = readWholeFile(queue) + readWholeFile(journal);
+    EXPECT_TRUE(runUntil([&] {
+        return std::all_of(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Paused; });
+    }));
+    runUntil([] { return false; }, std::chrono::milliseconds(1500));   // past the journal's delay
+    EXPECT_EQ(std::tuple(turnedWhileGoing, readWholeFile(queue) + readWholeFile(journal)), std::tuple(false, written));
 }
 
 // An upload the queue lets go of is aborted at the service, or its stored parts would stay (and be
