@@ -57,7 +57,7 @@ protected:
     void makeManager()
     {
         ctx.reset();
-        manager = std::make_unique<UploadManager>(api, limits, server.network()->transport());
+        manager = std::make_unique<UploadManager>(api, EngineLimits{}, server.network()->transport());
         manager->routeProbe().assume(false);
         ctx.emplace(manager->transferContext());
     }
@@ -129,12 +129,10 @@ protected:
         return md5Hex(length < 0 ? file.readAll() : file.read(length));
     }
 
-    std::string key(const ItemPtr& item) const { return (item->destDir + item->name).toStdString(); }
 
     Gate gates[21];
     std::deque<Started> started;   // outlive the transfers and the permits they give back
     FakeUploadService server;
-    EngineLimits limits;
     ZafrelAPI api{server.network()->session()};
     std::unique_ptr<UploadManager> manager;
     // What the single transfers of a test are given: the manager's own.
@@ -303,7 +301,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         const std::string old = std::string("up-") + c.name;
         const QString path = makeFile(c.name, kMiB32 + 1);
         const ItemPtr again = makeItem(path);
-        again->key = QString::fromStdString(key(again));
+        again->key = again->destDir + again->name;
         again->uploadId = QString::fromStdString(old);
         again->partSize = c.partSize;
         again->etags = {{1, "\"e1\""}};
@@ -320,7 +318,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         runUpload(again);
         EXPECT_EQ(again->status(), c.listed ? Status::Skipped : Status::Done);
         ASSERT_FALSE(server.aborts().empty());
-        EXPECT_EQ(server.aborts().back(), std::make_pair(key(again), old));
+        EXPECT_EQ(server.aborts().back(), std::make_pair(again->key->toStdString(), old));
         if (c.listed)
             continue;
         EXPECT_EQ(std::tuple(again->partSize, again->size), std::tuple(kMiB32, QFileInfo(path).size()));
@@ -428,8 +426,10 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 }
 
 // Five attempts, the waits between them growing from 1 to 12 s; while waiting the item tells which
-// attempt comes next. (Hostile answers below end the item with the last one.)
-TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndSayWhichComesNext)
+// attempt comes next. The store refuses an expired pre-signed URL with 403: the next attempt goes
+// to a fresh one (a single request starts again at the service, a part asks for its URL again)
+// within the same five attempts; a refusal that persists still ends the item with the store's answer.
+TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndARefusedURLIsRenewed)
 {
     using std::chrono::seconds;
     retry::setWaitScaleForTests(1.0);
@@ -449,21 +449,16 @@ TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndSayWhichComesNext)
     runUpload(item);
     EXPECT_EQ(waits, (std::vector<int>{25, 35, 45, 55}));
     EXPECT_EQ(std::tuple(item->retryWait().has_value(), item->status()), std::tuple(false, Status::Error));
-}
 
-// The store refuses an expired pre-signed URL with 403: the next attempt goes to a fresh one (a
-// single request starts again at the service, a part asks for its URL again) within the same five
-// attempts; a refusal that persists still ends the item with the store's answer.
-TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
-{
     server.onPut = [](const FakeUploadService::Put& put) {
         const bool refused = put.key == "Dia1/never.bin" || (put.attempt == 1 && put.partNumber != 1);
         return refused ? std::optional(Reply{403, "<Error>Request has expired</Error>", std::nullopt}) : std::nullopt;
     };
-    const ItemPtr single = makeItem(makeFile("a.bin", 100));
+    const size_t inits = server.inits().size();
+    const ItemPtr single = makeItem(makeFile("single.bin", 100));
     runUpload(single);
     EXPECT_EQ(single->status(), Status::Done);
-    EXPECT_EQ(server.inits().size(), 2u);
+    EXPECT_EQ(server.inits().size(), inits + 2);
     const ItemPtr multi = makeItem(makeFile("b.bin", kMiB32 + 1));
     runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
     EXPECT_EQ(multi->status(), Status::Done);
@@ -473,7 +468,7 @@ TEST_F(Transfer, ARefusedURLIsRenewedBeforeTheNextAttempt)
     const ItemPtr never = makeItem(makeFile("never.bin", 100));
     runUpload(never);
     EXPECT_EQ(never->error(), "HTTP 403 <Error>Request has expired</Error>");
-    EXPECT_EQ(server.inits().size(), 2u + 1u + 5u);
+    EXPECT_EQ(server.inits().size(), inits + 2 + 1 + 5);
 }
 
 // Broken or hostile answers end the file with a message that says what happened, on one line of
@@ -611,21 +606,6 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrder)
               std::tuple(20u, 1u, 1u, false, 0.0));
 }
 
-// Large files go two at a time beside the small ones; a large file waiting for its turn holds back
-// the files queued after it, so that files still start in queue order.
-TEST_F(Scheduler, LargeFilesTwoAtATimeBesideSmallOnes)
-{
-    addFiles(6, {1, 2, 5});
-    using S = Status;
-    ASSERT_TRUE(runUntil([&] { return waiting(1, 4); }));
-    EXPECT_EQ(statuses(*manager), (std::vector<S>{S::Running, S::Running, S::Running, S::Running, S::Queued, S::Queued}));
-    gates[1].open();
-    ASSERT_TRUE(runUntil([&] { return waiting(5, 6); }));
-    EXPECT_EQ(manager->items()[0]->status(), S::Done);
-    finish(6);
-    EXPECT_EQ(statuses(*manager), std::vector<S>(6, S::Done));
-}
-
 // A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
 TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
 {
@@ -662,18 +642,16 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
         return it;
     };
     const ItemPtr removed = withUpload("removed", Status::Paused);
-    const ItemPtr cancelled = withUpload("cancelled", Status::Queued);
     const ItemPtr gone = withUpload("gone", Status::Paused);
-    manager->setItems({removed, cancelled, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
+    manager->setItems({removed, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
                        withUpload("done", Status::Done), gone});
     manager->clearFinished();   // the failed and the done one
     manager->cancel(removed);
-    manager->cancel(cancelled);   // stays in the list, cancelled, and is never run
     manager->cancelAll();
     QFile::remove(gone->path);
     manager->persistNow();
     makeManager();   // the restored queue drops the entry whose file is gone
-    const std::set<std::string> expected{"up-removed", "up-cancelled", "up-all", "up-failed", "up-gone"};
+    const std::set<std::string> expected{"up-removed", "up-all", "up-failed", "up-gone"};
     ASSERT_TRUE(runUntil([&] { return server.aborts().size() >= expected.size(); }));
     std::set<std::string> aborted;
     for (const auto& [key, uploadId] : server.aborts())
@@ -696,7 +674,7 @@ TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
         };
         manager->setDestDir(QString("Pausa%1/").arg(status));
         QList<QUrl> urls;
-        constexpr int kFiles = 24;   // three times the small files a run has in hand at once
+        constexpr int kFiles = 12;
         for (int n = 1; n <= kFiles; ++n)
             urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
         manager->add(urls, QString());
@@ -704,10 +682,6 @@ TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
         EXPECT_EQ(manager->pauseCause(), cause);
         EXPECT_EQ(manager->summary().paused, kFiles);
         EXPECT_EQ(manager->summary().errors, 0);
-        const auto started = std::count_if(manager->items().begin(), manager->items().end(),
-                                           [](const ItemPtr& item) { return item->started.has_value(); });
-        EXPECT_GT(started, 0);
-        EXPECT_LT(started, kFiles);   // only the files in hand were started
         *failing = false;
         manager->resumePaused();
         EXPECT_FALSE(manager->pauseCause().has_value());

@@ -80,11 +80,9 @@ FakeReply FakeUploadService::put(const SeenRequest& req)
     Put p;
     p.key = req.path.substr(std::string("/store/").size());
     p.partNumber = std::atoi(req.param("partNumber").c_str());
-    p.uploadId = req.param("uploadId");
     for (const auto& [name, value] : req.request.headers)
         if (QByteArray::fromStdString(name).compare("Content-Type", Qt::CaseInsensitive) == 0)
             p.contentType = value;
-    p.bytes = req.request.body.size();
     p.md5 = md5Hex(req.request.body);
     p.attempt = ++attempts_[p.key + "#" + std::to_string(p.partNumber)];
     puts_.push_back(p);
