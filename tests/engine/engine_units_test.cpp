@@ -1,5 +1,5 @@
-// The engine's small pieces on their own: permits, part buffers, part plans and reads, error texts,
-// the speed meter and the route decision.
+// The engine's small pieces on their own: permits, part buffers, part plans and reads, the speed
+// meter and the route decision.
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
 #include "engine/part_buffer_pool.h"
@@ -7,7 +7,6 @@
 #include "engine/part_reader.h"
 #include "engine/route_probe.h"
 #include "engine/speed_meter.h"
-#include "engine/upload_error.h"
 #include "platform/errors.h"
 #include "support/async_wait.h"
 #include "support/engine_env.h"
@@ -108,54 +107,33 @@ TEST(PartReader, PartsAtTheirOffsetsFromManyThreadsAndAShortenedFile)
     QFile::remove(path);
 }
 
-TEST(UploadError, TextsSayWhatHappenedOnOneShortLine)
-{
-    const auto repeat = [](const char* s, int n) { return QByteArray(s).repeated(n).toStdString(); };
-    const std::pair<UploadError, std::string> cases[] = {
-        {UploadError::http(500, ""), "HTTP 500 "},
-        {UploadError::http(400, repeat("ñ", 200)), "HTTP 400 " + repeat("ñ", 80)},
-        {UploadError::http(400, repeat("e\xCC\x81", 100)), "HTTP 400 " + repeat("e\xCC\x81", 80)},
-        {UploadError::http(503, "<?xml version=\"1.0\"?>\r\n<Error>\n\t<Code>SlowDown</Code></Error>"), "HTTP 503 SlowDown"},
-        {UploadError::http(503, "<?xml version=\"1.0\"?>\n<Error><Code>InternalError</Code>\n<Message>We encountered\nan "
-                                "internal error.</Message><RequestId>4442587FB7D0A2F9</RequestId></Error>"),
-         "HTTP 503 InternalError: We encountered an internal error."},
-        {UploadError::http(503, "<html>\n<body>Bad gateway</body></html>"), "HTTP 503 <html> <body>Bad gateway</body></html>"},
-    };
-    for (const auto& [error, text] : cases)
-        EXPECT_EQ(std::string(error.what()), text);
-}
-
 // Each case feeds (bytes, time) events and reads the rate the meter last answered.
 TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
 {
-    struct Event {
-        qint64 bytes;
-        std::chrono::milliseconds at;
-    };
-    const auto every = [](int count, qint64 bytes, std::chrono::milliseconds step, std::chrono::milliseconds first) {
-        std::vector<Event> events;
-        for (int i = 0; i < count; ++i)
-            events.push_back({bytes, first + i * step});
-        return events;
-    };
+    using Events = std::vector<std::pair<qint64, std::chrono::milliseconds>>;
+    Events steady, many;
+    for (int i = 1; i <= 10; ++i)
+        steady.emplace_back(100000, i * 200ms);
+    for (int i = 0; i <= 100; ++i)
+        many.emplace_back(10, i * 100ms);
     const struct {
         const char* what;
-        std::vector<Event> events;
+        Events events;
         double rate;
     } cases[] = {
-        {"ten events over two seconds", every(10, 100000, 200ms, 200ms), 500000.0},
+        {"ten events over two seconds", steady, 500000.0},
         {"half a second is not enough", {{1000, 0ms}, {1000, 300ms}, {1000, 500ms}}, 0.0},
         {"just over half a second", {{1000, 0ms}, {1000, 300ms}, {1000, 500ms}, {1000, 501ms}}, 3000.0 / 0.501},
         {"after a pause", {{1000, 0ms}, {1000, 1000ms}, {5000000, 6000ms}}, 1000.0},
-        {"older samples dropped", every(101, 10, 100ms, 0ms), 100.0},
+        {"older samples dropped", many, 100.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SpeedMeter meter;
         double rate = 0;
         const auto start = SpeedMeter::Clock::now();
-        for (const Event& e : c.events)
-            if (const auto r = meter.record(e.bytes, start + e.at))
+        for (const auto& [bytes, at] : c.events)
+            if (const auto r = meter.record(bytes, start + at))
                 rate = *r;
         EXPECT_NEAR(rate, c.rate, 0.01);
     }

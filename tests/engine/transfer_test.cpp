@@ -336,21 +336,18 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
 {
     for (const bool wentThrough : {true, false}) {
         SCOPED_TRACE(wentThrough);
-        const QString name = wentThrough ? "through.bin" : "lost.bin";
-        const ItemPtr item = makeItem(makeFile(name, kMiB32 + 1));
+        const ItemPtr item = makeItem(makeFile(wentThrough ? "through.bin" : "lost.bin", kMiB32 + 1));
         auto attempts = std::make_shared<int>(0);
-        server.intercept = [this, attempts, wentThrough, name, size = item->size](const SeenRequest& req) -> std::optional<FakeReply> {
+        server.intercept = [this, attempts, wentThrough, item](const SeenRequest& req) -> std::optional<FakeReply> {
             if (req.path != "/api/upload/complete")
                 return std::nullopt;
-            const bool first = (*attempts)++ == 0;
-            if (first && wentThrough)
-                server.list("Dia1/", name.toStdString(), size);
-            return jsonReply({{"error", "La subida no existe"}}, first ? 503 : 404);
+            if (++*attempts == 1 && wentThrough)
+                server.list("Dia1/", item->name.toStdString(), item->size);
+            return jsonReply({{"error", "La subida no existe"}}, *attempts == 1 ? 503 : 404);
         };
         runUpload(item);
-        EXPECT_EQ(*attempts, 2);
-        EXPECT_EQ(item->status(), wentThrough ? Status::Done : Status::Error);
-        EXPECT_EQ(item->verified(), wentThrough);
+        EXPECT_EQ(std::tuple(*attempts, item->status(), item->verified()),
+                  std::tuple(2, wentThrough ? Status::Done : Status::Error, wentThrough));
     }
 }
 
@@ -477,6 +474,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
 {
     const QString path = makeFile("clip.bin", 10);
     const std::string md5 = md5Of(path), store = "/store/Dia1/clip.bin", init = "/api/upload/init";
+    const QByteArray ene = QByteArray("\xC3\xB1");   // one character, two bytes
     const std::string tooLarge = "ERROR La respuesta de service.test era demasiado grande y se cortó";
     const std::string paused = "paused\t", mismatch = std::string("ERROR ") + kMismatch + "\t", unexpected = std::string("ERROR ") + kUnexpected;
     const auto withETag = [](std::string etag) {
@@ -504,6 +502,14 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         {"upload start that never answers", init, FakeReply::failed(CURLE_OPERATION_TIMEDOUT), paused, 0},
         {"store out of reach", store, FakeReply::failed(CURLE_COULDNT_CONNECT), paused, 5},
         {"store answer of 2 MiB", store, FakeReply::status(200, std::string(2 << 20, 'x')), tooLarge, 5},
+        {"long store error", store, FakeReply::status(502, ene.repeated(200).toStdString()),
+         "ERROR HTTP 502 " + ene.repeated(80).toStdString() + "\t", 5},
+        {"store error in XML", store, FakeReply::status(503, "<?xml version=\"1.0\"?>\r\n<Error>\n\t<Code>SlowDown</Code></Error>"),
+         "ERROR HTTP 503 SlowDown\t", 5},
+        {"store error with a message", store,
+         FakeReply::status(400, "<Error><Code>BadDigest</Code>\n<Message>The Content-MD5\nyou specified did not match.</Message>"
+                                "<RequestId>4442587FB7D0A2F9</RequestId></Error>"),
+         "ERROR HTTP 400 BadDigest: The Content-MD5 you specified did not match.\t", 5},
         {"line break in the content type", init, start({{"contentType", "video/mxf\r\nX-Injected: yes"}}), unexpected, 0},
         {"ftp URL", init, start({{"url", "ftp://service.test/Dia1/clip.bin"}}), unexpected, 0},
         {"control characters in an error", init,
@@ -561,14 +567,12 @@ protected:
         manager->setDestDir("Dia1/");
     }
 
-    // Queues f1 .. fN through the intake, in that order; `large` ones above the single-request limit.
-    void addFiles(int count, std::set<int> large = {})
+    // Queues f1 .. fN through the intake, in that order.
+    void addFiles(int count)
     {
         QList<QUrl> urls;
-        for (int n = 1; n <= count; ++n) {
-            const QString name = QString("f%1").arg(n);
-            urls.push_back(QUrl::fromLocalFile(makeFile(name, large.contains(n) ? kMiB32 + 1 : 100 + n)));
-        }
+        for (int n = 1; n <= count; ++n)
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), 100 + n)));
         manager->add(urls, QString());
         ASSERT_EQ(manager->items().size(), size_t(count));
     }
