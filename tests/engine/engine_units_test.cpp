@@ -1,8 +1,7 @@
-// The engine's small pieces on their own: permits, part buffers, part plans and reads, the speed
-// meter and the route decision.
+// The engine's small pieces on their own: permits, part plans and reads, the speed meter and the
+// route decision.
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
-#include "engine/part_buffer_pool.h"
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
 #include "engine/route_probe.h"
@@ -41,27 +40,6 @@ TEST(AsyncSemaphore, PermitsGoInArrivalOrderAndAreNeverOvertaken)
     sem.signal(3);
     EXPECT_TRUE(test::runUntil([&] { return big.isReady() && small.isReady(); }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
-// A part's body may outlive its part inside the transport: its memory is never lent again then.
-TEST(PartBufferPool, ReusesFreeBuffersButNeverOneStillHeld)
-{
-    PartBufferPool pool(128);
-    QByteArray heldByTransport;
-    const char* reused = nullptr;
-    {
-        PartBufferPool::Lease a = pool.take(64);
-        PartBufferPool::Lease b = pool.take(64);
-        b.bytes.fill('A');
-        heldByTransport = b.bytes;
-        reused = a.bytes.constData();
-    }
-    PartBufferPool::Lease c = pool.take(60);   // a shorter last part fits in the same memory
-    PartBufferPool::Lease d = pool.take(64);
-    EXPECT_EQ(c.bytes.constData(), reused);
-    EXPECT_NE(d.bytes.constData(), heldByTransport.constData());
-    d.bytes.fill('B');
-    EXPECT_EQ(heldByTransport, QByteArray(64, 'A'));
 }
 
 TEST(PartPlan, PartCountAndPermitsPerPart)

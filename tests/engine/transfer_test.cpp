@@ -666,8 +666,9 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
 
 // The service out of reach (503 through every retry) or the session ended (401): the run stops
 // taking files, everything ends paused without an error, and continuing sends them all.
-TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
+TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
 {
+    std::for_each(std::begin(gates), std::end(gates), [](Gate& g) { g.open(); });
     for (const auto& [status, cause] : {std::pair{503, PauseCause::NoConnection}, std::pair{401, PauseCause::SessionEnded}}) {
         SCOPED_TRACE(status);
         auto failing = std::make_shared<bool>(true);
@@ -677,20 +678,15 @@ TEST_F(Transfer, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
             return jsonReply({{"error", "x"}}, status);
         };
         manager->setDestDir(QString("Pausa%1/").arg(status));
-        QList<QUrl> urls;
-        constexpr int kFiles = 12;
-        for (int n = 1; n <= kFiles; ++n)
-            urls.push_back(QUrl::fromLocalFile(makeFile(QString("p%1-%2").arg(status).arg(n), 100 + n)));
-        manager->add(urls, QString());
+        addFiles(12);
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-        EXPECT_EQ(manager->pauseCause(), cause);
-        EXPECT_EQ(manager->summary().paused, kFiles);
-        EXPECT_EQ(manager->summary().errors, 0);
+        EXPECT_EQ(std::tuple(manager->pauseCause(), manager->summary().paused, manager->summary().errors),
+                  std::tuple(std::optional(cause), 12, 0));
         *failing = false;
         manager->resumePaused();
         EXPECT_FALSE(manager->pauseCause().has_value());
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-        EXPECT_EQ(manager->summary().done, kFiles);
+        EXPECT_EQ(manager->summary().done, 12);
         manager->clearFinished();
     }
 }
