@@ -17,19 +17,14 @@
 
 namespace zafrel::test {
 
-// Every call of this client fails at once: "serverURL" holds an unusable origin, so runs of the
-// engine end without any traffic (their "api/upload/done" fails and is ignored).
-inline ZafrelAPI& offlineAPI()
-{
-    settings::setValue(QStringLiteral("serverURL"), QString());
-    static ZafrelAPI* const api = new ZafrelAPI(std::make_unique<HttpSession>(HttpSession::serviceConfig()));
-    return *api;
-}
-
-// A manager on the offline client; it restores the queue file as it stands.
+// A manager whose every call to the service fails at once: "serverURL" holds an unusable origin, so
+// its runs end without any traffic. It restores the queue file as it stands.
 inline std::unique_ptr<UploadManager> offlineManager()
 {
-    return std::make_unique<UploadManager>(offlineAPI());
+    settings::setValue(QStringLiteral("serverURL"), QString());
+    // Left to the end of the process: the session's I/O thread must not stop during exit.
+    static ZafrelAPI* const api = new ZafrelAPI(std::make_unique<HttpSession>(HttpSession::serviceConfig()));
+    return std::make_unique<UploadManager>(*api);
 }
 
 // The items' states in queue order.

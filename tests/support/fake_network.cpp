@@ -25,13 +25,6 @@ FakeReply FakeReply::failed(CURLcode code)
     return reply;
 }
 
-FakeReply FakeReply::endless()
-{
-    FakeReply reply;
-    reply.endless_ = true;
-    return reply;
-}
-
 class FakeNetwork::Transport final : public HttpTransport {
 public:
     explicit Transport(std::shared_ptr<FakeNetwork> network) : network_(std::move(network)) {}
@@ -48,7 +41,7 @@ public:
         if (Gate* gate = reply.after) {
             ++gate->waiting_;
             try {
-                while (!gate->isOpen())
+                while (!gate->open_)
                     co_await sleepFor(std::chrono::milliseconds(2), stop);
             } catch (...) {
                 --gate->waiting_;
@@ -61,12 +54,8 @@ public:
                                  transportErrorDetail(reply.failureCode, ""), transportFailureMayPass(reply.failureCode));
         if (request.onUploadProgress && !request.body.isEmpty())
             request.onUploadProgress(request.body.size(), request.body.size());
-        // Without a bound an endless answer would fill the memory; here it is left unreadable.
-        const bool tooLarge = reply.endless_ || reply.response.body.size() > request.maxResponseBytes;
-        if (request.maxResponseBytes > 0 && tooLarge)
+        if (request.maxResponseBytes > 0 && reply.response.body.size() > request.maxResponseBytes)
             throw ResponseTooLarge(responseTooLargeText(request.url));
-        if (reply.endless_)
-            reply.response.body = "{";
         co_return std::move(reply.response);
     }
 

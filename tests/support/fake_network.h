@@ -21,7 +21,6 @@ namespace zafrel::test {
 class Gate {
 public:
     void open() { open_ = true; }
-    bool isOpen() const { return open_; }
     int waiting() const { return waiting_; }
 
 private:
@@ -40,9 +39,6 @@ struct FakeReply {
     // No HTTP answer: the request failed as libcurl's `code` ends one (refused, timed out...), with
     // the same text the real transport gives.
     static FakeReply failed(CURLcode code);
-    // A body larger than any bound the request allows (an answer that never ends).
-    static FakeReply endless();
-    bool endless_ = false;
 };
 
 // One request as the network saw it, with its URL taken apart.
@@ -51,7 +47,6 @@ struct SeenRequest {
     std::string path;   // decoded, without the query
     QUrlQuery query;
     std::string param(const char* name) const { return query.queryItemValue(QString::fromUtf8(name), QUrl::FullyDecoded).toStdString(); }
-    bool hasParam(const char* name) const { return query.hasQueryItem(QString::fromUtf8(name)); }
     std::string body() const { return request.body.toStdString(); }
 };
 

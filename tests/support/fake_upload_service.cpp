@@ -9,23 +9,20 @@ FakeReply jsonReply(const nlohmann::json& value, int status)
 
 FakeUploadService::FakeUploadService()
 {
-    const auto bind = [this](FakeNetwork::Handler handler) {
-        return [this, handler](const SeenRequest& req) {
+    const auto serve = [this](std::string method, std::string path, FakeNetwork::Handler handler) {
+        network_->route(std::move(method), std::move(path), [this, handler](const SeenRequest& req) {
             std::optional<FakeReply> instead = intercept ? intercept(req) : std::nullopt;
             return instead ? *instead : handler(req);
-        };
+        });
     };
-    const auto member = [this](FakeReply (FakeUploadService::*handler)(const SeenRequest&)) {
-        return [this, handler](const SeenRequest& req) { return (this->*handler)(req); };
-    };
-    network_->route("GET", "/api/ls", bind(member(&FakeUploadService::ls)));
-    network_->route("POST", "/api/upload/init", bind(member(&FakeUploadService::init)));
-    network_->route("GET", "/api/upload/urls", bind(member(&FakeUploadService::urls)));
-    network_->route("POST", "/api/upload/complete", bind(member(&FakeUploadService::complete)));
-    network_->route("POST", "/api/upload/abort", bind(member(&FakeUploadService::abort)));
-    network_->route("POST", "/api/upload/done", bind([](const SeenRequest&) { return jsonReply({{"ok", true}}); }));
-    network_->route("PUT", "/store/", bind(member(&FakeUploadService::put)));
-    network_->route("HEAD", "/", bind([](const SeenRequest&) { return FakeReply::status(200, {}, {}); }));
+    serve("GET", "/api/ls", std::bind_front(&FakeUploadService::ls, this));
+    serve("POST", "/api/upload/init", std::bind_front(&FakeUploadService::init, this));
+    serve("GET", "/api/upload/urls", std::bind_front(&FakeUploadService::urls, this));
+    serve("POST", "/api/upload/complete", std::bind_front(&FakeUploadService::complete, this));
+    serve("POST", "/api/upload/abort", std::bind_front(&FakeUploadService::abort, this));
+    serve("POST", "/api/upload/done", [](const SeenRequest&) { return jsonReply({{"ok", true}}); });
+    serve("PUT", "/store/", std::bind_front(&FakeUploadService::put, this));
+    serve("HEAD", "/", [](const SeenRequest&) { return FakeReply::status(200, {}, {}); });
 }
 
 FakeReply FakeUploadService::ls(const SeenRequest& req)
@@ -82,12 +79,10 @@ FakeReply FakeUploadService::put(const SeenRequest& req)
 {
     Put p;
     p.key = req.path.substr(std::string("/store/").size());
-    p.partNumber = req.hasParam("partNumber") ? std::stoi(req.param("partNumber")) : 0;
-    p.uploadId = req.param("uploadId");
+    p.partNumber = std::atoi(req.param("partNumber").c_str());
     for (const auto& [name, value] : req.request.headers)
         if (QByteArray::fromStdString(name).compare("Content-Type", Qt::CaseInsensitive) == 0)
             p.contentType = value;
-    p.bytes = req.request.body.size();
     p.md5 = md5Hex(req.request.body);
     p.attempt = ++attempts_[p.key + "#" + std::to_string(p.partNumber)];
     puts_.push_back(p);

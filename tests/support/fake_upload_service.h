@@ -23,9 +23,7 @@ public:
     struct Put {
         std::string key;            // object key (path after "/store/")
         int partNumber = 0;         // 0 for a single-request upload
-        std::string uploadId;
         std::string contentType;    // "" when the request had none
-        int64_t bytes = 0;
         std::string md5;
         int attempt = 1;            // how many PUTs of this key and part arrived so far, this one included
     };
