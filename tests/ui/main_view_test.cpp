@@ -210,13 +210,13 @@ TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancelli
             ASSERT_NE(chooser, nullptr);
             auto* list = chooser->findChild<QListView*>("listView");
             auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
-            // Return on a picked folder enters it instead of uploading it.
+            // Return on a folder picked and typed in enters it instead of uploading it.
             chooser->setDirectory(dir);
             ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
             list->setCurrentIndex(entry(list, "CLIPS"));
-            edit->setText("");
+            edit->setText("CLIPS");
             settle();
-            press(list, Qt::Key_Return, "\r");
+            press(edit, Qt::Key_Return, "\r");
             EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
             chooser->setDirectory(dir);
             ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
