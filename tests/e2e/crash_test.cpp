@@ -76,7 +76,8 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     server().reset();
 
     // The interrupted item waits for the same command.
-    EXPECT_TRUE(runProgram(home, {"--pendientes"}).out.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\n"));
+    const QString listed = runProgram(home.environment(), {"--pendientes"}).out;
+    EXPECT_TRUE(listed.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\n")) << listed.toStdString();
 
     // The same command again continues the upload with the parts it had not stored.
     server().reset();

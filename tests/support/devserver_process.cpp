@@ -4,23 +4,12 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QThread>
 #include <httplib.h>
 
 #include <stdexcept>
 
 namespace zafrel::test {
-
-std::optional<QString> DevServerProcess::unavailableReason()
-{
-    if (QStandardPaths::findExecutable("node").isEmpty())
-        return QStringLiteral("node is not installed");
-    if (!QFileInfo::exists(sourceDir() + "/devserver/node_modules"))
-        return QStringLiteral("devserver/node_modules is missing (run scripts/setup)");
-    return std::nullopt;
-}
 
 DevServerProcess::DevServerProcess()
 {
@@ -29,8 +18,8 @@ DevServerProcess::DevServerProcess()
     process_.setStandardOutputFile(out);
     process_.setStandardErrorFile(dir_.filePath("stderr.txt"));
     process_.setWorkingDirectory(sourceDir() + "/devserver");
-    process_.start(QStandardPaths::findExecutable("node"), {sourceDir() + "/devserver/server.js", "--port", "0",
-                                                            "--store-port", "0", "--data", dir_.filePath("data")});
+    process_.start("node", {sourceDir() + "/devserver/server.js", "--port", "0", "--store-port", "0", "--data",
+                            dir_.filePath("data")});
     const QByteArray ready = "ZAFREL_DEVSERVER ";
     for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && process_.state() != QProcess::NotRunning;) {
         QFile file(out);

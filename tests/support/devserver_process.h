@@ -6,16 +6,12 @@
 #include <QTemporaryDir>
 #include <nlohmann/json.hpp>
 
-#include <optional>
 #include <vector>
 
 namespace zafrel::test {
 
 class DevServerProcess {
 public:
-    // Why the stand-in cannot run here (no node, no installed npm packages), or nothing.
-    static std::optional<QString> unavailableReason();
-
     // Starts `node devserver/server.js --port 0 --store-port 0 --data <temp>` and waits (up to
     // 60 s) for its ZAFREL_DEVSERVER line.
     DevServerProcess();
@@ -23,7 +19,8 @@ public:
     DevServerProcess(const DevServerProcess&) = delete;
     DevServerProcess& operator=(const DevServerProcess&) = delete;
 
-    // False when it did not start; failure() then says why (with its stderr).
+    // False when it did not start (no node, no npm packages installed by scripts/setup, ...);
+    // failure() then says why (with its stderr).
     bool started() const { return !service_.isEmpty(); }
     QString failure() const { return failure_; }
     QString serviceURL() const { return service_; }   // "http://127.0.0.1:P1"

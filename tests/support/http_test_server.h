@@ -1,6 +1,6 @@
 #pragma once
 // The server of the HTTP tests, on 127.0.0.1 and on free ports: one cpp-httplib server with every
-// route they use, and a port that never answers or answers by hand.
+// route they use, and a port that never answers.
 #include "platform/http.h"
 #include "support/async_wait.h"
 
@@ -16,7 +16,6 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace zafrel::test {
@@ -34,7 +33,7 @@ inline HttpRequest makeRequest(std::string method, std::string url, QByteArray b
 }
 
 // A socket listening on 127.0.0.1: connections complete in the kernel's backlog and what the client
-// sends is never read nor answered, unless serve() answers by hand.
+// sends is never read nor answered.
 class RawPort {
 public:
     RawPort()
@@ -50,70 +49,15 @@ public:
             throw std::runtime_error("raw port: cannot bind 127.0.0.1");
         port_ = ntohs(address.sin_port);
     }
-    ~RawPort()
-    {
-        if (server_.joinable())
-            server_.join();
-        ::close(fd_);
-    }
+    ~RawPort() { ::close(fd_); }
     RawPort(const RawPort&) = delete;
     RawPort& operator=(const RawPort&) = delete;
 
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
-    // Answers the connections in turn on a thread of its own, one request after another: each
-    // entry of `connections` lists the texts written, after reading a request head, on one
-    // connection; an empty text resets that connection instead. Gives up on a connection that does
-    // not come within 10 s. join() waits for the end and answers how many connections came.
-    void serve(std::vector<std::vector<std::string>> connections)
-    {
-        const timeval acceptTimeout{10, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &acceptTimeout, sizeof acceptTimeout);
-        server_ = std::thread([this, connections = std::move(connections)] {
-            for (const auto& answers : connections) {
-                const int connection = ::accept(fd_, nullptr, nullptr);
-                if (connection < 0)
-                    return;
-                ++accepted_;
-                for (const std::string& answer : answers) {
-                    if (!readRequestHead(connection))
-                        break;
-                    if (answer.empty()) {
-                        const linger reset{1, 0};
-                        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                        break;
-                    }
-                    if (::write(connection, answer.data(), answer.size()) < 0)
-                        break;
-                }
-                ::close(connection);
-            }
-        });
-    }
-    int join()
-    {
-        server_.join();
-        return accepted_;
-    }
-
 private:
-    static bool readRequestHead(int connection)
-    {
-        std::string received;
-        char buffer[4096];
-        while (received.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ::read(connection, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            received.append(buffer, static_cast<size_t>(n));
-        }
-        return true;
-    }
-
     int fd_ = -1;
     int port_ = 0;
-    std::thread server_;
-    int accepted_ = 0;
 };
 
 // The fixture of the HTTP tests. Routes:

@@ -74,34 +74,25 @@ inline ProgramResult runProgram(const QProcessEnvironment& environment, const QS
     return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError()) + (ended ? "" : process.errorString())};
 }
-inline ProgramResult runProgram(const ProgramHome& home, const QStringList& arguments,
-                                const QString& workingDirectory = {})
-{
-    return runProgram(home.environment(), arguments, workingDirectory);
-}
 
 // The program on a terminal: its standard input, output and error are the terminal, which the test
-// reads and types into (standard output may go to a file instead). Killed when the object goes.
+// reads and types into. Killed when the object goes.
 class TerminalRun {
 public:
-    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
-                const QString& standardOutputFile = {})
+    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments)
     {
         int terminal = -1;
         if (::openpty(&master_, &terminal, nullptr, nullptr, nullptr) != 0)
             return;
         process_.setProcessEnvironment(environment);
-        if (!standardOutputFile.isEmpty())
-            process_.setStandardOutputFile(standardOutputFile);
         // In the child, before exec: a session of its own whose controlling terminal is ours.
-        process_.setChildProcessModifier([master = master_, terminal, outputToo = standardOutputFile.isEmpty()] {
+        process_.setChildProcessModifier([master = master_, terminal] {
             ::close(master);
             ::setsid();
             ::ioctl(terminal, TIOCSCTTY, 0);
             ::dup2(terminal, STDIN_FILENO);
+            ::dup2(terminal, STDOUT_FILENO);
             ::dup2(terminal, STDERR_FILENO);
-            if (outputToo)
-                ::dup2(terminal, STDOUT_FILENO);
         });
         process_.start(programPath(), arguments);
         process_.waitForStarted(10000);

@@ -1,6 +1,7 @@
 #pragma once
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QString>
 #include <chrono>
 #include <csignal>
@@ -16,6 +17,13 @@ QString sandboxDir();
 
 // Runs the event loop until the predicate holds or the deadline passes; answers the predicate.
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// The whole content of the file at `path`; empty when it cannot be read.
+inline QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Path of the built program and of the source tree.
 inline QString programPath() { return QStringLiteral(ZAFREL_BINARY_PATH); }

@@ -8,8 +8,8 @@ namespace {
 
 // The window waits for the session check, then asks to sign in: the button waits for a character
 // in both fields but Return sends anyway, and the password's server is named whenever it is not
-// the program's own (in red when unencrypted and not this machine). The size holds for next time.
-TEST_F(DesktopTest, TheLoginScreenAfterTheWaitAndTheWindowSizeForTheNextStart)
+// the program's own (in red when unencrypted and not this machine).
+TEST_F(DesktopTest, TheLoginScreenAfterTheWait)
 {
     launch();
     EXPECT_EQ(root().currentWidget(), root().connectingPage());
@@ -28,7 +28,6 @@ TEST_F(DesktopTest, TheLoginScreenAfterTheWaitAndTheWindowSizeForTheNextStart)
         {QString::fromUtf8(build::defaultServer), "", false},
         {"https://subidas.ejemplo.test", "Servidor: subidas.ejemplo.test", false},
         {"http://127.0.0.1:8080", "Servidor: 127.0.0.1:8080", false},
-        {"http://localhost", "Servidor: localhost", false},
         {"HTTP://10.0.0.7:8080", "Servidor: 10.0.0.7:8080 · conexión sin cifrar", true},
     };
     for (const auto& [origin, text, red] : servers) {
@@ -37,11 +36,6 @@ TEST_F(DesktopTest, TheLoginScreenAfterTheWaitAndTheWindowSizeForTheNextStart)
         EXPECT_EQ(visible(login().serverLabel()) ? seenText(login().serverLabel()) : "", text) << origin.toStdString();
         EXPECT_EQ(ui::textColor(login().serverLabel()) == ui::redColor(), red) << origin.toStdString();
     }
-    desktop->window().resize(611, 533);
-    settle();
-    desktop.reset();
-    launch();
-    EXPECT_EQ(desktop->window().size(), QSize(611, 533));
 }
 
 // A refused sign-in is busy while asked, then says why in red and keeps both fields; the next one
