@@ -113,7 +113,7 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
         EXPECT_EQ(it->size, it->name == "link.mov" ? 7 : it->name == "C0001.MXF" ? 1234 : it->name == "clip.mov" ? 0 : 10);
     }
     // Written before the run begins, which starts on a later turn.
-    EXPECT_TRUE(readWholeFile(queueFilePath()).contains(dropped.toUtf8()));
+    EXPECT_TRUE(fileBytes(queueFilePath()).contains(dropped.toUtf8()));
     manager->setDestDir("Otro/");
     manager->add({url("CARD/A001/C2.MXF")}, "");
     manager->setDestDir("Rodaje/");
@@ -140,11 +140,11 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
         manager->cancel(it);
     EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
     EXPECT_EQ(queued->status(), Status::Cancelled);
-    EXPECT_EQ(readWholeFile(queueFilePath()), "[]");
+    EXPECT_EQ(fileBytes(queueFilePath()), "[]");
     manager->setItems({item(Status::Queued), paused, item(Status::Error)});
     manager->cancelAll();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
-    const QByteArray written = readWholeFile(queueFilePath());
+    const QByteArray written = fileBytes(queueFilePath());
     EXPECT_TRUE(written.contains(R"("status":"paused")") && written.contains(R"("status":"error")"));
     EXPECT_FALSE(written.contains(R"("status":"queued")"));
 
@@ -160,14 +160,14 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
         failed->etags = {{1, "a"}};
         manager->setItems({item(Status::Done), failed});
         manager->persistNow();
-        const QByteArray before = readWholeFile(queueFilePath());
+        const QByteArray before = fileBytes(queueFilePath());
         manager->retry(failed);
         // The size is taken afresh only when starting over.
         EXPECT_EQ(std::tuple(failed->status(), failed->error().has_value(), failed->etags.size(), failed->loaded(), failed->size),
                   std::tuple(Status::Queued, false, open ? 1u : 0u, open ? 4 : 0, open ? 10 : 25));
         EXPECT_EQ(manager->items()[1], failed);
         EXPECT_TRUE(manager->isRunning());
-        EXPECT_EQ(readWholeFile(queueFilePath()), before);   // retry itself writes nothing
+        EXPECT_EQ(fileBytes(queueFilePath()), before);   // retry itself writes nothing
         manager->cancelAll();
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
@@ -180,7 +180,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
     manager->setItems({item(Status::Done), q, item(Status::Skipped), r, item(Status::Error), p, item(Status::Cancelled)});
     manager->clearFinished();
     EXPECT_EQ(manager->items(), (std::vector<ItemPtr>{q, r, p}));
-    EXPECT_EQ(readWholeFile(queueFilePath()).count("\"id\""), 3);
+    EXPECT_EQ(fileBytes(queueFilePath()).count("\"id\""), 3);
 
     auto a = item(Status::Queued), b = item(Status::Queued);
     manager->setItems({a, b});
@@ -239,7 +239,7 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
         + "{\"id\":\"" + id(3) + "\",\"path\":\"" + d
         + R"(/C0003.MXF","size":100000000,"mtime":1733400000.1234567,"destDir":"Rodaje/","key":"Rodaje/C0003.MXF","uploadId":"upload-3","partSize":33554432,"etags":{"1":"\"e1\"","2":"\"e2\"","10":"\"e10\""},"status":"paused"},)"
         + "{\"id\":\"" + id(4) + "\",\"path\":\"" + d + R"(/C0003.MXF","size":5,"mtime":0,"destDir":"x/","uploadId":"u4","partSize":0,"etags":{},"status":"error"}])";
-    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), expected.toStdString());
+    EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), expected.toStdString());
 
     manager = offlineManager();
     ASSERT_EQ(manager->items().size(), 4u);
@@ -247,7 +247,7 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     manager->persistNow();   // read and written again, only queued and running came back paused
     QByteArray rewritten = expected;
     rewritten.replace(R"("status":"queued")", R"("status":"paused")").replace(R"("status":"running")", R"("status":"paused")");
-    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), rewritten.toStdString());
+    EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), rewritten.toStdString());
 
     // On a full disk the file stays as it was, and the person hears of it once.
     QStringList told;
@@ -259,7 +259,7 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
         manager->persistNow();
         manager->persistNow();
     }
-    EXPECT_EQ(readWholeFile(queueFilePath()).toStdString(), rewritten.toStdString());
+    EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), rewritten.toStdString());
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la cola en " + queueFilePath() + ": ")) << told[0].toStdString();
 }
@@ -288,16 +288,16 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
         EXPECT_EQ(it->error(), i == 4 ? std::optional<QString>("Pendiente de reintento") : std::nullopt);
         EXPECT_EQ(it->loaded(), i == 0 ? 20 : i == 1 ? 25 : 0) << words[i];
     }
-    EXPECT_EQ(readWholeFile(queueFilePath()), good);   // restoring does not write
+    EXPECT_EQ(fileBytes(queueFilePath()), good);   // restoring does not write
     manager->persistNow();
-    EXPECT_FALSE(readWholeFile(queueFilePath()).contains(gone));
+    EXPECT_FALSE(fileBytes(queueFilePath()).contains(gone));
     const QByteArray one = entry(f, 1, "paused");
     for (const QByteArray& bytes : {QByteArray("not json"), "[" + one + ",5]", "{\"items\":[" + one + "]}", "[" + one + ",]",
                                     "[" + entry(f, 1, "finished") + "]", "[" + entry(f, 1, "paused", R"("size":10.5)") + "]",
                                     "[" + entry(f, 1, "paused", R"("etags":{"x":"b"})") + "]", "[" + one.chopped(1)}) {
         writeFile(queueFilePath(), bytes);
         EXPECT_TRUE(offlineManager()->items().empty()) << bytes.toStdString();
-        EXPECT_EQ(readWholeFile(queueFilePath()), bytes);
+        EXPECT_EQ(fileBytes(queueFilePath()), bytes);
         EXPECT_FALSE(decodeQueue(bytes).has_value());
     }
     QFile::remove(queueFilePath());
@@ -326,23 +326,23 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         first->partSize = 100;
         manager->setItems({first, second});
         manager->persistNow();
-        const QByteArray written = readWholeFile(queueFilePath());
+        const QByteArray written = fileBytes(queueFilePath());
         first->etags[1] = "\"x\"";
         manager->persistPart(first, 1);
         EXPECT_TRUE(runUntil([&] { return QFile::exists(manager->journalURL()); }, std::chrono::seconds(3)));
         second->setStatus(Status::Done);
         manager->persist(second);
         manager.reset();   // what is not yet in the journal goes there with the engine
-        EXPECT_EQ(readWholeFile(queueFilePath()), written);
+        EXPECT_EQ(fileBytes(queueFilePath()), written);
         const QString journal = paths::dataDir() + "/queue.journal";
-        writeFile(journal, readWholeFile(journal) + appended);
+        writeFile(journal, fileBytes(journal) + appended);
         if (replaced)
             writeFile(queueFilePath(), written + " ");
         manager = offlineManager();
         ASSERT_EQ(manager->items().size(), replaced ? 2u : 1u);
         EXPECT_EQ(manager->items()[0]->loaded(), replaced ? 0 : 100);
         if (!replaced) {
-            EXPECT_EQ(readWholeFile(queueFilePath()), encodeQueue(manager->items()));
+            EXPECT_EQ(fileBytes(queueFilePath()), encodeQueue(manager->items()));
             EXPECT_FALSE(QFile::exists(manager->journalURL()));
         }
     }

@@ -399,7 +399,7 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         if (c.action == Answer) {
             const QByteArray part = QByteArray::fromStdString(md5Of(path, 0, kMiB32)), upload = item->uploadId->toUtf8();
             EXPECT_TRUE(runUntil([&] {
-                const QByteArray onDisk = readWholeFile(queueFilePath()) + readWholeFile(paths::dataDir() + "/queue.journal");
+                const QByteArray onDisk = fileBytes(queueFilePath()) + fileBytes(paths::dataDir() + "/queue.journal");
                 return onDisk.contains(upload) && onDisk.contains(part);
             }));
         }
@@ -647,12 +647,12 @@ TEST_F(Scheduler, AManagerGoesAtOnceAndItsRunWindsDownWithoutItsQueueFile)
     ctx.reset();
     manager.reset();
     const bool turnedWhileGoing = turned;
-    const QByteArray written = readWholeFile(queue) + readWholeFile(journal);
+    const QByteArray written = fileBytes(queue) + fileBytes(journal);
     EXPECT_TRUE(runUntil([&] {
         return std::all_of(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Paused; });
     }));
     runUntil([] { return false; }, std::chrono::milliseconds(1500));   // past the journal's delay
-    EXPECT_EQ(std::tuple(turnedWhileGoing, readWholeFile(queue) + readWholeFile(journal)), std::tuple(false, written));
+    EXPECT_EQ(std::tuple(turnedWhileGoing, fileBytes(queue) + fileBytes(journal)), std::tuple(false, written));
 }
 
 // An upload the queue lets go of is aborted at the service, or its stored parts would stay (and be

@@ -6,6 +6,7 @@
 #include "platform/http.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
+#include "support/test_env.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -49,14 +50,6 @@ inline void resetEngineState()
     QFile::remove(paths::dataDir() + QStringLiteral("/suspects.json"));
     settings::setValue(QStringLiteral("destDir"), QString());
     settings::setValue(QStringLiteral("serverURL"), QString());
-}
-
-inline QByteArray readWholeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 // Writes `content` at `path`, creating missing folders; answers the path.

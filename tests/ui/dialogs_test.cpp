@@ -166,7 +166,7 @@ TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport);
     ASSERT_TRUE(view.saveTo(sandboxDir() + "/guardado.txt"));
-    EXPECT_EQ(QString::fromUtf8(readWholeFile(sandboxDir() + "/guardado.txt")), kReport);
+    EXPECT_EQ(QString::fromUtf8(fileBytes(sandboxDir() + "/guardado.txt")), kReport);
     EXPECT_FALSE(view.saveTo(sandboxDir() + "/no/such/folder/x.txt"));
 }
 

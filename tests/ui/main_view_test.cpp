@@ -132,7 +132,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     EXPECT_EQ(services.notices,
               QStringList{"Subida terminada con errores / 1 error · 1 cancelado. Abre Zafrel para reintentar los fallidos."});
     EXPECT_TRUE(view().lastArchivedReport().startsWith(reportsDir() + "/informe-"));
-    const QString archived = QString::fromUtf8(readWholeFile(view().lastArchivedReport()));
+    const QString archived = QString::fromUtf8(fileBytes(view().lastArchivedReport()));
     EXPECT_EQ(archived.section('\n', 1), up().report().section('\n', 1));   // the title carries the clock
     // The report sheet shows the engine's report and follows the queue.
     footer().reportButton()->click();
