@@ -16,7 +16,7 @@
 //   that come from elsewhere (a timer, another thread, a sibling's end) are instead posted to the
 //   event loop, so that nobody's code runs inside someone else's callback or on a foreign thread.
 //
-// Two faults of g++ 12 that every coroutine here (and its callers) must steer around:
+// Three faults of g++ 12 that every coroutine here (and its callers) must steer around:
 // - A co_await anywhere inside the condition of an `if` or `while` (`if (co_await f())`,
 //   `while (!(co_await f()))`, `if ((co_await f()).empty())`) crashes once f suspends. Bind the
 //   result to a variable first: `bool there = co_await f(); if (there) ...`.
