@@ -4,7 +4,6 @@
 #include "platform/paths.h"
 #include "platform/settings.h"
 
-
 #include <algorithm>
 #include <optional>
 
