@@ -1,5 +1,5 @@
 // The command line as crews and scripts use it: the runs that end before anything is sent, signing
-// in, and a session that ends mid-run.
+// in, a session that ends mid-run, and what a person at a terminal sees.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
@@ -110,6 +110,22 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
         EXPECT_FALSE(run.output().contains(kDemoPassword)) << run.output().toStdString();
         EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 1u);
     }
+}
+
+// The progress line is drawn on the terminal and erased before the report; standard output (here a
+// file, as a DIT's script keeps it) holds only the report.
+TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
+{
+    const QString path = files_.filePath("C0001.MXF");
+    writeFile(path, 1'000'000);
+    ProgramHome home;
+    const QString report = home.path() + "/salida.txt";
+    TerminalRun terminal(home.environment(), QStringList{"--limite", "500K"} + uploadArguments({path}, "Progreso/"), report);
+    EXPECT_EQ(terminal.finish(), 0) << terminal.output().toStdString();
+    const QString shown = terminal.output(), out = QString::fromUtf8(fileBytes(report));
+    EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ") && shown.endsWith("\r\x1b[K")) << shown.toStdString();
+    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t1000000\tProgreso/C0001.MXF");
+    EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
 }
 
 }  // namespace

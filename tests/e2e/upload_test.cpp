@@ -65,8 +65,8 @@ TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
 }
 
 // A wrong ETag fails the file at once (no retry) and the run with it. Such a file is listed as left
-// over; given again it is sent again: the failed object has its name and size, yet is not "already
-// there".
+// over and can be forgotten; given again it is sent again: the failed object has its name and size,
+// yet is not "already there".
 TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 {
     ProgramHome home;
@@ -87,6 +87,9 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
                 && listed.out.endsWith("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\n\n0 pendientes, 1 con error. "
                                        "La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
         << listed.out.toStdString();
+    const ProgramResult forgotten = runProgram(home.environment(), {"--olvidar"});
+    EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 0 subidas por partes canceladas en el servicio.\n");
+    EXPECT_EQ(runProgram(home.environment(), {"--pendientes"}).out, "No hay archivos pendientes.\n");
 
     server().reset();
     const ProgramResult again = upload(home, {folder}, "Fallos/");

@@ -76,23 +76,27 @@ inline ProgramResult runProgram(const QProcessEnvironment& environment, const QS
 }
 
 // The program on a terminal: its standard input, output and error are the terminal, which the test
-// reads and types into. Killed when the object goes.
+// reads and types into (standard output may go to a file instead). Killed when the object goes.
 class TerminalRun {
 public:
-    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments)
+    TerminalRun(const QProcessEnvironment& environment, const QStringList& arguments,
+                const QString& standardOutputFile = {})
     {
         int terminal = -1;
         if (::openpty(&master_, &terminal, nullptr, nullptr, nullptr) != 0)
             return;
         process_.setProcessEnvironment(environment);
+        if (!standardOutputFile.isEmpty())
+            process_.setStandardOutputFile(standardOutputFile);
         // In the child, before exec: a session of its own whose controlling terminal is ours.
-        process_.setChildProcessModifier([master = master_, terminal] {
+        process_.setChildProcessModifier([master = master_, terminal, outputToo = standardOutputFile.isEmpty()] {
             ::close(master);
             ::setsid();
             ::ioctl(terminal, TIOCSCTTY, 0);
             ::dup2(terminal, STDIN_FILENO);
-            ::dup2(terminal, STDOUT_FILENO);
             ::dup2(terminal, STDERR_FILENO);
+            if (outputToo)
+                ::dup2(terminal, STDOUT_FILENO);
         });
         process_.start(programPath(), arguments);
         process_.waitForStarted(10000);
