@@ -22,7 +22,6 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
 {
     const std::pair<QStringList, Expected> cases[] = {
         // Upload mode only with the exact flag, wherever it stands.
-        {{}, {false}},
         {{"--server", "http://x", "--dest", "Dia01/"}, {false, "http://x", "Dia01/"}},
         {{"--upload=a"}, {false, {}, {}, {}, {}, {"--upload=a"}}},
         {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}}},
@@ -35,8 +34,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--server", " http://127.0.0.1:9/ ", "--upload"}, {true, " http://127.0.0.1:9/ "}},
         {{"--upload", "a", "--dest", "--raro"}, {true, {}, "--raro/", {"a"}}},
         {{"--upload", "a", "--server", "--login", "x@y", "pw"}, {true, {}, {}, {"a"}, {{"x@y", "pw"}}}},
-        // A non-empty destination ends with "/"; an empty one is the top folder.
-        {{"--dest", "Dia04", "--upload"}, {true, {}, "Dia04/"}},
+        // A non-empty destination ends with "/" (above); an empty one is the top folder.
         {{"--dest", "", "--upload"}, {true, {}, ""}},
         // A flag as the last argument, an absent flag or one joined with its value has no value.
         {{"--upload", "a", "--server"}, {true, {}, {}, {"a"}}},

@@ -59,10 +59,6 @@ protected:
     }
     void TearDown() override { retry::setWaitScaleForTests(1.0); }
 
-    void on(std::string method, std::string path, FakeReply reply)
-    {
-        net->route(std::move(method), std::move(path), [reply](const SeenRequest&) { return reply; });
-    }
     SeenRequest only(const std::string& method, const std::string& path) const
     {
         const std::vector<SeenRequest> seen = net->seen(method, path);
@@ -78,11 +74,11 @@ protected:
 TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPath)
 {
     pointAt("http://service.test/zafrel/");
-    on("POST", "/zafrel/api/", FakeReply::status(200, "{}"));
-    on("GET", "/zafrel/api/me", FakeReply::status(200, userJson));
-    on("POST", "/zafrel/api/upload/init", FakeReply::status(200, R"({"mode":"single","key":"k","url":"https://s3.test/k"})"));
-    on("GET", "/zafrel/api/ls", FakeReply::status(200, R"({"path":"x","folders":[],"files":[]})"));
-    on("GET", "/zafrel/api/upload/urls", FakeReply::status(200, R"({"urls":{}})"));
+    net->answer("POST", "/zafrel/api/", FakeReply::status(200, "{}"));
+    net->answer("GET", "/zafrel/api/me", FakeReply::status(200, userJson));
+    net->answer("POST", "/zafrel/api/upload/init", FakeReply::status(200, R"({"mode":"single","key":"k","url":"https://s3.test/k"})"));
+    net->answer("GET", "/zafrel/api/ls", FakeReply::status(200, R"({"path":"x","folders":[],"files":[]})"));
+    net->answer("GET", "/zafrel/api/upload/urls", FakeReply::status(200, R"({"urls":{}})"));
 
     awaitTask(api.login("ana@demo.test", "p\"ss wörd/")).get();
     awaitTask(api.mkdir("Rodaje/Día 1/", "Cámara B")).get();
@@ -141,27 +137,27 @@ TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
          "Respuesta inesperada del servidor"},
     };
     for (const auto& [status, body, what] : cases) {
-        on("GET", "/api/ls", FakeReply::status(status, body));
+        net->answer("GET", "/api/ls", FakeReply::status(status, body));
         const std::optional<APIError> error = apiErrorOf(api.ls("a/"));
         ASSERT_TRUE(error) << body;
         EXPECT_EQ(error->what(), what) << body;
     }
-    on("POST", "/api/upload/complete", FakeReply::status(200, ""));
+    net->answer("POST", "/api/upload/complete", FakeReply::status(200, ""));
     EXPECT_EQ(apiErrorOf(api.complete("k", "u", {{1, "e"}}))->kind(), APIError::Kind::Decode);
 }
 
 TEST_F(ZafrelAPITest, SignInChecksTheSessionOnlyAfterTheServiceTookIt)
 {
-    on("GET", "/api/me", FakeReply::status(200, userJson));
-    on("POST", "/api/login", FakeReply::status(401, R"({"error":"Credenciales incorrectas"})"));
+    net->answer("GET", "/api/me", FakeReply::status(200, userJson));
+    net->answer("POST", "/api/login", FakeReply::status(401, R"({"error":"Credenciales incorrectas"})"));
     EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "mal"))->kind(), APIError::Kind::Auth);
-    on("POST", "/api/login", FakeReply::status(429, R"({"error":"Demasiados \"intentos\""})"));
+    net->answer("POST", "/api/login", FakeReply::status(429, R"({"error":"Demasiados \"intentos\""})"));
     EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "mal"))->diagnostic(), R"(http(429, "Demasiados \"intentos\""))");
-    on("POST", "/api/login", FakeReply::status(200, R"("ok")"));
+    net->answer("POST", "/api/login", FakeReply::status(200, R"("ok")"));
     EXPECT_EQ(apiErrorOf(api.login("ana@demo.test", "bien"))->kind(), APIError::Kind::Decode);
     EXPECT_TRUE(net->seen("GET", "/api/me").empty());
 
-    on("POST", "/api/login", FakeReply::status(200, R"({"anything":[1,{"a":null}]})"));
+    net->answer("POST", "/api/login", FakeReply::status(200, R"({"anything":[1,{"a":null}]})"));
     const User user = awaitTask(api.login("ana@demo.test", "bien")).get();
     EXPECT_EQ(user.company, (Company{"demo-films", "Demo Films"}));
     EXPECT_EQ(net->log().back().path, "/api/me");
@@ -173,7 +169,7 @@ TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryFailureLogoutDoesNot)
 {
     for (const FakeReply& reply : {FakeReply::status(500, R"({"error":"x"})"), FakeReply::status(401), FakeReply::status(200, "not json"),
                                    FakeReply::status(200, R"({"ok":"yes"})"), FakeReply::failed(CURLE_COULDNT_CONNECT)}) {
-        on("POST", "/api/upload/", reply);
+        net->answer("POST", "/api/upload/", reply);
         EXPECT_NO_THROW(awaitTask(api.abort("k", "u")).get());
         EXPECT_NO_THROW(awaitTask(api.uploadDone()).get());
     }
@@ -184,12 +180,12 @@ TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryFailureLogoutDoesNot)
     // An answer whose content is not used must still be an object, of booleans where it has members.
     const std::pair<const char*, bool> logouts[] = {{"null", true}, {R"({"ok":"yes"})", false}};
     for (const auto& [body, fine] : logouts) {
-        on("POST", "/api/logout", FakeReply::status(200, body));
+        net->answer("POST", "/api/logout", FakeReply::status(200, body));
         EXPECT_EQ(awaitTask(api.logout()).threw<APIError>(), !fine) << body;
     }
-    on("POST", "/api/logout", FakeReply::status(500, R"({"error":"x"})"));
+    net->answer("POST", "/api/logout", FakeReply::status(500, R"({"error":"x"})"));
     EXPECT_THROW(awaitTask(api.logout()).get(), APIError);
-    on("POST", "/api/logout", FakeReply::failed(CURLE_COULDNT_CONNECT));
+    net->answer("POST", "/api/logout", FakeReply::failed(CURLE_COULDNT_CONNECT));
     EXPECT_THROW(awaitTask(api.logout()).get(), TransportError);
 }
 
@@ -235,8 +231,8 @@ TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
         EXPECT_EQ(net->seen("GET", "/api/ls").size() - before, c.attempts) << c.name;
     }
     // Calls whose failure a person waits for are tried once.
-    on("POST", "/api/login", busy);
-    on("GET", "/api/me", busy);
+    net->answer("POST", "/api/login", busy);
+    net->answer("GET", "/api/me", busy);
     EXPECT_THROW(awaitTask(api.login("a@b.c", "x")).get(), APIError);
     EXPECT_THROW(awaitTask(api.me()).get(), APIError);
     EXPECT_EQ(net->seen("POST", "/api/login").size() + net->seen("GET", "/api/me").size(), 2u);
@@ -260,11 +256,7 @@ TEST_F(ZafrelAPITest, TheWaitAServiceAsksForIsHonoured)
 TEST_F(ZafrelAPITest, AStoppedRequestEndsWithCancelled)
 {
     Gate gate;
-    net->route("GET", "/api/ls", [&gate](const SeenRequest&) {
-        FakeReply reply = FakeReply::status(200, R"({"path":"","folders":[],"files":[]})");
-        reply.after = &gate;
-        return reply;
-    });
+    net->answer("GET", "/api/ls", held(FakeReply::status(200, R"({"path":"","folders":[],"files":[]})"), gate));
     std::stop_source stop;
     auto task = api.ls("slow/", stop.get_token());
     ASSERT_TRUE(runUntil([&] { return gate.waiting() == 1; }));

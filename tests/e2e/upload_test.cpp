@@ -87,8 +87,8 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
                 && listed.out.endsWith("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\n\n0 pendientes, 1 con error. "
                                        "La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
         << listed.out.toStdString();
-    const ProgramResult forgotten = runProgram(home.environment(), {"--olvidar"});
-    EXPECT_EQ(forgotten.out, "1 archivos quitados de la cola; 0 subidas por partes canceladas en el servicio.\n");
+    EXPECT_EQ(runProgram(home.environment(), {"--olvidar"}).out,
+              "1 archivos quitados de la cola; 0 subidas por partes canceladas en el servicio.\n");
     EXPECT_EQ(runProgram(home.environment(), {"--pendientes"}).out, "No hay archivos pendientes.\n");
 
     server().reset();

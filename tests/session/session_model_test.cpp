@@ -14,7 +14,6 @@ namespace {
 
 const FakeReply kUser = jsonReply({{"email", "ana@empresa.test"}, {"name", "Ana"}, {"is_admin", false}, {"bucket", "b"}});
 FakeReply refusal(int status) { return jsonReply({{"error", "mensaje del servicio"}}, status); }
-FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
 class SessionModelTest : public ::testing::Test {
 protected:
@@ -22,11 +21,7 @@ protected:
     {
         settings::setValue("serverURL", "http://service.test");
         settings::setValue("email", "");
-        on("GET", "/api/me", refusal(401));
-    }
-    void on(const std::string& method, const std::string& path, FakeReply reply)
-    {
-        net->route(method, path, [reply](const SeenRequest&) { return reply; });
+        net->answer("GET", "/api/me", refusal(401));
     }
     std::shared_ptr<FakeNetwork> net = FakeNetwork::create();
     ZafrelAPI api{net->session()};
@@ -36,7 +31,7 @@ TEST_F(SessionModelTest, TheCheckAtStartSignsInOnlyWithAValidAnswerSaysNothingAn
 {
     for (const auto& [reply, signedIn] : {std::pair(kUser, true), {refusal(401), false}, {refusal(500), false},
                                           {jsonReply({{"email", "x"}}), false}, {FakeReply::failed(CURLE_COULDNT_CONNECT), false}}) {
-        on("GET", "/api/me", reply);
+        net->answer("GET", "/api/me", reply);
         SessionModel model(api);
         EXPECT_TRUE(model.checking());   // whoever created the model sees the waiting state first
         ASSERT_TRUE(runUntil([&] { return !model.checking(); }));
@@ -44,7 +39,7 @@ TEST_F(SessionModelTest, TheCheckAtStartSignsInOnlyWithAValidAnswerSaysNothingAn
         EXPECT_FALSE(model.error().has_value());
     }
     Gate answered;   // a model gone before the answer comes is not touched by it
-    on("GET", "/api/me", held(kUser, answered));
+    net->answer("GET", "/api/me", held(kUser, answered));
     auto gone = std::make_unique<SessionModel>(api);
     ASSERT_TRUE(runUntil([&] { return answered.waiting() == 1; }));
     gone.reset();
@@ -65,7 +60,7 @@ TEST_F(SessionModelTest, EachRefusedSignInHasItsMessageAndTheEmailIsNotRemembere
     SessionModel model(api);
     ASSERT_TRUE(runUntil([&] { return !model.checking(); }));
     for (const auto& [reply, message] : cases) {
-        on("POST", "/api/login", reply);
+        net->answer("POST", "/api/login", reply);
         ASSERT_TRUE(awaitTask(model.login("ana@empresa.test", "secreto")).ended);
         EXPECT_EQ(model.error().value_or("none"), message);
         EXPECT_EQ(model.errorDetail().isEmpty(), reply.failureCode == CURLE_OK) << message.toStdString();

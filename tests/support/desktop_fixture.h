@@ -45,7 +45,6 @@ inline FakeReply userReply(std::optional<std::string> company)
 }
 inline FakeReply okReply() { return jsonReply(nlohmann::json::object()); }
 inline FakeReply errorReply(int status, const std::string& message) { return jsonReply({{"error", message}}, status); }
-inline FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
 
 // A file of 10 bytes at `path` below the sandbox (folders created); answers its full path.
 inline QString makeFile(const QString& path) { return writeFile(sandboxDir() + u'/' + path, QByteArray(10, 'z')); }
@@ -116,10 +115,7 @@ protected:
     }
 
     // From now on every `method` request to `path` gets `reply`.
-    void answer(const std::string& method, const std::string& path, FakeReply reply)
-    {
-        service.network()->route(method, path, [reply](const SeenRequest&) { return reply; });
-    }
+    void answer(std::string method, std::string path, FakeReply reply) { service.network()->answer(method, path, reply); }
     // From now on the store holds every PUT until the gate answered opens.
     Gate& holdPuts()
     {

@@ -39,15 +39,10 @@ public:
         network->log_.push_back(seen);
         FakeReply reply = network->answer(seen);
         if (Gate* gate = reply.after) {
-            ++gate->waiting_;
-            try {
-                while (!gate->open_)
-                    co_await sleepFor(std::chrono::milliseconds(2), stop);
-            } catch (...) {
-                --gate->waiting_;
-                throw;
-            }
-            --gate->waiting_;
+            // Counted while it waits, however the wait ends.
+            const std::unique_ptr<int, void (*)(int*)> waiting(&++gate->waiting_, [](int* n) { --*n; });
+            while (!gate->open_)
+                co_await sleepFor(std::chrono::milliseconds(2), stop);
         }
         if (reply.failureCode != CURLE_OK)
             throw TransportError(transportErrorText(reply.failureCode, request.url),

@@ -41,6 +41,9 @@ struct FakeReply {
     static FakeReply failed(CURLcode code);
 };
 
+// `reply`, given once `gate` opens.
+inline FakeReply held(FakeReply reply, Gate& gate) { return reply.after = &gate, reply; }
+
 // One request as the network saw it, with its URL taken apart.
 struct SeenRequest {
     HttpRequest request;
@@ -59,6 +62,11 @@ public:
     // Requests of `method` whose path starts with `pathPrefix` go to `handler`; the route added
     // last wins. Unrouted requests are answered 404.
     void route(std::string method, std::string pathPrefix, Handler handler);
+    // The same, with one answer for all of them.
+    void answer(std::string method, std::string pathPrefix, FakeReply reply)
+    {
+        route(std::move(method), std::move(pathPrefix), [reply](const SeenRequest&) { return reply; });
+    }
 
     // A transport for an HttpSession; every one made here reaches the same handlers.
     std::unique_ptr<HttpTransport> transport();

@@ -32,8 +32,8 @@ class ProgramHome {
 public:
     ProgramHome()
     {
-        QDir(dir_.path()).mkpath("data");
-        QDir(dir_.path()).mkpath("config");
+        for (const char* folder : {"data", "config"})
+            QDir(dir_.path()).mkpath(folder);
     }
     QString path() const { return dir_.path(); }
     QString queueFile() const { return dir_.filePath("data/Zafrel/queue.json"); }
