@@ -89,7 +89,7 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
         SCOPED_TRACE(int(from));
         server().reset();
         // The session check is held back a moment, to look at the program while it runs.
-        server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "delay"}, {"ms", 2000}});
+        server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "delay"}, {"ms", 1000}});
         ProgramHome home;
         QProcessEnvironment environment = home.environment();
         QStringList arguments{"--server", server().serviceURL(), "--login", kDemoEmail};
@@ -117,14 +117,14 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
 TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
 {
     const QString path = files_.filePath("C0001.MXF");
-    writeFile(path, 1'000'000);
+    writeFile(path, 600'000);
     ProgramHome home;
     const QString report = home.path() + "/salida.txt";
     TerminalRun terminal(home.environment(), QStringList{"--limite", "500K"} + uploadArguments({path}, "Progreso/"), report);
     EXPECT_EQ(terminal.finish(), 0) << terminal.output().toStdString();
     const QString shown = terminal.output(), out = QString::fromUtf8(fileBytes(report));
     EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ") && shown.endsWith("\r\x1b[K")) << shown.toStdString();
-    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t1000000\tProgreso/C0001.MXF");
+    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t600000\tProgreso/C0001.MXF");
     EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
 }
 
