@@ -4,7 +4,6 @@
 #include "platform/write_failures.h"
 
 #include <QCoreApplication>
-
 #include <QFile>
 
 #include <cerrno>

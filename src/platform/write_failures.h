@@ -5,9 +5,10 @@
 
 namespace zafrel {
 
-// Files of the program's own (settings, queue, the session's cookies) that could not be written: a full disk or a folder
-// that takes no writes. The old file stays in place and the process goes on with what it holds in
-// memory, but the person has to know, once per file, not at every write. Main thread only.
+// Files of the program's own (settings, queue, the session's cookies) that could not be written: a
+// full disk or a folder that takes no writes. The old file stays in place and the process goes on
+// with what it holds in memory, but the person has to know, once per file, not at every write.
+// Main thread only.
 class WriteFailures : public QObject {
     Q_OBJECT
 public:

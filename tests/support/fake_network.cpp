@@ -40,7 +40,7 @@ public:
         FakeReply reply = network->answer(seen);
         if (Gate* gate = reply.after) {
             // Counted while it waits, however the wait ends.
-            const std::unique_ptr<int, void (*)(int*)> waiting(&++gate->waiting_, [](int* n) { --*n; });
+            struct Waiting { int& count; ~Waiting() { --count; } } waiting{++gate->waiting_};
             while (!gate->open_)
                 co_await sleepFor(std::chrono::milliseconds(2), stop);
         }
