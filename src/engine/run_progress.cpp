@@ -53,6 +53,30 @@ RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runS
     return p;
 }
 
+Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart)
+{
+    Summary s;
+    for (const ItemPtr& item : items) {
+        const Status status = item->status();
+        const bool waiting = item->isActive() || status == Status::Paused;
+        if (!waiting && !(item->started && *item->started >= runStart))
+            continue;
+        switch (status) {
+        case Status::Done:
+            ++s.done;
+            s.bytes += item->size;
+            break;
+        case Status::Skipped: ++s.skipped; break;
+        case Status::Error: ++s.errors; break;
+        case Status::Queued:
+        case Status::Running: ++s.active; break;
+        case Status::Cancelled: ++s.cancelled; break;
+        case Status::Paused: ++s.paused; break;
+        }
+    }
+    return s;
+}
+
 void TimeLeft::restart(Clock::time_point now)
 {
     firstBytes_.reset();

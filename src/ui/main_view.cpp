@@ -359,7 +359,7 @@ void MainView::runningChanged()
         // Every run leaves its report in the data folder, so it outlasts the list and the program.
         lastArchivedReport_ = archiveReport(up_.report(), QDateTime::currentDateTime());
         if (std::chrono::steady_clock::now() - runClock_ >= noticeAfter_) {
-            const RunNotice notice = runEndNotice(up_.summary());
+            const RunNotice notice = runEndNotice(runSummary(up_.items(), runStart_));
             services_->notify(notice.title, notice.body);
         }
     }

@@ -135,6 +135,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
         return put.key.ends_with("A.MXF") ? FakeUploadService::PutReply{403, "", std::nullopt}
                                           : FakeUploadService::PutReply{200, "", "\"" + put.md5 + "\"", &store};
     };
+    up().setItems({makeItem("ANTES.MXF", 10, Status::Done)});   // an earlier run's row: not this run's news
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("run/A.MXF")), QUrl::fromLocalFile(makeFile("run/B.MXF"))}));
     ASSERT_TRUE(runUntil([&] { return footer().stateLabel()->text().startsWith("1 de 2 archivos · "); }));
     EXPECT_EQ(footer().detailLabel()->text(), "1 subiendo · 0 en cola");
@@ -142,7 +143,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     EXPECT_EQ(desktop->window().windowTitle(), QString("Zafrel — %1 %").arg(footer().progressBar()->value()));
     EXPECT_TRUE(visible(footer().progressBar()) && visible(footer().spinner()) && visible(footer().cancelAllButton()));
     EXPECT_FALSE(visible(footer().reportButton()) || visible(footer().clearButton()));
-    const ItemPtr b = up().items()[1];
+    const ItemPtr b = up().items()[2];
     for (const char* button : {"confirmKeep", "confirmAccept"}) {   // nothing is cancelled until the answer is yes
         footer().cancelAllButton()->click();
         EXPECT_EQ(answerQuestion(button), "¿Cancelar todas las subidas?");
@@ -162,7 +163,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     footer().reportButton()->click();
     ASSERT_NE(view().report(), nullptr);
     EXPECT_EQ(view().report()->text().section('\n', 1), up().report().section('\n', 1));
-    up().items()[0]->setStatus(Status::Cancelled);
+    up().items()[1]->setStatus(Status::Cancelled);
     ASSERT_TRUE(runUntil([&] { return view().report()->text().contains("cancelled\t10\tRodaje/A.MXF"); }));
 }
 
