@@ -224,7 +224,7 @@ private:
         waitFor("the card under way", [&] {
             const auto& items = desktop_->uploader().items();
             return desktop_->uploader().isRunning()
-                   && std::count_if(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Running; }) == 2;
+                   && std::count_if(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Running; }) >= 2;
         });
         settle(1500);
         shoot(&desktop_->window(), "12-cola-larga");
