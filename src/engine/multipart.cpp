@@ -60,13 +60,13 @@ QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_to
     };
     // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
     PutTarget target{url, std::string()};
-    std::string etag = co_await putWithRetries(ctx, std::move(target), body.bytes, it, std::nullopt, stop, std::move(renew));
+    std::string etag = co_await putWithRetries(ctx, std::move(target), body.bytes, it, n, stop, std::move(renew));
     if (!etagMatches(etag, md5))
         throw UploadError::checksum();
     // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
-    // for the continuation.
-    it->etags.insert_or_assign(n, QString::fromStdString(etag));
-    it->setLoaded(it->storedBytes());
+    // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
+    // still in flight keep counting.
+    it->partStored(n, QString::fromStdString(etag));
     ctx.store.persistPart(*it, n);
 }
 

@@ -39,9 +39,9 @@ struct RetryWaitClear {
     ~RetryWaitClear() { item->setRetryWait(std::nullopt); }
 };
 
-// One attempt.
+// One attempt, counted on the item as attempt `token` of `part`.
 QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArray data, std::string contentType,
-                                 ItemPtr it, std::optional<qint64> base, std::stop_token stop)
+                                 ItemPtr it, int64_t part, uint64_t token, std::stop_token stop)
 {
     HttpRequest request;
     request.method = "PUT";
@@ -55,17 +55,12 @@ QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArr
     // Progress arrives on the I/O thread and is applied on the main thread, where the run and the
     // item may already be gone: the item is held weakly, and recordSent copied.
     std::weak_ptr<UploadItem> weakItem = it;
-    request.onUploadProgress = ProgressDelegate([recordSent = ctx.recordSent, weakItem, base](ProgressDelegate::Delta delta) {
+    request.onUploadProgress = ProgressDelegate([recordSent = ctx.recordSent, weakItem, part, token](ProgressDelegate::Delta delta) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [recordSent, weakItem, base, delta] {
-                const ItemPtr item = weakItem.lock();
-                if (!item)
-                    return;
-                if (base)
-                    item->setLoaded(std::min(*base + delta.total, item->size));
-                else if (item->status() == Status::Running)
-                    item->setLoaded(std::min(item->loaded() + delta.increment, item->size));
+            [recordSent, weakItem, part, token, delta] {
+                if (const ItemPtr item = weakItem.lock())
+                    item->attemptSent(part, token, delta.total);
                 recordSent(delta.increment);
             },
             Qt::QueuedConnection);
@@ -85,15 +80,18 @@ QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArr
 }  // namespace
 
 QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, QByteArray data, ItemPtr it,
-                                        std::optional<qint64> base, std::stop_token stop, RenewTarget renew)
+                                        int64_t part, std::stop_token stop, RenewTarget renew)
 {
     for (int attempt = 0;; ++attempt) {
         std::exception_ptr failure;
+        const uint64_t token = it->beginAttempt(part, attempt + 1, retry::maxAttempts);
         try {
-            co_return co_await putOnce(ctx, target.url, data, target.contentType, it, base, stop);
+            co_return co_await putOnce(ctx, target.url, data, target.contentType, it, part, token, stop);
         } catch (...) {
             failure = std::current_exception();
         }
+        // What the store did not acknowledge is not counted as sent: the next attempt sends it again.
+        it->dropAttempt(part, token);
         // A user cancel ends the transfer now, and so does the last attempt, with this failure.
         if (it->status() == Status::Cancelled || attempt + 1 >= retry::maxAttempts)
             std::rethrow_exception(failure);
@@ -104,7 +102,7 @@ QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, 
         {
             // The row tells which attempt comes next and when, until the wait ends however it ends.
             const auto wait = retry::waitAfter(attempt);
-            it->setRetryWait(RetryWait{attempt + 2, retry::maxAttempts, std::chrono::steady_clock::now() + wait});
+            it->setRetryWait(RetryWait{attempt + 2, retry::maxAttempts, std::chrono::steady_clock::now() + wait, part});
             const RetryWaitClear clearWait{it};
             co_await sleepFor(wait, stop);   // throws Cancelled when stopped
         }

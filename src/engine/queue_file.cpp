@@ -192,7 +192,7 @@ uint64_t fingerprint(QByteArrayView bytes)
 bool isPersisted(Status status)
 {
     return status == Status::Queued || status == Status::Running || status == Status::Paused
-        || status == Status::Error;
+        || status == Status::Error || status == Status::Cancelled;
 }
 
 QByteArray encodeQueue(const std::vector<ItemPtr>& items)

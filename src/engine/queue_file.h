@@ -28,7 +28,8 @@ struct Snapshot {
     Status status = Status::Queued;
 };
 
-// Whether an item in this state is kept in the queue file: queued, running, paused, error.
+// Whether an item in this state is kept in the queue file: queued, running, paused, error,
+// cancelled (a cancelled file may still be tried again, so it outlasts a restart).
 bool isPersisted(Status status);
 
 // The queue file's bytes for the persisted items of `items`, in queue order: one JSON array,

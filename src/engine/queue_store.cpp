@@ -162,6 +162,8 @@ std::optional<QueueStore::Restored> QueueStore::restore()
         if (s.status == Status::Error) {
             item->setStatus(Status::Error);
             item->setError(QStringLiteral("Pendiente de reintento"));
+        } else if (s.status == Status::Cancelled) {
+            item->setStatus(Status::Cancelled);
         } else {
             item->setStatus(Status::Paused);
         }

@@ -56,7 +56,7 @@ public:
     void close();
 
     // The queue as the files on disk left it, every item paused but those stored as failed, which
-    // come back failed and pending a retry. Entries whose file is gone are dropped.
+    // come back failed and pending a retry, and those stored as cancelled, which come back so. Entries whose file is gone are dropped.
     struct Restored {
         std::vector<ItemPtr> items;
         // (key, uploadId) of the open multipart uploads of dropped entries: nothing can continue

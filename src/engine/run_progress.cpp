@@ -15,8 +15,10 @@ constexpr double kSmoothing = 0.1;
 
 int RunProgress::percent() const
 {
+    // 100 % only once every file has ended: the last bytes out are not yet the store's answer.
+    const int ceiling = finished < files ? 99 : 100;
     if (bytes > 0)
-        return int(std::clamp<qint64>(sent * 100 / bytes, 0, 100));
+        return int(std::clamp<qint64>(sent * 100 / bytes, 0, ceiling));
     return files > 0 ? finished * 100 / files : 0;
 }
 
@@ -51,6 +53,30 @@ RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runS
     return p;
 }
 
+Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart)
+{
+    Summary s;
+    for (const ItemPtr& item : items) {
+        const Status status = item->status();
+        const bool waiting = item->isActive() || status == Status::Paused;
+        if (!waiting && !(item->started && *item->started >= runStart))
+            continue;
+        switch (status) {
+        case Status::Done:
+            ++s.done;
+            s.bytes += item->size;
+            break;
+        case Status::Skipped: ++s.skipped; break;
+        case Status::Error: ++s.errors; break;
+        case Status::Queued:
+        case Status::Running: ++s.active; break;
+        case Status::Cancelled: ++s.cancelled; break;
+        case Status::Paused: ++s.paused; break;
+        }
+    }
+    return s;
+}
+
 void TimeLeft::restart(Clock::time_point now)
 {
     firstBytes_.reset();
@@ -61,8 +87,14 @@ void TimeLeft::restart(Clock::time_point now)
 
 std::optional<double> TimeLeft::update(Clock::time_point now, qint64 remaining, double speed)
 {
-    if (speed <= 0 || remaining < 0)
-        return smoothedSpeed_ && remaining >= 0 ? std::optional(double(remaining) / *smoothedSpeed_) : std::nullopt;
+    if (speed <= 0 || remaining < 0) {
+        // Nothing moves: an estimate from the speed before would stand still and lie. It settles
+        // anew once bytes move again.
+        firstBytes_.reset();
+        smoothedSpeed_.reset();
+        last_ = now;
+        return std::nullopt;
+    }
     if (!firstBytes_)
         firstBytes_ = now;
     const double elapsed = std::chrono::duration<double>(now - last_).count();

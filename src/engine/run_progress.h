@@ -29,6 +29,10 @@ struct RunProgress {
 
 RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runStart);
 
+// The outcomes of the run's files: those that started since `runStart`, and those still waiting
+// (queued or paused). What the end-of-run notice counts, not the rows of earlier runs.
+Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart);
+
 // The time left of a run, from the bytes still to send and the measured speed, smoothed so that
 // it does not jump with every burst. Nothing until it means something: the run has sent bytes for
 // a few seconds at a measured speed.

@@ -47,6 +47,8 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
     self->persistNow();
     if (std::exchange(self->resumeWhenIdle_, false))
         self->resumePaused();
+    else if (self->firstQueued())
+        self->start();   // queued while the stopped run wound down: a row's "Reanudar", a retry
 }
 
 ItemPtr UploadManager::firstQueued()
@@ -76,7 +78,17 @@ QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it,
             largeRunning -= large ? 1 : 0;
         }
     } count{large, running, largeRunning};
-    co_await transferFile(ctx, std::move(it), sem, stop);
+    // The item's own stop, which the run's stop also pulls: a row's "Pausar" ends this transfer
+    // alone, paused, with its verified parts and open upload kept.
+    std::stop_source own;
+    it->transferStop = own;
+    struct ForgetStop {
+        const ItemPtr& item;
+        ~ForgetStop() { item->transferStop.reset(); }
+    } forgetStop{it};
+    const std::stop_callback pullsOwn(stop, [own]() mutable { own.request_stop(); });
+    const std::stop_token ownToken = own.get_token();
+    co_await transferFile(ctx, it, sem, ownToken);
 }
 
 QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop)
@@ -191,6 +203,15 @@ void UploadManager::queueAgain(const ItemPtr& item)
         item->startAnew(now ? now->size : item->size, now ? now->mtime : item->mtime);
     }
     item->setStatus(Status::Queued);
+}
+
+void UploadManager::pause(const ItemPtr& item)
+{
+    if (item->status() == Status::Queued)
+        item->setStatus(Status::Paused);
+    else if (item->status() == Status::Running && item->transferStop)
+        item->transferStop->request_stop();   // it ends paused once its requests have let go
+    persistNow();
 }
 
 void UploadManager::retry(const ItemPtr& item)

@@ -1,5 +1,7 @@
 #include "engine/speed_meter.h"
 
+#include <algorithm>
+
 namespace zafrel {
 
 std::optional<double> SpeedMeter::record(qint64 n, Clock::time_point now)
@@ -13,6 +15,16 @@ std::optional<double> SpeedMeter::record(qint64 n, Clock::time_point now)
     if (span <= minimumSpan)
         return std::nullopt;
     return double(totalSent_ - oldestTotal) / std::chrono::duration<double>(span).count();
+}
+
+double SpeedMeter::rateAt(Clock::time_point now) const
+{
+    const auto oldest = std::find_if(samples_.begin(), samples_.end(),
+                                     [&](const auto& sample) { return now - sample.first <= window; });
+    if (oldest == samples_.end())
+        return 0;
+    const auto span = std::max<Clock::duration>(now - oldest->first, minimumSpan);
+    return double(totalSent_ - oldest->second) / std::chrono::duration<double>(span).count();
 }
 
 }  // namespace zafrel

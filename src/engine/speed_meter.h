@@ -21,6 +21,10 @@ public:
     // rate in bytes per second, or nothing when the rate keeps its value.
     std::optional<double> record(qint64 n, Clock::time_point now = Clock::now());
 
+    // The rate the last window supports at `now`: the bytes sent since its oldest sample over the
+    // time since then (at least minimumSpan). Falls to zero as time passes without bytes.
+    double rateAt(Clock::time_point now = Clock::now()) const;
+
     qint64 totalSent() const { return totalSent_; }
     size_t samplesInWindow() const { return samples_.size(); }
 

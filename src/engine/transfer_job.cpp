@@ -124,7 +124,7 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
         target = co_await startSingle(ctx, it, stop);
     RenewTarget renew = [&ctx, it, stop] { return startSingle(ctx, it, stop); };
     const std::string etag =
-        co_await putWithRetries(ctx, std::move(*target), content.data, it, qint64(0), stop, std::move(renew));
+        co_await putWithRetries(ctx, std::move(*target), content.data, it, 0, stop, std::move(renew));
     const bool verified = etagMatches(etag, content.md5);
     it->setVerified(verified);
     if (!verified)
@@ -197,7 +197,7 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
             // the service so that nothing continues it, and start anew next time.
             co_await discardUpload(ctx.api, it);
         }
-        it->errorDetail = QString::fromStdString(technicalDetailOf(failure));
+        it->errorDetail = QString::fromStdString(failureDetail(failure));
         it->setStatus(Status::Error);
         it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
     }

@@ -30,9 +30,11 @@ using RenewTarget = std::function<QCoro::Task<PutTarget>()>;
 // Sends `data` to the store (put_request.cpp), up to five attempts, waiting 1, 3, 6 and 12 s
 // between them; answers the "ETag" header as received, or empty text. After a 403 (a pre-signed
 // URL that expired while the body waited) the next attempt goes to a target from `renew`.
-// Progress goes to the item: as `base` plus the bytes sent, or added to what it had.
+// Progress goes to the item as the bytes of `part` (0: the whole file) sent in the current attempt;
+// a failed attempt's bytes leave it. A part answered by the store stays counted until the caller
+// stores it on the item (UploadItem::partStored) or the item ends.
 QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, QByteArray data, ItemPtr it,
-                                        std::optional<qint64> base, std::stop_token stop, RenewTarget renew = {});
+                                        int64_t part, std::stop_token stop, RenewTarget renew = {});
 
 // Files above the single-request limit, as a multipart upload (multipart.cpp).
 QCoro::Task<void> sendInParts(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop);

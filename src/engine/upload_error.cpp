@@ -1,10 +1,13 @@
 #include "engine/upload_error.h"
 
+#include "platform/errors.h"
 #include "platform/printable.h"
 
 #include <QString>
 #include <QTextBoundaryFinder>
 #include <QXmlStreamReader>
+
+#include <utility>
 
 namespace zafrel {
 
@@ -29,7 +32,12 @@ std::string firstCharacters(const std::string& utf8, int count)
 // The object store answers failures with an XML document whose <Code> and <Message> say what went
 // wrong ("SlowDown", "Please reduce your request rate."); the markup around them says nothing to
 // a person. Empty text when the body is no such document.
-std::string storeErrorText(const std::string& body)
+struct StoreError {
+    QString code;
+    QString message;
+};
+
+StoreError readStoreError(const std::string& body)
 {
     QXmlStreamReader xml(QByteArray::fromStdString(body));
     QString code;
@@ -42,23 +50,64 @@ std::string storeErrorText(const std::string& body)
         else if (xml.name() == QLatin1String("Message") && message.isEmpty())
             message = xml.readElementText().trimmed();
     }
-    if (code.isEmpty())
+    return {code, message};
+}
+
+std::string storeErrorText(const StoreError& error)
+{
+    if (error.code.isEmpty())
         return {};
-    return (message.isEmpty() ? code : code + QStringLiteral(": ") + message).toStdString();
+    return (error.message.isEmpty() ? error.code : error.code + QStringLiteral(": ") + error.message).toStdString();
+}
+
+// What the common codes mean for a crew, and what to do; nothing for any other code.
+const char* storeCodeText(const QString& code)
+{
+    static const std::pair<const char*, const char*> texts[] = {
+        {"SlowDown", "El almacén pide menos peticiones a la vez; reintenta en unos minutos"},
+        {"AccessDenied", "El almacén ha denegado el acceso; avisa a quien administra la productora"},
+        {"RequestTimeout", "El almacén dejó de esperar los datos; comprueba la conexión y reintenta"},
+        {"InternalError", "Error interno del almacén; reintenta en unos minutos"},
+        {"ServiceUnavailable", "El almacén no está disponible; reintenta en unos minutos"},
+        {"NoSuchUpload", "El almacén ya no tiene esta subida por partes; al reintentar empieza de nuevo"},
+        {"EntityTooLarge", "El almacén no admite un envío tan grande; avisa a quien administra la productora"},
+        {"ExpiredToken", "El permiso de subida ha caducado; reintenta para pedir otro"},
+        {"SignatureDoesNotMatch", "El almacén no acepta la firma de la subida; comprueba la hora del equipo y reintenta"},
+    };
+    for (const auto& [known, text] : texts)
+        if (code == QLatin1String(known))
+            return text;
+    return nullptr;
 }
 
 }  // namespace
 
-UploadError::UploadError(Kind kind, int code, std::string text)
-    : kind_(kind), code_(code), text_(std::move(text))
+UploadError::UploadError(Kind kind, int code, std::string text, std::string detail)
+    : kind_(kind), code_(code), text_(std::move(text)), detail_(std::move(detail))
 {
 }
 
 UploadError UploadError::http(int code, std::string message)
 {
-    const std::string storeText = storeErrorText(message);
+    const StoreError error = readStoreError(message);
+    const std::string storeText = storeErrorText(error);
     const std::string& shown = storeText.empty() ? message : storeText;
-    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80));
+    std::string words = "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80);
+    if (const char* text = storeCodeText(error.code))
+        return UploadError(Kind::Http, code, text, std::move(words));
+    return UploadError(Kind::Http, code, std::move(words));
+}
+
+std::string failureDetail(const std::exception_ptr& failure)
+{
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    } catch (const UploadError& e) {
+        return e.detail();
+    } catch (...) {
+    }
+    return technicalDetailOf(failure);
 }
 
 UploadError UploadError::checksum()

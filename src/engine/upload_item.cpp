@@ -103,7 +103,68 @@ uint64_t UploadItem::queuedGeneration()
 
 void UploadItem::setLoaded(qint64 loaded)
 {
+    inFlight_.clear();
     loaded_ = loaded;
+    notify();
+}
+
+uint64_t UploadItem::beginAttempt(int64_t part, int attempt, int of)
+{
+    static uint64_t lastToken = 0;
+    inFlight_.insert_or_assign(part, Attempt{++lastToken, 0, attempt, of});
+    lastMoved_ = std::chrono::steady_clock::now();
+    countLoaded();
+    return lastToken;
+}
+
+void UploadItem::attemptSent(int64_t part, uint64_t token, qint64 total)
+{
+    const auto found = inFlight_.find(part);
+    // Counts arrive from the I/O thread by way of the event loop, and may trail their attempt.
+    if (found == inFlight_.end() || found->second.token != token || total <= found->second.sent)
+        return;
+    found->second.sent = total;
+    lastMoved_ = std::chrono::steady_clock::now();
+    countLoaded();
+}
+
+void UploadItem::dropAttempt(int64_t part, uint64_t token)
+{
+    const auto found = inFlight_.find(part);
+    if (found == inFlight_.end() || found->second.token != token)
+        return;
+    inFlight_.erase(found);
+    countLoaded();
+}
+
+void UploadItem::partStored(int64_t part, QString etag)
+{
+    etags.insert_or_assign(part, std::move(etag));
+    inFlight_.erase(part);
+    countLoaded();
+}
+
+std::optional<Resend> UploadItem::resending() const
+{
+    for (const auto& [part, attempt] : inFlight_)
+        if (attempt.number > 1)
+            return Resend{part, attempt.number, attempt.of};
+    return std::nullopt;
+}
+
+std::optional<std::chrono::steady_clock::time_point> UploadItem::quietSince() const
+{
+    if (inFlight_.empty())
+        return std::nullopt;
+    return lastMoved_;
+}
+
+void UploadItem::countLoaded()
+{
+    qint64 sent = storedBytes();
+    for (const auto& [part, attempt] : inFlight_)
+        sent += attempt.sent;
+    loaded_ = std::clamp<qint64>(sent, 0, std::max<qint64>(size, 0));
     notify();
 }
 
@@ -121,8 +182,14 @@ void UploadItem::setVerified(bool verified)
 
 qint64 UploadItem::storedBytes() const
 {
-    const __int128 stored = __int128(etags.size()) * partSize;
-    return qint64(std::clamp<__int128>(stored, 0, std::max<qint64>(size, 0)));
+    const __int128 whole = std::max<qint64>(size, 0);
+    __int128 stored = 0;
+    for (const auto& [n, etag] : etags) {
+        const __int128 start = __int128(n - 1) * partSize;
+        if (n >= 1 && partSize > 0 && start < whole)
+            stored += std::min<__int128>(partSize, whole - start);
+    }
+    return qint64(std::clamp<__int128>(stored, 0, whole));
 }
 
 void UploadItem::startAnew(qint64 newSize, double newMtime)

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -28,10 +29,20 @@ std::string_view statusText(Status status);
 std::optional<Status> statusFromText(std::string_view text);
 
 // A failed request of the item waiting before its next attempt: attempt `next` of `of` starts at `at`.
+// `part` names the part of a multipart upload (0 for a file sent in one request).
 struct RetryWait {
     int next = 0;
     int of = 0;
     std::chrono::steady_clock::time_point at;
+    int64_t part = 0;
+};
+
+// A request whose body is being sent again after a failed attempt: which part (0 for a file sent
+// in one request) and which attempt of how many.
+struct Resend {
+    int64_t part = 0;
+    int attempt = 0;
+    int of = 0;
 };
 
 // One local file in the upload queue. The queue, its running transfer and its row share the same
@@ -58,8 +69,27 @@ public:
     // Changes whenever an item of the program becomes queued again: a scheduler that remembers
     // where the first queued item was must then look from the start (scheduler.cpp).
     static uint64_t queuedGeneration();
+    // Bytes of the file held by the stored parts plus those the transport has handed to the
+    // network in the current attempt of each request in flight, at most the size.
     qint64 loaded() const { return loaded_; }
+    // Sets the count outright (a fresh start, an end, a restored upload); forgets every attempt.
     void setLoaded(qint64 loaded);
+
+    // An attempt of the request for `part` (0: the whole file in one request) starts with nothing
+    // sent; answers its token. Attempt numbers count from 1.
+    uint64_t beginAttempt(int64_t part, int attempt, int of);
+    // The transport's running count of the body sent by the attempt `token`; late counts of an
+    // attempt that has ended change nothing.
+    void attemptSent(int64_t part, uint64_t token, qint64 total);
+    // A failed attempt: its bytes leave the count until the next attempt sends them again.
+    void dropAttempt(int64_t part, uint64_t token);
+    // The part is verified and stored: its bytes count as stored, no longer as in flight.
+    void partStored(int64_t part, QString etag);
+    // The first request in flight that is a second or later attempt, if any.
+    std::optional<Resend> resending() const;
+    // While requests are in flight: when the last of their bytes went out (or the latest attempt
+    // started); nothing otherwise.
+    std::optional<std::chrono::steady_clock::time_point> quietSince() const;
     const std::optional<QString>& error() const { return error_; }
     void setError(std::optional<QString> error);
     bool verified() const { return verified_; }
@@ -70,8 +100,9 @@ public:
 
     // Queued or running: waiting for or holding a transfer in the current run.
     bool isActive() const { return status_ == Status::Queued || status_ == Status::Running; }
-    // Bytes of the file held by the stored parts: their count times the part size, at most the
-    // size. Computed wide: an edited queue file may hold a part size whose product overflows.
+    // Bytes of the file held by the stored parts: each part's own length (the last one may be
+    // shorter), at most the size. Computed wide: an edited queue file may hold a part size whose
+    // product overflows.
     qint64 storedBytes() const;
     // Path, U+2192 and destination folder: equal keys mean the same file to the same place.
     QString queueKey() const { return queueKey(path, destDir); }
@@ -103,6 +134,8 @@ public:
     // and the row's tooltip. Not kept in the queue file.
     QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
+    // While a transfer of the item is under way: stops that transfer alone (a row's "Pausar").
+    std::optional<std::stop_source> transferStop;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.
@@ -110,6 +143,16 @@ public:
 
 private:
     void notify();
+    void countLoaded();
+
+    struct Attempt {
+        uint64_t token = 0;
+        qint64 sent = 0;
+        int number = 0;
+        int of = 0;
+    };
+    std::map<int64_t, Attempt> inFlight_;
+    std::chrono::steady_clock::time_point lastMoved_;
 
     std::weak_ptr<ItemChanges> changes_;
     Status status_ = Status::Queued;

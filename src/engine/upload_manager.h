@@ -23,6 +23,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -71,7 +72,8 @@ public:
     void deliverItemChanges() { itemChanges_->deliver(); }
     bool isRunning() const { return isRunning_; }
     void setIsRunning(bool running);
-    double speed() const { return speed_; }
+    // Bytes per second over the last seconds; it falls to zero while nothing moves.
+    double speed() const { return std::min(speed_, meter_.rateAt()); }
     void setSpeed(double speed);
     QString route() const { return route_; }
     void setRoute(QString route);
@@ -110,6 +112,10 @@ public:
     void start();
     void cancel(const ItemPtr& item);
     void cancelAll();
+    // Stops one file without giving anything up: a queued one waits paused, a running one ends
+    // paused once its requests have let go, its verified parts and open upload kept; the rest of
+    // the run goes on. retry() continues it.
+    void pause(const ItemPtr& item);
     // Both keep an open multipart upload's verified parts; an item without one starts from the
     // beginning with the file as it is now.
     void retry(const ItemPtr& item);

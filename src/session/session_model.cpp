@@ -4,6 +4,7 @@
 #include "client/zafrel_api.h"
 #include "platform/async.h"
 #include "platform/errors.h"
+#include "platform/retry_schedule.h"
 #include "platform/settings.h"
 
 #include <QPointer>
@@ -15,6 +16,17 @@ SessionModel::SessionModel(ZafrelAPI& api, QObject* parent)
 {
     // The check must not run inside the constructor: whoever creates the model connects to its
     // signals first, and sees checking() true until the answer is in.
+    nextCheckTimer_.setSingleShot(true);
+    connect(&nextCheckTimer_, &QTimer::timeout, this, &SessionModel::checkNow);
+    checkNow();
+}
+
+void SessionModel::checkNow()
+{
+    if (asking_)
+        return;
+    nextCheckTimer_.stop();
+    asking_ = true;
     QPointer<SessionModel> self(this);
     spawn([self]() -> QCoro::Task<void> {
         if (self)
@@ -25,17 +37,41 @@ SessionModel::SessionModel(ZafrelAPI& api, QObject* parent)
 QCoro::Task<void> SessionModel::restore()
 {
     QPointer<SessionModel> self(this);
+    asking_ = true;
     setChecking(true);
     std::optional<User> found;
+    bool unreachable = false;
     try {
         found = co_await api_.me();
     } catch (...) {
-        // No valid session (or no service): simply nobody signed in, and no message.
+        // No valid session: simply nobody signed in, and no message.
+        unreachable = serviceUnreachable(std::current_exception());
     }
     if (!self)
         co_return;
+    asking_ = false;
+    if (unreachable) {
+        checkLater();
+        setOffline(true);
+        co_return;
+    }
+    failedChecks_ = 0;
+    setOffline(false);
     setUser(std::move(found));
     setChecking(false);
+}
+
+void SessionModel::checkLater()
+{
+    const auto wait = sessionCheckWait(failedChecks_++);
+    nextCheck_ = std::chrono::steady_clock::now() + wait;
+    nextCheckTimer_.start(wait);
+}
+
+void SessionModel::setOffline(bool offline)
+{
+    offline_ = offline;
+    emit offlineChanged();
 }
 
 QCoro::Task<void> SessionModel::login(QString email, QString password)
@@ -87,6 +123,24 @@ void SessionModel::setError(std::optional<QString> error)
 {
     error_ = std::move(error);
     emit errorChanged();
+}
+
+std::chrono::milliseconds sessionCheckWait(int failedChecks)
+{
+    return failedChecks < retry::maxAttempts - 1 ? retry::waitAfter(failedChecks) : retry::scaled(std::chrono::seconds(30));
+}
+
+bool serviceUnreachable(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const TransportError&) {
+        return true;
+    } catch (const APIError& e) {
+        return e.kind() == APIError::Kind::Http && (e.code() == 502 || e.code() == 503 || e.code() == 504);
+    } catch (...) {
+    }
+    return false;
 }
 
 QString signInFailureMessage(std::exception_ptr failure)

@@ -10,6 +10,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -35,7 +36,14 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         painter->save();
-        if (option.state & QStyle::State_MouseOver) {
+        if (option.state & QStyle::State_HasFocus) {
+            // The folder Return would enter: tinted and outlined in the accent colour.
+            QColor tint = accentColor();
+            tint.setAlphaF(0.16);
+            painter->fillRect(option.rect, tint);
+            painter->setPen(accentColor());
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        } else if (option.state & QStyle::State_MouseOver) {
             QColor hover = option.palette.color(QPalette::Text);
             hover.setAlphaF(0.06);
             painter->fillRect(option.rect, hover);
@@ -221,6 +229,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
 
     connect(list_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { load(item->data(kPathRole).toString()); });
+    list_->installEventFilter(this);
     connect(newName_, &QLineEdit::textChanged, this, &DestinationPicker::showState);
     connect(newName_, &QLineEdit::returnPressed, this, &DestinationPicker::create);
     connect(createButton_, &QPushButton::clicked, this, &DestinationPicker::create);
@@ -233,6 +242,7 @@ DestinationPicker::DestinationPicker(ZafrelAPI& api, QString path, bool isAdmin,
     showBreadcrumbs();
     showListing();
     setError(std::nullopt);
+    list_->setFocus();
     load(path);
 }
 
@@ -274,6 +284,33 @@ void DestinationPicker::load(const QString& folder)
         self->loading_ = false;
         self->showState();
     });
+}
+
+bool DestinationPicker::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (QListWidgetItem* item = list_->currentItem())
+                load(item->data(kPathRole).toString());
+            return true;
+        }
+        if (key == Qt::Key_Backspace) {
+            goUp();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void DestinationPicker::goUp()
+{
+    if (current_.isEmpty())
+        return;
+    QString parent = current_.chopped(1);
+    parent.truncate(parent.lastIndexOf(QLatin1Char('/')) + 1);
+    cameFrom_ = current_;
+    load(parent);
 }
 
 void DestinationPicker::create()
@@ -348,6 +385,15 @@ void DestinationPicker::showListing()
         item->setData(kCountRole, qlonglong(folder.count));
         item->setData(kPathRole, QString::fromStdString(folder.path));
     }
+    // A folder is always marked, so the arrows and Return work at once; after going up it is
+    // the one just left.
+    int marked = 0;
+    for (int row = 0; row < list_->count(); ++row)
+        if (list_->item(row)->data(kPathRole).toString().compare(cameFrom_, Qt::CaseInsensitive) == 0)
+            marked = row;
+    cameFrom_.clear();
+    if (list_->count() > 0)
+        list_->setCurrentRow(marked);
     showState();
 }
 

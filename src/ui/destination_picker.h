@@ -22,7 +22,8 @@ namespace zafrel::ui {
 class Spinner;
 
 // The sheet in which the destination folder is browsed, created and chosen. It opens on `path`
-// and ends with chosen() only through "Usar esta carpeta".
+// and ends with chosen() only through "Usar esta carpeta". By keyboard: the arrows move the marked
+// folder, Return enters it and Backspace goes up one level.
 class DestinationPicker : public QDialog {
     Q_OBJECT
 public:
@@ -32,6 +33,8 @@ public:
     void load(const QString& folder);
     // Creates the typed folder inside the current one, then browses into it. Returns at once.
     void create();
+    // Browses the folder above the current one; nothing at the top level.
+    void goUp();
 
     QString current() const { return current_; }
     const std::vector<Folder>& folders() const { return folders_; }
@@ -52,6 +55,9 @@ signals:
     // "Usar esta carpeta": the folder as the service reported it.
     void chosen(const QString& path);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showListing();
     void showBreadcrumbs();
@@ -64,6 +70,8 @@ private:
     std::vector<Folder> folders_;
     bool loading_ = false;
     std::optional<QString> error_;
+    // The folder just left by going up, marked in the listing of its parent.
+    QString cameFrom_;
 
     QHBoxLayout* crumbs_;
     QListWidget* list_;

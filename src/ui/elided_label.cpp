@@ -20,6 +20,8 @@ void ElidedLabel::setText(const QString& given)
         return;
     text_ = text;
     setToolTip(plainToolTip(text));
+    // Screen readers fall back to the tooltip, which is markup: they get the text itself.
+    setAccessibleDescription(text);
     updateGeometry();
     update();
 }

@@ -79,11 +79,16 @@ void FileChooser::openUpViews()
     connect(this, &QFileDialog::directoryEntered, this, &FileChooser::keepConfirmButton);
 }
 
+QPushButton* FileChooser::confirmButton() const
+{
+    auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    return buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+}
+
 void FileChooser::keepConfirmButton()
 {
     QTimer::singleShot(0, this, [this] {
-        auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-        QPushButton* confirm = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+        QPushButton* confirm = confirmButton();
         if (!confirm)
             return;
         confirm->setText(QStringLiteral("Subir"));
@@ -123,10 +128,29 @@ bool FileChooser::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && enterFolder(watched))
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            returnPressedIn(watched);
             return true;
+        }
     }
     return QFileDialog::eventFilter(watched, event);
+}
+
+void FileChooser::returnPressedIn(QObject* source)
+{
+    if (enterFolder(source))
+        return;
+    if (auto* edit = qobject_cast<QLineEdit*>(source)) {
+        // A typed file name: the dialog has already marked it in the list.
+        const QString typed = edit->text().trimmed();
+        if (!typed.isEmpty() && !typed.startsWith(u'"')) {
+            const QString path = QDir::isAbsolutePath(typed) ? typed : directory().absoluteFilePath(typed);
+            if (QFileInfo(path).isFile() && QFileInfo(path).absolutePath() != directory().absolutePath())
+                selectFile(path);
+        }
+    }
+    if (QPushButton* confirm = confirmButton(); confirm && confirm->isEnabled())
+        confirm->setFocus(Qt::OtherFocusReason);
 }
 
 bool FileChooser::enterFolder(QObject* source)
@@ -142,6 +166,9 @@ bool FileChooser::enterFolder(QObject* source)
             return false;
         folder = path;
         edit->clear();
+        // With the completer's list open, the completer writes its choice back into the field
+        // once this key is handled: that path would be wrong in the folder entered.
+        QTimer::singleShot(0, edit, &QLineEdit::clear);
     } else if (auto* view = qobject_cast<QAbstractItemView*>(source)) {
         const QString path = view->currentIndex().data(QFileSystemModel::FilePathRole).toString();
         if (path.isEmpty() || !QFileInfo(path).isDir())
@@ -156,6 +183,15 @@ bool FileChooser::enterFolder(QObject* source)
 
 void FileChooser::accept()
 {
+    // The dialog accepts on its own for Return in the name field (which reaches it without any
+    // event filter while the completer's list is open) and for an activated file row. Only the
+    // buttons (a click, or the keyboard on the focused "Subir") send.
+    auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    if (!buttons || sender() != buttons) {
+        if (sender())
+            returnPressedIn(sender());
+        return;
+    }
     const QList<QUrl> picked = selectedInView();
     if (picked.isEmpty()) {
         // Nothing marked in the list: a typed name or a path; let the dialog handle it (it goes

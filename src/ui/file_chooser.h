@@ -3,12 +3,16 @@
 #include <QList>
 #include <QUrl>
 
+class QPushButton;
+
 namespace zafrel::ui {
 
-// A chooser in which files and folders can be picked together, several at once, confirmed with
-// "Subir" (and Return on files; Return on a folder enters it, as in every file dialog). Its
-// sidebar lists the home folder and the mounted volumes (cards, disks). The desktop's own dialogs allow either files or folders, never both, so this is Qt's
-// own dialog with its lists opened up to mixed selections.
+// A chooser in which files and folders can be picked together, several at once. Only "Subir" sends
+// what is picked: Return enters a folder (typed, also with the name completer's list open, or the
+// focused row) and on files it hands the keyboard to "Subir", because a card's worth of files
+// queued by a keystroke meant to open a folder is hard to take back. Its sidebar lists the home
+// folder and the mounted volumes (cards, disks). The desktop's own dialogs allow either files or
+// folders, never both, so this is Qt's own dialog with its lists opened up to mixed selections.
 class FileChooser : public QFileDialog {
     Q_OBJECT
 public:
@@ -24,8 +28,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Return on a folder (typed, or the focused row) goes into it instead of choosing it.
+    // Return in the name field or a list: a folder is entered, files are left picked for "Subir".
+    void returnPressedIn(QObject* source);
     bool enterFolder(QObject* source);
+    QPushButton* confirmButton() const;
     void openUpViews();
     void keepConfirmButton();
     QList<QUrl> selectedInView() const;

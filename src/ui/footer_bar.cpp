@@ -1,6 +1,7 @@
 #include "ui/footer_bar.h"
 
 #include "engine/upload_manager.h"
+#include "platform/format.h"
 #include "platform/write_failures.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
@@ -61,9 +62,11 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
     // Both lines give up room before the buttons do: a narrow window shortens them with an ellipsis.
     state_ = new ElidedLabel(Qt::ElideRight, this);
     state_->setObjectName("footerState");
+    state_->setAccessibleName(QStringLiteral("Estado de la subida"));
     state_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     detail_ = new ElidedLabel(Qt::ElideRight, this);
     detail_->setObjectName("footerDetail");
+    detail_->setAccessibleName(QStringLiteral("Detalle de la subida"));
     detail_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setTextColor(detail_, secondaryColor());
     auto* lines = new QVBoxLayout;
@@ -73,6 +76,14 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
 
     retryFailed_ = new QPushButton(QStringLiteral("Reintentar fallidos"), this);
     retryFailed_->setObjectName("retryFailed");
+    rateMark_ = new QLabel(this);
+    rateMark_->setObjectName("sendRateMark");
+    rateMark_->setTextFormat(Qt::PlainText);
+    rateMark_->setToolTip(QStringLiteral("Límite de velocidad de subida (menú de la cuenta)"));
+    setTextColor(rateMark_, secondaryColor());
+    // Stops the run without giving anything up: "Continuar pendientes" sends what is missing.
+    pauseAll_ = new QPushButton(QStringLiteral("Pausar todo"), this);
+    pauseAll_->setObjectName("pauseAll");
     cancelAll_ = new QPushButton(QStringLiteral("Cancelar todo"), this);
     cancelAll_->setObjectName("cancelAll");
     // The destructive role: red text, as the desktop's own warnings.
@@ -86,23 +97,26 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
     clear_ = new QPushButton(QStringLiteral("Limpiar"), this);
     clear_->setObjectName("clearFinished");
 
-    for (QWidget* widget : std::initializer_list<QWidget*>{state_, detail_, retryFailed_, cancelAll_, report_, clear_})
+    for (QWidget* widget : std::initializer_list<QWidget*>{state_, detail_, rateMark_, retryFailed_, pauseAll_, cancelAll_, report_, clear_})
         widget->setFont(calloutFont());
-    for (QPushButton* button : {retryFailed_, cancelAll_, report_, clear_}) {
+    for (QPushButton* button : {retryFailed_, pauseAll_, cancelAll_, report_, clear_}) {
         giveRoom(button);
-        button->setAutoDefault(false);
+        clickOnReturn(button);
     }
 
     row->addWidget(spinner_, 0, Qt::AlignVCenter);
     row->addWidget(symbol_, 0, Qt::AlignVCenter);
     row->addLayout(lines, 1);
+    row->addWidget(rateMark_, 0, Qt::AlignVCenter);
     row->addWidget(retryFailed_);
+    row->addWidget(pauseAll_);
     row->addWidget(cancelAll_);
     row->addWidget(report_);
     row->addWidget(clear_);
     column->addLayout(row);
 
     connect(retryFailed_, &QPushButton::clicked, this, &FooterBar::retryFailedRequested);
+    connect(pauseAll_, &QPushButton::clicked, this, [this] { up_.pauseAll(); });
     connect(cancelAll_, &QPushButton::clicked, this, &FooterBar::cancelAllRequested);
     connect(report_, &QPushButton::clicked, this, &FooterBar::reportRequested);
     connect(clear_, &QPushButton::clicked, this, &FooterBar::clearRequested);
@@ -131,6 +145,14 @@ void FooterBar::showDetail(const QString& counts)
     detail_->setVisible(!parts.isEmpty());
 }
 
+void FooterBar::showRateMark()
+{
+    const int64_t rate = up_.sendRate();
+    rateMark_->setVisible(rate > 0);
+    if (rate > 0)
+        rateMark_->setText(QStringLiteral("Límite: ") + formatByteCount(rate) + QStringLiteral("/s"));
+}
+
 void FooterBar::showRunning(const RunProgress& progress, std::optional<double> secondsLeft)
 {
     state_->setText(runningText(progress, up_.speed(), secondsLeft));
@@ -140,7 +162,9 @@ void FooterBar::showRunning(const RunProgress& progress, std::optional<double> s
     bar_->show();
     spinner_->show();
     showSymbol(QString(), QColor());
+    showRateMark();
     retryFailed_->hide();
+    pauseAll_->show();
     cancelAll_->show();
     report_->hide();
     clear_->hide();
@@ -159,12 +183,15 @@ void FooterBar::showIdle()
         setTextColor(state_, palette().color(QPalette::WindowText));
         showSymbol(finishedSymbol(summary), finishedCleanly(summary) ? greenColor() : orangeColor());
     }
-    // Why the last run stopped before its end, when it was not the user's choice.
+    // Why the last run stopped before its end, when it was not the user's choice. An ended session
+    // is not said here: this window only shows once someone has signed in again.
     const std::optional<PauseCause> cause = up_.pauseCause();
-    showDetail(cause ? pauseMessage(*cause) : QString());
+    showDetail(cause && *cause != PauseCause::SessionEnded ? pauseMessage(*cause) : QString());
     bar_->hide();
     spinner_->hide();
+    showRateMark();
     retryFailed_->setVisible(summary.errors + summary.cancelled > 0);
+    pauseAll_->hide();
     cancelAll_->hide();
     report_->setVisible(!empty);
     clear_->setVisible(!empty);

@@ -39,6 +39,9 @@ public:
     QProgressBar* progressBar() const { return bar_; }
     Spinner* spinner() const { return spinner_; }
     QPushButton* retryFailedButton() const { return retryFailed_; }
+    QPushButton* pauseAllButton() const { return pauseAll_; }
+    // "Límite: 5 MB/s" while a cap on the upload speed is on.
+    QLabel* sendRateMark() const { return rateMark_; }
     QPushButton* cancelAllButton() const { return cancelAll_; }
     QPushButton* reportButton() const { return report_; }
     QPushButton* clearButton() const { return clear_; }
@@ -54,6 +57,7 @@ signals:
 private:
     void showSymbol(const QString& symbol, const QColor& color);
     void showDetail(const QString& counts);
+    void showRateMark();
 
     UploadManager& up_;
     QProgressBar* bar_;
@@ -63,6 +67,8 @@ private:
     ElidedLabel* detail_;
     QLabel* notice_;
     QPushButton* retryFailed_;
+    QPushButton* pauseAll_;
+    QLabel* rateMark_;
     QPushButton* cancelAll_;
     QPushButton* report_;
     QPushButton* clear_;

@@ -1,6 +1,7 @@
 #include "ui/login_view.h"
 
 #include "client/server_origin.h"
+#include "ui/server_dialog.h"
 #include "platform/async.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
@@ -59,6 +60,14 @@ LoginView::LoginView(SessionModel& session, QWidget* parent) : QWidget(parent), 
     server_->setAlignment(Qt::AlignHCenter);
     server_->setWordWrap(true);
     column->addWidget(server_);
+    serverButton_ = new QPushButton(QStringLiteral("Servidor…"), this);
+    serverButton_->setObjectName("chooseServer");
+    serverButton_->setFlat(true);
+    serverButton_->setFont(calloutFont());
+    serverButton_->setCursor(Qt::PointingHandCursor);
+    clickOnReturn(serverButton_);
+    column->addWidget(serverButton_, 0, Qt::AlignHCenter);
+    connect(serverButton_, &QPushButton::clicked, this, &LoginView::askServer);
 
     auto* fields = new QVBoxLayout;
     fields->setSpacing(10);
@@ -174,6 +183,16 @@ void LoginView::showError()
     error_->setVisible(error.has_value());
     // The transport's own words help whoever looks into a failure, not the message.
     error_->setToolTip(plainToolTip(session_.errorDetail()));
+}
+
+void LoginView::askServer()
+{
+    auto* dialog = new ServerDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QDialog::accepted, this, &LoginView::showServer);
+    serverDialog_ = dialog;
+    dialog->open();
 }
 
 void LoginView::showServer()

@@ -1,4 +1,7 @@
 #pragma once
+#include "ui/server_dialog.h"
+
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -13,8 +16,8 @@ namespace zafrel::ui {
 
 class Spinner;
 
-// The sign-in screen: logo, title, e-mail and password, the "Entrar" button and the session's
-// error text. Shown while nobody is signed in.
+// The sign-in screen: logo, title, the service it signs in to with "Servidor…", e-mail and
+// password, the "Entrar" button and the session's error text. Shown while nobody is signed in.
 class LoginView : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +38,10 @@ public:
     QLabel* errorLabel() const { return error_; }
     // Hidden while the service in use is the program's own.
     QLabel* serverLabel() const { return server_; }
+    QPushButton* serverButton() const { return serverButton_; }
+    // Opens "Servidor…"; serverDialog() is the sheet while it is open.
+    void askServer();
+    ServerDialog* serverDialog() const { return serverDialog_; }
     // Null when the program has no logo to show.
     QLabel* logo() const { return logo_; }
 
@@ -47,6 +54,8 @@ private:
     SessionModel& session_;
     QLabel* logo_ = nullptr;
     QLabel* server_;
+    QPushButton* serverButton_;
+    QPointer<ServerDialog> serverDialog_;
     QLineEdit* email_;
     QLineEdit* password_;
     QPushButton* button_;

@@ -19,6 +19,7 @@
 #include "ui/queue_view.h"
 #include "ui/report_archive.h"
 #include "ui/report_view.h"
+#include "ui/send_rate_dialog.h"
 #include "ui/style.h"
 #include "ui/upload_row.h"
 #include "ui/upload_row_delegate.h"
@@ -28,7 +29,6 @@
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -184,6 +184,7 @@ QWidget* MainView::buildHeader()
     folder->setFixedSize(symbolSize, symbolSize);
     destination_ = new ElidedLabel(Qt::ElideLeft, header);
     destination_->setObjectName("destination");
+    destination_->setAccessibleName(QStringLiteral("Carpeta de destino"));
     destination_->setFont(calloutFont());
     setTextColor(destination_, secondaryColor());
     destinationRow->addWidget(folder);
@@ -195,6 +196,7 @@ QWidget* MainView::buildHeader()
     changeDestination_->setObjectName("changeDestination");
     changeDestination_->setAccessibleDescription(QStringLiteral("Carpeta del almacenamiento adonde van las subidas nuevas"));
     giveRoom(changeDestination_);
+    clickOnReturn(changeDestination_);
     row->addWidget(changeDestination_);
     connect(changeDestination_, &QPushButton::clicked, this, &MainView::openPicker);
 
@@ -222,6 +224,7 @@ bool MainView::setSendRateText(const QString& text)
         return false;
     up_.setSendRate(*rate);
     settings::setValue(QStringLiteral("sendRate"), QString::number(*rate));
+    refresh();   // the footer's mark of the cap
     return true;
 }
 
@@ -232,20 +235,12 @@ QString MainView::sendRateText() const
 
 void MainView::askSendRate()
 {
-    auto* dialog = new QInputDialog(this);
+    auto* dialog = new SendRateDialog(sendRateText(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(QStringLiteral("Límite de velocidad"));
-    dialog->setLabelText(QStringLiteral("Velocidad máxima de subida, para no ocupar toda la línea:\n"
-                                        "50M = 50 MB/s, 800K = 800 KB/s; vacío, sin límite."));
-    dialog->setTextValue(sendRateText());
-    dialog->setOkButtonText(QStringLiteral("Aplicar"));
-    dialog->setCancelButtonText(QStringLiteral("Cancelar"));
-    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
-        if (!setSendRateText(text))
-            QMessageBox::warning(this, QStringLiteral("Límite de velocidad"),
-                                 QStringLiteral("«%1» no es una velocidad. Escribe, por ejemplo, 50M o 800K.")
-                                     .arg(printable(text)));
-    });
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &SendRateDialog::applied, this,
+            [this](int64_t rate) { setSendRateText(rate > 0 ? byteRateText(rate) : QString()); });
+    sendRateDialog_ = dialog;
     dialog->open();
 }
 
@@ -334,7 +329,7 @@ QWidget* MainView::buildBanner()
     resume_->setObjectName("resumePaused");
     resume_->setToolTip(QStringLiteral("Sigue donde se quedaron, sin volver a enviar lo que ya se subió"));
     resume_->setAccessibleDescription(resume_->toolTip());
-    resume_->setAutoDefault(false);
+    clickOnReturn(resume_);
     giveRoom(resume_);
     row->addWidget(symbol);
     row->addWidget(bannerText_, 1);
@@ -364,7 +359,7 @@ void MainView::runningChanged()
         // Every run leaves its report in the data folder, so it outlasts the list and the program.
         lastArchivedReport_ = archiveReport(up_.report(), QDateTime::currentDateTime());
         if (std::chrono::steady_clock::now() - runClock_ >= noticeAfter_) {
-            const RunNotice notice = runEndNotice(up_.summary());
+            const RunNotice notice = runEndNotice(runSummary(up_.items(), runStart_));
             services_->notify(notice.title, notice.body);
         }
     }
@@ -431,16 +426,38 @@ void MainView::cancelAll()
 
 void MainView::clearFinished()
 {
-    const int failed = up_.summary().errors;
-    if (failed == 0) {
+    // Failed and cancelled files leave the list for good: ask first, naming them.
+    QStringList names;
+    int failed = 0, cancelled = 0;
+    for (const ItemPtr& item : up_.items()) {
+        const Status status = item->status();
+        if (status != Status::Error && status != Status::Cancelled)
+            continue;
+        (status == Status::Error ? failed : cancelled) += 1;
+        names << printable(item->name);
+    }
+    if (names.isEmpty()) {
         up_.clearFinished();
         return;
     }
+    const int count = int(names.size());
+    QString question;
+    if (cancelled == 0)
+        question = count == 1 ? QStringLiteral("¿Quitar de la lista el archivo que falló?")
+                              : QStringLiteral("¿Quitar de la lista los %1 archivos que fallaron?").arg(count);
+    else if (failed == 0)
+        question = count == 1 ? QStringLiteral("¿Quitar de la lista el archivo cancelado?")
+                              : QStringLiteral("¿Quitar de la lista los %1 archivos cancelados?").arg(count);
+    else
+        question = QStringLiteral("¿Quitar de la lista los %1 archivos que fallaron o se cancelaron?").arg(count);
+    constexpr int kNamed = 5;
+    QString named = names.mid(0, kNamed).join(QStringLiteral(", "));
+    if (count > kNamed)
+        named += QStringLiteral(" y %1 más").arg(count - kNamed);
     QPointer<UploadManager> up(&up_);
-    ask(failed == 1 ? QStringLiteral("¿Quitar de la lista el archivo que falló?")
-                    : QStringLiteral("¿Quitar de la lista los %1 archivos que fallaron?").arg(failed),
-        QStringLiteral("«Limpiar» quita lo terminado y también lo fallido, que no se volverá a intentar. "
-                       "Para subirlo, usa antes «Reintentar fallidos»."),
+    ask(question,
+        named + QStringLiteral(".\n\n«Limpiar» quita lo terminado y también lo fallido y lo cancelado, que no se "
+                               "volverá a intentar. Para subirlo, usa antes «Reintentar fallidos»."),
         QStringLiteral("Limpiar"), QStringLiteral("Volver"), [up] {
             if (up)
                 up->clearFinished();

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/run_progress.h"
+#include "ui/send_rate_dialog.h"
 
 #include <QDateTime>
 #include <QMessageBox>
@@ -62,6 +63,8 @@ public:
     // "sendRate". False, with nothing changed, when the text is not a rate.
     bool setSendRateText(const QString& text);
     void askSendRate();
+    // The sheet askSendRate() opened, while it is open.
+    SendRateDialog* sendRateDialog() const { return sendRateDialog_; }
     // The setting as the field shows it: "" without a cap.
     QString sendRateText() const;
 
@@ -151,6 +154,7 @@ private:
     FooterBar* footer_;
     QPointer<DestinationPicker> picker_;
     QPointer<ReportView> report_;
+    QPointer<SendRateDialog> sendRateDialog_;
     QTimer refreshTimer_;
     QTimer reportTimer_;
     // Once a second while a run goes on: the time left and the retry countdowns move on their own.

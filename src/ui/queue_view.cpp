@@ -1,10 +1,13 @@
 #include "ui/queue_view.h"
 
 #include "engine/upload_manager.h"
+#include "platform/printable.h"
+#include "ui/confirmation.h"
 #include "ui/queue_model.h"
 #include "ui/upload_row.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
@@ -12,24 +15,42 @@
 
 namespace zafrel::ui {
 
-void requestRowAction(QObject* context, UploadManager& up, const ItemPtr& item, bool retry)
+void requestRowAction(QObject* context, UploadManager& up, const ItemPtr& item, RowAction action)
 {
     QPointer<UploadManager> manager(&up);
-    QMetaObject::invokeMethod(context, [manager, item, retry] {
+    QMetaObject::invokeMethod(context, [manager, item, action] {
         if (!manager)
             return;
-        if (retry)
-            manager->retry(item);
-        else
-            manager->cancel(item);
+        if (action == RowAction::Pause)
+            manager->pause(item);
+        else if (action != RowAction::None)
+            manager->retry(item);   // a paused file continues with what is missing
     }, Qt::QueuedConnection);
+}
+
+void requestRowRemoval(QWidget* asker, UploadManager& up, const ItemPtr& item)
+{
+    QPointer<UploadManager> manager(&up);
+    auto remove = [manager, item] {
+        if (manager)
+            manager->cancel(item);
+    };
+    // A failed, paused or cancelled file is not sent again once it has left the list: asked first.
+    const Status status = item->status();
+    if (status == Status::Error || status == Status::Paused || status == Status::Cancelled) {
+        askToConfirm(asker ? asker->window() : nullptr, QStringLiteral("¿Quitar «%1» de la lista?").arg(printable(item->name)),
+                     QStringLiteral("No se volverá a intentar; para subirlo más tarde habrá que añadirlo otra vez."),
+                     QStringLiteral("Quitar"), QStringLiteral("Volver"), std::move(remove));
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(remove), Qt::QueuedConnection);
 }
 
 QueueView::QueueView(QueueModel& model, UploadManager& up, QWidget* parent)
     : QListView(parent), model_(model), up_(up)
 {
     setAccessibleName(QStringLiteral("Cola de subida"));
-    setAccessibleDescription(QStringLiteral("Intro reintenta el archivo fallido; Suprimir lo cancela o lo quita de la lista."));
+    setAccessibleDescription(QStringLiteral("Intro reintenta, pausa o reanuda el archivo; Suprimir lo cancela o lo quita de la lista."));
     setFocusPolicy(Qt::StrongFocus);
     // A scroll by the user decides whether the list keeps following the run: away from the first
     // running row it stops, back onto it it follows again.
@@ -67,17 +88,16 @@ void QueueView::followRun()
     scrollingItself_ = false;
 }
 
-void QueueView::retryRow(int row)
+void QueueView::actOnRow(int row)
 {
-    const ItemPtr item = model_.itemAt(row);
-    if (item && rowRetriable(*item, up_.isRunning()))
-        requestRowAction(this, up_, item, true);
+    if (const ItemPtr item = model_.itemAt(row))
+        requestRowAction(this, up_, item, rowAction(*item, up_.isRunning()));
 }
 
 void QueueView::removeRow(int row)
 {
     if (const ItemPtr item = model_.itemAt(row))
-        requestRowAction(this, up_, item, false);
+        requestRowRemoval(this, up_, item);
 }
 
 void QueueView::keyPressEvent(QKeyEvent* event)
@@ -86,7 +106,7 @@ void QueueView::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        retryRow(row);
+        actOnRow(row);
         event->accept();
         return;
     case Qt::Key_Delete:
@@ -106,9 +126,11 @@ void QueueView::contextMenuEvent(QContextMenuEvent* event)
     const ItemPtr item = model_.itemAt(index.row());
     QMenu menu(this);
     if (item) {
-        QAction* retry = menu.addAction(QStringLiteral("Reintentar"));
-        retry->setEnabled(rowRetriable(*item, up_.isRunning()));
-        connect(retry, &QAction::triggered, this, [this, row = index.row()] { retryRow(row); });
+        const RowAction action = rowAction(*item, up_.isRunning());
+        if (action != RowAction::None) {
+            QAction* act = menu.addAction(rowActionText(action));
+            connect(act, &QAction::triggered, this, [this, row = index.row()] { actOnRow(row); });
+        }
         QAction* remove = menu.addAction(crossTooltip(*item));
         connect(remove, &QAction::triggered, this, [this, row = index.row()] { removeRow(row); });
         menu.addSeparator();

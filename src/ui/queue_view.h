@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/upload_item.h"
+#include "ui/upload_row.h"
 
 #include <QListView>
 
@@ -11,8 +12,9 @@ namespace zafrel::ui {
 
 class QueueModel;
 
-// The queue list: painted rows (UploadRowDelegate), a visible keyboard focus, Return to retry a
-// failed row and Delete to cancel or remove one, a context menu with the same and "failed first",
+// The queue list: painted rows (UploadRowDelegate), a visible keyboard focus, Return for the row's
+// button (retry a failed row, pause a running one, resume a paused one) and Delete to cancel or
+// remove one, a context menu with the same and "failed first",
 // and a view that keeps the first running row in sight unless the user has scrolled away from it.
 class QueueView : public QListView {
     Q_OBJECT
@@ -27,7 +29,7 @@ public:
     int firstRunningRow() const;
 
     // What the row's own buttons do, for the keyboard and the menu.
-    void retryRow(int row);
+    void actOnRow(int row);
     void removeRow(int row);
 
 protected:
@@ -45,6 +47,9 @@ private:
 
 // Hands a row's action to the engine on a later turn of the event loop: the engine may remove the
 // row at once, and the view must first finish the event that asked.
-void requestRowAction(QObject* context, UploadManager& up, const ItemPtr& item, bool retry);
+// `action` is the row's button; the cross is requestRowRemoval(), which asks `asker`'s window first
+// when a failed, paused or cancelled file would leave the list.
+void requestRowAction(QObject* context, UploadManager& up, const ItemPtr& item, RowAction action);
+void requestRowRemoval(QWidget* asker, UploadManager& up, const ItemPtr& item);
 
 }  // namespace zafrel::ui

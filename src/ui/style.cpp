@@ -73,12 +73,24 @@ void makeProminent(QPushButton* button)
     const QColor text = accent.lightness() > 160 ? QColor(Qt::black) : QColor(Qt::white);
     QColor disabled = secondaryColor();
     disabled.setAlphaF(0.25);
+    // The keyboard focus: a ring in the text colour, which stands out from the fill and from the
+    // window in light and dark themes alike (the style's own ring vanishes on the fill).
+    const QColor ring = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
     button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px;"
                                          " padding: 5px 14px; }"
+                                         "QPushButton:focus { border: 2px solid %6; padding: 3px 12px; }"
                                          "QPushButton:pressed { background: %3; }"
                                          "QPushButton:disabled { background: %4; color: %5; }")
                               .arg(accent.name(), text.name(), accent.darker(120).name(),
-                                   disabled.name(QColor::HexArgb), secondaryColor().name(QColor::HexArgb)));
+                                   disabled.name(QColor::HexArgb), secondaryColor().name(QColor::HexArgb), ring.name()));
+    clickOnReturn(button);
+}
+
+void clickOnReturn(QPushButton* button)
+{
+    // Outside dialogs Qt's buttons take only the space bar; Return on a focused button is what
+    // keyboard users press first. (Without a dialog around it no button becomes a default.)
+    button->setAutoDefault(true);
 }
 
 void giveRoom(QPushButton* button)

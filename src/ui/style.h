@@ -27,6 +27,9 @@ QFont captionFont();
 // The prominent look of a window's main action: filled with the accent colour.
 void makeProminent(QPushButton* button);
 
+// Return on the focused button clicks it, as the space bar does (for buttons outside dialogs).
+void clickOnReturn(QPushButton* button);
+
 // Room around a button's text and a field's text. Some desktop styles (Fusion among them) draw
 // buttons hugging their label and fields barely taller than the text; these only ever raise the
 // minimum size, so styles that are already generous keep their own look.

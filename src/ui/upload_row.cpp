@@ -32,21 +32,45 @@ QColor rowSymbolColor(Status status)
     }
 }
 
+namespace {
+// Longer than a store takes to answer a whole part on a slow link, short enough to be told before
+// a crew member starts to wonder.
+constexpr std::chrono::seconds kQuietAfter{40};
+}  // namespace
+
 QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_point now)
 {
     switch (item.status()) {
     case Status::Queued:
         return QStringLiteral("En cola · ") + formatByteCount(item.size);
-    case Status::Running:
+    case Status::Running: {
+        const QString bytes = formatByteCount(item.loaded()) + QStringLiteral(" de ") + formatByteCount(item.size);
         if (const auto& wait = item.retryWait()) {
             const auto left = std::chrono::ceil<std::chrono::seconds>(wait->at - now).count();
-            const QString attempt = QStringLiteral("Reintentando (intento %1 de %2)").arg(wait->next).arg(wait->of);
-            return left > 0 ? attempt + QStringLiteral(" en %1 s").arg(left) : attempt + QStringLiteral("…");
+            const QString what = wait->part > 0 ? QStringLiteral("Reintentando la parte %1").arg(wait->part)
+                                                : QStringLiteral("Reintentando");
+            const QString attempt = what + QStringLiteral(" (intento %1 de %2)").arg(wait->next).arg(wait->of);
+            const QString when = left > 0 ? attempt + QStringLiteral(" en %1 s").arg(left) : attempt + QStringLiteral("…");
+            // The other parts go on meanwhile.
+            return wait->part > 0 ? when + QStringLiteral(" · ") + bytes : when;
+        }
+        // Bytes that stopped going out: the store (or the way to it) holds the request.
+        if (const auto quiet = item.quietSince(); quiet && now - *quiet >= kQuietAfter) {
+            const auto seconds = std::chrono::floor<std::chrono::seconds>(now - *quiet).count();
+            return QStringLiteral("Sin respuesta del almacén desde hace %1 s").arg(seconds);
+        }
+        // A failed attempt's bytes left the count; the row says why it went down.
+        if (const std::optional<Resend> again = item.resending()) {
+            const QString what = again->part > 0 ? QStringLiteral("reenviando la parte %1").arg(again->part)
+                                                 : QStringLiteral("reenviando");
+            return bytes + QStringLiteral(" · ") + what
+                   + QStringLiteral(" (intento %1 de %2)").arg(again->attempt).arg(again->of);
         }
         // Every byte is out; the store's answer and its checksum are still to come.
         if (item.size > 0 && item.loaded() >= item.size)
             return QStringLiteral("Verificando…");
-        return formatByteCount(item.loaded()) + QStringLiteral(" de ") + formatByteCount(item.size);
+        return bytes;
+    }
     case Status::Done:
         return QStringLiteral("Subido y verificado · ") + formatByteCount(item.size);
     case Status::Skipped:
@@ -55,17 +79,26 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
         return printable(item.error().value_or(QStringLiteral("Error")));
     case Status::Cancelled:
         return QStringLiteral("Cancelado");
-    case Status::Paused:
-        return QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size);
+    case Status::Paused: {
+        // A multipart upload continues where it stopped: what is already there is not sent again.
+        const QString pending = QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size);
+        const qint64 stored = item.uploadId ? item.storedBytes() : 0;
+        return stored > 0 ? pending + QStringLiteral(" · ") + formatByteCount(stored) + QStringLiteral(" ya en el destino")
+                          : pending;
+    }
     }
     return {};
 }
 
-QColor rowSubtitleColor(const UploadItem& item)
+QColor rowSubtitleColor(const UploadItem& item, std::chrono::steady_clock::time_point now)
 {
     if (item.status() == Status::Error)
         return redColor();
-    return item.status() == Status::Running && item.retryWait() ? orangeColor() : secondaryColor();
+    if (item.status() != Status::Running)
+        return secondaryColor();
+    const auto quiet = item.quietSince();
+    const bool stalled = quiet && now - *quiet >= kQuietAfter;
+    return item.retryWait() || stalled ? orangeColor() : secondaryColor();
 }
 
 QString rowFolder(const UploadItem& item, const QString& destDir)
@@ -97,6 +130,26 @@ QString rowAccessibleDescription(const UploadItem& item)
 bool rowRetriable(const UploadItem& item, bool running)
 {
     return item.status() == Status::Error || (item.status() == Status::Cancelled && !running);
+}
+
+RowAction rowAction(const UploadItem& item, bool running)
+{
+    if (rowRetriable(item, running))
+        return RowAction::Retry;
+    if (item.isActive())
+        return RowAction::Pause;
+    return item.status() == Status::Paused ? RowAction::Resume : RowAction::None;
+}
+
+QString rowActionText(RowAction action)
+{
+    switch (action) {
+    case RowAction::Retry: return QStringLiteral("Reintentar");
+    case RowAction::Pause: return QStringLiteral("Pausar");
+    case RowAction::Resume: return QStringLiteral("Reanudar");
+    case RowAction::None: break;
+    }
+    return {};
 }
 
 double rowProgressTotal(const UploadItem& item)

@@ -14,10 +14,13 @@ QString rowSymbol(Status status);
 QColor rowSymbolColor(Status status);
 
 // The line under the name: "En cola · 1.5 MB", "3 MB de 10 MB", "Verificando…" once every byte
-// is sent, "Reintentando (intento 2 de 5) en 6 s" while a failed request waits, the error text, …
+// is sent, "Reintentando (intento 2 de 5) en 6 s" while a failed request waits, "… · reenviando la
+// parte 3 (intento 2 de 5)" while it is sent again, "Sin respuesta del almacén desde hace 40 s"
+// once its bytes stopped going out, the error text, …
 QString rowSubtitle(const UploadItem& item,
                     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
-QColor rowSubtitleColor(const UploadItem& item);
+QColor rowSubtitleColor(const UploadItem& item,
+                        std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
 
 // The item's folder below the destination `destDir` ("A001/CLIPS"), its whole destination folder
 // when it lies elsewhere, and empty when it goes straight into `destDir`.
@@ -29,6 +32,12 @@ QString rowAccessibleDescription(const UploadItem& item);
 
 // A failed row can be tried again: in error, or cancelled once no run holds it any more.
 bool rowRetriable(const UploadItem& item, bool running);
+
+// The row's button (and what Return does on the row): "Reintentar" on a retriable row, "Pausar"
+// on a waiting or running one, "Reanudar" on a paused one.
+enum class RowAction { None, Retry, Pause, Resume };
+RowAction rowAction(const UploadItem& item, bool running);
+QString rowActionText(RowAction action);
 
 // The progress bar of a running item: `loaded` out of `size`, or out of 1 for an empty file.
 double rowProgressTotal(const UploadItem& item);

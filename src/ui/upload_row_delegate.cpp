@@ -38,10 +38,10 @@ QFont retryFont()
     return font;
 }
 
-QSize retrySize()
+QSize actionSize(RowAction action)
 {
     const QFontMetrics metrics(retryFont());
-    return {metrics.horizontalAdvance(QStringLiteral("Reintentar")) + 18, metrics.height() + 8};
+    return {metrics.horizontalAdvance(rowActionText(action)) + 18, metrics.height() + 8};
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ QSize UploadRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex
     // jumps when a row starts or stops showing its bar.
     const int height = kVerticalMargin * 2 + QFontMetrics(nameFont()).height() + kLineGap
                        + QFontMetrics(captionFont()).height() + kLineGap + kProgressHeight;
-    return {200, std::max(height, retrySize().height() + 2 * kVerticalMargin)};
+    return {200, std::max(height, actionSize(RowAction::Retry).height() + 2 * kVerticalMargin)};
 }
 
 UploadRowDelegate::Layout UploadRowDelegate::layout(const QRect& rowRect, const UploadItem& item) const
@@ -69,10 +69,10 @@ UploadRowDelegate::Layout UploadRowDelegate::layout(const QRect& rowRect, const 
     out.symbol = QRect(inner.left(), centerY - kSymbolSize / 2, kSymbolSize, kSymbolSize);
     out.cross = QRect(inner.right() - kCrossSize - 3, centerY - (kCrossSize + 6) / 2, kCrossSize + 6, kCrossSize + 6);
     int right = out.cross.left() - kSpacing;
-    if (rowRetriable(item, up_.isRunning())) {
-        const QSize size = retrySize();
-        out.retry = QRect(right - size.width(), centerY - size.height() / 2, size.width(), size.height());
-        right = out.retry.left() - kSpacing;
+    if (const RowAction action = rowAction(item, up_.isRunning()); action != RowAction::None) {
+        const QSize size = actionSize(action);
+        out.action = QRect(right - size.width(), centerY - size.height() / 2, size.width(), size.height());
+        right = out.action.left() - kSpacing;
     }
 
     const int left = out.symbol.right() + 1 + kSpacing;
@@ -145,7 +145,9 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setBrush(trackColor);
         painter->drawRoundedRect(track, radius, radius);
         // A file waiting for its next attempt shows the empty track: what was sent did not arrive.
-        const qreal filled = item->retryWait() ? 0 : track.width() * rowProgressFraction(*item);
+        // (A part waiting leaves the track to the parts stored and in flight.)
+        const bool waiting = item->retryWait() && item->retryWait()->part == 0;
+        const qreal filled = waiting ? 0 : track.width() * rowProgressFraction(*item);
         if (filled > 0) {
             painter->setBrush(accentColor());
             painter->drawRoundedRect(QRectF(track.left(), track.top(), std::max(filled, track.height()), track.height()),
@@ -153,14 +155,14 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         }
     }
 
-    if (!parts.retry.isEmpty()) {
+    if (!parts.action.isEmpty()) {
         QStyleOptionButton button;
         if (option.widget)
             button.initFrom(option.widget);
-        button.rect = parts.retry;
-        button.text = QStringLiteral("Reintentar");
+        button.rect = parts.action;
+        button.text = rowActionText(rowAction(*item, up_.isRunning()));
         button.state = QStyle::State_Enabled | QStyle::State_Raised;
-        if (pressedIndex_ == index && pressedButton_ == Button::Retry)
+        if (pressedIndex_ == index && pressedButton_ == Button::Action)
             button.state |= QStyle::State_Sunken;
         button.fontMetrics = QFontMetrics(retryFont());
         painter->setFont(retryFont());
@@ -187,8 +189,8 @@ UploadRowDelegate::Button UploadRowDelegate::buttonAt(const QRect& rowRect, cons
     const Layout parts = layout(rowRect, item);
     if (parts.cross.contains(pos))
         return Button::Cross;
-    if (!parts.retry.isEmpty() && parts.retry.contains(pos))
-        return Button::Retry;
+    if (!parts.action.isEmpty() && parts.action.contains(pos))
+        return Button::Action;
     return Button::None;
 }
 
@@ -231,7 +233,10 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QS
 
 void UploadRowDelegate::press(const ItemPtr& item, Button button)
 {
-    requestRowAction(this, up_, item, button == Button::Retry);
+    if (button == Button::Action)
+        requestRowAction(this, up_, item, rowAction(*item, up_.isRunning()));
+    else
+        requestRowRemoval(qobject_cast<QWidget*>(parent()), up_, item);
 }
 
 bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
@@ -246,7 +251,7 @@ bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, co
     case Button::Cross:
         QToolTip::showText(event->globalPos(), crossTooltip(*item), view);
         return true;
-    case Button::Retry:
+    case Button::Action:
         QToolTip::hideText();
         return true;
     case Button::None:

@@ -12,8 +12,8 @@ namespace zafrel::ui {
 
 class QueueModel;
 
-// Paints one queue row (symbol, name, state text, progress bar while running, "Reintentar" on
-// error, the cross) and handles its two buttons. Rows are painted, not built from widgets, so that
+// Paints one queue row (symbol, name, state text, progress bar while running, its button —
+// "Reintentar", "Pausar" or "Reanudar" — and the cross) and handles those two buttons. Rows are painted, not built from widgets, so that
 // a queue of a whole shooting week scrolls as smoothly as a short one.
 class UploadRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
@@ -25,7 +25,7 @@ public:
         QRect name;
         QRect subtitle;
         QRect progress;   // empty unless running
-        QRect retry;      // empty unless in error
+        QRect action;     // the row's button; empty when it has none
         QRect cross;
     };
     // Where each part of the row of `item` goes inside `rowRect`.
@@ -39,7 +39,7 @@ public:
                    const QModelIndex& index) override;
 
 private:
-    enum class Button { None, Retry, Cross };
+    enum class Button { None, Action, Cross };
     Button buttonAt(const QRect& rowRect, const UploadItem& item, const QPoint& pos) const;
     void press(const ItemPtr& item, Button button);
 

@@ -115,6 +115,14 @@ TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
                 rate = *r;
         EXPECT_NEAR(rate, c.rate, 0.01);
     }
+    // Read between bytes, the rate falls as the time without bytes grows, to zero after a window.
+    SpeedMeter meter;
+    const auto start = SpeedMeter::Clock::now();
+    for (const auto& [bytes, at] : steady)
+        meter.record(bytes, start + at);
+    const std::pair<std::chrono::milliseconds, double> later[] = {{2000ms, 500000.0}, {3800ms, 250000.0}, {6500ms, 0.0}};
+    for (const auto& [at, rate] : later)
+        EXPECT_NEAR(meter.rateAt(start + at), rate, 0.01) << at.count();
 }
 
 // The accelerated route costs money: taken only when clearly faster and the direct route is slow.

@@ -140,7 +140,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
         manager->cancel(it);
     EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
     EXPECT_EQ(queued->status(), Status::Cancelled);
-    EXPECT_EQ(fileBytes(queueFilePath()), "[]");
+    EXPECT_EQ(fileBytes(queueFilePath()), encodeQueue({queued}));   // a cancelled file may still be retried
     manager->setItems({item(Status::Queued), paused, item(Status::Error)});
     manager->cancelAll();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
@@ -238,13 +238,14 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
         + R"(","size":0,"mtime":1733400000,"destDir":"","key":"Rodaje/w)" + "\xC3\xA9" + R"(\"ird\\.mov","partSize":0,"etags":{},"status":"running"},)"
         + "{\"id\":\"" + id(3) + "\",\"path\":\"" + d
         + R"(/C0003.MXF","size":100000000,"mtime":1733400000.1234567,"destDir":"Rodaje/","key":"Rodaje/C0003.MXF","uploadId":"upload-3","partSize":33554432,"etags":{"1":"\"e1\"","2":"\"e2\"","10":"\"e10\""},"status":"paused"},)"
+        + "{\"id\":\"" + id(7) + "\",\"path\":\"" + d + R"(/A001/C0001.MXF","size":1,"mtime":1,"destDir":"","partSize":0,"etags":{},"status":"cancelled"},)"
         + "{\"id\":\"" + id(4) + "\",\"path\":\"" + d + R"(/C0003.MXF","size":5,"mtime":0,"destDir":"x/","uploadId":"u4","partSize":0,"etags":{},"status":"error"}])";
     EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), expected.toStdString());
 
     manager = offlineManager();
-    ASSERT_EQ(manager->items().size(), 4u);
+    ASSERT_EQ(manager->items().size(), 5u);
     EXPECT_EQ(manager->items()[2]->mtime, 1733400000.123456789);   // or an unchanged file would look changed
-    manager->persistNow();   // read and written again, only queued and running came back paused
+    manager->persistNow();   // read and written again, only queued and running came back paused (a cancelled file stays so)
     QByteArray rewritten = expected;
     rewritten.replace(R"("status":"queued")", R"("status":"paused")").replace(R"("status":"running")", R"("status":"paused")");
     EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), rewritten.toStdString());
@@ -264,7 +265,8 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la cola en " + queueFilePath() + ": ")) << told[0].toStdString();
 }
 
-// Restored states: waiting and running come back paused, errors ask for a retry, stored parts
+// Restored states: waiting and running come back paused, errors ask for a retry, cancelled files
+// stay cancelled (to be tried again or cleared), stored parts
 // count as loaded up to the size; a file gone missing is dropped at the next write; a refused
 // queue file restores nothing and is left alone.
 TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
@@ -284,7 +286,7 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
     ASSERT_EQ(manager->items().size(), 7u + 1800u);
     for (int i = 0; i < 7; ++i) {
         const ItemPtr& it = manager->items()[i];
-        EXPECT_EQ(it->status(), i == 4 ? Status::Error : Status::Paused) << words[i];
+        EXPECT_EQ(it->status(), i == 4 ? Status::Error : i == 5 ? Status::Cancelled : Status::Paused) << words[i];
         EXPECT_EQ(it->error(), i == 4 ? std::optional<QString>("Pendiente de reintento") : std::nullopt);
         EXPECT_EQ(it->loaded(), i == 0 ? 20 : i == 1 ? 25 : 0) << words[i];
     }

@@ -3,6 +3,7 @@
 // seen from the login screen (tests/ui).
 #include "session/session_model.h"
 
+#include "platform/retry_schedule.h"
 #include "platform/settings.h"
 #include "support/async_wait.h"
 #include "support/fake_upload_service.h"
@@ -11,6 +12,8 @@
 
 namespace zafrel::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 const FakeReply kUser = jsonReply({{"email", "ana@empresa.test"}, {"name", "Ana"}, {"is_admin", false}, {"bucket", "b"}});
 FakeReply refusal(int status) { return jsonReply({{"error", "mensaje del servicio"}}, status); }
@@ -30,7 +33,7 @@ protected:
 TEST_F(SessionModelTest, TheCheckAtStartSignsInOnlyWithAValidAnswerSaysNothingAndOutlivesItsModel)
 {
     for (const auto& [reply, signedIn] : {std::pair(kUser, true), {refusal(401), false}, {refusal(500), false},
-                                          {jsonReply({{"email", "x"}}), false}, {FakeReply::failed(CURLE_COULDNT_CONNECT), false}}) {
+                                          {jsonReply({{"email", "x"}}), false}}) {
         net->answer("GET", "/api/me", reply);
         SessionModel model(api);
         EXPECT_TRUE(model.checking());   // whoever created the model sees the waiting state first
@@ -45,6 +48,35 @@ TEST_F(SessionModelTest, TheCheckAtStartSignsInOnlyWithAValidAnswerSaysNothingAn
     gone.reset();
     answered.open();
     ASSERT_TRUE(runUntil([&] { return answered.waiting() == 0; }));
+}
+
+// An unreachable service keeps the session: the check is repeated on its schedule until the
+// service answers, and at once when asked.
+TEST_F(SessionModelTest, AnUnreachableServiceKeepsTheCheckGoingUntilItAnswers)
+{
+    const std::chrono::seconds waits[] = {1s, 3s, 6s, 12s, 30s, 30s};
+    for (int failed = 0; failed < 6; ++failed)
+        EXPECT_EQ(sessionCheckWait(failed), waits[failed]) << failed;
+
+    retry::setWaitScaleForTests(0.001);
+    for (const FakeReply& down : {FakeReply::failed(CURLE_COULDNT_CONNECT), refusal(503), refusal(502)}) {
+        net->answer("GET", "/api/me", down);
+        const size_t before = net->seen("GET", "/api/me").size();
+        SessionModel model(api);
+        ASSERT_TRUE(runUntil([&] { return net->seen("GET", "/api/me").size() >= before + 6; }));
+        EXPECT_TRUE(model.checking() && model.offline() && !model.user() && !model.error());
+        net->answer("GET", "/api/me", kUser);
+        ASSERT_TRUE(runUntil([&] { return !model.checking(); }));
+        EXPECT_TRUE(model.user() && !model.offline());
+    }
+    retry::setWaitScaleForTests(1000);   // the next check would be hours away
+    net->answer("GET", "/api/me", FakeReply::failed(CURLE_COULDNT_CONNECT));
+    SessionModel model(api);
+    ASSERT_TRUE(runUntil([&] { return model.offline(); }));
+    net->answer("GET", "/api/me", kUser);
+    model.checkNow();
+    EXPECT_TRUE(runUntil([&] { return model.user().has_value(); }));
+    retry::setWaitScaleForTests(1.0);
 }
 
 TEST_F(SessionModelTest, EachRefusedSignInHasItsMessageAndTheEmailIsNotRemembered)

@@ -20,6 +20,8 @@
 #include "ui/queue_view.h"
 #include "ui/report_view.h"
 #include "ui/root_view.h"
+#include "ui/send_rate_dialog.h"
+#include "ui/server_dialog.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 #include "ui/upload_row.h"

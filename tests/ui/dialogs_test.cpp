@@ -84,6 +84,39 @@ TEST_F(PickerTest, FoldersAndCrumbsLeadEverywhereAndARefusalKeepsWhatWasShown)
     EXPECT_EQ(chosen, "");
 }
 
+// By keyboard alone: a folder is always marked and drawn so, Return enters it, Backspace goes up
+// and marks the folder just left.
+TEST_F(PickerTest, TheKeyboardAloneBrowsesWithTheMarkedFolderInSight)
+{
+    open("");
+    QApplication::setActiveWindow(picker.get());
+    QListWidget* list = picker->folderList();
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_EQ(list->currentRow(), 0);
+    press(list, Qt::Key_Return, "\r");
+    idle();
+    EXPECT_EQ(shown(), "Raíz/Rodaje: Día 3 · Exteriores, Dia04");
+    press(list, Qt::Key_Down);
+    press(list, Qt::Key_Return, "\r");
+    idle();
+    EXPECT_EQ(picker->current(), "Rodaje/Dia04/");
+    press(list, Qt::Key_Backspace);
+    idle();
+    EXPECT_EQ(picker->current(), "Rodaje/");
+    ASSERT_EQ(list->currentRow(), 1);
+    const auto leftEdge = [&](int row) {
+        const QRect rect = list->visualItemRect(list->item(row));
+        return list->viewport()->grab(rect).toImage().pixelColor(0, rect.height() / 2);
+    };
+    EXPECT_EQ(leftEdge(1), accentColor());
+    EXPECT_NE(leftEdge(0), accentColor());
+    press(list, Qt::Key_Backspace);
+    idle();
+    press(list, Qt::Key_Backspace);   // nothing above the top
+    idle();
+    EXPECT_EQ(lastListed() + "|" + picker->current().toStdString(), "|");
+}
+
 // A new folder's name loses its blanks and the folder opens; a refusal keeps the name. An
 // administrator can neither use nor create a folder above the companies.
 TEST_F(PickerTest, CreatingAFolderTrimsBlanksOpensItAndAFailureKeepsTheName)
@@ -126,7 +159,8 @@ TEST_F(PickerTest, FromTheMainWindowTheServicesSpellingIsStoredAndCancellingChan
     start();
     service.network()->route("GET", "/api/ls", listing);
     for (const bool use : {false, true}) {
-        view().changeDestinationButton()->click();
+        view().changeDestinationButton()->setFocus();
+        press(view().changeDestinationButton(), Qt::Key_Return, "\r");   // the keyboard opens it as a click does
         DestinationPicker* sheet = view().picker();
         ASSERT_TRUE(sheet && sheet->windowModality() != Qt::NonModal);
         ASSERT_TRUE(runUntil([&] { return !sheet->loading() && sheet->folders().size() == 2; }));

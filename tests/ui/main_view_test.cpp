@@ -29,8 +29,22 @@ TEST_F(DesktopTest, TheHeaderTheDropZoneTheSpeedLimitAndDropsInTheirOrder)
     start();
     // "Límite de velocidad…": the cap applies to the engine at once and holds again at the next start.
     EXPECT_FALSE(view().setSendRateText("rápido") || up().sendRate() != 0);
-    EXPECT_TRUE(view().setSendRateText("50M"));
+    EXPECT_FALSE(visible(footer().sendRateMark()));
+    // The sheet says what a text means as it is typed, and keeps a text that is no rate.
+    view().askSendRate();
+    SendRateDialog* sheet = view().sendRateDialog();
+    ASSERT_NE(sheet, nullptr);
+    sheet->field()->setText("5M0");
+    EXPECT_EQ(std::pair(sheet->meaningLabel()->text(), sheet->applyButton()->isEnabled()),
+              std::pair(QString("«5M0» no es una velocidad. Escribe, por ejemplo, 50M o 800K."), false));
+    press(sheet->field(), Qt::Key_Return, "\r");
+    EXPECT_TRUE(sheet->isVisible());
+    sheet->field()->setText("50M");
+    EXPECT_EQ(sheet->meaningLabel()->text(), formatByteCount(50'000'000) + "/s · 400 Mbit/s");
+    sheet->applyButton()->click();
     EXPECT_EQ(std::pair(up().sendRate(), view().sendRateText()), std::pair(int64_t(50'000'000), QString("50M")));
+    EXPECT_EQ(footer().sendRateMark()->text(), "Límite: " + formatByteCount(50'000'000) + "/s");
+    EXPECT_TRUE(visible(footer().sendRateMark()));
     desktop.reset();
     start("Demo Films", "Rodaje/Dia03/");
     EXPECT_EQ(up().sendRate(), 50'000'000);
@@ -56,6 +70,11 @@ TEST_F(DesktopTest, TheHeaderTheDropZoneTheSpeedLimitAndDropsInTheirOrder)
     ASSERT_TRUE(runUntil([&] { return up().items().size() == 4; }));
     up().setDestDir("/Rodaje/Dia03/");   // outer slashes go
     EXPECT_EQ(view().destinationLabel()->text(), "Rodaje/Dia03");
+    // Named for screen readers, and described by the text itself rather than the markup of its tooltip.
+    for (const ElidedLabel* label : {view().destinationLabel(), footer().stateLabel()}) {
+        EXPECT_FALSE(label->accessibleName().isEmpty());
+        EXPECT_EQ(label->accessibleDescription(), label->text());
+    }
 }
 
 TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
@@ -77,6 +96,9 @@ TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
     EXPECT_EQ(runningCounts(p) + " " + QString::number(p.percent()), "2 subiendo · 51 en cola 7");
     p.files = 1;
     EXPECT_TRUE(runningText(p, 0, std::nullopt).startsWith("3 de 1 archivo · "));
+    // Every byte out is not yet every file stored: 100 % only once all have ended.
+    EXPECT_EQ((RunProgress{2, 1, 1, 0, 100, 100}.percent()), 99);
+    EXPECT_EQ((RunProgress{2, 2, 0, 0, 100, 100}.percent()), 100);
     const std::pair<std::optional<double>, QString> left[] = {{std::nullopt, "calculando…"}, {0.2, "quedan 1 s"}, {59.0, "quedan 59 s"},
                                                               {61.0, "quedan 1 min"}, {3900.0, "quedan 1 h 05 min"}};
     for (const auto& [seconds, text] : left)
@@ -90,6 +112,8 @@ TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
     EXPECT_NEAR(estimate.update(t0 + 6s, 1000000, 100000).value_or(0), 10.0, 0.01);
     const double burst = estimate.update(t0 + 7s, 1000000, 1000000).value_or(0);
     EXPECT_TRUE(burst > 2.0 && burst < 10.0) << burst;
+    // Nothing moving is no estimate, and moving again settles anew.
+    EXPECT_FALSE(estimate.update(t0 + 8s, 1000000, 0) || estimate.update(t0 + 9s, 1000000, 100000));
 }
 
 // Records what the window asks of the desktop.
@@ -111,6 +135,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
         return put.key.ends_with("A.MXF") ? FakeUploadService::PutReply{403, "", std::nullopt}
                                           : FakeUploadService::PutReply{200, "", "\"" + put.md5 + "\"", &store};
     };
+    up().setItems({makeItem("ANTES.MXF", 10, Status::Done)});   // an earlier run's row: not this run's news
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("run/A.MXF")), QUrl::fromLocalFile(makeFile("run/B.MXF"))}));
     ASSERT_TRUE(runUntil([&] { return footer().stateLabel()->text().startsWith("1 de 2 archivos · "); }));
     EXPECT_EQ(footer().detailLabel()->text(), "1 subiendo · 0 en cola");
@@ -118,7 +143,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     EXPECT_EQ(desktop->window().windowTitle(), QString("Zafrel — %1 %").arg(footer().progressBar()->value()));
     EXPECT_TRUE(visible(footer().progressBar()) && visible(footer().spinner()) && visible(footer().cancelAllButton()));
     EXPECT_FALSE(visible(footer().reportButton()) || visible(footer().clearButton()));
-    const ItemPtr b = up().items()[1];
+    const ItemPtr b = up().items()[2];
     for (const char* button : {"confirmKeep", "confirmAccept"}) {   // nothing is cancelled until the answer is yes
         footer().cancelAllButton()->click();
         EXPECT_EQ(answerQuestion(button), "¿Cancelar todas las subidas?");
@@ -138,7 +163,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     footer().reportButton()->click();
     ASSERT_NE(view().report(), nullptr);
     EXPECT_EQ(view().report()->text().section('\n', 1), up().report().section('\n', 1));
-    up().items()[0]->setStatus(Status::Cancelled);
+    up().items()[1]->setStatus(Status::Cancelled);
     ASSERT_TRUE(runUntil([&] { return view().report()->text().contains("cancelled\t10\tRodaje/A.MXF"); }));
 }
 
@@ -182,6 +207,8 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     const std::tuple<ItemPtr, std::function<void()>, QString, std::function<bool()>> cases[] = {
         {makeItem("F.MXF", 10, Status::Error), [&] { view().clearFinished(); }, "¿Quitar de la lista el archivo que falló?",
          [&] { return up().items().empty(); }},
+        {makeItem("K.MXF", 10, Status::Cancelled), [&] { view().clearFinished(); }, "¿Quitar de la lista el archivo cancelado?",
+         [&] { return up().items().empty(); }},
         {queued, [&] { window.close(); }, "¿Cerrar Zafrel con subidas en curso?", [&] { return !window.isVisible(); }},
         // Leaving pauses the files for the next sign-in.
         {queued, [&] { view().accountMenu()->actions().back()->trigger(); }, "¿Salir con subidas en curso?",
@@ -195,6 +222,15 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
             EXPECT_EQ(acted(), button == std::string("confirmAccept")) << question.toStdString();
         }
     }
+    // The question names what would go.
+    std::vector<ItemPtr> gone;
+    for (const char* name : {"1.MXF", "2.MXF", "3.MXF", "4.MXF", "5.MXF", "6.MXF", "7.MXF"})
+        gone.push_back(makeItem(name, 10, gone.size() % 2 ? Status::Cancelled : Status::Error));
+    up().setItems(gone);
+    view().clearFinished();
+    ASSERT_NE(view().confirmation(), nullptr);
+    EXPECT_TRUE(view().confirmation()->informativeText().startsWith("1.MXF, 2.MXF, 3.MXF, 4.MXF, 5.MXF y 2 más.\n"));
+    EXPECT_EQ(answerQuestion("confirmKeep"), "¿Quitar de la lista los 7 archivos que fallaron o se cancelaron?");
 }
 
 TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancellingChangesNothing)
@@ -210,14 +246,27 @@ TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancelli
             ASSERT_NE(chooser, nullptr);
             auto* list = chooser->findChild<QListView*>("listView");
             auto* edit = chooser->findChild<QLineEdit*>("fileNameEdit");
-            // Return on a folder picked and typed in enters it instead of uploading it.
-            chooser->setDirectory(dir);
-            ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
-            list->setCurrentIndex(entry(list, "CLIPS"));
-            edit->setText("CLIPS");
-            settle();
-            press(edit, Qt::Key_Return, "\r");
-            EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS");
+            // Return on a folder enters it, whichever way it was named: the focused row, a name
+            // typed key by key (the completer's list open, as while typing), a whole path typed.
+            chooser->activateWindow();
+            for (const QString typed : {QString(), QString("CLIPS"), dir + "/CLIPS"}) {
+                chooser->setDirectory(dir);
+                ASSERT_TRUE(runUntil([&] { return entry(list, "CLIPS").isValid(); }));
+                list->setCurrentIndex(entry(list, "CLIPS"));
+                QWidget* target = list;
+                if (!typed.isEmpty()) {
+                    edit->setFocus();
+                    for (const QChar c : typed)
+                        press(edit, Qt::Key(c.toUpper().unicode()), QString(c));
+                    QAbstractItemView* popup = edit->completer()->popup();
+                    ASSERT_TRUE(runUntil([&] { return popup->isVisible(); })) << typed.toStdString();
+                    target = popup;
+                }
+                press(target, Qt::Key_Return, "\r");
+                settle();
+                EXPECT_EQ(chooser->directory().absolutePath(), dir + "/CLIPS") << typed.toStdString();
+                EXPECT_TRUE(chooser->isVisible() && edit->text().isEmpty()) << typed.toStdString();
+            }
             chooser->setDirectory(dir);
             ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
             for (const QString name : {"B.MXF", "CLIPS", "A.MXF"})   // picked in another order than listed

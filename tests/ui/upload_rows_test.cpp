@@ -42,6 +42,41 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     EXPECT_EQ(rowSubtitle(*item, now + seconds(6)), "Reintentando (intento 2 de 5)…");
     EXPECT_EQ(rowProgressFraction(*makeItem("vacio", 0, Status::Running)), 0.0);
 
+    // A file in parts counts its stored parts (the short last one by its own length) and what is in
+    // flight; a failed attempt's bytes leave until sent again, which the row says, and late counts
+    // of an ended attempt change nothing. Bytes that stop going out are said after 40 s.
+    constexpr qint64 part = 32 * 1024 * 1024;
+    const auto clip = makeItem("CLIP.MXF", 2 * part + part / 2, Status::Running);
+    clip->partSize = part;
+    const uint64_t first = clip->beginAttempt(1, 1, 5), last = clip->beginAttempt(3, 1, 5);
+    clip->attemptSent(1, first, 10000000);
+    clip->attemptSent(3, last, part / 2);
+    clip->partStored(3, "\"e3\"");
+    clip->attemptSent(3, last, part / 2);
+    const uint64_t second = clip->beginAttempt(2, 1, 5);
+    clip->attemptSent(2, second, 20000000);
+    EXPECT_EQ(clip->loaded(), part / 2 + 30000000);
+    clip->dropAttempt(2, second);
+    EXPECT_EQ(clip->loaded(), part / 2 + 10000000);   // while the part waits for its next attempt
+    const uint64_t again = clip->beginAttempt(2, 2, 5);
+    clip->attemptSent(2, second, 25000000);
+    clip->attemptSent(2, again, 1000000);
+    const qint64 sent = part / 2 + 11000000;
+    const auto at = steady_clock::now();
+    EXPECT_EQ(rowSubtitle(*clip, at), formatByteCount(sent) + " de " + formatByteCount(clip->size)
+                                          + " · reenviando la parte 2 (intento 2 de 5)");
+    EXPECT_EQ(rowSubtitle(*clip, at + seconds(41)), "Sin respuesta del almacén desde hace 41 s");
+    EXPECT_EQ(std::pair(rowSubtitleColor(*clip, at), rowSubtitleColor(*clip, at + seconds(41))),
+              std::pair(secondaryColor(), orangeColor()));
+    clip->uploadId = "u";   // paused, it says what is already stored
+    clip->setStatus(Status::Paused);
+    EXPECT_EQ(rowSubtitle(*clip), "Pendiente de continuar · " + formatByteCount(clip->size) + " · " + formatByteCount(part / 2)
+                                      + " ya en el destino");
+    clip->setStatus(Status::Running);
+    clip->setRetryWait(RetryWait{3, 5, at + milliseconds(2500), 2});
+    EXPECT_EQ(rowSubtitle(*clip, at), "Reintentando la parte 2 (intento 3 de 5) en 3 s · " + formatByteCount(sent) + " de "
+                                          + formatByteCount(clip->size));
+
     // The folder below the destination tells two cards apart.
     const std::tuple<QString, QString, QString> folders[] = {{"Rodaje/D3/CARD1/CLIPS/", "Rodaje/D3/", "CARD1/CLIPS"},
                                                              {"Rodaje/D3/", "Rodaje/D3/", ""},
@@ -100,15 +135,46 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     EXPECT_FALSE(up().isRunning());
     key(1, Qt::Key_Return);
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
-    key(0, Qt::Key_Delete);
+    key(0, Qt::Key_Delete);   // a cancelled file leaves the list only once that is confirmed
+    auto* question = desktop->window().findChild<QMessageBox*>("confirmation");
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->text(), "¿Quitar «Q» de la lista?");
+    question->findChild<QPushButton*>("confirmAccept")->click();
     ASSERT_TRUE(runUntil([&] { return up().items() == std::vector<ItemPtr>{failed}; }));
 
     up().pauseAll();
     ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
     failed->setStatus(Status::Error);
     model().flushChanges();
-    click(layoutOf(0).retry.center());
+    click(layoutOf(0).action.center());
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
+}
+
+// "Pausar" on a running row stops it alone, "Reanudar" sends it on; "Pausar todo" stops the run
+// and "Continuar pendientes" takes it up again. Return does what the row's button says.
+TEST_F(QueueRowsTest, PauseAndResumeFromTheRowsAndTheFooter)
+{
+    start();
+    Gate& store = holdPuts();
+    (void)store;
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("p/A.MXF")), QUrl::fromLocalFile(makeFile("p/B.MXF"))}));
+    ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
+    const ItemPtr first = model().itemAt(0), second = model().itemAt(1);
+    EXPECT_EQ(rowActionText(rowAction(*first, true)), "Pausar");
+    click(layoutOf(0).action.center());
+    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Paused; }));
+    EXPECT_EQ(second->status(), Status::Running);
+    EXPECT_EQ(rowActionText(rowAction(*first, up().isRunning())), "Reanudar");
+    key(0, Qt::Key_Return);   // back in the run, for the next free slot
+    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Queued; }));
+    ASSERT_TRUE(runUntil([&] { return visible(footer().pauseAllButton()); }));
+    footer().pauseAllButton()->click();
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
+    EXPECT_EQ(std::pair(first->status(), second->status()), std::pair(Status::Paused, Status::Paused));
+    ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
+    EXPECT_FALSE(visible(footer().pauseAllButton()));
+    view().resumeButton()->click();
+    ASSERT_TRUE(runUntil([&] { return up().isRunning() && service.puts().size() == 4; }));
 }
 
 TEST_F(QueueRowsTest, FailedRowsFirstNoResetForAppendsOrRemovalsAndOneRepaintForABurst)

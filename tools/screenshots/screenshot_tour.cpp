@@ -167,6 +167,11 @@ public:
         picker.newNameField()->setText(kTypedFolderName);
         settle();
         shoot(&picker, "07-destino");
+        // By keyboard: the marked folder is the one Return enters.
+        picker.folderList()->setFocus();
+        picker.folderList()->setCurrentRow(std::min(1, picker.folderList()->count() - 1));
+        settle();
+        shoot(&picker, "16-destino-teclado");
         if (review_) {
             openFolder(picker, kLongFolderStart, Qt::MatchStartsWith);
             waitFor("the long folder", [&] { return !picker.loading() && picker.current().startsWith(kBrowsedFolder + '/' + kLongFolderStart); });
@@ -219,10 +224,25 @@ private:
         waitFor("the card under way", [&] {
             const auto& items = desktop_->uploader().items();
             return desktop_->uploader().isRunning()
-                   && std::count_if(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Running; }) == 2;
+                   && std::count_if(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Running; }) >= 2;
         });
         settle(1500);
         shoot(&desktop_->window(), "12-cola-larga");
+
+        // A speed cap on, and one running file paused from its row: the others go on.
+        main().setSendRateText(QStringLiteral("5M"));
+        for (const ItemPtr& item : desktop_->uploader().items())
+            if (item->status() == Status::Running) {
+                desktop_->uploader().pause(item);
+                break;
+            }
+        waitFor("a paused row", [&] {
+            const auto& items = desktop_->uploader().items();
+            return std::any_of(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Paused; });
+        });
+        settle(1500);
+        shoot(&desktop_->window(), "17-pausado-y-limite");
+        main().setSendRateText(QString());
 
         press(main().footer()->cancelAllButton(), "\"Cancelar todo\"");
         waitFor("the question", [&] { return main().confirmation() && main().confirmation()->isVisible(); });
@@ -231,8 +251,16 @@ private:
         press(main().confirmation()->findChild<QPushButton*>(QStringLiteral("confirmKeep")), "\"Seguir subiendo\"");
         waitFor("the question to close", [&] { return !main().confirmation(); });
 
-        // As if the laptop had been shut mid-run: the next start finds the card pending.
+        // As if the laptop had been shut mid-run, and started again before the network was back:
+        // the session is kept while the service is out of reach.
+        const QString server = settings::value(QStringLiteral("serverURL")).value_or(QString());
+        settings::setValue(QStringLiteral("serverURL"), QStringLiteral("http://127.0.0.1:9"));
         desktop_ = restart_();
+        waitFor("the outage at start", [&] { return desktop_->rootView().checkNowButton()->isVisible(); });
+        settle(1200);
+        shoot(&desktop_->window(), "18-sin-conexion");
+        settings::setValue(QStringLiteral("serverURL"), server);
+        press(desktop_->rootView().checkNowButton(), "\"Reintentar ahora\"");
         waitFor("the main window again", [&] { return desktop_->rootView().currentWidget() == desktop_->rootView().mainView(); });
         waitFor("the pending banner", [&] { return main().pendingBanner()->isVisible(); });
         settle();
