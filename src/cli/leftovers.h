@@ -11,7 +11,7 @@ namespace zafrel {
 // run of other files at exit 1 until they are continued or forgotten.
 bool isLeftover(const UploadItem& item);
 
-// "--pendientes": one line per leftover (state, size, local path, destination, tab-separated) and
+// "--pendientes": one line per leftover (state, size, local path, destination, account, tab-separated) and
 // a closing line that says what to do with them.
 QString leftoverListing(const std::vector<ItemPtr>& items);
 

@@ -15,6 +15,7 @@
 namespace zafrel {
 
 class ItemChanges;
+struct QueueOwner;
 
 // The state word that the queue, the rows, the queue file and the report all read.
 enum class Status { Queued, Running, Done, Skipped, Error, Cancelled, Paused };
@@ -103,6 +104,9 @@ public:
     // and the row's tooltip. Not kept in the queue file.
     QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
+    // The account the file was queued under (kept beside the queue file, queue_owners.h); none for
+    // an item of an older version until someone signs in.
+    std::shared_ptr<const QueueOwner> owner;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.
