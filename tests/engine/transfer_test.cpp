@@ -514,7 +514,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
          "ERROR HTTP 400 BadDigest: The Content-MD5 you specified did not match.\t", 5},
         {"line break in the content type", init, start({{"contentType", "video/mxf\r\nX-Injected: yes"}}), unexpected, 0},
         {"ftp URL", init, start({{"url", "ftp://service.test/Dia1/clip.bin"}}), unexpected, 0},
-        {"plain http URL from an https service", init, start({}), unexpected, 0, true},
+        {"plain http URL from an https service", init, start(nlohmann::json::object()), unexpected, 0, true},
         {"https URL from an https service", init, start({{"url", "https://service.test/store/Dia1/clip.bin"}}),
          "OK verificado\t", 1, true},
         {"control characters in an error", init,
