@@ -38,6 +38,7 @@ void UploadManager::setAccount(const User& user)
         dest = settings::value(destinationSettingKey(*account_)).value_or(QString());
     settings::setValue(kDestAccountKey, identity);
     setDestDir(dest);
+    emit accountChanged();
 }
 
 int UploadManager::otherAccountsWaiting() const

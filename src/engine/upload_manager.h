@@ -169,6 +169,8 @@ signals:
     void routeChanged();
     void destDirChanged();
     void pauseCauseChanged();
+    // setAccount() was given another account than before.
+    void accountChanged();
 
 private:
     // Leaves in the queue only `kept`: told as the removal of the others when `kept` is the queue

@@ -167,6 +167,7 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     connect(&up_, &UploadManager::pauseCauseChanged, this, &MainView::followPause);
     // First the engine, so that the header reads the account's own destination.
     connect(&session_, &SessionModel::userChanged, this, &MainView::followAccount);
+    connect(&up_, &UploadManager::accountChanged, this, &MainView::followEngineAccount);
     connect(&session_, &SessionModel::userChanged, this, &MainView::refreshHeader);
 
     followAccount();
@@ -323,6 +324,21 @@ void MainView::followAccount()
     // Signing out leaves the list as it is behind the login screen; the next sign-in decides.
     if (const auto& user = session_.user())
         up_.setAccount(*user);
+}
+
+void MainView::followEngineAccount()
+{
+    // The command line beside the window signed in as another account: the stored session is that
+    // account's now, and the window, its header included, follows it.
+    const auto& account = up_.account();
+    const auto& user = session_.user();
+    if (!account || (user && ownerOf(*user, account->origin) == *account))
+        return;
+    QPointer<SessionModel> session(&session_);
+    spawn([session]() -> QCoro::Task<void> {
+        if (session)
+            co_await session->restore();
+    });
 }
 
 void MainView::scheduleRefresh()

@@ -125,6 +125,7 @@ private:
              std::function<void()> onAccept);
     void refreshHeader();
     void followAccount();
+    void followEngineAccount();
     void leave();
     void followPause();
     void scheduleRefresh();

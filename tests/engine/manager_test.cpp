@@ -392,8 +392,8 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
 // first signed-in account's.
 TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
 {
-    const User ana{"ana@a.test", "Ana", false, Company{"alfa", "Alfa"}, "b"}, luis{"luis@b.test", "Luis", false, Company{"beta", "Beta"}, "b"},
-        luisAgain{"LUIS@b.test", "Luis", false, Company{"beta", "Beta"}, "b"}, admin{"admin@x.test", "Admin", true, std::nullopt, "b"};
+    const User ana{"ana@a.test", "Ana", false, Company{"alfa", "Alfa"}, "b", std::nullopt}, luis{"luis@b.test", "Luis", false, Company{"beta", "Beta"}, "b", std::nullopt},
+        luisAgain{"LUIS@b.test", "Luis", false, Company{"beta", "Beta"}, "b", std::nullopt}, admin{"admin@x.test", "Admin", true, std::nullopt, "b", std::nullopt};
     const auto queueAs = [&](const User& user, const QString& name) {
         manager->setAccount(user);
         file(name);

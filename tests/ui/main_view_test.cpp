@@ -213,8 +213,9 @@ TEST_F(DesktopTest, FilesOfAnotherAccountWaitAsideUntilItSignsInAgain)
     store.open();
 
     answer("POST", "/api/login", okReply());
-    answer("GET", "/api/me", jsonReply({{"email", "luis@otra.test"}, {"name", "Luis"}, {"is_admin", false},
-                                        {"company", {{"slug", "otra"}, {"name", "Otra Productora"}}}, {"bucket", ""}}));
+    const FakeReply luis = jsonReply({{"email", "luis@otra.test"}, {"name", "Luis"}, {"is_admin", false},
+                                      {"company", {{"slug", "otra"}, {"name", "Otra Productora"}}}, {"bucket", ""}});
+    answer("GET", "/api/me", luis);
     signIn("luis@otra.test");
     ASSERT_TRUE(shows(root().mainView()));
     ASSERT_TRUE(runUntil([&] { return visible(view().otherAccountsLabel()); }));
@@ -238,6 +239,11 @@ TEST_F(DesktopTest, FilesOfAnotherAccountWaitAsideUntilItSignsInAgain)
     view().resumeButton()->click();
     const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done; };
     ASSERT_TRUE(runUntil([&] { return !up().isRunning() && up().items().size() == 2 && std::ranges::all_of(up().items(), sent); }));
+
+    // A command-line run beside the window signs in as luis@: the window follows the session.
+    answer("GET", "/api/me", luis);
+    up().setAccount(User{"luis@otra.test", "Luis", false, Company{"otra", "Otra Productora"}, "", std::nullopt});
+    EXPECT_TRUE(runUntil([&] { return view().titleLabel()->text() == "Otra Productora" && shows(root().mainView()); }));
 }
 
 TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancellingChangesNothing)
