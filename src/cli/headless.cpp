@@ -25,15 +25,16 @@ namespace zafrel {
 
 namespace {
 
-// One line before the password leaves for a server that would receive it readable by anyone on
-// the way.
+// One line, before the first request, when the run talks to a server that would receive the
+// password or the stored session cookie readable by anyone on the way: either one lets another
+// person act as this account.
 void warnIfUnencrypted()
 {
     const ServerOrigin origin = describeServerOrigin();
     if (origin.unencrypted)
         printNotice("aviso: la conexión con " + printable(origin.host)
-                    + " no está cifrada (http://) y la contraseña viajará legible por la red; usa una dirección "
-                      "https:// en --server.");
+                    + " no está cifrada (http://) y la contraseña o la sesión viajarán legibles por la red; usa "
+                      "una dirección https:// en --server.");
 }
 
 // The "--login" of this run and its password, read at most once however often the run signs in:
@@ -101,12 +102,19 @@ QCoro::Task<bool> signInAgain(std::shared_ptr<Credentials> credentials)
 // process is ending (exit 2, its line printed) and the answer is nothing.
 QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials)
 {
+    if (!std::exchange(credentials->warned, true))
+        warnIfUnencrypted();
     std::optional<User> user;
     try {
         user = co_await ZafrelAPI::shared().me();
     } catch (...) {
         // Whatever failed (no cookie, expired, unreachable), the credentials decide what follows.
     }
+    // The stored session of another account than "--login" names is not this run's: its files
+    // would go to that account's storage.
+    if (user && credentials->login
+        && QString::fromStdString(user->email).compare(credentials->login->email, Qt::CaseInsensitive) != 0)
+        user.reset();
     if (!user) {
         const std::optional<QString> password = co_await passwordOf(credentials);
         if (!password) {
@@ -146,22 +154,21 @@ QCoro::Task<void> signInAndUpload(Options options, UploadManager* engine)
     co_await uploadAndReport(options, *user, own, std::move(again));
 }
 
-// "--olvidar": the service is asked only when some leftover has an open upload to abort.
+// "--olvidar": only the files of the account signed in (the stored session, or "--login") are
+// forgotten, and their uploads aborted with its session; other accounts' files stay for them.
 QCoro::Task<void> forgetLeftovers(Options options)
 {
+    const auto credentials = credentialsOf(options);
+    const std::optional<User> user = co_await signIn(credentials);
+    if (!user)
+        co_return;
     UploadManager manager;
-    int open = 0;
-    for (const ItemPtr& item : manager.items())
-        open += isLeftover(*item) && item->uploadId;
-    if (open > 0) {
-        const auto credentials = credentialsOf(options);
-        const std::optional<User> user = co_await signIn(credentials);
-        if (!user)
-            co_return;
-    }
+    manager.setAccount(*user);
     const UploadManager::Forgotten forgotten = co_await manager.forgetLeftovers();
-    exitWithOutput(forgottenText(forgotten.items, forgotten.abortedUploads, forgotten.kept, forgotten.failure),
-                   forgotten.kept > 0 ? 1 : 0);
+    QString text = forgottenText(forgotten.items, forgotten.abortedUploads, forgotten.kept, forgotten.failure);
+    if (const int others = manager.otherAccountsWaiting(); others > 0)
+        text += otherAccountsText(others) + QStringLiteral("; no se tocan.\n");
+    exitWithOutput(text, forgotten.kept > 0 ? 1 : 0);
 }
 
 QCoro::Task<void> listLeftovers()

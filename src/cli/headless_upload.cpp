@@ -71,11 +71,28 @@ QCoro::Task<void> untilIdle(UploadManager& manager)
     co_await idle->wait();
 }
 
+// What a script reads from the exit code must agree with the report: any line that is neither
+// "OK verificado" nor "ya existía" (paused, failed, cancelled, an unverified "OK", a leftover of an
+// earlier run) means the files are not all up.
+bool reportShowsAnUnfinishedFile(const UploadManager& manager)
+{
+    for (const ItemPtr& item : manager.items()) {
+        const bool up = (item->status() == Status::Done && item->verified()) || item->status() == Status::Skipped;
+        if (!up)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& manager, SignInAgain signInAgain)
 {
     const QDateTime start = QDateTime::currentDateTimeUtc();
+    // Before anything is queued or continued: the files of other accounts stay out of this run.
+    manager.setAccount(user);
+    if (const int others = manager.otherAccountsWaiting(); others > 0)
+        printNotice(otherAccountsText(others) + u'.');
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
@@ -112,9 +129,9 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     if (cause)
         printNotice(pauseNotice(*cause));
     // A path left out is not a success either, even when everything else went up.
-    const int code = cause == PauseCause::SessionEnded                                ? 2
-                     : manager.summary().errors > 0 || cause || !problems.empty() ? 1
-                                                                                    : 0;
+    const int code = cause == PauseCause::SessionEnded                                        ? 2
+                     : reportShowsAnUnfinishedFile(manager) || cause || !problems.empty() ? 1
+                                                                                            : 0;
     if (options.given(QStringLiteral("--json")))
         exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
     else

@@ -1,5 +1,6 @@
 #include "cli/leftovers.h"
 
+#include "engine/queue_owners.h"
 #include "platform/printable.h"
 
 #include <QStringList>
@@ -25,8 +26,10 @@ QString leftoverListing(const std::vector<ItemPtr>& items)
         } else {
             ++paused;
         }
+        // Whose it is: only that account's runs continue it.
+        const QString account = item->owner ? printable(item->owner->text()) : QStringLiteral("(cuenta sin registrar)");
         lines << state + u'\t' + QString::number(item->size) + u'\t' + printable(item->path) + u'\t'
-                     + printable(item->destDir + item->name);
+                     + printable(item->destDir + item->name) + u'\t' + account;
     }
     if (lines.isEmpty())
         return QStringLiteral("No hay archivos pendientes.\n");

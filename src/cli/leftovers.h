@@ -11,8 +11,8 @@ namespace zafrel {
 // run of other files at exit 1 until they are continued or forgotten.
 bool isLeftover(const UploadItem& item);
 
-// "--pendientes": one line per leftover (state, size, local path, destination, tab-separated) and
-// a closing line that says what to do with them.
+// "--pendientes": one line per leftover (state, size, local path, destination, account,
+// tab-separated) and a closing line that says what to do with them.
 QString leftoverListing(const std::vector<ItemPtr>& items);
 
 // "--olvidar": what was taken out of the queue, how many open uploads were aborted with it, and

@@ -22,6 +22,7 @@ constexpr OptionRule kRules[] = {
 
 const QString kEndOfOptions = QStringLiteral("--");
 const QString kOptionPrefix = QStringLiteral("--");
+const QString kConcealedOption = QStringLiteral("(lo que sigue al correo de --login, que no se muestra por si es una contraseña)");
 
 const OptionRule* ruleFor(const QString& argument)
 {
@@ -37,6 +38,9 @@ std::span<const OptionRule> optionRules() { return kRules; }
 Options::Options(QStringList arguments) : arguments_(std::move(arguments))
 {
     bool collectingPaths = false;
+    // Where a password of "--login" would stand, an argument beginning with "--" is not taken as
+    // one, yet it may well be one: it is never repeated back.
+    qsizetype concealed = -1;
     for (qsizetype i = 1; i < arguments_.size(); ++i) {
         const QString& argument = arguments_.at(i);
         if (argument == kEndOfOptions) {
@@ -48,7 +52,7 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
         const OptionRule* rule = ruleFor(argument);
         if (!rule) {
             if (argument.startsWith(kOptionPrefix))
-                unknown_.append(argument);
+                unknown_.append(i == concealed ? kConcealedOption : argument);
             else
                 (collectingPaths ? paths_ : stray_).append(argument);
             continue;
@@ -66,6 +70,9 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
             ++i;
             values.emplace_back(i, arguments_.at(i));
         }
+        if (rule->optionalValues > 0 && complete && int(values.size()) == rule->requiredValues && i + 1 < arguments_.size()
+            && arguments_.at(i + 1) != kEndOfOptions && !ruleFor(arguments_.at(i + 1)))
+            concealed = i + 1;
         occurrences_.try_emplace(argument, std::move(values));
     }
 }

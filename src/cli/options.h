@@ -49,7 +49,8 @@ public:
     const QStringList& paths() const { return paths_; }
     // Arguments before "--upload" that belong to no option (not used: no path comes before it).
     const QStringList& strayArguments() const { return stray_; }
-    // Arguments beginning with "--" that no row knows (skipped).
+    // Arguments beginning with "--" that no row knows (skipped). One standing where the password of
+    // "--login" would stand is given as a description instead of its text: it may be a password.
     const QStringList& unknownOptions() const { return unknown_; }
 
     struct Login {

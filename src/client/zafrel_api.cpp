@@ -19,6 +19,15 @@ using nlohmann::ordered_json;
 
 namespace {
 
+// An https service hands out https URLs. A plain http one would carry the footage and the URL's
+// signature readable on the way, to whatever host it names: refused before anything is sent.
+void refusePlainURLFromSecureService(const QUrl& service, const std::string& url)
+{
+    const bool plain = url.size() >= 7 && QByteArrayView(url.data(), 7).compare("http://", Qt::CaseInsensitive) == 0;
+    if (plain && service.scheme().compare(QLatin1StringView("https"), Qt::CaseInsensitive) == 0)
+        throw APIError::decode();
+}
+
 // JSON answers of the service are small; even a listing of 100,000 files is a fraction of this.
 // Anything larger is cut off instead of filling the memory.
 constexpr int64_t kLargestServiceAnswer = 64 * 1024 * 1024;
@@ -167,7 +176,10 @@ QCoro::Task<UploadInit> ZafrelAPI::initUpload(InitBody body, std::stop_token sto
 {
     ordered_json encoded = encodeRecord(body);
     json answer = co_await request("POST", "api/upload/init", {}, std::move(encoded), stop, Retries::Transient);
-    co_return decodeRecord<UploadInit>(answer);
+    UploadInit init = decodeRecord<UploadInit>(answer);
+    if (init.url)
+        refusePlainURLFromSecureService(baseURL(), *init.url);
+    co_return init;
 }
 
 QCoro::Task<std::map<int64_t, std::string>> ZafrelAPI::partURLs(std::string key, std::string uploadId, int64_t first,
@@ -179,7 +191,11 @@ QCoro::Task<std::map<int64_t, std::string>> ZafrelAPI::partURLs(std::string key,
                 {"last", std::to_string(last)},
                 {"accelerate", accelerate ? "1" : "0"}};
     json answer = co_await request("GET", "api/upload/urls", std::move(query), std::nullopt, stop, Retries::Transient);
-    co_return usablePartURLs(decodeRecord<PartURLs>(answer));
+    std::map<int64_t, std::string> urls = usablePartURLs(decodeRecord<PartURLs>(answer));
+    const QUrl service = baseURL();
+    for (const auto& [number, url] : urls)
+        refusePlainURLFromSecureService(service, url);
+    co_return urls;
 }
 
 QCoro::Task<void> ZafrelAPI::complete(std::string key, std::string uploadId, std::vector<Part> parts,

@@ -30,10 +30,14 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     fresh.reserve(scan.files.size());
     for (const ScannedFile& file : scan.files) {
         auto item = std::make_shared<UploadItem>(QUuid::createUuid(), file.path, file.size, file.mtime, file.destDir);
+        item->owner = account_;
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
             fresh.push_back(std::move(item));
     }
+    const bool anyNew = !fresh.empty();
     appendItems(std::move(fresh));
+    if (anyNew && account_)
+        saveOwners();
 
     persistNow();
     start();

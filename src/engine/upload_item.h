@@ -16,6 +16,7 @@
 namespace zafrel {
 
 class ItemChanges;
+struct QueueOwner;
 
 // The state word that the queue, the rows, the queue file and the report all read.
 enum class Status { Queued, Running, Done, Skipped, Error, Cancelled, Paused };
@@ -136,6 +137,9 @@ public:
     QString contentType = QStringLiteral("application/octet-stream");
     // While a transfer of the item is under way: stops that transfer alone (a row's "Pausar").
     std::optional<std::stop_source> transferStop;
+    // The account the file was queued under (kept beside the queue file, queue_owners.h); none for
+    // an item of an older version until someone signs in.
+    std::shared_ptr<const QueueOwner> owner;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.

@@ -4,6 +4,8 @@
 #include "platform/paths.h"
 #include "platform/settings.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <optional>
 
@@ -15,7 +17,7 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
       resources_(std::make_shared<RunResources>(
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
           paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/queue.json"),
-          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return items_; }))
+          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); }))
 {
     connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
@@ -107,6 +109,8 @@ void UploadManager::setDestDir(QString destDir)
 {
     destDir_ = std::move(destDir);
     settings::setValue(QStringLiteral("destDir"), destDir_);
+    if (account_)
+        settings::setValue(destinationSettingKey(*account_), destDir_);
     emit destDirChanged();
 }
 
@@ -123,7 +127,15 @@ void UploadManager::restore()
         return;
     for (auto& [key, uploadId] : restored->abandonedUploads)
         abortInBackground(api_, std::move(key), std::move(uploadId));
+    QFile owners(ownersPath());
+    const auto ownerOfId = owners.open(QIODevice::ReadOnly) ? decodeQueueOwners(owners.readAll())
+                                                             : QHash<QUuid, std::shared_ptr<const QueueOwner>>();
+    for (const ItemPtr& item : restored->items)
+        item->owner = ownerOfId.value(item->id);
+    otherAccounts_.clear();
     setItems(std::move(restored->items));
+    if (account_)
+        separateAccounts();
 }
 
 QString UploadManager::serviceOrigin() const

@@ -5,6 +5,7 @@
 #include "engine/intake_scan.h"
 #include "engine/item_changes.h"
 #include "engine/pause_cause.h"
+#include "engine/queue_owners.h"
 #include "engine/queue_store.h"
 #include "engine/route_probe.h"
 #include "engine/run_resources.h"
@@ -81,6 +82,17 @@ public:
     // Every assignment is also stored in the user defaults under "destDir".
     QString destDir() const { return destDir_; }
     void setDestDir(QString destDir);
+
+    // Who is signed in (the window's session, the command line's sign-in). From now on the list,
+    // the runs, the controls and the report hold only the files queued under this account (the
+    // files of an older version, queued under nobody yet, become its own); the files of other
+    // accounts wait aside as they were, a run still sending them paused first. Another account
+    // than the last one gets the destination it chose last, or the top folder (accounts.cpp).
+    void setAccount(const User& user);
+    // The account set last; none yet: then the whole queue is in items(), as "--pendientes" lists it.
+    const std::shared_ptr<const QueueOwner>& account() const { return account_; }
+    // Files of other accounts that wait aside for their account to sign in again.
+    int otherAccountsWaiting() const;
 
     // Cap on the bytes per second of all object-store transfers together, whatever the number of
     // connections (0: none). Applies at once, also to transfers under way. The engine does not
@@ -163,11 +175,20 @@ signals:
     void routeChanged();
     void destDirChanged();
     void pauseCauseChanged();
+    // setAccount() was given another account than before.
+    void accountChanged();
 
 private:
     // Leaves in the queue only `kept`: told as the removal of the others when `kept` is the queue
     // in its order with items left out, otherwise as a new list.
     void keepOnly(std::vector<ItemPtr> kept);
+    // Puts aside the items of other accounts than account_, or takes them back (accounts.cpp).
+    void separateAccounts();
+    // The side file beside the queue file that says whose each queued item is, and its writing.
+    QString ownersPath() const;
+    void saveOwners();
+    // The items of every account, for the queue file.
+    const std::vector<ItemPtr>& wholeQueue();
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     void recordSent(qint64 n);
@@ -204,6 +225,11 @@ private:
     std::optional<std::stop_source> runTask_;
     SpeedMeter meter_;
     std::vector<ItemPtr> items_;
+    // Items of other accounts than account_, waiting aside in queue order; not seen by the window,
+    // the runs, the controls or the report.
+    std::vector<ItemPtr> otherAccounts_;
+    std::vector<ItemPtr> wholeQueue_;
+    std::shared_ptr<const QueueOwner> account_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
     // "Continuar pendientes" while a paused run still winds down: done once it has.

@@ -2,7 +2,9 @@
 
 #include "platform/write_failures.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace zafrel::settings {
@@ -18,6 +20,11 @@ std::optional<QString> value(const QString& key)
 bool setValue(const QString& key, const QString& value)
 {
     QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel");
+    // Made here, not by QSettings under the process umask: another local account able to write in
+    // the folder could replace the file and with it "serverURL", where the password goes.
+    const QString folder = QFileInfo(s.fileName()).path();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     s.setValue(key, value);
     // Written at once: the command line ends with exit(), which skips QSettings' own flush.
     s.sync();

@@ -97,6 +97,15 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     dropLayout->addWidget(dropZone_);
     column->addWidget(dropArea_);
     column->addWidget(buildBanner());
+    otherAccounts_ = new QLabel(this);
+    otherAccounts_->setObjectName("otherAccounts");
+    otherAccounts_->setTextFormat(Qt::PlainText);
+    otherAccounts_->setWordWrap(true);
+    otherAccounts_->setFont(calloutFont());
+    otherAccounts_->setContentsMargins(16, 4, 16, 4);
+    setTextColor(otherAccounts_, secondaryColor());
+    otherAccounts_->hide();
+    column->addWidget(otherAccounts_);
 
     queueArea_ = new QWidget(this);
     auto* queueLayout = new QVBoxLayout(queueArea_);
@@ -156,8 +165,12 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     connect(model_, &QueueModel::itemsTouched, this, &MainView::scheduleRefresh);
     connect(&up_, &UploadManager::destDirChanged, this, &MainView::refreshHeader);
     connect(&up_, &UploadManager::pauseCauseChanged, this, &MainView::followPause);
+    // First the engine, so that the header reads the account's own destination.
+    connect(&session_, &SessionModel::userChanged, this, &MainView::followAccount);
+    connect(&up_, &UploadManager::accountChanged, this, &MainView::followEngineAccount);
     connect(&session_, &SessionModel::userChanged, this, &MainView::refreshHeader);
 
+    followAccount();
     refreshHeader();
     refresh();
 }
@@ -301,6 +314,28 @@ void MainView::refreshHeader()
     connect(leave, &QAction::triggered, this, &MainView::signOut);
 }
 
+void MainView::followAccount()
+{
+    // Signing out leaves the list as it is behind the login screen; the next sign-in decides.
+    if (const auto& user = session_.user())
+        up_.setAccount(*user);
+}
+
+void MainView::followEngineAccount()
+{
+    // The command line beside the window signed in as another account: the stored session is that
+    // account's now, and the window, its header included, follows it.
+    const auto& account = up_.account();
+    const auto& user = session_.user();
+    if (!account || (user && ownerOf(*user, account->origin) == *account))
+        return;
+    QPointer<SessionModel> session(&session_);
+    spawn([session]() -> QCoro::Task<void> {
+        if (session)
+            co_await session->restore();
+    });
+}
+
 void MainView::scheduleRefresh()
 {
     // Engine signals come in bursts while bytes move; one redraw per interval is plenty.
@@ -383,6 +418,11 @@ void MainView::refresh()
     if (summary.paused > 0)
         bannerText_->setText(summary.paused == 1 ? QStringLiteral("1 archivo quedó pendiente")
                                                  : QStringLiteral("%1 archivos quedaron pendientes").arg(summary.paused));
+
+    const int others = up_.otherAccountsWaiting();
+    otherAccounts_->setVisible(others > 0);
+    if (others > 0)
+        otherAccounts_->setText(otherAccountsText(others));
 
     QString title = QStringLiteral("Zafrel");
     if (up_.isRunning()) {

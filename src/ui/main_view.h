@@ -104,6 +104,9 @@ public:
     QWidget* pendingBanner() const { return banner_; }
     QLabel* pendingLabel() const { return bannerText_; }
     QPushButton* resumeButton() const { return resume_; }
+    // "N archivos de otra cuenta esperan a que esa cuenta vuelva a entrar", while the queue holds
+    // files of other accounts (neither listed nor continued here).
+    QLabel* otherAccountsLabel() const { return otherAccounts_; }
     QueueModel* queueModel() const { return model_; }
     UploadRowDelegate* rowDelegate() const { return delegate_; }
     FooterBar* footer() const { return footer_; }
@@ -124,6 +127,8 @@ private:
     void ask(const QString& question, const QString& detail, const QString& acceptText, const QString& keepText,
              std::function<void()> onAccept);
     void refreshHeader();
+    void followAccount();
+    void followEngineAccount();
     void leave();
     void followPause();
     void scheduleRefresh();
@@ -145,6 +150,7 @@ private:
     QWidget* banner_;
     QLabel* bannerText_;
     QPushButton* resume_;
+    QLabel* otherAccounts_;
     QWidget* queueArea_;
     QPointer<QMessageBox> intakeProblems_;
     QWidget* filler_;

@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -18,6 +19,8 @@ bool writeReportFile(const QString& path, const QString& text)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Paths and names of a shoot are this account's business, whatever the umask.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(text.toUtf8());
     return file.commit();
 }
@@ -27,6 +30,7 @@ QString archiveReport(const QString& text, const QDateTime& when)
     const QString dir = reportsDir();
     if (!QDir().mkpath(dir))
         return {};
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString stem = dir + QStringLiteral("/informe-") + when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
     QString path = stem + QStringLiteral(".txt");
     // Two runs in one second (a retry that ends at once) keep both reports.

@@ -53,6 +53,12 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--upload", "a", "--login", "x@y"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/"}},
         {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {}, {{"a@x", "p1"}}}},
+        // What stands where the password would, beginning with "--", may be the password itself:
+        // it is not repeated back. An unknown option elsewhere is named.
+        {{"--upload", "a", "--login", "a@b.c", "--MiClave"},
+         {true, {}, {}, {"a"}, {{"a@b.c", std::nullopt}},
+          {"(lo que sigue al correo de --login, que no se muestra por si es una contraseña)"}}},
+        {{"--login", "a@b.c", "pw", "--raro", "--upload"}, {true, {}, {}, {}, {{"a@b.c", "pw"}}, {"--raro"}}},
     };
     for (const auto& [arguments, expected] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());

@@ -144,6 +144,10 @@ TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
     }
     net->answer("POST", "/api/upload/complete", FakeReply::status(200, ""));
     EXPECT_EQ(apiErrorOf(api.complete("k", "u", {{1, "e"}}))->kind(), APIError::Kind::Decode);
+    // An https service that hands out one plain http part URL: the whole answer is refused.
+    pointAt("https://service.test");
+    net->answer("GET", "/api/upload/urls", FakeReply::status(200, R"({"urls":{"1":"https://s.test/1","2":"HTTP://s.test/2"}})"));
+    EXPECT_EQ(apiErrorOf(api.partURLs("k", "u", 1, 2, false))->kind(), APIError::Kind::Decode);
 }
 
 TEST_F(ZafrelAPITest, SignInChecksTheSessionOnlyAfterTheServiceTookIt)

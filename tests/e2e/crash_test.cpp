@@ -77,7 +77,7 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
 
     // The interrupted item waits for the same command.
     const QString listed = runProgram(home.environment(), {"--pendientes"}).out;
-    EXPECT_TRUE(listed.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\n")) << listed.toStdString();
+    EXPECT_TRUE(listed.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\tdemo@zafrel.test (demo-films)\n")) << listed.toStdString();
 
     // The same command again continues the upload with the parts it had not stored.
     server().reset();

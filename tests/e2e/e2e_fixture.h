@@ -24,6 +24,9 @@ namespace zafrel::test {
 
 inline const QString kDemoEmail = QStringLiteral("demo@zafrel.test");
 inline const QString kDemoPassword = QStringLiteral("zafrel-demo");
+// An account of another company (its own bucket).
+inline const QString kOtherEmail = QStringLiteral("otra@zafrel.test");
+inline const QString kOtherPassword = QStringLiteral("zafrel-otra");
 
 // A file of `size` pseudo-random bytes; answers its MD5 hex digest.
 inline std::string writeFile(const QString& path, qint64 size, quint32 seed = 1)

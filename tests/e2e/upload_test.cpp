@@ -2,6 +2,8 @@
 // report and the exit code.
 #include "e2e_fixture.h"
 
+#include <sys/stat.h>
+
 namespace zafrel::test {
 namespace {
 
@@ -84,7 +86,7 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 
     const ProgramResult listed = runProgram(home.environment(), {"--pendientes"});
     EXPECT_TRUE(listed.out.startsWith("ERROR ")
-                && listed.out.endsWith("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\n\n0 pendientes, 1 con error. "
+                && listed.out.endsWith("\t400000\t" + folder + "/MALA.MXF\tFallos/Etag/MALA.MXF\tdemo@zafrel.test (demo-films)\n\n0 pendientes, 1 con error. "
                                        "La misma orden --upload los continúa; --olvidar los quita de la cola.\n"))
         << listed.out.toStdString();
     EXPECT_EQ(runProgram(home.environment(), {"--olvidar"}).out,
@@ -102,7 +104,8 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 
 #ifdef ZAFREL_WITH_GUI
 // With a display the window opens beside the run and shares its engine; the run still ends the
-// process with its report and leaves the queue file as a finished run does.
+// process with its report and leaves the queue file as a finished run does. Under umask 000 too,
+// the folders are this account's alone and the files it writes readable by it only.
 TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
 {
     ProgramHome home;
@@ -111,10 +114,25 @@ TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
     QProcessEnvironment environment = home.environment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
 
+    const mode_t umaskBefore = ::umask(0);
     const ProgramResult run = runProgram(environment, uploadArguments({path}, "Ventana/"));
+    ::umask(umaskBefore);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(reportLine(run.out, "Ventana/Ventana.MXF"), "OK verificado\t12345\tVentana/Ventana.MXF");
     EXPECT_EQ(fileBytes(home.queueFile()).trimmed(), "[]");
+
+    const auto mode = [&](const QString& relative) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(home.path() + u'/' + relative).constData(), &st) == 0 ? st.st_mode & 0777 : 01000;
+    };
+    const QStringList reports = QDir(home.path() + "/data/Zafrel/informes").entryList(QDir::Files);
+    ASSERT_EQ(reports.size(), 1);
+    const std::pair<QString, mode_t> expected[] = {
+        {"config/Zafrel", 0700}, {"config/Zafrel/Zafrel.conf", 0600}, {"data/Zafrel", 0700},
+        {"data/Zafrel/queue.json", 0600}, {"data/Zafrel/informes", 0700}, {"data/Zafrel/informes/" + reports[0], 0600},
+    };
+    for (const auto& [file, wanted] : expected)
+        EXPECT_EQ(mode(file), wanted) << file.toStdString();
 }
 #endif
 

@@ -388,6 +388,50 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
 // The report: a title with the time, the destination chosen now, one line per item with its state's
 // word (a name's control characters flattened: no name forges a line), and the totals of done,
 // skipped and failed files.
+// Whose each queued file is stays beside the queue file: a later engine gives each file its account
+// back (the whole queue before anyone signs in), an account sees only its own files and its own
+// destination, and files no account claims (an older version, a damaged side file) become the
+// first signed-in account's.
+TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
+{
+    const User ana{"ana@a.test", "Ana", false, Company{"alfa", "Alfa"}, "b", std::nullopt}, luis{"luis@b.test", "Luis", false, Company{"beta", "Beta"}, "b", std::nullopt},
+        luisAgain{"LUIS@b.test", "Luis", false, Company{"beta", "Beta"}, "b", std::nullopt}, admin{"admin@x.test", "Admin", true, std::nullopt, "b", std::nullopt};
+    const auto queueAs = [&](const User& user, const QString& name) {
+        manager->setAccount(user);
+        file(name);
+        manager->add({url(name)}, "b");
+        ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    };
+    // Paths of the items of `user` (none: before anyone signs in) and how many wait for others.
+    const auto seenBy = [&](std::optional<User> user) {
+        if (user)
+            manager->setAccount(*user);
+        QStringList names;
+        for (const ItemPtr& it : manager->items())
+            names << it->name + u' ' + (it->owner ? it->owner->text() : QString());
+        return std::pair(names, manager->otherAccountsWaiting());
+    };
+    using Seen = std::pair<QStringList, int>;
+    queueAs(ana, "a.mov");
+    manager->setDestDir("A/");
+    manager = offlineManager();
+    EXPECT_EQ(seenBy(std::nullopt), Seen({"a.mov ana@a.test (alfa)"}, 0));
+    EXPECT_EQ(seenBy(luis), Seen({}, 1));
+    EXPECT_EQ(manager->destDir(), "");
+    queueAs(luis, "b.mov");
+    manager = offlineManager();
+    EXPECT_EQ(seenBy(ana), Seen({"a.mov ana@a.test (alfa)"}, 1));
+    EXPECT_EQ(manager->destDir(), "A/");
+    EXPECT_EQ(seenBy(luisAgain), Seen({"b.mov luis@b.test (beta)"}, 1));
+    EXPECT_EQ(statuses(*manager), std::vector<Status>{Status::Error});
+
+    writeFile(paths::dataDir() + "/queue-accounts.json", "{\"accounts\":[");
+    manager = offlineManager();
+    EXPECT_EQ(seenBy(admin), Seen({"b.mov admin@x.test (administración)", "a.mov admin@x.test (administración)"}, 0));
+    manager = offlineManager();
+    EXPECT_EQ(seenBy(ana), Seen({}, 2));
+}
+
 TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
 {
     auto failed = item(Status::Error, "/C/e.mov", "D/", 5);

@@ -558,6 +558,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         FakeReply reply;
         std::string line;   // the start of the item's report line
         size_t puts;        // PUTs sent to the store
+        bool secureService = false;   // the service at an https origin
     } cases[] = {
         {"ETag without quotes", store, withETag(md5), "OK verificado\t", 1},
         {"ETag in capitals", store, withETag(inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString())), mismatch, 1},
@@ -581,6 +582,9 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
          "ERROR HTTP 400 BadDigest: The Content-MD5 you specified did not match.\t", 5},
         {"line break in the content type", init, start({{"contentType", "video/mxf\r\nX-Injected: yes"}}), unexpected, 0},
         {"ftp URL", init, start({{"url", "ftp://service.test/Dia1/clip.bin"}}), unexpected, 0},
+        {"plain http URL from an https service", init, start(nlohmann::json::object()), unexpected, 0, true},
+        {"https URL from an https service", init, start({{"url", "https://service.test/store/Dia1/clip.bin"}}),
+         "OK verificado\t", 1, true},
         {"control characters in an error", init,
          FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"),
          "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
@@ -588,6 +592,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         server.intercept = [&c](const SeenRequest& req) { return req.path == c.path ? std::optional(c.reply) : std::nullopt; };
+        settings::setValue("serverURL", c.secureService ? "https://service.test" : QString::fromStdString(server.origin()));
         ctx->listings.clear();
         const size_t putsBefore = server.calls("PUT", "/store/");
         const ItemPtr item = makeItem(path);

@@ -30,7 +30,11 @@ public:
     nlohmann::json requests() const { return control("GET", "/__control/requests"); }   // oldest first
     void addFault(const nlohmann::json& fault) const { control("POST", "/__control/faults", fault.dump()); }
     void reset() const { control("POST", "/__control/reset"); }   // clears the log and the faults
-    nlohmann::json objects() const { return control("GET", "/__control/objects"); }   // [{"key","size","md5"}]
+    // [{"key","size","md5"}] of the first company's bucket, or of `bucket`.
+    nlohmann::json objects(const std::string& bucket = {}) const
+    {
+        return control("GET", ("/__control/objects" + (bucket.empty() ? "" : "?bucket=" + bucket)).c_str());
+    }
 
     // The logged requests of the store (or the service) of `method` whose path ends with `pathSuffix`.
     std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const

@@ -42,13 +42,16 @@ inline QString queueFilePath()
     return paths::dataDir() + QStringLiteral("/queue.json");
 }
 
-// No queue file, no suspect destinations, an empty remembered destination, an unusable server.
+// No queue file (nor whose its items are), no suspect destinations, an empty remembered destination
+// of no account yet, an unusable server.
 inline void resetEngineState()
 {
     QFile::remove(queueFilePath());
     QFile::remove(paths::dataDir() + QStringLiteral("/queue.journal"));
     QFile::remove(paths::dataDir() + QStringLiteral("/suspects.json"));
     settings::setValue(QStringLiteral("destDir"), QString());
+    settings::setValue(QStringLiteral("destAccount"), QString());
+    QFile::remove(paths::dataDir() + QStringLiteral("/queue-accounts.json"));
     settings::setValue(QStringLiteral("serverURL"), QString());
 }
 

@@ -233,6 +233,55 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     EXPECT_EQ(answerQuestion("confirmKeep"), "¿Quitar de la lista los 7 archivos que fallaron o se cancelaron?");
 }
 
+// Files queued under one account wait aside while another account of another company is signed in:
+// not listed, not continued, counted on one line, under that account's own company and
+// destination. Signing in again as their account brings them back as they were, to be continued.
+TEST_F(DesktopTest, FilesOfAnotherAccountWaitAsideUntilItSignsInAgain)
+{
+    start();
+    Gate& store = holdPuts();
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("cuentas/A.MXF")), QUrl::fromLocalFile(makeFile("cuentas/B.MXF"))}));
+    ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
+    view().signOut();
+    answerQuestion("confirmAccept");
+    ASSERT_TRUE(shows(root().loginView()));
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
+    store.open();
+
+    answer("POST", "/api/login", okReply());
+    const FakeReply luis = jsonReply({{"email", "luis@otra.test"}, {"name", "Luis"}, {"is_admin", false},
+                                      {"company", {{"slug", "otra"}, {"name", "Otra Productora"}}}, {"bucket", ""}});
+    answer("GET", "/api/me", luis);
+    signIn("luis@otra.test");
+    ASSERT_TRUE(shows(root().mainView()));
+    ASSERT_TRUE(runUntil([&] { return visible(view().otherAccountsLabel()); }));
+    EXPECT_EQ(view().otherAccountsLabel()->text(), "2 archivos de otra cuenta esperan a que esa cuenta vuelva a entrar");
+    EXPECT_EQ(view().queueModel()->rowCount(), 0);
+    EXPECT_FALSE(visible(view().pendingBanner()));
+    EXPECT_EQ(view().titleLabel()->text(), "Otra Productora");
+    EXPECT_EQ(view().destinationLabel()->text(), "Raíz de la empresa");
+    up().resumePaused();
+    settle();
+    EXPECT_EQ(service.puts().size(), 2u);
+
+    view().signOut();
+    ASSERT_TRUE(shows(root().loginView()));
+    answer("GET", "/api/me", userReply("Demo Films"));
+    signIn();
+    ASSERT_TRUE(shows(root().mainView()));
+    ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()) && !visible(view().otherAccountsLabel()); }));
+    EXPECT_EQ(view().pendingLabel()->text(), "2 archivos quedaron pendientes");
+    EXPECT_EQ(view().destinationLabel()->text(), "Rodaje");
+    view().resumeButton()->click();
+    const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done; };
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning() && up().items().size() == 2 && std::ranges::all_of(up().items(), sent); }));
+
+    // A command-line run beside the window signs in as luis@: the window follows the session.
+    answer("GET", "/api/me", luis);
+    up().setAccount(User{"luis@otra.test", "Luis", false, Company{"otra", "Otra Productora"}, "", std::nullopt});
+    EXPECT_TRUE(runUntil([&] { return view().titleLabel()->text() == "Otra Productora" && shows(root().mainView()); }));
+}
+
 TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancellingChangesNothing)
 {
     start();
