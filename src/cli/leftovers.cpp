@@ -23,6 +23,8 @@ QString leftoverListing(const std::vector<ItemPtr>& items)
             state = QStringLiteral("ERROR ") + printable(item->error().value_or(QString()));
             ++failed;
         } else {
+            if (item->error())   // out of reach for now, its upload kept
+                state += QStringLiteral(": ") + printable(*item->error());
             ++paused;
         }
         lines << state + u'\t' + QString::number(item->size) + u'\t' + printable(item->path) + u'\t'

@@ -76,6 +76,7 @@ QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it,
             largeRunning -= large ? 1 : 0;
         }
     } count{large, running, largeRunning};
+    const ListingCache::Hold listing(ctx.listings, it->destDir);
     co_await transferFile(ctx, std::move(it), sem, stop);
 }
 
@@ -127,6 +128,9 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
             largeRunning += large ? 1 : 0;
             group.add(uploadCounted(ctx, std::move(next), large, running, largeRunning, parts, group.token()));
         }
+        // A folder's listing goes once no file of it is in flight or next in line.
+        const ItemPtr next = self->firstQueued();
+        ctx.listings.dropUnheld(next ? std::optional(next->destDir) : std::nullopt);
         self->startAheadOfTurn(ctx, group);
     };
     fill();

@@ -26,10 +26,15 @@ std::string firstCharacters(const std::string& utf8, int count)
     return text.left(end).toStdString();
 }
 
+struct StoreError {
+    QString code;
+    QString message;
+};
+
 // The object store answers failures with an XML document whose <Code> and <Message> say what went
 // wrong ("SlowDown", "Please reduce your request rate."); the markup around them says nothing to
-// a person. Empty text when the body is no such document.
-std::string storeErrorText(const std::string& body)
+// a person. An empty code when the body is no such document.
+StoreError storeError(const std::string& body)
 {
     QXmlStreamReader xml(QByteArray::fromStdString(body));
     QString code;
@@ -42,9 +47,7 @@ std::string storeErrorText(const std::string& body)
         else if (xml.name() == QLatin1String("Message") && message.isEmpty())
             message = xml.readElementText().trimmed();
     }
-    if (code.isEmpty())
-        return {};
-    return (message.isEmpty() ? code : code + QStringLiteral(": ") + message).toStdString();
+    return StoreError{code, message};
 }
 
 }  // namespace
@@ -56,9 +59,13 @@ UploadError::UploadError(Kind kind, int code, std::string text)
 
 UploadError UploadError::http(int code, std::string message)
 {
-    const std::string storeText = storeErrorText(message);
-    const std::string& shown = storeText.empty() ? message : storeText;
-    return UploadError(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80));
+    const StoreError store = storeError(message);
+    const std::string shown = store.code.isEmpty() ? message
+                              : store.message.isEmpty() ? store.code.toStdString()
+                                                        : (store.code + QStringLiteral(": ") + store.message).toStdString();
+    UploadError error(Kind::Http, code, "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80));
+    error.storeCode_ = store.code.toStdString();
+    return error;
 }
 
 UploadError UploadError::checksum()

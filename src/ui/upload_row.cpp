@@ -56,6 +56,9 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
     case Status::Cancelled:
         return QStringLiteral("Cancelado");
     case Status::Paused:
+        // A file out of reach says so: it waits for its card or folder to come back.
+        if (item.error())
+            return printable(*item.error()) + QStringLiteral(" · ") + formatByteCount(item.size);
         return QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size);
     }
     return {};

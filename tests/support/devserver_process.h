@@ -31,6 +31,12 @@ public:
     void addFault(const nlohmann::json& fault) const { control("POST", "/__control/faults", fault.dump()); }
     void reset() const { control("POST", "/__control/reset"); }   // clears the log and the faults
     nlohmann::json objects() const { return control("GET", "/__control/objects"); }   // [{"key","size","md5"}]
+    nlohmann::json uploads() const { return control("GET", "/__control/uploads"); }   // [{"uploadId","key","parts"}]
+    // The store ends the open upload on its own; the service still signs for it.
+    void forgetUpload(const std::string& uploadId) const
+    {
+        control("POST", "/__control/forget-upload", nlohmann::json{{"uploadId", uploadId}}.dump());
+    }
 
     // The logged requests of the store (or the service) of `method` whose path ends with `pathSuffix`.
     std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const
