@@ -594,7 +594,7 @@ TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
         runUpload(item);
     EXPECT_EQ(std::tuple(grew->status(), grew->verified(), grew->size), std::tuple(Status::Done, true, 1004));
     EXPECT_EQ(std::tuple(rewritten->status(), rewritten->mtime), std::tuple(Status::Done, 1000000000.0));
-    EXPECT_EQ(server.puts().size(), 2u);
+    ASSERT_EQ(server.puts().size(), 2u);
     EXPECT_EQ(server.puts()[0].md5, md5Of(grew->path));
     EXPECT_EQ(gone->status(), Status::Error);
     EXPECT_TRUE(gone->error()->startsWith("No se puede abrir el archivo"));
