@@ -10,11 +10,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QFuture>
+#include <QRegularExpression>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-
 
 #include <algorithm>
 #include <atomic>

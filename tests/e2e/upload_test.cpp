@@ -127,7 +127,7 @@ TEST_F(UploadEndToEnd, AFileGoesAsItIsWhenItsTurnComesAndIsNeverVerifiedWhileItC
     const QString folder = files_.filePath("Turno");
     for (int i = 1; i <= 9; ++i)
         writeFile(folder + QString("/A%1.MXF").arg(i), 1000, quint32(40 + i));
-    server().addFault({{"method", "PUT"}, {"pathContains", "/Turno/"}, {"count", 8}, {"action", "delay"}, {"ms", 3000}});
+    server().addFault({{"method", "PUT"}, {"pathContains", "/Turno/"}, {"count", 8}, {"action", "delay"}, {"ms", 5000}});
     QProcess run;
     run.setProcessEnvironment(ProgramHome().environment());
     run.start(programPath(), uploadArguments({folder}, "Cola/"));
