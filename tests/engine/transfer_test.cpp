@@ -570,8 +570,9 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
         EXPECT_EQ(lines[3].count(u'\t'), 2);
         EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
-        if (c.heavy)
+        if (c.heavy) {
             EXPECT_LT(peakMemoryKiB() - peakBefore, 256 * 1024);
+        }
     }
 }
 
