@@ -327,7 +327,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         server.onPut = [refuse = c.storeForgot](const FakeUploadService::Put&) mutable -> std::optional<Reply> {
             if (!std::exchange(refuse, false))
                 return std::nullopt;
-            return Reply{404, "<Error><Code>NoSuchUpload</Code><Message>The upload does not exist</Message></Error>"};
+            return Reply{404, "<Error><Code>NoSuchUpload</Code><Message>The upload does not exist</Message></Error>", std::nullopt};
         };
         // A stored ETag the service no longer takes: the completion is refused, once.
         server.intercept = [refuse = c.completionRefused](const SeenRequest& req) mutable -> std::optional<FakeReply> {
