@@ -51,6 +51,8 @@ class Control {
         }
         case 'GET /__control/uploads':
           return sendJson(res, 200, await this.store.openUploads(this.bucketParam(query)));
+        case 'POST /__control/forget-upload':
+          return await this.forgetUpload(res, query, await readJsonObject(req));
         default:
           return sendError(res, 404, 'No encontrado');
       }
@@ -59,6 +61,16 @@ class Control {
       process.stderr.write(`zafrel-devserver: ${route}: ${err.stack ?? err}\n`);
       return sendError(res, 500, 'Error interno del servidor');
     }
+  }
+
+  // The store ends an open multipart upload on its own, as a lifecycle rule or an administrator
+  // does: its parts are gone, while the service, which only signs part URLs, still knows it.
+  async forgetUpload(res, query, body) {
+    const bucket = this.bucketParam({ bucket: body.bucket ?? query.bucket });
+    if (typeof body.uploadId !== 'string') throw new HttpError(400, 'Falta "uploadId"');
+    if ((await this.store.uploadKey(bucket, body.uploadId)) === null) throw new HttpError(404, 'La subida no existe');
+    await this.store.removeUpload(bucket, body.uploadId);
+    return sendJson(res, 200, { ok: true });
   }
 
   async object(res, query) {

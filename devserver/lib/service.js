@@ -254,7 +254,11 @@ class Service {
     const last = partNumberParam(query.last, 'Último número de parte ("last")');
     if (last < first) throw new HttpError(400, '"last" no puede ser menor que "first"');
     if (last - first + 1 > MAX_URLS_PER_CALL) throw new HttpError(400, `Como máximo ${MAX_URLS_PER_CALL} partes por petición`);
-    const upload = await this.openUpload(target, uploadId);
+    // Signing needs no word from the store: an upload the service opened is signed for as long as
+    // the service has not seen it completed or aborted, even when the store has ended it.
+    const record = this.registry.get(uploadId);
+    const known = record && record.bucket === target.bucket && record.key === target.key;
+    const upload = known ? record : await this.openUpload(target, uploadId);
     if (upload.parts && last > upload.parts) throw new HttpError(400, `La subida solo tiene ${upload.parts} partes`);
     const urls = {};
     for (let n = first; n <= last; n++) {

@@ -256,6 +256,22 @@ test('multipart uploads', async (t) => {
     assert.equal((await demo.post('/api/upload/done')).status, 200);
   });
 
+  await t.test('an upload the store forgets refuses its parts while the service still signs for it', async () => {
+    const upload = await begin('A005.mxf');
+    const urls = await partUrls(upload, 1, 2);
+    assert.equal((await put(urls['1'], parts[0])).status, 200);
+    const forget = (uploadId) => server.control.post('/__control/forget-upload', { uploadId });
+    assert.equal((await forget(upload.uploadId)).status, 200);
+    assert.ok(!(await openUploads(server)).some((u) => u.uploadId === upload.uploadId));
+    assert.equal((await forget(upload.uploadId)).status, 404);
+
+    const late = await put((await partUrls(upload, 2, 2))['2'], parts[1]);
+    assert.equal(late.status, 404);
+    assert.match(late.text, /NoSuchUpload/);
+    assert.equal((await demo.post('/api/upload/abort', { key: upload.key, uploadId: upload.uploadId })).status, 200);
+    assert.equal((await demo.get('/api/upload/urls', { key: upload.key, uploadId: upload.uploadId, first: 1, last: 1, accelerate: '0' })).status, 404);
+  });
+
   await t.test('a part PUT cut off halfway leaves the part stored before intact', async () => {
     const upload = await begin('A004.mxf');
     const urls = await partUrls(upload, 1, 2);

@@ -24,6 +24,8 @@ QString leftoverListing(const std::vector<ItemPtr>& items)
             state = QStringLiteral("ERROR ") + printable(item->error().value_or(QString()));
             ++failed;
         } else {
+            if (item->error())   // out of reach for now, its upload kept
+                state += QStringLiteral(": ") + printable(*item->error());
             ++paused;
         }
         // Whose it is: only that account's runs continue it.

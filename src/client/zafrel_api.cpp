@@ -32,8 +32,12 @@ void refusePlainURLFromSecureService(const QUrl& service, const std::string& url
 // Anything larger is cut off instead of filling the memory.
 constexpr int64_t kLargestServiceAnswer = 64 * 1024 * 1024;
 
+// A failure answer is read for its message only: its body is kept up to this size (a longer one is
+// no message a person would read). Parsed whole, an error body of tens of megabytes took gigabytes.
+constexpr int64_t kLargestErrorAnswer = 64 * 1024;
+
 // The service's own message in a failure answer: the "error" member of an object whose members
-// are all strings; anything else gives "".
+// are all strings; anything else, a body cut at the bound included, gives "".
 std::string failureMessage(const QByteArray& body)
 {
     json value = json::parse(body.cbegin(), body.cend(), nullptr, /*allow_exceptions=*/false);
@@ -111,6 +115,7 @@ QCoro::Task<json> ZafrelAPI::request(const char* method, const char* path, Query
     req.headers.emplace_back("Content-Type", "application/json");
     req.timeout = std::chrono::seconds(60);
     req.maxResponseBytes = kLargestServiceAnswer;
+    req.maxErrorBodyBytes = kLargestErrorAnswer;
     if (body)
         req.body = QByteArray::fromStdString(compactJson(*body));
 

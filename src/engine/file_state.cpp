@@ -2,7 +2,11 @@
 
 #include "platform/path_io.h"
 
+#include <QFileInfo>
+
 #include <sys/stat.h>
+
+#include <cerrno>
 
 namespace zafrel {
 
@@ -17,6 +21,18 @@ std::optional<FileState> currentFileState(const QString& path)
     if (statPath(path, st) != 0)
         return std::nullopt;
     return FileState{int64_t(st.st_size), modificationTime(st)};
+}
+
+FileLook lookAtFile(const QString& path)
+{
+    struct stat st;
+    if (statPath(path, st) == 0)
+        return FileLook{FilePresence::Present, FileState{int64_t(st.st_size), modificationTime(st)}};
+    if (errno != ENOENT)
+        return {};
+    struct stat parent;
+    const bool folderThere = statPath(QFileInfo(path).path(), parent) == 0 && S_ISDIR(parent.st_mode);
+    return FileLook{folderThere ? FilePresence::Gone : FilePresence::Unavailable, {}};
 }
 
 void ensureFileUnchanged(const QString& path, int64_t size, double mtime)

@@ -31,6 +31,19 @@ struct FileState {
 // cannot be examined.
 std::optional<FileState> currentFileState(const QString& path);
 
+// Whether a queued file can be reached. Only a file whose folder is there while the file is not
+// is gone for good; anything else that keeps it from being examined (its folder missing, a card
+// not mounted yet, no permission, an I/O error) may pass once the path is back.
+enum class FilePresence { Present, Gone, Unavailable };
+struct FileLook {
+    FilePresence presence = FilePresence::Unavailable;
+    FileState state;   // valid when Present
+};
+FileLook lookAtFile(const QString& path);
+
+// What an item whose file cannot be reached for now shows while it waits, its upload kept.
+inline const char* const kFileUnavailable = "No disponible (¿tarjeta sin montar?)";
+
 // Throws FileChangedError unless the file at `path` still has the size and modification time
 // recorded when it was queued (a file that cannot be examined any more counts as changed).
 void ensureFileUnchanged(const QString& path, int64_t size, double mtime);

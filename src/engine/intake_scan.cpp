@@ -79,8 +79,22 @@ private:
 // closed before anything is visited; the folder itself stays open for opening its sub-folders
 // relative to it, so one descriptor is held per level of depth and no path is ever resolved
 // whole again (a path below a deep tree may be longer than the system accepts in one call).
-bool readFolder(int folder, std::vector<Entry>& entries)
+//
+// An entry that cannot be examined (a sub-folder that can be listed but not entered, a link that
+// loops, an I/O error) and a listing that fails part-way are told to `problems` under `path`, the
+// folder's own path, so that nothing is left out without a word; an entry gone since the listing,
+// and a broken link, contribute nothing. Answers false when the folder cannot be listed at all.
+bool readFolder(int folder, const std::string& path, std::vector<Entry>& entries, std::vector<IntakeProblem>& problems)
 {
+    const auto unreadable = [&](const char* name) {
+        std::string full = path;
+        if (name) {
+            if (full.empty() || full.back() != '/')
+                full += '/';
+            full += name;
+        }
+        problems.push_back({QFile::decodeName(full.c_str()), IntakeProblem::Kind::Unreadable});
+    };
     const int listing = ::dup(folder);
     DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
     if (!dir) {
@@ -89,7 +103,14 @@ bool readFolder(int folder, std::vector<Entry>& entries)
         return false;
     }
     ::rewinddir(dir);
-    while (const dirent* d = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent* d = ::readdir(dir);
+        if (!d) {
+            if (errno != 0)
+                unreadable(nullptr);   // the listing broke off: what it did not reach is unknown
+            break;
+        }
         if (d->d_name[0] == '.')
             continue;   // hidden, and "." and ".."
         Entry entry;
@@ -102,14 +123,28 @@ bool readFolder(int folder, std::vector<Entry>& entries)
         if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN)
             continue;
         struct stat st;
-        if (::fstatat(folder, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(folder, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                unreadable(d->d_name);
             continue;
+        }
         if (S_ISDIR(st.st_mode)) {
             entry.isFolder = true;
         } else if (S_ISLNK(st.st_mode)) {
-            if (::fstatat(folder, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            if (::fstatat(folder, d->d_name, &st, 0) != 0) {
+                if (errno != ENOENT && errno != ENOTDIR)   // a broken link is no file
+                    unreadable(d->d_name);
+                continue;
+            }
+            if (!S_ISREG(st.st_mode))
                 continue;
         } else if (!S_ISREG(st.st_mode)) {
+            continue;
+        }
+        // A file the walk could list but that could not be read would only fail later, and after
+        // the run had already said nothing about it.
+        if (!entry.isFolder && ::faccessat(folder, d->d_name, R_OK, AT_EACCESS) != 0) {
+            unreadable(d->d_name);
             continue;
         }
         entry.size = entry.isFolder ? 0 : qint64(st.st_size);
@@ -151,7 +186,7 @@ void walk(const QString& root, const QString& rootRelative, std::vector<FileFoun
     std::vector<Frame> stack;
     Frame first{FolderHandle(openPath(root, O_RDONLY | O_DIRECTORY)), QFile::encodeName(root).toStdString(),
                 rootRelative, {}, 0};
-    if (first.folder.fd() < 0 || !readFolder(first.folder.fd(), first.entries)) {
+    if (first.folder.fd() < 0 || !readFolder(first.folder.fd(), first.path, first.entries, problems)) {
         problems.push_back({root, IntakeProblem::Kind::Unreadable});
         return;
     }
@@ -173,7 +208,7 @@ void walk(const QString& root, const QString& rootRelative, std::vector<FileFoun
             QString relative = frame.relative.isEmpty() ? name : frame.relative + u'/' + name;
             Frame child{FolderHandle(openFolderAt(frame.folder.fd(), entry.name.c_str())), std::move(path),
                         std::move(relative), {}, 0};
-            if (child.folder.fd() >= 0 && readFolder(child.folder.fd(), child.entries))
+            if (child.folder.fd() >= 0 && readFolder(child.folder.fd(), child.path, child.entries, problems))
                 stack.push_back(std::move(child));   // invalidates `frame` and `entry`
             else
                 problems.push_back({QFile::decodeName(child.path.c_str()), IntakeProblem::Kind::Unreadable});

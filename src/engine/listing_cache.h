@@ -2,9 +2,13 @@
 #include <QCoro/QCoroTask>
 #include <QString>
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stop_token>
+#include <string>
+#include <vector>
 
 namespace zafrel {
 
@@ -13,6 +17,11 @@ class ZafrelAPI;
 
 // What the store holds in each destination folder, as the service listed it once during a run:
 // file name -> size. Used on the main thread only; emptied when a run ends.
+//
+// A listing is kept compactly (the names' UTF-8 bytes one after the other, an offset and a size
+// each: about 12 bytes per file besides its name, where a map of strings took some 140), and only
+// while a file of its folder is in flight or next in line (hold(), dropUnheld()): a run over many
+// large folders holds one or two listings at a time, not all of them.
 class ListingCache {
 public:
     explicit ListingCache(ZafrelAPI& api) : api_(api) {}
@@ -27,9 +36,33 @@ public:
     bool lists(const QString& destDir, const QString& name, qint64 size) const;
     void clear() { folders_.clear(); }
 
+    // A file of `destDir` in flight: its folder's listing stays while the hold lasts.
+    class Hold {
+    public:
+        Hold(ListingCache& cache, QString destDir);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        ListingCache& cache_;
+        const QString destDir_;
+    };
+    // Drops the listings that no hold keeps, but that of `next` (the folder of the next file in
+    // line, if any).
+    void dropUnheld(const std::optional<QString>& next);
+
 private:
+    struct Folder {
+        std::string names;              // every name's UTF-8 bytes, in ascending byte order
+        std::vector<uint32_t> ends;     // where each name ends in `names`
+        std::vector<int64_t> sizes;
+    };
+    static Folder compact(std::vector<std::pair<std::string, int64_t>> files);
+
     ZafrelAPI& api_;
-    std::map<QString, std::map<QString, qint64>> folders_;
+    std::map<QString, Folder> folders_;
+    std::map<QString, int> holds_;
     std::map<QString, std::shared_ptr<AsyncLatch>> inFlight_;
 };
 

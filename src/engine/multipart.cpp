@@ -132,6 +132,18 @@ QCoro::Task<bool> completedEarlier(TransferContext& ctx, ItemPtr it, std::stop_t
     co_return false;
 }
 
+// The service refused to complete the upload outright (4xx): a stored part's ETag no longer
+// matches, a part is missing at the store. The same parts would be refused on every attempt.
+struct CompletionRefused {
+    std::exception_ptr refusal;
+};
+
+bool isRefusal(const APIError& e)
+{
+    return e.kind() == APIError::Kind::Http && !e.retried() && e.code() >= 400 && e.code() < 500 && e.code() != 408
+           && e.code() != 429;
+}
+
 // Sends the missing parts of the item's open upload and completes it.
 QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem,
                                               std::stop_token stop)
@@ -206,6 +218,8 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
     try {
         co_await ctx.api.complete(key, uploadId, std::move(list), stop);
     } catch (const APIError& e) {
+        if (isRefusal(e))
+            throw CompletionRefused{std::current_exception()};
         if (!e.retried() || e.kind() != APIError::Kind::Http)
             throw;
         refused = std::current_exception();
@@ -217,10 +231,13 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
     }
 }
 
-// The service no longer knows the upload: it expired or was aborted at the service.
+// The upload is no longer known: it expired or was aborted at the service (which answers 404), or
+// the store ended it (a lifecycle rule, an administrator) while the service, which only signs the
+// part URLs, cannot tell.
 bool uploadUnknown(const std::exception_ptr& failure)
 {
-    return holds<APIError>(failure, [](const APIError& e) { return e.kind() == APIError::Kind::Http && e.code() == 404; });
+    return holds<APIError>(failure, [](const APIError& e) { return e.kind() == APIError::Kind::Http && e.code() == 404; })
+           || holds<UploadError>(failure, [](const UploadError& e) { return e.uploadGone(); });
 }
 
 }  // namespace
@@ -231,26 +248,36 @@ QCoro::Task<void> sendInParts(TransferContext& ctx, ItemPtr it, AsyncSemaphore& 
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     co_await runInPool(std::move(check));
 
-    for (;;) {
+    // An upload that cannot go on is given up and the file sent anew, once per transfer: a second
+    // failure of the same kind is the item's error.
+    for (bool startedAnew = false;; startedAnew = true) {
         // A continued upload (paused, failed, restored) is one the service may have let go of.
         const bool continued = it->uploadId.has_value();
         if (!continued)
             co_await startUpload(ctx, it, stop);
 
         std::exception_ptr failure;
+        std::exception_ptr refusal;
         try {
             co_await sendMissingPartsAndComplete(ctx, it, sem, stop);
+        } catch (const CompletionRefused& refused) {
+            refusal = refused.refusal;
         } catch (...) {
             failure = std::current_exception();
         }
-        if (!failure)
+        if (!failure && !refusal)
             break;
-        if (!continued || !uploadUnknown(failure))
-            std::rethrow_exception(failure);
-        // Its parts are gone with it: the file is sent anew in a new upload.
+        if (startedAnew || (failure && (!continued || !uploadUnknown(failure))))
+            std::rethrow_exception(refusal ? refusal : failure);
+        // Its parts are gone with it, or will never make the object: the file is sent anew in a
+        // new upload. The old one is still aborted at the service, which may hold it open
+        // (harmless when it is already gone).
         co_await discardUpload(ctx.api, it);
         it->setLoaded(0);
     }
+    // The completed upload is the store's object now: nothing is left to abort, whatever follows.
+    it->forgetUpload();
+    co_await ensureStillAsSent(ctx, it);
     it->setVerified(true);
 }
 

@@ -24,6 +24,12 @@ bool isRefused(const std::exception_ptr& failure)
                               [](const UploadError& e) { return e.kind() == UploadError::Kind::Http && e.code() == 403; });
 }
 
+// The store no longer has the multipart upload the part was sent to.
+bool isUploadGone(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure, [](const UploadError& e) { return e.uploadGone(); });
+}
+
 // The start of an error answer for the item's message: the first 200 bytes when they are text.
 // A markup answer (the store's XML error document) is taken up to 4 KiB, so that its code and
 // message are read whole.
@@ -48,6 +54,7 @@ QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArr
     request.url = std::move(url);
     request.timeout = std::chrono::seconds(300);
     request.maxResponseBytes = 1024 * 1024;   // the store answers a PUT with nothing or a short XML error
+    request.maxErrorBodyBytes = 64 * 1024;    // read for its code and message only
     if (!contentType.empty())
         request.headers.emplace_back("Content-Type", contentType);
     request.body = std::move(data);
@@ -92,8 +99,9 @@ QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, 
         }
         // What the store did not acknowledge is not counted as sent: the next attempt sends it again.
         it->dropAttempt(part, token);
-        // A user cancel ends the transfer now, and so does the last attempt, with this failure.
-        if (it->status() == Status::Cancelled || attempt + 1 >= retry::maxAttempts)
+        // A user cancel ends the transfer now, and so does the last attempt, with this failure; an
+        // upload the store no longer has would refuse every attempt alike.
+        if (it->status() == Status::Cancelled || attempt + 1 >= retry::maxAttempts || isUploadGone(failure))
             std::rethrow_exception(failure);
         // A failure that would have been retried but for a stopped run is an interruption, not
         // the file's fault: the item is to be continued later, like one stopped during the wait.

@@ -1,16 +1,19 @@
 #include "engine/queue_store.h"
 
+#include "engine/file_state.h"
 #include "engine/queue_file.h"
+#include "engine/queue_salvage.h"
 #include "platform/atomic_file.h"
-#include "platform/path_io.h"
 #include "platform/write_failures.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFuture>
+#include <QRegularExpression>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -95,29 +98,61 @@ void QueueStore::writeWhole(const std::vector<ItemPtr>& items)
         WriteFailures::instance().queueNotSaved(queuePath_);
 }
 
+void QueueStore::removeLeftoverTemporaries() const
+{
+    // writeFileAtomically writes through "<file>.XXXXXX" (mkostemp); a process killed between
+    // creating and renaming it leaves it behind. Only this process works on the queue now.
+    const QFileInfo queue(queuePath_);
+    const QRegularExpression temporary(QStringLiteral("^") + QRegularExpression::escape(queue.fileName())
+                                       + QStringLiteral("\\.[A-Za-z0-9]{6}$"));
+    QDir folder = queue.dir();
+    for (const QString& name : folder.entryList({queue.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden))
+        if (temporary.match(name).hasMatch())
+            folder.remove(name);
+}
+
+QueueStore::Restored QueueStore::setAside(const QByteArray& bytes)
+{
+    // Taken as an empty queue without a word, its files would be sent whole again and its open
+    // uploads left stored (and billed): it is kept for a person to look at, and said.
+    const QString aside = queuePath_ + QStringLiteral(".dañado-")
+                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const bool kept = QFile::rename(queuePath_, aside);
+    WriteFailures::instance().queueUnreadable(queuePath_, kept ? aside : QString());
+    Restored restored;
+    restored.abandonedUploads = openUploadsNamedIn(bytes);
+    return restored;
+}
+
 std::optional<QueueStore::Restored> QueueStore::restore()
 {
+    removeLeftoverTemporaries();
     QFile file(queuePath_);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    bool read = file.open(QIODevice::ReadOnly);
+    if (read) {
+        bytes = file.readAll();
+        read = file.error() == QFileDevice::NoError;
+    }
     file.close();
 
-    auto snapshots = decodeQueue(bytes);
+    auto snapshots = read ? decodeQueue(bytes) : std::nullopt;
     if (!snapshots)
-        return std::nullopt;
+        return setAside(bytes);
     // What the last run recorded after the queue file was written whole.
     QFile journalFile(journalPath_);
     const bool continued = journalFile.open(QIODevice::ReadOnly) && applyJournal(journalFile.readAll(), bytes, *snapshots);
     journalFile.close();
 
-    // Whether each file still exists is independent per entry and costs much of a large restore (a
+    // Whether each file can be reached is independent per entry and costs much of a large restore (a
     // path lookup each). This thread and helpers on the pool take slices from a shared counter
     // until none is left, so the work spreads over the cores when they are free and this thread
     // simply does it all when the pool is slow to start. The items, which belong to this thread,
     // are made here afterwards.
     const size_t count = snapshots->size();
-    std::vector<char> present(count, 0);
+    std::vector<FilePresence> presence(count, FilePresence::Unavailable);
     std::atomic<size_t> nextSlice{0};
     const auto examine = [&] {
         constexpr size_t kSlice = 256;
@@ -127,9 +162,7 @@ std::optional<QueueStore::Restored> QueueStore::restore()
                 return;
             const size_t end = std::min(count, begin + kSlice);
             for (size_t i = begin; i < end; ++i) {
-                const Snapshot& s = (*snapshots)[i];
-                struct stat st;
-                present[i] = statPath(s.path, st) == 0;
+                presence[i] = lookAtFile((*snapshots)[i].path).presence;
             }
         }
     };
@@ -146,9 +179,11 @@ std::optional<QueueStore::Restored> QueueStore::restore()
     restored.items.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         Snapshot& s = (*snapshots)[i];
-        if (!present[i]) {
-            // Moved or deleted since: dropped, and gone from the file at the next write. Its open
-            // upload could never be continued, so its parts are not left stored at the service.
+        if (presence[i] == FilePresence::Gone) {
+            // Deleted or renamed in a folder that is there: dropped, and gone from the file at the
+            // next write. Its open upload could never be continued, so its parts are not left
+            // stored at the service. A file that is merely out of reach (a card not mounted yet, a
+            // folder moved away, no permission) keeps its item, upload and parts: it waits.
             if (s.key && s.uploadId)
                 restored.abandonedUploads.emplace_back(s.key->toStdString(), s.uploadId->toStdString());
             continue;
@@ -166,6 +201,8 @@ std::optional<QueueStore::Restored> QueueStore::restore()
             item->setStatus(Status::Cancelled);
         } else {
             item->setStatus(Status::Paused);
+            if (presence[i] == FilePresence::Unavailable)
+                item->setError(QString::fromUtf8(kFileUnavailable));
         }
         restored.items.push_back(std::move(item));
     }

@@ -56,19 +56,26 @@ public:
     void close();
 
     // The queue as the files on disk left it, every item paused but those stored as failed, which
-    // come back failed and pending a retry, and those stored as cancelled, which come back so. Entries whose file is gone are dropped.
+    // come back failed and pending a retry, and those stored as cancelled, which come back so.
+    // Entries whose file is gone (its folder there, the file not) are dropped; those out of reach
+    // otherwise come back paused, saying so.
     struct Restored {
         std::vector<ItemPtr> items;
         // (key, uploadId) of the open multipart uploads of dropped entries: nothing can continue
         // them, so they are for aborting at the service.
         std::vector<std::pair<std::string, std::string>> abandonedUploads;
     };
-    // Nothing when there is no usable queue file. A journal that continued it is folded in at once:
-    // the queue file is written whole with `Restored::items` and the journal starts afresh.
+    // Nothing when there is no queue file. One that cannot be read is set aside as
+    // "queue.json.dañado-<date>" (said once through WriteFailures) and restores no item, only the
+    // open uploads it still names, for aborting. A journal that continued a usable one is folded in
+    // at once: the queue file is written whole with `Restored::items` and the journal starts afresh.
+    // Temporary files left by whole writes that a crash cut short are removed first.
     std::optional<Restored> restore();
 
 private:
     void schedule();
+    void removeLeftoverTemporaries() const;
+    Restored setAside(const QByteArray& bytes);
     void writeWhole(const std::vector<ItemPtr>& items);
 
     // Records of the journal are written within this delay.

@@ -78,6 +78,7 @@ QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it,
             largeRunning -= large ? 1 : 0;
         }
     } count{large, running, largeRunning};
+    const ListingCache::Hold listing(ctx.listings, it->destDir);
     // The item's own stop, which the run's stop also pulls: a row's "Pausar" ends this transfer
     // alone, paused, with its verified parts and open upload kept.
     std::stop_source own;
@@ -139,6 +140,9 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
             largeRunning += large ? 1 : 0;
             group.add(uploadCounted(ctx, std::move(next), large, running, largeRunning, parts, group.token()));
         }
+        // A folder's listing goes once no file of it is in flight or next in line.
+        const ItemPtr next = self->firstQueued();
+        ctx.listings.dropUnheld(next ? std::optional(next->destDir) : std::nullopt);
         self->startAheadOfTurn(ctx, group);
     };
     fill();

@@ -125,13 +125,30 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
     RenewTarget renew = [&ctx, it, stop] { return startSingle(ctx, it, stop); };
     const std::string etag =
         co_await putWithRetries(ctx, std::move(*target), content.data, it, 0, stop, std::move(renew));
-    const bool verified = etagMatches(etag, content.md5);
-    it->setVerified(verified);
-    if (!verified)
+    if (!etagMatches(etag, content.md5))
         throw UploadError::checksum();
+    co_await ensureStillAsSent(ctx, it);
+    it->setVerified(true);
 }
 
 }  // namespace
+
+QCoro::Task<void> ensureStillAsSent(TransferContext& ctx, ItemPtr it)
+{
+    auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
+    std::exception_ptr changed;
+    try {
+        co_await runInPool(std::move(check));
+    } catch (const FileChangedError&) {
+        changed = std::current_exception();
+    }
+    if (changed) {
+        // The store holds an earlier state of the file under its name, perhaps of the same size:
+        // it must not count as already there until a verified upload replaces it.
+        ctx.suspects.mark(ctx.origin, it->destDir + it->name);
+        std::rethrow_exception(changed);
+    }
+}
 
 bool etagMatches(std::string etag, const std::string& md5Hex)
 {
@@ -154,8 +171,25 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
 {
     std::exception_ptr failure;
     try {
-        if (it->uploadId)
+        auto look = [path = it->path] { return lookAtFile(path); };
+        const FileLook file = co_await runInPool(std::move(look));
+        if (file.presence == FilePresence::Unavailable) {
+            // Not there for now (a card not mounted, a folder moved away): the item waits with its
+            // upload and parts, and goes on once the path is back.
+            it->setStatus(Status::Paused);
+            it->setError(QString::fromUtf8(kFileUnavailable));
+            ctx.store.persist(*it);
+            co_return;
+        }
+        if (it->uploadId) {
             co_await reviewOpenUpload(ctx, it);
+        } else if (file.presence == FilePresence::Present) {
+            // Nothing of it is stored yet: it goes as it is now that its turn has come (a copy to
+            // the card may have ended since the intake); only a change during its own upload
+            // fails it.
+            if (file.state.size != it->size || file.state.mtime != it->mtime)
+                it->startAnew(file.state.size, file.state.mtime);
+        }
         // Not `if (co_await ...)`: g++ 12 miscompiles a co_await inside a condition.
         const bool there = co_await alreadyThere(ctx, it, stop);
         if (there) {

@@ -46,6 +46,11 @@ QCoro::Task<void> discardUpload(ZafrelAPI& api, ItemPtr it);
 // sent, its plan is unusable) is discarded, and the item starts anew with the file as it is now.
 QCoro::Task<void> reviewOpenUpload(TransferContext& ctx, ItemPtr it);
 
+// After the last byte is verified: the file must still be as it was read, or the "verified" object
+// is a snapshot of a file still being written. A change fails the item (FileChangedError) and
+// makes the destination suspect.
+QCoro::Task<void> ensureStillAsSent(TransferContext& ctx, ItemPtr it);
+
 // Whether the service and the store's answers check out: an ETag, quotes and all, against the
 // MD5 of what was sent.
 bool etagMatches(std::string etag, const std::string& md5Hex);

@@ -29,14 +29,14 @@ std::string firstCharacters(const std::string& utf8, int count)
     return text.left(end).toStdString();
 }
 
-// The object store answers failures with an XML document whose <Code> and <Message> say what went
-// wrong ("SlowDown", "Please reduce your request rate."); the markup around them says nothing to
-// a person. Empty text when the body is no such document.
 struct StoreError {
     QString code;
     QString message;
 };
 
+// The object store answers failures with an XML document whose <Code> and <Message> say what went
+// wrong ("SlowDown", "Please reduce your request rate."); the markup around them says nothing to
+// a person. An empty code when the body is no such document.
 StoreError readStoreError(const std::string& body)
 {
     QXmlStreamReader xml(QByteArray::fromStdString(body));
@@ -93,9 +93,11 @@ UploadError UploadError::http(int code, std::string message)
     const std::string storeText = storeErrorText(error);
     const std::string& shown = storeText.empty() ? message : storeText;
     std::string words = "HTTP " + std::to_string(code) + " " + firstCharacters(printable(shown), 80);
-    if (const char* text = storeCodeText(error.code))
-        return UploadError(Kind::Http, code, text, std::move(words));
-    return UploadError(Kind::Http, code, std::move(words));
+    const char* text = storeCodeText(error.code);
+    UploadError result = text ? UploadError(Kind::Http, code, text, std::move(words))
+                              : UploadError(Kind::Http, code, std::move(words));
+    result.storeCode_ = error.code.toStdString();
+    return result;
 }
 
 std::string failureDetail(const std::exception_ptr& failure)

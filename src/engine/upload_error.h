@@ -15,6 +15,9 @@ public:
     // Other answers: "HTTP " + code + " " + the first 80 characters of `message` (UTF-8), of an
     // error document its code and message.
     static UploadError http(int code, std::string message);
+    // The store's 404 "NoSuchUpload": the multipart upload a part was sent to no longer exists
+    // there (a lifecycle rule or an administrator ended it). Every later part would be refused too.
+    bool uploadGone() const { return kind_ == Kind::Http && code_ == 404 && storeCode_ == "NoSuchUpload"; }
     // "La verificación MD5 no coincide"
     static UploadError checksum();
     // "Cancelado"
@@ -35,6 +38,7 @@ private:
     int code_;
     std::string text_;
     std::string detail_;
+    std::string storeCode_;   // the <Code> of the store's XML error document, if any
 };
 
 // The technical words behind a transfer's failure, for the report and the row's tooltip: the

@@ -30,6 +30,10 @@ struct HttpRequest {
     // passes the bound (at once when its announced length already does), so a broken or hostile
     // server cannot fill the memory; the request then fails with ResponseTooLarge. 0: no bound.
     int64_t maxResponseBytes = 0;
+    // An answer whose status is not 2xx keeps at most this many bytes of its body, read for its
+    // message; the rest is read and dropped, and the status still counts as the answer (a huge
+    // error body is the server's problem, not a reason to hold it). 0: no bound of its own.
+    int64_t maxErrorBodyBytes = 0;
     // Upload progress, called ON THE I/O THREAD with (bytes sent since the previous call of this
     // request, total sent by this request). Only called when the total grew, never after the
     // request has ended. The caller forwards it to where it is needed.

@@ -243,6 +243,16 @@ size_t HttpTransfer::writeCallback(char* data, size_t size, size_t count, void* 
     const size_t length = size * count;
     if (length == 0)
         return 0;
+    const curl_off_t errorBound = transfer->request_.maxErrorBodyBytes;
+    if (errorBound > 0) {
+        long status = 0;
+        curl_easy_getinfo(transfer->easy_, CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200 || status > 299) {
+            const curl_off_t room = std::max<curl_off_t>(0, errorBound - transfer->responseBody_.size());
+            transfer->responseBody_.append(data, static_cast<qsizetype>(std::min<curl_off_t>(room, curl_off_t(length))));
+            return length;
+        }
+    }
     const curl_off_t bound = transfer->request_.maxResponseBytes;
     const auto refuse = [transfer] {
         // Anything but `length` makes libcurl end the transfer here, before more arrives.

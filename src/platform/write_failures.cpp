@@ -31,11 +31,26 @@ void WriteFailures::sessionNotSaved(const QString& file)
                    .arg(printable(file)));
 }
 
+void WriteFailures::queueUnreadable(const QString& file, const QString& aside)
+{
+    // Told apart from a failed write of the same file: both may happen in one process.
+    const QString what = file + QStringLiteral(" (lectura)");
+    if (aside.isEmpty())
+        tell(what, QStringLiteral("La cola guardada en %1 no se puede leer y se empieza con una cola vacía. "
+                                  "Vuelve a añadir los archivos que quedaban pendientes.")
+                       .arg(printable(file)));
+    else
+        tell(what, QStringLiteral("La cola guardada en %1 no se puede leer: se ha apartado como %2 y se empieza con "
+                                  "una cola vacía. Vuelve a añadir los archivos que quedaban pendientes.")
+                       .arg(printable(file), printable(aside)));
+}
+
 void WriteFailures::tell(const QString& file, const QString& message)
 {
     if (told_.contains(file))
         return;
     told_.insert(file);
+    messages_.push_back(message);
     emit failed(message);
 }
 

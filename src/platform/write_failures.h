@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace zafrel {
 
@@ -18,6 +19,12 @@ public:
     void settingsNotSaved(const QString& file);
     void queueNotSaved(const QString& file);
     void sessionNotSaved(const QString& file);
+    // The queue file could not be read and was set aside as `aside` (empty when even that failed).
+    void queueUnreadable(const QString& file, const QString& aside);
+
+    // Everything told so far, in order: for a listener that comes later (the window is made after
+    // the queue was restored).
+    const QStringList& told() const { return messages_; }
 
 signals:
     // A whole line in Spanish: what could not be saved, where, and what to do.
@@ -27,6 +34,7 @@ private:
     void tell(const QString& file, const QString& message);
 
     QSet<QString> told_;
+    QStringList messages_;
 };
 
 }  // namespace zafrel

@@ -48,10 +48,13 @@ FooterBar::FooterBar(UploadManager& up, QWidget* parent) : QWidget(parent), up_(
     setTextColor(notice_, orangeColor());
     notice_->hide();
     column->addWidget(notice_);
-    connect(&WriteFailures::instance(), &WriteFailures::failed, this, [this](const QString& message) {
+    const auto showNotice = [this](const QString& message) {
         notice_->setText(notice_->text().isEmpty() ? message : notice_->text() + u'\n' + message);
         notice_->show();
-    });
+    };
+    for (const QString& message : WriteFailures::instance().told())
+        showNotice(message);
+    connect(&WriteFailures::instance(), &WriteFailures::failed, this, showNotice);
 
     auto* row = new QHBoxLayout;
     row->setSpacing(12);

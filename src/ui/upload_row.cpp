@@ -80,6 +80,9 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
     case Status::Cancelled:
         return QStringLiteral("Cancelado");
     case Status::Paused: {
+        // A file out of reach says so: it waits for its card or folder to come back.
+        if (item.error())
+            return printable(*item.error()) + QStringLiteral(" · ") + formatByteCount(item.size);
         // A multipart upload continues where it stopped: what is already there is not sent again.
         const QString pending = QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size);
         const qint64 stored = item.uploadId ? item.storedBytes() : 0;

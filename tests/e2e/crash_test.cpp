@@ -1,14 +1,18 @@
 // A run killed in the middle of a multipart upload, and the same command given again: only the
-// parts that were missing are sent and the object is whole.
+// parts that were missing are sent and the object is whole; an upload the store ended meanwhile
+// is sent anew, and so is one whose completion is refused; a card out of reach keeps its parts
+// until it is back.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QThread>
 
 #include <set>
+#include <tuple>
 
 namespace zafrel::test {
 namespace {
@@ -88,6 +92,145 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     EXPECT_EQ(storedPuts("Crash/C0100.MXF"), (std::multiset<int>{3, 4}));
     EXPECT_EQ(storedMd5("Crash/C0100.MXF"), md5);
     EXPECT_EQ(queueEntry(home, clip).value("status").toString(), QString()) << "a finished item leaves the queue file";
+}
+
+constexpr qint64 kTwoParts = 40'000'000;   // 32 MiB and the rest
+
+// How many uploads the store holds open for objects named `name` (the stand-in outlives a test).
+int openUploadsOf(const DevServerProcess& server, const QString& name)
+{
+    int open = 0;
+    for (const auto& upload : server.uploads())
+        open += QString::fromStdString(upload.value("key", "")).endsWith(u'/' + name);
+    return open;
+}
+
+// Uploads `clip` (two parts) with its second part held at the store, and kills the program once the
+// first is on disk. Answers the id of the upload left open.
+std::string killedAfterFirstPart(DevServerProcess& server, const ProgramHome& home, const QStringList& arguments,
+                                 const QString& clip)
+{
+    server.addFault({{"method", "PUT"}, {"queryContains", "partNumber=2"}, {"action", "delay"}, {"ms", 120000}});
+    QProcess run;
+    run.setProcessEnvironment(home.environment());
+    run.start(programPath(), arguments);
+    run.waitForStarted(10000);
+    for (QDeadlineTimer deadline(90000);
+         partsInQueueFile(home, clip) != std::set<int>{1} && !deadline.hasExpired() && run.state() != QProcess::NotRunning;)
+        QThread::msleep(100);
+    run.kill();
+    run.waitForFinished(10000);
+    std::string open;
+    for (const auto& upload : server.uploads())
+        if (QString::fromStdString(upload.value("key", "")).endsWith(u'/' + QFileInfo(clip).fileName()))
+            open = upload.value("uploadId", "");
+    server.reset();
+    return partsInQueueFile(home, clip) == std::set<int>{1} ? open : "";
+}
+
+// The store ended the open upload (a lifecycle rule) while the service still signs its part URLs:
+// the part sent to it is refused with NoSuchUpload, and the same command sends the file anew at
+// once, aborting the old upload at the service.
+TEST_F(CrashEndToEnd, AnUploadTheStoreEndedIsSentAnewByTheSameCommand)
+{
+    ProgramHome home;
+    const QString clip = files_.filePath("Vencida/C0300.MXF");
+    const std::string md5 = writeFile(clip, kTwoParts, 33);
+    const std::string old = killedAfterFirstPart(server(), home, uploadArguments({clip}, "Vencida/"), clip);
+    ASSERT_FALSE(old.empty());
+    server().forgetUpload(old);
+
+    const ProgramResult again = upload(home, {clip}, "Vencida/");
+    EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
+    EXPECT_EQ(reportLine(again.out, "Vencida/C0300.MXF"), "OK verificado\t40000000\tVencida/C0300.MXF");
+    const auto puts = server().storeRequests("PUT", "/Vencida/C0300.MXF");
+    ASSERT_EQ(puts.size(), 3u);
+    EXPECT_EQ(std::tuple(puts[0]["query"].value("uploadId", ""), puts[0].value("status", 0)), std::tuple(old, 404));
+    EXPECT_EQ(storedPuts("Vencida/C0300.MXF"), (std::multiset<int>{1, 2}));
+    EXPECT_EQ(storedMd5("Vencida/C0300.MXF"), md5);
+    const auto aborts = server().serviceRequests("POST", "/api/upload/abort");
+    EXPECT_EQ(aborts.size(), 1u);
+    EXPECT_EQ(openUploadsOf(server(), "C0300.MXF"), 0);
+}
+
+// A completion the service refuses outright (a stored part it no longer takes) is not asked again
+// with the same parts: the upload is aborted and the file sent anew, in the same run.
+TEST_F(CrashEndToEnd, ARefusedCompletionIsSentAnewInTheSameRun)
+{
+    const QString clip = files_.filePath("Rechazo/C0500.MXF");
+    const std::string md5 = writeFile(clip, 34'000'000, 35);
+    server().addFault({{"server", "service"}, {"pathContains", "/api/upload/complete"}, {"action", "status"}, {"status", 400}});
+    const ProgramResult run = upload(ProgramHome(), {clip}, "Rechazo/");
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(reportLine(run.out, "Rechazo/C0500.MXF"), "OK verificado\t34000000\tRechazo/C0500.MXF");
+    EXPECT_EQ(storedPuts("Rechazo/C0500.MXF"), (std::multiset<int>{1, 1, 2, 2}));
+    EXPECT_EQ(storedMd5("Rechazo/C0500.MXF"), md5);
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/init").size(), 2u);
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+    EXPECT_EQ(openUploadsOf(server(), "C0500.MXF"), 0);
+}
+
+// A queue file cut short (a disk that filled, a crash of the system) is not taken as an empty queue:
+// it is set aside and said, and the open upload it still names is aborted so that its parts are
+// not left stored.
+TEST_F(CrashEndToEnd, ACutQueueFileIsSetAsideSaidAndItsUploadAborted)
+{
+    ProgramHome home;
+    const QString clip = files_.filePath("Cortada/C0600.MXF");
+    writeFile(clip, kTwoParts, 36);
+    const std::string open = killedAfterFirstPart(server(), home, uploadArguments({clip}, "Cortada/"), clip);
+    ASSERT_FALSE(open.empty());
+    runProgram(home.environment(), {"--pendientes"});   // folds the journal: the queue file names the upload
+    QByteArray queue = fileBytes(home.queueFile());
+    ASSERT_TRUE(queue.contains(QByteArray::fromStdString(open)));
+    queue.chop(20);
+    QFile cut(home.queueFile());
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    cut.write(queue);
+    cut.close();
+
+    const ProgramResult listed = runProgram(home.environment(), {"--pendientes"});
+    EXPECT_EQ(listed.out, "No hay archivos pendientes.\n");
+    const QStringList aside = QDir(QFileInfo(home.queueFile()).path()).entryList({"queue.json.dañado-*"});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(fileBytes(QFileInfo(home.queueFile()).path() + "/" + aside[0]), queue);
+    EXPECT_EQ(listed.err, "La cola guardada en " + home.queueFile() + " no se puede leer: se ha apartado como "
+                              + QFileInfo(home.queueFile()).path() + "/" + aside[0]
+                              + " y se empieza con una cola vacía. Vuelve a añadir los archivos que quedaban pendientes.\n");
+    const auto aborts = server().serviceRequests("POST", "/api/upload/abort");
+    EXPECT_EQ(aborts.size(), 1u);
+    EXPECT_EQ(openUploadsOf(server(), "C0600.MXF"), 0);
+}
+
+// The card's folder is moved away across a restart (a card not mounted yet): its item waits, said
+// so, with its upload and parts; once the folder is back the same command sends only the missing
+// part, and nothing is aborted on the way.
+TEST_F(CrashEndToEnd, ACardOutOfReachKeepsItsPartsUntilItIsBack)
+{
+    ProgramHome home;
+    const QString card = files_.filePath("Tarjeta");
+    const QString clip = card + "/CLIPS/C0400.MXF";
+    const std::string md5 = writeFile(clip, kTwoParts, 34);
+    ASSERT_FALSE(killedAfterFirstPart(server(), home, uploadArguments({card}, "Fuera/"), clip).empty());
+
+    ASSERT_TRUE(QDir().rename(card, card + ".fuera"));
+    const QString listed = runProgram(home.environment(), {"--pendientes"}).out;
+    EXPECT_TRUE(listed.startsWith("pendiente: No disponible (¿tarjeta sin montar?)\t40000000\t" + clip + "\t"))
+        << listed.toStdString();
+    const ProgramResult away = upload(home, {card}, "Fuera/");
+    EXPECT_EQ(away.exitCode, 1);
+    EXPECT_EQ(away.err, "No existe: " + card + "\n");
+    EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/abort").empty());
+    EXPECT_EQ(openUploadsOf(server(), "C0400.MXF"), 1);
+
+    ASSERT_TRUE(QDir().rename(card + ".fuera", card));
+    server().reset();
+    const ProgramResult back = upload(home, {card}, "Fuera/");
+    EXPECT_EQ(back.exitCode, 0) << back.out.toStdString();
+    EXPECT_EQ(reportLine(back.out, "Fuera/Tarjeta/CLIPS/C0400.MXF"), "OK verificado\t40000000\tFuera/Tarjeta/CLIPS/C0400.MXF");
+    EXPECT_EQ(storedPuts("Tarjeta/CLIPS/C0400.MXF"), (std::multiset<int>{2}));
+    EXPECT_EQ(storedMd5("Tarjeta/CLIPS/C0400.MXF"), md5);
+    EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/abort").empty());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The manager without a network: the intake's walk, the queue's operations, the queue file and its
 // journal, continuing a command's items, and the report.
+#include "engine/file_state.h"
 #include "engine/queue_file.h"
+#include "engine/queue_salvage.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "platform/write_failures.h"
@@ -86,18 +88,26 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     file(".secret.mov");
     file(".cache/clip.mov");
     // What cannot be taken is answered, path by path: a missing path, a pipe handed over (one in a
-    // folder is skipped without a word) and, but for root, whom no permission stops, an unreadable
-    // file handed over and an unreadable folder met in the walk.
+    // folder is skipped without a word), an entry of the walk that cannot be examined (a link that
+    // loops) and, but for root, whom no permission stops, an unreadable file handed over or met in
+    // the walk, an unreadable folder, and the entries of a folder that can be listed but not entered.
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.path() + "/pipe").constData(), 0600), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(card + "/pipe").constData(), 0600), 0);
+    ASSERT_EQ(::symlink("ring.mov", QFile::encodeName(card + "/ring.mov").constData()), 0);
     QList<QUrl> given{url("CARD/"), url("C0001.MXF"), url(".secret.mov"), url(".cache"), url("Linked"), url("nada"), url("pipe")};
-    QStringList problems{"No existe: " + dir.path() + "/nada", "No es un archivo ni una carpeta: " + dir.path() + "/pipe"};
+    QStringList problems{"No se puede leer: " + card + "/ring.mov", "No existe: " + dir.path() + "/nada",
+                         "No es un archivo ni una carpeta: " + dir.path() + "/pipe"};
     if (::geteuid() != 0) {
         file("CARD/locked/x.mov");
+        file("CARD/listed/y.mov");
         ::chmod(QFile::encodeName(card + "/locked").constData(), 0);
+        ::chmod(QFile::encodeName(card + "/listed").constData(), 0444);
         ::chmod(QFile::encodeName(file("closed.mov", "x")).constData(), 0);
+        ::chmod(QFile::encodeName(file("CARD/shut.mov", "x")).constData(), 0);
         given << url("closed.mov");
-        problems.prepend("No se puede leer: " + card + "/locked");
+        problems = QStringList{"No se puede leer: " + card + "/listed/y.mov", "No se puede leer: " + card + "/locked",
+                               "No se puede leer: " + card + "/ring.mov", "No se puede leer: " + card + "/shut.mov"}
+                   + problems.mid(1);
         problems << "No se puede leer: " + dir.path() + "/closed.mov";
     }
     manager->setDestDir("Rodaje/");
@@ -121,6 +131,7 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     EXPECT_EQ(queued().size(), expected.size() + 1);
     EXPECT_EQ(queued().back(), Queued::value_type("CARD/A001/C2.MXF", "Otro/"));
     ::chmod(QFile::encodeName(card + "/locked").constData(), 0700);
+    ::chmod(QFile::encodeName(card + "/listed").constData(), 0700);
 }
 
 // The queue's operations, each in place: a first cancel marks an active item (and clears its
@@ -182,7 +193,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
     EXPECT_EQ(manager->items(), (std::vector<ItemPtr>{q, r, p}));
     EXPECT_EQ(fileBytes(queueFilePath()).count("\"id\""), 3);
 
-    auto a = item(Status::Queued), b = item(Status::Queued);
+    auto a = item(Status::Queued, file("a.mov")), b = item(Status::Queued, file("b.mov"));
     manager->setItems({a, b});
     manager->setSpeed(123);
     int runningChanges = 0;
@@ -266,12 +277,15 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
 }
 
 // Restored states: waiting and running come back paused, errors ask for a retry, cancelled files
-// stay cancelled (to be tried again or cleared), stored parts
-// count as loaded up to the size; a file gone missing is dropped at the next write; a refused
-// queue file restores nothing and is left alone.
+// stay cancelled (to be tried again or cleared), stored parts count as loaded up to the size; a
+// file gone from its folder is dropped at the next write, one out of reach (its folder gone) waits
+// with its upload, saying so. A refused queue file restores nothing: it is set aside and said once,
+// and the open uploads read before its fault are for aborting. Temporary files of cut whole writes
+// are removed.
 TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
 {
     const QByteArray f = file("a.mov").toUtf8(), gone = file("gone.mov").toUtf8();
+    const QByteArray away = (dir.path() + "/card/away.mov").toUtf8();
     const char* words[] = {"queued", "running", "done", "skipped", "error", "cancelled", "paused"};
     QByteArrayList entries;
     for (int i = 0; i < 7; ++i)
@@ -279,11 +293,19 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
                                           : i == 1 ? R"("partSize":10,"size":25,"etags":{"1":"a","2":"b","3":"c"})" : "");
     for (int i = 10; i < 2110; ++i)   // enough for the existence checks to be spread over the pool
         entries << entry(i % 7 ? f : gone, i, "paused");
+    entries << entry(away, 7, "paused", R"("key":"D/away.mov","uploadId":"u7","partSize":10,"etags":{"1":"a"})");
     const QByteArray good = "[" + entries.join(',') + "]";
     writeFile(queueFilePath(), good);
     QFile::remove(QString::fromUtf8(gone));
+    const QString temporary = queueFilePath() + ".x1Y2z3", kept = queueFilePath() + ".guardada";
+    writeFile(temporary, "[");
+    writeFile(kept, "[]");
     manager = offlineManager();
-    ASSERT_EQ(manager->items().size(), 7u + 1800u);
+    EXPECT_EQ(std::tuple(QFile::exists(temporary), QFile::exists(kept)), std::tuple(false, true));
+    ASSERT_EQ(manager->items().size(), 7u + 1800u + 1u);
+    const ItemPtr& waiting = manager->items().back();
+    EXPECT_EQ(std::tuple(waiting->status(), waiting->error(), waiting->uploadId, waiting->loaded()),
+              std::tuple(Status::Paused, std::optional<QString>(kFileUnavailable), std::optional<QString>("u7"), 10));
     for (int i = 0; i < 7; ++i) {
         const ItemPtr& it = manager->items()[i];
         EXPECT_EQ(it->status(), i == 4 ? Status::Error : i == 5 ? Status::Cancelled : Status::Paused) << words[i];
@@ -294,14 +316,29 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
     manager->persistNow();
     EXPECT_FALSE(fileBytes(queueFilePath()).contains(gone));
     const QByteArray one = entry(f, 1, "paused");
+    QStringList told;
+    QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [&](const QString& message) { told << message; });
     for (const QByteArray& bytes : {QByteArray("not json"), "[" + one + ",5]", "{\"items\":[" + one + "]}", "[" + one + ",]",
                                     "[" + entry(f, 1, "finished") + "]", "[" + entry(f, 1, "paused", R"("size":10.5)") + "]",
-                                    "[" + entry(f, 1, "paused", R"("etags":{"x":"b"})") + "]", "[" + one.chopped(1)}) {
+                                    "[" + entry(f, 1, "paused", R"("etags":{"x":"b"})") + "]", "[" + one.chopped(1), QByteArray()}) {
         writeFile(queueFilePath(), bytes);
         EXPECT_TRUE(offlineManager()->items().empty()) << bytes.toStdString();
-        EXPECT_EQ(fileBytes(queueFilePath()), bytes);
+        EXPECT_FALSE(QFile::exists(queueFilePath()));
+        const QStringList aside = QDir(QFileInfo(queueFilePath()).path()).entryList({"queue.json.dañado-*"});
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(fileBytes(QFileInfo(queueFilePath()).path() + "/" + aside[0]), bytes);
+        QFile::remove(QFileInfo(queueFilePath()).path() + "/" + aside[0]);
         EXPECT_FALSE(decodeQueue(bytes).has_value());
     }
+    ASSERT_FALSE(told.isEmpty());
+    EXPECT_TRUE(told[0].startsWith("La cola guardada en " + queueFilePath() + " no se puede leer: se ha apartado como "
+                                   + queueFilePath() + ".dañado-")) << told[0].toStdString();
+    // A cut file still names the uploads of the entries before the cut.
+    const QByteArray cut = "[" + entry(f, 1, "paused", R"("key":"D/a.mov","uploadId":"u1","etags":{"1":"x"})") + ","
+                           + entry(f, 2, "paused", R"("uploadId":"u2","key":"D/b.mov")") + "," + entry(f, 3, "paused", R"("key":"D/c.mov","uploadId":"u3")").chopped(1);
+    EXPECT_EQ(openUploadsNamedIn(cut), (std::vector<std::pair<std::string, std::string>>{{"D/a.mov", "u1"}, {"D/b.mov", "u2"},
+                                                                                        {"D/c.mov", "u3"}}));
+    EXPECT_EQ(openUploadsNamedIn(cut.left(cut.lastIndexOf("u3"))).size(), 2u);
     QFile::remove(queueFilePath());
     offlineManager();   // no file at all: nothing restored, and none created
     EXPECT_FALSE(QFile::exists(queueFilePath()));

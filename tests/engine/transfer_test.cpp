@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,14 @@ std::vector<int> partNumbers(const std::vector<FakeUploadService::Put>& puts, si
     return numbers;
 }
 
+// The most memory this process has held so far.
+long peakMemoryKiB()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
 // Moves the file's modification time without touching its content or size.
 void touch(const QString& path)
 {
@@ -268,9 +277,9 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
 }
 
 // A continued upload sends only the missing parts and completes with all of them; one that cannot
-// go on (a part size the store would refuse, an upload the service forgot, a file touched or grown
-// since) is aborted and the file sent anew as it is now; one whose file meanwhile stands at the
-// destination is aborted and skipped.
+// go on (a part size the store would refuse, an upload the service or only the store forgot, a file
+// touched or grown since) is aborted and the file sent anew as it is now, once; one whose file
+// meanwhile stands at the destination is aborted and skipped.
 TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
 {
     const QString four = makeFile("four.bin", 3 * kMiB32 + 1000);
@@ -292,11 +301,16 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
     const struct {
         const char* name;
         qint64 partSize;
-        bool forgotten, listed;
+        bool forgotten, storeForgot, completionRefused, listed;
         Change change;
-    } cases[] = {{"small-parts", 1 << 20, false, false, None}, {"huge-parts", (qint64(5) << 30) + 1, false, false, None},
-                 {"forgotten", kMiB32, true, false, None},     {"listed", kMiB32, false, true, None},
-                 {"touched", kMiB32, false, false, Touched},   {"grown", kMiB32, false, false, Grown}};
+    } cases[] = {{"small-parts", 1 << 20, false, false, false, false, None},
+                 {"huge-parts", (qint64(5) << 30) + 1, false, false, false, false, None},
+                 {"forgotten", kMiB32, true, false, false, false, None},
+                 {"store-forgot", kMiB32, false, true, false, false, None},
+                 {"completion-refused", kMiB32, false, false, true, false, None},
+                 {"listed", kMiB32, false, false, false, true, None},
+                 {"touched", kMiB32, false, false, false, false, Touched},
+                 {"grown", kMiB32, false, false, false, false, Grown}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string old = std::string("up-") + c.name;
@@ -308,6 +322,20 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         again->etags = {{1, "\"e1\""}};
         if (c.forgotten)
             server.forget(old);
+        // The store ends the old upload, the service still signs its part URLs: its first part
+        // PUT is refused, and the first of the new upload is not.
+        server.onPut = [refuse = c.storeForgot](const FakeUploadService::Put&) mutable -> std::optional<Reply> {
+            if (!std::exchange(refuse, false))
+                return std::nullopt;
+            return Reply{404, "<Error><Code>NoSuchUpload</Code><Message>The upload does not exist</Message></Error>", std::nullopt};
+        };
+        // A stored ETag the service no longer takes: the completion is refused, once.
+        server.intercept = [refuse = c.completionRefused](const SeenRequest& req) mutable -> std::optional<FakeReply> {
+            if (req.path != "/api/upload/complete" || !std::exchange(refuse, false))
+                return std::nullopt;
+            return jsonReply({{"error", "La ETag de la parte 1 no coincide con la recibida"}}, 400);
+        };
+        const size_t putsBefore = server.puts().size();
         if (c.listed) {
             server.list("Dia1/", c.name, kMiB32 + 1);
             ctx->listings.clear();   // as at the start of a run
@@ -325,10 +353,13 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         EXPECT_EQ(std::tuple(again->partSize, again->size), std::tuple(kMiB32, QFileInfo(path).size()));
         const auto completion = server.completions().back();
         EXPECT_NE(completion.uploadId, old);
+        EXPECT_EQ(server.puts().size() - putsBefore, c.storeForgot || c.completionRefused || c.change == Grown ? 3u : 2u);
         ASSERT_EQ(completion.parts.size(), c.change == Grown ? 3u : 2u);
         EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (c.change == Grown ? 2 : 1) * kMiB32)));
     }
-    EXPECT_EQ(server.inits().size(), 5u);
+    EXPECT_EQ(server.inits().size(), 7u);
+    server.onPut = nullptr;
+    server.intercept = nullptr;
 }
 
 // The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
@@ -559,6 +590,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         std::string line;   // the start of the item's report line
         size_t puts;        // PUTs sent to the store
         bool secureService = false;   // the service at an https origin
+        bool heavy = false; // the process's peak memory may not grow by more than 256 MiB
     } cases[] = {
         {"ETag without quotes", store, withETag(md5), "OK verificado\t", 1},
         {"ETag in capitals", store, withETag(inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString())), mismatch, 1},
@@ -588,9 +620,13 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         {"control characters in an error", init,
          FakeReply::status(500, R"({"error":"roto\u001b]0;pwn\u0007\nOK verificado\t1\tDia1/x.bin"})"),
          "ERROR Servidor: 500 roto ]0;pwn OK verificado 1 Dia1/x.bin", 0},
+        // Read for its message from its first 64 KiB only: parsed whole, it took gigabytes.
+        {"service error of 60 MB", init, FakeReply::status(400, ("[" + QByteArray("0,").repeated(30'000'000) + "0]").toStdString()),
+         "ERROR Servidor: 400", 0, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        const long peakBefore = peakMemoryKiB();
         server.intercept = [&c](const SeenRequest& req) { return req.path == c.path ? std::optional(c.reply) : std::nullopt; };
         settings::setValue("serverURL", c.secureService ? "https://service.test" : QString::fromStdString(server.origin()));
         ctx->listings.clear();
@@ -607,25 +643,54 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
         EXPECT_EQ(lines[3].count(u'\t'), 2);
         EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
+        if (c.heavy) {
+            EXPECT_LT(peakMemoryKiB() - peakBefore, 256 * 1024);
+        }
     }
 }
 
-// A file that changed since its intake (grown, rewritten with another date), or that can no longer
-// be read, is refused before anything is sent.
-TEST_F(Transfer, AFileChangedSinceItsIntakeIsRefusedBeforeAnythingIsSent)
+// A file that changed since its intake (grown, rewritten with another date) is sent as it is when
+// its turn comes; one gone from its folder fails on reading, one out of reach (its folder gone)
+// waits paused, saying so. A file that changes during its own upload, up to after its last byte
+// is verified (single request, or completion of its parts), is never called verified, and what the
+// store got does not count as there.
+TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
 {
     const ItemPtr grew = makeItem(makeFile("grew.bin", 1000)), rewritten = makeItem(makeFile("rewritten.bin", 1000));
     const ItemPtr gone = makeItem(makeFile("gone.bin", 10));
+    QDir().mkpath(folder + "/card");
+    const ItemPtr away = makeItem(makeFile("card/away.bin", 10));
     append(grew->path, "more");
     touch(rewritten->path);
     QFile::remove(gone->path);
-    for (const ItemPtr& item : {grew, rewritten, gone}) {
+    QDir(folder + "/card").removeRecursively();
+    for (const ItemPtr& item : {grew, rewritten, gone, away})
         runUpload(item);
-        EXPECT_EQ(item->status(), Status::Error) << item->name.toStdString();
-    }
-    EXPECT_EQ(std::tuple(grew->error(), rewritten->error()), std::tuple(kChanged, kChanged));
+    EXPECT_EQ(std::tuple(grew->status(), grew->verified(), grew->size), std::tuple(Status::Done, true, 1004));
+    EXPECT_EQ(std::tuple(rewritten->status(), rewritten->mtime), std::tuple(Status::Done, 1000000000.0));
+    ASSERT_EQ(server.puts().size(), 2u);
+    EXPECT_EQ(server.puts()[0].md5, md5Of(grew->path));
+    EXPECT_EQ(gone->status(), Status::Error);
     EXPECT_TRUE(gone->error()->startsWith("No se puede abrir el archivo"));
-    EXPECT_TRUE(server.inits().empty() && server.puts().empty());
+    EXPECT_EQ(std::tuple(away->status(), away->error()), std::tuple(Status::Paused, std::optional<QString>(kFileUnavailable)));
+
+    for (const qint64 size : {qint64(1000), kMiB32 + 1}) {
+        SCOPED_TRACE(size);
+        const ItemPtr growing = makeItem(makeFile(size > kMiB32 ? "growing-parts.bin" : "growing.bin", size));
+        // Written to once its last byte is at the store: during the single request, or before
+        // the completion's answer.
+        server.intercept = [path = growing->path, parts = size > kMiB32](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.path.find(parts ? "/api/upload/complete" : "/store/") != std::string::npos)
+                append(path, "x");
+            return std::nullopt;
+        };
+        runUpload(growing);
+        server.intercept = nullptr;
+        EXPECT_EQ(std::tuple(growing->status(), growing->verified(), growing->error()),
+                  std::tuple(Status::Error, false, std::optional<QString>(kChanged)));
+        EXPECT_TRUE(ctx->suspects.contains(ctx->origin, growing->destDir + growing->name));
+    }
+    EXPECT_EQ(server.aborts().size(), 0u);
 }
 
 // The scheduler over these transfers: the PUT of file fN waits for gates[N].
@@ -682,6 +747,22 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrder)
     EXPECT_EQ(std::tuple(server.inits().size(), server.calls("POST", "/api/upload/done"), server.calls("GET", "/api/ls"),
                          ctx->listings.has("Dia1/"), manager->speed()),
               std::tuple(20u, 1u, 1u, false, 0.0));
+}
+
+// A folder's listing stays while a file of it is in flight, and goes once none is.
+TEST_F(Scheduler, AFoldersListingGoesOnceNoFileOfItIsInFlight)
+{
+    addFiles(1);
+    manager->setDestDir("Dia2/");
+    manager->add({QUrl::fromLocalFile(makeFile("f2", 10)), QUrl::fromLocalFile(makeFile("f3", 10))}, QString());
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 3); }));
+    EXPECT_EQ(std::tuple(ctx->listings.has("Dia1/"), ctx->listings.has("Dia2/")), std::tuple(true, true));
+    gates[1].open();
+    gates[2].open();
+    ASSERT_TRUE(runUntil([&] { return manager->items()[1]->status() == Status::Done; }));
+    EXPECT_EQ(std::tuple(ctx->listings.has("Dia1/"), ctx->listings.has("Dia2/")), std::tuple(false, true));
+    finish(3);
+    EXPECT_EQ(server.calls("GET", "/api/ls"), 2u);
 }
 
 // A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.

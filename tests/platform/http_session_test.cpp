@@ -105,6 +105,11 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
     EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const auto& r) { return r.path == "/hello"; }));
     HttpSession session({});
     EXPECT_EQ(send(session, get(url("/sized?n=100000"), 5s, 100000)).get().body.size(), 100000);
+    // An error answer past its own bound is still the answer, its body kept only up to that bound.
+    HttpRequest failing = get(url("/sized?n=1000000&code=500"), 5s, 100000);
+    failing.maxErrorBodyBytes = 65536;
+    const HttpResponse failed = send(session, failing).get();
+    EXPECT_EQ(std::tuple(failed.status, failed.body.size()), std::tuple(500, 65536));
 }
 
 // One connection to the host. A request stopped before it starts, or while it waits for that

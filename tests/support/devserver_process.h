@@ -35,6 +35,12 @@ public:
     {
         return control("GET", ("/__control/objects" + (bucket.empty() ? "" : "?bucket=" + bucket)).c_str());
     }
+    nlohmann::json uploads() const { return control("GET", "/__control/uploads"); }   // [{"uploadId","key","parts"}]
+    // The store ends the open upload on its own; the service still signs for it.
+    void forgetUpload(const std::string& uploadId) const
+    {
+        control("POST", "/__control/forget-upload", nlohmann::json{{"uploadId", uploadId}}.dump());
+    }
 
     // The logged requests of the store (or the service) of `method` whose path ends with `pathSuffix`.
     std::vector<nlohmann::json> storeRequests(const QString& method, const QString& pathSuffix) const

@@ -49,7 +49,10 @@ public:
                                  transportErrorDetail(reply.failureCode, ""), transportFailureMayPass(reply.failureCode));
         if (request.onUploadProgress && !request.body.isEmpty())
             request.onUploadProgress(request.body.size(), request.body.size());
-        if (request.maxResponseBytes > 0 && reply.response.body.size() > request.maxResponseBytes)
+        const bool failed = reply.response.status < 200 || reply.response.status > 299;
+        if (failed && request.maxErrorBodyBytes > 0 && reply.response.body.size() > request.maxErrorBodyBytes)
+            reply.response.body.truncate(request.maxErrorBodyBytes);
+        else if (request.maxResponseBytes > 0 && reply.response.body.size() > request.maxResponseBytes)
             throw ResponseTooLarge(responseTooLargeText(request.url));
         co_return std::move(reply.response);
     }

@@ -64,7 +64,7 @@ private:
 //   GET /hello         "hola", with the headers "X-Greeting: first" and "x-greeting: second"
 //   POST|PUT /echo     201, the body received
 //   GET /status?code=C C, with a JSON body and "Location: /hello"
-//   GET /sized?n=N     N bytes;  GET /endless  an answer that never ends
+//   GET /sized?n=N[&code=C]  N bytes (status C, 200 by default);  GET /endless  an answer that never ends
 //   GET /hold          an answer held back until the test ends
 //   POST /login        sets "sid" (Max-Age), "lang" (Expires) and "tab" (a session cookie)
 //   POST /logout       removes "sid";  GET /whoami  the Cookie header received
@@ -99,6 +99,8 @@ protected:
         });
         server_.Get("/sized", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
+            if (req.has_param("code"))
+                res.status = std::stoi(req.get_param_value("code"));
         });
         server_.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {

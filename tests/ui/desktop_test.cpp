@@ -145,5 +145,17 @@ TEST_F(DesktopTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
     EXPECT_FALSE(visible(view().pendingBanner()));
 }
 
+// A queue file that cannot be read (cut short) is set aside before the window exists; its footer
+// still says so.
+TEST_F(DesktopTest, AnUnreadableQueueFileIsSaidInTheFooter)
+{
+    writeFile(queueFilePath(), "[{\"id\":");
+    start();
+    EXPECT_TRUE(visible(footer().noticeLabel()));
+    EXPECT_TRUE(footer().noticeLabel()->text().startsWith("La cola guardada en " + queueFilePath() + " no se puede leer: "))
+        << footer().noticeLabel()->text().toStdString();
+    EXPECT_FALSE(QFile::exists(queueFilePath()));
+}
+
 }  // namespace
 }  // namespace zafrel::test

@@ -32,6 +32,9 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     auto item = makeItem("C.MXF", 5000000, Status::Error);
     item->setError(QString("La verificación MD5 no coincide"));   // an error shows its message
     EXPECT_EQ(rowSubtitle(*item), "La verificación MD5 no coincide");
+    item->setStatus(Status::Paused);   // a file out of reach says so while it waits
+    item->setError(QString("No disponible (¿tarjeta sin montar?)"));
+    EXPECT_EQ(rowSubtitle(*item), "No disponible (¿tarjeta sin montar?) · " + formatByteCount(5000000));
     item->setStatus(Status::Running);
     item->setLoaded(5000000);
     const auto now = steady_clock::now();
