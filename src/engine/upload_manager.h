@@ -145,6 +145,9 @@ public:
 
     Summary summary() const;
     QString report() const;
+    // What the offloads' histories of the files taken said that stops nothing (a recorded file
+    // that is not there, a file there without a record), in the order met; the report lists them.
+    const std::vector<QString>& offloadNotices() const { return offloadNotices_; }
 
 signals:
     void itemsChanged();
@@ -198,6 +201,7 @@ private:
     std::optional<std::stop_source> runTask_;
     SpeedMeter meter_;
     std::vector<ItemPtr> items_;
+    std::vector<QString> offloadNotices_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
     // "Continuar pendientes" while a paused run still winds down: done once it has.
