@@ -1,6 +1,7 @@
 // Copies of camera cards with the offload's ASC MHL history, sent with the real program to the
 // local stand-in: every recorded file is checked against its record on the way up.
 #include "e2e_fixture.h"
+#include "platform/md5.h"
 #include "support/mhl_fixture.h"
 
 namespace zafrel::test {
@@ -56,7 +57,8 @@ TEST_F(OffloadRecords, AClearCardGoesUpCheckedAgainstItsRecords)
 
 // A byte flipped since the offload, size and date unchanged: that file alone ends in error (its
 // single request is never sent, its multipart upload is aborted), the run fails, and the next run
-// sends it again instead of finding it already there.
+// sends it again instead of finding it already there; its report for scripts names the record
+// each file was checked against and the MD5 of what was read.
 TEST_F(OffloadRecords, AFlippedByteFailsThatFileAloneAndIsNotAlreadyThereNextTime)
 {
     ProgramHome home;
@@ -81,22 +83,37 @@ TEST_F(OffloadRecords, AFlippedByteFailsThatFileAloneAndIsNotAlreadyThereNextTim
         ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
     }
 
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        server().reset();
-        const ProgramResult run = upload(home, {card}, "Rodaje/");
-        EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
-        for (const QString name : {"B001C001.mov", "B001C002.mov"}) {
-            EXPECT_EQ(reportLine(run.out, "Rodaje/B001/" + name),
-                      QStringLiteral("ERROR No coincide con el registro de la copia (ASC MHL, xxh64)\t%1\tRodaje/B001/%2")
-                          .arg(QFileInfo(card + "/" + name).size())
-                          .arg(name));
-            EXPECT_EQ(storedMd5("B001/" + name), "");
-        }
-        EXPECT_TRUE(storedPuts("B001/B001C002.mov").empty());
-        EXPECT_EQ(reportLine(run.out, "Rodaje/B001/B001C003.mov"),
-                  round == 0 ? "OK verificado (ASC MHL, xxh64)\t300000\tRodaje/B001/B001C003.mov"
-                             : "ya existía\t300000\tRodaje/B001/B001C003.mov");
+    server().reset();
+    const ProgramResult run = upload(home, {card}, "Rodaje/");
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    for (const QString name : {"B001C001.mov", "B001C002.mov"}) {
+        EXPECT_EQ(reportLine(run.out, "Rodaje/B001/" + name),
+                  QStringLiteral("ERROR No coincide con el registro de la copia (ASC MHL, xxh64)\t%1\tRodaje/B001/%2")
+                      .arg(QFileInfo(card + "/" + name).size())
+                      .arg(name));
+        EXPECT_EQ(storedMd5("B001/" + name), "");
+    }
+    EXPECT_TRUE(storedPuts("B001/B001C002.mov").empty());
+    EXPECT_EQ(reportLine(run.out, "Rodaje/B001/B001C003.mov"), "OK verificado (ASC MHL, xxh64)\t300000\tRodaje/B001/B001C003.mov");
+
+    // The same command again, with the report for scripts: the record each file was checked
+    // against, and the MD5 of what was read.
+    server().reset();
+    const ProgramResult again = runProgram(home.environment(), {"--json", "--dest", "Rodaje/", "--upload", card});
+    EXPECT_EQ(again.exitCode, 1) << again.out.toStdString();
+    const nlohmann::json report = nlohmann::json::parse(again.out.toStdString());
+    std::map<std::string, nlohmann::json> items;
+    for (const nlohmann::json& item : report["items"])
+        items[item["destination"]] = item;
+    for (size_t i = 0; i < std::size(files); ++i) {
+        const QString& name = files[i].first;
+        const nlohmann::json& item = items["Rodaje/B001/" + name.toStdString()];
+        const bool flipped = i < 2;
+        EXPECT_EQ(item["status"], flipped ? "error" : "skipped") << name.toStdString();
+        EXPECT_EQ(item["offloadRecord"], nlohmann::json({{"format", "xxh64"},
+                                                         {"digest", hashes[i].digests[0].value.toStdString()},
+                                                         {"matched", false}}));
+        EXPECT_EQ(item["md5"], flipped ? nlohmann::json(md5Hex(fileBytes(card + "/" + name))) : nlohmann::json(nullptr));
     }
     EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
 }
