@@ -6,8 +6,9 @@
 #                       [--peer-transfers N] [--baseline ZAFREL] [--keep]
 #
 # Groups (all by default, in this order):
-#   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader, and Zafrel
-#          with --limite 100M, whose rate is checked against the cap (within 5 %)
+#   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader, Zafrel
+#          with --limite 100M, whose rate is checked against the cap (within 5 %), and Zafrel on
+#          the same file in a copy with an offload's ASC MHL history (xxh64), checked on the way up
 #   small  2,000 × 200 KB and 1,000 × 10 KB to the sink at each latency (0 and 20 ms)
 #   peers  500 × 1 MiB and 2,000 × 200 KB to s3rver: Zafrel straight to s3rver, rclone, aws s3 cp,
 #          and Zafrel through the stand-in's signing front
@@ -76,7 +77,7 @@ fi
 
 BUILD=${ZAFREL_BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZAFREL_TESTS=OFF -DZAFREL_BENCH=ON >/dev/null
-cmake --build "$BUILD" --target zafrel bench_s3_sink bench_reference_uploader -j"$(nproc)" >/dev/null
+cmake --build "$BUILD" --target zafrel bench_s3_sink bench_reference_uploader bench_mhl_record -j"$(nproc)" >/dev/null
 ZAFREL="$ROOT/$BUILD/zafrel"
 SINK_BIN="$ROOT/$BUILD/bench/bench_s3_sink"
 REFERENCE="$ROOT/$BUILD/bench/bench_reference_uploader"
@@ -114,6 +115,16 @@ dataset() {   # count size -> prints the folder
   echo "$dir"
 }
 warm() { find "$1" -type f -exec cat {} + >/dev/null; }
+# The same files (hard links) in a sibling folder "<folder>-mhl" with an offload's history.
+with_history() {   # folder -> prints the sibling
+  local dir="$1-mhl"
+  if [ ! -f "$dir/ascmhl/ascmhl_chain.xml" ]; then
+    rm -rf "$dir"
+    cp -al "$1" "$dir"
+    "$ROOT/$BUILD/bench/bench_mhl_record" "$dir"
+  fi
+  echo "$dir"
+}
 PART=33554432
 puts_per_file() { if (($1 > PART)); then echo $((($1 + PART - 1) / PART)); else echo 1; fi; }
 
@@ -201,6 +212,7 @@ label_of() {   # tool
     zafrel-front) echo "Zafrel por la entrada" ;;
     zafrel-base) echo "Zafrel de base" ;;
     zafrel-limit) echo "Zafrel --limite $LIMIT" ;;
+    zafrel-mhl) echo "Zafrel con registro ASC MHL" ;;
     ref*) echo "referencia (${1#ref} hilos)" ;;
     rclone) echo "rclone copy" ;;
     aws) echo "aws s3 cp" ;;
@@ -230,6 +242,12 @@ run_one() {   # group title contender folder count size
   local tag="r$RUN" out="$WORK/runs/$RUN" rc=0 status=ok sink="" before="" prefix="" stored=""
   local puts=$((count * $(puts_per_file "$size"))) bytes=$((count * size))
   mkdir -p "$out"
+  if [ "$tool" = zafrel-mhl ]; then
+    # The history's own two files go up too, each in one request.
+    data=$(with_history "$data")
+    local history=$(($(stat -c %s "$data"/ascmhl/*.mhl) + $(stat -c %s "$data/ascmhl/ascmhl_chain.xml")))
+    count=$((count + 2)); puts=$((puts + 2)); bytes=$((bytes + history))
+  fi
   case $server in
     sink*) sink=$server ;;
     ds-sink*) sink=${server#ds-} ;;
@@ -237,7 +255,7 @@ run_one() {   # group title contender folder count size
   [ -n "$sink" ] && before=$(sink_counters "$sink")
 
   case $tool in
-    zafrel|zafrel-front|zafrel-base|zafrel-limit)
+    zafrel|zafrel-front|zafrel-base|zafrel-limit|zafrel-mhl)
       cp -a "$WORK/homes/$server" "$out/home"
       stored="demo-films/Bench/$tag"
       prefix="$stored/$(basename "$data")/"
@@ -270,6 +288,11 @@ run_one() {   # group title contender folder count size
   elif [[ $tool == zafrel* ]]; then
     summary=$(grep -E '^[0-9]+ subidos, [0-9]+ ya existían, [0-9]+ errores' "$out/run.stdout" || true)
     [[ $summary == "$count subidos, 0 ya existían, 0 errores,"* ]] || status="informe: ${summary:-sin resumen}"
+    if [[ $tool == zafrel-mhl && $status == ok ]]; then
+      local checked
+      checked=$(grep -c '^OK verificado (ASC MHL, xxh64)' "$out/run.stdout" || true)
+      ((checked == count - 2)) || status="informe: $checked archivos comprobados contra el registro, se esperaban $((count - 2))"
+    fi
   elif [[ $tool == ref* ]]; then
     grep -q "\"files\":$count,.*\"failures\":0}" "$out/run.stdout" || status="informe: $(cat "$out/run.stdout")"
   fi
@@ -385,7 +408,7 @@ limit_check() {
 
 if wanted big; then
   compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
-    zafrel-limit@ds-sink0 $(baseline_on ds-sink0)
+    zafrel-mhl@ds-sink0 zafrel-limit@ds-sink0 $(baseline_on ds-sink0)
   limit_check || LIMIT_MISSED=1
   sparse_start
 fi

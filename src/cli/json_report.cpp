@@ -18,6 +18,17 @@ std::string isoTime(const QDateTime& time)
     return time.toUTC().toString(Qt::ISODate).toStdString();
 }
 
+// The offload's ASC MHL record the file was checked against while it was read, and whether it
+// matched; null for a file without one.
+nlohmann::json offloadRecordJson(const UploadItem& item)
+{
+    if (!item.offloadRecord)
+        return nullptr;
+    return {{"format", std::string(hashFormatName(item.offloadRecord->format))},
+            {"digest", item.offloadRecord->digest},
+            {"matched", item.offloadChecked}};
+}
+
 nlohmann::json itemJson(const UploadItem& item)
 {
     std::optional<QString> error = item.error();
@@ -32,6 +43,8 @@ nlohmann::json itemJson(const UploadItem& item)
         {"status", statusText(item.status())},
         {"error", item.status() == Status::Error ? textOrNull(error) : nlohmann::json(nullptr)},
         {"verified", item.verified()},
+        {"md5", item.md5.empty() ? nlohmann::json(nullptr) : nlohmann::json(item.md5)},
+        {"offloadRecord", offloadRecordJson(item)},
     };
 }
 

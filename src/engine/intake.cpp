@@ -2,6 +2,7 @@
 #include "engine/intake_scan.h"
 #include "engine/upload_manager.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <utility>
@@ -31,6 +32,7 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     for (const ScannedFile& file : scan.files) {
         auto item = std::make_shared<UploadItem>(QUuid::createUuid(), file.path, file.size, file.mtime, file.destDir);
         item->owner = account_;
+        item->offloadRecord = file.record;
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
             fresh.push_back(std::move(item));
     }
@@ -38,6 +40,7 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     appendItems(std::move(fresh));
     if (anyNew && account_)
         saveOwners();
+    offloadNotices_.insert(offloadNotices_.end(), scan.notices.begin(), scan.notices.end());
 
     persistNow();
     start();
@@ -53,13 +56,16 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
 // the file as it is now, and items it does not name stay as they are.
 void UploadManager::resumeMatching(const IntakeScan& scan)
 {
-    QSet<QString> wanted;
+    QHash<QString, const ScannedFile*> wanted;
     for (const ScannedFile& file : scan.files)
-        wanted.insert(UploadItem::queueKey(file.path, file.destDir));
+        wanted.insert(UploadItem::queueKey(file.path, file.destDir), &file);
     for (const ItemPtr& item : items_) {
         const Status status = item->status();
-        if ((status != Status::Paused && status != Status::Error) || !wanted.contains(item->queueKey()))
+        const ScannedFile* file = wanted.value(item->queueKey());
+        if ((status != Status::Paused && status != Status::Error) || !file)
             continue;
+        // The queue file keeps no offload records: the history read now is the one to check.
+        item->offloadRecord = file->record;
         // Queued again as retry() does: a failed item left alone would be queued a second time
         // beside it, and its stale failure would keep the run's result at "error" after the file
         // went up. An open multipart upload goes on with its verified parts.

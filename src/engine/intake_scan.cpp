@@ -1,6 +1,7 @@
 #include "engine/file_state.h"
 #include "engine/natural_order.h"
 #include "engine/intake_scan.h"
+#include "engine/offload_intake.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -277,11 +279,13 @@ IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
             const QString folder = cleanFolderPath(path);
             std::vector<FileFound> found;
             walk(folder, lastComponent(folder), found, scan.problems);
-            scan.files.reserve(scan.files.size() + found.size());
+            const size_t first = scan.files.size();
+            scan.files.reserve(first + found.size());
             for (FileFound& file : found) {
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';
-                scan.files.push_back({std::move(file.path), file.size, file.mtime, std::move(itemDest)});
+                scan.files.push_back({std::move(file.path), file.size, file.mtime, std::move(itemDest), std::nullopt});
             }
+            attachOffloadRecords(folder, std::span(scan.files).subspan(first), scan.notices);
             continue;
         }
 
@@ -295,7 +299,7 @@ IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
             scan.problems.push_back({path, IntakeProblem::Kind::Unreadable});
             continue;
         }
-        scan.files.push_back({path, qint64(st.st_size), modificationTime(st), dest});
+        scan.files.push_back({path, qint64(st.st_size), modificationTime(st), dest, std::nullopt});
     }
     return scan;
 }

@@ -1,8 +1,11 @@
 #pragma once
+#include "engine/offload_history.h"
+
 #include <QList>
 #include <QString>
 #include <QUrl>
 
+#include <optional>
 #include <vector>
 
 namespace zafrel {
@@ -24,11 +27,15 @@ struct ScannedFile {
     qint64 size = 0;
     double mtime = 0;
     QString destDir;
+    // What the offload's history recorded for it, when it is below a managed folder and recorded.
+    std::optional<OffloadRecord> record;
 };
 
 struct IntakeScan {
     std::vector<ScannedFile> files;   // in queue order
     std::vector<IntakeProblem> problems;
+    // What the offload's histories say that is worth a word but stops nothing (offload_intake.h).
+    std::vector<QString> notices;
 };
 
 // Every regular file that `urls` (files and folders) hold by the intake's rules, bound for `dest`

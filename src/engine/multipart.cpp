@@ -6,6 +6,7 @@
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
+#include "engine/ordered_file_digest.h"
 #include "engine/part_buffer_pool.h"
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
@@ -14,6 +15,8 @@
 #include "engine/transfer_job.h"
 #include "engine/url_cache.h"
 #include "platform/async.h"
+#include "platform/async_latch.h"
+#include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "platform/md5.h"
 
@@ -37,12 +40,35 @@ struct PartRun {
     std::shared_ptr<URLCache> urls;
     std::vector<int64_t> missing;
     size_t next = 0;
+    // The whole file's MD5 and the offload record's format, over the parts in file order.
+    std::shared_ptr<OrderedFileDigest> digest;
 };
 
-QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_token stop)
+// Sends one part read into `bytes` and keeps its ETag once it matches the part's MD5.
+QCoro::Task<void> putPart(std::shared_ptr<PartRun> run, int64_t n, QByteArray bytes, std::string md5, std::stop_token stop)
 {
     TransferContext& ctx = run->ctx;
     const ItemPtr& it = run->it;
+    const std::string url = co_await run->urls->url(n);
+    RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<PutTarget> {
+        std::string fresh = co_await urls->renewed(n);
+        co_return PutTarget{std::move(fresh), std::string()};
+    };
+    PutTarget target{url, std::string()};
+    std::string etag = co_await putWithRetries(ctx, std::move(target), std::move(bytes), it, n, stop, std::move(renew));
+    if (!etagMatches(etag, md5))
+        throw UploadError::checksum();
+    // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
+    // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
+    // still in flight keep counting.
+    it->partStored(n, QString::fromStdString(etag));
+    ctx.store.persistPart(*it, n);
+}
+
+QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, size_t index, std::stop_token stop)
+{
+    const int64_t n = run->missing[index];
+    TransferContext& ctx = run->ctx;
     // Only the parts holding permits are in memory, each in a buffer of the run's pool, which goes
     // back before the permits (the lease ends first). Reading and hashing happen on the pool; the
     // job writes into the lent buffer, which nothing else touches until the job is done. (Jobs are
@@ -53,21 +79,28 @@ QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, int64_t n, std::stop_to
         return md5Hex(body.bytes);
     };
     const std::string md5 = co_await runInPool(std::move(readPart));
-    const std::string url = co_await run->urls->url(n);
-    RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<PutTarget> {
-        std::string fresh = co_await urls->renewed(n);
-        co_return PutTarget{std::move(fresh), std::string()};
-    };
-    // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
-    PutTarget target{url, std::string()};
-    std::string etag = co_await putWithRetries(ctx, std::move(target), body.bytes, it, n, stop, std::move(renew));
-    if (!etagMatches(etag, md5))
-        throw UploadError::checksum();
-    // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
-    // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
-    // still in flight keep counting.
-    it->partStored(n, QString::fromStdString(etag));
-    ctx.store.persistPart(*it, n);
+    // The whole-file digests take the part while it is being sent, in their own coroutine, which
+    // shares the buffer until it ends: the lease must not end before (see `fed` below).
+    const auto fed = std::make_shared<AsyncLatch>();
+    spawn([digest = run->digest, index, bytes = body.bytes, fed]() -> QCoro::Task<void> {
+        std::exception_ptr error;
+        try {
+            co_await digest->feed(index, bytes);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        fed->finish(error);
+    });
+    std::exception_ptr failure;
+    try {
+        // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
+        co_await putPart(run, n, body.bytes, md5, stop);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await fed->wait();   // throws when the digests were abandoned
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
@@ -81,15 +114,26 @@ QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)
             throw UploadError::cancelled();
         if (run->next == run->missing.size())
             co_return;
-        const int64_t n = run->missing[run->next++];
+        const size_t index = run->next++;
 
-        co_await run->sem.wait(run->permits);
-        PermitRelease release(run->sem, run->permits);
-        // A part that waited while its siblings failed or the run stopped has nothing left to do;
-        // the item's own cancel, in contrast, lets it go on (see above).
-        if (stop.stop_requested())
-            throw Cancelled();
-        co_await sendPart(run, n, stop);
+        // A part taken and never digested would hold up every later part's digest: whatever ends
+        // this one ends those waits too.
+        std::exception_ptr failure;
+        try {
+            co_await run->sem.wait(run->permits);
+            PermitRelease release(run->sem, run->permits);
+            // A part that waited while its siblings failed or the run stopped has nothing left to
+            // do; the item's own cancel, in contrast, lets it go on (see above).
+            if (stop.stop_requested())
+                throw Cancelled();
+            co_await sendPart(run, index, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            run->digest->abandon();
+            std::rethrow_exception(failure);
+        }
     }
 }
 
@@ -161,7 +205,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
 
     auto run = std::make_shared<PartRun>(PartRun{ctx, it, sem,
                                                  permitsPerPart(partSize, ctx.limits.minPart, sem.capacity()),
-                                                 nullptr, nullptr, {}, 0});
+                                                 nullptr, nullptr, {}, 0, nullptr});
     for (int64_t n = 1; n <= total; ++n)
         if (!it->etags.contains(n))
             run->missing.push_back(n);
@@ -177,6 +221,10 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
         return std::make_shared<PartReader>(path, partSize, size);
     };
     run->reader = co_await runInPool(std::move(openReader));
+    std::optional<HashFormat> recordFormat;
+    if (it->offloadRecord)
+        recordFormat = it->offloadRecord->format;
+    run->digest = std::make_shared<OrderedFileDigest>(run->reader, run->missing, recordFormat);
 
     // Enough workers to keep every permit this upload may take busy; more would only wait.
     const size_t workerCount = std::min(run->missing.size(), size_t(std::max(1, sem.capacity() / run->permits)));
@@ -202,6 +250,15 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
 
     if (it->status() == Status::Cancelled)
         throw UploadError::cancelled();
+    // A file that no longer holds what the offload recorded must not become an object, however
+    // well its parts arrived: the upload is left uncompleted (and aborted by the transfer).
+    const OrderedFileDigest::Result digests = co_await run->digest->finish();
+    it->md5 = digests.md5;
+    if (it->offloadRecord) {
+        if (!sameDigest(it->offloadRecord->format, digests.record, it->offloadRecord->digest))
+            throw UploadError::offloadMismatch(hashFormatName(it->offloadRecord->format));
+        it->offloadChecked = true;
+    }
     // Parts read at different times only make one object if the file stayed as it was planned.
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     co_await runInPool(std::move(check));

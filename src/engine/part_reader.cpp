@@ -49,11 +49,29 @@ void PartReader::read(int64_t part, QByteArray& data) const
     const int64_t length = expectedLength(part);
     if (length <= 0)
         throw FileError("No existe la parte " + std::to_string(part) + " del archivo");
-    const int64_t offset = (part - 1) * partSize_;
     data.resize(qsizetype(length));
+    readAt((part - 1) * partSize_, length, data.data());
+}
+
+void PartReader::readPieces(int64_t part, qsizetype pieceSize, const std::function<void(QByteArrayView)>& use) const
+{
+    const int64_t length = expectedLength(part);
+    if (length <= 0)
+        throw FileError("No existe la parte " + std::to_string(part) + " del archivo");
+    QByteArray piece(qsizetype(std::min<int64_t>(pieceSize, length)), Qt::Uninitialized);
+    for (int64_t done = 0; done < length;) {
+        const int64_t size = std::min<int64_t>(piece.size(), length - done);
+        readAt((part - 1) * partSize_ + done, size, piece.data());
+        use(QByteArrayView(piece.constData(), qsizetype(size)));
+        done += size;
+    }
+}
+
+void PartReader::readAt(int64_t offset, int64_t length, char* into) const
+{
     int64_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(fd_, data.data() + done, size_t(length - done), off_t(offset + done));
+        const ssize_t got = ::pread(fd_, into + done, size_t(length - done), off_t(offset + done));
         if (got < 0) {
             if (errno == EINTR)
                 continue;

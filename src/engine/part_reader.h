@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace zafrel {
 
@@ -30,8 +31,14 @@ public:
     // The same into `into`, resized to the part's length; reuses its memory when it is large
     // enough and `into` is not shared.
     void read(int64_t part, QByteArray& into) const;
+    // The same in pieces of at most `pieceSize` bytes handed to `use` in order, through one buffer
+    // of that size, for reading a part without holding it whole.
+    void readPieces(int64_t part, qsizetype pieceSize, const std::function<void(QByteArrayView)>& use) const;
 
 private:
+    // Fills `into` with the `length` bytes at `offset`; a file that ends before is a changed file.
+    void readAt(int64_t offset, int64_t length, char* into) const;
+
     int fd_ = -1;
     int64_t partSize_;
     int64_t fileSize_;

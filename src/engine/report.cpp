@@ -34,6 +34,9 @@ QString stateText(const UploadItem& item)
 {
     switch (item.status()) {
     case Status::Done:
+        if (item.verified() && item.offloadChecked && item.offloadRecord)
+            return QStringLiteral("OK verificado (ASC MHL, %1)")
+                .arg(QLatin1StringView(hashFormatName(item.offloadRecord->format)));
         return item.verified() ? QStringLiteral("OK verificado") : QStringLiteral("OK");
     case Status::Skipped:
         return QStringLiteral("ya existía");
@@ -67,6 +70,17 @@ QString UploadManager::report() const
     lines << QString::number(s.done) + QStringLiteral(" subidos, ") + QString::number(s.skipped)
                  + QStringLiteral(" ya existían, ") + QString::number(s.errors) + QStringLiteral(" errores, ")
                  + formatByteCount(s.bytes);
+    for (const QString& notice : offloadNotices_)
+        lines << QStringLiteral("aviso: ") + notice;
+    return lines.join(u'\n');
+}
+
+QString UploadManager::md5List() const
+{
+    QStringList lines;
+    for (const ItemPtr& item : items_)
+        if (item->status() == Status::Done && !item->md5.empty())
+            lines << QString::fromStdString(item->md5) + QStringLiteral("  ") + printable(item->destDir + item->name);
     return lines.join(u'\n');
 }
 

@@ -250,6 +250,7 @@ void UploadManager::clearFinished()
             discardUploadLater(item);   // a failed upload nothing will continue any more
     }
     keepOnly(std::move(kept));
+    offloadNotices_.clear();   // they were about the files just cleared
     persistNow();
 }
 

@@ -11,6 +11,7 @@
 #include "engine/transfer_job.h"
 #include "engine/upload_error.h"
 #include "platform/async.h"
+#include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "platform/md5.h"
 #include "platform/path_io.h"
@@ -31,10 +32,11 @@ namespace {
 struct FileContent {
     QByteArray data;
     std::string md5;
+    std::string record;   // in the offload record's format, when one was asked for
 };
 
 // Reads and digests a whole (small) file; runs on the thread pool.
-FileContent readWhole(const QString& path, qint64 size, double mtime)
+FileContent readWhole(const QString& path, qint64 size, double mtime, std::optional<HashFormat> recordFormat)
 {
     const int fd = openPath(path, O_RDONLY);
     QFile file;
@@ -54,12 +56,25 @@ FileContent readWhole(const QString& path, qint64 size, double mtime)
         throw FileChangedError();
     ensureFileUnchanged(path, size, mtime);
     content.md5 = md5Hex(content.data);
+    if (recordFormat) {
+        ContentHasher hasher(*recordFormat);
+        hasher.add(content.data);
+        content.record = hasher.finish();
+    }
     return content;
 }
 
+// A failed check of the bytes, against the store's digest or the offload's record.
 bool isChecksumFailure(const std::exception_ptr& failure)
 {
-    return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Checksum; });
+    return holds<UploadError>(failure, [](const UploadError& e) {
+        return e.kind() == UploadError::Kind::Checksum || e.kind() == UploadError::Kind::OffloadRecord;
+    });
+}
+
+bool isOffloadMismatch(const std::exception_ptr& failure)
+{
+    return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::OffloadRecord; });
 }
 
 // Where the service's answer to an upload start says the whole file goes.
@@ -116,8 +131,20 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
     // Reading and hashing up to 32 MiB would make the window stutter: both happen on the pool.
     // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
     // expression twice.)
-    auto read = [path = it->path, size = it->size, mtime = it->mtime] { return readWhole(path, size, mtime); };
+    std::optional<HashFormat> recordFormat;
+    if (it->offloadRecord)
+        recordFormat = it->offloadRecord->format;
+    auto read = [path = it->path, size = it->size, mtime = it->mtime, recordFormat] {
+        return readWhole(path, size, mtime, recordFormat);
+    };
     FileContent content = co_await runInPool(std::move(read));
+    it->md5 = content.md5;
+    // Bytes that are not what the offload recorded are not sent at all.
+    if (it->offloadRecord) {
+        if (!sameDigest(it->offloadRecord->format, content.record, it->offloadRecord->digest))
+            throw UploadError::offloadMismatch(hashFormatName(it->offloadRecord->format));
+        it->offloadChecked = true;
+    }
 
     std::optional<PutTarget> target = co_await takeStartAhead(ctx, it);
     if (!target)
@@ -169,6 +196,8 @@ QCoro::Task<UploadInit> askUploadStart(TransferContext& ctx, ItemPtr it, std::st
 
 QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
 {
+    it->offloadChecked = false;
+    it->md5.clear();
     std::exception_ptr failure;
     try {
         auto look = [path = it->path] { return lookAtFile(path); };
@@ -226,9 +255,10 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
         it->setStatus(Status::Paused);
         ctx.pauseRun(*cause);
     } else {
-        if (holds<FileChangedError>(failure)) {
-            // The parts stored so far belong to another version of the file: drop the upload at
-            // the service so that nothing continues it, and start anew next time.
+        if (holds<FileChangedError>(failure) || isOffloadMismatch(failure)) {
+            // The parts stored so far belong to another version of the file, or to bytes that
+            // are not the offload's: drop the upload at the service so that nothing continues or
+            // completes it, and start anew next time.
             co_await discardUpload(ctx.api, it);
         }
         it->errorDetail = QString::fromStdString(failureDetail(failure));

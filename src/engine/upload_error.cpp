@@ -117,6 +117,12 @@ UploadError UploadError::checksum()
     return UploadError(Kind::Checksum, 0, "La verificación MD5 no coincide");
 }
 
+UploadError UploadError::offloadMismatch(std::string_view format)
+{
+    return UploadError(Kind::OffloadRecord, 0,
+                       "No coincide con el registro de la copia (ASC MHL, " + std::string(format) + ")");
+}
+
 UploadError UploadError::cancelled()
 {
     return UploadError(Kind::Cancelled, 0, "Cancelado");

@@ -1,6 +1,7 @@
 #pragma once
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace zafrel {
 
@@ -8,7 +9,7 @@ namespace zafrel {
 // store's own words, when they are not that text, are the technical detail.
 class UploadError : public std::exception {
 public:
-    enum class Kind { Http, Checksum, Cancelled, Network };
+    enum class Kind { Http, Checksum, OffloadRecord, Cancelled, Network };
 
     // An object-store error document with a common code (SlowDown, AccessDenied, …) is said in
     // Spanish, its code and message kept as the detail ("HTTP 503 SlowDown: Please reduce…").
@@ -20,6 +21,8 @@ public:
     bool uploadGone() const { return kind_ == Kind::Http && code_ == 404 && storeCode_ == "NoSuchUpload"; }
     // "La verificación MD5 no coincide"
     static UploadError checksum();
+    // "No coincide con el registro de la copia (ASC MHL, xxh64)", with the format checked
+    static UploadError offloadMismatch(std::string_view format);
     // "Cancelado"
     static UploadError cancelled();
     // "Sin respuesta de red"

@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/offload_history.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringView>
@@ -140,6 +142,12 @@ public:
     // The account the file was queued under (kept beside the queue file, queue_owners.h); none for
     // an item of an older version until someone signs in.
     std::shared_ptr<const QueueOwner> owner;
+    // What the offload's history recorded for the file, when it did (not kept in the queue file:
+    // each intake reads the history afresh); whether the bytes sent in the last transfer matched
+    // it; and the MD5 of the whole file as read for that transfer (hex, empty when not known).
+    std::optional<OffloadRecord> offloadRecord;
+    bool offloadChecked = false;
+    std::string md5;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.

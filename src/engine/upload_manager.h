@@ -163,6 +163,12 @@ public:
 
     Summary summary() const;
     QString report() const;
+    // The MD5 of every file done in md5sum's format ("<hex>  <destination>", one a line), so that a
+    // copy of the destination folder can be checked with `md5sum -c`; empty when none is known.
+    QString md5List() const;
+    // What the offloads' histories of the files taken said that stops nothing (a recorded file
+    // that is not there, a file there without a record), in the order met; the report lists them.
+    const std::vector<QString>& offloadNotices() const { return offloadNotices_; }
 
 signals:
     void itemsChanged();
@@ -230,6 +236,7 @@ private:
     std::vector<ItemPtr> otherAccounts_;
     std::vector<ItemPtr> wholeQueue_;
     std::shared_ptr<const QueueOwner> account_;
+    std::vector<QString> offloadNotices_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
     // "Continuar pendientes" while a paused run still winds down: done once it has.

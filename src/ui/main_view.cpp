@@ -392,7 +392,9 @@ void MainView::runningChanged()
         ticker_.stop();
         services_->keepAwake(false);
         // Every run leaves its report in the data folder, so it outlasts the list and the program.
-        lastArchivedReport_ = archiveReport(up_.report(), QDateTime::currentDateTime());
+        const QString md5 = up_.md5List();
+        lastArchivedReport_ = archiveReport(up_.report() + (md5.isEmpty() ? QString() : QStringLiteral("\n\nMD5:\n") + md5),
+                                            QDateTime::currentDateTime());
         if (std::chrono::steady_clock::now() - runClock_ >= noticeAfter_) {
             const RunNotice notice = runEndNotice(runSummary(up_.items(), runStart_));
             services_->notify(notice.title, notice.body);

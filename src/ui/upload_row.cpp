@@ -72,6 +72,10 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
         return bytes;
     }
     case Status::Done:
+        if (item.offloadChecked && item.offloadRecord)
+            return QStringLiteral("Subido y verificado, igual que la copia (ASC MHL, %1) · ")
+                       .arg(QLatin1StringView(hashFormatName(item.offloadRecord->format)))
+                   + formatByteCount(item.size);
         return QStringLiteral("Subido y verificado · ") + formatByteCount(item.size);
     case Status::Skipped:
         return QStringLiteral("Ya estaba en el destino · ") + formatByteCount(item.size);

@@ -422,9 +422,6 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
     }
 }
 
-// The report: a title with the time, the destination chosen now, one line per item with its state's
-// word (a name's control characters flattened: no name forges a line), and the totals of done,
-// skipped and failed files.
 // Whose each queued file is stays beside the queue file: a later engine gives each file its account
 // back (the whole queue before anyone signs in), an account sees only its own files and its own
 // destination, and files no account claims (an older version, a damaged side file) become the
@@ -469,11 +466,16 @@ TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
     EXPECT_EQ(seenBy(ana), Seen({}, 2));
 }
 
+// The report: a title with the time, the destination chosen now, one line per item with its state's
+// word (a name's control characters flattened: no name forges a line), and the totals of done,
+// skipped and failed files; apart, the MD5s of the files done.
 TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
 {
     auto failed = item(Status::Error, "/C/e.mov", "D/", 5);
     failed->setError("HTTP 500 boom");
-    manager->setItems({item(Status::Done, "/C/plain.mov", "D/", 1500), failed, item(Status::Error, "/C/silent.mov", "", 6),
+    auto done = item(Status::Done, "/C/plain.mov", "D/", 1500);
+    done->md5 = "0123456789abcdef0123456789abcdef";
+    manager->setItems({done, failed, item(Status::Error, "/C/silent.mov", "", 6),
                        item(Status::Running, "/C/r.mov", "D/", 8), item(Status::Cancelled, "/C/c.mov", "D/", 9),
                        item(Status::Skipped, "/C/s.mov", "D/", 999999), item(Status::Queued, "/C/fake\nOK verificado\t1\tx.mov", "D/", 11)});
     manager->setDestDir("Elsewhere/");
@@ -483,6 +485,7 @@ TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
                                          "ERROR \t6\tsilent.mov", "running\t8\tD/r.mov", "cancelled\t9\tD/c.mov",
                                          QString::fromUtf8("ya existía\t999999\tD/s.mov"), "queued\t11\tD/fake OK verificado 1 x.mov", "",
                                          "1 subidos, 1 ya existían, 2 errores, " + formatByteCount(1500)}));
+    EXPECT_EQ(manager->md5List(), "0123456789abcdef0123456789abcdef  D/plain.mov");   // md5sum's format
     const Summary s = manager->summary();
     EXPECT_EQ((std::vector<qint64>{s.done, s.skipped, s.errors, s.active, s.paused, s.bytes}),
               (std::vector<qint64>{1, 1, 2, 2, 0, 1500}));

@@ -4,11 +4,13 @@
 #include "engine/async_semaphore.h"
 #include "engine/file_state.h"
 #include "engine/item_changes.h"
+#include "engine/suspect_destinations.h"
 #include "engine/transfer_job.h"
 #include "platform/retry_schedule.h"
 #include "support/async_wait.h"
 #include "support/engine_env.h"
 #include "support/fake_upload_service.h"
+#include "support/mhl_fixture.h"
 #include "support/test_env.h"
 
 #include <QFileInfo>
@@ -645,6 +647,70 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
         if (c.heavy) {
             EXPECT_LT(peakMemoryKiB() - peakBefore, 256 * 1024);
+        }
+    }
+}
+
+// A file with an offload record is checked in the record's format in the pass that reads it for
+// the upload, parts in file order whatever order they are answered in (part 1 last), parts stored
+// by an earlier run read again; the whole file's MD5 comes from the same pass. A file that is not
+// what was recorded is never stored: its single request is not sent, its multipart upload is
+// aborted instead of completed; and its destination is suspect.
+TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
+{
+    const struct {
+        const char* name;
+        qint64 size;
+        HashFormat format;
+        bool matches;
+        std::map<int64_t, QString> stored;
+    } cases[] = {
+        {"single", 1'000'000, HashFormat::Xxh64, true, {}},
+        {"single-bad", 1'000'000, HashFormat::Xxh3, false, {}},
+        {"parts", 3 * kMiB32 + 5, HashFormat::Xxh128, true, {}},
+        {"parts-bad", 3 * kMiB32 + 5, HashFormat::Md5, false, {}},
+        {"continued", 3 * kMiB32 + 5, HashFormat::C4, true, {{1, "\"s1\""}, {3, "\"s3\""}}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const QString path = makeFile(c.name, c.size);
+        const QByteArray bytes = fileBytes(path);
+        const ItemPtr item = makeItem(path);
+        const QString recorded = mhlDigest(c.format, c.matches ? bytes : bytes + "x");
+        item->offloadRecord = OffloadRecord{c.format, recorded.toStdString()};
+        if (!c.stored.empty()) {
+            item->key = item->destDir + item->name;
+            item->uploadId = "up-continued";
+            item->partSize = kMiB32;
+            item->etags = c.stored;
+        }
+        Gate& held = gates[i];
+        server.onPut = [&](const FakeUploadService::Put& put) {
+            return put.partNumber == 1 ? std::optional(Reply{200, "", inQuotes(put.md5), &held}) : std::nullopt;
+        };
+        const size_t puts = server.puts().size(), completions = server.completions().size();
+        Started& transfer = startUpload(item);
+        if (c.size > kMiB32 && c.stored.empty())
+            ASSERT_TRUE(runUntil([&] { return held.waiting() == 1 && server.puts().size() == puts + 4; }));
+        held.open();
+        ASSERT_TRUE(transfer.task.waitEnded(std::chrono::seconds(60)));
+
+        EXPECT_EQ(item->status(), c.matches ? Status::Done : Status::Error);
+        EXPECT_EQ(item->offloadChecked, c.matches);
+        EXPECT_EQ(item->md5, md5Hex(bytes));
+        EXPECT_EQ(server.completions().size(), completions + (c.matches && c.size > kMiB32 ? 1 : 0));
+        EXPECT_EQ(ctx->suspects.contains(ctx->origin, item->destDir + item->name), !c.matches);
+        if (c.matches)
+            continue;
+        EXPECT_EQ(item->error(), QStringLiteral("No coincide con el registro de la copia (ASC MHL, %1)")
+                                     .arg(QLatin1StringView(hashFormatName(c.format))));
+        if (c.size <= kMiB32) {
+            EXPECT_EQ(server.puts().size(), puts);
+        } else {
+            ASSERT_FALSE(server.aborts().empty());
+            EXPECT_EQ(server.aborts().back().first, (item->destDir + item->name).toStdString());
+            EXPECT_FALSE(item->uploadId);
         }
     }
 }
