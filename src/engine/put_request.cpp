@@ -52,23 +52,18 @@ QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArr
         request.headers.emplace_back("Content-Type", contentType);
     request.body = std::move(data);
 
-    // Progress arrives on the I/O thread and is applied on the main thread, where the run and the
-    // item may already be gone: the item is held weakly, and recordSent copied.
+    // Progress is applied on the main thread, where the run and the item may already be gone: the
+    // item is held weakly, and recordSent copied.
     std::weak_ptr<UploadItem> weakItem = it;
     request.onUploadProgress = ProgressDelegate([recordSent = ctx.recordSent, weakItem, base](ProgressDelegate::Delta delta) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [recordSent, weakItem, base, delta] {
-                const ItemPtr item = weakItem.lock();
-                if (!item)
-                    return;
-                if (base)
-                    item->setLoaded(std::min(*base + delta.total, item->size));
-                else if (item->status() == Status::Running)
-                    item->setLoaded(std::min(item->loaded() + delta.increment, item->size));
-                recordSent(delta.increment);
-            },
-            Qt::QueuedConnection);
+        const ItemPtr item = weakItem.lock();
+        if (!item)
+            return;
+        if (base)
+            item->setLoaded(std::min(*base + delta.total, item->size));
+        else if (item->status() == Status::Running)
+            item->setLoaded(std::min(item->loaded() + delta.increment, item->size));
+        recordSent(delta.increment);
     }).callback();
 
     HttpResponse response;

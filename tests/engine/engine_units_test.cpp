@@ -4,6 +4,7 @@
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
+#include "engine/progress_delegate.h"
 #include "engine/route_probe.h"
 #include "engine/speed_meter.h"
 #include "platform/errors.h"
@@ -12,6 +13,9 @@
 #include "support/test_env.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include <limits>
 #include <thread>
@@ -86,6 +90,32 @@ TEST(PartReader, PartsAtTheirOffsetsFromManyThreadsAndAShortenedFile)
 }
 
 // Each case feeds (bytes, time) events and reads the rate the meter last answered.
+// libcurl reports a body's progress many times a second from the I/O thread: the events that come
+// while one is on its way to the main thread ride along with it, and the increments still add up.
+TEST(ProgressDelegate, EventsInFlightAreFoldedIntoOneDeliveryOnTheMainThread)
+{
+    std::vector<ProgressDelegate::Delta> delivered;
+    bool onMainThread = true;
+    const auto callback = ProgressDelegate([&](ProgressDelegate::Delta delta) {
+        onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        delivered.push_back(delta);
+    }).callback();
+    std::thread io([&] {
+        for (int64_t total = 1'000; total <= 100'000; total += 1'000)
+            callback(1'000, total);
+    });
+    io.join();
+    test::runUntil([] { return false; }, 50ms);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].increment, 100'000);
+    EXPECT_EQ(delivered[0].total, 100'000);
+    callback(500, 100'500);   // once delivered, the next event is posted again
+    test::runUntil([] { return false; }, 50ms);
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[1].increment, 500);
+    EXPECT_TRUE(onMainThread);
+}
+
 TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
 {
     using Events = std::vector<std::pair<qint64, std::chrono::milliseconds>>;
