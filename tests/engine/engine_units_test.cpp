@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 #include <limits>
@@ -90,10 +91,23 @@ TEST(PartReader, PartsAtTheirOffsetsFromManyThreadsAndAShortenedFile)
 }
 
 // Each case feeds (bytes, time) events and reads the rate the meter last answered.
+// Counts the calls posted to the application object: the main loop's wake-ups.
+struct PostedCalls : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+};
+
 // libcurl reports a body's progress many times a second from the I/O thread: the events that come
-// while one is on its way to the main thread ride along with it, and the increments still add up.
+// while one is on its way to the main thread ride along with it (one wake-up of the main loop), and
+// the increments still add up.
 TEST(ProgressDelegate, EventsInFlightAreFoldedIntoOneDeliveryOnTheMainThread)
 {
+    PostedCalls posted;
+    QCoreApplication::instance()->installEventFilter(&posted);
     std::vector<ProgressDelegate::Delta> delivered;
     bool onMainThread = true;
     const auto callback = ProgressDelegate([&](ProgressDelegate::Delta delta) {
@@ -106,6 +120,7 @@ TEST(ProgressDelegate, EventsInFlightAreFoldedIntoOneDeliveryOnTheMainThread)
     });
     io.join();
     test::runUntil([] { return false; }, 50ms);
+    EXPECT_EQ(posted.count, 1);
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(delivered[0].increment, 100'000);
     EXPECT_EQ(delivered[0].total, 100'000);
@@ -114,6 +129,7 @@ TEST(ProgressDelegate, EventsInFlightAreFoldedIntoOneDeliveryOnTheMainThread)
     ASSERT_EQ(delivered.size(), 2u);
     EXPECT_EQ(delivered[1].increment, 500);
     EXPECT_TRUE(onMainThread);
+    QCoreApplication::instance()->removeEventFilter(&posted);
 }
 
 TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
