@@ -85,7 +85,10 @@ QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, 
     for (int attempt = 0;; ++attempt) {
         std::exception_ptr failure;
         try {
-            co_return co_await putOnce(ctx, target.url, data, target.contentType, it, base, stop);
+            std::string etag = co_await putOnce(ctx, target.url, data, target.contentType, it, base, stop);
+            // A part buffer goes back to its pool unshared, so the next part can reuse it.
+            data = QByteArray();
+            co_return etag;
         } catch (...) {
             failure = std::current_exception();
         }
