@@ -46,10 +46,13 @@ function figures(contender) {
     filesPerSecond: files / seconds,
     mbPerSecond: bytes / 1e6 / seconds,
     cpuSeconds: median(ok.map((r) => r.user + r.sys)),
+    cpuMin: Math.min(...ok.map((r) => r.user + r.sys)),
+    cpuMax: Math.max(...ok.map((r) => r.user + r.sys)),
     cpuMsPerFile: (median(ok.map((r) => r.user + r.sys)) * 1000) / files,
     cpuSecondsPerGB: median(ok.map((r) => r.user + r.sys)) / (bytes / 1e9),
     peakMiB: Math.max(...ok.map((r) => r.rssKB)) / 1024,
     files,
+    bytes,
   };
 }
 
@@ -80,6 +83,29 @@ function byTool(block, tool) {
   return contender ? figures(contender) : null;
 }
 
+// The program's own CPU (user + system of its process tree) per file, or per GB for one large
+// file: median (min–max) of the accepted runs. CPU time is what a busy machine moves least.
+function cpuFigure(f, perByte) {
+  const scale = perByte ? 1 / (f.bytes / 1e9) : 1000 / f.files;
+  return `${fmt(f.cpuSeconds * scale, perByte ? 2 : 3)} (${fmt(f.cpuMin * scale, perByte ? 2 : 3)}–${fmt(f.cpuMax * scale, perByte ? 2 : 3)})`;
+}
+
+// Zafrel's CPU beside the reference uploader's of the same interleaved runs, with the target the
+// ratio is held to (200 KB and 10 KB files per file, one large file per GB).
+function printCpu(block, zafrel, reference, base) {
+  const perByte = block.group === 'big';
+  if (!perByte && block.group !== 'small') return;
+  const unit = perByte ? 's/GB' : 'ms/archivo';
+  const target = perByte ? 1.05 : zafrel.bytes / zafrel.files >= 100000 ? 1.3 : 3;
+  let line = `  CPU ${unit}, mediana (mín–máx): Zafrel ${cpuFigure(zafrel, perByte)}`;
+  if (reference) {
+    const ratio = zafrel.cpuSeconds / reference.cpuSeconds;
+    line += `, referencia ${cpuFigure(reference, perByte)}: ${fmt(ratio, 2)} × (objetivo ≤ ${target})`;
+  }
+  if (base) line += `; Zafrel de base ${cpuFigure(base, perByte)}`;
+  console.log(line);
+}
+
 function printRatios(block) {
   const zafrel = byTool(block, 'zafrel');
   const reference = byTool(block, 'ref2');
@@ -87,6 +113,7 @@ function printRatios(block) {
   if (zafrel && base) {
     console.log(`  Zafrel / Zafrel de base (${block.group === 'big' ? 'MB/s' : 'archivos/s'}): ${fmt(base.seconds / zafrel.seconds, 2)}`);
   }
+  if (zafrel) printCpu(block, zafrel, reference, base);
   if (block.group === 'big' && zafrel && reference) {
     console.log(`  Zafrel / referencia (MB/s): ${fmt(zafrel.mbPerSecond / reference.mbPerSecond, 2)} (objetivo ≥ 0.9)`);
     console.log(`  Memoria máxima de Zafrel: ${fmt(zafrel.peakMiB)} MiB (límite 8 partes + 128 MiB = ${PEAK_LIMIT_MIB} MiB)`);

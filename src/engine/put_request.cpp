@@ -59,18 +59,13 @@ QCoro::Task<std::string> putOnce(TransferContext& ctx, std::string url, QByteArr
         request.headers.emplace_back("Content-Type", contentType);
     request.body = std::move(data);
 
-    // Progress arrives on the I/O thread and is applied on the main thread, where the run and the
-    // item may already be gone: the item is held weakly, and recordSent copied.
+    // Progress is applied on the main thread, where the run and the item may already be gone: the
+    // item is held weakly, and recordSent copied.
     std::weak_ptr<UploadItem> weakItem = it;
     request.onUploadProgress = ProgressDelegate([recordSent = ctx.recordSent, weakItem, part, token](ProgressDelegate::Delta delta) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [recordSent, weakItem, part, token, delta] {
-                if (const ItemPtr item = weakItem.lock())
-                    item->attemptSent(part, token, delta.total);
-                recordSent(delta.increment);
-            },
-            Qt::QueuedConnection);
+        if (const ItemPtr item = weakItem.lock())
+            item->attemptSent(part, token, delta.total);
+        recordSent(delta.increment);
     }).callback();
 
     HttpResponse response;
@@ -93,7 +88,10 @@ QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, 
         std::exception_ptr failure;
         const uint64_t token = it->beginAttempt(part, attempt + 1, retry::maxAttempts);
         try {
-            co_return co_await putOnce(ctx, target.url, data, target.contentType, it, part, token, stop);
+            std::string etag = co_await putOnce(ctx, target.url, data, target.contentType, it, part, token, stop);
+            // A part buffer goes back to its pool unshared, so the next part can reuse it.
+            data = QByteArray();
+            co_return etag;
         } catch (...) {
             failure = std::current_exception();
         }

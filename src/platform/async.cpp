@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -15,6 +16,26 @@ void postToMainThread(std::function<void()> call)
     // loop that could ever run the call.
     if (QCoreApplication* app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+}
+
+void runOnPoolThenResume(std::function<void()> job, std::coroutine_handle<> waiter)
+{
+    // Whatever happens to the pool's copy, its last owner posts the resumption when it lets go:
+    // after the run, or without one when the pool is cleared.
+    struct Run {
+        std::function<void()> job;
+        std::coroutine_handle<> waiter;
+        ~Run()
+        {
+            job = nullptr;
+            if (waiter)
+                postToMainThread([waiter = waiter] { waiter.resume(); });
+        }
+    };
+    auto run = std::make_shared<Run>();
+    run->job = std::move(job);
+    run->waiter = waiter;
+    QThreadPool::globalInstance()->start([run = std::move(run)] { run->job(); });
 }
 
 void reportLostException(const char* where, std::exception_ptr error, bool includingCancelled)

@@ -32,11 +32,7 @@
 
 #include "platform/errors.h"
 
-#include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
-#include <QFuture>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
 #include <coroutine>
@@ -78,10 +74,27 @@ using ValueOf = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
 
 }  // namespace detail
 
+namespace detail {
+
+// Runs `job` on QThreadPool::globalInstance(), then posts the resumption of `waiter` to the main
+// thread: one wake-up of the main loop per job. The resumption is posted also when the pool drops
+// the job without running it (the process is ending).
+void runOnPoolThenResume(std::function<void()> job, std::coroutine_handle<> waiter);
+
+// Keeps nothing but a pointer, so the copy g++ 12 makes of an awaiter is harmless.
+struct PoolAwaiter {
+    std::function<void()>* job;
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter) { runOnPoolThenResume(std::move(*job), waiter); }
+    void await_resume() const noexcept {}
+};
+
+}  // namespace detail
+
 // Runs `f` on QThreadPool::globalInstance() and resumes the caller on the main thread with its
-// result. Any exception `f` throws is rethrown here with its own type (a bare QFuture would keep
-// only QException subclasses). `f` itself, with its captures, stays in the caller's coroutine and
-// is destroyed on the main thread; only the call happens on the pool.
+// result. Any exception `f` throws is rethrown here with its own type. `f` itself, with its
+// captures, stays in the caller's coroutine and is destroyed on the main thread; only the call
+// happens on the pool.
 template<class F>
 auto runInPool(F f) -> QCoro::Task<std::invoke_result_t<F&>>
 {
@@ -89,12 +102,11 @@ auto runInPool(F f) -> QCoro::Task<std::invoke_result_t<F&>>
     static_assert(!std::is_reference_v<R>, "runInPool returns values, not references");
 
     // The pool job writes into these locals of this coroutine frame. The frame cannot go away
-    // while suspended (see the top of this file), and the job writes before the future is
-    // finished; QCoro's await of a QFuture<void> ends in waitForFinished(), which takes the
-    // future's lock, so the writes are visible here after the co_await.
+    // while suspended (see the top of this file), and the job writes before the resumption is
+    // posted; the event queue's lock makes the writes visible here.
     std::optional<detail::ValueOf<R>> value;
     std::exception_ptr error;
-    QFuture<void> job = QtConcurrent::run(QThreadPool::globalInstance(), [&f, &value, &error] {
+    std::function<void()> job = [&f, &value, &error] {
         try {
             if constexpr (std::is_void_v<R>) {
                 f();
@@ -105,8 +117,8 @@ auto runInPool(F f) -> QCoro::Task<std::invoke_result_t<F&>>
         } catch (...) {
             error = std::current_exception();
         }
-    });
-    co_await job;
+    };
+    co_await detail::PoolAwaiter{&job};
     if (error)
         std::rethrow_exception(error);
     if (!value)

@@ -20,6 +20,8 @@ constexpr long kMaxCachedConnections = 32;
 // The loop wakes at least this often even when nothing happens; new work and cancellations wake
 // it at once.
 constexpr int kPollIntervalMs = 1000;
+// Easy handles kept for reuse: enough for every transfer one session runs at once.
+constexpr size_t kMaxSpareEasyHandles = 64;
 
 void initCurlOnce()
 {
@@ -183,7 +185,12 @@ void CurlIoThread::start(std::unique_ptr<HttpTransfer> transfer)
     options.cookies = cookieJar_ != nullptr;
     options.totalTimeout = options_.totalTimeout;
     options.limiter = &limiter_;
-    CURL* easy = transfer->open(options);
+    CURL* spare = nullptr;
+    if (!spareEasy_.empty()) {
+        spare = spareEasy_.back();
+        spareEasy_.pop_back();
+    }
+    CURL* easy = transfer->open(options, spare);
     if (!easy)
         return;   // already ended with its error
     if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
@@ -197,19 +204,19 @@ void CurlIoThread::start(std::unique_ptr<HttpTransfer> transfer)
 
 int CurlIoThread::resumeRateWaiters()
 {
-    bool anyWaits = false;
-    for (const auto& [id, transfer] : running_)
-        anyWaits = anyWaits || transfer->waitsForRate();
-    if (!anyWaits)
+    if (!limiter_.anyWaiting())
         return kPollIntervalMs;
-    const auto wait = limiter_.untilRefilled(SendRateLimiter::Clock::now());
-    if (wait.count() > 0)
-        return int(std::clamp<int64_t>((wait.count() + 999) / 1000, 1, kPollIntervalMs));
+    const auto now = SendRateLimiter::Clock::now();
+    woken_.clear();
+    limiter_.grant(now, woken_);
+    for (const uint64_t id : woken_)
+        if (const auto it = running_.find(id); it != running_.end())
+            it->second->resume();
     // The woken bodies are read at the next perform: the poll must not sleep before it.
-    for (const auto& [id, transfer] : running_)
-        if (transfer->waitsForRate())
-            transfer->resume();
-    return 0;
+    if (!woken_.empty())
+        return 0;
+    const auto wait = limiter_.untilNextGrant(now);
+    return int(std::clamp<int64_t>((wait.count() + 999) / 1000, 1, kPollIntervalMs));
 }
 
 void CurlIoThread::collectFinished()
@@ -228,11 +235,24 @@ void CurlIoThread::collectFinished()
         if (cookieJar_ && transfer->receivedCookie())
             cookieJar_->save(easy);
         transfer->finish(code);
+        limiter_.forget(transfer->id());
+        keepEasy(*transfer);
         if (--runningPerHost_[transfer->hostKey()] <= 0)
             runningPerHost_.erase(transfer->hostKey());
         if (it != running_.end())
             running_.erase(it);
     }
+}
+
+void CurlIoThread::keepEasy(HttpTransfer& transfer)
+{
+    CURL* easy = transfer.releaseEasy();
+    if (!easy)
+        return;
+    if (spareEasy_.size() < kMaxSpareEasyHandles)
+        spareEasy_.push_back(easy);
+    else
+        curl_easy_cleanup(easy);
 }
 
 void CurlIoThread::drop(uint64_t id)
@@ -241,6 +261,8 @@ void CurlIoThread::drop(uint64_t id)
         HttpTransfer& transfer = *it->second;
         curl_multi_remove_handle(multi_, transfer.easy());
         transfer.completion().fail(cancelled());
+        limiter_.forget(id);
+        keepEasy(transfer);
         if (--runningPerHost_[transfer.hostKey()] <= 0)
             runningPerHost_.erase(transfer.hostKey());
         running_.erase(it);
@@ -264,6 +286,9 @@ void CurlIoThread::abandonAll()
     for (auto& transfer : waiting_)
         transfer->completion().fail(cancelled());
     waiting_.clear();
+    for (CURL* easy : spareEasy_)
+        curl_easy_cleanup(easy);
+    spareEasy_.clear();
 }
 
 }  // namespace zafrel

@@ -52,9 +52,11 @@ private:
     void admitWaiting();
     void start(std::unique_ptr<HttpTransfer> transfer);
     void collectFinished();
+    // Takes the transfer's easy handle back for a later request.
+    void keepEasy(HttpTransfer& transfer);
     void drop(uint64_t id);
     void abandonAll();
-    // Wakes the bodies held back for the rate cap once it allows more; answers how long the next
+    // Wakes the bodies held back for the rate cap whose turn has come; answers how long the next
     // poll may sleep at most.
     int resumeRateWaiters();
 
@@ -77,6 +79,9 @@ private:
     std::deque<std::unique_ptr<HttpTransfer>> waiting_;
     std::map<uint64_t, std::unique_ptr<HttpTransfer>> running_;
     std::map<std::string, long> runningPerHost_;
+    std::vector<uint64_t> woken_;
+    // Easy handles of ended requests, reset and reused by the next ones.
+    std::vector<CURL*> spareEasy_;
 
     std::thread thread_;
 };

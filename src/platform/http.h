@@ -16,6 +16,8 @@
 
 namespace zafrel {
 
+using HttpProgressCallback = std::function<void(int64_t increment, int64_t total)>;
+
 struct HttpRequest {
     std::string method = "GET";            // "GET", "POST", "PUT", "HEAD"
     std::string url;                       // absolute, already percent-encoded
@@ -37,7 +39,7 @@ struct HttpRequest {
     // Upload progress, called ON THE I/O THREAD with (bytes sent since the previous call of this
     // request, total sent by this request). Only called when the total grew, never after the
     // request has ended. The caller forwards it to where it is needed.
-    std::function<void(int64_t increment, int64_t total)> onUploadProgress;
+    HttpProgressCallback onUploadProgress;
 };
 
 struct HttpResponse {

@@ -10,26 +10,28 @@ bool HttpCompletion::claim()
     return !done_.exchange(true, std::memory_order_acq_rel);
 }
 
-bool HttpCompletion::succeed(HttpResponse response)
+bool HttpCompletion::succeed(HttpResponse response, HttpProgressCallback* progress)
 {
     if (!claim())
         return false;
     outcome_ = std::move(response);
-    resumeLater();
+    resumeLater(progress);
     return true;
 }
 
-bool HttpCompletion::fail(std::exception_ptr error)
+bool HttpCompletion::fail(std::exception_ptr error, HttpProgressCallback* progress)
 {
     if (!claim())
         return false;
     outcome_ = std::move(error);
-    resumeLater();
+    resumeLater(progress);
     return true;
 }
 
-void HttpCompletion::resumeLater()
+void HttpCompletion::resumeLater(HttpProgressCallback* progress)
 {
+    if (progress)
+        progress_ = std::move(*progress);
     // The application object lives on the main thread and outlives every session, so outcomes
     // posted while a session is being destroyed still reach their coroutines. Without an
     // application (process shutting down) nothing can be resumed any more.
@@ -44,6 +46,7 @@ void HttpCompletion::resumeNow()
     // Cleared by the awaiter when its coroutine frame went away before the outcome arrived.
     if (auto waiter = std::exchange(waiter_, {}))
         waiter.resume();
+    progress_ = nullptr;
 }
 
 HttpResponse HttpCompletion::take()

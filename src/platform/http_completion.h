@@ -15,9 +15,11 @@ namespace zafrel {
 // resumed from the main thread's event loop, never inline, so neither side ever runs caller code.
 class HttpCompletion : public std::enable_shared_from_this<HttpCompletion> {
 public:
-    // Any thread. Answer false when the request had already ended.
-    bool succeed(HttpResponse response);
-    bool fail(std::exception_ptr error);
+    // Any thread. Answer false when the request had already ended. When they win, they take
+    // `progress` (the request's progress callback, which may hold the last reference to main-thread
+    // objects) along to the main thread, so that ending a request costs one wake-up of it.
+    bool succeed(HttpResponse response, HttpProgressCallback* progress = nullptr);
+    bool fail(std::exception_ptr error, HttpProgressCallback* progress = nullptr);
     bool isDone() const { return done_.load(std::memory_order_acquire); }
 
     // Main thread.
@@ -27,12 +29,13 @@ public:
 
 private:
     bool claim();
-    void resumeLater();
+    void resumeLater(HttpProgressCallback* progress);
     void resumeNow();
 
     std::atomic<bool> done_{false};
     std::variant<std::monostate, HttpResponse, std::exception_ptr> outcome_;   // written once, by the winner
     std::coroutine_handle<> waiter_;   // main thread only
+    HttpProgressCallback progress_;    // let go on the main thread
 };
 
 }  // namespace zafrel

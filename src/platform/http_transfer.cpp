@@ -11,6 +11,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <utility>
 
 namespace zafrel {
 
@@ -42,7 +44,7 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-std::string hostKeyOf(const std::string& url)
+std::string parseHostKey(const std::string& url)
 {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
     if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
@@ -56,6 +58,26 @@ std::string hostKeyOf(const std::string& url)
         key += part == CURLUPART_SCHEME ? "://" : part == CURLUPART_HOST ? ":" : "";
         curl_free(text);
     }
+    return key;
+}
+
+// A run sends thousands of requests to two or three origins: the key of a URL is the key of the
+// text before its path, kept once parsed. Anything unusual before the path (no "://", a query or
+// fragment right after the host) is parsed every time.
+std::string hostKeyOf(const std::string& url)
+{
+    const size_t scheme = url.find("://");
+    const size_t path = scheme == std::string::npos ? std::string::npos : url.find('/', scheme + 3);
+    if (path == std::string::npos || url.find_first_of("?#", scheme + 3) < path)
+        return parseHostKey(url);
+    thread_local std::unordered_map<std::string, std::string> known;
+    const std::string origin = url.substr(0, path);
+    if (const auto it = known.find(origin); it != known.end())
+        return it->second;
+    std::string key = parseHostKey(url);
+    if (known.size() >= 64)
+        known.clear();
+    known.emplace(origin, key);
     return key;
 }
 
@@ -75,11 +97,17 @@ HttpTransfer::~HttpTransfer()
         curl_easy_cleanup(easy_);
     curl_slist_free_all(headerList_);
     // The progress callback is the caller's and may hold the last reference to main-thread
-    // objects: let it go on the main thread, not here on the I/O thread.
+    // objects: let it go on the main thread, not here on the I/O thread. An outcome posted by
+    // finish() took it along; only a request ended otherwise (cancelled) still holds it.
     if (request_.onUploadProgress) {
         if (QCoreApplication* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(app, [callback = std::move(request_.onUploadProgress)] {}, Qt::QueuedConnection);
     }
+}
+
+CURL* HttpTransfer::releaseEasy()
+{
+    return std::exchange(easy_, nullptr);
 }
 
 HttpTransfer* HttpTransfer::fromEasy(CURL* easy)
@@ -89,9 +117,11 @@ HttpTransfer* HttpTransfer::fromEasy(CURL* easy)
     return reinterpret_cast<HttpTransfer*>(self);
 }
 
-CURL* HttpTransfer::open(const Options& options)
+CURL* HttpTransfer::open(const Options& options, CURL* spare)
 {
-    easy_ = curl_easy_init();
+    if (spare)
+        curl_easy_reset(spare);
+    easy_ = spare ? spare : curl_easy_init();
     if (!easy_ || !configure(options)) {
         finish(easy_ ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
         return nullptr;
@@ -186,6 +216,9 @@ bool HttpTransfer::configure(const Options& options)
 
 void HttpTransfer::finish(CURLcode code)
 {
+    // The body is let go before the caller hears of the outcome: a caller that reuses the array
+    // (a part buffer) then finds nobody else holding it.
+    request_.body = QByteArray();
     if (code == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
@@ -193,16 +226,18 @@ void HttpTransfer::finish(CURLcode code)
         response.status = static_cast<int>(status);
         response.headers = std::move(responseHeaders_);
         response.body = std::move(responseBody_);
-        completion_->succeed(std::move(response));
+        completion_->succeed(std::move(response), &request_.onUploadProgress);
         return;
     }
     if (responseTooLarge_) {
-        completion_->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(request_.url))));
+        completion_->fail(std::make_exception_ptr(ResponseTooLarge(responseTooLargeText(request_.url))),
+                          &request_.onUploadProgress);
         return;
     }
     completion_->fail(std::make_exception_ptr(
-        TransportError(transportErrorText(code, request_.url), transportErrorDetail(code, errorBuffer_),
-                       transportFailureMayPass(code))));
+                          TransportError(transportErrorText(code, request_.url), transportErrorDetail(code, errorBuffer_),
+                                         transportFailureMayPass(code))),
+                      &request_.onUploadProgress);
 }
 
 void HttpTransfer::onHeaderLine(std::string_view line)
@@ -280,9 +315,9 @@ size_t HttpTransfer::readCallback(char* buffer, size_t size, size_t count, void*
     const int64_t remaining = body.size() - transfer->readOffset_;
     size_t length = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(size * count)));
     if (transfer->limiter_ && length > 0) {
-        length = transfer->limiter_->take(length, SendRateLimiter::Clock::now());
+        length = transfer->limiter_->take(transfer->id_, length, SendRateLimiter::Clock::now());
         if (length == 0) {
-            // Returning 0 would end the body; the I/O thread wakes the transfer once the bucket refills.
+            // Returning 0 would end the body; the I/O thread wakes the transfer when its turn comes.
             transfer->waitsForRate_ = true;
             return CURL_READFUNC_PAUSE;
         }
@@ -294,6 +329,8 @@ size_t HttpTransfer::readCallback(char* buffer, size_t size, size_t count, void*
 
 void HttpTransfer::resume()
 {
+    if (!waitsForRate_)
+        return;
     waitsForRate_ = false;
     curl_easy_pause(easy_, CURLPAUSE_CONT);
 }

@@ -38,15 +38,17 @@ public:
     const std::string& hostKey() const { return hostKey_; }
     HttpCompletion& completion() { return *completion_; }
 
-    // Builds the easy handle. On failure the request has ended with a TransportError and the
-    // answer is nullptr.
-    CURL* open(const Options& options);
+    // Builds the easy handle, on `spare` (a handle an ended request gave back, reset here) when
+    // there is one. On failure the request has ended with a TransportError and the answer is
+    // nullptr.
+    CURL* open(const Options& options, CURL* spare = nullptr);
     CURL* easy() const { return easy_; }
+    // Gives the easy handle up for another request (it must no longer be in a multi handle).
+    CURL* releaseEasy();
     // Whether any response of this request (final or not) set or removed a cookie.
     bool receivedCookie() const { return receivedCookie_; }
-    // True from the moment the body was held back for the session's rate cap until resume().
-    bool waitsForRate() const { return waitsForRate_; }
-    // Lets a body held back for the rate cap go on (outside libcurl's callbacks).
+    // Lets a body held back for the rate cap go on (outside libcurl's callbacks); nothing when it
+    // was not held back.
     void resume();
     // Ends the request with libcurl's result: the response, or a TransportError.
     void finish(CURLcode code);

@@ -8,6 +8,9 @@ namespace zafrel::settings {
 // organisation and application "Zafrel" (on Linux ~/.config/Zafrel/Zafrel.conf, mode 0600, moved
 // by XDG_CONFIG_HOME). Main thread only.
 //
+// The file is read once, at the first use, and kept: a change another process makes later is not
+// seen by this one. Setting a key to the value it already holds does not write the file.
+//
 // A value set by this process is what this process reads back, also when the file could not take
 // it: every QSettings of one process shares one view of the file, changes not yet written
 // included, so a run given "--server" on a full disk does not sign in to the stored or built-in

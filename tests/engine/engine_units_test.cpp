@@ -4,6 +4,7 @@
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
+#include "engine/progress_delegate.h"
 #include "engine/route_probe.h"
 #include "engine/speed_meter.h"
 #include "platform/errors.h"
@@ -12,6 +13,10 @@
 #include "support/test_env.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
 
 #include <limits>
 #include <thread>
@@ -86,6 +91,47 @@ TEST(PartReader, PartsAtTheirOffsetsFromManyThreadsAndAShortenedFile)
 }
 
 // Each case feeds (bytes, time) events and reads the rate the meter last answered.
+// Counts the calls posted to the application object: the main loop's wake-ups.
+struct PostedCalls : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+};
+
+// libcurl reports a body's progress many times a second from the I/O thread: the events that come
+// while one is on its way to the main thread ride along with it (one wake-up of the main loop), and
+// the increments still add up.
+TEST(ProgressDelegate, EventsInFlightAreFoldedIntoOneDeliveryOnTheMainThread)
+{
+    PostedCalls posted;
+    QCoreApplication::instance()->installEventFilter(&posted);
+    std::vector<ProgressDelegate::Delta> delivered;
+    bool onMainThread = true;
+    const auto callback = ProgressDelegate([&](ProgressDelegate::Delta delta) {
+        onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        delivered.push_back(delta);
+    }).callback();
+    std::thread io([&] {
+        for (int64_t total = 1'000; total <= 100'000; total += 1'000)
+            callback(1'000, total);
+    });
+    io.join();
+    test::runUntil([] { return false; }, 50ms);
+    EXPECT_EQ(posted.count, 1);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].increment, 100'000);
+    EXPECT_EQ(delivered[0].total, 100'000);
+    callback(500, 100'500);   // once delivered, the next event is posted again
+    test::runUntil([] { return false; }, 50ms);
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[1].increment, 500);
+    EXPECT_TRUE(onMainThread);
+    QCoreApplication::instance()->removeEventFilter(&posted);
+}
+
 TEST(SpeedMeter, TheRateIsTheLastFourSecondsOnceTheyHoldMoreThanHalfASecond)
 {
     using Events = std::vector<std::pair<qint64, std::chrono::milliseconds>>;

@@ -86,6 +86,8 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     EXPECT_EQ(cookiesSent(upload), "");
 }
 
+// Setting a key to what the file holds writes nothing; a value the file did not take holds for
+// this process, and is written again when set again.
 TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
 {
     ASSERT_TRUE(settings::setValue("serverURL", "https://antes.example"));
@@ -97,8 +99,10 @@ TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
     QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, &receiver, [&](const QString& m) { told << m; });
     {
         const test::FileWritesFail full;
+        EXPECT_TRUE(settings::setValue("serverURL", "https://antes.example")) << "unchanged: nothing to write";
         EXPECT_FALSE(settings::setValue("serverURL", "https://dada.example"));
         EXPECT_FALSE(settings::setValue("destDir", "Dia05/"));
+        EXPECT_FALSE(settings::setValue("destDir", "Dia05/")) << "not taken yet: written again";
     }
     EXPECT_EQ(test::fileBytes(file), before);
     ASSERT_EQ(told.size(), 1);

@@ -169,33 +169,64 @@ TEST_F(HttpCancelTest, UploadsUnderWayEndWithCancelledWhenTheirSessionGoes)
     stop.request_stop();
 }
 
-TEST(SendRateLimiter, DrawsNoMoreThanTheRateAllowsAndWakesWhenARefillIsWorthIt)
+// Under a cap the bucket goes out in turns, one chunk (a twentieth of a second's worth) per
+// waiting body in the order they came: a small body is never starved by a big one, and a body
+// waits for a whole chunk instead of sending the crumbs that build up between two reads.
+TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
 {
     const auto t0 = SendRateLimiter::Clock::time_point{} + 1h;
     SendRateLimiter limiter;
-    EXPECT_EQ(limiter.take(5'000'000, t0), 5'000'000u) << "no cap: everything at once";
-    EXPECT_EQ(limiter.untilRefilled(t0), 0us);
+    EXPECT_EQ(limiter.take(1, 5'000'000, t0), 5'000'000u) << "no cap: everything at once";
 
-    limiter.setRate(1'000'000);
+    limiter.setRate(1'000'000);   // chunks of 50,000 bytes
+    std::vector<uint64_t> woken;
     struct Step {
         std::chrono::microseconds at;
+        uint64_t who;                 // 0: a grant() instead of a take()
         size_t wanted;
-        size_t granted;
+        size_t granted;               // take(): what it gives; grant(): the body woken (0: none)
+        std::chrono::microseconds next;   // untilNextGrant() afterwards
+    } steps[] = {
+        {0us, 1, 2'000'000, 0, 50ms},      // a new cap starts empty: the clip waits
+        {0us, 2, 20'000, 0, 50ms},         // and the small file behind it
+        {30ms, 0, 0, 0, 20ms},             // 30,000 bytes: not a whole chunk yet
+        {30ms, 1, 2'000'000, 0, 20ms},     // asking again does not jump the line
+        {50ms, 0, 0, 1, 20ms},             // the clip's turn: one chunk
+        {50ms, 1, 2'000'000, 50'000, 20ms},
+        {50ms, 1, 2'000'000, 0, 20ms},     // back in line, behind the small file (20,000 bytes)
+        {55ms, 3, 1'000, 0, 15ms},         // nobody jumps the line, however little it asks
+        {70ms, 0, 0, 2, 50ms},
+        {70ms, 2, 20'000, 20'000, 50ms},
     };
-    const Step steps[] = {
-        {0us, 100'000, 0},          // a new cap starts empty
-        {10ms, 100'000, 10'000},    // 10 ms at 1 MB/s
-        {10ms, 100'000, 0},         // nothing more at the same moment
-        {25ms, 1'000, 1'000},       // less than the bucket holds: what was asked
-        {5s, 1'000'000, 250'000},   // an idle moment fills it only to a quarter of a second
-    };
-    for (const Step& step : steps)
-        EXPECT_EQ(limiter.take(step.wanted, t0 + step.at), step.granted) << "at " << step.at.count() << " us";
-    // Empty now: woken when a twentieth of the bucket is back.
-    EXPECT_EQ(limiter.untilRefilled(t0 + 5s), 12500us);
+    for (const Step& step : steps) {
+        const auto at = t0 + step.at;
+        if (step.who != 0) {
+            EXPECT_EQ(limiter.take(step.who, step.wanted, at), step.granted) << "take at " << step.at.count() << " us";
+        } else {
+            woken.clear();
+            limiter.grant(at, woken);
+            EXPECT_EQ(woken, step.granted ? std::vector<uint64_t>{step.granted} : std::vector<uint64_t>{})
+                << "grant at " << step.at.count() << " us";
+        }
+        EXPECT_EQ(limiter.untilNextGrant(at), step.next) << "at " << step.at.count() << " us";
+    }
+    // A body that ended leaves the line; after an idle moment the bucket holds a quarter of a
+    // second's worth and a lone body takes its chunk straight away.
+    limiter.forget(1);
+    limiter.forget(3);
+    woken.clear();
+    limiter.grant(t0 + 5s, woken);
+    EXPECT_TRUE(woken.empty());
+    for (int turn = 0; turn < 5; ++turn)
+        EXPECT_EQ(limiter.take(4, 1'000'000, t0 + 5s), 50'000u) << "turn " << turn;
 
+    // Removing the cap wakes everyone in line.
+    EXPECT_EQ(limiter.take(7, 1'000'000, t0 + 5s), 0u);
     limiter.setRate(0);
-    EXPECT_EQ(limiter.take(7, t0 + 5s), 7u);
+    woken.clear();
+    limiter.grant(t0 + 5s, woken);
+    EXPECT_EQ(woken, std::vector<uint64_t>{7});
+    EXPECT_EQ(limiter.take(7, 7, t0 + 5s), 7u);
 }
 
 // Several bodies under one small cap, one of them large (read in big pieces, and past the size at
