@@ -1,13 +1,14 @@
 // The program's start: the command line decides first whether an unattended upload is wanted;
 // the desktop window opens whenever it can, beside such an upload too.
 #include "cli/headless.h"
+#include "cli/option_checks.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
 #include "cli/process_exit.h"
-#include "cli/send_rate_option.h"
 #include "cli/usage.h"
 #include "engine/background_aborts.h"
 #include "engine/queue_lock.h"
+#include "platform/paths.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -51,11 +52,15 @@ std::optional<int> answerAtOnce(const zafrel::Options& options)
         return 0;
     }
     for (const QString& unknown : options.unknownOptions()) {
-        print(stderr, QStringLiteral("Opción desconocida: ") + unknown + u'\n');
+        zafrel::printFailure(QStringLiteral("Opción desconocida: ") + unknown, 2);
         return 2;
     }
-    if (const auto rate = zafrel::sendRateOption(options); rate.given && !rate.bytesPerSecond) {
-        print(stderr, zafrel::sendRateProblem() + u'\n');
+    if (const auto problem = zafrel::optionProblem(options)) {
+        zafrel::printFailure(*problem, 2);
+        return 2;
+    }
+    if (const auto problem = zafrel::paths::homeProblem()) {
+        zafrel::printFailure(*problem, 2);
         return 2;
     }
     return std::nullopt;
@@ -75,6 +80,7 @@ int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
     const zafrel::Options options(arguments);
+    zafrel::setJsonOutput(options.given(QStringLiteral("--json")));
     if (const auto code = answerAtOnce(options))
         return *code;
     const bool uploadRequested = options.uploadRequested();
@@ -129,7 +135,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
     const zafrel::QueueLock lock(zafrel::QueueLock::defaultPath());
     if (lock.refused()) {
-        zafrel::printNotice(lock.refusal());
+        zafrel::printFailure(lock.refusal(), 2);
         return 2;
     }
     zafrel::Headless::prepare(options);

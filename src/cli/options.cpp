@@ -60,6 +60,8 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
             values.emplace_back(i, arguments_.at(i));
         }
         const bool complete = int(values.size()) == rule->requiredValues;
+        if (!complete && !missing_.contains(argument))
+            missing_.append(argument);
         for (int v = 0; complete && v < rule->optionalValues && i + 1 < arguments_.size()
                         && !arguments_.at(i + 1).startsWith(kOptionPrefix);
              ++v) {

@@ -51,6 +51,9 @@ public:
     const QStringList& strayArguments() const { return stray_; }
     // Arguments beginning with "--" that no row knows (skipped).
     const QStringList& unknownOptions() const { return unknown_; }
+    // Flags given without the values they need (last on the line, or followed by another flag):
+    // such a run must not start, or it would run with a default nobody asked for.
+    const QStringList& missingValues() const { return missing_; }
 
     struct Login {
         QString email;
@@ -79,6 +82,7 @@ private:
     QStringList paths_;
     QStringList stray_;
     QStringList unknown_;
+    QStringList missing_;
 };
 
 }  // namespace zafrel
