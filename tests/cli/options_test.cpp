@@ -1,6 +1,7 @@
 // The option rules of the unattended upload: exact flags, first occurrence wins, values belong to
 // their option wherever it stands (never paths), paths only after "--upload" or "--".
 #include "cli/options.h"
+#include "cli/send_rate_option.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,18 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         if (password)
             EXPECT_EQ(o.arguments().at(*password), *expected.login->password);
     }
+}
+
+// "--limite": bytes or bits per second as written, never a bare number, zero or "Mb".
+TEST(OptionsTest, RatesAreTakenWithTheirUnit)
+{
+    const std::pair<QString, std::optional<int64_t>> cases[] = {
+        {"50M", 50'000'000}, {"800K", 800'000}, {"1.5MB", 1'500'000}, {"2G/s", 2'000'000'000}, {"100Mbit", 12'500'000},
+        {"800kbit/s", 100'000}, {"1Gbit", 125'000'000}, {"5", std::nullopt}, {"0M", std::nullopt},
+        {"5Mb", std::nullopt}, {"5mb", std::nullopt}, {"rapido", std::nullopt}, {"-5M", std::nullopt},
+    };
+    for (const auto& [text, rate] : cases)
+        EXPECT_EQ(parseSendRate(text), rate) << text.toStdString();
 }
 
 }  // namespace

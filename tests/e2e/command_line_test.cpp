@@ -161,6 +161,27 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
     }
 }
 
+// A password typed wrong at the terminal is asked for once more, saying why; a second wrong one
+// ends the run with code 2.
+TEST_F(CommandLineEndToEnd, AWrongPasswordAtTheTerminalIsAskedOnceMore)
+{
+    const QString path = files_.filePath("T/C0001.MXF");
+    writeFile(path, 1000);
+    for (const bool rightTheSecondTime : {true, false}) {
+        SCOPED_TRACE(rightTheSecondTime);
+        server().reset();
+        TerminalRun run(ProgramHome().environment(),
+                        {"--server", server().serviceURL(), "--login", kDemoEmail, "--dest", "T/", "--upload", path});
+        ASSERT_TRUE(run.waitFor("Contraseña: ")) << run.output().toStdString();
+        run.type("no-es-esta\n");
+        ASSERT_TRUE(run.waitFor("con esa contraseña: revisa los dos. Vuelve a escribir la contraseña.\r\nContraseña: "))
+            << run.output().toStdString();
+        run.type(rightTheSecondTime ? kDemoPassword + "\n" : "tampoco\n");
+        EXPECT_EQ(run.finish(), rightTheSecondTime ? 0 : 2) << run.output().toStdString();
+        EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 2u);
+    }
+}
+
 // The progress line is drawn on the terminal and erased before the report; standard output (here a
 // file, as a DIT's script keeps it) holds only the report.
 TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
