@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 
+#include "cli/destination_check.h"
 #include "cli/headless_upload.h"
 #include "cli/json_report.h"
 #include "cli/leftovers.h"
@@ -252,12 +253,26 @@ QCoro::Task<void> listLeftovers()
     co_return;
 }
 
+// "--simular" and "--comprobar": only listings are asked for, so the queue is not touched.
+QCoro::Task<void> signInAndCheck(Options options)
+{
+    const auto credentials = credentialsOf(options);
+    const std::optional<User> user = co_await signIn(credentials);
+    if (!user)
+        co_return;
+    const DestinationCheck mode =
+        options.given(QStringLiteral("--simular")) ? DestinationCheck::Simulate : DestinationCheck::Verify;
+    co_await checkDestination(options, mode);
+}
+
 QCoro::Task<void> runCommand(Options options, UploadManager* engine)
 {
     if (options.given(QStringLiteral("--pendientes")))
         co_await listLeftovers();
     else if (options.given(QStringLiteral("--olvidar")))
         co_await forgetLeftovers(options);
+    else if (options.checkRequested())
+        co_await signInAndCheck(options);
     else
         co_await signInAndUpload(options, engine);
 }

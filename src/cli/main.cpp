@@ -84,8 +84,9 @@ int main(int argc, char** argv)
     if (const auto code = answerAtOnce(options))
         return *code;
     const bool uploadRequested = options.uploadRequested();
-    // The queue's leftovers are listed or forgotten without a window.
-    const bool queueCommand = options.given(QStringLiteral("--pendientes")) || options.given(QStringLiteral("--olvidar"));
+    // The queue's leftovers are listed or forgotten, and a destination checked, without a window.
+    const bool queueCommand = options.given(QStringLiteral("--pendientes")) || options.given(QStringLiteral("--olvidar"))
+                              || options.checkRequested();
     // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
     // as the run lasts; from here on it is not there any more.
     if (const auto password = options.passwordIndex())

@@ -8,6 +8,8 @@ namespace {
 
 constexpr OptionRule kRules[] = {
     {QLatin1StringView("--upload"), 0, 0, true},
+    {QLatin1StringView("--simular"), 0, 0, true},
+    {QLatin1StringView("--comprobar"), 0, 0, true},
     {QLatin1StringView("--server"), 1, 0},
     {QLatin1StringView("--dest"), 1, 0},
     {QLatin1StringView("--login"), 1, 1},

@@ -18,7 +18,8 @@ struct OptionRule {
     QLatin1StringView flag;
     int requiredValues = 0;
     int optionalValues = 0;
-    // "--upload": the arguments after it that belong to no option are the paths to upload.
+    // "--upload", "--simular", "--comprobar": the arguments after it that belong to no option are
+    // the paths to upload or check.
     bool startsPaths = false;
 };
 
@@ -44,6 +45,12 @@ public:
     // The first value of the first occurrence of `flag`; nothing when the flag is absent or lacks
     // its value.
     std::optional<QString> value(const QString& flag) const;
+
+    // "--simular" or "--comprobar": the paths are only compared with the destination.
+    bool checkRequested() const
+    {
+        return given(QStringLiteral("--simular")) || given(QStringLiteral("--comprobar"));
+    }
 
     // The arguments after "--upload" that are neither options nor their values, in order.
     const QStringList& paths() const { return paths_; }

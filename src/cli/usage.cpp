@@ -8,6 +8,7 @@ QString usageText()
 {
     return QStringLiteral(
         "Uso: zafrel [OPCIONES] --upload RUTA...\n"
+        "     zafrel [OPCIONES] --simular RUTA... | --comprobar RUTA...\n"
         "     zafrel --pendientes | --olvidar | --help | --version\n"
         "Sube los archivos y carpetas indicados al almacenamiento de la productora, verifica cada byte\n"
         "y escribe el informe de subida. Sin opciones, con pantalla, abre la ventana.\n"
@@ -22,6 +23,10 @@ QString usageText()
         "  --limite VELOCIDAD   velocidad máxima de subida en total, con su unidad: 50M = 50 MB/s,\n"
         "                       800K = 800 KB/s, 100Mbit = 100 megabits/s (también K, G, Kbit, Gbit)\n"
         "  --json               el resultado como un documento JSON en la salida estándar (abajo)\n"
+        "  --simular RUTA...    dice qué se enviaría y adónde, con tamaños y totales, y qué se saltaría\n"
+        "                       y por qué; no envía nada (solo pide las listas del destino)\n"
+        "  --comprobar RUTA...  comprueba que cada archivo está en el destino con el mismo tamaño\n"
+        "                       (OK, FALTA, DISTINTO, DUDOSO); sale con 0 si están todos, si no con 1\n"
         "  --pendientes         lista los archivos pendientes y fallidos de otras ejecuciones\n"
         "  --olvidar            quita esos archivos de la cola y cancela sus subidas abiertas\n"
         "  -h, --help           muestra esta ayuda\n"
@@ -45,6 +50,9 @@ QString usageText()
         "problems, bytes), \"problems\" (path, error: rutas que no se pudieron tomar) e \"items\"\n"
         "(path, destination, key, size, status = done|skipped|error|paused|cancelled, error,\n"
         "verified). --pendientes --json: {\"exitCode\", \"paused\", \"errors\", \"items\"}.\n"
+        "--simular/--comprobar --json: {\"exitCode\", \"destination\", \"totals\", \"problems\",\n"
+        "\"items\" (path, destination, size, status = send|skip u ok|missing|different|suspect,\n"
+        "reason, destinationSize)}.\n"
         "\n"
         "Archivos (XDG_CONFIG_HOME y XDG_DATA_HOME los mueven):\n"
         "  ~/.config/Zafrel/Zafrel.conf            ajustes: servidor, correo, destino, ventana\n"
@@ -62,7 +70,8 @@ QString usageText()
         "\n"
         "Ejemplos:\n"
         "  zafrel --dest Rodaje/Dia03/ --login ana@example.com --upload /media/A_CAM/CLIPS\n"
-        "  zafrel --limite 20M --json --dest Dia03/ --upload Dia03 > informe.json || avisar\n");
+        "  zafrel --limite 20M --json --dest Dia03/ --upload Dia03 > informe.json || avisar\n"
+        "  zafrel --dest Rodaje/Dia03/ --comprobar /media/A_CAM/CLIPS && echo \"se puede formatear\"\n");
 }
 
 QString versionText()

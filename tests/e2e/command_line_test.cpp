@@ -266,6 +266,52 @@ TEST_F(CommandLineEndToEnd, AnInterruptedRunReportsAndTheSameCommandFinishes)
     }
 }
 
+// "--simular" tells what would be sent or skipped and why, "--comprobar" whether each file is at the
+// destination with its size; neither starts or sends anything.
+TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
+{
+    const QString day = files_.filePath("Sim/Dia");
+    writeFile(day + "/C0001.MXF", 1000, 1);
+    writeFile(day + "/C0002.MXF", 2000, 2);
+    ProgramHome home;
+    ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
+    writeFile(day + "/C0002.MXF", 2500, 3);
+    writeFile(day + "/C0003.MXF", 300, 4);
+    server().reset();
+    const auto run = [&](const QString& mode) {
+        return runProgram(home.environment(), {"--dest", "Sim/", mode, day});
+    };
+    const struct {
+        QString mode;
+        int exitCode;
+        QString out;
+    } cases[] = {
+        {"--simular", 0,
+         "se salta\t1000\tSim/Dia/C0001.MXF\tya existía (mismo nombre y tamaño)\n"
+         "enviar\t2500\tSim/Dia/C0002.MXF\treemplaza el que hay, de 2000 bytes\n"
+         "enviar\t300\tSim/Dia/C0003.MXF\n\n"
+         "Se enviarían 2 archivos (3 KB); se saltarían 1 (1 KB). No se ha enviado nada.\n"},
+        {"--comprobar", 1,
+         "OK\t1000\tSim/Dia/C0001.MXF\nDISTINTO\t2500\tSim/Dia/C0002.MXF\ten el destino tiene 2000 bytes\n"
+         "FALTA\t300\tSim/Dia/C0003.MXF\n\n1 de 3 archivos están en el destino con el mismo tamaño.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode.toStdString());
+        const ProgramResult checked = run(c.mode);
+        EXPECT_EQ(checked.exitCode, c.exitCode) << checked.err.toStdString();
+        EXPECT_EQ(checked.out, c.out);
+    }
+    const auto document = nlohmann::json::parse(runProgram(home.environment(), {"--comprobar", "--json", "--dest", "Sim/", day}).out.toStdString());
+    EXPECT_EQ(document["exitCode"], 1);
+    EXPECT_EQ(document["totals"]["there"], 1);
+    EXPECT_EQ(document["items"][1]["destinationSize"], 2000);
+    EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/init").empty());
+    EXPECT_TRUE(server().storeRequests("PUT", "").empty());
+
+    ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
+    EXPECT_EQ(run("--comprobar").exitCode, 0);
+}
+
 // The settings and the data folder: without a home the program stops before writing anything
 // anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
 // later runs only once a sign-in there worked.
