@@ -123,6 +123,13 @@ int main(int argc, char** argv)
 #endif
 
     if (!uploadRequested && !queueCommand) {
+        // A script that asked for JSON gets JSON, not the usage.
+        if (zafrel::jsonOutput()) {
+            zafrel::printFailure(QStringLiteral("Nada que hacer: usa --upload RUTA..., --simular, --comprobar, "
+                                                "--pendientes u --olvidar."),
+                                 2);
+            return 2;
+        }
         print(stdout, zafrel::usageText());
 #ifdef ZAFREL_WITH_GUI
         std::fputs("Sin pantalla disponible la ventana no puede abrirse; usa --upload.\n", stdout);

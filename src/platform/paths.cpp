@@ -20,11 +20,17 @@ QString dataDir()
 std::optional<QString> homeProblem()
 {
     const auto absolute = [](const char* name) { return qEnvironmentVariable(name).startsWith(u'/'); };
-    if (absolute("XDG_CONFIG_HOME") && absolute("XDG_DATA_HOME"))
-        return std::nullopt;
     const QString home = qEnvironmentVariable("HOME");
-    if (home.startsWith(u'/') && QFileInfo(home).isDir())
-        return std::nullopt;
+    if ((absolute("XDG_CONFIG_HOME") && absolute("XDG_DATA_HOME")) || (home.startsWith(u'/') && QFileInfo(home).isDir())) {
+        // Settings that cannot be stored only cost this run's choices; a queue that cannot be kept
+        // would lose what an interrupted upload already sent.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Zafrel";
+        if (QDir().mkpath(data))
+            return std::nullopt;
+        return QStringLiteral("No se puede crear la carpeta de datos «%1»: la cola y la sesión no tendrían dónde "
+                              "guardarse. Revisa sus permisos, o XDG_DATA_HOME, y vuelve a ejecutar.")
+            .arg(data);
+    }
     const QString what = home.isEmpty() ? QStringLiteral("HOME no está definida")
                                         : QStringLiteral("HOME («%1») no es una carpeta").arg(home);
     return what

@@ -14,6 +14,8 @@ QString dataDir();
 // and the data folder are found through XDG_CONFIG_HOME and XDG_DATA_HOME when they are absolute
 // paths, else under HOME, which must then be an absolute path to a folder. Without it they would
 // land under "/" (Qt's fallback) or nowhere, so the program says why (one line, Spanish) and stops.
+// So it does when the data folder cannot be made (the queue and the session live there); the
+// settings' folder is not needed for a run.
 std::optional<QString> homeProblem();
 
 }  // namespace zafrel::paths

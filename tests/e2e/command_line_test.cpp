@@ -215,6 +215,7 @@ TEST_F(CommandLineEndToEnd, EveryOutcomeIsOneJsonDocument)
          "El servicio no aceptó el correo"},
         {{"--server", "http://127.0.0.1:1", "--upload", path}, 2, "No se pudo conectar con el servidor"},
         {{"--pendientes"}, 0, ""},
+        {{"--dest", "D/"}, 2, "Nada que hacer: usa --upload"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -312,8 +313,8 @@ TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
     EXPECT_EQ(run("--comprobar").exitCode, 0);
 }
 
-// The settings and the data folder: without a home the program stops before writing anything
-// anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
+// The settings and the data folder: without a home, or a data folder it can make, the program
+// stops before writing anything anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
 // later runs only once a sign-in there worked.
 TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
 {
@@ -333,13 +334,17 @@ TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
                            "con tu carpeta personal (o XDG_CONFIG_HOME y XDG_DATA_HOME) y vuelve a ejecutar.\n";
     for (const auto& environment : {without({"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}),
                                     without({"XDG_CONFIG_HOME"}, {"HOME", ""}),
-                                    without({"XDG_DATA_HOME"}, {"HOME", home.path() + "/archivo"})}) {
+                                    without({"XDG_DATA_HOME"}, {"HOME", home.path() + "/archivo"}),
+                                    without({}, {"XDG_DATA_HOME", home.path() + "/archivo/data"})}) {
         const ProgramResult run = runProgram(environment, uploadArguments({path}, "H/"));
         EXPECT_EQ(run.exitCode, 2);
-        if (environment.value("HOME").isEmpty())
+        const QString given = environment.value("HOME"), data = environment.value("XDG_DATA_HOME");
+        if (given.isEmpty())
             EXPECT_EQ(run.err, noHome);
+        else if (data.contains("archivo"))
+            EXPECT_TRUE(run.err.startsWith("No se puede crear la carpeta de datos «" + data + "/Zafrel»")) << run.err.toStdString();
         else
-            EXPECT_TRUE(run.err.startsWith("HOME («" + home.path() + "/archivo») no es una carpeta")) << run.err.toStdString();
+            EXPECT_TRUE(run.err.startsWith("HOME («" + given + "») no es una carpeta")) << run.err.toStdString();
         EXPECT_TRUE(server().serviceRequests("POST", "/api/login").empty());
         EXPECT_FALSE(QFileInfo::exists("/.config/Zafrel") || QFileInfo::exists("/.local/share/Zafrel"));
     }
