@@ -84,31 +84,29 @@ QString unreachableText(const std::string& what)
         .arg(printable(describeServerOrigin().host), printable(QString::fromStdString(what)));
 }
 
+// A refusal of the e-mail and password themselves, which a person can mend by typing again.
+bool refusedCredentials(const std::exception_ptr& error)
+{
+    return holds<APIError>(error, [](const APIError& e) {
+        return e.kind() == APIError::Kind::Auth || (e.kind() == APIError::Kind::Http && e.code() == 401);
+    });
+}
+
 // The line for a sign-in that did not work, from what it threw.
 QString signInFailureText(const std::exception_ptr& error, const QString& email)
 {
+    if (refusedCredentials(error))
+        return QStringLiteral("El servicio no aceptó el correo %1 con esa contraseña: revisa los dos.").arg(printable(email));
     try {
         std::rethrow_exception(error);
-    } catch (const APIError& e) {
-        if (e.kind() == APIError::Kind::Auth || (e.kind() == APIError::Kind::Http && e.code() == 401))
-            return QStringLiteral("El servicio no aceptó el correo %1 con esa contraseña: revisa los dos.")
-                .arg(printable(email));
-        return QStringLiteral("El servicio no dejó entrar: %1").arg(printable(QString::fromUtf8(e.what())));
     } catch (const TransportError& e) {
         return unreachableText(e.what());
+    } catch (const APIError& e) {
+        return QStringLiteral("El servicio no dejó entrar: %1").arg(printable(QString::fromUtf8(e.what())));
     } catch (const std::exception& e) {
         return QStringLiteral("No se pudo entrar: %1").arg(printable(QString::fromUtf8(e.what())));
-    }
-}
-
-bool refusedCredentials(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const APIError& e) {
-        return e.kind() == APIError::Kind::Auth || (e.kind() == APIError::Kind::Http && e.code() == 401);
     } catch (...) {
-        return false;
+        return QStringLiteral("No se pudo entrar.");
     }
 }
 
