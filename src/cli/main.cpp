@@ -11,10 +11,14 @@
 #include "platform/paths.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QUrl>
 #include <QStringList>
 
 #ifdef ZAFREL_WITH_GUI
 #include "ui/desktop.h"
+#include "ui/main_view.h"
+#include "ui/root_view.h"
 
 #include <QApplication>
 #endif
@@ -67,6 +71,15 @@ std::optional<int> answerAtOnce(const zafrel::Options& options)
 }
 
 #ifdef ZAFREL_WITH_GUI
+// Relative paths are taken from the current directory.
+QList<QUrl> fileURLs(const QStringList& paths)
+{
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(QDir::cleanPath(QDir::current().absoluteFilePath(path))));
+    return urls;
+}
+
 bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -112,6 +125,9 @@ int main(int argc, char** argv)
         }
         // One engine: the window shows the run it is part of.
         auto desktop = zafrel::ui::startDesktop();
+        // Files handed over by a launcher ("%F") or a file manager go to the queue as a drop would.
+        if (!uploadRequested && !options.strayArguments().isEmpty())
+            desktop->rootView().mainView()->openAtStart(fileURLs(options.strayArguments()));
         if (uploadRequested)
             zafrel::Headless::start(options, &desktop->uploader());
         const int code = app.exec();

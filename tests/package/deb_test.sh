@@ -32,6 +32,7 @@ if [ -f "$BUILD/src/ui/libzafrel_ui.a" ]; then
   for size in 16 22 24 32 48 64 128 256; do
     [ -f "$WORK/root/usr/share/icons/hicolor/${size}x${size}/apps/zafrel.png" ] || fail "falta el icono PNG de $size"
   done
+  grep -qx "Exec=zafrel %F" "$WORK/root/usr/share/applications/zafrel.desktop" || fail "el lanzador no recibe archivos"
   desktop-file-validate "$WORK/root/usr/share/applications/zafrel.desktop" >"$WORK/desktop.txt" 2>&1 || true
   [ ! -s "$WORK/desktop.txt" ] || { cat "$WORK/desktop.txt" >&2; fail "desktop-file-validate"; }
 fi
