@@ -17,8 +17,6 @@
 
 #ifdef ZAFREL_WITH_GUI
 #include "ui/desktop.h"
-#include "ui/main_view.h"
-#include "ui/root_view.h"
 
 #include <QApplication>
 #endif
@@ -124,10 +122,8 @@ int main(int argc, char** argv)
             zafrel::Headless::prepare(options);
         }
         // One engine: the window shows the run it is part of.
-        auto desktop = zafrel::ui::startDesktop();
         // Files handed over by a launcher ("%F") or a file manager go to the queue as a drop would.
-        if (!uploadRequested && !options.strayArguments().isEmpty())
-            desktop->rootView().mainView()->openAtStart(fileURLs(options.strayArguments()));
+        auto desktop = zafrel::ui::startDesktop(uploadRequested ? QList<QUrl>() : fileURLs(options.strayArguments()));
         if (uploadRequested)
             zafrel::Headless::start(options, &desktop->uploader());
         const int code = app.exec();
