@@ -12,6 +12,14 @@ add_custom_command(
   VERBATIM)
 add_custom_target(zafrel_manual ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/zafrel.1.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zafrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Debian's own documents of a package: who holds the rights and under which terms, and its history.
+add_custom_command(
+  OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${PROJECT_SOURCE_DIR}/data/debian/changelog > ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/data/debian/changelog)
+add_custom_target(zafrel_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/data/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(ZAFREL_GUI)
   install(FILES ${PROJECT_SOURCE_DIR}/src/ui/icons/LICENSE.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.iconos.md)
 endif()
@@ -22,14 +30,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Zafrel")
 set(CPACK_PACKAGE_CONTACT "Zafrel <soporte@zafrel.app>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Sube el material de rodaje al almacenamiento de la productora")
+# Debian wants the long description in lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Zafrel envía el material de cada día de rodaje (tarjetas, carpetas, clips de cientos de GB) al\n almacenamiento S3 de la productora, verifica cada byte con MD5 y continúa las subidas interrumpidas.\n Tiene ventana de escritorio y línea de órdenes.")
+  "Zafrel envía el material de cada día de rodaje (tarjetas, carpetas, clips\n de cientos de GB) al almacenamiento S3 de la productora, verifica cada byte\n con MD5 y continúa las subidas interrumpidas. Tiene ventana de escritorio\n y línea de órdenes.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# HTTPS to the service and the store checks certificates against the system's authorities.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The Spanish interface of Qt's own dialogs.
 if(ZAFREL_GUI)

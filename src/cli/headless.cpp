@@ -1,6 +1,8 @@
 #include "cli/headless.h"
 
+#include "cli/destination_check.h"
 #include "cli/headless_upload.h"
+#include "cli/json_report.h"
 #include "cli/leftovers.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
@@ -20,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 namespace zafrel {
 
@@ -37,95 +40,161 @@ void warnIfUnencrypted()
                       "una dirección https:// en --server.");
 }
 
-// The "--login" of this run and its password, read at most once however often the run signs in:
-// from the command line, else ZAFREL_PASSWORD, else the terminal's prompt.
+// The "--login" of this run and its password, read at most once however often the run signs in
+// (a second time only after the service refused one typed at the terminal): from the command
+// line, else ZAFREL_PASSWORD, else the terminal's prompt.
 struct Credentials {
     std::optional<Options::Login> login;
+    std::optional<QString> server;   // "--server", stored once a sign-in there worked
     std::optional<QString> password;
+    bool typed = false;              // the password came from the terminal's prompt
     bool warned = false;
 };
 
-QCoro::Task<std::optional<QString>> passwordOf(std::shared_ptr<Credentials> credentials)
+// Why no password is at hand: the line that says so, or nothing when it is.
+QCoro::Task<std::optional<QString>> askPassword(std::shared_ptr<Credentials> credentials)
 {
-    if (!credentials->password && credentials->login) {
-        credentials->password = credentials->login->password;
-        if (!credentials->password)
-            credentials->password = passwordFromEnvironment();
-        if (!credentials->password) {
-            // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
-            auto ask = [] { return passwordFromTerminal(); };
-            credentials->password = co_await runInPool(std::move(ask));
-        }
-    }
-    // A copy: QCoro moves from an lvalue handed to co_return (see platform/async.h).
-    std::optional<QString> password = credentials->password;
-    co_return password;
+    if (credentials->password)
+        co_return std::nullopt;
+    credentials->password = credentials->login->password;
+    if (!credentials->password)
+        credentials->password = passwordFromEnvironment();
+    if (credentials->password)
+        co_return std::nullopt;
+    if (!terminalAvailable())
+        co_return QStringLiteral("No hay contraseña: define ZAFREL_PASSWORD o ejecuta en una terminal");
+    // The prompt waits for a person: on the pool, so that the event loop goes on meanwhile.
+    auto ask = [] { return passwordFromTerminal(); };
+    credentials->password = co_await runInPool(std::move(ask));
+    credentials->typed = true;
+    if (!credentials->password)
+        co_return QStringLiteral("No se escribió ninguna contraseña: no se ha enviado nada.");
+    co_return std::nullopt;
 }
 
-// Signs in with the credentials, whose password is known; answers the user, or nothing after
-// `failure` has been told what went wrong.
-QCoro::Task<std::optional<User>> logIn(std::shared_ptr<Credentials> credentials, std::string& failure)
+QString noSessionText()
 {
-    if (!std::exchange(credentials->warned, true))
-        warnIfUnencrypted();
-    // Prepared before the co_await: g++ 12 miscompiles temporaries inside a co_await expression.
-    const std::string email = credentials->login->email.toStdString();
-    const std::string password = credentials->password->toStdString();
-    std::optional<User> user;
+    return QStringLiteral("No hay sesión: entra con --login EMAIL (la contraseña se pide en la terminal o se toma de "
+                          "ZAFREL_PASSWORD); no se ha enviado nada.");
+}
+
+QString unreachableText(const std::string& what)
+{
+    return QStringLiteral("No se pudo conectar con el servidor %1 (%2). Comprueba la conexión y la dirección de "
+                          "--server; no se ha enviado nada, la misma orden vale más tarde.")
+        .arg(printable(describeServerOrigin().host), printable(QString::fromStdString(what)));
+}
+
+// A refusal of the e-mail and password themselves, which a person can mend by typing again.
+bool refusedCredentials(const std::exception_ptr& error)
+{
+    return holds<APIError>(error, [](const APIError& e) {
+        return e.kind() == APIError::Kind::Auth || (e.kind() == APIError::Kind::Http && e.code() == 401);
+    });
+}
+
+// The line for a sign-in that did not work, from what it threw.
+QString signInFailureText(const std::exception_ptr& error, const QString& email)
+{
+    if (refusedCredentials(error))
+        return QStringLiteral("El servicio no aceptó el correo %1 con esa contraseña: revisa los dos.").arg(printable(email));
     try {
-        user = co_await ZafrelAPI::shared().login(email, password);
-    } catch (const APIError& e) {
-        failure = e.diagnostic();
+        std::rethrow_exception(error);
     } catch (const TransportError& e) {
-        // The command line is read by whoever looks into the failure: libcurl's words too.
-        failure = e.detail().empty() ? std::string(e.what()) : std::string(e.what()) + " (" + e.detail() + ")";
+        return unreachableText(e.what());
+    } catch (const APIError& e) {
+        return QStringLiteral("El servicio no dejó entrar: %1").arg(printable(QString::fromUtf8(e.what())));
     } catch (const std::exception& e) {
-        failure = e.what();
+        return QStringLiteral("No se pudo entrar: %1").arg(printable(QString::fromUtf8(e.what())));
+    } catch (...) {
+        return QStringLiteral("No se pudo entrar.");
     }
-    co_return user;
+}
+
+// The named service is kept for later runs and the window only once it has let this run in.
+void rememberServer(const Credentials& credentials)
+{
+    if (credentials.server)
+        settings::setValue(QStringLiteral("serverURL"), *credentials.server);
+}
+
+// Signs in with "--login": a password typed at the terminal that the service refuses is asked
+// once more. Answers the user, or the line that says why there is none.
+QCoro::Task<std::variant<User, QString>> logIn(std::shared_ptr<Credentials> credentials)
+{
+    for (int attempt = 0;; ++attempt) {
+        const std::optional<QString> missing = co_await askPassword(credentials);
+        if (missing)
+            co_return *missing;
+        if (!std::exchange(credentials->warned, true))
+            warnIfUnencrypted();
+        // Prepared before the co_await: g++ 12 miscompiles temporaries inside a co_await expression.
+        const std::string email = credentials->login->email.toStdString();
+        const std::string password = credentials->password->toStdString();
+        std::exception_ptr error;
+        try {
+            User user = co_await ZafrelAPI::shared().login(email, password);
+            rememberServer(*credentials);
+            co_return user;
+        } catch (...) {
+            error = std::current_exception();
+        }
+        const QString failure = signInFailureText(error, credentials->login->email);
+        if (!credentials->typed || attempt > 0 || !refusedCredentials(error))
+            co_return failure;
+        printNotice(failure + QStringLiteral(" Vuelve a escribir la contraseña."));
+        credentials->password.reset();
+    }
 }
 
 // When the service ends the session in the middle of the run: signs in again with "--login".
 QCoro::Task<bool> signInAgain(std::shared_ptr<Credentials> credentials)
 {
-    const std::optional<QString> password = co_await passwordOf(credentials);
-    if (!password)
-        co_return false;
-    std::string failure;
-    const std::optional<User> user = co_await logIn(credentials, failure);
-    if (!user)
-        printNotice("login: " + printable(QString::fromStdString(failure)));
-    co_return user.has_value();
+    const std::variant<User, QString> signedIn = co_await logIn(credentials);
+    if (const QString* failure = std::get_if<QString>(&signedIn))
+        printNotice(*failure);
+    co_return std::holds_alternative<User>(signedIn);
 }
 
 // Makes sure a session exists: the stored cookie, else the "--login" credentials. Without one the
-// process is ending (exit 2, its line printed) and the answer is nothing.
+// process is ending (exit 2, its line written) and the answer is nothing.
 QCoro::Task<std::optional<User>> signIn(std::shared_ptr<Credentials> credentials)
 {
     if (!std::exchange(credentials->warned, true))
         warnIfUnencrypted();
     std::optional<User> user;
+    std::optional<std::string> unreachable;
     try {
         user = co_await ZafrelAPI::shared().me();
+    } catch (const TransportError& e) {
+        // A session may well be stored: the service could not say.
+        unreachable = e.what();
     } catch (...) {
-        // Whatever failed (no cookie, expired, unreachable), the credentials decide what follows.
+        // No cookie or an expired one: the credentials decide what follows.
     }
     // The stored session of another account than "--login" names is not this run's: its files
     // would go to that account's storage.
     if (user && credentials->login
         && QString::fromStdString(user->email).compare(credentials->login->email, Qt::CaseInsensitive) != 0)
         user.reset();
-    if (!user) {
-        const std::optional<QString> password = co_await passwordOf(credentials);
-        if (!password) {
-            exitWithOutput("sin sesión: usa --login email pass\n", 2);
-            co_return std::nullopt;
-        }
-        std::string failure;
-        user = co_await logIn(credentials, failure);
-        if (!user)
-            exitWithOutput("login: " + printable(QString::fromStdString(failure)) + "\n", 2);
+    if (user) {
+        rememberServer(*credentials);
+        co_return user;
     }
+    if (unreachable) {
+        exitWithFailure(unreachableText(*unreachable), 2);
+        co_return std::nullopt;
+    }
+    if (!credentials->login) {
+        exitWithFailure(noSessionText(), 2);
+        co_return std::nullopt;
+    }
+    std::variant<User, QString> signedIn = co_await logIn(credentials);
+    if (const QString* failure = std::get_if<QString>(&signedIn)) {
+        exitWithFailure(*failure, 2);
+        co_return std::nullopt;
+    }
+    user = std::get<User>(std::move(signedIn));
     co_return user;
 }
 
@@ -133,6 +202,7 @@ std::shared_ptr<Credentials> credentialsOf(const Options& options)
 {
     auto credentials = std::make_shared<Credentials>();
     credentials->login = options.login();
+    credentials->server = options.server();
     return credentials;
 }
 
@@ -166,16 +236,39 @@ QCoro::Task<void> forgetLeftovers(Options options)
     manager.setAccount(*user);
     const UploadManager::Forgotten forgotten = co_await manager.forgetLeftovers();
     QString text = forgottenText(forgotten.items, forgotten.abortedUploads, forgotten.kept, forgotten.failure);
-    if (const int others = manager.otherAccountsWaiting(); others > 0)
+    const int others = manager.otherAccountsWaiting();
+    if (others > 0)
         text += otherAccountsText(others) + QStringLiteral("; no se tocan.\n");
-    exitWithOutput(text, forgotten.kept > 0 ? 1 : 0);
+    const int code = forgotten.kept > 0 ? 1 : 0;
+    if (jsonOutput())
+        exitWithOutput(QString::fromStdString(jsonForgotten(forgotten.items, forgotten.abortedUploads, forgotten.kept,
+                                                            forgotten.failure, code))
+                           + u'\n',
+                       code);
+    else
+        exitWithOutput(text, code);
 }
 
 QCoro::Task<void> listLeftovers()
 {
     UploadManager manager;
-    exitWithOutput(leftoverListing(manager.items()), 0);
+    if (jsonOutput())
+        exitWithOutput(QString::fromStdString(jsonLeftovers(manager.items())) + u'\n', 0);
+    else
+        exitWithOutput(leftoverListing(manager.items()), 0);
     co_return;
+}
+
+// "--simular" and "--comprobar": only listings are asked for, so the queue is not touched.
+QCoro::Task<void> signInAndCheck(Options options)
+{
+    const auto credentials = credentialsOf(options);
+    const std::optional<User> user = co_await signIn(credentials);
+    if (!user)
+        co_return;
+    const DestinationCheck mode =
+        options.given(QStringLiteral("--simular")) ? DestinationCheck::Simulate : DestinationCheck::Verify;
+    co_await checkDestination(options, mode);
 }
 
 QCoro::Task<void> runCommand(Options options, UploadManager* engine)
@@ -184,6 +277,8 @@ QCoro::Task<void> runCommand(Options options, UploadManager* engine)
         co_await listLeftovers();
     else if (options.given(QStringLiteral("--olvidar")))
         co_await forgetLeftovers(options);
+    else if (options.checkRequested())
+        co_await signInAndCheck(options);
     else
         co_await signInAndUpload(options, engine);
 }
@@ -193,10 +288,10 @@ QCoro::Task<void> runCommand(Options options, UploadManager* engine)
 void Headless::prepare(const Options& options)
 {
     QObject::connect(&WriteFailures::instance(), &WriteFailures::failed, [](const QString& message) { printNotice(message); });
-    // Before anything is sent: this run, later runs and the window all use it, this run even
-    // when it cannot be stored.
+    // Before anything is sent: this run and the window beside it use it, also when the settings
+    // cannot store it; later runs only once a sign-in there worked.
     if (const auto server = options.server())
-        settings::setValue(QStringLiteral("serverURL"), *server);
+        setOriginForThisRun(*server);
 }
 
 void Headless::start(const Options& options, UploadManager* engine)
@@ -206,7 +301,7 @@ void Headless::start(const Options& options, UploadManager* engine)
             co_await runCommand(options, engine);
         } catch (const std::exception& e) {
             // Nothing is expected to escape; should it, the process must still end, and not as a success.
-            exitWithOutput("ERROR " + printable(QString::fromUtf8(e.what())) + "\n", 1);
+            exitWithFailure("ERROR " + printable(QString::fromUtf8(e.what())), 1);
         }
     });
 }

@@ -1,5 +1,6 @@
 #include "cli/headless_upload.h"
 
+#include "cli/interrupt_signals.h"
 #include "cli/json_report.h"
 #include "cli/process_exit.h"
 #include "cli/send_rate_option.h"
@@ -55,6 +56,13 @@ QString pauseNotice(PauseCause cause)
     return {};
 }
 
+// The line on standard error of a run that a signal stopped.
+QString interruptNotice()
+{
+    return QStringLiteral("Interrumpido. Los archivos quedan pendientes: la misma orden, repetida, los continúa sin "
+                          "volver a enviar lo ya subido.");
+}
+
 // Ends when the engine has nothing left to do: woken by its signals, not by looking at it every so
 // often, so the report comes the moment the last file is settled.
 QCoro::Task<void> untilIdle(UploadManager& manager)
@@ -105,6 +113,16 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     for (const IntakeProblem& problem : problems)
         printNotice(problem.text());
 
+    // Ctrl-C or a stop from a script pauses the transfers (what they sent is kept) and the run
+    // reports as any other; the same command continues it.
+    std::optional<int> interrupted;
+    const InterruptSignals interrupts([&manager, &interrupted](int signal) {
+        if (interrupted)
+            return;
+        interrupted = signal;
+        manager.pauseAll();
+    });
+
     // The progress line has its own clock.
     TerminalProgress progress(manager);
     QTimer progressTicks;
@@ -112,11 +130,11 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     progressTicks.start(kProgressInterval);
     for (bool signedInAgain = false;;) {
         co_await untilIdle(manager);
-        if (manager.pauseCause() != PauseCause::SessionEnded || signedInAgain || !signInAgain)
+        if (interrupted || manager.pauseCause() != PauseCause::SessionEnded || signedInAgain || !signInAgain)
             break;
         signedInAgain = true;
         const bool renewed = co_await signInAgain();
-        if (!renewed)
+        if (!renewed || interrupted)
             break;
         manager.resumeMatching(scan);
         manager.start();
@@ -126,16 +144,26 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     manager.persistNow();
     progress.clear();
     const std::optional<PauseCause> cause = manager.pauseCause();
-    if (cause)
-        printNotice(pauseNotice(*cause));
+    std::optional<QString> notice;
+    if (interrupted)
+        notice = interruptNotice();
+    else if (cause)
+        notice = pauseNotice(*cause);
+    if (notice)
+        printNotice(*notice);
     // A path left out is not a success either, even when everything else went up.
-    const int code = cause == PauseCause::SessionEnded                                        ? 2
+    const int code = interrupted                                                     ? 128 + *interrupted
+                     : cause == PauseCause::SessionEnded                                ? 2
                      : reportShowsAnUnfinishedFile(manager) || cause || !problems.empty() ? 1
-                                                                                            : 0;
-    if (options.given(QStringLiteral("--json")))
-        exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc())) + u'\n', code);
-    else
+                                                                                    : 0;
+    if (jsonOutput()) {
+        const RunOutcome outcome{code, notice, problems};
+        exitWithOutput(QString::fromStdString(jsonReport(manager, start, QDateTime::currentDateTimeUtc(), outcome))
+                           + u'\n',
+                       code);
+    } else {
         exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
+    }
 }
 
 }  // namespace zafrel

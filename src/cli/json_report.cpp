@@ -1,5 +1,7 @@
 #include "cli/json_report.h"
 
+#include "cli/leftovers.h"
+#include "engine/queue_owners.h"
 #include "engine/upload_manager.h"
 
 #include <nlohmann/json.hpp>
@@ -35,7 +37,7 @@ nlohmann::json itemJson(const UploadItem& item)
     // The transport's own wording goes with the message, as in the text report.
     if (error && !item.errorDetail.isEmpty())
         *error += QStringLiteral(" (") + item.errorDetail + u')';
-    return {
+    return nlohmann::json{
         {"path", item.path.toStdString()},
         {"destination", (item.destDir + item.name).toStdString()},
         {"key", textOrNull(item.key)},
@@ -48,15 +50,64 @@ nlohmann::json itemJson(const UploadItem& item)
     };
 }
 
+// Names from disks need not be UTF-8; what is not comes out as U+FFFD rather than failing.
+std::string dumped(const nlohmann::json& document)
+{
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace
 
-std::string jsonReport(const UploadManager& manager, const QDateTime& start, const QDateTime& end)
+std::string jsonFailure(const QString& message, int code)
+{
+    return dumped({{"exitCode", code}, {"error", message.toStdString()}});
+}
+
+std::string jsonLeftovers(const std::vector<ItemPtr>& items)
+{
+    nlohmann::json listed = nlohmann::json::array();
+    int paused = 0, failed = 0;
+    for (const ItemPtr& item : items) {
+        if (!isLeftover(*item))
+            continue;
+        (item->status() == Status::Error ? failed : paused) += 1;
+        nlohmann::json entry = itemJson(*item);
+        entry.erase("verified");
+        // Whose the file is: {"email", "company"} (company null for an administrator), or null
+        // for one queued before accounts were recorded.
+        if (const auto& owner = item->owner)
+            entry["account"] = {{"email", owner->email.toStdString()},
+                                {"company", owner->company.isEmpty() ? nlohmann::json(nullptr)
+                                                                     : nlohmann::json(owner->company.toStdString())}};
+        else
+            entry["account"] = nullptr;
+        listed.push_back(std::move(entry));
+    }
+    return dumped({{"exitCode", 0}, {"paused", paused}, {"errors", failed}, {"items", std::move(listed)}});
+}
+
+std::string jsonForgotten(int items, int abortedUploads, int kept, const QString& failure, int code)
+{
+    return dumped({{"exitCode", code},
+                   {"error", kept > 0 ? nlohmann::json(failure.toStdString()) : nlohmann::json(nullptr)},
+                   {"forgotten", items},
+                   {"abortedUploads", abortedUploads},
+                   {"kept", kept}});
+}
+
+std::string jsonReport(const UploadManager& manager, const QDateTime& start, const QDateTime& end,
+                       const RunOutcome& outcome)
 {
     const Summary s = manager.summary();
     nlohmann::json items = nlohmann::json::array();
     for (const ItemPtr& item : manager.items())
         items.push_back(itemJson(*item));
+    nlohmann::json problems = nlohmann::json::array();
+    for (const IntakeProblem& problem : outcome.problems)
+        problems.push_back({{"path", problem.path.toStdString()}, {"error", problem.text().toStdString()}});
     const nlohmann::json report = {
+        {"exitCode", outcome.exitCode},
+        {"error", textOrNull(outcome.error)},
         {"start", isoTime(start)},
         {"end", isoTime(end)},
         {"destination", manager.destDir().toStdString()},
@@ -67,11 +118,12 @@ std::string jsonReport(const UploadManager& manager, const QDateTime& start, con
           {"errors", s.errors},
           {"cancelled", s.cancelled},
           {"paused", s.paused},
+          {"problems", outcome.problems.size()},
           {"bytes", s.bytes}}},
+        {"problems", std::move(problems)},
         {"items", std::move(items)},
     };
-    // Names from disks need not be UTF-8; what is not comes out as U+FFFD rather than failing.
-    return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    return dumped(report);
 }
 
 }  // namespace zafrel

@@ -1,15 +1,18 @@
 // The program's start: the command line decides first whether an unattended upload is wanted;
 // the desktop window opens whenever it can, beside such an upload too.
 #include "cli/headless.h"
+#include "cli/option_checks.h"
 #include "cli/options.h"
 #include "cli/password_source.h"
 #include "cli/process_exit.h"
-#include "cli/send_rate_option.h"
 #include "cli/usage.h"
 #include "engine/background_aborts.h"
 #include "engine/queue_lock.h"
+#include "platform/paths.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QUrl>
 #include <QStringList>
 
 #ifdef ZAFREL_WITH_GUI
@@ -51,17 +54,30 @@ std::optional<int> answerAtOnce(const zafrel::Options& options)
         return 0;
     }
     for (const QString& unknown : options.unknownOptions()) {
-        print(stderr, QStringLiteral("Opción desconocida: ") + unknown + u'\n');
+        zafrel::printFailure(QStringLiteral("Opción desconocida: ") + unknown, 2);
         return 2;
     }
-    if (const auto rate = zafrel::sendRateOption(options); rate.given && !rate.bytesPerSecond) {
-        print(stderr, zafrel::sendRateProblem() + u'\n');
+    if (const auto problem = zafrel::optionProblem(options)) {
+        zafrel::printFailure(*problem, 2);
+        return 2;
+    }
+    if (const auto problem = zafrel::paths::homeProblem()) {
+        zafrel::printFailure(*problem, 2);
         return 2;
     }
     return std::nullopt;
 }
 
 #ifdef ZAFREL_WITH_GUI
+// Relative paths are taken from the current directory.
+QList<QUrl> fileURLs(const QStringList& paths)
+{
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(QDir::cleanPath(QDir::current().absoluteFilePath(path))));
+    return urls;
+}
+
 bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -75,11 +91,13 @@ int main(int argc, char** argv)
 {
     const QStringList arguments = argumentsOf(argc, argv);
     const zafrel::Options options(arguments);
+    zafrel::setJsonOutput(options.given(QStringLiteral("--json")));
     if (const auto code = answerAtOnce(options))
         return *code;
     const bool uploadRequested = options.uploadRequested();
-    // The queue's leftovers are listed or forgotten without a window.
-    const bool queueCommand = options.given(QStringLiteral("--pendientes")) || options.given(QStringLiteral("--olvidar"));
+    // The queue's leftovers are listed or forgotten, and a destination checked, without a window.
+    const bool queueCommand = options.given(QStringLiteral("--pendientes")) || options.given(QStringLiteral("--olvidar"))
+                              || options.checkRequested();
     // A password given as "--login EMAIL PASSWORD" stays readable in the process list for as long
     // as the run lasts; from here on it is not there any more.
     if (const auto password = options.passwordIndex())
@@ -104,7 +122,8 @@ int main(int argc, char** argv)
             zafrel::Headless::prepare(options);
         }
         // One engine: the window shows the run it is part of.
-        auto desktop = zafrel::ui::startDesktop();
+        // Files handed over by a launcher ("%F") or a file manager go to the queue as a drop would.
+        auto desktop = zafrel::ui::startDesktop(uploadRequested ? QList<QUrl>() : fileURLs(options.strayArguments()));
         if (uploadRequested)
             zafrel::Headless::start(options, &desktop->uploader());
         const int code = app.exec();
@@ -116,6 +135,13 @@ int main(int argc, char** argv)
 #endif
 
     if (!uploadRequested && !queueCommand) {
+        // A script that asked for JSON gets JSON, not the usage.
+        if (zafrel::jsonOutput()) {
+            zafrel::printFailure(QStringLiteral("Nada que hacer: usa --upload RUTA..., --simular, --comprobar, "
+                                                "--pendientes u --olvidar."),
+                                 2);
+            return 2;
+        }
         print(stdout, zafrel::usageText());
 #ifdef ZAFREL_WITH_GUI
         std::fputs("Sin pantalla disponible la ventana no puede abrirse; usa --upload.\n", stdout);
@@ -129,7 +155,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Zafrel"));
     const zafrel::QueueLock lock(zafrel::QueueLock::defaultPath());
     if (lock.refused()) {
-        zafrel::printNotice(lock.refusal());
+        zafrel::printFailure(lock.refusal(), 2);
         return 2;
     }
     zafrel::Headless::prepare(options);

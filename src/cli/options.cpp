@@ -8,6 +8,8 @@ namespace {
 
 constexpr OptionRule kRules[] = {
     {QLatin1StringView("--upload"), 0, 0, true},
+    {QLatin1StringView("--simular"), 0, 0, true},
+    {QLatin1StringView("--comprobar"), 0, 0, true},
     {QLatin1StringView("--server"), 1, 0},
     {QLatin1StringView("--dest"), 1, 0},
     {QLatin1StringView("--login"), 1, 1},
@@ -64,6 +66,8 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
             values.emplace_back(i, arguments_.at(i));
         }
         const bool complete = int(values.size()) == rule->requiredValues;
+        if (!complete && !missing_.contains(argument))
+            missing_.append(argument);
         for (int v = 0; complete && v < rule->optionalValues && i + 1 < arguments_.size()
                         && !arguments_.at(i + 1).startsWith(kOptionPrefix);
              ++v) {

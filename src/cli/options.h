@@ -18,7 +18,8 @@ struct OptionRule {
     QLatin1StringView flag;
     int requiredValues = 0;
     int optionalValues = 0;
-    // "--upload": the arguments after it that belong to no option are the paths to upload.
+    // "--upload", "--simular", "--comprobar": the arguments after it that belong to no option are
+    // the paths to upload or check.
     bool startsPaths = false;
 };
 
@@ -45,6 +46,12 @@ public:
     // its value.
     std::optional<QString> value(const QString& flag) const;
 
+    // "--simular" or "--comprobar": the paths are only compared with the destination.
+    bool checkRequested() const
+    {
+        return given(QStringLiteral("--simular")) || given(QStringLiteral("--comprobar"));
+    }
+
     // The arguments after "--upload" that are neither options nor their values, in order.
     const QStringList& paths() const { return paths_; }
     // Arguments before "--upload" that belong to no option (not used: no path comes before it).
@@ -52,6 +59,9 @@ public:
     // Arguments beginning with "--" that no row knows (skipped). One standing where the password of
     // "--login" would stand is given as a description instead of its text: it may be a password.
     const QStringList& unknownOptions() const { return unknown_; }
+    // Flags given without the values they need (last on the line, or followed by another flag):
+    // such a run must not start, or it would run with a default nobody asked for.
+    const QStringList& missingValues() const { return missing_; }
 
     struct Login {
         QString email;
@@ -80,6 +90,7 @@ private:
     QStringList paths_;
     QStringList stray_;
     QStringList unknown_;
+    QStringList missing_;
 };
 
 }  // namespace zafrel

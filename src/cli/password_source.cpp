@@ -56,6 +56,8 @@ std::optional<QString> passwordFromEnvironment()
     return value;
 }
 
+bool terminalAvailable() { return ::isatty(STDIN_FILENO); }
+
 std::optional<QString> passwordFromTerminal()
 {
     termios saved{};

@@ -12,6 +12,9 @@ namespace zafrel {
 // The environment variable ZAFREL_PASSWORD, when it is set and not empty.
 std::optional<QString> passwordFromEnvironment();
 
+// Whether standard input is a terminal, where a person can be asked for the password.
+bool terminalAvailable();
+
 // When standard input is a terminal: asks "Contraseña: " on standard error and reads one line
 // with the terminal's echo off (restored also when a signal ends the program meanwhile). Nothing
 // when standard input is not a terminal, or the line is empty or never comes. Blocks until the

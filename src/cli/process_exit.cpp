@@ -1,5 +1,7 @@
 #include "cli/process_exit.h"
 
+#include "cli/json_report.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -10,6 +12,7 @@ namespace {
 
 // Main thread only, like everything that writes here.
 bool g_progressShown = false;
+bool g_json = false;
 
 void writeToStandardError(const QByteArray& bytes)
 {
@@ -40,6 +43,27 @@ void exitWithOutput(const QString& text, int code)
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
+    QCoreApplication::exit(code);
+}
+
+void setJsonOutput(bool json) { g_json = json; }
+bool jsonOutput() { return g_json; }
+
+void printFailure(const QString& message, int code)
+{
+    clearProgressLine();
+    if (!g_json) {
+        writeToStandardError((message + u'\n').toUtf8());
+        return;
+    }
+    const std::string document = jsonFailure(message, code) + '\n';
+    std::fwrite(document.data(), 1, document.size(), stdout);
+    std::fflush(stdout);
+}
+
+void exitWithFailure(const QString& message, int code)
+{
+    printFailure(message, code);
     QCoreApplication::exit(code);
 }
 

@@ -25,10 +25,20 @@ bool isLoopback(const QString& host)
     return true;
 }
 
+QString& originForThisRun()
+{
+    static QString origin;
+    return origin;
+}
+
 }  // namespace
+
+void setOriginForThisRun(const QString& origin) { originForThisRun() = origin; }
 
 QString configuredOrigin()
 {
+    if (!originForThisRun().isEmpty())
+        return originForThisRun();
     if (auto stored = settings::value(QStringLiteral("serverURL")))
         return *stored;
     return QString::fromUtf8(build::defaultServer);

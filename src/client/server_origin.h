@@ -4,9 +4,14 @@
 
 namespace zafrel {
 
-// The service origin as configured: the "serverURL" setting, else the built-in default, exactly as
-// written.
+// The service origin as configured: the one given for this run, else the "serverURL" setting,
+// else the built-in default, exactly as written.
 QString configuredOrigin();
+
+// The origin named for this run ("--server"): used by every request of this process from here on,
+// whether or not the settings can store it (that is done apart, once a sign-in there worked).
+// Main thread only, before any request.
+void setOriginForThisRun(const QString& origin);
 
 // What a person needs to know about the configured origin before typing a password for it.
 struct ServerOrigin {

@@ -42,9 +42,12 @@ Desktop::~Desktop()
     session_.reset();
 }
 
-std::unique_ptr<Desktop> startDesktop()
+std::unique_ptr<Desktop> startDesktop(const QList<QUrl>& openAtStart)
 {
-    return std::make_unique<Desktop>(ZafrelAPI::shared());
+    auto desktop = std::make_unique<Desktop>(ZafrelAPI::shared());
+    if (!openAtStart.isEmpty())
+        desktop->rootView().mainView()->openAtStart(openAtStart);
+    return desktop;
 }
 
 void showRefusal(const QString& message)

@@ -2,7 +2,9 @@
 #include "platform/http.h"
 #include "ui/main_window.h"
 
+#include <QList>
 #include <QObject>
+#include <QUrl>
 
 #include <memory>
 
@@ -40,9 +42,10 @@ private:
     RootView* root_ = nullptr;
 };
 
-// Starts the desktop program with the process-wide service client and answers it. Needs a
+// Starts the desktop program with the process-wide service client and answers it; the files of
+// `openAtStart` (handed over by a launcher) go to the queue once someone is signed in. Needs a
 // QApplication.
-std::unique_ptr<Desktop> startDesktop();
+std::unique_ptr<Desktop> startDesktop(const QList<QUrl>& openAtStart = {});
 
 // Instead of the window, when another process has the queue: says `message` and returns when the
 // person has read it.

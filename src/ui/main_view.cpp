@@ -37,6 +37,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace zafrel::ui {
 
 namespace {
@@ -164,6 +166,8 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     connect(&up_, &UploadManager::routeChanged, this, &MainView::scheduleRefresh);
     connect(model_, &QueueModel::itemsTouched, this, &MainView::scheduleRefresh);
     connect(&up_, &UploadManager::destDirChanged, this, &MainView::refreshHeader);
+    connect(&session_, &SessionModel::userChanged, this, &MainView::takeFilesOpenedAtStart);
+    connect(&up_, &UploadManager::destDirChanged, this, &MainView::takeFilesOpenedAtStart);
     connect(&up_, &UploadManager::pauseCauseChanged, this, &MainView::followPause);
     // First the engine, so that the header reads the account's own destination.
     connect(&session_, &SessionModel::userChanged, this, &MainView::followAccount);
@@ -558,6 +562,19 @@ bool MainView::acceptDrop(const QList<QUrl>& urls)
         co_return;
     });
     return true;
+}
+
+void MainView::openAtStart(const QList<QUrl>& urls)
+{
+    openedAtStart_ += urls;
+    takeFilesOpenedAtStart();
+}
+
+void MainView::takeFilesOpenedAtStart()
+{
+    if (openedAtStart_.isEmpty() || !session_.user() || needsCompany())
+        return;
+    acceptDrop(std::exchange(openedAtStart_, {}));
 }
 
 void MainView::addToQueue(const QList<QUrl>& urls)

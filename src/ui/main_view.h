@@ -70,6 +70,9 @@ public:
 
     // The files of a drop, in drop order. Refused (false) while needsCompany.
     bool acceptDrop(const QList<QUrl>& urls);
+    // Files handed to the program as it starts (a launcher's "%F", "Abrir con"): taken as a drop
+    // once someone is signed in and the destination is known, not before.
+    void openAtStart(const QList<QUrl>& urls);
     // The box that lists what the last drop or choice could not queue (a path gone, a folder
     // that cannot be read), or null.
     QMessageBox* intakeProblems() const { return intakeProblems_; }
@@ -137,6 +140,7 @@ private:
     QString bucket() const;
     // Queues `urls` and says, in a box that does not block, whatever could not be taken.
     void addToQueue(const QList<QUrl>& urls);
+    void takeFilesOpenedAtStart();
 
     SessionModel& session_;
     UploadManager& up_;
@@ -153,6 +157,7 @@ private:
     QLabel* otherAccounts_;
     QWidget* queueArea_;
     QPointer<QMessageBox> intakeProblems_;
+    QList<QUrl> openedAtStart_;
     QWidget* filler_;
     QueueView* queue_;
     QueueModel* model_;

@@ -1,6 +1,7 @@
 // The option rules of the unattended upload: exact flags, first occurrence wins, values belong to
 // their option wherever it stands (never paths), paths only after "--upload" or "--".
 #include "cli/options.h"
+#include "cli/send_rate_option.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ struct Expected {
     QStringList paths;
     Login login;
     QStringList unknown;
+    QStringList missing;
 };
 
 TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
@@ -24,7 +26,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         // Upload mode only with the exact flag, wherever it stands.
         {{"--server", "http://x", "--dest", "Dia01/"}, {false, "http://x", "Dia01/"}},
         {{"--upload=a"}, {false, {}, {}, {}, {}, {"--upload=a"}}},
-        {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}}},
+        {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}, {}, {}, {"--dest"}}},
         // Nothing after "--upload" gives no paths.
         {{"a", "b", "--upload"}, {}},
         // Values belong to their option wherever it stands; the first occurrence counts. Values
@@ -33,11 +35,12 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--dest", "Dia01/", "--upload", "a", "--dest", "Dia02/"}, {true, {}, "Dia01/", {"a"}}},
         {{"--server", " http://127.0.0.1:9/ ", "--upload"}, {true, " http://127.0.0.1:9/ "}},
         {{"--upload", "a", "--dest", "--raro"}, {true, {}, "--raro/", {"a"}}},
-        {{"--upload", "a", "--server", "--login", "x@y", "pw"}, {true, {}, {}, {"a"}, {{"x@y", "pw"}}}},
+        {{"--upload", "a", "--server", "--login", "x@y", "pw"}, {true, {}, {}, {"a"}, {{"x@y", "pw"}}, {}, {"--server"}}},
         // A non-empty destination ends with "/" (above); an empty one is the top folder.
         {{"--dest", "", "--upload"}, {true, {}, ""}},
-        // A flag as the last argument, an absent flag or one joined with its value has no value.
-        {{"--upload", "a", "--server"}, {true, {}, {}, {"a"}}},
+        // A flag as the last argument, an absent flag or one joined with its value has no value;
+        // the first two are named as lacking it.
+        {{"--upload", "a", "--server"}, {true, {}, {}, {"a"}, {}, {}, {"--server"}}},
         {{"--upload", "a", "--dest=Dia01/", "--server=http://x"},
          {true, {}, {}, {"a"}, {}, {"--dest=Dia01/", "--server=http://x"}}},
         // Unknown options are skipped without stopping the paths; after "--" everything is a path.
@@ -51,7 +54,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--dest", "D/", "--login", "demo@zafrel.test", "secret", "--upload", "a", "b"},
          {true, {}, "D/", {"a", "b"}, {{"demo@zafrel.test", "secret"}}}},
         {{"--upload", "a", "--login", "x@y"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
-        {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/"}},
+        {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/", {}, {}, {}, {"--login"}}},
         {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {}, {{"a@x", "p1"}}}},
         // What stands where the password would, beginning with "--", may be the password itself:
         // it is not repeated back. An unknown option elsewhere is named.
@@ -69,11 +72,24 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         EXPECT_EQ(o.paths(), expected.paths);
         EXPECT_EQ(o.login(), expected.login);
         EXPECT_EQ(o.unknownOptions(), expected.unknown);
+        EXPECT_EQ(o.missingValues(), expected.missing);
         const auto password = o.passwordIndex();
         ASSERT_EQ(password.has_value(), expected.login && expected.login->password);
         if (password)
             EXPECT_EQ(o.arguments().at(*password), *expected.login->password);
     }
+}
+
+// "--limite": bytes or bits per second as written, never a bare number, zero or "Mb".
+TEST(OptionsTest, RatesAreTakenWithTheirUnit)
+{
+    const std::pair<QString, std::optional<int64_t>> cases[] = {
+        {"50M", 50'000'000}, {"800K", 800'000}, {"1.5MB", 1'500'000}, {"2G/s", 2'000'000'000}, {"100Mbit", 12'500'000},
+        {"800kbit/s", 100'000}, {"1Gbit", 125'000'000}, {"5", std::nullopt}, {"0M", std::nullopt},
+        {"5Mb", std::nullopt}, {"5mb", std::nullopt}, {"rapido", std::nullopt}, {"-5M", std::nullopt},
+    };
+    for (const auto& [text, rate] : cases)
+        EXPECT_EQ(parseSendRate(text), rate) << text.toStdString();
 }
 
 }  // namespace

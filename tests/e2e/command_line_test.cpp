@@ -10,9 +10,10 @@ namespace {
 
 using CommandLineEndToEnd = EndToEndTest;
 
-// Help and version answer; an unknown option, a bad rate, no session or no usable sign-in end with
-// code 2 before anything is uploaded. Before the password leaves for a server that is neither
-// encrypted nor this machine, one line on standard error says so.
+// Help and version answer; an unknown option, an option without its value or with one that is no
+// destination, server or rate, no session, no password or no usable sign-in end with code 2 before
+// anything is uploaded, saying why on standard error. Before the password leaves for a server that is
+// neither encrypted nor this machine, one line on standard error says so.
 TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
 {
     const QString path = files_.filePath("X.MXF");
@@ -20,11 +21,21 @@ TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
     const QString url = server().serviceURL();
     const QString unencrypted = "aviso: la conexión con 0.0.0.0:1 no está cifrada (http://) y la contraseña o la sesión "
                                 "viajarán legibles por la red; usa una dirección https:// en --server.\n";
+    const QString badDest = "La carpeta de destino «%1» no vale: %2. Escribe una ruta dentro del almacenamiento, como "
+                            "--dest Dia04/ o --dest Rodaje/Dia04/.\n";
+    const QString badRate = "--limite «%1» no es una velocidad: escribe el número con su unidad, en bytes por segundo "
+                            "(50M = 50 MB/s, 800K = 800 KB/s) o en bits (100Mbit = 100 megabits/s); sin --limite no hay "
+                            "límite.\n";
+    const QString unreachable = "No se pudo conectar con el servidor 0.0.0.0:1 (*";
+    const auto withDest = [&](const QString& dest) {
+        return QStringList{"--server", url, "--login", kDemoEmail, kDemoPassword, "--dest", dest, "--upload", path};
+    };
+    const auto withRate = [&](const QString& rate) { return QStringList{"--limite", rate} + uploadArguments({path}, "D/"); };
     const struct {
         QStringList arguments;
         int exitCode;
         QString out;   // ending with "*": its start
-        QString err;
+        QString err;   // the same
         size_t logins;
     } cases[] = {
         {{"--help"}, 0, "Uso: zafrel [OPCIONES] --upload RUTA...*", "", 0},
@@ -32,30 +43,69 @@ TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
         {uploadArguments({path}, "D/") + QStringList{"--dset", "D"}, 2, "", "Opción desconocida: --dset\n", 0},
         {{"--upload", path, "--login", "a@b.c", "--MiClave"}, 2, "",
          "Opción desconocida: (lo que sigue al correo de --login, que no se muestra por si es una contraseña)\n", 0},
-        {QStringList{"--limite", "rapido"} + uploadArguments({path}, "D/"), 2, "",
-         "--limite necesita una velocidad, como 50M (50 MB/s) o 800K (800 KB/s).\n", 0},
         {{"--server", url, "--login", kDemoEmail, kDemoPassword}, 2, "Uso: zafrel [OPCIONES] --upload RUTA...*", "", 0},
-        {{"--server", url, "--upload", path}, 2, "sin sesión: usa --login email pass\n", "", 0},
-        {{"--server", url, "--upload", "--login", kDemoEmail}, 2, "sin sesión: usa --login email pass\n", "", 0},
-        {{"--server", url, "--login", kDemoEmail, "no-es-esta", "--upload", path}, 2, "login: auth\n", "", 1},
-        {{"--server", "http://127.0.0.1:1", "--login", kDemoEmail, kDemoPassword, "--upload"}, 2, "login: *", "", 0},
-        {{"--server", "https://0.0.0.0:1", "--login", kDemoEmail, kDemoPassword, "--upload"}, 2, "login: *", "", 0},
-        {{"--server", "http://0.0.0.0:1", "--login", kDemoEmail, kDemoPassword, "--upload"}, 2, "login: *", unencrypted, 0},
-        {{"--server", "http://0.0.0.0:1", "--upload", path}, 2, "sin sesión: usa --login email pass\n", unencrypted, 0},
+        // A value missing at the end, or before another option, is never a default.
+        {uploadArguments({path}, "D/") + QStringList{"--dest"}, 2, "", "Falta el valor de --dest; por ejemplo: --dest Dia04/\n", 0},
+        {uploadArguments({path}, "D/") + QStringList{"--server"}, 2, "",
+         "Falta el valor de --server; por ejemplo: --server https://upload.productora.es\n", 0},
+        {{"--upload", path, "--login"}, 2, "", "Falta el valor de --login; por ejemplo: --login ana@productora.es\n", 0},
+        {{"--limite", "--upload", path}, 2, "", "Falta el valor de --limite; por ejemplo: --limite 50M\n", 0},
+        // Destinations the store would not hold as written.
+        {withDest("/abs/"), 2, "", badDest.arg("/abs/", "empieza por «/»"), 0},
+        {withDest("../x"), 2, "", badDest.arg("../x", "tiene un paso «..»"), 0},
+        {withDest("Dia01/./B"), 2, "", badDest.arg("Dia01/./B", "tiene un paso «.»"), 0},
+        {withDest("Dia01//B"), 2, "", badDest.arg("Dia01//B", "tiene dos «/» seguidas"), 0},
+        {withDest(""), 2, "", badDest.arg("", "está vacía (para la carpeta superior, omite --dest)"), 0},
+        {withDest("Dia\x1b[2J01"), 2, "", badDest.arg("Dia [2J01", "tiene caracteres de control"), 0},
+        // Rates without their unit, zero, or with one read two ways.
+        {withRate("rapido"), 2, "", badRate.arg("rapido"), 0},
+        {withRate("5"), 2, "", badRate.arg("5"), 0},
+        {withRate("0M"), 2, "", badRate.arg("0M"), 0},
+        {withRate("5Mb"), 2, "", badRate.arg("5Mb"), 0},
+        {{"--server", "ftp://x", "--upload", path}, 2, "",
+         "--server «ftp://x» no es una dirección http:// o https://; por ejemplo: --server https://upload.productora.es\n", 0},
+        // Signing in: what is missing or refused, in words that say what to do.
+        {{"--server", url, "--upload", path}, 2, "",
+         "No hay sesión: entra con --login EMAIL (la contraseña se pide en la terminal o se toma de ZAFREL_PASSWORD); no "
+         "se ha enviado nada.\n",
+         0},
+        {{"--server", url, "--upload", "--login", kDemoEmail}, 2, "",
+         "No hay contraseña: define ZAFREL_PASSWORD o ejecuta en una terminal\n", 0},
+        {{"--server", url, "--login", kDemoEmail, "no-es-esta", "--upload", path}, 2, "",
+         "El servicio no aceptó el correo " + kDemoEmail + " con esa contraseña: revisa los dos.\n", 1},
+        {{"--server", "https://0.0.0.0:1", "--login", kDemoEmail, kDemoPassword, "--upload"}, 2, "", unreachable, 0},
+        // Plain http: said once, whether a password or the stored session would go out.
+        {{"--server", "http://0.0.0.0:1", "--login", kDemoEmail, kDemoPassword, "--upload"}, 2, "", unencrypted + unreachable, 0},
+        {{"--server", "http://0.0.0.0:1", "--upload", path}, 2, "", unencrypted + unreachable, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         server().reset();
         const ProgramResult run = runProgram(ProgramHome().environment(), c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode);
-        if (c.out.endsWith('*'))
-            EXPECT_TRUE(run.out.startsWith(c.out.chopped(1)) && run.out.size() > c.out.size()) << run.out.toStdString();
-        else
-            EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(run.err, c.err);
+        for (const auto& [shown, wanted] : {std::pair{run.out, c.out}, std::pair{run.err, c.err}}) {
+            if (wanted.endsWith('*'))
+                EXPECT_TRUE(shown.startsWith(wanted.chopped(1)) && shown.size() > wanted.size()) << shown.toStdString();
+            else
+                EXPECT_EQ(shown, wanted);
+        }
         EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), c.logins);
         EXPECT_TRUE(server().storeRequests("PUT", "").empty());
     }
+}
+
+// A session is stored but the service cannot be reached: the run says so, not that there is no
+// session.
+TEST_F(CommandLineEndToEnd, AnUnreachableServiceIsNotTakenForAMissingSession)
+{
+    const QString path = files_.filePath("U.MXF");
+    writeFile(path, 1000);
+    ProgramHome home;
+    ASSERT_EQ(upload(home, {path}, "U/").exitCode, 0);
+    server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "reset"}});
+    const ProgramResult run = runProgram(home.environment(), {"--upload", path});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.startsWith("No se pudo conectar con el servidor 127.0.0.1:")) << run.err.toStdString();
 }
 
 // The service ends the session at every upload start: the run signs in again once with the
@@ -132,12 +182,12 @@ TEST_F(CommandLineEndToEnd, PendingFilesStayWithTheAccountTheyWereQueuedUnder)
     EXPECT_EQ(keysIn(server(), "zafrel-otra"), QStringList{"otra-productora/Cuentas/theirs.wav"});
 }
 
-// Waits until the stand-in holds a request of `path` that it has not answered yet.
+// Waits until the stand-in holds a request whose path ends with `path` that it has not answered yet.
 bool waitUntilUnanswered(DevServerProcess& server, const std::string& path)
 {
     for (QDeadlineTimer deadline(std::chrono::seconds(30)); !deadline.hasExpired(); QThread::msleep(20))
         for (const auto& request : server.requests())
-            if (request.value("path", "") == path && request.contains("status") && request["status"].is_null())
+            if (request.value("path", "").ends_with(path) && request.contains("status") && request["status"].is_null())
                 return true;
     return false;
 }
@@ -175,6 +225,27 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
     }
 }
 
+// A password typed wrong at the terminal is asked for once more, saying why; a second wrong one
+// ends the run with code 2.
+TEST_F(CommandLineEndToEnd, AWrongPasswordAtTheTerminalIsAskedOnceMore)
+{
+    const QString path = files_.filePath("T/C0001.MXF");
+    writeFile(path, 1000);
+    for (const bool rightTheSecondTime : {true, false}) {
+        SCOPED_TRACE(rightTheSecondTime);
+        server().reset();
+        TerminalRun run(ProgramHome().environment(),
+                        {"--server", server().serviceURL(), "--login", kDemoEmail, "--dest", "T/", "--upload", path});
+        ASSERT_TRUE(run.waitFor("Contraseña: ")) << run.output().toStdString();
+        run.type("no-es-esta\n");
+        ASSERT_TRUE(run.waitFor("con esa contraseña: revisa los dos. Vuelve a escribir la contraseña.\r\nContraseña: "))
+            << run.output().toStdString();
+        run.type(rightTheSecondTime ? kDemoPassword + "\n" : "tampoco\n");
+        EXPECT_EQ(run.finish(), rightTheSecondTime ? 0 : 2) << run.output().toStdString();
+        EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 2u);
+    }
+}
+
 // The progress line is drawn on the terminal and erased before the report; standard output (here a
 // file, as a DIT's script keeps it) holds only the report.
 TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
@@ -189,6 +260,173 @@ TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
     EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ") && shown.endsWith("\r\x1b[K")) << shown.toStdString();
     EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t600000\tProgreso/C0001.MXF");
     EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
+}
+
+// With --json every outcome is one JSON document on standard output that a parser takes, with the
+// exit code and the message: a refused option, a refused sign-in, the queue's leftovers (a run's
+// report, with the paths it could not take, is checked with the uploads).
+TEST_F(CommandLineEndToEnd, EveryOutcomeIsOneJsonDocument)
+{
+    const QString path = files_.filePath("J/C0001.MXF");
+    writeFile(path, 2000);
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        QString error;   // its start; empty: null or absent
+    } cases[] = {
+        {uploadArguments({path}, "J/") + QStringList{"--dest"}, 2, "Falta el valor de --dest"},
+        {{"--server", server().serviceURL(), "--login", kDemoEmail, "mala", "--upload", path}, 2,
+         "El servicio no aceptó el correo"},
+        {{"--server", "http://127.0.0.1:1", "--upload", path}, 2, "No se pudo conectar con el servidor"},
+        {{"--pendientes"}, 0, ""},
+        {{"--dest", "D/"}, 2, "Nada que hacer: usa --upload"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ProgramResult run = runProgram(ProgramHome().environment(), c.arguments + QStringList{"--json"});
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        const auto document = nlohmann::json::parse(run.out.toStdString(), nullptr, false);
+        ASSERT_TRUE(document.is_object()) << run.out.toStdString();
+        EXPECT_EQ(document.value("exitCode", -1), c.exitCode);
+        const auto error = document.value("error", nlohmann::json());
+        EXPECT_EQ(error.is_string(), !c.error.isEmpty()) << run.out.toStdString();
+        if (error.is_string()) {
+            EXPECT_TRUE(QString::fromStdString(error.get<std::string>()).startsWith(c.error)) << error;
+        }
+    }
+}
+
+// Ctrl-C or SIGTERM mid-run pauses the file in flight (nothing aborted at the service), erases the
+// progress line and prints the report with the file paused on standard output, with 130 or 143; the
+// queue lists it, and the same command sends it.
+TEST_F(CommandLineEndToEnd, AnInterruptedRunReportsAndTheSameCommandFinishes)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        server().reset();
+        const QString path = files_.filePath(QStringLiteral("I%1/C0001.MXF").arg(signal));
+        const QString dest = QStringLiteral("Corte%1/").arg(signal);
+        writeFile(path, 300'000);
+        server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "C0001.MXF"}, {"action", "delay"}, {"ms", 60000}});
+        ProgramHome home;
+        const QString report = home.path() + "/salida.txt";
+        const QStringList arguments = uploadArguments({path}, dest);
+        {
+            TerminalRun terminal(home.environment(), arguments, report);
+            ASSERT_TRUE(waitUntilUnanswered(server(), "/C0001.MXF"));
+            ASSERT_TRUE(terminal.waitFor(" de 1 archivo")) << terminal.output().toStdString();
+            terminal.signal(signal);
+            EXPECT_EQ(terminal.finish(), 128 + signal) << terminal.output().toStdString();
+            EXPECT_TRUE(terminal.output().contains("\r\x1b[KInterrumpido. Los archivos quedan pendientes"))
+                << terminal.output().toStdString();
+        }
+        EXPECT_EQ(reportLine(QString::fromUtf8(fileBytes(report)), dest + "C0001.MXF"), "paused\t300000\t" + dest + "C0001.MXF");
+        EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/abort").empty());
+        const auto queued = nlohmann::json::parse(runProgram(home.environment(), {"--pendientes", "--json"}).out.toStdString());
+        EXPECT_EQ(queued.value("paused", 0), 1) << queued.dump();
+        server().reset();
+        const ProgramResult again = runProgram(home.environment(), arguments);
+        EXPECT_EQ(again.exitCode, 0) << again.out.toStdString() << again.err.toStdString();
+        EXPECT_EQ(reportLine(again.out, dest + "C0001.MXF"), "OK verificado\t300000\t" + dest + "C0001.MXF");
+    }
+}
+
+// "--simular" tells what would be sent or skipped and why, "--comprobar" whether each file is at the
+// destination with its size; neither starts or sends anything.
+TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
+{
+    const QString day = files_.filePath("Sim/Dia");
+    writeFile(day + "/C0001.MXF", 1000, 1);
+    writeFile(day + "/C0002.MXF", 2000, 2);
+    ProgramHome home;
+    ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
+    writeFile(day + "/C0002.MXF", 2500, 3);
+    writeFile(day + "/C0003.MXF", 300, 4);
+    server().reset();
+    const auto run = [&](const QString& mode) {
+        return runProgram(home.environment(), {"--dest", "Sim/", mode, day});
+    };
+    const struct {
+        QString mode;
+        int exitCode;
+        QString out;
+    } cases[] = {
+        {"--simular", 0,
+         "se salta\t1000\tSim/Dia/C0001.MXF\tya existía (mismo nombre y tamaño)\n"
+         "enviar\t2500\tSim/Dia/C0002.MXF\treemplaza el que hay, de 2000 bytes\n"
+         "enviar\t300\tSim/Dia/C0003.MXF\n\n"
+         "Se enviarían 2 archivos (3 KB); se saltarían 1 (1 KB). No se ha enviado nada.\n"},
+        {"--comprobar", 1,
+         "OK\t1000\tSim/Dia/C0001.MXF\nDISTINTO\t2500\tSim/Dia/C0002.MXF\ten el destino tiene 2000 bytes\n"
+         "FALTA\t300\tSim/Dia/C0003.MXF\n\n1 de 3 archivos están en el destino con el mismo tamaño.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode.toStdString());
+        const ProgramResult checked = run(c.mode);
+        EXPECT_EQ(checked.exitCode, c.exitCode) << checked.err.toStdString();
+        EXPECT_EQ(checked.out, c.out);
+    }
+    const auto document = nlohmann::json::parse(runProgram(home.environment(), {"--comprobar", "--json", "--dest", "Sim/", day}).out.toStdString());
+    EXPECT_EQ(document["exitCode"], 1);
+    EXPECT_EQ(document["totals"]["there"], 1);
+    EXPECT_EQ(document["items"][1]["destinationSize"], 2000);
+    EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/init").empty());
+    EXPECT_TRUE(server().storeRequests("PUT", "").empty());
+
+    ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
+    EXPECT_EQ(run("--comprobar").exitCode, 0);
+}
+
+// The settings and the data folder: without a home, or a data folder it can make, the program
+// stops before writing anything anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
+// later runs only once a sign-in there worked.
+TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
+{
+    const QString path = files_.filePath("H/C0001.MXF");
+    writeFile(path, 1000);
+    ProgramHome home;
+    QFile(home.path() + "/archivo").open(QIODevice::WriteOnly);
+    const auto without = [&](QStringList names, std::pair<QString, QString> set = {}) {
+        QProcessEnvironment environment = home.environment();
+        for (const QString& name : names)
+            environment.remove(name);
+        if (!set.first.isEmpty())
+            environment.insert(set.first, set.second);
+        return environment;
+    };
+    const QString noHome = "HOME no está definida: no hay dónde guardar la sesión, la cola y los ajustes. Define HOME "
+                           "con tu carpeta personal (o XDG_CONFIG_HOME y XDG_DATA_HOME) y vuelve a ejecutar.\n";
+    for (const auto& environment : {without({"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}),
+                                    without({"XDG_CONFIG_HOME"}, {"HOME", ""}),
+                                    without({"XDG_DATA_HOME"}, {"HOME", home.path() + "/archivo"}),
+                                    without({}, {"XDG_DATA_HOME", home.path() + "/archivo/data"})}) {
+        const ProgramResult run = runProgram(environment, uploadArguments({path}, "H/"));
+        EXPECT_EQ(run.exitCode, 2);
+        const QString given = environment.value("HOME"), data = environment.value("XDG_DATA_HOME");
+        if (given.isEmpty())
+            EXPECT_EQ(run.err, noHome);
+        else if (data.contains("archivo"))
+            EXPECT_TRUE(run.err.startsWith("No se puede crear la carpeta de datos «" + data + "/Zafrel»")) << run.err.toStdString();
+        else
+            EXPECT_TRUE(run.err.startsWith("HOME («" + given + "») no es una carpeta")) << run.err.toStdString();
+        EXPECT_TRUE(server().serviceRequests("POST", "/api/login").empty());
+        EXPECT_FALSE(QFileInfo::exists("/.config/Zafrel") || QFileInfo::exists("/.local/share/Zafrel"));
+    }
+
+    // The settings' folder cannot be made: the run signs in where it was told, and says that the
+    // setting was not kept.
+    const ProgramResult unstored =
+        runProgram(without({}, {"XDG_CONFIG_HOME", home.path() + "/archivo/config"}), uploadArguments({path}, "H/"));
+    EXPECT_EQ(unstored.exitCode, 0) << unstored.out.toStdString() << unstored.err.toStdString();
+    EXPECT_TRUE(unstored.err.startsWith("No se pudieron guardar los ajustes")) << unstored.err.toStdString();
+    EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 1u);
+
+    // A server where the sign-in fails is not kept; one where it works is.
+    const QString settingsFile = home.path() + "/config/Zafrel/Zafrel.conf";
+    EXPECT_EQ(runProgram(home.environment(), {"--server", "http://127.0.0.1:1", "--upload", path}).exitCode, 2);
+    EXPECT_FALSE(fileBytes(settingsFile).contains("127.0.0.1:1"));
+    EXPECT_EQ(upload(home, {path}, "H/").exitCode, 0);
+    EXPECT_TRUE(fileBytes(settingsFile).contains(server().serviceURL().toUtf8()));
 }
 
 }  // namespace

@@ -60,8 +60,11 @@ TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
     EXPECT_TRUE(server().serviceRequests("POST", "/api/login").empty());
     EXPECT_EQ(server().storeRequests("PUT", "").size(), 1u);
     const nlohmann::json report = nlohmann::json::parse(second.out.toStdString());
+    EXPECT_EQ(report["exitCode"], 1);
     EXPECT_EQ(report["totals"], nlohmann::json({{"done", 1}, {"skipped", 1}, {"errors", 0}, {"cancelled", 0},
-                                                {"paused", 0}, {"bytes", 300'001}}));
+                                                {"paused", 0}, {"problems", 1}, {"bytes", 300'001}}));
+    EXPECT_EQ(report["problems"],
+              nlohmann::json::array({{{"path", missing.toStdString()}, {"error", ("No existe: " + missing).toStdString()}}}));
     ASSERT_EQ(report["items"].size(), 2u);
     EXPECT_EQ(report["items"][0]["status"], "skipped");
     EXPECT_EQ(report["items"][0]["verified"], false);

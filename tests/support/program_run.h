@@ -15,6 +15,8 @@
 
 #include <chrono>
 
+#include <csignal>
+
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -121,6 +123,8 @@ public:
         if (::write(master_, bytes.constData(), size_t(bytes.size())) != bytes.size())
             output_.append("[typing failed]");
     }
+    // Sends `signal` to the program, as Ctrl-C at its terminal (SIGINT) or a script's kill would.
+    void signal(int signal) { ::kill(pid_t(process_.processId()), signal); }
     // Reads to the end (killing the program after two minutes) and answers the exit code; -1 when
     // killed or ended by a signal.
     int finish()

@@ -116,6 +116,29 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     EXPECT_FALSE(visible(login().errorLabel()));
 }
 
+// Files handed to the program as it starts (a launcher's "%F") wait for the sign-in, then are
+// queued as a drop would be.
+TEST_F(DesktopTest, FilesOpenedAtStartAreQueuedOnceSignedIn)
+{
+    const QString path = sandboxDir() + "/abierto/C0001.MXF";
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("clip") == 4);
+    file.close();
+    settings::setValue("destDir", "Rodaje/");
+    launch();
+    ASSERT_TRUE(shows(root().loginView()));
+    view().openAtStart({QUrl::fromLocalFile(path)});
+    settle();
+    EXPECT_TRUE(up().items().empty());
+    answer("POST", "/api/login", okReply());
+    answer("GET", "/api/me", userReply("Demo Films"));
+    signIn();
+    ASSERT_TRUE(shows(root().mainView()));
+    ASSERT_TRUE(runUntil([&] { return up().items().size() == 1; }));
+    EXPECT_EQ(up().items().front()->path, path);
+}
+
 // Files paused by a lost session come back after the next sign-in, and "Continuar pendientes"
 // sends them.
 TEST_F(DesktopTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
