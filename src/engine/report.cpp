@@ -8,23 +8,27 @@
 
 namespace zafrel {
 
+void Summary::add(const UploadItem& item)
+{
+    switch (item.status()) {
+    case Status::Done:
+        ++done;
+        bytes += item.size;
+        break;
+    case Status::Skipped: ++skipped; break;
+    case Status::Error: ++errors; break;
+    case Status::Queued:
+    case Status::Running: ++active; break;
+    case Status::Cancelled: ++cancelled; break;
+    case Status::Paused: ++paused; break;
+    }
+}
+
 Summary UploadManager::summary() const
 {
     Summary s;
-    for (const ItemPtr& item : items_) {
-        switch (item->status()) {
-        case Status::Done:
-            ++s.done;
-            s.bytes += item->size;
-            break;
-        case Status::Skipped: ++s.skipped; break;
-        case Status::Error: ++s.errors; break;
-        case Status::Queued:
-        case Status::Running: ++s.active; break;
-        case Status::Cancelled: ++s.cancelled; break;
-        case Status::Paused: ++s.paused; break;
-        }
-    }
+    for (const ItemPtr& item : items_)
+        s.add(*item);
     return s;
 }
 

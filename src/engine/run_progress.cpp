@@ -61,18 +61,7 @@ Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart)
         const bool waiting = item->isActive() || status == Status::Paused;
         if (!waiting && !(item->started && *item->started >= runStart))
             continue;
-        switch (status) {
-        case Status::Done:
-            ++s.done;
-            s.bytes += item->size;
-            break;
-        case Status::Skipped: ++s.skipped; break;
-        case Status::Error: ++s.errors; break;
-        case Status::Queued:
-        case Status::Running: ++s.active; break;
-        case Status::Cancelled: ++s.cancelled; break;
-        case Status::Paused: ++s.paused; break;
-        }
+        s.add(*item);
     }
     return s;
 }

@@ -44,6 +44,9 @@ struct Summary {
     int active = 0;      // queued or running (paused items are not counted)
     int cancelled = 0;
     int paused = 0;
+
+    // Counts `item` under its state.
+    void add(const UploadItem& item);
 };
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
