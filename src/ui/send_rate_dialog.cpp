@@ -45,20 +45,10 @@ SendRateDialog::SendRateDialog(const QString& current, QWidget* parent) : QDialo
     meaning_->setTextFormat(Qt::PlainText);
     meaning_->setFont(calloutFont());
     column->addWidget(meaning_);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* cancel = new QPushButton(QStringLiteral("Cancelar"), this);
-    apply_ = new QPushButton(QStringLiteral("Aplicar"), this);
+    apply_ = addCancelAndDefault(this, column, QStringLiteral("Aplicar"));
     apply_->setObjectName("applySendRate");
-    apply_->setDefault(true);
-    for (QPushButton* button : {cancel, apply_})
-        giveRoom(button);
-    buttons->addWidget(cancel);
-    buttons->addWidget(apply_);
-    column->addLayout(buttons);
 
     connect(field_, &QLineEdit::textChanged, this, &SendRateDialog::showMeaning);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(apply_, &QPushButton::clicked, this, [this] {
         const std::optional<int64_t> typed = rate();
         if (!typed)

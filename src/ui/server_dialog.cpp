@@ -38,20 +38,10 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent)
     meaning_->setWordWrap(true);
     meaning_->setFont(calloutFont());
     column->addWidget(meaning_);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* cancel = new QPushButton(QStringLiteral("Cancelar"), this);
-    save_ = new QPushButton(QStringLiteral("Guardar"), this);
+    save_ = addCancelAndDefault(this, column, QStringLiteral("Guardar"));
     save_->setObjectName("saveServer");
-    save_->setDefault(true);
-    for (QPushButton* button : {cancel, save_})
-        giveRoom(button);
-    buttons->addWidget(cancel);
-    buttons->addWidget(save_);
-    column->addLayout(buttons);
 
     connect(field_, &QLineEdit::textChanged, this, &ServerDialog::showMeaning);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(save_, &QPushButton::clicked, this, [this] {
         if (!usable())
             return;

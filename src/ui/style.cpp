@@ -3,6 +3,8 @@
 #include "platform/printable.h"
 
 #include <QApplication>
+#include <QBoxLayout>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -99,6 +101,22 @@ void giveRoom(QPushButton* button)
     const QSize hint = button->sizeHint();
     button->setMinimumSize(std::max(hint.width(), metrics.horizontalAdvance(button->text()) + 28),
                            std::max(hint.height(), metrics.height() + 12));
+}
+
+QPushButton* addCancelAndDefault(QDialog* dialog, QBoxLayout* column, const QString& acceptText)
+{
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancelar"), dialog);
+    auto* accept = new QPushButton(acceptText, dialog);
+    accept->setDefault(true);
+    for (QPushButton* button : {cancel, accept}) {
+        giveRoom(button);
+        buttons->addWidget(button);
+    }
+    column->addLayout(buttons);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return accept;
 }
 
 void giveRoom(QLineEdit* field)

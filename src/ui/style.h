@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QFont>
 
+class QBoxLayout;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -35,6 +37,10 @@ void clickOnReturn(QPushButton* button);
 // minimum size, so styles that are already generous keep their own look.
 void giveRoom(QPushButton* button);
 void giveRoom(QLineEdit* field);
+
+// A dialog's closing row, at the end of `column`: "Cancelar" (rejects the dialog) and, right of
+// it, the default button `acceptText`, which is returned for the dialog to connect.
+QPushButton* addCancelAndDefault(QDialog* dialog, QBoxLayout* column, const QString& acceptText);
 
 // A tooltip that shows `text` exactly as it is, never as markup (file names and service texts may
 // hold "<"); empty text gives no tooltip. Text from outside is passed through printable() first.
