@@ -187,6 +187,7 @@ run_label() {
 # per label, just before the first fault that needs it, on the tree as it is. A red baseline ends
 # the whole run. Answers 1 when the label has no tests.
 declare -A baseline_state=()
+baseline_seconds=0   # not counted in the seconds of the fault that waited for them
 baseline() {
     local label=$1 started=$SECONDS failed
     local log=$logs/baseline-$label.log
@@ -207,6 +208,7 @@ baseline() {
         exit 2
     fi
     baseline_state[$label]=green
+    baseline_seconds=$((baseline_seconds + SECONDS - started))
     echo "green ($((SECONDS - started)) s)"
 }
 
@@ -248,7 +250,7 @@ try_fault() {
 results=() all_caught=1 started_all=$SECONDS
 for i in "${selected[@]}"; do
     id=${ids[$i]} file=${files[$i]} label=${labels[$i]}
-    started=$SECONDS
+    started=$((SECONDS - baseline_seconds))
     result=""
     if [[ ! -f $tree/$file ]]; then
         result="stale (no file)"
@@ -274,14 +276,14 @@ for i in "${selected[@]}"; do
             exit 2
         fi
     fi
-    line=$(printf '%-36s %-18s %5s  %s' "$id" "$label" "$((SECONDS - started))" "$result")
+    line=$(printf '%-36s %-24s %5s  %s' "$id" "$label" "$((SECONDS - baseline_seconds - started))" "$result")
     echo "$line"
     [[ $result == CAUGHT* ]] || all_caught=0
     results+=("$line")
 done
 
 echo
-printf '%-36s %-18s %5s  %s\n' id labels s result
+printf '%-36s %-24s %5s  %s\n' id labels s result
 printf '%s\n' "${results[@]}"
 echo "total: ${#results[@]} faults, $((SECONDS - started_all)) s; logs in $logs"
 if [[ $all_caught -eq 0 ]]; then
