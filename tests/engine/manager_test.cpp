@@ -379,7 +379,7 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         const QString journal = paths::dataDir() + "/queue.journal";
         writeFile(journal, fileBytes(journal) + appended);
         if (replaced)
-            writeFile(queueFilePath(), QByteArray(written).replace("\"mtime\":1,", "\"mtime\":2,"));   // as long
+            writeFile(queueFilePath(), QByteArray(written).replace("\"mtime\":1,", "\"mtime\":2,"));   // of the same length
         manager = offlineManager();
         ASSERT_EQ(manager->items().size(), replaced ? 2u : 1u);
         EXPECT_EQ(manager->items()[0]->loaded(), replaced ? 0 : 100);

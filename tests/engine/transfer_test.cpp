@@ -389,8 +389,8 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
 // multipart upload once its parts have ended, or before its completion when every part was stored
 // by an earlier run; a stopped run pauses the item during a request or between parts, keeping
 // what is stored; a file changed during its parts is aborted, not completed, and leaves nothing
-// to continue. A part stored with a wrong ETag fails the item and keeps the
-// stored ones for a continuation, which were on disk (queue file and journal) at once.
+// to continue. A part stored with a wrong ETag fails the item and keeps the stored ones for a
+// continuation, which were on disk (queue file and journal) at once.
 TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
     enum Action { Cancel, Stop, Touch, Answer };
