@@ -7,6 +7,7 @@
 #include "engine/progress_delegate.h"
 #include "engine/route_probe.h"
 #include "engine/speed_meter.h"
+#include "engine/url_cache.h"
 #include "platform/errors.h"
 #include "support/async_wait.h"
 #include "support/engine_env.h"
@@ -88,6 +89,27 @@ TEST(PartReader, PartsAtTheirOffsetsFromManyThreadsAndAShortenedFile)
     ASSERT_TRUE(QFile::resize(path, content.size() - 2));
     EXPECT_THROW(reader.read(parts), FileChangedError);   // a short part is never sent as planned
     QFile::remove(path);
+}
+
+QCoro::Task<URLCache::URLMap> signedURLs(int64_t first, int64_t last)
+{
+    URLCache::URLMap urls;
+    for (int64_t n = first; n <= last; ++n)
+        urls[n] = "u" + std::to_string(n);
+    co_return urls;
+}
+
+// The service signs at most 100 part URLs per request: a file of 250 parts asks three times.
+TEST(URLCache, PartURLsComeInBatchesOfAtMostAHundred)
+{
+    std::vector<std::pair<int64_t, int64_t>> asked;
+    URLCache cache(250, [&](int64_t first, int64_t last) {
+        asked.emplace_back(first, last);
+        return signedURLs(first, last);
+    });
+    for (int64_t n = 1; n <= 250; ++n)
+        ASSERT_EQ(test::awaitTask(cache.url(n)).get(), "u" + std::to_string(n));
+    EXPECT_EQ(asked, (std::vector<std::pair<int64_t, int64_t>>{{1, 100}, {101, 200}, {201, 250}}));
 }
 
 // Each case feeds (bytes, time) events and reads the rate the meter last answered.

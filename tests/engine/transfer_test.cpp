@@ -386,10 +386,11 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
 }
 
 // A user's cancel during a request ends the retries (a success still counts) and aborts a
-// multipart upload once its parts have ended; a stopped run pauses the item during a request or
-// between parts, keeping what is stored; a file changed during its parts is aborted, not completed,
-// and leaves nothing to continue. A part stored with a wrong ETag fails the item and keeps the
-// stored ones for a continuation, which were on disk (queue file and journal) at once.
+// multipart upload once its parts have ended, or before its completion when every part was stored
+// by an earlier run; a stopped run pauses the item during a request or between parts, keeping
+// what is stored; a file changed during its parts is aborted, not completed, and leaves nothing
+// to continue. A part stored with a wrong ETag fails the item and keeps the stored ones for a
+// continuation, which were on disk (queue file and journal) at once.
 TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
     enum Action { Cancel, Stop, Touch, Answer };
@@ -400,8 +401,10 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         Action action;
         Status expected;
         const char* error;
+        bool continued = false;   // every part stored by an earlier run; the listing is held instead
     } cases[] = {
         {"cancel, failing", 100, Reply{500, "boom", std::nullopt}, Cancel, Status::Cancelled, nullptr},
+        {"cancel, continued", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled, nullptr, true},
         {"cancel, succeeding", 100, std::nullopt, Cancel, Status::Done, nullptr},
         {"cancel, multipart", kMiB32 + 1, std::nullopt, Cancel, Status::Cancelled, nullptr},
         {"stop, single", 100, std::nullopt, Stop, Status::Paused, nullptr},
@@ -423,11 +426,23 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         };
         const QString path = makeFile(QString::number(i), c.size);
         const ItemPtr item = makeItem(path);
+        if (c.continued) {
+            item->key = item->destDir + item->name;
+            item->uploadId = "up-continued";
+            item->partSize = kMiB32;
+            item->etags = {{1, "\"e1\""}, {2, "\"e2\""}};
+            ctx->listings.clear();
+        }
+        server.intercept = [gate = &held, continued = c.continued](const SeenRequest& req) -> std::optional<FakeReply> {
+            FakeReply none = FakeReply::status(404);   // the folder is not there yet
+            none.after = gate;
+            return continued && req.path == "/api/ls" ? std::optional(none) : std::nullopt;
+        };
         manager->setItems({item});
         std::stop_source run;
-        const size_t aborts = server.aborts().size();
+        const size_t aborts = server.aborts().size(), puts = server.puts().size();
         Started& started = startUpload(item, run.get_token());
-        ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel ? 2 : 1); }));
+        ASSERT_TRUE(runUntil([&] { return held.waiting() == (multipart && c.action == Cancel && !c.continued ? 2 : 1); }));
         ASSERT_TRUE(runUntil([&] { return !multipart || c.action == Cancel || item->etags.contains(1); }));
         if (c.action == Answer) {
             const QByteArray part = QByteArray::fromStdString(md5Of(path, 0, kMiB32)), upload = item->uploadId->toUtf8();
@@ -449,10 +464,12 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         EXPECT_EQ(item->error(), c.error ? std::optional<QString>(c.error) : std::nullopt);
         EXPECT_EQ(item->verified(), c.expected == Status::Done);
         EXPECT_EQ(server.aborts().size(), aborts + (multipart && (c.action == Cancel || c.action == Touch) ? 1 : 0));
+        EXPECT_EQ(server.puts().size() - puts, c.continued ? 0u : multipart ? 2u : 1u);   // a failed one not retried
         if (multipart)   // what is left to continue
             EXPECT_EQ(item->etags.size(), c.action == Stop || c.action == Answer ? 1u : 0u);
         held.open();
     }
+    server.intercept = nullptr;
     EXPECT_TRUE(server.completions().empty());
 }
 
@@ -597,6 +614,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         {"ETag without quotes", store, withETag(md5), "OK verificado\t", 1},
         {"ETag in capitals", store, withETag(inQuotes(QByteArray::fromStdString(md5).toUpper().toStdString())), mismatch, 1},
         {"no ETag", store, FakeReply::status(200), mismatch, 1},   // a mismatch is not retried
+        {"redirect", store, FakeReply::status(307), "ERROR HTTP 307 \t", 5},   // nothing stored: not an answer
         {"listing of 64 MiB", "/api/ls", FakeReply::status(200, std::string((64 << 20) + 1, '[')), tooLarge, 0},
         {"folder not made yet", "/api/ls", jsonReply({{"error", "No existe"}}, 404), "OK verificado\t", 1},
         {"upload start that never answers", init, FakeReply::failed(CURLE_OPERATION_TIMEDOUT), paused, 0},
@@ -813,6 +831,21 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrder)
     EXPECT_EQ(std::tuple(server.inits().size(), server.calls("POST", "/api/upload/done"), server.calls("GET", "/api/ls"),
                          ctx->listings.has("Dia1/"), manager->speed()),
               std::tuple(20u, 1u, 1u, false, 0.0));
+}
+
+// Large files go two at a time, their parts eight at a time over the run; a third waits queued.
+TEST_F(Scheduler, TwoLargeFilesAndEightPartsAtATime)
+{
+    QList<QUrl> urls;
+    for (int n = 1; n <= 3; ++n)
+        urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), 5 * kMiB32)));
+    manager->add(urls, QString());
+    const auto inFlight = [&] { return gates[1].waiting() + gates[2].waiting() + gates[3].waiting(); };
+    ASSERT_TRUE(runUntil([&] { return inFlight() >= 8; }));
+    runUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(std::tuple(inFlight(), statuses(*manager)), std::tuple(8, std::vector{Status::Running, Status::Running, Status::Queued}));
+    finish(3);
+    EXPECT_EQ(statuses(*manager), std::vector<Status>(3, Status::Done));
 }
 
 // A folder's listing stays while a file of it is in flight, and goes once none is.
