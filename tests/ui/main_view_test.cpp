@@ -331,7 +331,7 @@ TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancelli
     QStringList queued;
     for (const ItemPtr& item : up().items())
         queued << item->path.mid(dir.size() + 1);
-    EXPECT_EQ(queued, (QStringList{"CLIPS/C0001.MXF", "A.MXF", "B.MXF"}));
+    EXPECT_EQ(queued, (QStringList{"A.MXF", "B.MXF", "CLIPS/C0001.MXF"}));
     EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);   // the next chooser opens there, also after a restart
 }
 
