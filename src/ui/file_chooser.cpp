@@ -30,6 +30,12 @@ FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
     setWindowTitle(QStringLiteral("Elegir archivos o carpetas"));
     setDirectory(QDir::home());
     setSidebarUrls(chooserSidebar());
+    // Places added while the chooser is open get the room too.
+    if (auto* sidebar = findChild<QListView*>(QStringLiteral("sidebar")); sidebar && sidebar->model())
+        connect(sidebar->model(), &QAbstractItemModel::rowsInserted, this, [this] {
+            if (sidebarFitted_)
+                QTimer::singleShot(0, this, &FileChooser::fitSidebar);
+        });
     auto* listing = new ChooserListing(this);
     setProxyModel(listing);
     listing->sort(0, Qt::AscendingOrder);

@@ -282,6 +282,8 @@ private:
         QTimer::singleShot(0, [&] {
             waitFor("the chooser", [] { return qobject_cast<FileChooser*>(QApplication::activeModalWidget()) != nullptr; });
             auto* open = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
+            // The second card in the sidebar, as a mounted one is listed.
+            open->setSidebarUrls(open->sidebarUrls() << card_);
             settle(800);
             shoot(open, "15-elegir-archivos");
             shot = true;
