@@ -43,8 +43,14 @@ RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runS
             ++p.finished;
             p.sent += item->size;
             break;
+        case Status::Paused:
+            // Not ended: "1 de 60 archivos" with nothing uploaded would read as one file up.
+            --p.files;
+            ++p.paused;
+            p.bytes -= item->size;
+            break;
         default:
-            // Failed, cancelled or paused: ended, and nothing of it counts as sent.
+            // Failed or cancelled: ended, and nothing of it counts as sent.
             ++p.finished;
             p.bytes -= item->size;
             break;
@@ -125,8 +131,11 @@ QString runningText(const RunProgress& progress, double speed, std::optional<dou
 
 QString runningCounts(const RunProgress& progress)
 {
-    return QString::number(progress.running) + QStringLiteral(" subiendo · ") + QString::number(progress.queued)
-           + QStringLiteral(" en cola");
+    QString text = QString::number(progress.running) + QStringLiteral(" subiendo · ") + QString::number(progress.queued)
+                   + QStringLiteral(" en cola");
+    if (progress.paused > 0)
+        text += QStringLiteral(" · %1 en pausa").arg(progress.paused);
+    return text;
 }
 
 QString finishedText(const Summary& s)

@@ -22,6 +22,7 @@ struct RunProgress {
     int queued = 0;
     qint64 bytes = 0;    // total size of the run's files
     qint64 sent = 0;     // of it, sent or found already there
+    int paused = 0;      // paused from their rows during the run: out of the counts above until resumed
 
     // 0 to 100, by bytes (by files when every file is empty).
     int percent() const;
@@ -56,7 +57,7 @@ private:
 QString timeLeftText(std::optional<double> seconds);
 
 // Footer lines while a run goes on: "3 de 56 archivos · 150 MB de 2.1 GB · 22.3 MB/s · quedan 3 min"
-// and "2 subiendo · 51 en cola".
+// and "2 subiendo · 51 en cola" (with "· 1 en pausa" while files are paused).
 QString runningText(const RunProgress& progress, double speed, std::optional<double> secondsLeft);
 QString runningCounts(const RunProgress& progress);
 

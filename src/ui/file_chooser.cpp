@@ -1,5 +1,7 @@
 #include "ui/file_chooser.h"
 
+#include "ui/chooser_listing.h"
+
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QHeaderView>
 #include <QTreeView>
@@ -27,6 +30,15 @@ FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
     setWindowTitle(QStringLiteral("Elegir archivos o carpetas"));
     setDirectory(QDir::home());
     setSidebarUrls(chooserSidebar());
+    // Places added while the chooser is open get the room too.
+    if (auto* sidebar = findChild<QListView*>(QStringLiteral("sidebar")); sidebar && sidebar->model())
+        connect(sidebar->model(), &QAbstractItemModel::rowsInserted, this, [this] {
+            if (sidebarFitted_)
+                QTimer::singleShot(0, this, &FileChooser::fitSidebar);
+        });
+    auto* listing = new ChooserListing(this);
+    setProxyModel(listing);
+    listing->sort(0, Qt::AscendingOrder);
     openUpViews();
     // Long clip names and sizes need the room; the type column says nothing a crew needs.
     resize(860, 540);
@@ -38,6 +50,30 @@ FileChooser::FileChooser(QWidget* parent) : QFileDialog(parent)
         header->setSectionResizeMode(3, QHeaderView::ResizeToContents);
         header->hideSection(2);
     }
+}
+
+void FileChooser::showEvent(QShowEvent* event)
+{
+    QFileDialog::showEvent(event);
+    if (!sidebarFitted_)
+        fitSidebar();
+    sidebarFitted_ = true;
+}
+
+void FileChooser::fitSidebar()
+{
+    // Cards are told apart by their names ("A001_CAM_A", "A001_CAM_B"): the sidebar is as wide as
+    // its longest one, up to a third of the dialog.
+    auto* sidebar = findChild<QListView*>(QStringLiteral("sidebar"));
+    auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter"));
+    if (!sidebar || !splitter || splitter->count() < 2)
+        return;
+    const int frame = sidebar->width() - sidebar->viewport()->width();
+    const int wanted = std::min(sidebar->sizeHintForColumn(0) + frame + 8, width() / 3);
+    const QList<int> sizes = splitter->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (wanted > sizes.value(0))
+        splitter->setSizes({wanted, std::max(0, total - wanted)});
 }
 
 QList<QUrl> chooserSidebar(const QStringList& roots)

@@ -80,8 +80,9 @@ void RootView::showOffline()
     if (!countdown_.isActive())
         countdown_.start();
     const auto left = std::chrono::ceil<std::chrono::seconds>(session_.nextCheck() - std::chrono::steady_clock::now()).count();
-    nextCheckLabel_->setText(left > 0 ? QStringLiteral("Próximo intento en %1 s").arg(left)
-                                      : QStringLiteral("Intentando…"));
+    // What a crew member fears here is having to sign in again, or a lost queue: neither happens.
+    nextCheckLabel_->setText((left > 0 ? QStringLiteral("Próximo intento en %1 s").arg(left) : QStringLiteral("Intentando…"))
+                             + QStringLiteral("\nLa sesión sigue abierta y la cola se conserva."));
 }
 
 void RootView::evaluate()

@@ -36,13 +36,21 @@ namespace {
 // Longer than a store takes to answer a whole part on a slow link, short enough to be told before
 // a crew member starts to wonder.
 constexpr std::chrono::seconds kQuietAfter{40};
+
+// A multipart upload continues where it stopped: what is already there is not sent again. Said
+// while it waits (paused, or resumed behind files that hold every slot) so it does not look lost.
+QString alreadyStored(const UploadItem& item)
+{
+    const qint64 stored = item.uploadId ? item.storedBytes() : 0;
+    return stored > 0 ? QStringLiteral(" · ") + formatByteCount(stored) + QStringLiteral(" ya en el destino") : QString();
+}
 }  // namespace
 
 QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_point now)
 {
     switch (item.status()) {
     case Status::Queued:
-        return QStringLiteral("En cola · ") + formatByteCount(item.size);
+        return QStringLiteral("En cola · ") + formatByteCount(item.size) + alreadyStored(item);
     case Status::Running: {
         const QString bytes = formatByteCount(item.loaded()) + QStringLiteral(" de ") + formatByteCount(item.size);
         if (const auto& wait = item.retryWait()) {
@@ -87,11 +95,7 @@ QString rowSubtitle(const UploadItem& item, std::chrono::steady_clock::time_poin
         // A file out of reach says so: it waits for its card or folder to come back.
         if (item.error())
             return printable(*item.error()) + QStringLiteral(" · ") + formatByteCount(item.size);
-        // A multipart upload continues where it stopped: what is already there is not sent again.
-        const QString pending = QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size);
-        const qint64 stored = item.uploadId ? item.storedBytes() : 0;
-        return stored > 0 ? pending + QStringLiteral(" · ") + formatByteCount(stored) + QStringLiteral(" ya en el destino")
-                          : pending;
+        return QStringLiteral("Pendiente de continuar · ") + formatByteCount(item.size) + alreadyStored(item);
     }
     }
     return {};

@@ -70,7 +70,9 @@ TEST_F(DesktopTest, AnOutageAtStartKeepsTheSessionAndRetries)
     ASSERT_TRUE(runUntil([&] { return root().connectingLabel()->text() == "Sin conexión con el servidor — reintentando"; }));
     EXPECT_EQ(root().currentWidget(), root().connectingPage());
     EXPECT_TRUE(visible(root().checkNowButton()) && root().checkNowButton()->text() == "Reintentar ahora");
-    EXPECT_TRUE(root().nextCheckLabel()->text().startsWith("Próximo intento en ")) << root().nextCheckLabel()->text().toStdString();
+    const QString next = root().nextCheckLabel()->text();
+    EXPECT_TRUE(next.startsWith("Próximo intento en ") && next.endsWith("\nLa sesión sigue abierta y la cola se conserva."))
+        << next.toStdString();
     answer("GET", "/api/me", userReply("Demo Films"));
     root().checkNowButton()->click();
     ASSERT_TRUE(shows(root().mainView()));

@@ -1,5 +1,6 @@
 // The sheets on their own: the destination picker against the in-process service, the chooser's
 // sidebar, and the report.
+#include "platform/format.h"
 #include "support/desktop_fixture.h"
 
 namespace zafrel::test {
@@ -173,7 +174,9 @@ TEST_F(PickerTest, FromTheMainWindowTheServicesSpellingIsStoredAndCancellingChan
     EXPECT_EQ(settings::value("destDir").value_or("") + "|" + view().destinationLabel()->text(), "Rodaje/Dia03/|Rodaje/Dia03");
 }
 
-TEST(FileChooser, TheSidebarListsMountedVolumes)
+// The sidebar lists the mounted cards by their whole names; a folder is listed in the order and
+// units of the queue it goes to.
+TEST(FileChooser, ShowsMountedCardsWholeAndAFolderAsTheQueueTakesIt)
 {
     const QString media = sandboxDir() + "/media";
     QDir().mkpath(media + "/ana/TARJETA_B");
@@ -181,6 +184,28 @@ TEST(FileChooser, TheSidebarListsMountedVolumes)
     EXPECT_EQ(chooserSidebar({media + "/ana", media + "/nadie"}),
               (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(media + "/ana/TARJETA_A"),
                            QUrl::fromLocalFile(media + "/ana/TARJETA_B")}));
+
+    const QString dir = sandboxDir() + "/tarjeta";
+    writeFile(dir + "/C10.MXF", QByteArray(1'500'000, 'z'));
+    writeFile(dir + "/c3.wav", QByteArray(999, 'z'));
+    writeFile(dir + "/C2.MXF", QByteArray(12'000, 'z'));
+    writeFile(dir + "/CLIPS/C1.MXF");
+    FileChooser chooser;
+    const QString longCard = media + "/ana/A001_20261205_CAMARA_B_DRON";
+    QDir().mkpath(longCard);
+    chooser.setSidebarUrls({QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(longCard)});
+    chooser.setDirectory(dir);
+    chooser.show();
+    auto* list = chooser.findChild<QListView*>("listView");
+    ASSERT_TRUE(runUntil([&] { return list->model()->rowCount(list->rootIndex()) == 4; }));
+    QStringList shown;
+    for (int row = 0; row < 4; ++row)
+        shown << list->model()->index(row, 0, list->rootIndex()).data().toString() + " "
+                     + list->model()->index(row, 1, list->rootIndex()).data().toString();
+    EXPECT_EQ(shown.join(" | ").toStdString(), (QStringList{"C2.MXF " + formatByteCount(12'000), "c3.wav " + formatByteCount(999),
+                                                        "C10.MXF " + formatByteCount(1'500'000), "CLIPS "}).join(" | ").toStdString());
+    auto* sidebar = chooser.findChild<QListView*>("sidebar");
+    EXPECT_GE(sidebar->viewport()->width(), sidebar->sizeHintForColumn(0));
 }
 
 const QString kReport = "Zafrel — informe de subida 2026-12-05T12:42:24Z\nDestino: Rodaje/Dia03/\n\n"

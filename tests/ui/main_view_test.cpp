@@ -96,6 +96,13 @@ TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
     EXPECT_EQ(runningCounts(p) + " " + QString::number(p.percent()), "2 subiendo · 51 en cola 7");
     p.files = 1;
     EXPECT_TRUE(runningText(p, 0, std::nullopt).startsWith("3 de 1 archivo · "));
+    // A file paused from its row has not ended: it leaves the counts and is told apart.
+    std::vector<ItemPtr> run{makeItem("A", 100, Status::Done), makeItem("B", 100, Status::Paused), makeItem("C", 100, Status::Running)};
+    for (const ItemPtr& item : run)
+        item->started = QDateTime::currentDateTimeUtc();
+    const RunProgress mixed = runProgress(run, QDateTime::currentDateTimeUtc().addSecs(-60));
+    EXPECT_EQ(runningText(mixed, 0, std::nullopt).section(" · ", 0, 1) + " · " + runningCounts(mixed),
+              "1 de 2 archivos · " + formatByteCount(100) + " de " + formatByteCount(200) + " · 1 subiendo · 0 en cola · 1 en pausa");
     // Every byte out is not yet every file stored: 100 % only once all have ended.
     EXPECT_EQ((RunProgress{2, 1, 1, 0, 100, 100}.percent()), 99);
     EXPECT_EQ((RunProgress{2, 2, 0, 0, 100, 100}.percent()), 100);
@@ -331,7 +338,7 @@ TEST_F(DesktopTest, TheChooserEntersFoldersOnReturnSendsInListedOrderAndCancelli
     QStringList queued;
     for (const ItemPtr& item : up().items())
         queued << item->path.mid(dir.size() + 1);
-    EXPECT_EQ(queued, (QStringList{"CLIPS/C0001.MXF", "A.MXF", "B.MXF"}));
+    EXPECT_EQ(queued, (QStringList{"A.MXF", "B.MXF", "CLIPS/C0001.MXF"}));
     EXPECT_EQ(settings::value("chooserFolder").value_or(""), dir);   // the next chooser opens there, also after a restart
 }
 

@@ -71,10 +71,12 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     EXPECT_EQ(rowSubtitle(*clip, at + seconds(41)), "Sin respuesta del almacén desde hace 41 s");
     EXPECT_EQ(std::pair(rowSubtitleColor(*clip, at), rowSubtitleColor(*clip, at + seconds(41))),
               std::pair(secondaryColor(), orangeColor()));
-    clip->uploadId = "u";   // paused, it says what is already stored
+    clip->uploadId = "u";   // paused, and resumed behind busy slots, it says what is already stored
+    const QString stored = " · " + formatByteCount(part / 2) + " ya en el destino";
     clip->setStatus(Status::Paused);
-    EXPECT_EQ(rowSubtitle(*clip), "Pendiente de continuar · " + formatByteCount(clip->size) + " · " + formatByteCount(part / 2)
-                                      + " ya en el destino");
+    EXPECT_EQ(rowSubtitle(*clip), "Pendiente de continuar · " + formatByteCount(clip->size) + stored);
+    clip->setStatus(Status::Queued);
+    EXPECT_EQ(rowSubtitle(*clip), "En cola · " + formatByteCount(clip->size) + stored);
     clip->setStatus(Status::Running);
     clip->setRetryWait(RetryWait{3, 5, at + milliseconds(2500), 2});
     EXPECT_EQ(rowSubtitle(*clip, at), "Reintentando la parte 2 (intento 3 de 5) en 3 s · " + formatByteCount(sent) + " de "

@@ -23,6 +23,7 @@
 #include "ui/main_view.h"
 #include "ui/report_view.h"
 #include "ui/root_view.h"
+#include "ui/upload_row.h"
 
 #include <QAction>
 #include <QApplication>
@@ -231,18 +232,24 @@ private:
 
         // A speed cap on, and one running file paused from its row: the others go on.
         main().setSendRateText(QStringLiteral("5M"));
+        ItemPtr paused;
         for (const ItemPtr& item : desktop_->uploader().items())
             if (item->status() == Status::Running) {
-                desktop_->uploader().pause(item);
+                paused = item;
                 break;
             }
-        waitFor("a paused row", [&] {
-            const auto& items = desktop_->uploader().items();
-            return std::any_of(items.begin(), items.end(), [](const ItemPtr& it) { return it->status() == Status::Paused; });
-        });
+        if (!paused)
+            fail("no file under way to pause");
+        desktop_->uploader().pause(paused);
+        waitFor("a paused row", [&] { return paused->status() == Status::Paused; });
         settle(1500);
         shoot(&desktop_->window(), "17-pausado-y-limite");
         main().setSendRateText(QString());
+        // Resumed while the held files fill every slot, it waits its turn and says so.
+        desktop_->uploader().retry(paused);
+        settle(600);
+        if (paused->status() != Status::Queued || !rowSubtitle(*paused).startsWith(QStringLiteral("En cola")))
+            fail("a file resumed behind busy slots should wait \"En cola\"; its row says: " + rowSubtitle(*paused));
 
         press(main().footer()->cancelAllButton(), "\"Cancelar todo\"");
         waitFor("the question", [&] { return main().confirmation() && main().confirmation()->isVisible(); });
@@ -275,6 +282,8 @@ private:
         QTimer::singleShot(0, [&] {
             waitFor("the chooser", [] { return qobject_cast<FileChooser*>(QApplication::activeModalWidget()) != nullptr; });
             auto* open = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
+            // The second card in the sidebar, as a mounted one is listed.
+            open->setSidebarUrls(open->sidebarUrls() << card_);
             settle(800);
             shoot(open, "15-elegir-archivos");
             shot = true;

@@ -1,0 +1,120 @@
+// The footer's bytes through a real run against the local stand-in, read from the screen every
+// 100 ms beside what the store has received: a clip sent in parts (one part refused once) and sound
+// files beside it, under a speed cap. Within an attempt the count never goes back, and it is never
+// ahead of the store by more than one part in flight.
+#include "support/desktop_fixture.h"
+#include "support/devserver_process.h"
+
+#include <QRegularExpression>
+
+namespace zafrel::test {
+namespace {
+
+// The bytes sent that the footer's state line reads ("… · 102.4 MB de 155.9 MB · …"), if it shows a run.
+std::optional<qint64> shownBytes(const QString& line)
+{
+    static const QRegularExpression sent(QStringLiteral("· ([0-9][0-9.,]*) (bytes?|KB|MB|GB) de "));
+    const QRegularExpressionMatch match = sent.match(line);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double value = QLocale().toDouble(match.captured(1), &ok);
+    const QString unit = match.captured(2);
+    const double scale = unit == "KB" ? 1e3 : unit == "MB" ? 1e6 : unit == "GB" ? 1e9 : 1;
+    return ok ? std::optional<qint64>(qint64(value * scale)) : std::nullopt;
+}
+
+// What the store has taken of the uploads' bodies so far, counting only attempts that have not
+// failed, and how many attempts failed.
+struct StoreSide {
+    qint64 received = 0;
+    int failed = 0;
+};
+StoreSide storeSide(const DevServerProcess& server)
+{
+    StoreSide side;
+    for (const auto& request : server.requests()) {
+        if (request.value("server", "") != "store" || request.value("method", "") != "PUT")
+            continue;
+        const int status = request["status"].is_number() ? request["status"].get<int>() : -1;
+        if (status == -1 || status / 100 == 2)
+            side.received += request.value("bodyBytes", qint64(0));
+        else
+            ++side.failed;
+    }
+    return side;
+}
+
+class FooterOnTheWireTest : public DesktopTest {
+protected:
+    static void SetUpTestSuite() { server_ = new DevServerProcess(); }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    static DevServerProcess* server_;
+};
+DevServerProcess* FooterOnTheWireTest::server_ = nullptr;
+
+TEST_F(FooterOnTheWireTest, BytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore)
+{
+    ASSERT_TRUE(server_->started()) << server_->failure().toStdString();
+    // Both routes of the route probe are this machine.
+    qputenv("ZAFREL_S3_DIRECT_SUFFIX", "localhost:1");
+    qputenv("ZAFREL_S3_ACCEL_SUFFIX", "localhost:1");
+    qputenv("ZAFREL_S3_PROBE_SCHEME", "http");
+    settings::setValue("serverURL", server_->serviceURL());
+    settings::setValue("destDir", "Ritmo/");
+    server_->reset();
+    server_->addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "A001C001.MXF"},
+                       {"queryContains", "partNumber=2"}, {"action", "status"}, {"status", 503}});
+    QList<QUrl> files{QUrl::fromLocalFile(writeFile(sandboxDir() + "/ritmo/A001C001.MXF", QByteArray(100 << 20, 'c')))};
+    for (int i = 1; i <= 12; ++i)
+        files << QUrl::fromLocalFile(writeFile(sandboxDir() + QString("/ritmo/T%1.WAV").arg(i, 3, 10, QChar('0')),
+                                               QByteArray(1'500'000, char('a' + i))));
+
+    desktop = ui::startDesktop();
+    ASSERT_TRUE(shows(root().loginView()));
+    signIn("demo@zafrel.test", "zafrel-demo");
+    ASSERT_TRUE(shows(root().mainView()));
+    ASSERT_TRUE(view().setSendRateText("25M"));   // long enough a run to be read many times
+    ASSERT_TRUE(drop(files));
+
+    struct Sample {
+        qint64 shown;
+        StoreSide store;
+    };
+    std::vector<Sample> samples;
+    QTimer every;
+    every.setInterval(100);
+    QObject::connect(&every, &QTimer::timeout, [&] {
+        // The screen first, then the store: the store can only have taken more meanwhile.
+        if (const auto shown = shownBytes(footer().stateLabel()->text()))
+            samples.push_back({*shown, storeSide(*server_)});
+    });
+    every.start();
+    ASSERT_TRUE(runUntil([&] { return up().isRunning(); }));
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }, std::chrono::minutes(3)));
+    every.stop();
+
+    ASSERT_EQ(up().summary().done, files.size());
+    ASSERT_GE(samples.size(), 5u);   // the cap makes the run last seconds: it was watched
+    const qint64 part = up().items().front()->partSize;
+    ASSERT_GT(part, 0);
+    int drops = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const Sample& now = samples[i];
+        EXPECT_LE(now.shown, now.store.received + part) << "sample " << i;
+        if (i > 0 && now.shown < samples[i - 1].shown) {
+            // Only a failed attempt takes bytes back, at most its part.
+            ++drops;
+            EXPECT_LE(drops, now.store.failed) << "sample " << i << ": " << samples[i - 1].shown << " → " << now.shown;
+            EXPECT_LE(samples[i - 1].shown - now.shown, part) << "sample " << i;
+        }
+    }
+    EXPECT_EQ(samples.back().store.failed, 1);
+}
+
+}  // namespace
+}  // namespace zafrel::test
