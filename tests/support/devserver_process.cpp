@@ -28,6 +28,7 @@ DevServerProcess::DevServerProcess()
                 if (line.startsWith(ready)) {
                     const auto info = nlohmann::json::parse(line.mid(ready.size()).toStdString(), nullptr, false);
                     service_ = QString::fromStdString(info.is_object() ? info.value("service", "") : "");
+                    store_ = QString::fromStdString(info.is_object() ? info.value("store", "") : "");
                     if (started())
                         return;
                 }

@@ -24,6 +24,7 @@ public:
     bool started() const { return !service_.isEmpty(); }
     QString failure() const { return failure_; }
     QString serviceURL() const { return service_; }   // "http://127.0.0.1:P1"
+    QString storeURL() const { return store_; }       // the signing front of the store
 
     // Control endpoint (devserver/README.md). Each call throws std::runtime_error when the stand-in
     // does not answer 2xx.
@@ -58,6 +59,7 @@ private:
 
     QTemporaryDir dir_;
     QProcess process_;
+    QString store_;
     QString failure_;
     QString service_;
 };
