@@ -9,7 +9,9 @@
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -489,6 +491,54 @@ TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
     const Summary s = manager->summary();
     EXPECT_EQ((std::vector<qint64>{s.done, s.skipped, s.errors, s.active, s.paused, s.bytes}),
               (std::vector<qint64>{1, 1, 2, 2, 0, 1500}));
+}
+
+// The window's report of a run holds the files that run took up, however each ended, and no row
+// of an earlier run; a file retried joins the run that retried it. Times are local with their
+// zone, errors come first, every line has the file's MD5 when known and its source path.
+TEST_F(Manager, TheRunReportHoldsOnlyItsOwnFilesInLocalTime)
+{
+    const LocalZone india("Asia/Kolkata");
+    manager->setDestDir("D/");
+    auto earlier = item(Status::Done, "/C/earlier.mov"), retried = item(Status::Error, file("r.mov", "0123456789"));
+    manager->setItems({earlier, retried});
+    file("a.mov", "0123456789");
+    manager->add({url("a.mov")}, "b");
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    ASSERT_EQ(manager->items().size(), 3u);
+    const ItemPtr a = manager->items()[2];
+    EXPECT_EQ(manager->runItems(), std::vector<ItemPtr>{a});
+    for (const char* name : {"b.mov", "c.mov", "d.mov"})
+        file(name, "0123456789");
+    manager->add({url("b.mov"), url("c.mov"), url("d.mov")}, "b");
+    manager->retry(retried);   // joins the run under way
+    manager->cancelAll();      // before the run took any: they are its files all the same
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    ASSERT_EQ(manager->items().size(), 6u);
+    const ItemPtr b = manager->items()[3], c = manager->items()[4], d = manager->items()[5];
+    retried->setStatus(Status::Done);
+    retried->md5 = "0123456789abcdef0123456789abcdef";
+    b->setStatus(Status::Cancelled);
+    c->setStatus(Status::Paused);
+    d->setStatus(Status::Error);
+    d->setError("HTTP 500 boom");
+    const auto line = [&](const QString& state, const ItemPtr& it, const QString& md5 = "-") {
+        return state + "\t10\tD/" + it->name + "\t" + md5 + "\t" + it->path;
+    };
+    const QStringList lines = manager->runReport().split('\n');
+    ASSERT_EQ(lines.size(), 16) << manager->runReport().toStdString();
+    EXPECT_EQ(lines.mid(0, 2), (QStringList{"Zafrel — informe de subida", "Destino: D/"}));
+    const RunRecord& run = *manager->lastRun();
+    const QString local = "yyyy-MM-dd HH:mm:ss' IST (UTC+05:30)'";
+    const QTimeZone india_(QByteArrayLiteral("Asia/Kolkata"));
+    EXPECT_EQ(lines.mid(2, 2), (QStringList{"Inicio: " + run.started.toTimeZone(india_).toString(local),
+                                            "Fin: " + run.ended.value_or(QDateTime()).toTimeZone(india_).toString(local)}));
+    EXPECT_TRUE(QRegularExpression("^Duración: \\d+ s$").match(lines[4]).hasMatch()) << lines[4].toStdString();
+    EXPECT_EQ(lines.mid(5).join('\n').toStdString(), QStringList({"Velocidad media: 0 bytes/s (0 bytes enviados)",
+                                         "Archivos: 1 subido y verificado · 10 bytes · 1 error · 1 cancelado · 1 pendiente", "",
+                                         "Estado\tTamaño\tDestino\tMD5\tOrigen", line("ERROR HTTP 500 boom", d),
+                                         line("OK", retried, "0123456789abcdef0123456789abcdef"), line("cancelado", b),
+                                         line("pendiente", c), "", "MD5:", "0123456789abcdef0123456789abcdef  D/r.mov"}).join('\n').toStdString());
 }
 
 }  // namespace
