@@ -163,13 +163,4 @@ QString UploadManager::report() const
     return lines.join(u'\n');
 }
 
-QString UploadManager::md5List() const
-{
-    QStringList lines;
-    for (const ItemPtr& item : items_)
-        if (item->status() == Status::Done && !item->md5.empty())
-            lines << QString::fromStdString(item->md5) + QStringLiteral("  ") + printable(item->destDir + item->name);
-    return lines.join(u'\n');
-}
-
 }  // namespace zafrel

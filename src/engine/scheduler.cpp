@@ -45,11 +45,13 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
         // the queue does not stay "running" for good.
         qCritical("upload run ended by an unexpected error: %s", e.what());
     }
+    // The run ends with its transfers: the end notice to the service (tried once, however long it
+    // takes) is not its time, and files queued from now on are the next run's.
+    if (self && self->lastRun_)
+        self->lastRun_->ended = QDateTime::currentDateTime();
     co_await api.uploadDone();
     if (!self)
         co_return;
-    if (self->lastRun_)
-        self->lastRun_->ended = QDateTime::currentDateTime();
     self->setIsRunning(false);
     self->setSpeed(0);
     self->persistNow();
@@ -222,7 +224,7 @@ void UploadManager::queueAgain(const ItemPtr& item)
 
 bool UploadManager::runTakesNewFiles() const
 {
-    return isRunning_ && lastRun_ && !(runTask_ && runTask_->stop_requested());
+    return isRunning_ && lastRun_ && !lastRun_->ended && !(runTask_ && runTask_->stop_requested());
 }
 
 void UploadManager::joinRun(UploadItem& item) const

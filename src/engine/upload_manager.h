@@ -177,11 +177,10 @@ public:
     std::vector<ItemPtr> runItems() const;
     // The window's report of that run, saved with it and shown in its sheet: local times with
     // their zone, duration, average speed, every outcome counted, then one line per file (state,
-    // size, destination, MD5, source path), errors first, and the MD5s in md5sum's format.
+    // size, destination, MD5, source path), errors first, and the MD5s of the files done in
+    // md5sum's format ("<hex>  <destination>"), so that a copy of the destination folder can be
+    // checked with `md5sum -c`.
     QString runReport() const;
-    // The MD5 of every file done in md5sum's format ("<hex>  <destination>", one a line), so that a
-    // copy of the destination folder can be checked with `md5sum -c`; empty when none is known.
-    QString md5List() const;
     // What the offloads' histories of the files taken said that stops nothing (a recorded file
     // that is not there, a file there without a record), in the order met; the report lists them.
     const std::vector<QString>& offloadNotices() const { return offloadNotices_; }
@@ -214,7 +213,7 @@ private:
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     void recordSent(qint64 n);
-    // A file queued while a run goes on and has not been told to stop belongs to that run; one
+    // A file queued while a run sends files and has not been told to stop belongs to that run; one
     // queued otherwise joins the next run when it starts.
     bool runTakesNewFiles() const;
     void joinRun(UploadItem& item) const;
