@@ -122,15 +122,15 @@ QString readableReport(const QString& text)
         QStringList fields = line.split(u'\t');
         bool number = false;
         const qlonglong bytes = fields.size() >= 3 ? fields[1].toLongLong(&number) : 0;
-        if (!number)
-            continue;
-        fields[1] = formatByteCount(bytes);
-        line = fields.mid(0, 3).join(u'\t');
+        if (number)
+            fields[1] = formatByteCount(bytes);
         // The MD5 and the source go below, indented, so that states, sizes and destinations stay
-        // in their columns on a sheet narrower than the whole line.
+        // in their columns on a sheet narrower than the whole line; the columns' titles too.
         if (fields.size() == 5)
-            line += QStringLiteral("\n\t") + (fields[3] == u'-' ? QString() : QStringLiteral("MD5 ") + fields[3] + QStringLiteral(" · "))
-                    + fields[4];
+            line = fields.mid(0, 3).join(u'\t') + QStringLiteral("\n\t")
+                   + (fields[3] == u'-' ? QString() : fields[3] + QStringLiteral(" · ")) + fields[4];
+        else if (number)
+            line = fields.join(u'\t');
     }
     return lines.join(u'\n');
 }
