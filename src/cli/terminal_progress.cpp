@@ -34,7 +34,7 @@ QString fileInHand(const UploadManager& manager)
 TerminalProgress::TerminalProgress(const UploadManager& manager)
     : manager_(manager)
     , enabled_(::isatty(STDERR_FILENO) == 1)
-    , runStart_(QDateTime::currentDateTimeUtc())
+    , firstRun_(manager.lastRun() ? manager.lastRun()->number : 0)
 {
     timeLeft_.restart(Clock::now());
 }
@@ -50,7 +50,7 @@ void TerminalProgress::update()
     if (!enabled_ || now - lastDrawn_ < kMinimumInterval)
         return;
     lastDrawn_ = now;
-    const RunProgress progress = runProgress(manager_.items(), runStart_);
+    const RunProgress progress = runProgress(manager_.items(), firstRun_);
     const auto secondsLeft = timeLeft_.update(now, progress.bytes - progress.sent, manager_.speed());
     QString line = runningText(progress, manager_.speed(), secondsLeft);
     if (const QString file = fileInHand(manager_); !file.isEmpty())

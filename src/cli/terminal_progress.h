@@ -28,7 +28,7 @@ private:
 
     const UploadManager& manager_;
     const bool enabled_;
-    const QDateTime runStart_;
+    const uint64_t firstRun_;   // the command's first run: a second one after signing in again adds to it
     TimeLeft timeLeft_;
     Clock::time_point lastDrawn_{};
 };

@@ -41,6 +41,9 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     if (anyNew && account_)
         saveOwners();
     offloadNotices_.insert(offloadNotices_.end(), scan.notices.begin(), scan.notices.end());
+    // The files went to the run under way, or to the one start() begins below.
+    const uint64_t run = runTakesNewFiles() ? lastRun_->number : (lastRun_ ? lastRun_->number : 0) + 1;
+    offloadNoticeRuns_.resize(offloadNotices_.size(), run);
 
     persistNow();
     start();

@@ -22,13 +22,12 @@ int RunProgress::percent() const
     return files > 0 ? finished * 100 / files : 0;
 }
 
-RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runStart)
+RunProgress runProgress(const std::vector<ItemPtr>& items, uint64_t firstRun)
 {
     RunProgress p;
     for (const ItemPtr& item : items) {
         const Status status = item->status();
-        const bool active = item->isActive();
-        if (!active && !(item->started && *item->started >= runStart))
+        if (item->run == 0 || item->run < firstRun)
             continue;
         ++p.files;
         p.bytes += item->size;
@@ -59,16 +58,12 @@ RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runS
     return p;
 }
 
-Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart)
+Summary runSummary(const std::vector<ItemPtr>& items, uint64_t run)
 {
     Summary s;
-    for (const ItemPtr& item : items) {
-        const Status status = item->status();
-        const bool waiting = item->isActive() || status == Status::Paused;
-        if (!waiting && !(item->started && *item->started >= runStart))
-            continue;
-        s.add(*item);
-    }
+    for (const ItemPtr& item : items)
+        if (item->run == run)
+            s.add(*item);
     return s;
 }
 

@@ -13,8 +13,9 @@ namespace zafrel {
 
 struct Summary;
 
-// The files of the current run: those waiting or under way, and those that started since the run
-// began (earlier runs' rows stay in the list but are not this run's work).
+// The files of the runs numbered `firstRun` (UploadItem::run) and later: earlier runs' rows stay in
+// the list but are not this work. The window follows one run; the command line all of its own,
+// a second one after signing in again included.
 struct RunProgress {
     int files = 0;       // in the run
     int finished = 0;    // of them, ended in any way
@@ -28,11 +29,11 @@ struct RunProgress {
     int percent() const;
 };
 
-RunProgress runProgress(const std::vector<ItemPtr>& items, const QDateTime& runStart);
+RunProgress runProgress(const std::vector<ItemPtr>& items, uint64_t firstRun);
 
-// The outcomes of the run's files: those that started since `runStart`, and those still waiting
-// (queued or paused). What the end-of-run notice counts, not the rows of earlier runs.
-Summary runSummary(const std::vector<ItemPtr>& items, const QDateTime& runStart);
+// The outcomes of the files of the run numbered `run`, paused and cancelled ones included: what
+// the end-of-run notice and the run's report count, not the rows of earlier runs.
+Summary runSummary(const std::vector<ItemPtr>& items, uint64_t run);
 
 // The time left of a run, from the bytes still to send and the measured speed, smoothed so that
 // it does not jump with every burst. Nothing until it means something: the run has sent bytes for

@@ -18,6 +18,12 @@ void UploadManager::start()
         return;   // the run under way picks up whatever is queued now
     if (std::exchange(pauseCause_, std::nullopt))
         emit pauseCauseChanged();
+    // Whatever waits now is this run's: the report of its end counts these and nothing older.
+    const uint64_t number = lastRun_ ? lastRun_->number + 1 : 1;
+    lastRun_ = RunRecord{number, QDateTime::currentDateTime(), std::nullopt, destDir_, 0};
+    for (const ItemPtr& item : items_)
+        if (item->status() == Status::Queued)
+            item->run = number;
     setIsRunning(true);
     runTask_.emplace();
     const std::stop_token stop = runTask_->get_token();
@@ -39,6 +45,10 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
         // the queue does not stay "running" for good.
         qCritical("upload run ended by an unexpected error: %s", e.what());
     }
+    // The run ends with its transfers: the end notice to the service (tried once, however long it
+    // takes) is not its time, and files queued from now on are the next run's.
+    if (self && self->lastRun_)
+        self->lastRun_->ended = QDateTime::currentDateTime();
     co_await api.uploadDone();
     if (!self)
         co_return;
@@ -136,6 +146,8 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
                 break;
             next->setStatus(Status::Running);
             next->started = QDateTime::currentDateTimeUtc();
+            if (self->lastRun_)
+                next->run = self->lastRun_->number;
             ++running;
             largeRunning += large ? 1 : 0;
             group.add(uploadCounted(ctx, std::move(next), large, running, largeRunning, parts, group.token()));
@@ -207,6 +219,18 @@ void UploadManager::queueAgain(const ItemPtr& item)
         item->startAnew(now ? now->size : item->size, now ? now->mtime : item->mtime);
     }
     item->setStatus(Status::Queued);
+    joinRun(*item);
+}
+
+bool UploadManager::runTakesNewFiles() const
+{
+    return isRunning_ && lastRun_ && !lastRun_->ended && !(runTask_ && runTask_->stop_requested());
+}
+
+void UploadManager::joinRun(UploadItem& item) const
+{
+    if (runTakesNewFiles())
+        item.run = lastRun_->number;
 }
 
 void UploadManager::pause(const ItemPtr& item)
@@ -251,6 +275,7 @@ void UploadManager::clearFinished()
     }
     keepOnly(std::move(kept));
     offloadNotices_.clear();   // they were about the files just cleared
+    offloadNoticeRuns_.clear();
     persistNow();
 }
 

@@ -132,6 +132,9 @@ public:
     qint64 partSize = 0;
     std::map<int64_t, QString> etags;
     std::optional<QDateTime> started;
+    // The run that took the item up last (UploadManager::lastRun()'s numbers, from 1); 0 for none
+    // of this process. A file queued again joins the run that sends it.
+    uint64_t run = 0;
     std::optional<QDateTime> finished;
     // The transport's technical wording behind `error` (empty when there is none), for the report
     // and the row's tooltip. Not kept in the queue file.

@@ -51,6 +51,7 @@ void UploadManager::appendItems(std::vector<ItemPtr> items)
     items_.reserve(first + items.size());
     for (ItemPtr& item : items) {
         item->reportTo(itemChanges_);
+        joinRun(*item);
         items_.push_back(std::move(item));
     }
     emit itemsAppended(int(first), int(items_.size() - first));
@@ -95,6 +96,8 @@ void UploadManager::setSpeed(double speed)
 
 void UploadManager::recordSent(qint64 n)
 {
+    if (lastRun_ && !lastRun_->ended)
+        lastRun_->sent += n;
     if (const std::optional<double> rate = meter_.record(n))
         setSpeed(*rate);
 }

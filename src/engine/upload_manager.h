@@ -8,6 +8,7 @@
 #include "engine/queue_owners.h"
 #include "engine/queue_store.h"
 #include "engine/route_probe.h"
+#include "engine/run_record.h"
 #include "engine/run_resources.h"
 #include "engine/speed_meter.h"
 #include "engine/transfer_context.h"
@@ -165,10 +166,21 @@ public:
     QString journalURL() const { return resources_->store.journalPath(); }
 
     Summary summary() const;
+    // The text report of the whole list, as the command line prints it.
     QString report() const;
-    // The MD5 of every file done in md5sum's format ("<hex>  <destination>", one a line), so that a
-    // copy of the destination folder can be checked with `md5sum -c`; empty when none is known.
-    QString md5List() const;
+
+    // The run under way, or the last one; none before the first start() (run_report.cpp).
+    const std::optional<RunRecord>& lastRun() const { return lastRun_; }
+    // The items of that run in queue order: those it took up, those queued while it went on, and
+    // how each ended (paused and cancelled included); not the rows of earlier runs still in the
+    // list. Before any run, the whole list.
+    std::vector<ItemPtr> runItems() const;
+    // The window's report of that run, saved with it and shown in its sheet: local times with
+    // their zone, duration, average speed, every outcome counted, then one line per file (state,
+    // size, destination, MD5, source path), errors first, and the MD5s of the files done in
+    // md5sum's format ("<hex>  <destination>"), so that a copy of the destination folder can be
+    // checked with `md5sum -c`.
+    QString runReport() const;
     // What the offloads' histories of the files taken said that stops nothing (a recorded file
     // that is not there, a file there without a record), in the order met; the report lists them.
     const std::vector<QString>& offloadNotices() const { return offloadNotices_; }
@@ -201,6 +213,10 @@ private:
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     void recordSent(qint64 n);
+    // A file queued while a run sends files and has not been told to stop belongs to that run; one
+    // queued otherwise joins the next run when it starts.
+    bool runTakesNewFiles() const;
+    void joinRun(UploadItem& item) const;
     // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
     // multipart upload stays for the transfer, which continues it or discards it; otherwise the
     // item starts from the beginning with the file as it is now.
@@ -240,8 +256,11 @@ private:
     std::vector<ItemPtr> wholeQueue_;
     std::shared_ptr<const QueueOwner> account_;
     std::vector<QString> offloadNotices_;
+    // The run each notice's intake went to, by position.
+    std::vector<uint64_t> offloadNoticeRuns_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
+    std::optional<RunRecord> lastRun_;
     // "Continuar pendientes" while a paused run still winds down: done once it has.
     bool resumeWhenIdle_ = false;
     double speed_ = 0;

@@ -1,7 +1,10 @@
 #include "platform/format.h"
 
 #include <QLocale>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace zafrel {
 
@@ -36,6 +39,34 @@ QString formatByteCount(int64_t bytes)
         value /= 1000.0;
         ++u;
     }
+}
+
+QString localTimeText(const QDateTime& when)
+{
+    const QDateTime local = when.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    const QString utc = QStringLiteral("UTC%1%2:%3")
+                            .arg(QChar(offset < 0 ? u'-' : u'+'))
+                            .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                            .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    // Zones without a name of their own abbreviate as their offset ("-03"): said once is enough.
+    const QString name = local.timeZoneAbbreviation();
+    const bool named = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) { return c.isLetter(); });
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + (named ? u' ' + name : QString()) + QStringLiteral(" (")
+           + utc + u')';
+}
+
+QString durationText(int64_t seconds)
+{
+    seconds = std::max<int64_t>(seconds, 0);
+    const auto two = [](int64_t n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (seconds < 60)
+        return QString::number(seconds) + QStringLiteral(" s");
+    if (seconds < 3600)
+        return QString::number(seconds / 60) + QStringLiteral(" min ") + two(seconds % 60) + QStringLiteral(" s");
+    return QString::number(seconds / 3600) + QStringLiteral(" h ") + two(seconds / 60 % 60) + QStringLiteral(" min ")
+           + two(seconds % 60) + QStringLiteral(" s");
 }
 
 }  // namespace zafrel

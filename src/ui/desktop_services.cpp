@@ -13,6 +13,8 @@ namespace zafrel::ui {
 namespace {
 
 const QString kReason = QStringLiteral("Zafrel está subiendo material");
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
 
 // Runs `onReply` with the answer of `call` when it comes, unless `owner` is gone by then; errors
 // are dropped.
@@ -33,6 +35,12 @@ void whenAnswered(QObject* owner, const QDBusPendingCall& call, F onReply)
 DBusDesktopServices::DBusDesktopServices(QDBusConnection session, QDBusConnection system)
     : session_(std::move(session)), system_(std::move(system))
 {
+    if (!session_.isConnected())
+        return;
+    session_.connect(kNotifications, kNotificationsPath, kNotifications, QStringLiteral("ActionInvoked"), this,
+                     SLOT(actionInvoked(uint, QString)));
+    session_.connect(kNotifications, kNotificationsPath, kNotifications, QStringLiteral("NotificationClosed"), this,
+                     SLOT(notificationClosed(uint, uint)));
 }
 
 DBusDesktopServices::~DBusDesktopServices()
@@ -40,19 +48,37 @@ DBusDesktopServices::~DBusDesktopServices()
     release();
 }
 
-void DBusDesktopServices::notify(const QString& title, const QString& body)
+void DBusDesktopServices::notify(const QString& title, const QString& body, std::function<void()> clicked)
 {
     if (!session_.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                                       QStringLiteral("org.freedesktop.Notifications"),
+    QDBusMessage call = QDBusMessage::createMethodCall(kNotifications, kNotificationsPath, kNotifications,
                                                        QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("zafrel"));
-    call << QStringLiteral("Zafrel") << uint(0) << QStringLiteral("zafrel") << title << body << QStringList() << hints
-         << int(-1);
-    session_.asyncCall(call);
+    // "default" is the click on the notice itself; its label is what services that show it as a
+    // button write on it.
+    call << QStringLiteral("Zafrel") << uint(0) << QStringLiteral("zafrel") << title << body
+         << QStringList{QStringLiteral("default"), QStringLiteral("Abrir Zafrel")} << hints << int(-1);
+    whenAnswered<QDBusPendingReply<uint>>(this, session_.asyncCall(call),
+                                          [this, clicked = std::move(clicked)](const QDBusPendingReply<uint>& reply) {
+                                              if (clicked)
+                                                  clickable_[reply.value()] = clicked;
+                                          });
+}
+
+void DBusDesktopServices::actionInvoked(uint id, const QString& action)
+{
+    const auto found = clickable_.find(id);
+    if (action != QLatin1String("default") || found == clickable_.end())
+        return;   // another program's notice, or another of its buttons
+    const std::function<void()> clicked = found->second;
+    clicked();
+}
+
+void DBusDesktopServices::notificationClosed(uint id, uint)
+{
+    clickable_.erase(id);
 }
 
 void DBusDesktopServices::keepAwake(bool awake)

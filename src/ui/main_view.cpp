@@ -58,6 +58,15 @@ DesktopServices& desktopServices()
     return *services;
 }
 
+// A click on the end-of-run notice: the window comes up from wherever it was, in front.
+void bringForward(QWidget* window)
+{
+    window->show();
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+    window->activateWindow();
+}
+
 constexpr int kDropMargin = 16;
 constexpr int kBarMargin = 8;
 
@@ -387,7 +396,6 @@ void MainView::runningChanged()
     }
     running_ = running;
     if (running) {
-        runStart_ = QDateTime::currentDateTimeUtc();
         runClock_ = std::chrono::steady_clock::now();
         timeLeft_.restart(runClock_);
         ticker_.start();
@@ -395,13 +403,16 @@ void MainView::runningChanged()
     } else {
         ticker_.stop();
         services_->keepAwake(false);
-        // Every run leaves its report in the data folder, so it outlasts the list and the program.
-        const QString md5 = up_.md5List();
-        lastArchivedReport_ = archiveReport(up_.report() + (md5.isEmpty() ? QString() : QStringLiteral("\n\nMD5:\n") + md5),
-                                            QDateTime::currentDateTime());
+        // Every run leaves its report in the data folder, so it outlasts the list and the program;
+        // the file is named by the run's start, as its report says it.
+        const RunRecord run = up_.lastRun().value_or(RunRecord{});
+        lastArchivedReport_ = archiveReport(up_.runReport(), run.started);
         if (std::chrono::steady_clock::now() - runClock_ >= noticeAfter_) {
-            const RunNotice notice = runEndNotice(runSummary(up_.items(), runStart_));
-            services_->notify(notice.title, notice.body);
+            const RunNotice notice = runEndNotice(runSummary(up_.items(), run.number));
+            services_->notify(notice.title, notice.body, [window = QPointer<QWidget>(window())] {
+                if (window)
+                    bringForward(window);
+            });
         }
     }
     refresh();
@@ -432,7 +443,7 @@ void MainView::refresh()
 
     QString title = QStringLiteral("Zafrel");
     if (up_.isRunning()) {
-        const RunProgress progress = runProgress(items, runStart_);
+        const RunProgress progress = runProgress(items, up_.lastRun() ? up_.lastRun()->number : 0);
         const auto secondsLeft = timeLeft_.update(std::chrono::steady_clock::now(), progress.bytes - progress.sent, up_.speed());
         footer_->showRunning(progress, secondsLeft);
         title += QStringLiteral(" — %1 %").arg(progress.percent());
@@ -542,12 +553,8 @@ void MainView::refreshReport()
 {
     if (!report_)
         return;
-    // The title carries the time of writing; a report whose lines did not change is left as it
-    // is, so that reading and selecting are not disturbed every second.
-    const auto body = [](const QString& text) { return QStringView(text).mid(text.indexOf(QLatin1Char('\n')) + 1); };
-    const QString text = up_.report();
-    if (body(text) != body(report_->text()))
-        report_->setText(text);
+    // The sheet holds the run under way or the last one; setText keeps the reader's place.
+    report_->setText(up_.runReport());
 }
 
 bool MainView::acceptDrop(const QList<QUrl>& urls)
@@ -643,7 +650,7 @@ void MainView::openReport()
         report_->activateWindow();
         return;
     }
-    report_ = new ReportView(up_.report(), this);
+    report_ = new ReportView(up_.runReport(), this);
     report_->setAttribute(Qt::WA_DeleteOnClose);
     report_->setWindowModality(Qt::WindowModal);
     report_->open();

@@ -173,9 +173,8 @@ private:
     QPointer<QMessageBox> confirmation_;
     DesktopServices* services_;
     std::chrono::milliseconds noticeAfter_{std::chrono::minutes(1)};
-    // The run under way: when it began, by the clock the items' start times use and by a steady one.
+    // The run under way (the engine knows which files are its own): when it began, by a steady clock.
     bool running_ = false;
-    QDateTime runStart_;
     std::chrono::steady_clock::time_point runClock_;
     TimeLeft timeLeft_;
     QString lastArchivedReport_;

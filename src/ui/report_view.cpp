@@ -117,15 +117,20 @@ QString readableReport(const QString& text)
 {
     QStringList lines = text.split(u'\n');
     for (QString& line : lines) {
-        // A file line: state, size in bytes, path, separated by tabs.
-        const qsizetype first = line.indexOf(u'\t');
-        const qsizetype second = first < 0 ? -1 : line.indexOf(u'\t', first + 1);
-        if (second < 0)
-            continue;
+        // A file line: state, size in bytes, destination, and in a run's report its MD5 ("-" when
+        // not known) and source path, separated by tabs (no field holds one).
+        QStringList fields = line.split(u'\t');
         bool number = false;
-        const qlonglong bytes = QStringView(line).mid(first + 1, second - first - 1).toLongLong(&number);
+        const qlonglong bytes = fields.size() >= 3 ? fields[1].toLongLong(&number) : 0;
         if (number)
-            line = line.left(first + 1) + formatByteCount(bytes) + line.mid(second);
+            fields[1] = formatByteCount(bytes);
+        // The MD5 and the source go below, indented, so that states, sizes and destinations stay
+        // in their columns on a sheet narrower than the whole line; the columns' titles too.
+        if (fields.size() == 5)
+            line = fields.mid(0, 3).join(u'\t') + QStringLiteral("\n\t")
+                   + (fields[3] == u'-' ? QString() : fields[3] + QStringLiteral(" · ")) + fields[4];
+        else if (number)
+            line = fields.join(u'\t');
     }
     return lines.join(u'\n');
 }

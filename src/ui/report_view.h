@@ -31,7 +31,8 @@ private:
     QPlainTextEdit* area_;
 };
 
-// The report as the sheet shows it: the byte count of each file line written for people.
+// The report as the sheet shows it: the byte count of each file line written for people, and a
+// run's MD5 and source path on an indented line below their file's.
 QString readableReport(const QString& text);
 
 }  // namespace zafrel::ui

@@ -9,7 +9,9 @@
 #include "support/engine_env.h"
 #include "support/test_env.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -471,7 +473,7 @@ TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
 
 // The report: a title with the time, the destination chosen now, one line per item with its state's
 // word (a name's control characters flattened: no name forges a line), and the totals of done,
-// skipped and failed files; apart, the MD5s of the files done.
+// skipped and failed files.
 TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
 {
     auto failed = item(Status::Error, "/C/e.mov", "D/", 5);
@@ -488,10 +490,57 @@ TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
                                          "ERROR \t6\tsilent.mov", "running\t8\tD/r.mov", "cancelled\t9\tD/c.mov",
                                          QString::fromUtf8("ya existía\t999999\tD/s.mov"), "queued\t11\tD/fake OK verificado 1 x.mov", "",
                                          "1 subidos, 1 ya existían, 2 errores, " + formatByteCount(1500)}));
-    EXPECT_EQ(manager->md5List(), "0123456789abcdef0123456789abcdef  D/plain.mov");   // md5sum's format
     const Summary s = manager->summary();
     EXPECT_EQ((std::vector<qint64>{s.done, s.skipped, s.errors, s.active, s.paused, s.bytes}),
               (std::vector<qint64>{1, 1, 2, 2, 0, 1500}));
+}
+
+// The window's report of a run holds the files that run took up, however each ended, and no row
+// of an earlier run; a file retried joins the run that retried it. Times are local with their
+// zone, errors come first, every line has the file's MD5 when known and its source path.
+TEST_F(Manager, TheRunReportHoldsOnlyItsOwnFilesInLocalTime)
+{
+    const LocalZone india("Asia/Kolkata");
+    manager->setDestDir("D/");
+    auto earlier = item(Status::Done, "/C/earlier.mov"), retried = item(Status::Error, file("r.mov", "0123456789"));
+    manager->setItems({earlier, retried});
+    file("a.mov", "0123456789");
+    manager->add({url("a.mov")}, "b");
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    ASSERT_EQ(manager->items().size(), 3u);
+    const ItemPtr a = manager->items()[2];
+    EXPECT_EQ(manager->runItems(), std::vector<ItemPtr>{a});
+    for (const char* name : {"b.mov", "c.mov", "d.mov"})
+        file(name, "0123456789");
+    manager->add({url("b.mov"), url("c.mov"), url("d.mov")}, "b");
+    manager->retry(retried);   // joins the run under way
+    manager->cancelAll();      // before the run took any: they are its files all the same
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    ASSERT_EQ(manager->items().size(), 6u);
+    const ItemPtr b = manager->items()[3], c = manager->items()[4], d = manager->items()[5];
+    retried->setStatus(Status::Done);
+    retried->md5 = "0123456789abcdef0123456789abcdef";
+    b->setStatus(Status::Cancelled);
+    c->setStatus(Status::Paused);
+    d->setStatus(Status::Error);
+    d->setError("HTTP 500 boom");
+    const auto line = [&](const QString& state, const ItemPtr& it, const QString& md5 = "-") {
+        return state + "\t10\tD/" + it->name + "\t" + md5 + "\t" + it->path;
+    };
+    const QStringList lines = manager->runReport().split('\n');
+    ASSERT_EQ(lines.size(), 16) << manager->runReport().toStdString();
+    EXPECT_EQ(lines.mid(0, 2), (QStringList{"Zafrel — informe de subida", "Destino: D/"}));
+    const RunRecord& run = *manager->lastRun();
+    const QString local = "yyyy-MM-dd HH:mm:ss' IST (UTC+05:30)'";
+    const QTimeZone india_(QByteArrayLiteral("Asia/Kolkata"));
+    EXPECT_EQ(lines.mid(2, 2), (QStringList{"Inicio: " + run.started.toTimeZone(india_).toString(local),
+                                            "Fin: " + run.ended.value_or(QDateTime()).toTimeZone(india_).toString(local)}));
+    EXPECT_TRUE(QRegularExpression("^Duración: \\d+ s$").match(lines[4]).hasMatch()) << lines[4].toStdString();
+    EXPECT_EQ(lines.mid(5).join('\n').toStdString(), QStringList({"Velocidad media: 0 bytes/s (0 bytes enviados)",
+                                         "Archivos: 1 subido y verificado · 10 bytes · 1 error · 1 cancelado · 1 pendiente", "",
+                                         "Estado\tTamaño\tDestino\tMD5\tOrigen", line("ERROR HTTP 500 boom", d),
+                                         line("OK", retried, "0123456789abcdef0123456789abcdef"), line("cancelado", b),
+                                         line("pendiente", c), "", "MD5:", "0123456789abcdef0123456789abcdef  D/r.mov"}).join('\n').toStdString());
 }
 
 }  // namespace

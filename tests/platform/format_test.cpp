@@ -4,8 +4,10 @@
 #include "platform/format.h"
 #include "platform/printable.h"
 #include "platform/utf8.h"
+#include "support/test_env.h"
 
 #include <QLocale>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 using namespace zafrel;
@@ -23,6 +25,22 @@ TEST(ByteCountFormat, UsesDecimalMultiplesAndNamesTheUnitWithTheLocalesSeparator
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
     EXPECT_EQ(formatByteCount(1'500'000), "1,5 MB");
     QLocale::setDefault(QLocale::c());
+}
+
+// Times say where they were read: the zone's name when it has one, and always its offset.
+TEST(TimeFormat, LocalTimesCarryTheirZoneAndDurationsTheirUnits)
+{
+    const QDateTime moment(QDate(2026, 12, 7), QTime(14, 0, 5), QTimeZone::utc());
+    const std::pair<const char*, const char*> zones[] = {{"Asia/Kolkata", "2026-12-07 19:30:05 IST (UTC+05:30)"},
+                                                         {"America/Sao_Paulo", "2026-12-07 11:00:05 (UTC-03:00)"},
+                                                         {"Europe/Madrid", "2026-12-07 15:00:05 CET (UTC+01:00)"}};
+    for (const auto& [zone, text] : zones) {
+        const zafrel::test::LocalZone local(zone);
+        EXPECT_EQ(localTimeText(moment).toStdString(), text);
+    }
+    const std::pair<int64_t, const char*> spans[] = {{-3, "0 s"}, {45, "45 s"}, {725, "12 min 05 s"}, {7389, "2 h 03 min 09 s"}};
+    for (const auto& [seconds, text] : spans)
+        EXPECT_EQ(durationText(seconds).toStdString(), text);
 }
 
 TEST(ByteRate, ReadsTheRatesPeopleWrite)

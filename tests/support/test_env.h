@@ -5,6 +5,7 @@
 #include <QString>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <functional>
 
 #include <sys/resource.h>
@@ -28,6 +29,21 @@ inline QByteArray fileBytes(const QString& path)
 // Path of the built program and of the source tree.
 inline QString programPath() { return QStringLiteral(ZAFREL_BINARY_PATH); }
 inline QString sourceDir() { return QStringLiteral(ZAFREL_SOURCE_DIR); }
+
+// While it lives, this process's local time is that of the zone `tz` ("Asia/Kolkata").
+struct LocalZone {
+    const QByteArray before = qgetenv("TZ");
+    explicit LocalZone(const char* tz)
+    {
+        qputenv("TZ", tz);
+        ::tzset();
+    }
+    ~LocalZone()
+    {
+        before.isNull() ? qunsetenv("TZ") : qputenv("TZ", before);
+        ::tzset();
+    }
+};
 
 // While it lives, every write of a file's content in this process fails as on a full disk.
 struct FileWritesFail {

@@ -208,8 +208,9 @@ TEST(FileChooser, ShowsMountedCardsWholeAndAFolderAsTheQueueTakesIt)
     EXPECT_GE(sidebar->viewport()->width(), sidebar->sizeHintForColumn(0));
 }
 
-const QString kReport = "Zafrel — informe de subida 2026-12-05T12:42:24Z\nDestino: Rodaje/Dia03/\n\n"
-                        "OK verificado\t2000000\tRodaje/Dia03/C0001.MXF\nya existía\t1048576\tRodaje/Dia03/C0002.MXF\n"
+const QString kReport = "Zafrel — informe de subida\nDestino: Rodaje/Dia03/\n\nEstado\tTamaño\tDestino\tMD5\tOrigen\n"
+                        "OK verificado\t2000000\tRodaje/Dia03/C0001.MXF\t0123456789abcdef0123456789abcdef\t/media/A/C0001.MXF\n"
+                        "cancelado\t1048576\tRodaje/Dia03/C0002.MXF\t-\t/media/A/C0002.MXF\n"
                         "ERROR Servidor: 403 prohibido\t10\tRodaje/Dia03/C0003.MXF";
 
 TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
@@ -218,9 +219,14 @@ TEST(ReportView, ReadableOnScreenWhileCopyAndSaveKeepTheTextExactly)
     view.show();
     settle();
     QPlainTextEdit* area = view.textArea();
-    // Sizes for people on screen; the text itself keeps its byte counts and lines.
-    EXPECT_EQ(area->toPlainText(),
-              QString(kReport).replace("\t2000000\t", "\t2 MB\t").replace("\t1048576\t", "\t1 MB\t").replace("\t10\t", "\t10 bytes\t"));
+    // Sizes for people on screen, a file's MD5 and source below it; the text itself stays exact.
+    EXPECT_EQ(area->toPlainText(), QString(kReport)
+                                       .replace("\t2000000\t", "\t2 MB\t")
+                                       .replace("\t1048576\t", "\t1 MB\t")
+                                       .replace("\t10\t", "\t10 bytes\t")
+                                       .replace("\tMD5\t", "\n\tMD5 · ")
+                                       .replace("\t0123456789abcdef0123456789abcdef\t", "\n\t0123456789abcdef0123456789abcdef · ")
+                                       .replace("\t-\t", "\n\t"));
     view.findChild<QPushButton*>("copyReport")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{"text/plain"});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), kReport);

@@ -125,14 +125,20 @@ TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
 
 // Records what the window asks of the desktop.
 struct RecordingServices : DesktopServices {
-    void notify(const QString& title, const QString& body) override { notices << title + " / " + body; }
+    void notify(const QString& title, const QString& body, std::function<void()> clicked) override
+    {
+        notices << title + " / " + body;
+        click = std::move(clicked);
+    }
     void keepAwake(bool awake) override { awake_.push_back(awake); }
     QStringList notices;
+    std::function<void()> click;
     std::vector<bool> awake_;
 };
 
 TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
 {
+    const LocalZone india("Asia/Kolkata");
     start();
     RecordingServices services;
     view().setDesktopServices(&services);
@@ -159,19 +165,32 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
     ASSERT_TRUE(runUntil([&] { return !up().isRunning() && visible(footer().reportButton()); }));
     EXPECT_FALSE(visible(footer().spinner()) || visible(footer().progressBar()));
     EXPECT_EQ(desktop->window().windowTitle(), "Zafrel");
-    // The end: sleep allowed again, a notice with the totals, and the report kept on disk.
+    // The end: sleep allowed again, a notice with the run's totals, and the run's report kept on
+    // disk, named by the run's start as the report gives it, in local time.
     EXPECT_EQ(services.awake_, (std::vector<bool>{true, false}));
     EXPECT_EQ(services.notices,
               QStringList{"Subida terminada con errores / 1 error · 1 cancelado. Abre Zafrel para reintentar los fallidos."});
-    EXPECT_TRUE(view().lastArchivedReport().startsWith(reportsDir() + "/informe-"));
     const QString archived = QString::fromUtf8(fileBytes(view().lastArchivedReport()));
-    EXPECT_EQ(archived.section('\n', 1), up().report().section('\n', 1));   // the title carries the clock
-    // The report sheet shows the engine's report and follows the queue.
+    const QDateTime started = up().lastRun()->started.toTimeZone(QTimeZone(QByteArrayLiteral("Asia/Kolkata")));
+    EXPECT_EQ(view().lastArchivedReport(), reportsDir() + "/informe-" + started.toString("yyyy-MM-dd_HH-mm-ss") + ".txt");
+    for (const QString& line : {"Inicio: " + started.toString("yyyy-MM-dd HH:mm:ss") + " IST (UTC+05:30)",
+                                QString("Archivos: 1 error · 1 cancelado"), QString("cancelado\t10\tRodaje/B.MXF\t")})
+        EXPECT_TRUE(archived.contains("\n" + line)) << line.toStdString();
+    EXPECT_FALSE(archived.contains("ANTES.MXF"));
+    // A click on the notice brings the window forward from wherever it was.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    desktop->window().showMinimized();
+    ASSERT_TRUE(services.click);
+    services.click();
+    EXPECT_TRUE(runUntil([&] { return QApplication::activeWindow() == &desktop->window() && !desktop->window().isMinimized(); }));
+    // The sheet shows that report, the run's times and not the sheet's, and follows the queue.
     footer().reportButton()->click();
     ASSERT_NE(view().report(), nullptr);
-    EXPECT_EQ(view().report()->text().section('\n', 1), up().report().section('\n', 1));
+    EXPECT_EQ(view().report()->text(), archived);
     up().items()[1]->setStatus(Status::Cancelled);
-    ASSERT_TRUE(runUntil([&] { return view().report()->text().contains("cancelled\t10\tRodaje/A.MXF"); }));
+    ASSERT_TRUE(runUntil([&] { return view().report()->text().contains("\ncancelado\t10\tRodaje/A.MXF\t"); }));
 }
 
 // The footer follows the queue; failed and cancelled files are offered again; dropping failed
