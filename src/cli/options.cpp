@@ -75,7 +75,7 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
             ++i;
             values.emplace_back(i, arguments_.at(i));
         }
-        if (rule->optionalValues > 0 && complete && int(values.size()) == rule->requiredValues && i + 1 < arguments_.size()
+        if (rule->flag == QLatin1StringView("--login") && complete && int(values.size()) == rule->requiredValues && i + 1 < arguments_.size()
             && arguments_.at(i + 1) != kEndOfOptions && !ruleFor(arguments_.at(i + 1)))
             concealed = i + 1;
         occurrences_.try_emplace(argument, std::move(values));
