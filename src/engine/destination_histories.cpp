@@ -95,12 +95,13 @@ bool UploadManager::advanceHistories()
     for (const std::shared_ptr<DestinationHistory>& history : histories_) {
         DestinationHistory& h = *history;
         if (h.stage == DestinationHistory::Stage::Collecting) {
-            bool complete = true;
+            bool complete = true, anyLeft = false;
             std::vector<HashListEntry> sent;
             for (const std::weak_ptr<UploadItem>& member : h.members) {
                 const ItemPtr item = member.lock();
                 if (!item)
                     continue;
+                anyLeft = true;
                 if (item->status() == Status::Done && item->verified()) {
                     if (!std::exchange(item->historyNoted, true))
                         sent.push_back(h.entryOf(*item));
@@ -114,7 +115,9 @@ bool UploadManager::advanceHistories()
                                                          "compruebe el espacio libre")
                                               .arg(printable(historyRecord_.filePath())));
             const DestinationHistoryRecord::Folder& folder = historyRecord_.folder(origin, h.destFolder);
-            if (!complete || folder.verified.empty())
+            // A folder whose files were all taken out of the list ("Limpiar") is not known to be
+            // up: its next drop finishes it.
+            if (!anyLeft || !complete || folder.verified.empty())
                 continue;   // a file still to go up, or nothing new to write
             const std::vector<ChainEntry>& before = folder.written.empty() ? h.offloadChain : folder.written;
             qint64 generation = 1;
@@ -167,6 +170,10 @@ bool UploadManager::advanceHistories()
             h.stage = DestinationHistory::Stage::Collecting;
         }
     }
+    std::erase_if(histories_, [](const std::shared_ptr<DestinationHistory>& h) {
+        return h->stage == DestinationHistory::Stage::Collecting
+               && std::none_of(h->members.begin(), h->members.end(), [](const auto& m) { return !m.expired(); });
+    });
     if (queued.empty())
         return false;
     appendItems(std::move(queued));
