@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -44,6 +45,7 @@ void UploadManager::setStartHistories(bool start, bool withXxh64)
 void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<ItemPtr>& fresh)
 {
     std::vector<std::shared_ptr<DestinationHistory>> byIndex;
+    QSet<QString> superseded;
     for (const ScannedHistory& h : scan.histories) {
         // The same folder dropped again to the same place joins the history already taken.
         auto same = std::find_if(histories_.begin(), histories_.end(), [&](const auto& d) {
@@ -56,8 +58,20 @@ void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<Item
             made->offloadChain = h.chain;
             made->startsHere = h.chain.empty();
             same = histories_.insert(histories_.end(), std::move(made));
+            superseded.insert(h.destFolder + QStringLiteral("ascmhl/"));
         }
         byIndex.push_back(*same);
+    }
+    // History files an earlier process left unsent (failed, interrupted): the next generation
+    // written from the record replaces them, so they are no leftovers that fail every later run.
+    if (!superseded.isEmpty()) {
+        std::vector<ItemPtr> kept;
+        for (const ItemPtr& item : items_)
+            if (item->isActive() || item->status() == Status::Done || item->status() == Status::Skipped
+                || !superseded.contains(item->destDir))
+                kept.push_back(item);
+        if (kept.size() != items_.size())
+            keepOnly(std::move(kept));
     }
     // A file already waiting in the queue belongs to its folder's history as much as a new one.
     QHash<QString, ItemPtr> active;
@@ -103,7 +117,7 @@ bool UploadManager::advanceHistories()
                     continue;
                 anyLeft = true;
                 if (item->status() == Status::Done && item->verified()) {
-                    if (!std::exchange(item->historyNoted, true))
+                    if (!item->md5.empty() && !std::exchange(item->historyNoted, true))
                         sent.push_back(h.entryOf(*item));
                 } else if (item->status() != Status::Skipped) {
                     complete = false;

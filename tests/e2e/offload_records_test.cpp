@@ -176,7 +176,13 @@ TEST_F(OffloadRecords, TheDestinationHistoryGrowsOneHashListPerRunThatSentFiles)
     for (const MhlHash& hash : hashes)
         EXPECT_EQ(finished.last.files.at(hash.path).at("xxh64"), std::pair(hash.digests[0].value, QString("verified")));
 
+    // A chain the store got wrong is an error of the run; the same command writes the history again
+    // and leaves no leftover behind.
     writeFile(card + "/C001C003.mov", 100'000, 3);
+    server().addFault({{"action", "etag"}, {"method", "PUT"}, {"pathContains", "ascmhl_chain.xml"}});
+    const ProgramResult failed = upload(home, {card}, "Rodaje/");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(reportLine(failed.out, "Rodaje/C001/ascmhl/ascmhl_chain.xml").startsWith("ERROR ")) << failed.out.toStdString();
     const ProgramResult third = upload(home, {card}, "Rodaje/");
     EXPECT_EQ(third.exitCode, 0) << third.out.toStdString();
     const StoredHistory grown = storedHistory("Rodaje/C001/");
