@@ -9,6 +9,7 @@
 #   big    one 2 GiB file to the discarding sink: Zafrel against the reference uploader, Zafrel
 #          with --limite 100M, whose rate is checked against the cap (within 5 %), and Zafrel on
 #          the same file in a copy with an offload's ASC MHL history (xxh64), checked on the way up
+#          and its history extended at the destination
 #   small  2,000 × 200 KB and 1,000 × 10 KB to the sink at each latency (0 and 20 ms)
 #   peers  500 × 1 MiB and 2,000 × 200 KB to s3rver: Zafrel straight to s3rver, rclone, aws s3 cp,
 #          and Zafrel through the stand-in's signing front
@@ -171,7 +172,7 @@ start_standin() {   # name devserver-options...
   BUCKET[$name]=$(json_field "$line" bucket)
   mkdir -p "$WORK/homes/$name/data" "$WORK/homes/$name/config"
   zafrel_command "$WORK/homes/$name"
-  "${CMD[@]}" --server "${URL[$name]}" --dest "" --login demo@zafrel.test zafrel-demo --upload \
+  "${CMD[@]}" --server "${URL[$name]}" --login demo@zafrel.test zafrel-demo --upload \
     >"$WORK/homes/$name.signin" 2>&1 || { echo "no se pudo entrar en $name" >&2; cat "$WORK/homes/$name.signin" >&2; exit 1; }
 }
 
@@ -243,10 +244,11 @@ run_one() {   # group title contender folder count size
   local puts=$((count * $(puts_per_file "$size"))) bytes=$((count * size))
   mkdir -p "$out"
   if [ "$tool" = zafrel-mhl ]; then
-    # The history's own two files go up too, each in one request.
+    # The history goes up extended, each file in one request: the offload's hash list, then this
+    # transfer's and the new chain, whose sizes the report gives.
     data=$(with_history "$data")
-    local history=$(($(stat -c %s "$data"/ascmhl/*.mhl) + $(stat -c %s "$data/ascmhl/ascmhl_chain.xml")))
-    count=$((count + 2)); puts=$((puts + 2)); bytes=$((bytes + history))
+    local history=$(stat -c %s "$data"/ascmhl/*.mhl)
+    count=$((count + 3)); puts=$((puts + 3)); bytes=$((bytes + history))
   fi
   case $server in
     sink*) sink=$server ;;
@@ -291,7 +293,8 @@ run_one() {   # group title contender folder count size
     if [[ $tool == zafrel-mhl && $status == ok ]]; then
       local checked
       checked=$(grep -c '^OK verificado (ASC MHL, xxh64)' "$out/run.stdout" || true)
-      ((checked == count - 2)) || status="informe: $checked archivos comprobados contra el registro, se esperaban $((count - 2))"
+      ((checked == count - 3)) || status="informe: $checked archivos comprobados contra el registro, se esperaban $((count - 3))"
+      bytes=$((bytes + $(awk -F'\t' '$3 ~ /\/ascmhl\/(0002_.*\.mhl|ascmhl_chain\.xml)$/ { s += $2 } END { print s + 0 }' "$out/run.stdout")))
     fi
   elif [[ $tool == ref* ]]; then
     grep -q "\"files\":$count,.*\"failures\":0}" "$out/run.stdout" || status="informe: $(cat "$out/run.stdout")"

@@ -103,11 +103,12 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
         printNotice(otherAccountsText(others) + u'.');
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
+    manager.setStartHistories(options.given(QStringLiteral("--mhl")), options.value(QStringLiteral("--mhl")).has_value());
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.
     // One walk of the paths serves both.
-    const IntakeScan scan = scanForIntake(fileURLs(options.paths()), manager.destDir());
+    const IntakeScan scan = scanForIntake(fileURLs(options.paths()), manager.destDir(), manager.startsHistories());
     manager.resumeMatching(scan);
     const std::vector<IntakeProblem> problems = manager.add(scan, QString::fromStdString(user.bucket));
     for (const IntakeProblem& problem : problems)

@@ -84,6 +84,10 @@ std::optional<QString> optionProblem(const Options& options)
     if (const auto server = options.server())
         if (auto problem = serverProblem(*server))
             return problem;
+    if (const auto mhl = options.value(QStringLiteral("--mhl")); mhl && *mhl != u"xxh64")
+        return QStringLiteral("--mhl admite solo el valor xxh64 («%1» no vale); las rutas van tras --upload, "
+                              "por ejemplo: --mhl xxh64 --upload /media/A_CAM")
+            .arg(printable(*mhl));
     if (const auto rate = sendRateOption(options); rate.given && !rate.bytesPerSecond)
         return sendRateProblem(*options.value(QStringLiteral("--limite")));
     return std::nullopt;

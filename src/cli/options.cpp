@@ -15,6 +15,7 @@ constexpr OptionRule kRules[] = {
     {QLatin1StringView("--login"), 1, 1},
     {QLatin1StringView("--limite"), 1, 0},
     {QLatin1StringView("--json"), 0, 0},
+    {QLatin1StringView("--mhl"), 0, 1},
     {QLatin1StringView("--pendientes"), 0, 0},
     {QLatin1StringView("--olvidar"), 0, 0},
     {QLatin1StringView("--help"), 0, 0},
@@ -74,7 +75,7 @@ Options::Options(QStringList arguments) : arguments_(std::move(arguments))
             ++i;
             values.emplace_back(i, arguments_.at(i));
         }
-        if (rule->optionalValues > 0 && complete && int(values.size()) == rule->requiredValues && i + 1 < arguments_.size()
+        if (rule->flag == QLatin1StringView("--login") && complete && int(values.size()) == rule->requiredValues && i + 1 < arguments_.size()
             && arguments_.at(i + 1) != kEndOfOptions && !ruleFor(arguments_.at(i + 1)))
             concealed = i + 1;
         occurrences_.try_emplace(argument, std::move(values));

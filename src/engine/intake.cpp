@@ -12,7 +12,7 @@ namespace zafrel {
 
 std::vector<IntakeProblem> UploadManager::add(const QList<QUrl>& urls, const QString& bucket)
 {
-    return add(scanForIntake(urls, destDir_), bucket);
+    return add(scanForIntake(urls, destDir_, startHistories_), bucket);
 }
 
 std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QString& bucket)
@@ -36,6 +36,8 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
         if (taken.isEmpty() || !taken.contains(item->queueKey()))
             fresh.push_back(std::move(item));
     }
+    if (!scan.histories.empty())
+        takeHistories(scan, fresh);
     const bool anyNew = !fresh.empty();
     appendItems(std::move(fresh));
     if (anyNew && account_)

@@ -262,7 +262,7 @@ QString IntakeProblem::text() const
     return QStringLiteral("No es un archivo ni una carpeta: ") + printable(path);
 }
 
-IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
+IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest, bool startHistories)
 {
     IntakeScan scan;
     for (const QUrl& url : urls) {
@@ -285,7 +285,7 @@ IntakeScan scanForIntake(const QList<QUrl>& urls, const QString& dest)
                 QString itemDest = file.relativeFolder.isEmpty() ? dest : dest + file.relativeFolder + u'/';
                 scan.files.push_back({std::move(file.path), file.size, file.mtime, std::move(itemDest), std::nullopt});
             }
-            attachOffloadRecords(folder, std::span(scan.files).subspan(first), scan.notices);
+            attachOffloadRecords(scan, first, folder, dest + lastComponent(folder) + u'/', startHistories);
             continue;
         }
 

@@ -221,10 +221,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
         return std::make_shared<PartReader>(path, partSize, size);
     };
     run->reader = co_await runInPool(std::move(openReader));
-    std::optional<HashFormat> recordFormat;
-    if (it->offloadRecord)
-        recordFormat = it->offloadRecord->format;
-    run->digest = std::make_shared<OrderedFileDigest>(run->reader, run->missing, recordFormat);
+    run->digest = std::make_shared<OrderedFileDigest>(run->reader, run->missing, it->digestFormat());
 
     // Enough workers to keep every permit this upload may take busy; more would only wait.
     const size_t workerCount = std::min(run->missing.size(), size_t(std::max(1, sem.capacity() / run->permits)));
@@ -254,6 +251,7 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
     // well its parts arrived: the upload is left uncompleted (and aborted by the transfer).
     const OrderedFileDigest::Result digests = co_await run->digest->finish();
     it->md5 = digests.md5;
+    it->recordDigest = digests.record;
     if (it->offloadRecord) {
         if (!sameDigest(it->offloadRecord->format, digests.record, it->offloadRecord->digest))
             throw UploadError::offloadMismatch(hashFormatName(it->offloadRecord->format));

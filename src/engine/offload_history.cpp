@@ -14,6 +14,7 @@ namespace zafrel {
 namespace {
 
 const QString kHashListNamespace = QStringLiteral("urn:ASC:MHL:v2.0");
+const QString kChainNamespace = QStringLiteral("urn:ASC:MHL:DIRECTORY:v2.0");
 
 // The generation a hash-list file name begins with ("0002_A002R2EC_2020-01-17_143000Z.mhl"), or -1.
 qint64 generationOf(const QString& name)
@@ -113,10 +114,47 @@ std::optional<OffloadRecord> OffloadHistory::recordToCheck(const QString& relati
     });
 }
 
+std::optional<std::vector<ChainEntry>> readChain(const QByteArray& text)
+{
+    QXmlStreamReader xml(text);
+    if (!xml.readNextStartElement() || xml.name() != u"ascmhldirectory" || xml.namespaceUri() != kChainNamespace)
+        return std::nullopt;
+    std::vector<ChainEntry> entries;
+    while (xml.readNextStartElement()) {
+        if (xml.name() != u"hashlist") {
+            xml.skipCurrentElement();
+            continue;
+        }
+        ChainEntry entry;
+        entry.sequence = xml.attributes().value(QStringLiteral("sequencenr")).toLongLong();
+        while (xml.readNextStartElement()) {
+            if (xml.name() == u"path")
+                entry.name = xml.readElementText().trimmed();
+            else if (xml.name() == u"c4")
+                entry.c4 = xml.readElementText().trimmed();
+            else
+                xml.skipCurrentElement();
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (xml.hasError())
+        return std::nullopt;
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.sequence < b.sequence; });
+    return entries;
+}
+
 OffloadHistory OffloadHistory::read(const QString& root)
 {
     OffloadHistory history;
     const QDir folder(root + QStringLiteral("/ascmhl"));
+    QFile chainFile(folder.filePath(QStringLiteral("ascmhl_chain.xml")));
+    if (chainFile.open(QIODevice::ReadOnly))
+        history.chain_ = readChain(chainFile.readAll());
+    if (!history.chain_) {
+        history.problems_ << QStringLiteral("Registro ASC MHL no usado (la cadena no se puede leer): %1")
+                                 .arg(printable(chainFile.fileName()));
+        return history;
+    }
     QStringList names = folder.entryList({QStringLiteral("*.mhl")}, QDir::Files);
     names.erase(std::remove_if(names.begin(), names.end(), [](const QString& n) { return generationOf(n) < 0; }),
                 names.end());
@@ -124,10 +162,21 @@ OffloadHistory OffloadHistory::read(const QString& root)
     for (const QString& name : names) {
         QFile file(folder.filePath(name));
         QString error;
-        if (!file.open(QIODevice::ReadOnly))
+        const auto listed = std::find_if(history.chain_->begin(), history.chain_->end(),
+                                         [&](const ChainEntry& e) { return e.name == name; });
+        if (!file.open(QIODevice::ReadOnly)) {
             error = QStringLiteral("no se puede leer");
-        else if (history.addHashList(file.readAll(), error))
-            history.hashLists_ << name;
+        } else if (listed == history.chain_->end()) {
+            error = QStringLiteral("no figura en la cadena");
+        } else {
+            const QByteArray bytes = file.readAll();
+            ContentHasher c4(HashFormat::C4);
+            c4.add(bytes);
+            if (c4.finish() != listed->c4.toStdString())
+                error = QStringLiteral("no coincide con su C4 en la cadena");
+            else if (history.addHashList(bytes, error))
+                history.hashLists_ << name;
+        }
         if (!error.isEmpty())
             history.problems_ << QStringLiteral("Registro ASC MHL no usado (%1): %2").arg(error, printable(file.fileName()));
     }

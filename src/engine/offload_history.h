@@ -22,13 +22,24 @@ struct OffloadRecord {
     bool operator==(const OffloadRecord&) const = default;
 };
 
+// One generation as a history's chain lists it: its number, its file in ascmhl/ and the C4 ID
+// of that file's bytes.
+struct ChainEntry {
+    qint64 sequence = 0;
+    QString name;
+    QString c4;
+    bool operator==(const ChainEntry&) const = default;
+};
+
 // What the history of one managed folder says of its files: for each path, the latest record of
 // every format that was recorded ("original") or recomputed equal ("verified"); a "failed" record
 // never counts.
 class OffloadHistory {
 public:
-    // Reads the history of the managed folder `root` (absolute): the hash lists of root/ascmhl/
-    // in generation order. What cannot be read is said in problems(); the rest still counts.
+    // Reads the history of the managed folder `root` (absolute): the hash lists its chain lists,
+    // in generation order. A hash list whose bytes are not those the chain names by their C4 ID
+    // (edited or damaged since), or that the chain does not list, is not trusted: its records are
+    // not used. What cannot be read is said in problems(); the rest still counts.
     static OffloadHistory read(const QString& root);
 
     // Adds one hash list's records over those of earlier generations. False, with nothing added,
@@ -44,6 +55,8 @@ public:
     const std::map<QString, std::vector<OffloadRecord>>& files() const { return files_; }
     // Hash-list files in generation order (their names in ascmhl/).
     const QStringList& hashLists() const { return hashLists_; }
+    // The chain as it stands, in generation order; nothing when it could not be read.
+    const std::optional<std::vector<ChainEntry>>& chain() const { return chain_; }
     const QStringList& problems() const { return problems_; }
 
     // The key a path is found under: Unicode composed form, so that a name written decomposed by
@@ -54,7 +67,11 @@ private:
     std::map<QString, std::vector<OffloadRecord>> files_;
     QStringList hashLists_;
     QStringList problems_;
+    std::optional<std::vector<ChainEntry>> chain_;
 };
+
+// The entries of a chain file's text; nothing when it is not a chain of the standard.
+std::optional<std::vector<ChainEntry>> readChain(const QByteArray& xml);
 
 // Whether `folder` is managed: it holds ascmhl/ascmhl_chain.xml.
 bool isManagedFolder(const QString& folder);

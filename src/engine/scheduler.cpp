@@ -157,13 +157,16 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
         ctx.listings.dropUnheld(next ? std::optional(next->destDir) : std::nullopt);
         self->startAheadOfTurn(ctx, group);
     };
-    fill();
     // The group holds the transfers and the starts made ahead; neither throws, and the end of
-    // either may let more files in.
-    while (group.size() > 0) {
-        co_await group.next();
+    // either may let more files in. The histories of the folders now up go last, as files of the
+    // run; a stopped run leaves them for the next.
+    do {
         fill();
-    }
+        while (group.size() > 0) {
+            co_await group.next();
+            fill();
+        }
+    } while (self && !stop.stop_requested() && self->advanceHistories());
     resources.startsAhead.clear();
     resources.listings.clear();
 }

@@ -131,14 +131,13 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
     // Reading and hashing up to 32 MiB would make the window stutter: both happen on the pool.
     // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
     // expression twice.)
-    std::optional<HashFormat> recordFormat;
-    if (it->offloadRecord)
-        recordFormat = it->offloadRecord->format;
+    const std::optional<HashFormat> recordFormat = it->digestFormat();
     auto read = [path = it->path, size = it->size, mtime = it->mtime, recordFormat] {
         return readWhole(path, size, mtime, recordFormat);
     };
     FileContent content = co_await runInPool(std::move(read));
     it->md5 = content.md5;
+    it->recordDigest = content.record;
     // Bytes that are not what the offload recorded are not sent at all.
     if (it->offloadRecord) {
         if (!sameDigest(it->offloadRecord->format, content.record, it->offloadRecord->digest))
@@ -198,6 +197,8 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
 {
     it->offloadChecked = false;
     it->md5.clear();
+    it->recordDigest.clear();
+    it->historyNoted = false;
     std::exception_ptr failure;
     try {
         auto look = [path = it->path] { return lookAtFile(path); };

@@ -151,6 +151,17 @@ public:
     std::optional<OffloadRecord> offloadRecord;
     bool offloadChecked = false;
     std::string md5;
+    // A format that a history started at the destination records besides MD5 ("--mhl xxh64"),
+    // and the digest in digestFormat() of what the last transfer read.
+    std::optional<HashFormat> newRecordFormat;
+    std::string recordDigest;
+    // The format hashed while the file is read besides MD5: its offload record's, or the new one's.
+    std::optional<HashFormat> digestFormat() const
+    {
+        return offloadRecord ? std::optional(offloadRecord->format) : newRecordFormat;
+    }
+    // The last transfer's outcome went into the record of its destination history.
+    bool historyNoted = false;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.

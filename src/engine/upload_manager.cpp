@@ -17,7 +17,8 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
       resources_(std::make_shared<RunResources>(
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
           paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/queue.json"),
-          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); }))
+          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); })),
+      historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json"))
 {
     connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
     setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));

@@ -1,6 +1,7 @@
 #pragma once
 #include "client/zafrel_api.h"
 #include "engine/async_semaphore.h"
+#include "engine/destination_history.h"
 #include "engine/engine_limits.h"
 #include "engine/intake_scan.h"
 #include "engine/item_changes.h"
@@ -124,6 +125,12 @@ public:
     // would queue now, as retry() does (intake.cpp).
     void resumeMatching(const IntakeScan& scan);
 
+    // Whether a dropped folder without an ASC MHL history gets one at the destination (a first
+    // hash list with the MD5 of its files, and their xxh64 with `withXxh64`), for the intakes from
+    // now on. Managed folders always have theirs extended (destination_histories.cpp).
+    void setStartHistories(bool start, bool withXxh64 = false);
+    bool startsHistories() const { return startHistories_; }
+
     // Scheduler and controls.
     void start();
     void cancel(const ItemPtr& item);
@@ -233,6 +240,15 @@ private:
     // above singlePutMax) up to date however it ends.
     static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
                                            int& largeRunning, AsyncSemaphore& sem, std::stop_token stop);
+    // The folders of the scan whose history goes on at the destination, with their items (the
+    // new ones and those already waiting).
+    void takeHistories(const IntakeScan& scan, const std::vector<ItemPtr>& fresh);
+    // At the end of a run: for each folder whose files are all up, queues the next step of its
+    // history at the destination (the new hash list, then the chain), or records it as written.
+    // True when it queued files.
+    bool advanceHistories();
+    ItemPtr historyFileItem(const QString& path, const QString& destDir);
+
     // The first queued item in queue order, or null. Looks on from where the last pick found one,
     // and from the start after the list changed or an item was queued again.
     ItemPtr firstQueued();
@@ -258,6 +274,10 @@ private:
     std::vector<QString> offloadNotices_;
     // The run each notice's intake went to, by position.
     std::vector<uint64_t> offloadNoticeRuns_;
+    std::vector<std::shared_ptr<DestinationHistory>> histories_;
+    DestinationHistoryRecord historyRecord_;
+    bool startHistories_ = false;
+    bool historyXxh64_ = false;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
     std::optional<RunRecord> lastRun_;

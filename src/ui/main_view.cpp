@@ -92,6 +92,7 @@ MainView::MainView(SessionModel& session, UploadManager& up, QWidget* parent)
     // The cap the person chose last time holds from the start.
     if (const auto stored = settings::value(QStringLiteral("sendRate")))
         up_.setSendRate(parseByteRate(*stored).value_or(0));
+    up_.setStartHistories(settings::value(QStringLiteral("mhlAtDestination")) == QStringLiteral("true"));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -322,6 +323,15 @@ void MainView::refreshHeader()
     QAction* rate = accountMenu_->addAction(QStringLiteral("Límite de velocidad…"));
     rate->setObjectName("sendRate");
     connect(rate, &QAction::triggered, this, &MainView::askSendRate);
+    // A folder dropped without an ASC MHL history gets one at the destination (MD5 of every file).
+    QAction* history = accountMenu_->addAction(QStringLiteral("Registro ASC MHL en el destino"));
+    history->setObjectName("mhlAtDestination");
+    history->setCheckable(true);
+    history->setChecked(up_.startsHistories());
+    connect(history, &QAction::toggled, this, [this](bool on) {
+        up_.setStartHistories(on);
+        settings::setValue(QStringLiteral("mhlAtDestination"), on ? QStringLiteral("true") : QStringLiteral("false"));
+    });
     QAction* leave = accountMenu_->addAction(QStringLiteral("Salir"));
     leave->setObjectName("signOut");
     connect(leave, &QAction::triggered, this, &MainView::signOut);

@@ -1,5 +1,6 @@
 // The option rules of the unattended upload: exact flags, first occurrence wins, values belong to
 // their option wherever it stands (never paths), paths only after "--upload" or "--".
+#include "cli/option_checks.h"
 #include "cli/options.h"
 #include "cli/send_rate_option.h"
 
@@ -62,6 +63,9 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
          {true, {}, {}, {"a"}, {{"a@b.c", std::nullopt}},
           {"(lo que sigue al correo de --login, que no se muestra por si es una contraseña)"}}},
         {{"--login", "a@b.c", "pw", "--raro", "--upload"}, {true, {}, {}, {}, {{"a@b.c", "pw"}}, {"--raro"}}},
+        // "--mhl" may take the format of its history; what follows it otherwise is nothing to hide.
+        {{"--upload", "a", "--mhl", "xxh64", "b"}, {true, {}, {}, {"a", "b"}}},
+        {{"--mhl", "--raro", "--upload"}, {true, {}, {}, {}, {}, {"--raro"}}},
     };
     for (const auto& [arguments, expected] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
@@ -78,6 +82,20 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         if (password)
             EXPECT_EQ(o.arguments().at(*password), *expected.login->password);
     }
+}
+
+// "--mhl" takes xxh64 or nothing: a path given as its value stops the run before anything is sent.
+TEST(OptionsTest, TheHistoryFormatIsXxh64OrNone)
+{
+    const std::pair<QStringList, std::optional<QString>> cases[] = {
+        {{"--upload", "a", "--mhl"}, std::nullopt},
+        {{"--mhl", "xxh64", "--upload", "a"}, std::nullopt},
+        {{"--upload", "--mhl", "/media/A"},
+         "--mhl admite solo el valor xxh64 («/media/A» no vale); las rutas van tras --upload, por ejemplo: --mhl xxh64 "
+         "--upload /media/A_CAM"},
+    };
+    for (const auto& [arguments, problem] : cases)
+        EXPECT_EQ(optionProblem(Options(QStringList{"zafrel"} + arguments)), problem) << arguments.join(' ').toStdString();
 }
 
 // "--limite": bytes or bits per second as written, never a bare number, zero or "Mb".

@@ -7,7 +7,76 @@
 namespace zafrel::test {
 namespace {
 
-using OffloadRecords = EndToEndTest;
+// A byte of the file flipped, its size and modification time left as they were.
+void flipByte(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    file.seek(12345);
+    char byte = 0;
+    file.getChar(&byte);
+    file.seek(12345);
+    file.putChar(char(byte ^ 0x01));
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+class OffloadRecords : public EndToEndTest {
+protected:
+    std::optional<QByteArray> stored(const QString& suffix)
+    {
+        for (const auto& object : server().objects())
+            if (const QString key = QString::fromStdString(object.value("key", "")); key.endsWith(u'/' + suffix))
+                return server().objectBytes(key);
+        return std::nullopt;
+    }
+
+    // The history at `folder` (ending with "/") of the store: its chain, every hash list it lists
+    // stored with the C4 it gives, and the last one read back with the standard's rules checked.
+    struct StoredHistory {
+        std::vector<std::pair<QString, QString>> chain;
+        CheckedHashList last;
+    };
+    StoredHistory storedHistory(const QString& folder)
+    {
+        StoredHistory history;
+        const std::optional<QByteArray> chain = stored(folder + "ascmhl/ascmhl_chain.xml");
+        if (!chain) {
+            ADD_FAILURE() << "no chain at " << folder.toStdString();
+            return history;
+        }
+        history.chain = checkChain(*chain);
+        for (const auto& [name, c4] : history.chain) {
+            const QByteArray bytes = stored(folder + "ascmhl/" + name).value_or(QByteArray());
+            EXPECT_EQ(mhlDigest(HashFormat::C4, bytes), c4) << name.toStdString();
+            if (name == history.chain.back().first)
+                history.last = checkHashList(bytes);
+        }
+        return history;
+    }
+
+    // Store requests that sent a file of a history.
+    int historyPuts()
+    {
+        int count = 0;
+        for (const auto& request : server().storeRequests("PUT", ""))
+            count += QString::fromStdString(request.value("path", "")).contains("/ascmhl/") ? 1 : 0;
+        return count;
+    }
+};
+
+// A transfer's hash list: "Zafrel" wrote it, generation `generation` of `folder`.
+void expectTransferBy(const CheckedHashList& list, const QString& name, int generation, const QString& folder)
+{
+    EXPECT_EQ(list.process, "transfer");
+    EXPECT_EQ(list.tool, "Zafrel");
+    EXPECT_FALSE(list.toolVersion.isEmpty());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1_%2_\\d{4}-\\d\\d-\\d\\d_\\d{6}Z\\.mhl$").arg(generation, 4, 10, QChar('0')).arg(folder))
+                    .match(name)
+                    .hasMatch())
+        << name.toStdString();
+}
 
 // A day folder with a history of its own holding a card with another: each file is checked in
 // the format of the nearest history's record (a later "failed" record does not count), and what
@@ -53,6 +122,102 @@ TEST_F(OffloadRecords, AClearCardGoesUpCheckedAgainstItsRecords)
                                    "copia: "
                                  + card + "/Clips/A002C009.mov\n"))
         << run.out.toStdString();
+
+    // Each history goes on at the destination: the offload's generations as they were, then this
+    // transfer's, naming every file sent with its MD5 checked against the store and its record
+    // against the offload. The source keeps its own history untouched.
+    for (const QString& root : {card, day}) {
+        const QString folder = root.mid(files_.path().size() + 1) + "/";
+        const std::vector<std::pair<QString, QString>> offload = checkChain(fileBytes(root + "/ascmhl/ascmhl_chain.xml"));
+        const StoredHistory history = storedHistory(folder);
+        ASSERT_EQ(history.chain.size(), offload.size() + 1) << folder.toStdString();
+        EXPECT_TRUE(std::equal(offload.begin(), offload.end(), history.chain.begin()));
+        expectTransferBy(history.last, history.chain.back().first, int(offload.size()) + 1, QFileInfo(root).fileName());
+        std::map<QString, std::map<QString, std::pair<QString, QString>>> expected;
+        for (const auto& f : files) {
+            if (QFileInfo(f.path).path() != root && !f.path.startsWith(root + "/Clips/"))
+                continue;
+            auto& digests = expected[f.path.mid(root.size() + 1)];
+            digests["md5"] = {QString::fromStdString(md5Hex(fileBytes(f.path))), "verified"};
+            digests[QString(hashFormatName(f.format).data())] = {mhlDigest(f.format, fileBytes(f.path)), "verified"};
+        }
+        if (root == card)
+            expected["Sidecar.txt"]["md5"] = {QString::fromStdString(md5Hex(fileBytes(card + "/Sidecar.txt"))), "verified"};
+        EXPECT_EQ(history.last.files, expected) << folder.toStdString();
+        EXPECT_EQ(QDir(root + "/ascmhl").entryList(QDir::Files).size(), offload.size() + 1);
+    }
+}
+
+// The destination's history of a card grows by one hash list for each run that finished it having
+// sent files of it, each listed in the chain: files verified in a run that left the card unfinished
+// are listed when it is finished; a run that sends nothing writes nothing.
+TEST_F(OffloadRecords, TheDestinationHistoryGrowsOneHashListPerRunThatSentFiles)
+{
+    ProgramHome home;
+    const QString card = files_.filePath("C001");
+    std::vector<MhlHash> hashes;
+    for (const auto& [name, size] : {std::pair("C001C001.mov", 300'000), std::pair("C001C002.mov", 200'000)}) {
+        writeFile(card + "/" + name, size, quint32(size));
+        hashes.push_back({name, size, {{"xxh64", mhlDigest(HashFormat::Xxh64, fileBytes(card + "/" + name))}}});
+    }
+    writeMhlHistory(card, {mhlHashList(hashes)});
+    const QByteArray localChain = fileBytes(card + "/ascmhl/ascmhl_chain.xml");
+    flipByte(card + "/C001C002.mov");
+    EXPECT_EQ(upload(home, {card}, "Rodaje/").exitCode, 1);
+    EXPECT_EQ(historyPuts(), 0);
+
+    flipByte(card + "/C001C002.mov");   // copied again from the card
+    const ProgramResult second = upload(home, {card}, "Rodaje/");
+    EXPECT_EQ(second.exitCode, 0) << second.out.toStdString();
+    const StoredHistory finished = storedHistory("Rodaje/C001/");
+    ASSERT_EQ(finished.chain.size(), 2u);
+    expectTransferBy(finished.last, finished.chain[1].first, 2, "C001");
+    EXPECT_EQ(finished.last.files.size(), 2u);
+    for (const MhlHash& hash : hashes)
+        EXPECT_EQ(finished.last.files.at(hash.path).at("xxh64"), std::pair(hash.digests[0].value, QString("verified")));
+
+    // A chain the store got wrong is an error of the run; the same command writes the history again
+    // and leaves no leftover behind.
+    writeFile(card + "/C001C003.mov", 100'000, 3);
+    server().addFault({{"action", "etag"}, {"method", "PUT"}, {"pathContains", "ascmhl_chain.xml"}});
+    const ProgramResult failed = upload(home, {card}, "Rodaje/");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(reportLine(failed.out, "Rodaje/C001/ascmhl/ascmhl_chain.xml").startsWith("ERROR ")) << failed.out.toStdString();
+    const ProgramResult third = upload(home, {card}, "Rodaje/");
+    EXPECT_EQ(third.exitCode, 0) << third.out.toStdString();
+    const StoredHistory grown = storedHistory("Rodaje/C001/");
+    ASSERT_EQ(grown.chain.size(), 3u);
+    EXPECT_TRUE(std::equal(finished.chain.begin(), finished.chain.end(), grown.chain.begin()));
+    expectTransferBy(grown.last, grown.chain[2].first, 3, "C001");
+    EXPECT_EQ(grown.last.files, (std::map<QString, std::map<QString, std::pair<QString, QString>>>{
+                                    {"C001C003.mov", {{"md5", {QString::fromStdString(md5Hex(fileBytes(card + "/C001C003.mov"))), "verified"}}}}}));
+
+    server().reset();
+    EXPECT_EQ(upload(home, {card}, "Rodaje/").exitCode, 0);
+    EXPECT_EQ(historyPuts(), 0);
+    EXPECT_EQ(fileBytes(card + "/ascmhl/ascmhl_chain.xml"), localChain);
+    EXPECT_EQ(QDir(card + "/ascmhl").entryList(QDir::Files).size(), 2);
+}
+
+// "--mhl xxh64" starts a history at the destination for a folder that has none: its first hash
+// list records every file's MD5 and xxh64 as originals; nothing is written into the folder itself.
+TEST_F(OffloadRecords, AFolderWithoutHistoryGetsOneAtTheDestination)
+{
+    const QString folder = files_.filePath("Sonido");
+    const QStringList names{"T01.wav", "Dia/T02.wav"};
+    for (const QString& name : names)
+        writeFile(folder + "/" + name, 5'000 + name.size(), quint32(name.size()));
+    const ProgramResult run = runProgram(ProgramHome().environment(), uploadArguments({folder}, "Audio/") << "--mhl" << "xxh64");
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    const StoredHistory history = storedHistory("Audio/Sonido/");
+    ASSERT_EQ(history.chain.size(), 1u);
+    expectTransferBy(history.last, history.chain[0].first, 1, "Sonido");
+    std::map<QString, std::map<QString, std::pair<QString, QString>>> expected;
+    for (const QString& name : names)
+        expected[name] = {{"md5", {QString::fromStdString(md5Hex(fileBytes(folder + "/" + name))), "original"}},
+                          {"xxh64", {mhlDigest(HashFormat::Xxh64, fileBytes(folder + "/" + name)), "original"}}};
+    EXPECT_EQ(history.last.files, expected);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/ascmhl"));
 }
 
 // A byte flipped since the offload, size and date unchanged: that file alone ends in error (its
@@ -70,18 +235,8 @@ TEST_F(OffloadRecords, AFlippedByteFailsThatFileAloneAndIsNotAlreadyThereNextTim
         hashes.push_back({name, size, {{"xxh64", mhlDigest(HashFormat::Xxh64, fileBytes(card + "/" + name))}}});
     }
     writeMhlHistory(card, {mhlHashList(hashes)});
-    for (const QString name : {"B001C001.mov", "B001C002.mov"}) {
-        QFile file(card + "/" + name);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-        file.seek(12345);
-        char byte = 0;
-        file.getChar(&byte);
-        file.seek(12345);
-        file.putChar(char(byte ^ 0x01));
-        file.close();
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
-    }
+    for (const QString name : {"B001C001.mov", "B001C002.mov"})
+        flipByte(card + "/" + name);
 
     server().reset();
     const ProgramResult run = upload(home, {card}, "Rodaje/");

@@ -110,11 +110,8 @@ TEST(OffloadHistory, TheDroppedFolderFilesTakeTheNearestHistory)
         {"A002R2EC/Sidecar.txt", std::nullopt},
     };
     for (const auto& [path, record] : records)
-        if (!path.contains("ascmhl/"))
-            EXPECT_EQ(record, expected.at(path)) << path.toStdString();
-        else
-            EXPECT_EQ(record, std::nullopt) << path.toStdString();
-    EXPECT_EQ(records.size(), expected.size() + 4);   // each history: one hash list and its chain
+        EXPECT_EQ(record, expected.at(path)) << path.toStdString();
+    EXPECT_EQ(records.size(), expected.size());   // each history goes up as one, not as files
 
     const std::vector<QString> notices{
         "Sin registro en la copia (ASC MHL); se sube sin comprobarlo: " + card + "/Sidecar.txt",
@@ -123,4 +120,36 @@ TEST(OffloadHistory, TheDroppedFolderFilesTakeTheNearestHistory)
         "Falta un archivo registrado en la copia (ASC MHL); compruebe la copia: " + day + "/perdido.txt",
     };
     EXPECT_EQ(scan.notices, notices);
+    ASSERT_EQ(scan.histories.size(), 2u);
+    EXPECT_EQ(scan.histories[0].destFolder, "Rodaje/Dia01/A002R2EC/");
+    EXPECT_EQ(scan.histories[1].destFolder, "Rodaje/Dia01/");
+}
+
+// A hash list is trusted only when the chain names it with the C4 ID of its bytes: one edited since
+// (a digest changed, the size kept) or one the chain does not list gives no record, and says so.
+TEST(OffloadHistory, AHashListTheChainDoesNotVouchForIsNotUsed)
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath("A003");
+    writeMhlHistory(card, {mhlHashList({{"A.mov", 5, {{"xxh64", "0ea03b369a463d9d"}}}}),
+                           mhlHashList({{"B.mov", 4, {{"xxh64", "7680e5f98f4a80fd"}}}})});
+    const QString second = card + "/ascmhl/" + QDir(card + "/ascmhl").entryList({"0002_*"}).value(0);
+    QFile file(second);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray edited = file.readAll().replace("7680e5f98f4a80fd", "7680e5f98f4a80fe");
+    file.seek(0);
+    file.write(edited);
+    file.close();
+    writeBytes(card + "/ascmhl/0003_A003_2020-01-20_091500Z.mhl", mhlHashList({{"C.mov", 1, {{"md5", "00"}}}}).toUtf8());
+
+    const OffloadHistory history = OffloadHistory::read(card);
+    EXPECT_EQ(history.hashLists(), QStringList{QDir(card + "/ascmhl").entryList({"0001_*"}).value(0)});
+    EXPECT_EQ(history.recordToCheck("A.mov"), rec(HashFormat::Xxh64, "0ea03b369a463d9d"));
+    EXPECT_EQ(history.recordsOf("B.mov"), nullptr);
+    EXPECT_EQ(history.recordsOf("C.mov"), nullptr);
+    EXPECT_EQ(history.problems(), QStringList({"Registro ASC MHL no usado (no coincide con su C4 en la cadena): " + second,
+                                               "Registro ASC MHL no usado (no figura en la cadena): " + card
+                                                   + "/ascmhl/0003_A003_2020-01-20_091500Z.mhl"}));
+    ASSERT_TRUE(history.chain());
+    EXPECT_EQ(history.chain()->size(), 2u);
 }

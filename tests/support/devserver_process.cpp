@@ -62,6 +62,16 @@ nlohmann::json DevServerProcess::control(const char* method, const char* path, c
     return nlohmann::json::parse(result->body, nullptr, false);
 }
 
+std::optional<QByteArray> DevServerProcess::objectBytes(const QString& key) const
+{
+    httplib::Client client(service_.toStdString());
+    client.set_read_timeout(60);
+    const auto result = client.Get("/__control/object", httplib::Params{{"key", key.toStdString()}}, httplib::Headers{});
+    if (!result || result->status != 200)
+        return std::nullopt;
+    return QByteArray::fromStdString(result->body);
+}
+
 std::vector<nlohmann::json> DevServerProcess::requestsOf(const char* server, const QString& method,
                                                          const QString& pathSuffix) const
 {

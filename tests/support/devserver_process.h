@@ -2,7 +2,10 @@
 // The local stand-in (devserver/server.js: service, signing front and s3rver) as a child process of
 // a test, with blocking calls to its control endpoint. Stopped (SIGTERM) when the object goes.
 #include <QProcess>
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 #include <QTemporaryDir>
 #include <nlohmann/json.hpp>
 
@@ -37,6 +40,8 @@ public:
         return control("GET", ("/__control/objects" + (bucket.empty() ? "" : "?bucket=" + bucket)).c_str());
     }
     nlohmann::json uploads() const { return control("GET", "/__control/uploads"); }   // [{"uploadId","key","parts"}]
+    // The bytes of the first company's object of full key `key`; nothing when there is none.
+    std::optional<QByteArray> objectBytes(const QString& key) const;
     // The store ends the open upload on its own; the service still signs for it.
     void forgetUpload(const std::string& uploadId) const
     {

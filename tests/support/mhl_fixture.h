@@ -6,8 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QXmlStreamReader>
+#include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
 namespace zafrel::test {
@@ -80,6 +84,120 @@ inline QString mhlDigest(HashFormat format, const QByteArray& bytes)
     ContentHasher hasher(format);
     hasher.add(bytes);
     return QString::fromStdString(hasher.finish());
+}
+
+
+// A hash list read back with the standard's rules checked on the way (each broken rule is a test
+// failure): the namespace and version, creatorinfo, processinfo and hashes in that order with
+// their required elements, every hash's path with an integer size and dates, its digests in the
+// schema's order with an action, a date and the format's own shape.
+struct CheckedHashList {
+    QString process, tool, toolVersion;
+    // path -> format -> {value, action}
+    std::map<QString, std::map<QString, std::pair<QString, QString>>> files;
+    std::map<QString, qint64> sizes;
+};
+
+inline CheckedHashList checkHashList(const QByteArray& text)
+{
+    static const QRegularExpression date(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d:\d\d)$)"));
+    static const std::map<QString, QRegularExpression> shapes = {
+        {"c4", QRegularExpression("^c4[1-9A-HJ-NP-Za-km-z]{88}$")},  {"md5", QRegularExpression("^[0-9a-f]{32}$")},
+        {"sha1", QRegularExpression("^[0-9a-f]{40}$")},             {"xxh128", QRegularExpression("^[0-9a-f]{32}$")},
+        {"xxh3", QRegularExpression("^[0-9a-f]{16}$")},              {"xxh64", QRegularExpression("^[0-9a-f]{16}$")}};
+    const QStringList order{"c4", "md5", "sha1", "xxh128", "xxh3", "xxh64"};
+    CheckedHashList out;
+    QXmlStreamReader xml(text);
+    EXPECT_TRUE(xml.readNextStartElement());
+    EXPECT_EQ(xml.name(), QStringLiteral("hashlist"));
+    EXPECT_EQ(xml.namespaceUri(), QStringLiteral("urn:ASC:MHL:v2.0"));
+    EXPECT_EQ(xml.attributes().value("version"), QStringLiteral("2.0"));
+    QStringList sections;
+    while (xml.readNextStartElement()) {
+        sections << xml.name().toString();
+        QStringList inner;
+        while (xml.readNextStartElement()) {
+            inner << xml.name().toString();
+            if (sections.last() == "creatorinfo") {
+                if (inner.last() == "tool") {
+                    out.toolVersion = xml.attributes().value("version").toString();
+                    out.tool = xml.readElementText();
+                } else {
+                    const QString value = xml.readElementText();
+                    if (inner.last() == "creationdate") {
+                        EXPECT_TRUE(date.match(value).hasMatch()) << value.toStdString();
+                    }
+                    EXPECT_FALSE(value.isEmpty()) << inner.last().toStdString();
+                }
+            } else if (sections.last() == "processinfo" && inner.last() == "process") {
+                out.process = xml.readElementText();
+            } else if (sections.last() == "hashes" && inner.last() == "hash") {
+                QString path;
+                std::map<QString, std::pair<QString, QString>> digests;
+                QStringList elements;
+                while (xml.readNextStartElement()) {
+                    elements << xml.name().toString();
+                    const QXmlStreamAttributes attributes = xml.attributes();
+                    if (elements.last() == "path") {
+                        bool integer = false;
+                        const qint64 size = attributes.value("size").toLongLong(&integer);
+                        EXPECT_TRUE(integer) << attributes.value("size").toString().toStdString();
+                        EXPECT_TRUE(date.match(attributes.value("lastmodificationdate")).hasMatch());
+                        path = xml.readElementText();
+                        out.sizes[path] = size;
+                        continue;
+                    }
+                    const QString action = attributes.value("action").toString();
+                    EXPECT_TRUE(QStringList({"original", "verified", "failed"}).contains(action)) << action.toStdString();
+                    EXPECT_TRUE(date.match(attributes.value("hashdate")).hasMatch());
+                    const QString value = xml.readElementText();
+                    EXPECT_TRUE(shapes.count(elements.last()) && shapes.at(elements.last()).match(value).hasMatch())
+                        << elements.last().toStdString() << " " << value.toStdString();
+                    digests[elements.last()] = {value, action};
+                }
+                EXPECT_FALSE(elements.isEmpty() || elements.first() != "path" || elements.size() < 2) << elements.join(',').toStdString();
+                QStringList formats = elements.mid(1);
+                QStringList sorted = formats;
+                std::sort(sorted.begin(), sorted.end(), [&](const QString& a, const QString& b) { return order.indexOf(a) < order.indexOf(b); });
+                EXPECT_EQ(formats, sorted);
+                out.files[path] = digests;
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+        if (sections.last() == "creatorinfo") {
+            EXPECT_EQ(inner.mid(0, 3), QStringList({"creationdate", "hostname", "tool"}));
+        } else if (sections.last() == "processinfo") {
+            EXPECT_EQ(inner.value(0), "process");
+        }
+    }
+    EXPECT_EQ(sections, QStringList({"creatorinfo", "processinfo", "hashes"}));
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return out;
+}
+
+// A chain file read back: its generations' file names and C4 IDs in order, with the namespace and
+// the numbering (1, 2, …) checked.
+inline std::vector<std::pair<QString, QString>> checkChain(const QByteArray& text)
+{
+    std::vector<std::pair<QString, QString>> out;
+    QXmlStreamReader xml(text);
+    EXPECT_TRUE(xml.readNextStartElement() && xml.name() == QStringLiteral("ascmhldirectory"));
+    EXPECT_EQ(xml.namespaceUri(), QStringLiteral("urn:ASC:MHL:DIRECTORY:v2.0"));
+    while (xml.readNextStartElement()) {
+        EXPECT_EQ(xml.name(), QStringLiteral("hashlist"));
+        EXPECT_EQ(xml.attributes().value("sequencenr").toLongLong(), qint64(out.size() + 1));
+        QStringList elements;
+        std::pair<QString, QString> entry;
+        while (xml.readNextStartElement()) {
+            elements << xml.name().toString();
+            (elements.last() == "path" ? entry.first : entry.second) = xml.readElementText();
+        }
+        EXPECT_EQ(elements, QStringList({"path", "c4"}));
+        out.push_back(entry);
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return out;
 }
 
 }  // namespace zafrel::test

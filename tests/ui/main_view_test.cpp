@@ -45,9 +45,16 @@ TEST_F(DesktopTest, TheHeaderTheDropZoneTheSpeedLimitAndDropsInTheirOrder)
     EXPECT_EQ(std::pair(up().sendRate(), view().sendRateText()), std::pair(int64_t(50'000'000), QString("50M")));
     EXPECT_EQ(footer().sendRateMark()->text(), "Límite: " + formatByteCount(50'000'000) + "/s");
     EXPECT_TRUE(visible(footer().sendRateMark()));
+    // "Registro ASC MHL en el destino" (account menu): the engine starts histories, also at the next start.
+    EXPECT_FALSE(up().startsHistories());
+    for (QAction* action : view().accountMenu()->actions())
+        if (action->objectName() == "mhlAtDestination")
+            action->trigger();
+    EXPECT_TRUE(up().startsHistories());
     desktop.reset();
     start("Demo Films", "Rodaje/Dia03/");
     EXPECT_EQ(up().sendRate(), 50'000'000);
+    EXPECT_TRUE(up().startsHistories());
 
     // Drops reach the engine in drop order, and what could not be queued is said.
     up().setItems({});   // the one dropped above
