@@ -103,6 +103,8 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
         printNotice(otherAccountsText(others) + u'.');
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
+    // Another file that holds a name at the destination is replaced only when the command says so.
+    manager.setReplaceOtherFiles(options.given(QStringLiteral("--reemplazar")));
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.

@@ -15,6 +15,7 @@ constexpr OptionRule kRules[] = {
     {QLatin1StringView("--login"), 1, 1},
     {QLatin1StringView("--limite"), 1, 0},
     {QLatin1StringView("--json"), 0, 0},
+    {QLatin1StringView("--reemplazar"), 0, 0},
     {QLatin1StringView("--pendientes"), 0, 0},
     {QLatin1StringView("--olvidar"), 0, 0},
     {QLatin1StringView("--help"), 0, 0},

@@ -39,6 +39,8 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
         // the queue does not stay "running" for good.
         qCritical("upload run ended by an unexpected error: %s", e.what());
     }
+    // Before anyone hears of the end: a command line then exits without waiting for the next write.
+    resources->records.flush();
     co_await api.uploadDone();
     if (!self)
         co_return;
@@ -222,6 +224,12 @@ void UploadManager::retry(const ItemPtr& item)
 {
     queueAgain(item);
     start();
+}
+
+void UploadManager::replace(const ItemPtr& item)
+{
+    item->replaceAllowed = true;
+    retry(item);
 }
 
 void UploadManager::resumePaused()

@@ -148,6 +148,9 @@ public:
     std::optional<OffloadRecord> offloadRecord;
     bool offloadChecked = false;
     std::string md5;
+    // The user allowed this file to replace another file that holds its name at the destination
+    // (not kept in the queue file: asked again after a restart).
+    bool replaceAllowed = false;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.
