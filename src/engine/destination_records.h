@@ -35,9 +35,9 @@ struct DestinationRecord {
 // a name and size with what stands there (another camera's clip, numbered alike) is never taken for
 // it. Keyed by the account (its identity names the service too) and the destination path.
 //
-// Kept in a JSON file of the data folder, replaced atomically at most once a second while records
-// come in, and at once by flush() (the end of a run, the engine going): a crash loses at most the
-// last second's records, whose files then fall back to the name-and-size rule. Shared by every
+// Kept in a JSON file of the data folder, replaced atomically at most once every five seconds while
+// records come in, and at once by flush() (the end of a run, the engine going): a crash loses at
+// most the last seconds' records, whose files then fall back to the name-and-size rule. Shared by every
 // engine that uses the folder: a write merges into what the file holds then, and a lookup re-reads
 // the file when it changed on disk. Bounded: past `capacity` entries the oldest are dropped. A file
 // that cannot be read counts as empty. Main thread only.
