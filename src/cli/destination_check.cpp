@@ -3,8 +3,13 @@
 #include "cli/process_exit.h"
 #include "client/api_error.h"
 #include "client/zafrel_api.h"
+#include "engine/destination_records.h"
+#include "engine/destination_verdict.h"
+#include "engine/file_state.h"
 #include "engine/intake_scan.h"
+#include "engine/queue_owners.h"
 #include "engine/suspect_destinations.h"
+#include "platform/async.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/printable.h"
@@ -27,10 +32,9 @@ using FolderSizes = std::map<QString, qint64>;   // file name -> size, as the se
 // A file against its destination, and what that means for the mode.
 struct Finding {
     const ScannedFile* file;
-    QString name;
-    std::optional<qint64> listedSize;
-    bool suspect = false;   // the object there once failed verification
-    bool there() const { return listedSize == file->size && !suspect; }
+    AtDestination there;
+    std::optional<std::string> md5;   // the local file's, when it was read
+    std::optional<QString> unreadable;   // why it could not be read
 };
 
 struct Verdict {
@@ -38,23 +42,59 @@ struct Verdict {
     const char* json;   // "status" in the JSON document
     QString reason;     // empty: none to give
     bool counts;        // sent (simulate) or there (verify)
+    bool conflict = false;   // another file holds the name there
 };
 
-Verdict verdictOf(const Finding& f, DestinationCheck mode)
+// Whether the check must read the file: what the upload would read, and in a check every file
+// whose content this program recorded at the destination.
+bool needsDigest(const Finding& f, DestinationCheck mode, bool replace)
+{
+    const LocalFile local{f.file->path, f.file->size, f.file->mtime};
+    if (judgeDestination(f.there, local, std::nullopt, replace) == DestinationVerdict::NeedsDigest)
+        return true;
+    return mode == DestinationCheck::Verify && f.there.listedSize == f.file->size && f.there.record
+           && f.there.record->size == f.file->size && !f.there.suspect;
+}
+
+Verdict verdictOf(const Finding& f, DestinationCheck mode, bool replace)
 {
     const bool simulate = mode == DestinationCheck::Simulate;
-    if (f.there())
-        return simulate ? Verdict{"se salta", "skip", QStringLiteral("ya existía (mismo nombre y tamaño)"), false}
-                        : Verdict{"OK", "ok", {}, true};
-    if (f.listedSize == f.file->size)
-        return simulate ? Verdict{"enviar", "send", QStringLiteral("el objeto de ese nombre falló la verificación"), true}
-                        : Verdict{"DUDOSO", "suspect", QStringLiteral("falló la verificación al subirlo"), false};
-    if (f.listedSize)
-        return simulate ? Verdict{"enviar", "send",
-                                  QStringLiteral("reemplaza el que hay, de %1 bytes").arg(*f.listedSize), true}
-                        : Verdict{"DISTINTO", "different",
-                                  QStringLiteral("en el destino tiene %1 bytes").arg(*f.listedSize), false};
-    return simulate ? Verdict{"enviar", "send", {}, true} : Verdict{"FALTA", "missing", {}, false};
+    if (f.unreadable)
+        return {"ERROR", "unreadable", *f.unreadable, false};
+    const std::optional<qint64> listed = f.there.listedSize;
+    const bool recorded = f.there.record && f.there.record->size == listed && f.md5;
+    if (!simulate) {
+        if (!listed)
+            return {"FALTA", "missing", {}, false};
+        if (f.there.suspect)
+            return {"DUDOSO", "suspect", QStringLiteral("falló la verificación al subirlo"), false};
+        if (*listed != f.file->size)
+            return {"DISTINTO", "different", QStringLiteral("en el destino tiene %1 bytes").arg(*listed), false};
+        if (recorded && *f.md5 != f.there.record->md5)
+            return {"DISTINTO", "different", QStringLiteral("otro contenido: su MD5 no es el del archivo subido"), false};
+        return {"OK", "ok", recorded ? QStringLiteral("mismo MD5") : QString(), true};
+    }
+    const LocalFile local{f.file->path, f.file->size, f.file->mtime};
+    switch (judgeDestination(f.there, local, f.md5, replace)) {
+    case DestinationVerdict::Skip:
+        if (f.there.record && recordNames(*f.there.record, local))
+            return {"se salta", "skip", QStringLiteral("ya existía (subido desde este mismo archivo)"), false};
+        return {"se salta", "skip",
+                recorded ? QStringLiteral("ya existía (mismo contenido)") : QStringLiteral("ya existía (mismo nombre y tamaño)"),
+                false};
+    case DestinationVerdict::OtherFile:
+        return {"ERROR", "conflict",
+                QStringLiteral("%1 (de %2 bytes); --reemplazar lo sustituye").arg(QString::fromUtf8(kOtherFileThere)).arg(*listed),
+                false, true};
+    case DestinationVerdict::Send:
+    case DestinationVerdict::NeedsDigest:
+        break;
+    }
+    if (listed && f.there.suspect)
+        return {"enviar", "send", QStringLiteral("el objeto de ese nombre falló la verificación"), true};
+    if (listed)
+        return {"enviar", "send", QStringLiteral("reemplaza el que hay, de %1 bytes").arg(*listed), true};
+    return {"enviar", "send", {}, true};
 }
 
 // Relative paths from the current directory, normalised as an upload takes them.
@@ -83,20 +123,25 @@ QCoro::Task<FolderSizes> listFolder(QString destDir)
     co_return sizes;
 }
 
-QString totalsText(DestinationCheck mode, int counted, qint64 countedBytes, int others, qint64 otherBytes)
+QString totalsText(DestinationCheck mode, int counted, qint64 countedBytes, int others, qint64 otherBytes, int conflicts,
+                   qint64 conflictBytes, int md5Checked)
 {
     if (mode == DestinationCheck::Simulate)
-        return QStringLiteral("Se enviarían %1 archivos (%2); se saltarían %3 (%4). No se ha enviado nada.\n")
+        return QStringLiteral("Se enviarían %1 archivos (%2); se saltarían %3 (%4)%5. No se ha enviado nada.\n")
             .arg(counted)
             .arg(formatByteCount(countedBytes))
-            .arg(others)
-            .arg(formatByteCount(otherBytes));
-    return QStringLiteral("%1 de %2 archivos están en el destino con el mismo tamaño.\n").arg(counted).arg(counted + others);
+            .arg(others - conflicts)
+            .arg(formatByteCount(otherBytes - conflictBytes))
+            .arg(conflicts > 0 ? QStringLiteral("; %1 chocarían con otro archivo del mismo nombre").arg(conflicts) : QString());
+    return QStringLiteral("%1 de %2 archivos están en el destino con el mismo tamaño%3.\n")
+        .arg(counted)
+        .arg(counted + others)
+        .arg(md5Checked > 0 ? QStringLiteral("; %1 comprobados también por su MD5").arg(md5Checked) : QString());
 }
 
 }  // namespace
 
-QCoro::Task<void> checkDestination(Options options, DestinationCheck mode)
+QCoro::Task<void> checkDestination(Options options, User user, DestinationCheck mode)
 {
     const IntakeScan scan = scanForIntake(fileURLs(options.paths()), options.destDir());
     for (const IntakeProblem& problem : scan.problems)
@@ -119,35 +164,55 @@ QCoro::Task<void> checkDestination(Options options, DestinationCheck mode)
     }
 
     SuspectDestinations suspects(paths::dataDir() + QStringLiteral("/suspects.json"));
+    DestinationRecords records(paths::dataDir() + QStringLiteral("/destinations.json"));
     const QString origin = ZafrelAPI::shared().baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    const QString account = ownerOf(user, origin).identity();
+    const bool replace = options.given(QStringLiteral("--reemplazar"));
     QStringList lines;
     nlohmann::json items = nlohmann::json::array();
-    int counted = 0, others = 0;
-    qint64 countedBytes = 0, otherBytes = 0;
+    int counted = 0, others = 0, conflicts = 0, md5Checked = 0;
+    qint64 countedBytes = 0, otherBytes = 0, conflictBytes = 0;
     for (const ScannedFile& file : scan.files) {
-        Finding finding{&file, QFileInfo(file.path).fileName(), std::nullopt, false};
+        const QString name = QFileInfo(file.path).fileName();
+        const QString destination = file.destDir + name;
+        Finding finding{&file, {}, std::nullopt, std::nullopt};
         const FolderSizes& sizes = folders[file.destDir];
-        if (const auto listed = sizes.find(finding.name); listed != sizes.end())
-            finding.listedSize = listed->second;
-        finding.suspect = suspects.contains(origin, file.destDir + finding.name);
-        const Verdict verdict = verdictOf(finding, mode);
+        if (const auto listed = sizes.find(name); listed != sizes.end()) {
+            finding.there.listedSize = listed->second;
+            finding.there.suspect = suspects.contains(origin, destination);
+            finding.there.record = records.find(account, destination);
+        }
+        if (needsDigest(finding, mode, replace)) {
+            auto digest = [file] { return md5OfFile(file.path, file.size, file.mtime, {}); };
+            try {
+                finding.md5 = co_await runInPool(std::move(digest));
+                ++md5Checked;
+            } catch (const std::exception& e) {
+                finding.unreadable = printable(QString::fromUtf8(e.what()));
+            }
+        }
+        const Verdict verdict = verdictOf(finding, mode, replace);
         (verdict.counts ? counted : others) += 1;
+        conflicts += verdict.conflict ? 1 : 0;
+        conflictBytes += verdict.conflict ? file.size : 0;
         (verdict.counts ? countedBytes : otherBytes) += file.size;
-        const QString destination = file.destDir + finding.name;
         lines << QString::fromLatin1(verdict.word) + u'\t' + QString::number(file.size) + u'\t' + printable(destination)
                      + (verdict.reason.isEmpty() ? QString() : u'\t' + verdict.reason);
+        const std::optional<int64_t> listedSize = finding.there.listedSize;
         items.push_back({{"path", file.path.toStdString()},
                          {"destination", destination.toStdString()},
                          {"size", file.size},
                          {"status", verdict.json},
                          {"reason", verdict.reason.isEmpty() ? nlohmann::json(nullptr) : nlohmann::json(verdict.reason.toStdString())},
-                         {"destinationSize", finding.listedSize ? nlohmann::json(*finding.listedSize) : nlohmann::json(nullptr)}});
+                         {"destinationSize", listedSize ? nlohmann::json(*listedSize) : nlohmann::json(nullptr)},
+                         {"md5", finding.md5 ? nlohmann::json(*finding.md5) : nlohmann::json(nullptr)}});
     }
 
-    const bool allThere = mode == DestinationCheck::Simulate || others == 0;
+    // A dry run fails where the run would: a path it cannot take, a file another one keeps out.
+    const bool allThere = mode == DestinationCheck::Simulate ? conflicts == 0 : others == 0;
     const int code = allThere && scan.problems.empty() ? 0 : 1;
     if (!jsonOutput()) {
-        lines << QString() << totalsText(mode, counted, countedBytes, others, otherBytes);
+        lines << QString() << totalsText(mode, counted, countedBytes, others, otherBytes, conflicts, conflictBytes, md5Checked);
         exitWithOutput(lines.join(u'\n'), code);
         co_return;
     }
@@ -164,6 +229,7 @@ QCoro::Task<void> checkDestination(Options options, DestinationCheck mode)
           {simulate ? "sendBytes" : "thereBytes", countedBytes},
           {simulate ? "skip" : "notThere", others},
           {simulate ? "skipBytes" : "notThereBytes", otherBytes},
+          {simulate ? "conflicts" : "md5Checked", simulate ? conflicts : md5Checked},
           {"problems", scan.problems.size()}}},
         {"problems", std::move(problems)},
         {"items", std::move(items)},

@@ -268,7 +268,7 @@ QCoro::Task<void> signInAndCheck(Options options)
         co_return;
     const DestinationCheck mode =
         options.given(QStringLiteral("--simular")) ? DestinationCheck::Simulate : DestinationCheck::Verify;
-    co_await checkDestination(options, mode);
+    co_await checkDestination(options, *user, mode);
 }
 
 QCoro::Task<void> runCommand(Options options, UploadManager* engine)

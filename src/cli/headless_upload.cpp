@@ -104,6 +104,8 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     manager.setDestDir(options.destDir());
     manager.setSendRate(sendRateOption(options).bytesPerSecond.value_or(0));
     manager.setStartHistories(options.given(QStringLiteral("--mhl")), options.value(QStringLiteral("--mhl")).has_value());
+    // Another file that holds a name at the destination is replaced only when the command says so.
+    manager.setReplaceOtherFiles(options.given(QStringLiteral("--reemplazar")));
     // A run killed half-way left its items paused in the queue file, and paused items keep the same
     // file from being queued again: running the same command once more would upload nothing and
     // still end in success. What this command names continues, with its stored parts.

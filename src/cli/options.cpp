@@ -16,6 +16,7 @@ constexpr OptionRule kRules[] = {
     {QLatin1StringView("--limite"), 1, 0},
     {QLatin1StringView("--json"), 0, 0},
     {QLatin1StringView("--mhl"), 0, 1},
+    {QLatin1StringView("--reemplazar"), 0, 0},
     {QLatin1StringView("--pendientes"), 0, 0},
     {QLatin1StringView("--olvidar"), 0, 0},
     {QLatin1StringView("--help"), 0, 0},

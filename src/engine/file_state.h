@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
+#include <string>
 
 struct stat;
 
@@ -47,5 +49,10 @@ inline const char* const kFileUnavailable = "No disponible (¿tarjeta sin montar
 // Throws FileChangedError unless the file at `path` still has the size and modification time
 // recorded when it was queued (a file that cannot be examined any more counts as changed).
 void ensureFileUnchanged(const QString& path, int64_t size, double mtime);
+
+// The MD5 (hex) of the whole file at `path`, read in pieces; for the thread pool. Throws
+// FileChangedError unless it reads `size` bytes and the file still has `size` and `mtime` after,
+// FileError when it cannot be read, Cancelled once `stop` is requested.
+std::string md5OfFile(const QString& path, int64_t size, double mtime, std::stop_token stop);
 
 }  // namespace zafrel

@@ -11,11 +11,11 @@
 
 namespace zafrel {
 
-bool ListingCache::lists(const QString& destDir, const QString& name, qint64 size) const
+std::optional<int64_t> ListingCache::listedSize(const QString& destDir, const QString& name) const
 {
     const auto folder = folders_.find(destDir);
     if (folder == folders_.end())
-        return false;
+        return std::nullopt;
     const Folder& f = folder->second;
     const std::string wanted = name.toStdString();
     const auto nameAt = [&f](size_t i) {
@@ -30,7 +30,9 @@ bool ListingCache::lists(const QString& destDir, const QString& name, qint64 siz
         else
             high = middle;
     }
-    return low < f.ends.size() && nameAt(low) == wanted && f.sizes[low] == size;
+    if (low < f.ends.size() && nameAt(low) == wanted)
+        return f.sizes[low];
+    return std::nullopt;
 }
 
 ListingCache::Folder ListingCache::compact(std::vector<std::pair<std::string, int64_t>> files)

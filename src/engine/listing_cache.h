@@ -32,8 +32,11 @@ public:
     // nothing.
     QCoro::Task<void> fetch(QString destDir, std::stop_token stop);
     bool has(const QString& destDir) const { return folders_.contains(destDir); }
+    // The size of `name` in the fetched listing of `destDir`; nothing when it lists no such file
+    // (or the folder was not fetched).
+    std::optional<int64_t> listedSize(const QString& destDir, const QString& name) const;
     // Whether the fetched listing of `destDir` names `name` with `size`.
-    bool lists(const QString& destDir, const QString& name, qint64 size) const;
+    bool lists(const QString& destDir, const QString& name, qint64 size) const { return listedSize(destDir, name) == size; }
     void clear() { folders_.clear(); }
 
     // A file of `destDir` in flight: its folder's listing stays while the hold lasts.

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/destination_records.h"
 #include "engine/engine_limits.h"
 #include "engine/listing_cache.h"
 #include "engine/part_buffer_pool.h"
@@ -17,11 +18,12 @@ namespace zafrel {
 // touches nothing that went with the manager. Main thread only.
 struct RunResources {
     RunResources(ZafrelAPI& api, const EngineLimits& limits, std::unique_ptr<HttpSession> session,
-                 QString suspectsPath, QString queuePath, QString journalPath, QueueStore::ItemsView items)
+                 QString suspectsPath, QString recordsPath, QString queuePath, QString journalPath, QueueStore::ItemsView items)
         : limits(limits),
           session(std::move(session)),
           listings(api),
           suspects(std::move(suspectsPath)),
+          records(std::move(recordsPath)),
           partBuffers(int64_t(limits.partsParallel) * limits.minPart),
           store(std::move(queuePath), std::move(journalPath), std::move(items))
     {
@@ -36,6 +38,8 @@ struct RunResources {
     ListingCache listings;
     // Destinations whose object failed verification: never taken as already there.
     SuspectDestinations suspects;
+    // What this program verified at each destination, and from which local files.
+    DestinationRecords records;
     // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
     // emptied when a run ends.
     PartBufferPool partBuffers;

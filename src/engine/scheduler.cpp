@@ -49,6 +49,8 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
     // takes) is not its time, and files queued from now on are the next run's.
     if (self && self->lastRun_)
         self->lastRun_->ended = QDateTime::currentDateTime();
+    // Before anyone hears of the end: a command line then exits without waiting for the next write.
+    resources->records.flush();
     co_await api.uploadDone();
     if (!self)
         co_return;
@@ -249,6 +251,12 @@ void UploadManager::retry(const ItemPtr& item)
 {
     queueAgain(item);
     start();
+}
+
+void UploadManager::replace(const ItemPtr& item)
+{
+    item->replaceAllowed = true;
+    retry(item);
 }
 
 void UploadManager::resumePaused()

@@ -15,6 +15,7 @@
 
 namespace zafrel {
 
+class DestinationRecords;
 class HttpSession;
 class ListingCache;
 class PartBufferPool;
@@ -47,11 +48,15 @@ struct TransferContext {
     const EngineLimits& limits;
     ListingCache& listings;
     SuspectDestinations& suspects;
+    DestinationRecords& records;
     PartBufferPool& partBuffers;
     QueueStore& store;
     StartsAhead& startsAhead;
     QString origin;   // the service origin that, with an item's destDir and name, names its destination
     bool accelerate = false;
+    // Every file of the run may replace another file that holds its name at the destination (the
+    // command line's "--reemplazar"); otherwise only an item that allows it.
+    bool replaceOtherFiles = false;
     // Bytes that reached the store. Called on the main thread, also after the run has ended.
     std::function<void(qint64)> recordSent;
     // Stops the whole run, for a cause that is not the fault of the file.

@@ -3,6 +3,8 @@
 #include "client/api_error.h"
 #include "client/records.h"
 #include "client/zafrel_api.h"
+#include "engine/destination_records.h"
+#include "engine/destination_verdict.h"
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
 #include "engine/listing_cache.h"
@@ -28,6 +30,13 @@
 namespace zafrel {
 
 namespace {
+
+// Another file holds the name at the destination: the item fails with it, its open upload kept
+// for a replacement the user may allow.
+class OtherFileThere : public std::runtime_error {
+public:
+    OtherFileThere() : std::runtime_error(kOtherFileThere) {}
+};
 
 struct FileContent {
     QByteArray data;
@@ -88,10 +97,33 @@ PutTarget targetOf(const UploadInit& init, const UploadItem& it)
     return PutTarget{*init.url, init.contentType.value_or(it.contentType.toStdString())};
 }
 
-QCoro::Task<bool> alreadyThere(TransferContext& ctx, ItemPtr it, std::stop_token stop)
+// What to do with the file given what stands at its destination. The file is read only when the
+// record of what is there came from another local file (a copy of the card, another camera's clip
+// of the same name and size); a file already up from this same path is not read again.
+QCoro::Task<DestinationVerdict> judgeItsDestination(TransferContext& ctx, ItemPtr it, std::stop_token stop)
 {
     co_await ctx.listings.fetch(it->destDir, stop);
-    co_return ctx.listings.lists(it->destDir, it->name, it->size) && !ctx.suspects.contains(ctx.origin, it->destDir + it->name);
+    const QString destination = it->destDir + it->name;
+    AtDestination there;
+    there.listedSize = ctx.listings.listedSize(it->destDir, it->name);
+    if (there.listedSize) {
+        there.suspect = ctx.suspects.contains(ctx.origin, destination);
+        there.record = ctx.records.find(recordAccount(*it, ctx.origin), destination);
+    }
+    const LocalFile file{it->path, it->size, it->mtime};
+    const bool replace = it->replaceAllowed || ctx.replaceOtherFiles;
+    DestinationVerdict verdict = judgeDestination(there, file, std::nullopt, replace);
+    if (verdict != DestinationVerdict::NeedsDigest)
+        co_return verdict;
+    auto digest = [file, stop] { return md5OfFile(file.path, file.size, file.mtime, stop); };
+    const std::string md5 = co_await runInPool(std::move(digest));
+    verdict = judgeDestination(there, file, md5, replace);
+    if (verdict == DestinationVerdict::Skip) {
+        // A copy of what is there: the next run from this path need not read it again.
+        it->md5 = md5;
+        ctx.records.addSource(recordAccount(*it, ctx.origin), destination, RecordSource{file.path, file.mtime});
+    }
+    co_return verdict;
 }
 
 // Asks the service where to send the whole file. Asked again for a fresh URL when the store
@@ -221,19 +253,24 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
                 it->startAnew(file.state.size, file.state.mtime);
         }
         // Not `if (co_await ...)`: g++ 12 miscompiles a co_await inside a condition.
-        const bool there = co_await alreadyThere(ctx, it, stop);
-        if (there) {
+        const DestinationVerdict verdict = co_await judgeItsDestination(ctx, it, stop);
+        if (verdict == DestinationVerdict::Skip) {
             co_await discardUpload(ctx.api, it);   // a continued upload nothing will complete now
             it->finish(Status::Skipped);
             ctx.store.persist(*it);
             co_return;
         }
+        if (verdict == DestinationVerdict::OtherFile)
+            throw OtherFileThere();
         if (it->size > ctx.limits.singlePutMax)
             co_await sendInParts(ctx, it, sem, stop);
         else
             co_await sendWhole(ctx, it, sem, stop);
         // What stands at the destination now is what was verified.
         ctx.suspects.clear(ctx.origin, it->destDir + it->name);
+        if (!it->md5.empty())
+            ctx.records.remember(recordAccount(*it, ctx.origin), it->destDir + it->name, it->size, it->md5,
+                                 RecordSource{it->path, it->mtime});
         it->finish(Status::Done);
         ctx.store.persist(*it);
         co_return;

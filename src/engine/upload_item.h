@@ -162,6 +162,9 @@ public:
     }
     // The last transfer's outcome went into the record of its destination history.
     bool historyNoted = false;
+    // The user allowed this file to replace another file that holds its name at the destination
+    // (not kept in the queue file: asked again after a restart).
+    bool replaceAllowed = false;
 
     // Where the item's changes are gathered for the queue's watchers: the queue it is in. Held
     // weakly: a transfer may still hold the item after its queue has gone.

@@ -16,7 +16,8 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
       api_(api),
       resources_(std::make_shared<RunResources>(
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
-          paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/queue.json"),
+          paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/destinations.json"),
+          paths::dataDir() + QStringLiteral("/queue.json"),
           paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); })),
       historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json"))
 {
@@ -156,11 +157,13 @@ TransferContext UploadManager::transferContext()
         r.limits,
         r.listings,
         r.suspects,
+        r.records,
         r.partBuffers,
         r.store,
         r.startsAhead,
         serviceOrigin(),
         r.probe.accelerate().value_or(false),
+        replaceOtherFiles_,
         [self = QPointer<UploadManager>(this)](qint64 n) {
             if (self)
                 self->recordSent(n);

@@ -142,6 +142,12 @@ public:
     // Both keep an open multipart upload's verified parts; an item without one starts from the
     // beginning with the file as it is now.
     void retry(const ItemPtr& item);
+    // retry() of a file refused because another file holds its name at the destination, allowed now
+    // to replace that file.
+    void replace(const ItemPtr& item);
+    // Every file of the runs from now on may replace another file that holds its name at the
+    // destination (the command line's "--reemplazar"); by default none may unless allowed one by one.
+    void setReplaceOtherFiles(bool allowed) { replaceOtherFiles_ = allowed; }
     void resumePaused();
     void clearFinished();
     // Takes the paused and failed items out of the queue for good: each open multipart upload is
@@ -166,7 +172,11 @@ public:
     // on disk, when there is a usable one.
     void persist(const ItemPtr& it) { resources_->store.persist(*it); }
     void persistPart(const ItemPtr& it, int64_t part) { resources_->store.persistPart(*it, part); }
-    void persistNow() { resources_->store.persistNow(); }
+    void persistNow()
+    {
+        resources_->store.persistNow();
+        resources_->records.flush();
+    }
     void restore();
     // Path of queue.json, and of the journal beside it.
     QString stateURL() const { return resources_->store.queuePath(); }
@@ -287,6 +297,7 @@ private:
     QString route_;
     QString destDir_;
     int64_t sendRate_ = 0;
+    bool replaceOtherFiles_ = false;
     // Where firstQueued() looks on from, valid while no item was queued again since.
     size_t pickFrom_ = 0;
     uint64_t pickGeneration_ = 0;

@@ -22,13 +22,14 @@ void UploadManager::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& grou
         });
     }
     // Only a few places past the last pick are looked at, so that a pick stays cheap whatever the
-    // queue holds. Only files the folder's listing says are to be sent: a start costs the service
-    // a request, which a file that turns out to be there already must not cost.
+    // queue holds. Only files whose name the folder's listing does not hold: a start costs the
+    // service a request, which a file that turns out to be there already (or refused because
+    // another file holds its name) must not cost.
     const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * ctx.limits.startsAhead));
     for (size_t i = pickFrom_; i < end && int(ctx.startsAhead.size()) < ctx.limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
         if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId
-            || !ctx.listings.has(item->destDir) || ctx.listings.lists(item->destDir, item->name, item->size) || ctx.startsAhead.contains(item->id))
+            || !ctx.listings.has(item->destDir) || ctx.listings.listedSize(item->destDir, item->name) || ctx.startsAhead.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();
         start->item = item;

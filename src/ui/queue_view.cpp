@@ -18,6 +18,21 @@ namespace zafrel::ui {
 void requestRowAction(QObject* context, UploadManager& up, const ItemPtr& item, RowAction action)
 {
     QPointer<UploadManager> manager(&up);
+    if (action == RowAction::Replace) {
+        // The file there may be another camera's clip that exists nowhere else now.
+        QWidget* asker = qobject_cast<QWidget*>(context);
+        if (!asker)
+            asker = qobject_cast<QWidget*>(context->parent());
+        askToConfirm(asker ? asker->window() : nullptr,
+                     QStringLiteral("¿Reemplazar «%1» en el destino?").arg(printable(item->name)),
+                     QStringLiteral("Ya hay allí otro archivo con ese nombre y otro contenido (quizá de otra cámara). "
+                                    "Si lo reemplazas, se pierde en el destino."),
+                     QStringLiteral("Reemplazar"), QStringLiteral("Volver"), [manager, item] {
+                         if (manager)
+                             manager->replace(item);
+                     });
+        return;
+    }
     QMetaObject::invokeMethod(context, [manager, item, action] {
         if (!manager)
             return;

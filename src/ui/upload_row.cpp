@@ -1,5 +1,6 @@
 #include "ui/upload_row.h"
 
+#include "engine/destination_verdict.h"
 #include "platform/format.h"
 #include "platform/printable.h"
 #include "ui/style.h"
@@ -145,6 +146,8 @@ bool rowRetriable(const UploadItem& item, bool running)
 
 RowAction rowAction(const UploadItem& item, bool running)
 {
+    if (item.status() == Status::Error && item.error() == QString::fromUtf8(kOtherFileThere))
+        return RowAction::Replace;
     if (rowRetriable(item, running))
         return RowAction::Retry;
     if (item.isActive())
@@ -156,6 +159,7 @@ QString rowActionText(RowAction action)
 {
     switch (action) {
     case RowAction::Retry: return QStringLiteral("Reintentar");
+    case RowAction::Replace: return QStringLiteral("Reemplazar…");
     case RowAction::Pause: return QStringLiteral("Pausar");
     case RowAction::Resume: return QStringLiteral("Reanudar");
     case RowAction::None: break;

@@ -33,9 +33,10 @@ QString rowAccessibleDescription(const UploadItem& item);
 // A failed row can be tried again: in error, or cancelled once no run holds it any more.
 bool rowRetriable(const UploadItem& item, bool running);
 
-// The row's button (and what Return does on the row): "Reintentar" on a retriable row, "Pausar"
+// The row's button (and what Return does on the row): "Reemplazar…" on a file refused because
+// another file holds its name at the destination, "Reintentar" on another retriable row, "Pausar"
 // on a waiting or running one, "Reanudar" on a paused one.
-enum class RowAction { None, Retry, Pause, Resume };
+enum class RowAction { None, Retry, Replace, Pause, Resume };
 RowAction rowAction(const UploadItem& item, bool running);
 QString rowActionText(RowAction action);
 

@@ -331,38 +331,44 @@ TEST_F(CommandLineEndToEnd, AnInterruptedRunReportsAndTheSameCommandFinishes)
     }
 }
 
-// "--simular" tells what would be sent or skipped and why, "--comprobar" whether each file is at the
-// destination with its size; neither starts or sends anything.
+// "--simular" tells what would be sent, skipped or kept out by another camera's file of the same
+// name and why, "--comprobar" whether each file is at the destination with its size and, where it
+// was recorded, its MD5; neither starts or sends anything.
 TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
 {
-    const QString day = files_.filePath("Sim/Dia");
+    const QString day = files_.filePath("Sim/Dia"), otherCamera = files_.filePath("Otra/Dia");
     writeFile(day + "/C0001.MXF", 1000, 1);
     writeFile(day + "/C0002.MXF", 2000, 2);
+    writeFile(otherCamera + "/C0001.MXF", 1000, 5);
     ProgramHome home;
     ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
     writeFile(day + "/C0002.MXF", 2500, 3);
     writeFile(day + "/C0003.MXF", 300, 4);
     server().reset();
-    const auto run = [&](const QString& mode) {
-        return runProgram(home.environment(), {"--dest", "Sim/", mode, day});
+    const auto run = [&](const QString& mode, const QStringList& paths) {
+        return runProgram(home.environment(), QStringList{"--dest", "Sim/", mode} + paths);
     };
     const struct {
         QString mode;
         int exitCode;
         QString out;
     } cases[] = {
-        {"--simular", 0,
-         "se salta\t1000\tSim/Dia/C0001.MXF\tya existía (mismo nombre y tamaño)\n"
+        {"--simular", 1,
+         "se salta\t1000\tSim/Dia/C0001.MXF\tya existía (subido desde este mismo archivo)\n"
          "enviar\t2500\tSim/Dia/C0002.MXF\treemplaza el que hay, de 2000 bytes\n"
-         "enviar\t300\tSim/Dia/C0003.MXF\n\n"
-         "Se enviarían 2 archivos (3 KB); se saltarían 1 (1 KB). No se ha enviado nada.\n"},
+         "enviar\t300\tSim/Dia/C0003.MXF\n"
+         "ERROR\t1000\tSim/Dia/C0001.MXF\tYa hay otro archivo con ese nombre en el destino (de 1000 bytes); --reemplazar "
+         "lo sustituye\n\n"
+         "Se enviarían 2 archivos (3 KB); se saltarían 1 (1 KB); 1 chocarían con otro archivo del mismo nombre. No se "
+         "ha enviado nada.\n"},
         {"--comprobar", 1,
-         "OK\t1000\tSim/Dia/C0001.MXF\nDISTINTO\t2500\tSim/Dia/C0002.MXF\ten el destino tiene 2000 bytes\n"
-         "FALTA\t300\tSim/Dia/C0003.MXF\n\n1 de 3 archivos están en el destino con el mismo tamaño.\n"},
+         "OK\t1000\tSim/Dia/C0001.MXF\tmismo MD5\nDISTINTO\t2500\tSim/Dia/C0002.MXF\ten el destino tiene 2000 bytes\n"
+         "FALTA\t300\tSim/Dia/C0003.MXF\nDISTINTO\t1000\tSim/Dia/C0001.MXF\totro contenido: su MD5 no es el del archivo "
+         "subido\n\n1 de 4 archivos están en el destino con el mismo tamaño; 2 comprobados también por su MD5.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode.toStdString());
-        const ProgramResult checked = run(c.mode);
+        const ProgramResult checked = run(c.mode, {day, otherCamera});
         EXPECT_EQ(checked.exitCode, c.exitCode) << checked.err.toStdString();
         EXPECT_EQ(checked.out, c.out);
     }
@@ -374,7 +380,7 @@ TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
     EXPECT_TRUE(server().storeRequests("PUT", "").empty());
 
     ASSERT_EQ(upload(home, {day}, "Sim/").exitCode, 0);
-    EXPECT_EQ(run("--comprobar").exitCode, 0);
+    EXPECT_EQ(run("--comprobar", {day}).exitCode, 0);
 }
 
 // The settings and the data folder: without a home, or a data folder it can make, the program

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +108,64 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/BUENA.MXF"), "ya existía\t300000\tFallos/Etag/BUENA.MXF");
     EXPECT_EQ(storedPuts("Fallos/Etag/MALA.MXF"), std::multiset<int>({0}));
     EXPECT_EQ(storedMd5("Fallos/Etag/MALA.MXF"), md5);
+}
+
+// Other bytes in the file, its size and modification time kept: a run that reads it sees another
+// file, one that trusts what it recorded of this path does not.
+void replaceKeepingSizeAndTime(const QString& path, quint32 seed)
+{
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    writeFile(path, before.st_size, seed);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+// Two cameras' cards share folder and clip names. B's clips, one of the size of A's with other
+// bytes and one of another size, are never "ya existía" nor replace A's unasked: each fails with
+// its error and the run exits 1; "--reemplazar" replaces them. A copy of A's card is "ya existía"
+// (read once to compare), and a run again from either path reads nothing. "--comprobar" compares
+// the MD5 recorded at the destination.
+TEST_F(UploadEndToEnd, AnotherCamerasClipOfTheSameNameIsNeverTakenForIt)
+{
+    ProgramHome home;
+    const QString a = files_.filePath("A_CAM/XDROOT"), b = files_.filePath("B_CAM/XDROOT"),
+                  copy = files_.filePath("A_COPIA/XDROOT");
+    const QString one = "Dia01/XDROOT/Clip/C0001.MXF", two = "Dia01/XDROOT/Clip/C0002.MXF";
+    const std::string a1 = writeFile(a + "/Clip/C0001.MXF", 200'000, 61), a2 = writeFile(a + "/Clip/C0002.MXF", 300'000, 62);
+    const std::string b1 = writeFile(b + "/Clip/C0001.MXF", 200'000, 63), b2 = writeFile(b + "/Clip/C0002.MXF", 250'000, 64);
+    writeFile(copy + "/Clip/C0001.MXF", 200'000, 61);
+    writeFile(copy + "/Clip/C0002.MXF", 300'000, 62);
+    ASSERT_EQ(upload(home, {a}, "Dia01/").exitCode, 0);
+
+    const ProgramResult copied = upload(home, {copy}, "Dia01/");
+    EXPECT_EQ(copied.exitCode, 0) << copied.out.toStdString();
+    EXPECT_TRUE(copied.out.contains("\n0 subidos, 2 ya existían, 0 errores, ")) << copied.out.toStdString();
+    replaceKeepingSizeAndTime(a + "/Clip/C0001.MXF", 65);
+    replaceKeepingSizeAndTime(copy + "/Clip/C0001.MXF", 66);
+    server().reset();
+    const ProgramResult again = upload(home, {a, copy}, "Dia01/");
+    EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
+    EXPECT_TRUE(again.out.contains("\n0 subidos, 4 ya existían, 0 errores, ")) << again.out.toStdString();
+    EXPECT_TRUE(server().storeRequests("PUT", "").empty());
+
+    const QString other = "ERROR Ya hay otro archivo con ese nombre en el destino\t";
+    const ProgramResult refused = upload(home, {b}, "Dia01/");
+    EXPECT_EQ(refused.exitCode, 1) << refused.out.toStdString();
+    EXPECT_EQ(reportLine(refused.out, one), other + "200000\t" + one);
+    EXPECT_EQ(reportLine(refused.out, two), other + "250000\t" + two);
+    EXPECT_EQ(std::pair(storedMd5(one), storedMd5(two)), std::pair(a1, a2));
+
+    const ProgramResult replaced = runProgram(home.environment(), {"--reemplazar", "--dest", "Dia01/", "--upload", b});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.out.toStdString();
+    EXPECT_EQ(reportLine(replaced.out, one), "OK verificado\t200000\t" + one);
+    EXPECT_EQ(std::pair(storedMd5(one), storedMd5(two)), std::pair(b1, b2));
+    const ProgramResult checked = runProgram(home.environment(), {"--dest", "Dia01/", "--comprobar", b, copy});
+    EXPECT_EQ(checked.exitCode, 1);
+    EXPECT_EQ(checked.out, "OK\t200000\t" + one + "\tmismo MD5\nOK\t250000\t" + two + "\tmismo MD5\n"
+                           "DISTINTO\t200000\t" + one + "\totro contenido: su MD5 no es el del archivo subido\n"
+                           "DISTINTO\t300000\t" + two + "\ten el destino tiene 250000 bytes\n\n"
+                           "2 de 4 archivos están en el destino con el mismo tamaño; 3 comprobados también por su MD5.\n");
 }
 
 // Waits until the store has been sent `count` PUTs whose path holds `part`.

@@ -1,6 +1,8 @@
-// The engine's small pieces on their own: permits, part plans and reads, the speed meter and the
-// route decision.
+// The engine's small pieces on their own: permits, part plans and reads, the speed meter, the
+// route decision, and what stands at a destination.
 #include "engine/async_semaphore.h"
+#include "engine/destination_records.h"
+#include "engine/destination_verdict.h"
 #include "engine/file_state.h"
 #include "engine/part_plan.h"
 #include "engine/part_reader.h"
@@ -209,6 +211,79 @@ TEST(RouteDecision, AcceleratedOnlyWhenClearlyFasterAndTheDirectRouteIsSlow)
         EXPECT_TRUE(isProbeableBucket(name)) << name;
     for (const char* name : {"", "evil.com/x", "has space", "Upper"})
         EXPECT_FALSE(isProbeableBucket(name)) << name;
+}
+
+
+// One camera's clip is never taken for another's of the same name: what the program recorded of
+// the object there decides, and the file is read only when the record came from another path.
+TEST(DestinationVerdict, TheRecordSaysWhenTheFileMustBeReadAndWhatItMeans)
+{
+    using V = DestinationVerdict;
+    const std::string sent(32, 'a'), other(32, 'b');
+    const LocalFile card{"/m/A_CAM/C0001.MXF", 1000, 50.5};
+    const DestinationRecord fromCard{1000, sent, {{card.path, card.mtime}}, 0};
+    const DestinationRecord fromOther{1000, sent, {{"/m/B_CAM/C0001.MXF", card.mtime}}, 0};
+    const DestinationRecord touched{1000, sent, {{card.path, 49.0}}, 0};
+    const DestinationRecord replacedSince{900, sent, {{card.path, card.mtime}}, 0};
+    const std::optional<int64_t> none;
+    const struct {
+        AtDestination there;
+        std::optional<std::string> md5;   // the file's, once read
+        V verdict, replacing;             // without and with replacement allowed
+    } cases[] = {
+        {{none, false, fromOther}, {}, V::Send, V::Send},                   // nothing of that name
+        {{1000, true, fromCard}, {}, V::Send, V::Send},                     // it failed verification
+        {{1000, false, fromCard}, {}, V::Skip, V::Skip},                    // this file, as it was: not read
+        {{1000, false, fromOther}, {}, V::NeedsDigest, V::NeedsDigest},     // a copy, or another camera's
+        {{1000, false, fromOther}, sent, V::Skip, V::Skip},                 // a copy of the card
+        {{1000, false, fromOther}, other, V::OtherFile, V::Send},           // another camera's clip
+        {{1200, false, DestinationRecord{1200, sent, fromOther.sources, 0}}, {}, V::OtherFile, V::Send},
+        {{1000, false, touched}, {}, V::NeedsDigest, V::NeedsDigest},       // this path, its date moved
+        {{1000, false, touched}, sent, V::Skip, V::Skip},
+        {{1000, false, touched}, other, V::Send, V::Send},                  // this path's newer version
+        {{1200, false, DestinationRecord{1200, sent, fromCard.sources, 0}}, {}, V::Send, V::Send},
+        {{1000, false, std::nullopt}, {}, V::Skip, V::Skip},                // no record: name and size
+        {{1200, false, std::nullopt}, {}, V::OtherFile, V::Send},           // no record, another size
+        {{1000, false, replacedSince}, {}, V::Skip, V::Skip},               // someone replaced it since
+        {{1200, false, replacedSince}, {}, V::OtherFile, V::Send},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(std::pair(judgeDestination(c.there, card, c.md5, false), judgeDestination(c.there, card, c.md5, true)),
+                  std::pair(c.verdict, c.replacing))
+            << i;
+    }
+}
+
+// The records survive the engine, are shared with another engine through the file, keep the few
+// latest sources of each destination, and stay within their bound by dropping the oldest.
+TEST(DestinationRecords, KeptOnDiskSharedBoundedAndOldestDroppedFirst)
+{
+    test::resetEngineState();
+    const QString path = test::sandboxDir() + "/destinations-test.json";
+    QFile::remove(path);
+    {
+        DestinationRecords records(path, 3);
+        records.remember("acct", "D/a", 10, std::string(32, '1'), {"/m/a", 1});
+        records.remember("acct", "D/b", 20, std::string(32, '2'), {"/m/b", 2});
+        for (int copy = 0; copy < 6; ++copy)
+            records.addSource("acct", "D/a", {QString("/copia%1/a").arg(copy), 1});
+        records.addSource("acct", "D/a", {"/copia5/a", 7});   // the same path again, with its new date
+        records.addSource("acct", "D/ninguno", {"/m/x", 1});  // nothing recorded there: nothing added
+    }   // written when the engine goes
+    DestinationRecords other(path, 3);
+    const auto a = other.find("acct", "D/a");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(std::tuple(a->size, a->md5, a->sources.size(), a->sources.front()), std::tuple(int64_t(10), std::string(32, '1'), DestinationRecords::kSourcesKept, RecordSource{"/copia5/a", 7}));
+    EXPECT_FALSE(other.find("otra", "D/a"));
+    EXPECT_FALSE(other.find("acct", "D/ninguno"));
+    other.remember("acct", "D/c", 30, std::string(32, '3'), {"/m/c", 3});
+    other.remember("acct", "D/d", 40, std::string(32, '4'), {"/m/d", 4});
+    other.flush();
+    DestinationRecords third(path, 3);
+    EXPECT_EQ(std::tuple(bool(third.find("acct", "D/b")), bool(third.find("acct", "D/a")), bool(third.find("acct", "D/d"))),
+              std::tuple(false, true, true));   // "a" was recorded last of the first three
+    QFile::remove(path);
 }
 
 }  // namespace

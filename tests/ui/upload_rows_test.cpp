@@ -155,6 +155,34 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
 }
 
+// A file kept out because another file holds its name at the destination offers "Reemplazar…",
+// which asks first: "Volver" changes nothing, "Reemplazar" sends it again allowed to replace.
+TEST_F(QueueRowsTest, AFileKeptOutByAnotherOfItsNameIsReplacedOnlyOnceConfirmed)
+{
+    start();
+    holdPuts();
+    makeFile("files/C0001.MXF");
+    auto refused = makeItem("C0001.MXF", 10, Status::Error);
+    refused->setError(QString("Ya hay otro archivo con ese nombre en el destino"));
+    show({refused});
+    EXPECT_EQ(rowActionText(rowAction(*refused, false)), "Reemplazar…");
+    for (const char* answer : {"confirmKeep", "confirmAccept"}) {
+        click(layoutOf(0).action.center());
+        QMessageBox* question = nullptr;
+        ASSERT_TRUE(runUntil([&] {
+            for (QMessageBox* box : desktop->window().findChildren<QMessageBox*>("confirmation"))
+                question = box->isVisible() ? box : question;
+            return question != nullptr;
+        }));
+        EXPECT_EQ(question->text(), "¿Reemplazar «C0001.MXF» en el destino?");
+        question->findChild<QPushButton*>(answer)->click();
+        settle();
+        EXPECT_EQ(refused->status() == Status::Error, answer == std::string("confirmKeep"));
+    }
+    ASSERT_TRUE(runUntil([&] { return up().isRunning() && refused->status() != Status::Error; }));
+    EXPECT_TRUE(refused->replaceAllowed);
+}
+
 // "Pausar" on a running row stops it alone, "Reanudar" sends it on; "Pausar todo" stops the run
 // and "Continuar pendientes" takes it up again. Return does what the row's button says.
 TEST_F(QueueRowsTest, PauseAndResumeFromTheRowsAndTheFooter)
