@@ -171,7 +171,7 @@ start_standin() {   # name devserver-options...
   BUCKET[$name]=$(json_field "$line" bucket)
   mkdir -p "$WORK/homes/$name/data" "$WORK/homes/$name/config"
   zafrel_command "$WORK/homes/$name"
-  "${CMD[@]}" --server "${URL[$name]}" --dest "" --login demo@zafrel.test zafrel-demo --upload \
+  "${CMD[@]}" --server "${URL[$name]}" --login demo@zafrel.test zafrel-demo --upload \
     >"$WORK/homes/$name.signin" 2>&1 || { echo "no se pudo entrar en $name" >&2; cat "$WORK/homes/$name.signin" >&2; exit 1; }
 }
 
