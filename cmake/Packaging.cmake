@@ -39,6 +39,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's library links the program's own, which no other package provides.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 # HTTPS to the service and the store checks certificates against the system's authorities.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

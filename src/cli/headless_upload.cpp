@@ -144,7 +144,8 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
     }
     progressTicks.stop();
 
-    manager.persistNow();
+    // The queue file needs no write here: the run wrote it whole as it wound down (interrupted or
+    // paused by an ended session too), before this wait was resumed.
     progress.clear();
     const std::optional<PauseCause> cause = manager.pauseCause();
     std::optional<QString> notice;

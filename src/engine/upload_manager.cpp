@@ -22,7 +22,8 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
       historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json"))
 {
     connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
-    setDestDir(settings::value(QStringLiteral("destDir")).value_or(QString()));
+    // What the file holds needs no writing back.
+    destDir_ = settings::value(QStringLiteral("destDir")).value_or(QString());
     restore();
 }
 
@@ -113,9 +114,10 @@ void UploadManager::setRoute(QString route)
 void UploadManager::setDestDir(QString destDir)
 {
     destDir_ = std::move(destDir);
-    settings::setValue(QStringLiteral("destDir"), destDir_);
+    QList<std::pair<QString, QString>> keys{{QStringLiteral("destDir"), destDir_}};
     if (account_)
-        settings::setValue(destinationSettingKey(*account_), destDir_);
+        keys.append({destinationSettingKey(*account_), destDir_});
+    settings::setValues(keys);
     emit destDirChanged();
 }
 

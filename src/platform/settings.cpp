@@ -45,29 +45,41 @@ std::optional<QString> value(const QString& key)
     return std::nullopt;
 }
 
-bool setValue(const QString& key, const QString& value)
+bool setValue(const QString& key, const QString& value) { return setValues({{key, value}}); }
+
+bool setValues(const QList<std::pair<QString, QString>>& values)
 {
     Cache& c = cache();
     // Setting what the file already holds writes nothing: a run's start sets some keys to what
     // they were, and each write of the file costs a synced replacement.
-    if (const auto it = c.values.constFind(key); it != c.values.constEnd() && *it == value && !c.unsaved.contains(key))
+    QList<std::pair<QString, QString>> changed;
+    for (const auto& [key, value] : values) {
+        const auto it = c.values.constFind(key);
+        if (it == c.values.constEnd() || *it != value || c.unsaved.contains(key))
+            changed.append({key, value});
+    }
+    if (changed.isEmpty())
         return true;
-    c.values.insert(key, value);
+    for (const auto& [key, value] : changed)
+        c.values.insert(key, value);
     QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel");
     // Made here, not by QSettings under the process umask: another local account able to write in
     // the folder could replace the file and with it "serverURL", where the password goes.
     const QString folder = QFileInfo(s.fileName()).path();
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    s.setValue(key, value);
+    for (const auto& [key, value] : changed)
+        s.setValue(key, value);
     // Written at once: the command line ends with exit(), which skips QSettings' own flush.
     s.sync();
     if (s.status() != QSettings::NoError) {
-        c.unsaved.insert(key);
+        for (const auto& [key, value] : changed)
+            c.unsaved.insert(key);
         WriteFailures::instance().settingsNotSaved(s.fileName());
         return false;
     }
-    c.unsaved.remove(key);
+    for (const auto& [key, value] : changed)
+        c.unsaved.remove(key);
     // The e-mail and the service stay this account's business; QSettings keeps the mode of the
     // file it replaces, so this matters once, when the file is new.
     QFile::setPermissions(s.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);

@@ -1,6 +1,9 @@
 #pragma once
+#include <QList>
 #include <QString>
+
 #include <optional>
+#include <utility>
 
 namespace zafrel::settings {
 
@@ -21,5 +24,7 @@ namespace zafrel::settings {
 std::optional<QString> value(const QString& key);
 // Answers whether the file took the value.
 bool setValue(const QString& key, const QString& value);
+// Several keys in one write of the file; answers whether the file took them.
+bool setValues(const QList<std::pair<QString, QString>>& values);
 
 }  // namespace zafrel::settings

@@ -3,6 +3,7 @@
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <fcntl.h>
@@ -261,6 +262,91 @@ TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
     };
     for (const auto& [file, wanted] : expected)
         EXPECT_EQ(mode(file), wanted) << file.toStdString();
+}
+
+// The program maps what a run needs and no more: "--version" neither the program's library nor
+// the desktop's, a run without a display not the window's, one with a display the window's.
+TEST_F(UploadEndToEnd, EachRunMapsOnlyThePartsItNeeds)
+{
+    const QString path = files_.filePath("Partes.MXF");
+    writeFile(path, 1000, 4);
+    const struct {
+        QStringList arguments;
+        bool display;
+        QStringList mapped, unmapped;
+    } cases[] = {
+        {{"--version"}, true, {}, {"libzafrel_core.so", "libcurl", "libzafrel_window.so", "libQt6Widgets"}},
+        {{"--pendientes"}, true, {"libzafrel_core.so", "libcurl"}, {"libzafrel_window.so", "libQt6Widgets"}},
+        {uploadArguments({path}, "Partes/"), false, {"libzafrel_core.so"}, {"libzafrel_window.so", "libQt6Widgets"}},
+        {uploadArguments({path}, "Partes/"), true, {"libzafrel_window.so", "libQt6Widgets"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + (c.display ? " (pantalla)" : ""));
+        QProcessEnvironment environment = ProgramHome().environment();
+        environment.insert("LD_DEBUG", "files");
+        if (c.display)
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        const ProgramResult run = runProgram(environment, c.arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        // The loader's "file=PATH [0];  needed by" lines, one per library mapped.
+        const auto mapped = [&](const QString& library) {
+            return run.err.contains(QRegularExpression("file=\\S*" + QRegularExpression::escape(library)));
+        };
+        for (const QString& library : c.mapped)
+            EXPECT_TRUE(mapped(library)) << library.toStdString();
+        for (const QString& library : c.unmapped)
+            EXPECT_FALSE(mapped(library)) << library.toStdString();
+    }
+}
+
+// Without the window's library an upload goes on without the window and the window alone says
+// what to do; without the program's library only "--help" and "--version" answer.
+TEST_F(UploadEndToEnd, AMissingPartOfTheProgramIsSaid)
+{
+    const QString path = files_.filePath("Falta.MXF");
+    writeFile(path, 1000, 5);
+    QTemporaryDir installed;
+    const QString program = installed.filePath("zafrel");
+    ASSERT_TRUE(QFile::copy(programPath(), program));
+    const QString window = "No se encontró la ventana de Zafrel o no se pudo cargar; reinstala el paquete o usa la "
+                           "línea de órdenes (zafrel --upload RUTA...).\n";
+    const QString core = "No se encontró la biblioteca de Zafrel (libzafrel_core.so) o no se pudo cargar; reinstala "
+                         "el paquete.\n";
+    const struct {
+        bool coreThere;
+        QStringList arguments;
+        int exitCode;
+        QString out;   // ending with "*": a part of it
+        QString err;
+    } cases[] = {
+        {true, {}, 2, "", window},
+        {true, uploadArguments({path}, "Falta/"), 0, "OK verificado\t1000\tFalta/Falta.MXF\n*", window},
+        {false, {"--version"}, 0, "zafrel " ZAFREL_VERSION "\n", ""},
+        {false, {"--pendientes"}, 2, "", core},
+        {false, {"--pendientes", "--json"}, 2, R"({"error":")" + core.chopped(1) + R"(","exitCode":2})" "\n", ""},
+    };
+    const QString coreLibrary = QFileInfo(programPath()).dir().filePath("libzafrel_core.so");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QFile::remove(installed.filePath("libzafrel_core.so"));
+        if (c.coreThere) {
+            ASSERT_TRUE(QFile::copy(coreLibrary, installed.filePath("libzafrel_core.so")));
+        }
+        QProcessEnvironment environment = ProgramHome().environment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        if (c.out.endsWith('*')) {
+            EXPECT_TRUE(out.contains(c.out.chopped(1))) << out.toStdString();
+        } else {
+            EXPECT_EQ(out, c.out);
+        }
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), c.err);
+    }
 }
 #endif
 

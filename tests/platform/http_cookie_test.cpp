@@ -109,4 +109,11 @@ TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
     EXPECT_TRUE(told[0].startsWith("No se pudieron guardar los ajustes en " + file + ": ")) << told[0].toStdString();
     EXPECT_EQ(settings::value("serverURL"), "https://dada.example");
     EXPECT_EQ(settings::value("destDir"), "Dia05/");
+
+    // Several keys go in one write, all of them.
+    ASSERT_TRUE(settings::setValues({{"destDir", "Dia06/"}, {"destinos/a", "Dia06/"}, {"serverURL", "https://dada.example"}}));
+    const QSettings written(QSettings::NativeFormat, QSettings::UserScope, "Zafrel", "Zafrel");
+    for (const char* key : {"destDir", "destinos/a"})
+        EXPECT_EQ(written.value(key).toString(), "Dia06/") << key;
+    EXPECT_EQ(written.value("serverURL").toString(), "https://dada.example");
 }

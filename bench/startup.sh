@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The program's fixed cost: wall and CPU time of `zafrel --version` and of a run that uploads one
+# 10 KB file to the local stand-in, each the median (min–max) of N runs, for one or more builds run
+# interleaved; beside them what load does not move: the libraries each maps and the relocations
+# the loader processes (for --version, and for --pendientes as the command line's share of a run).
+#
+#   bench/startup.sh [--repeat N] ZAFREL [ZAFREL...]     (default 20 runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+REPEAT=20
+if [ "${1:-}" = "--repeat" ]; then REPEAT=$2; shift 2; fi
+(($#)) || { echo "uso: $0 [--repeat N] ZAFREL [ZAFREL...]" >&2; exit 2; }
+PROGRAMS=()
+for p in "$@"; do PROGRAMS+=("$(realpath "$p")"); done
+
+WORK=$(mktemp -d /tmp/zafrel-startup-XXXXXX)
+node devserver/server.js --port 0 --store-port 0 --data "$WORK/store" >"$WORK/devserver.out" 2>"$WORK/devserver.err" &
+DEVSERVER=$!
+trap 'kill $DEVSERVER 2>/dev/null || true; wait $DEVSERVER 2>/dev/null || true; rm -rf "$WORK"' EXIT
+SERVICE=""
+for _ in $(seq 1 300); do
+  SERVICE=$(sed -n 's/^ZAFREL_DEVSERVER .*"service":"\([^"]*\)".*/\1/p' "$WORK/devserver.out" | head -n1)
+  [ -n "$SERVICE" ] && break
+  sleep 0.1
+done
+[ -n "$SERVICE" ] || { cat "$WORK/devserver.err" >&2; exit 1; }
+export ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# Each build signs in once, in a home of its own, before anything is timed.
+for i in "${!PROGRAMS[@]}"; do
+  home="$WORK/home$i"
+  mkdir -p "$home/files"
+  XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
+    "${PROGRAMS[$i]}" --server "$SERVICE" --login demo@zafrel.test zafrel-demo --upload >/dev/null
+done
+
+# One run of a command: "WALL CPU" in microseconds, CPU being the process's user and system time
+# (what the machine's other work moves least).
+measure() {
+  python3 -c '
+import os, subprocess, sys, time
+start = time.perf_counter()
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+wall = time.perf_counter() - start
+if os.waitstatus_to_exitcode(status) != 0:
+    sys.exit("falló: " + " ".join(sys.argv[1:]))
+print(round(wall * 1e6), round((usage.ru_utime + usage.ru_stime) * 1e6))
+' "$@"
+}
+declare -A VERSION=() VERSION_CPU=() RUN=() RUN_CPU=()
+for round in $(seq 1 "$REPEAT"); do
+  for i in "${!PROGRAMS[@]}"; do
+    home="$WORK/home$i"
+    file="$home/files/F$round.MXF"
+    head -c 10000 /dev/urandom >"$file"
+    read -r wall cpu < <(measure "${PROGRAMS[$i]}" --version)
+    VERSION[$i]+="$wall " VERSION_CPU[$i]+="$cpu "
+    read -r wall cpu < <(measure env XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
+      "${PROGRAMS[$i]}" --dest "Inicio$i/" --upload "$file")
+    RUN[$i]+="$wall " RUN_CPU[$i]+="$cpu "
+  done
+done
+
+summary() {   # microsecond figures -> "median (min–max) ms"
+  tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -n | awk '{v[NR]=$1} END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.1f ms (%.1f–%.1f)", m / 1000, v[1] / 1000, v[NR] / 1000 }'
+}
+loaded() {   # program arguments... -> libraries mapped and relocations processed
+  local log
+  log=$(env LD_DEBUG=files,statistics XDG_CONFIG_HOME="$WORK/count/config" XDG_DATA_HOME="$WORK/count/data" \
+        HOME="$WORK/count" "$@" 2>&1 >/dev/null || true)
+  echo "$(grep -c 'generating link map' <<<"$log") bibliotecas, $(sed -n 's/.*final number of relocations: *\([0-9]*\).*/\1/p' <<<"$log" | tail -n1) reubicaciones"
+}
+mkdir -p "$WORK/count"
+for i in "${!PROGRAMS[@]}"; do
+  p=${PROGRAMS[$i]}
+  echo "$p"
+  echo "  --version:    reloj $(summary "${VERSION[$i]}"), CPU $(summary "${VERSION_CPU[$i]}"); $(loaded "$p" --version)"
+  echo "  un archivo:   reloj $(summary "${RUN[$i]}"), CPU $(summary "${RUN_CPU[$i]}"); --pendientes: $(loaded "$p" --pendientes)"
+done
