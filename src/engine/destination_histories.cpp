@@ -99,6 +99,9 @@ ItemPtr UploadManager::historyFileItem(const QString& path, const QString& destD
     auto item = std::make_shared<UploadItem>(QUuid::createUuid(), path, state ? state->size : 0, state ? state->mtime : 0,
                                              destDir);
     item->owner = account_;
+    // The destination's chain and hash lists are this program's own, each generation written over
+    // the last one it wrote there: never kept out as another file of the same name.
+    item->replaceAllowed = true;
     return item;
 }
 
