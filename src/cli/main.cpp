@@ -7,19 +7,10 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringList>
 
 #include <cstdio>
 
 namespace {
-
-QStringList argumentsOf(int argc, char** argv)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
 
 void print(FILE* stream, const QByteArray& bytes)
 {
@@ -45,7 +36,7 @@ int programMissing(const zafrel::Options& options)
 
 int main(int argc, char** argv)
 {
-    const zafrel::Options options(argumentsOf(argc, argv));
+    const zafrel::Options options(argc, argv);
     if (options.given(QStringLiteral("--help")) || options.given(QStringLiteral("-h"))) {
         print(stdout, zafrel::usageText().toUtf8());
         return 0;

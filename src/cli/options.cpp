@@ -35,9 +35,19 @@ const OptionRule* ruleFor(const QString& argument)
     return found == rules.end() ? nullptr : &*found;
 }
 
+QStringList argumentsOf(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 }  // namespace
 
 std::span<const OptionRule> optionRules() { return kRules; }
+
+Options::Options(int argc, char** argv) : Options(argumentsOf(argc, argv)) {}
 
 Options::Options(QStringList arguments) : arguments_(std::move(arguments))
 {

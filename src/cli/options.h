@@ -34,6 +34,8 @@ std::span<const OptionRule> optionRules();
 class Options {
 public:
     explicit Options(QStringList arguments);
+    // The process's own arguments, in the locale's encoding.
+    Options(int argc, char** argv);
 
     const QStringList& arguments() const { return arguments_; }
 

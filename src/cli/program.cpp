@@ -17,7 +17,6 @@
 #endif
 
 #include <QCoreApplication>
-#include <QStringList>
 
 #include <cstdio>
 #include <optional>
@@ -25,14 +24,6 @@
 namespace zafrel {
 
 namespace {
-
-QStringList argumentsOf(int argc, char** argv)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
 
 void print(FILE* stream, const QString& text)
 {
@@ -86,7 +77,7 @@ WindowProgram* loadWindow()
 
 int runProgram(int& argc, char** argv)
 {
-    const Options options(argumentsOf(argc, argv));
+    const Options options(argc, argv);
     setJsonOutput(options.given(QStringLiteral("--json")));
     if (const auto code = answerAtOnce(options))
         return *code;

@@ -9,8 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 namespace zafrel {
@@ -54,17 +52,9 @@ DestinationRecords::DestinationRecords(QString filePath, size_t capacity)
 
 DestinationRecords::~DestinationRecords() { flush(); }
 
-DestinationRecords::Stamp DestinationRecords::currentStamp() const
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(filePath_).constData(), &st) != 0)
-        return {};
-    return {int64_t(st.st_size), int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ino)};
-}
-
 void DestinationRecords::reloadIfChanged()
 {
-    const Stamp now = currentStamp();
+    const FileStamp now = fileStampOf(filePath_);
     if (now == stamp_)
         return;
     stamp_ = now;
@@ -184,7 +174,7 @@ void DestinationRecords::flush()
     // the next one.
     if (writeFileAtomically(filePath_, QByteArrayView(bytes.data(), qsizetype(bytes.size())))) {
         pending_.clear();
-        stamp_ = currentStamp();
+        stamp_ = fileStampOf(filePath_);
     }
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/file_stamp.h"
+
 #include <QString>
 #include <QTimer>
 
@@ -72,12 +74,7 @@ private:
     std::map<Key, DestinationRecord> pending_;   // not written yet
     QTimer writeSoon_;
     double latest_ = 0;   // the latest `recorded` known
-    struct Stamp {
-        int64_t size = -1, seconds = 0, nanoseconds = 0;
-        uint64_t inode = 0;
-        bool operator==(const Stamp&) const = default;
-    } stamp_;
-    Stamp currentStamp() const;
+    FileStamp stamp_;   // the file when last read or written
 };
 
 // The account part of a record's key for `item`: its owner's identity, or the bare service origin

@@ -7,8 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sys/stat.h>
-
 namespace zafrel {
 
 SuspectDestinations::SuspectDestinations(QString filePath) : filePath_(std::move(filePath))
@@ -16,17 +14,9 @@ SuspectDestinations::SuspectDestinations(QString filePath) : filePath_(std::move
     reloadIfChanged();
 }
 
-SuspectDestinations::Stamp SuspectDestinations::currentStamp() const
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(filePath_).constData(), &st) != 0)
-        return {};
-    return {int64_t(st.st_size), int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ino)};
-}
-
 void SuspectDestinations::reloadIfChanged()
 {
-    const Stamp now = currentStamp();
+    const FileStamp now = fileStampOf(filePath_);
     if (now == stamp_)
         return;
     stamp_ = now;
@@ -54,7 +44,7 @@ void SuspectDestinations::write()
     const std::string bytes = json.dump();
     // A write that fails keeps the knowledge in memory for this engine's life.
     if (writeFileAtomically(filePath_, QByteArrayView(bytes.data(), qsizetype(bytes.size()))))
-        stamp_ = currentStamp();
+        stamp_ = fileStampOf(filePath_);
 }
 
 bool SuspectDestinations::contains(const QString& server, const QString& path)

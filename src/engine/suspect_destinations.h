@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/file_stamp.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -37,13 +39,7 @@ private:
 
     QString filePath_;
     std::set<Entry> entries_;
-    // What the file looked like when last read or written: size, modification time, inode.
-    struct Stamp {
-        int64_t size = -1, seconds = 0, nanoseconds = 0;
-        uint64_t inode = 0;
-        bool operator==(const Stamp&) const = default;
-    } stamp_;
-    Stamp currentStamp() const;
+    FileStamp stamp_;   // the file when last read or written
 };
 
 }  // namespace zafrel

@@ -122,14 +122,14 @@ CURL* HttpTransfer::open(const Options& options, CURL* spare)
     if (spare)
         curl_easy_reset(spare);
     easy_ = spare ? spare : curl_easy_init();
-    if (!easy_ || !configure(options)) {
+    if (!easy_ || !configure(options, spare != nullptr)) {
         finish(easy_ ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
         return nullptr;
     }
     return easy_;
 }
 
-bool HttpTransfer::configure(const Options& options)
+bool HttpTransfer::configure(const Options& options, bool reused)
 {
     CURL* e = easy_;
     bool ok = true;
@@ -152,8 +152,10 @@ bool HttpTransfer::configure(const Options& options)
     if (options.share)
         set(CURLOPT_SHARE, options.share);
     limiter_ = options.limiter;
-    if (options.cookies)
-        set(CURLOPT_COOKIEFILE, "");   // turns the cookie engine on; the store itself is the share's
+    // Turns the cookie engine on; the store itself is the share's. A reset handle keeps the engine
+    // on, and each setting queues one more (empty) file name that a reset handle never frees.
+    if (options.cookies && !reused)
+        set(CURLOPT_COOKIEFILE, "");
 
     if (request_.timeout.count() > 0) {
         // libcurl measures idleness in whole seconds: round up so that a short timeout never
