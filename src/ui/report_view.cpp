@@ -120,17 +120,29 @@ QString readableReport(const QString& text)
         // A file line: state, size in bytes, destination, and in a run's report its MD5 ("-" when
         // not known) and source path, separated by tabs (no field holds one).
         QStringList fields = line.split(u'\t');
+        if (fields.size() == 5 && fields[0] == QStringLiteral("Estado")) {
+            line = fields.mid(0, 3).join(u'\t');   // the lines below a file's say what they hold
+            continue;
+        }
         bool number = false;
         const qlonglong bytes = fields.size() >= 3 ? fields[1].toLongLong(&number) : 0;
-        if (number)
-            fields[1] = formatByteCount(bytes);
-        // The MD5 and the source go below, indented, so that states, sizes and destinations stay
-        // in their columns on a sheet narrower than the whole line; the columns' titles too.
-        if (fields.size() == 5)
-            line = fields.mid(0, 3).join(u'\t') + QStringLiteral("\n\t")
-                   + (fields[3] == u'-' ? QString() : fields[3] + QStringLiteral(" · ")) + fields[4];
-        else if (number)
-            line = fields.join(u'\t');
+        if (!number)
+            continue;
+        // State, size and destination stay in their columns on a sheet narrower than the whole
+        // line: an error's words, the source and the MD5 go below, indented, one on each line.
+        QStringList below;
+        if (fields[0].startsWith(QStringLiteral("ERROR "))) {
+            below << fields[0].mid(6);
+            fields[0] = QStringLiteral("ERROR");
+        }
+        if (fields.size() == 5) {
+            below << QStringLiteral("desde ") + fields[4];
+            if (fields[3] != u'-')
+                below << QStringLiteral("MD5 ") + fields[3];
+        }
+        line = fields[0] + u'\t' + formatByteCount(bytes) + u'\t' + fields[2];
+        for (const QString& more : below)
+            line += QStringLiteral("\n    ") + more;
     }
     return lines.join(u'\n');
 }

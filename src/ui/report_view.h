@@ -31,8 +31,8 @@ private:
     QPlainTextEdit* area_;
 };
 
-// The report as the sheet shows it: the byte count of each file line written for people, and a
-// run's MD5 and source path on an indented line below their file's.
+// The report as the sheet shows it: the byte count of each file line written for people, and an
+// error's words, a run's source path and MD5 on indented lines below their file's.
 QString readableReport(const QString& text);
 
 }  // namespace zafrel::ui
