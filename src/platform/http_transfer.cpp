@@ -119,17 +119,21 @@ HttpTransfer* HttpTransfer::fromEasy(CURL* easy)
 
 CURL* HttpTransfer::open(const Options& options, CURL* spare)
 {
-    if (spare)
+    if (spare) {
+        // libcurl 7.88's reset forgets the list of cookie files without freeing it (one empty name
+        // per request here): clear it first. The cookies themselves are the share's and stay.
+        curl_easy_setopt(spare, CURLOPT_COOKIEFILE, static_cast<const char*>(nullptr));
         curl_easy_reset(spare);
+    }
     easy_ = spare ? spare : curl_easy_init();
-    if (!easy_ || !configure(options, spare != nullptr)) {
+    if (!easy_ || !configure(options)) {
         finish(easy_ ? CURLE_BAD_FUNCTION_ARGUMENT : CURLE_OUT_OF_MEMORY);
         return nullptr;
     }
     return easy_;
 }
 
-bool HttpTransfer::configure(const Options& options, bool reused)
+bool HttpTransfer::configure(const Options& options)
 {
     CURL* e = easy_;
     bool ok = true;
@@ -152,10 +156,8 @@ bool HttpTransfer::configure(const Options& options, bool reused)
     if (options.share)
         set(CURLOPT_SHARE, options.share);
     limiter_ = options.limiter;
-    // Turns the cookie engine on; the store itself is the share's. A reset handle keeps the engine
-    // on, and each setting queues one more (empty) file name that a reset handle never frees.
-    if (options.cookies && !reused)
-        set(CURLOPT_COOKIEFILE, "");
+    if (options.cookies)
+        set(CURLOPT_COOKIEFILE, "");   // turns the cookie engine on; the store itself is the share's
 
     if (request_.timeout.count() > 0) {
         // libcurl measures idleness in whole seconds: round up so that a short timeout never

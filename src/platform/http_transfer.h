@@ -56,7 +56,7 @@ public:
     static HttpTransfer* fromEasy(CURL* easy);
 
 private:
-    bool configure(const Options& options, bool reused);
+    bool configure(const Options& options);
     void onHeaderLine(std::string_view line);
 
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
