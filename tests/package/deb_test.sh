@@ -32,8 +32,10 @@ if [ -f "$BUILD/src/ui/libzafrel_ui.a" ]; then
   for size in 16 22 24 32 48 64 128 256; do
     [ -f "$WORK/root/usr/share/icons/hicolor/${size}x${size}/apps/zafrel.png" ] || fail "falta el icono PNG de $size"
   done
-  # Every symbol the window's library needs is there once the program's library is loaded.
-  python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1]); ctypes.CDLL(sys.argv[2])' \
+  # Every symbol the window's library needs is there once the program's library is loaded. A
+  # sanitizer build's libraries need the sanitizer's runtime loaded first, which python lacks.
+  PRELOAD=$(ldd "$WORK/root/usr/lib/zafrel/libzafrel_core.so" | awk '/libasan/ {print $3}')
+  LD_PRELOAD=$PRELOAD ASAN_OPTIONS=detect_leaks=0 python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1]); ctypes.CDLL(sys.argv[2])' \
     "$WORK/root/usr/lib/zafrel/libzafrel_core.so" "$WORK/root/usr/lib/zafrel/libzafrel_window.so" || fail "la ventana no carga"
   grep -qx "Exec=zafrel %F" "$WORK/root/usr/share/applications/zafrel.desktop" || fail "el lanzador no recibe archivos"
   desktop-file-validate "$WORK/root/usr/share/applications/zafrel.desktop" >"$WORK/desktop.txt" 2>&1 || true
