@@ -249,14 +249,8 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
         throw UploadError::cancelled();
     // A file that no longer holds what the offload recorded must not become an object, however
     // well its parts arrived: the upload is left uncompleted (and aborted by the transfer).
-    const OrderedFileDigest::Result digests = co_await run->digest->finish();
-    it->md5 = digests.md5;
-    it->recordDigest = digests.record;
-    if (it->offloadRecord) {
-        if (!sameDigest(it->offloadRecord->format, digests.record, it->offloadRecord->digest))
-            throw UploadError::offloadMismatch(hashFormatName(it->offloadRecord->format));
-        it->offloadChecked = true;
-    }
+    OrderedFileDigest::Result digests = co_await run->digest->finish();
+    takeReadDigests(*it, std::move(digests.md5), std::move(digests.record));
     // Parts read at different times only make one object if the file stayed as it was planned.
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     co_await runInPool(std::move(check));

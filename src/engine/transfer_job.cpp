@@ -168,14 +168,8 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
         return readWhole(path, size, mtime, recordFormat);
     };
     FileContent content = co_await runInPool(std::move(read));
-    it->md5 = content.md5;
-    it->recordDigest = content.record;
     // Bytes that are not what the offload recorded are not sent at all.
-    if (it->offloadRecord) {
-        if (!sameDigest(it->offloadRecord->format, content.record, it->offloadRecord->digest))
-            throw UploadError::offloadMismatch(hashFormatName(it->offloadRecord->format));
-        it->offloadChecked = true;
-    }
+    takeReadDigests(*it, content.md5, content.record);
 
     std::optional<PutTarget> target = co_await takeStartAhead(ctx, it);
     if (!target)
@@ -206,6 +200,17 @@ QCoro::Task<void> ensureStillAsSent(TransferContext& ctx, ItemPtr it)
         ctx.suspects.mark(ctx.origin, it->destDir + it->name);
         std::rethrow_exception(changed);
     }
+}
+
+void takeReadDigests(UploadItem& it, std::string md5, std::string record)
+{
+    it.md5 = std::move(md5);
+    it.recordDigest = std::move(record);
+    if (!it.offloadRecord)
+        return;
+    if (!sameDigest(it.offloadRecord->format, it.recordDigest, it.offloadRecord->digest))
+        throw UploadError::offloadMismatch(hashFormatName(it.offloadRecord->format));
+    it.offloadChecked = true;
 }
 
 bool etagMatches(std::string etag, const std::string& md5Hex)

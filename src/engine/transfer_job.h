@@ -55,4 +55,8 @@ QCoro::Task<void> ensureStillAsSent(TransferContext& ctx, ItemPtr it);
 // MD5 of what was sent.
 bool etagMatches(std::string etag, const std::string& md5Hex);
 
+// Keeps the whole file's MD5 and its digest in the offload record's format as this transfer read
+// them; bytes that are not what the offload recorded fail the file (UploadError).
+void takeReadDigests(UploadItem& it, std::string md5, std::string record);
+
 }  // namespace zafrel
