@@ -5,7 +5,6 @@
 #include "platform/atomic_file.h"
 
 #include <QDateTime>
-#include <QFile>
 
 #include <nlohmann/json.hpp>
 
@@ -54,39 +53,34 @@ DestinationRecords::~DestinationRecords() { flush(); }
 
 void DestinationRecords::reloadIfChanged()
 {
-    const FileStamp now = fileStampOf(filePath_);
-    if (now == stamp_)
+    const std::optional<QByteArray> bytes = readIfChanged(filePath_, stamp_);
+    if (!bytes)
         return;
-    stamp_ = now;
     entries_.clear();
-    QFile file(filePath_);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        const auto json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
-        std::vector<QString> accounts;
-        if (json.is_object() && json.contains("accounts") && json["accounts"].is_array() && json.contains("records")
-            && json["records"].is_array()) {
-            for (const auto& account : json["accounts"])
-                accounts.push_back(account.is_string() ? QString::fromStdString(account.get<std::string>()) : QString());
-            for (const auto& entry : json["records"]) {
-                if (!entry.is_object())
-                    continue;
-                const auto account = numberOf(entry, "account"), size = numberOf(entry, "size");
-                const auto destination = textOf(entry, "destination"), md5 = textOf(entry, "md5");
-                const auto sources = entry.find("sources");
-                if (!account || *account < 0 || size_t(*account) >= accounts.size() || !size || !destination || !md5
-                    || md5->size() != 32 || sources == entry.end() || !sources->is_array())
-                    continue;
-                DestinationRecord record{int64_t(*size), md5->toStdString(), {}, numberOf(entry, "recorded").value_or(0)};
-                for (const auto& source : *sources) {
-                    const auto path = source.is_object() ? textOf(source, "path") : std::nullopt;
-                    const auto mtime = source.is_object() ? numberOf(source, "mtime") : std::nullopt;
-                    if (path && mtime)
-                        record.sources.push_back(RecordSource{*path, *mtime});
-                }
-                latest_ = std::max(latest_, record.recorded);
-                entries_.insert_or_assign(Key{accounts[size_t(*account)], *destination}, std::move(record));
+    const auto json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
+    std::vector<QString> accounts;
+    if (json.is_object() && json.contains("accounts") && json["accounts"].is_array() && json.contains("records")
+        && json["records"].is_array()) {
+        for (const auto& account : json["accounts"])
+            accounts.push_back(account.is_string() ? QString::fromStdString(account.get<std::string>()) : QString());
+        for (const auto& entry : json["records"]) {
+            if (!entry.is_object())
+                continue;
+            const auto account = numberOf(entry, "account"), size = numberOf(entry, "size");
+            const auto destination = textOf(entry, "destination"), md5 = textOf(entry, "md5");
+            const auto sources = entry.find("sources");
+            if (!account || *account < 0 || size_t(*account) >= accounts.size() || !size || !destination || !md5
+                || md5->size() != 32 || sources == entry.end() || !sources->is_array())
+                continue;
+            DestinationRecord record{int64_t(*size), md5->toStdString(), {}, numberOf(entry, "recorded").value_or(0)};
+            for (const auto& source : *sources) {
+                const auto path = source.is_object() ? textOf(source, "path") : std::nullopt;
+                const auto mtime = source.is_object() ? numberOf(source, "mtime") : std::nullopt;
+                if (path && mtime)
+                    record.sources.push_back(RecordSource{*path, *mtime});
             }
+            latest_ = std::max(latest_, record.recorded);
+            entries_.insert_or_assign(Key{accounts[size_t(*account)], *destination}, std::move(record));
         }
     }
     // What this engine recorded and has not written yet stands over what another one wrote.

@@ -3,7 +3,6 @@
 #include "engine/queue_file.h"
 #include "platform/atomic_file.h"
 
-#include <QFile>
 
 #include <nlohmann/json.hpp>
 
@@ -16,15 +15,11 @@ SuspectDestinations::SuspectDestinations(QString filePath) : filePath_(std::move
 
 void SuspectDestinations::reloadIfChanged()
 {
-    const FileStamp now = fileStampOf(filePath_);
-    if (now == stamp_)
+    const std::optional<QByteArray> bytes = readIfChanged(filePath_, stamp_);
+    if (!bytes)
         return;
-    stamp_ = now;
     entries_.clear();
-    QFile file(filePath_);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const auto json = nlohmann::json::parse(file.readAll().toStdString(), nullptr, false);
+    const auto json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
     if (!json.is_array())
         return;
     for (const auto& entry : json) {

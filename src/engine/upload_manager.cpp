@@ -14,12 +14,12 @@ namespace zafrel {
 UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
     : limits(limits),
       api_(api),
+      historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json")),
       resources_(std::make_shared<RunResources>(
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
           paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/destinations.json"),
           paths::dataDir() + QStringLiteral("/queue.json"),
-          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); })),
-      historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json"))
+          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); }))
 {
     connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
     // What the file holds needs no writing back.

@@ -1,7 +1,9 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace zafrel {
 
@@ -16,5 +18,9 @@ struct FileStamp {
 };
 
 FileStamp fileStampOf(const QString& path);
+
+// The file's bytes when its stamp is no longer `stamp` (which then takes the new one), nothing
+// when it is the same. A file that is gone or cannot be opened reads as no bytes.
+std::optional<QByteArray> readIfChanged(const QString& path, FileStamp& stamp);
 
 }  // namespace zafrel
