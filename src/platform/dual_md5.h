@@ -35,4 +35,8 @@ private:
     unsigned char block_[64];   // the first length_ % 64 bytes are the block being filled
 };
 
+// Whether addToBoth may use the CPU's vector instructions where it has them (AVX-512), as it does
+// unless told otherwise; answers whether it now will. For checking both ways on one machine.
+bool useVectorMd5(bool allowed);
+
 }  // namespace zafrel
