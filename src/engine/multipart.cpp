@@ -53,7 +53,8 @@ QCoro::Task<std::string> putPart(std::shared_ptr<PartRun> run, int64_t n, QByteA
         co_return PutTarget{std::move(fresh), std::string()};
     };
     PutTarget target{url, std::string()};
-    co_return co_await putWithRetries(run->ctx, std::move(target), std::move(bytes), run->it, n, stop, std::move(renew));
+    std::string etag = co_await putWithRetries(run->ctx, std::move(target), std::move(bytes), run->it, n, stop, std::move(renew));
+    co_return etag;
 }
 
 QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, size_t index, std::stop_token stop)
