@@ -44,63 +44,79 @@ struct PartRun {
     std::shared_ptr<OrderedFileDigest> digest;
 };
 
-// Sends one part read into `bytes` and keeps its ETag once it matches the part's MD5.
-QCoro::Task<void> putPart(std::shared_ptr<PartRun> run, int64_t n, QByteArray bytes, std::string md5, std::stop_token stop)
+// Sends one part read into `bytes`; answers the store's ETag for it.
+QCoro::Task<std::string> putPart(std::shared_ptr<PartRun> run, int64_t n, QByteArray bytes, std::stop_token stop)
 {
-    TransferContext& ctx = run->ctx;
-    const ItemPtr& it = run->it;
     const std::string url = co_await run->urls->url(n);
     RenewTarget renew = [urls = run->urls, n]() -> QCoro::Task<PutTarget> {
         std::string fresh = co_await urls->renewed(n);
         co_return PutTarget{std::move(fresh), std::string()};
     };
     PutTarget target{url, std::string()};
-    std::string etag = co_await putWithRetries(ctx, std::move(target), std::move(bytes), it, n, stop, std::move(renew));
-    if (!etagMatches(etag, md5))
-        throw UploadError::checksum();
-    // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
-    // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
-    // still in flight keep counting.
-    it->partStored(n, QString::fromStdString(etag));
-    ctx.store.persistPart(*it, n);
+    std::string etag = co_await putWithRetries(run->ctx, std::move(target), std::move(bytes), run->it, n, stop, std::move(renew));
+    co_return etag;
 }
 
 QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, size_t index, std::stop_token stop)
 {
     const int64_t n = run->missing[index];
     TransferContext& ctx = run->ctx;
+    const ItemPtr& it = run->it;
     // Only the parts holding permits are in memory, each in a buffer of the run's pool, which goes
     // back before the permits (the lease ends first). Reading and hashing happen on the pool; the
     // job writes into the lent buffer, which nothing else touches until the job is done. (Jobs are
     // named locals: g++ 12 destroys a capturing lambda written inside a co_await expression twice.)
     PartBufferPool::Lease body = ctx.partBuffers.take(qsizetype(run->reader->expectedLength(n)));
-    auto readPart = [reader = run->reader, n, &body] {
-        reader->read(n, body.bytes);
-        return md5Hex(body.bytes);
-    };
-    const std::string md5 = co_await runInPool(std::move(readPart));
-    // The whole-file digests take the part while it is being sent, in their own coroutine, which
-    // shares the buffer until it ends: the lease must not end before (see `fed` below).
+    auto readPart = [reader = run->reader, n, &body] { reader->read(n, body.bytes); };
+    co_await runInPool(std::move(readPart));
+    // The part's own MD5 comes with the whole file's, in file order and in one pass over its bytes,
+    // while it is being sent: the send does not wait for it, only its ETag check does. The
+    // digesting coroutine shares the buffer until it ends: the lease must not end before (see
+    // `fed` below).
     const auto fed = std::make_shared<AsyncLatch>();
-    spawn([digest = run->digest, index, bytes = body.bytes, fed]() -> QCoro::Task<void> {
+    const auto md5 = std::make_shared<std::string>();
+    spawn([digest = run->digest, index, bytes = body.bytes, fed, md5]() -> QCoro::Task<void> {
         std::exception_ptr error;
         try {
-            co_await digest->feed(index, bytes);
+            std::string own = co_await digest->feed(index, bytes);
+            *md5 = std::move(own);
         } catch (...) {
             error = std::current_exception();
         }
         fed->finish(error);
     });
+    std::string etag;
     std::exception_ptr failure;
     try {
         // The transfer gets a shared copy: the lease keeps its own reference to give the buffer back.
-        co_await putPart(run, n, body.bytes, md5, stop);
+        etag = co_await putPart(run, n, body.bytes, stop);
     } catch (...) {
         failure = std::current_exception();
     }
-    co_await fed->wait();   // throws when the digests were abandoned
+    std::exception_ptr digestFailure;
+    try {
+        co_await fed->wait();
+    } catch (...) {
+        digestFailure = std::current_exception();
+    }
     if (failure)
-        std::rethrow_exception(failure);
+        std::rethrow_exception(digestFailure ? digestFailure : failure);
+    if (digestFailure) {
+        // The whole file's digest was given up (a sibling failed, the run stopped, an earlier part
+        // could not be read) before this part's turn, but the store holds the part: its MD5 alone
+        // lets it be kept for the continuation.
+        auto digestAlone = [&body] { return md5Hex(body.bytes); };
+        *md5 = co_await runInPool(std::move(digestAlone));
+    }
+    if (!etagMatches(etag, *md5))
+        throw UploadError::checksum();
+    // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
+    // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
+    // still in flight keep counting.
+    it->partStored(n, QString::fromStdString(etag));
+    ctx.store.persistPart(*it, n);
+    if (digestFailure)
+        std::rethrow_exception(digestFailure);
 }
 
 QCoro::Task<void> partWorker(std::shared_ptr<PartRun> run, std::stop_token stop)

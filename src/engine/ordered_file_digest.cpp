@@ -18,7 +18,10 @@ OrderedFileDigest::OrderedFileDigest(std::shared_ptr<PartReader> reader, std::ve
                                      std::optional<HashFormat> recordFormat)
     : hashers_(std::make_shared<Hashers>()), reader_(std::move(reader)), sent_(std::move(sent))
 {
-    if (recordFormat)
+    // An MD5 record is checked against the whole file's MD5, not taken a second time.
+    if (recordFormat == HashFormat::Md5)
+        hashers_->recordIsMd5 = true;
+    else if (recordFormat)
         hashers_->record.emplace(*recordFormat);
     turns_.reserve(sent_.size() + 1);
     for (size_t i = 0; i <= sent_.size(); ++i)
@@ -32,18 +35,23 @@ void OrderedFileDigest::digestStored(Hashers& hashers, const PartReader& reader,
         reader.readPieces(part, kStoredPiece, [&hashers](QByteArrayView piece) { hashers.add(piece); });
 }
 
-QCoro::Task<void> OrderedFileDigest::feed(size_t index, QByteArray bytes)
+QCoro::Task<std::string> OrderedFileDigest::feed(size_t index, QByteArray bytes)
 {
     const std::shared_ptr<AsyncLatch> turn = turns_[index];
     co_await turn->wait();
     const int64_t part = sent_[index];
     auto digest = [hashers = hashers_, reader = reader_, from = next_, part, &bytes] {
         digestStored(*hashers, *reader, from, part);
-        hashers->add(bytes);
+        Md5Hasher own;
+        addToBoth(own, hashers->md5, bytes.constData(), size_t(bytes.size()));
+        if (hashers->record)
+            hashers->record->add(bytes);
+        return own.finishHex();
     };
+    std::string md5;
     std::exception_ptr failure;
     try {
-        co_await runInPool(std::move(digest));
+        md5 = co_await runInPool(std::move(digest));
     } catch (...) {
         failure = std::current_exception();
     }
@@ -53,6 +61,7 @@ QCoro::Task<void> OrderedFileDigest::feed(size_t index, QByteArray bytes)
     }
     next_ = part + 1;
     turns_[index + 1]->finish();
+    co_return md5;
 }
 
 void OrderedFileDigest::abandon(std::exception_ptr error)
@@ -71,9 +80,11 @@ QCoro::Task<OrderedFileDigest::Result> OrderedFileDigest::finish()
     auto digest = [hashers = hashers_, reader = reader_, from = next_] {
         digestStored(*hashers, *reader, from, reader->partCount() + 1);
         Result result;
-        result.md5 = hashers->md5.finish();
+        result.md5 = hashers->md5.finishHex();
         if (hashers->record)
             result.record = hashers->record->finish();
+        else if (hashers->recordIsMd5)
+            result.record = result.md5;
         return result;
     };
     co_return co_await runInPool(std::move(digest));

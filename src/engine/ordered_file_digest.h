@@ -2,6 +2,7 @@
 #include "engine/part_reader.h"
 #include "platform/async_latch.h"
 #include "platform/content_hash.h"
+#include "platform/dual_md5.h"
 
 #include <QByteArray>
 
@@ -18,9 +19,10 @@ namespace zafrel {
 // The digests of a whole file sent in parts, taken in the same pass as the upload: parts are read
 // in parallel and may be read out of order, and each is fed here with the bytes its worker already
 // holds, digested in file order (a part waits for the ones before it, holding its buffer and so
-// staying within the run's part memory). Parts this transfer does not send (stored in an earlier
-// run) are read again here, in their turn, in small pieces. Main thread; the digesting runs on the
-// thread pool, one part at a time.
+// staying within the run's part memory). A fed part's own MD5 comes out of the same pass over its
+// bytes as the whole file's. Parts this transfer does not send (stored in an earlier run) are read
+// again here, in their turn, in small pieces. Main thread; the digesting runs on the thread pool,
+// one part at a time.
 class OrderedFileDigest {
 public:
     struct Result {
@@ -32,9 +34,9 @@ public:
     OrderedFileDigest(std::shared_ptr<PartReader> reader, std::vector<int64_t> sent,
                       std::optional<HashFormat> recordFormat);
 
-    // The bytes of part sent[index], once every earlier part is digested. Throws the error that
-    // abandoned the digest, when it was.
-    QCoro::Task<void> feed(size_t index, QByteArray bytes);
+    // The bytes of part sent[index], once every earlier part is digested; answers the part's own
+    // MD5 (hex). Throws the error that abandoned the digest, when it was.
+    QCoro::Task<std::string> feed(size_t index, QByteArray bytes);
     // Once a part will never be fed: every wait ends with Cancelled, or with `error`.
     void abandon(std::exception_ptr error = {});
     // The digests, once every part is in.
@@ -42,11 +44,12 @@ public:
 
 private:
     struct Hashers {
-        ContentHasher md5{HashFormat::Md5};
-        std::optional<ContentHasher> record;
+        Md5Hasher md5;
+        std::optional<ContentHasher> record;   // none when no record, or when it is the MD5 itself
+        bool recordIsMd5 = false;
         void add(QByteArrayView bytes)
         {
-            md5.add(bytes);
+            md5.add(bytes.data(), size_t(bytes.size()));
             if (record)
                 record->add(bytes);
         }
