@@ -14,8 +14,11 @@ namespace {
 using UploadEndToEnd = EndToEndTest;
 
 // Up to 32 MiB a file goes in one request, one byte more in parts; paths are taken from the
-// current folder. Standard error, not a terminal, gets no progress line.
-TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestAndLargerOnesInParts)
+// current folder, hidden files never. Standard error, not a terminal, gets no progress line. The
+// second run takes the stored server and session, finds there the files it has and sends the one
+// that changed size; its JSON report calls only that one verified. A path that is not there is
+// said, and the run is not a success.
+TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestLargerOnesInPartsAndWhatIsThereIsSkipped)
 {
     const struct {
         QString name;
@@ -25,9 +28,10 @@ TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestAndLargerOnesInParts)
     std::string md5[3];
     for (int i = 0; i < 3; ++i)
         md5[i] = writeFile(files_.filePath("Tarjeta/" + files[i].name), files[i].size, quint32(i + 2));
+    writeFile(files_.filePath("Tarjeta/.DS_Store"), 100, 6);
 
-    const ProgramResult run =
-        runProgram(ProgramHome().environment(), uploadArguments({"./Tarjeta/"}, "Rodaje/"), files_.path());
+    ProgramHome home;
+    const ProgramResult run = runProgram(home.environment(), uploadArguments({"./Tarjeta/"}, "Rodaje/"), files_.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(run.out.contains("\n3 subidos, 0 ya existían, 0 errores, ")) << run.out.toStdString();
@@ -37,40 +41,26 @@ TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestAndLargerOnesInParts)
         EXPECT_EQ(storedPuts(dest), files[i].puts) << dest.toStdString();
         EXPECT_EQ(storedMd5(dest), md5[i]) << dest.toStdString();
     }
-}
-
-// The second run takes the stored server and session, finds there the file it has and sends the
-// one that changed size; its JSON report calls only that one verified. A path that is not there is
-// said, and the run is not a success.
-TEST_F(UploadEndToEnd, WhatIsAlreadyThereIsSkipped)
-{
-    ProgramHome home;
-    const QString day = files_.filePath("Dia01");
-    writeFile(day + "/A001/CLIPS/C0001.MXF", 200'000, 4);
-    writeFile(day + "/A001/CLIPS/C0002.MXF", 300'000, 5);
-    writeFile(day + "/A001/.DS_Store", 100, 6);   // hidden: never taken
-    ASSERT_EQ(upload(home, {day}, "Rodaje/").exitCode, 0);
 
     server().reset();
-    writeFile(day + "/A001/CLIPS/C0002.MXF", 300'001, 7);
+    writeFile(files_.filePath("Tarjeta/C0001.MXF"), 1'500'001, 7);
     const QString missing = files_.filePath("no-existe.MXF");
-    const ProgramResult second = runProgram(home.environment(), {"--json", "--dest", "Rodaje/", "--upload", day, missing});
+    const ProgramResult second =
+        runProgram(home.environment(), {"--json", "--dest", "Rodaje/", "--upload", files_.filePath("Tarjeta"), missing});
     EXPECT_EQ(second.exitCode, 1) << second.out.toStdString();
     EXPECT_EQ(second.err, "No existe: " + missing + "\n");
     EXPECT_TRUE(server().serviceRequests("POST", "/api/login").empty());
     EXPECT_EQ(server().storeRequests("PUT", "").size(), 1u);
     const nlohmann::json report = nlohmann::json::parse(second.out.toStdString());
     EXPECT_EQ(report["exitCode"], 1);
-    EXPECT_EQ(report["totals"], nlohmann::json({{"done", 1}, {"skipped", 1}, {"errors", 0}, {"cancelled", 0},
-                                                {"paused", 0}, {"problems", 1}, {"bytes", 300'001}}));
+    EXPECT_EQ(report["totals"], nlohmann::json({{"done", 1}, {"skipped", 2}, {"errors", 0}, {"cancelled", 0},
+                                                {"paused", 0}, {"problems", 1}, {"bytes", 1'500'001}}));
     EXPECT_EQ(report["problems"],
               nlohmann::json::array({{{"path", missing.toStdString()}, {"error", ("No existe: " + missing).toStdString()}}}));
-    ASSERT_EQ(report["items"].size(), 2u);
-    EXPECT_EQ(report["items"][0]["status"], "skipped");
-    EXPECT_EQ(report["items"][0]["verified"], false);
-    EXPECT_EQ(report["items"][1]["status"], "done");
-    EXPECT_EQ(report["items"][1]["verified"], true);
-    EXPECT_EQ(report["items"][1]["destination"], "Rodaje/Dia01/A001/CLIPS/C0002.MXF");
+    ASSERT_EQ(report["items"].size(), 3u);
+    EXPECT_EQ(std::tuple(report["items"][0]["status"], report["items"][0]["verified"], report["items"][0]["destination"]),
+              std::tuple("done", true, "Rodaje/Tarjeta/C0001.MXF"));
+    EXPECT_EQ(std::tuple(report["items"][1]["status"], report["items"][1]["verified"]), std::tuple("skipped", false));
 }
 
 // A wrong ETag fails the file at once (no retry) and the run with it. Such a file is listed as left
