@@ -94,20 +94,6 @@ TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
     }
 }
 
-// A session is stored but the service cannot be reached: the run says so, not that there is no
-// session.
-TEST_F(CommandLineEndToEnd, AnUnreachableServiceIsNotTakenForAMissingSession)
-{
-    const QString path = files_.filePath("U.MXF");
-    writeFile(path, 1000);
-    ProgramHome home;
-    ASSERT_EQ(upload(home, {path}, "U/").exitCode, 0);
-    server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "reset"}});
-    const ProgramResult run = runProgram(home.environment(), {"--upload", path});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.err.startsWith("No se pudo conectar con el servidor 127.0.0.1:")) << run.err.toStdString();
-}
-
 // The object keys of `bucket`.
 QStringList keysIn(DevServerProcess& server, const std::string& bucket)
 {
@@ -347,8 +333,8 @@ TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
 }
 
 // The settings and the data folder: without a home, or a data folder it can make, the program
-// stops before writing anything anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
-// later runs only once a sign-in there worked.
+// stops before writing anything anywhere; a "--server" is used for the run even when the settings
+// cannot store it, and is kept for later runs only once a sign-in there worked.
 TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
 {
     const QString path = files_.filePath("H/C0001.MXF");
@@ -396,6 +382,12 @@ TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
     EXPECT_FALSE(fileBytes(settingsFile).contains("127.0.0.1:1"));
     EXPECT_EQ(upload(home, {path}, "H/").exitCode, 0);
     EXPECT_TRUE(fileBytes(settingsFile).contains(server().serviceURL().toUtf8()));
+
+    // The session is stored, the service cannot be reached: the run says so, not that there is no session.
+    server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "reset"}});
+    const ProgramResult unreachable = runProgram(home.environment(), {"--upload", path});
+    EXPECT_EQ(unreachable.exitCode, 2);
+    EXPECT_TRUE(unreachable.err.startsWith("No se pudo conectar con el servidor 127.0.0.1:")) << unreachable.err.toStdString();
 }
 
 }  // namespace
