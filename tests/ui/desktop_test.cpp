@@ -82,15 +82,11 @@ TEST_F(DesktopTest, AnOutageAtStartKeepsTheSessionAndRetries)
 
 // A refused sign-in is busy while asked, then says why in red and keeps both fields; the next one
 // clears the message while asked, sends what was typed and goes to the main window; signing out
-// returns to a fresh login screen that remembers the e-mail. Files handed to the program as it
-// starts (a launcher's "%F") wait for the sign-in, then are queued as a drop would be.
+// returns to a fresh login screen that remembers the e-mail.
 TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
 {
-    settings::setValue("destDir", "Rodaje/");
     launch();
     ASSERT_TRUE(shows(root().loginView()));
-    const QString opened = makeFile("abierto/C0001.MXF");
-    view().openAtStart({QUrl::fromLocalFile(opened)});
     answer("POST", "/api/login", held(errorReply(500, kHostile.toStdString()), gates.emplace_back()));
     signIn();
     ASSERT_TRUE(runUntil([&] { return gates.back().waiting() == 1; }));
@@ -102,7 +98,6 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     EXPECT_TRUE(visible(login().errorLabel()));
     EXPECT_EQ(ui::textColor(login().errorLabel()), ui::redColor());
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "ana@empresa.test|secreto");
-    EXPECT_TRUE(up().items().empty());
 
     answer("POST", "/api/login", held(okReply(), gates.emplace_back()));
     answer("GET", "/api/me", userReply("Demo Films"));
@@ -115,14 +110,35 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     EXPECT_EQ(nlohmann::json::parse(service.network()->seen("POST", "/api/login").back().body()),
               (nlohmann::json{{"email", "Ana@Empresa.test "}, {"password", "pass word "}}));
     EXPECT_EQ(login().passwordField()->text(), "");
-    ASSERT_TRUE(runUntil([&] { return up().items().size() == 1 && !up().isRunning(); }));
-    EXPECT_EQ(up().items().front()->path, opened);
     login().passwordField()->setText("left over");
     view().accountMenu()->actions().back()->trigger();
     ASSERT_TRUE(shows(root().loginView()));
     EXPECT_EQ(service.network()->seen("POST", "/api/logout").size(), 1u);
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "Ana@Empresa.test |");
     EXPECT_FALSE(visible(login().errorLabel()));
+}
+
+// Files handed to the program as it starts (a launcher's "%F") wait for the sign-in, then are
+// queued as a drop would be.
+TEST_F(DesktopTest, FilesOpenedAtStartAreQueuedOnceSignedIn)
+{
+    const QString path = sandboxDir() + "/abierto/C0001.MXF";
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("clip") == 4);
+    file.close();
+    settings::setValue("destDir", "Rodaje/");
+    launch();
+    ASSERT_TRUE(shows(root().loginView()));
+    view().openAtStart({QUrl::fromLocalFile(path)});
+    settle();
+    EXPECT_TRUE(up().items().empty());
+    answer("POST", "/api/login", okReply());
+    answer("GET", "/api/me", userReply("Demo Films"));
+    signIn();
+    ASSERT_TRUE(shows(root().mainView()));
+    ASSERT_TRUE(runUntil([&] { return up().items().size() == 1; }));
+    EXPECT_EQ(up().items().front()->path, path);
 }
 
 // Files paused by a lost session come back after the next sign-in, and "Continuar pendientes"
