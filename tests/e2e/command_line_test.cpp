@@ -94,34 +94,6 @@ TEST_F(CommandLineEndToEnd, RunsThatEndBeforeAnythingIsSent)
     }
 }
 
-// A session is stored but the service cannot be reached: the run says so, not that there is no
-// session.
-TEST_F(CommandLineEndToEnd, AnUnreachableServiceIsNotTakenForAMissingSession)
-{
-    const QString path = files_.filePath("U.MXF");
-    writeFile(path, 1000);
-    ProgramHome home;
-    ASSERT_EQ(upload(home, {path}, "U/").exitCode, 0);
-    server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "reset"}});
-    const ProgramResult run = runProgram(home.environment(), {"--upload", path});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.err.startsWith("No se pudo conectar con el servidor 127.0.0.1:")) << run.err.toStdString();
-}
-
-// The service ends the session at every upload start: the run signs in again once with the
-// password it was given, then stops with code 2 and its file paused, not failed.
-TEST_F(CommandLineEndToEnd, ASessionThatEndsMidRunPausesTheRunWithCodeTwo)
-{
-    const QString path = files_.filePath("S01.MXF");
-    writeFile(path, 20'000);
-    server().addFault({{"server", "service"}, {"pathContains", "/api/upload/init"}, {"count", 2}, {"action", "logout"}});
-    const ProgramResult run = runProgram(ProgramHome().environment(), uploadArguments({path}, "Sesion/"));
-    EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
-    EXPECT_TRUE(run.err.startsWith("Sesión caducada.")) << run.err.toStdString();
-    EXPECT_EQ(reportLine(run.out, "Sesion/S01.MXF"), "paused\t20000\tSesion/S01.MXF");
-    EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 2u);
-}
-
 // The object keys of `bucket`.
 QStringList keysIn(DevServerProcess& server, const std::string& bucket)
 {
@@ -131,8 +103,10 @@ QStringList keysIn(DevServerProcess& server, const std::string& bucket)
     return keys;
 }
 
-// Two companies' accounts share a data folder. demo@'s file is left paused (the service ends the
-// session at each upload start): every later run of demo@ reports it and ends with 1. otra@, named
+// Two companies' accounts share a data folder. demo@'s file is left paused: the service ends the
+// session at each upload start, the run signs in again once with the password it was given, then
+// stops with code 2 and its file paused, not failed. Every later run of demo@ reports it and ends
+// with 1. otra@, named
 // by "--login" while demo@'s session is stored, signs in as itself; its run neither shows nor sends
 // demo@'s file, nor does its "--olvidar" forget it; demo@ signed in again continues it into its own
 // bucket.
@@ -152,6 +126,8 @@ TEST_F(CommandLineEndToEnd, PendingFilesStayWithTheAccountTheyWereQueuedUnder)
     const ProgramResult first = uploadAs(kDemoEmail, kDemoPassword, left);
     ASSERT_EQ(first.exitCode, 2) << first.out.toStdString();
     ASSERT_EQ(reportLine(first.out, "Cuentas/left.wav"), "paused\t1000\tCuentas/left.wav");
+    EXPECT_TRUE(first.err.startsWith("Sesión caducada.")) << first.err.toStdString();
+    EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 2u);
 
     server().reset();
     const ProgramResult second = uploadAs(kDemoEmail, kDemoPassword, mine);
@@ -193,12 +169,13 @@ bool waitUntilUnanswered(DevServerProcess& server, const std::string& path)
 }
 
 // The password reaches the service from the environment, typed at the terminal's prompt (without
-// echo) or from the command line; the process's command line, which every account of the machine
-// can read, never shows it while the run lasts.
+// echo; one typed wrong is asked for once more, saying why, and a second wrong one ends the run
+// with code 2) or from the command line; the process's command line, which every account of the
+// machine can read, never shows it while the run lasts.
 TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
 {
-    enum class From { Environment, Terminal, Argument };
-    for (const From from : {From::Environment, From::Terminal, From::Argument}) {
+    enum class From { Environment, Terminal, TerminalWrongTwice, Argument };
+    for (const From from : {From::Environment, From::Terminal, From::TerminalWrongTwice, From::Argument}) {
         SCOPED_TRACE(int(from));
         server().reset();
         // The session check is held back a moment, to look at the program while it runs.
@@ -215,51 +192,18 @@ TEST_F(CommandLineEndToEnd, ThePasswordSignsInWithoutShowingInTheCommandLine)
         ASSERT_TRUE(waitUntilUnanswered(server(), "/api/me"));
         EXPECT_TRUE(run.commandLine().contains(kDemoEmail)) << run.commandLine().toStdString();
         EXPECT_FALSE(run.commandLine().contains(kDemoPassword)) << run.commandLine().toStdString();
-        if (from == From::Terminal) {
+        const bool typed = from == From::Terminal || from == From::TerminalWrongTwice;
+        if (typed) {
             ASSERT_TRUE(run.waitFor("Contraseña: ")) << run.output().toStdString();
-            run.type(kDemoPassword + "\n");
+            run.type("no-es-esta\n");
+            ASSERT_TRUE(run.waitFor("con esa contraseña: revisa los dos. Vuelve a escribir la contraseña.\r\nContraseña: "))
+                << run.output().toStdString();
+            run.type(from == From::Terminal ? kDemoPassword + "\n" : "tampoco\n");
         }
-        EXPECT_EQ(run.finish(), 0) << run.output().toStdString();
+        EXPECT_EQ(run.finish(), from == From::TerminalWrongTwice ? 2 : 0) << run.output().toStdString();
         EXPECT_FALSE(run.output().contains(kDemoPassword)) << run.output().toStdString();
-        EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 1u);
+        EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), typed ? 2u : 1u);
     }
-}
-
-// A password typed wrong at the terminal is asked for once more, saying why; a second wrong one
-// ends the run with code 2.
-TEST_F(CommandLineEndToEnd, AWrongPasswordAtTheTerminalIsAskedOnceMore)
-{
-    const QString path = files_.filePath("T/C0001.MXF");
-    writeFile(path, 1000);
-    for (const bool rightTheSecondTime : {true, false}) {
-        SCOPED_TRACE(rightTheSecondTime);
-        server().reset();
-        TerminalRun run(ProgramHome().environment(),
-                        {"--server", server().serviceURL(), "--login", kDemoEmail, "--dest", "T/", "--upload", path});
-        ASSERT_TRUE(run.waitFor("Contraseña: ")) << run.output().toStdString();
-        run.type("no-es-esta\n");
-        ASSERT_TRUE(run.waitFor("con esa contraseña: revisa los dos. Vuelve a escribir la contraseña.\r\nContraseña: "))
-            << run.output().toStdString();
-        run.type(rightTheSecondTime ? kDemoPassword + "\n" : "tampoco\n");
-        EXPECT_EQ(run.finish(), rightTheSecondTime ? 0 : 2) << run.output().toStdString();
-        EXPECT_EQ(server().serviceRequests("POST", "/api/login").size(), 2u);
-    }
-}
-
-// The progress line is drawn on the terminal and erased before the report; standard output (here a
-// file, as a DIT's script keeps it) holds only the report.
-TEST_F(CommandLineEndToEnd, ProgressIsDrawnOnTheTerminalOnly)
-{
-    const QString path = files_.filePath("C0001.MXF");
-    writeFile(path, 600'000);
-    ProgramHome home;
-    const QString report = home.path() + "/salida.txt";
-    TerminalRun terminal(home.environment(), QStringList{"--limite", "500K"} + uploadArguments({path}, "Progreso/"), report);
-    EXPECT_EQ(terminal.finish(), 0) << terminal.output().toStdString();
-    const QString shown = terminal.output(), out = QString::fromUtf8(fileBytes(report));
-    EXPECT_TRUE(shown.contains("\r0 de 1 archivo · ") && shown.endsWith("\r\x1b[K")) << shown.toStdString();
-    EXPECT_EQ(reportLine(out, "Progreso/C0001.MXF"), "OK verificado\t600000\tProgreso/C0001.MXF");
-    EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
 }
 
 // With --json every outcome is one JSON document on standard output that a parser takes, with the
@@ -298,7 +242,9 @@ TEST_F(CommandLineEndToEnd, EveryOutcomeIsOneJsonDocument)
 
 // Ctrl-C or SIGTERM mid-run pauses the file in flight (nothing aborted at the service), erases the
 // progress line and prints the report with the file paused on standard output, with 130 or 143; the
-// queue lists it, and the same command sends it.
+// queue lists it, and the same command sends it. The progress line is drawn on the terminal only
+// and erased before the report: standard output (here a file, as a DIT's script keeps it) holds
+// only the report.
 TEST_F(CommandLineEndToEnd, AnInterruptedRunReportsAndTheSameCommandFinishes)
 {
     for (const int signal : {SIGINT, SIGTERM}) {
@@ -306,28 +252,31 @@ TEST_F(CommandLineEndToEnd, AnInterruptedRunReportsAndTheSameCommandFinishes)
         server().reset();
         const QString path = files_.filePath(QStringLiteral("I%1/C0001.MXF").arg(signal));
         const QString dest = QStringLiteral("Corte%1/").arg(signal);
-        writeFile(path, 300'000);
+        writeFile(path, 600'000);
         server().addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "C0001.MXF"}, {"action", "delay"}, {"ms", 60000}});
         ProgramHome home;
         const QString report = home.path() + "/salida.txt";
-        const QStringList arguments = uploadArguments({path}, dest);
+        const QStringList arguments = QStringList{"--limite", "500K"} + uploadArguments({path}, dest);
         {
             TerminalRun terminal(home.environment(), arguments, report);
             ASSERT_TRUE(waitUntilUnanswered(server(), "/C0001.MXF"));
-            ASSERT_TRUE(terminal.waitFor(" de 1 archivo")) << terminal.output().toStdString();
+            ASSERT_TRUE(terminal.waitFor("\r0 de 1 archivo · ")) << terminal.output().toStdString();
             terminal.signal(signal);
             EXPECT_EQ(terminal.finish(), 128 + signal) << terminal.output().toStdString();
             EXPECT_TRUE(terminal.output().contains("\r\x1b[KInterrumpido. Los archivos quedan pendientes"))
                 << terminal.output().toStdString();
         }
-        EXPECT_EQ(reportLine(QString::fromUtf8(fileBytes(report)), dest + "C0001.MXF"), "paused\t300000\t" + dest + "C0001.MXF");
+        EXPECT_EQ(reportLine(QString::fromUtf8(fileBytes(report)), dest + "C0001.MXF"), "paused\t600000\t" + dest + "C0001.MXF");
         EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/abort").empty());
         const auto queued = nlohmann::json::parse(runProgram(home.environment(), {"--pendientes", "--json"}).out.toStdString());
         EXPECT_EQ(queued.value("paused", 0), 1) << queued.dump();
         server().reset();
-        const ProgramResult again = runProgram(home.environment(), arguments);
-        EXPECT_EQ(again.exitCode, 0) << again.out.toStdString() << again.err.toStdString();
-        EXPECT_EQ(reportLine(again.out, dest + "C0001.MXF"), "OK verificado\t300000\t" + dest + "C0001.MXF");
+        TerminalRun again(home.environment(), arguments, report);
+        EXPECT_EQ(again.finish(), 0) << again.output().toStdString();
+        EXPECT_TRUE(again.output().endsWith("\r\x1b[K")) << again.output().toStdString();
+        const QString out = QString::fromUtf8(fileBytes(report));
+        EXPECT_EQ(reportLine(out, dest + "C0001.MXF"), "OK verificado\t600000\t" + dest + "C0001.MXF");
+        EXPECT_FALSE(out.contains(" de 1 archivo") || out.contains('\r') || out.contains("\x1b")) << out.toStdString();
     }
 }
 
@@ -384,8 +333,8 @@ TEST_F(CommandLineEndToEnd, ADryRunAndACheckSendNothing)
 }
 
 // The settings and the data folder: without a home, or a data folder it can make, the program
-// stops before writing anything anywhere; a "--server" is used for the run even when the settings cannot store it, and is kept for
-// later runs only once a sign-in there worked.
+// stops before writing anything anywhere; a "--server" is used for the run even when the settings
+// cannot store it, and is kept for later runs only once a sign-in there worked.
 TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
 {
     const QString path = files_.filePath("H/C0001.MXF");
@@ -433,6 +382,12 @@ TEST_F(CommandLineEndToEnd, TheNamedServerOrNothing)
     EXPECT_FALSE(fileBytes(settingsFile).contains("127.0.0.1:1"));
     EXPECT_EQ(upload(home, {path}, "H/").exitCode, 0);
     EXPECT_TRUE(fileBytes(settingsFile).contains(server().serviceURL().toUtf8()));
+
+    // The session is stored, the service cannot be reached: the run says so, not that there is no session.
+    server().addFault({{"server", "service"}, {"pathContains", "/api/me"}, {"action", "reset"}});
+    const ProgramResult unreachable = runProgram(home.environment(), {"--upload", path});
+    EXPECT_EQ(unreachable.exitCode, 2);
+    EXPECT_TRUE(unreachable.err.startsWith("No se pudo conectar con el servidor 127.0.0.1:")) << unreachable.err.toStdString();
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // A run killed in the middle of a multipart upload, and the same command given again: only the
 // parts that were missing are sent and the object is whole; an upload the store ended meanwhile
-// is sent anew, and so is one whose completion is refused; a card out of reach keeps its parts
-// until it is back.
+// is sent anew; a card out of reach keeps its parts until it is back.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
@@ -151,23 +150,6 @@ TEST_F(CrashEndToEnd, AnUploadTheStoreEndedIsSentAnewByTheSameCommand)
     const auto aborts = server().serviceRequests("POST", "/api/upload/abort");
     EXPECT_EQ(aborts.size(), 1u);
     EXPECT_EQ(openUploadsOf(server(), "C0300.MXF"), 0);
-}
-
-// A completion the service refuses outright (a stored part it no longer takes) is not asked again
-// with the same parts: the upload is aborted and the file sent anew, in the same run.
-TEST_F(CrashEndToEnd, ARefusedCompletionIsSentAnewInTheSameRun)
-{
-    const QString clip = files_.filePath("Rechazo/C0500.MXF");
-    const std::string md5 = writeFile(clip, 34'000'000, 35);
-    server().addFault({{"server", "service"}, {"pathContains", "/api/upload/complete"}, {"action", "status"}, {"status", 400}});
-    const ProgramResult run = upload(ProgramHome(), {clip}, "Rechazo/");
-    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
-    EXPECT_EQ(reportLine(run.out, "Rechazo/C0500.MXF"), "OK verificado\t34000000\tRechazo/C0500.MXF");
-    EXPECT_EQ(storedPuts("Rechazo/C0500.MXF"), (std::multiset<int>{1, 1, 2, 2}));
-    EXPECT_EQ(storedMd5("Rechazo/C0500.MXF"), md5);
-    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/init").size(), 2u);
-    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
-    EXPECT_EQ(openUploadsOf(server(), "C0500.MXF"), 0);
 }
 
 // A queue file cut short (a disk that filled, a crash of the system) is not taken as an empty queue:

@@ -111,6 +111,15 @@ protected:
         return item;
     }
 
+    // As an earlier run left `item`: its multipart upload open, with the parts `stored`.
+    static void leftOpen(const ItemPtr& item, const QString& uploadId, std::map<int64_t, QString> stored, qint64 partSize = kMiB32)
+    {
+        item->key = item->destDir + item->name;
+        item->uploadId = uploadId;
+        item->partSize = partSize;
+        item->etags = std::move(stored);
+    }
+
     Started& startUpload(const ItemPtr& item, std::stop_token stop = {}, int permits = 8)
     {
         return started.emplace_back(*ctx, item, stop, permits);
@@ -286,10 +295,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
 {
     const QString four = makeFile("four.bin", 3 * kMiB32 + 1000);
     const ItemPtr item = makeItem(four);
-    item->key = "Dia1/four.bin";
-    item->uploadId = "up-resumed";
-    item->partSize = kMiB32;
-    item->etags = {{1, "\"stored-1\""}, {3, "\"stored-3\""}};
+    leftOpen(item, "up-resumed", {{1, "\"stored-1\""}, {3, "\"stored-3\""}});
     runUpload(item);
     EXPECT_EQ(item->status(), Status::Done);
     EXPECT_TRUE(server.inits().empty());
@@ -318,10 +324,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         const std::string old = std::string("up-") + c.name;
         const QString path = makeFile(c.name, kMiB32 + 1);
         const ItemPtr again = makeItem(path);
-        again->key = again->destDir + again->name;
-        again->uploadId = QString::fromStdString(old);
-        again->partSize = c.partSize;
-        again->etags = {{1, "\"e1\""}};
+        leftOpen(again, QString::fromStdString(old), {{1, "\"e1\""}}, c.partSize);
         if (c.forgotten)
             server.forget(old);
         // The store ends the old upload, the service still signs its part URLs: its first part
@@ -427,10 +430,7 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         const QString path = makeFile(QString::number(i), c.size);
         const ItemPtr item = makeItem(path);
         if (c.continued) {
-            item->key = item->destDir + item->name;
-            item->uploadId = "up-continued";
-            item->partSize = kMiB32;
-            item->etags = {{1, "\"e1\""}, {2, "\"e2\""}};
+            leftOpen(item, "up-continued", {{1, "\"e1\""}, {2, "\"e2\""}});
             ctx->listings.clear();
         }
         server.intercept = [gate = &held, continued = c.continued](const SeenRequest& req) -> std::optional<FakeReply> {
@@ -697,12 +697,8 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
         const ItemPtr item = makeItem(path);
         const QString recorded = mhlDigest(c.format, c.matches ? bytes : bytes + "x");
         item->offloadRecord = OffloadRecord{c.format, recorded.toStdString()};
-        if (!c.stored.empty()) {
-            item->key = item->destDir + item->name;
-            item->uploadId = "up-continued";
-            item->partSize = kMiB32;
-            item->etags = c.stored;
-        }
+        if (!c.stored.empty())
+            leftOpen(item, "up-continued", c.stored);
         Gate& held = gates[i];
         server.onPut = [&](const FakeUploadService::Put& put) {
             return put.partNumber == 1 ? std::optional(Reply{200, "", inQuotes(put.md5), &held}) : std::nullopt;
