@@ -73,12 +73,21 @@ void CurlIoThread::submit(std::unique_ptr<HttpTransfer> transfer)
     {
         std::lock_guard lock(mutex_);
         if (!stopping_) {
+            const bool wakeUp = inboxEmpty();
             incoming_.push_back(std::move(transfer));
-            curl_multi_wakeup(multi_);
+            if (wakeUp)
+                curl_multi_wakeup(multi_);
             return;
         }
     }
     transfer->completion().fail(cancelled());
+}
+
+bool CurlIoThread::inboxEmpty() const
+{
+    // What is in the inbox was put there with a wake-up that the thread has not answered yet: the
+    // loop takes the whole inbox after every poll, so one wake-up brings in all that joins it.
+    return incoming_.empty() && cancels_.empty();
 }
 
 void CurlIoThread::setSendRate(int64_t bytesPerSecond)
@@ -94,8 +103,10 @@ void CurlIoThread::cancel(uint64_t id)
     std::lock_guard lock(mutex_);
     if (stopping_)
         return;
+    const bool wakeUp = inboxEmpty();
     cancels_.push_back(id);
-    curl_multi_wakeup(multi_);
+    if (wakeUp)
+        curl_multi_wakeup(multi_);
 }
 
 void CurlIoThread::shutdown()
