@@ -127,13 +127,11 @@ bool isOffloadMismatch(const std::exception_ptr& failure)
     return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::OffloadRecord; });
 }
 
-// Where the service's answer to an upload start says the whole file goes.
+// Where the service's answer to an upload start says the whole file goes. Its URL, when there is
+// one, was refused in decoding unless it is an absolute http(s) URL with a host.
 PutTarget targetOf(const UploadInit& init, const UploadItem& it)
 {
     if (!init.url)
-        throw APIError::decode();
-    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         throw APIError::decode();
     return PutTarget{*init.url, init.contentType.value_or(it.contentType.toStdString())};
 }

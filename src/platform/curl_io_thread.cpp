@@ -1,5 +1,6 @@
 #include "platform/curl_io_thread.h"
 
+#include "platform/async.h"
 #include "platform/cookie_jar.h"
 #include "platform/errors.h"
 #include "platform/http_completion.h"
@@ -139,15 +140,24 @@ void CurlIoThread::shutdown()
 
 void CurlIoThread::run()
 {
-    while (takeInbox()) {
-        admitWaiting();
-        int running = 0;
-        curl_multi_perform(multi_, &running);
-        collectFinished();
-        // Finished transfers may have freed a slot for a waiting one; a transfer just added makes
-        // the poll below return at once, so it starts without delay.
-        admitWaiting();
-        curl_multi_poll(multi_, nullptr, 0, resumeRateWaiters(), nullptr);
+    for (;;) {
+        int pollMs = 0;
+        {
+            // The outcomes and progress of one turn reach the main thread together, before the
+            // thread sleeps.
+            const detail::MainThreadPostBatch batch;
+            if (!takeInbox())
+                break;
+            admitWaiting();
+            int running = 0;
+            curl_multi_perform(multi_, &running);
+            collectFinished();
+            // Finished transfers may have freed a slot for a waiting one; a transfer just added
+            // makes the poll below return at once, so it starts without delay.
+            admitWaiting();
+            pollMs = resumeRateWaiters();
+        }
+        curl_multi_poll(multi_, nullptr, 0, pollMs, nullptr);
     }
     abandonAll();
 }

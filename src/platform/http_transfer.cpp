@@ -1,11 +1,9 @@
 #include "platform/http_transfer.h"
 
+#include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http_completion.h"
 #include "platform/transport_error_text.h"
-
-#include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <cctype>
@@ -20,9 +18,10 @@ namespace {
 
 constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
 
-// Big reads from the body keep a fast link busy with few callbacks; small bodies keep curl's default.
+// Big reads from a part keep a fast link busy with few callbacks. Anything smaller keeps curl's
+// default: curl allocates the buffer anew for every request, and a fresh one the size of a
+// 200 KB body cost more in page faults than its reads saved.
 constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
-constexpr long kSmallUploadBuffer = 64 * 1024;
 // A body below this size with no cap to obey goes out in the same write as the request's headers
 // (libcurl's limit for that): a small file's request then costs one send, and no pass through the
 // read callback. A cap set while it is on its way lets at most this much through uncounted.
@@ -103,10 +102,8 @@ HttpTransfer::~HttpTransfer()
     // The progress callback is the caller's and may hold the last reference to main-thread
     // objects: let it go on the main thread, not here on the I/O thread. An outcome posted by
     // finish() took it along; only a request ended otherwise (cancelled) still holds it.
-    if (request_.onUploadProgress) {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [callback = std::move(request_.onUploadProgress)] {}, Qt::QueuedConnection);
-    }
+    if (request_.onUploadProgress)
+        detail::postToMainThread([callback = std::move(request_.onUploadProgress)] {});
 }
 
 CURL* HttpTransfer::releaseEasy()
@@ -201,8 +198,8 @@ bool HttpTransfer::configure(const Options& options)
             set(CURLOPT_READDATA, static_cast<void*>(this));
             set(CURLOPT_SEEKFUNCTION, &HttpTransfer::seekCallback);
             set(CURLOPT_SEEKDATA, static_cast<void*>(this));
-            if (size > kSmallUploadBuffer)
-                set(CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(std::min<curl_off_t>(size, kLargeUploadBuffer)));
+            if (size >= kLargeUploadBuffer)
+                set(CURLOPT_UPLOAD_BUFFERSIZE, kLargeUploadBuffer);
             if (method != "PUT")
                 set(CURLOPT_CUSTOMREQUEST, method.c_str());
         }
