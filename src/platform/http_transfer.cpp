@@ -22,10 +22,12 @@ constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
 // default: curl allocates the buffer anew for every request, and a fresh one the size of a
 // 200 KB body cost more in page faults than its reads saved.
 constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
-// A body below this size with no cap to obey goes out in the same write as the request's headers
-// (libcurl's limit for that): a small file's request then costs one send, and no pass through the
-// read callback. A cap set while it is on its way lets at most this much through uncounted.
-constexpr curl_off_t kSentWithHeadersBelow = 64 * 1024;
+// A body below this size with no cap to obey is handed to curl whole instead of through the read
+// callback. Below 64 KiB (libcurl's limit for that) it goes out in the same write as the request's
+// headers, so a small file's request costs one send; above, curl feeds it from the array itself,
+// which cost measurably less CPU per 200 KB file than our callback. Parts keep the callback and its
+// big buffer. A cap set while such a body is on its way lets it through uncounted.
+constexpr curl_off_t kHandedWholeBelow = kLargeUploadBuffer;
 // An announced length is trusted for one allocation up to this size (or the request's bound).
 constexpr curl_off_t kLargestReservation = 256 * 1024 * 1024;
 
@@ -172,7 +174,7 @@ bool HttpTransfer::configure(const Options& options)
         set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
 
     const std::string& method = request_.method;
-    bool sentWithHeaders = false;
+    bool handedWhole = false;
     if (method == "HEAD") {
         set(CURLOPT_NOBODY, 1L);
     } else if (method == "GET" && request_.body.isEmpty()) {
@@ -183,9 +185,10 @@ bool HttpTransfer::configure(const Options& options)
         // Content-Type of curl's own.
         const curl_off_t size = request_.body.size();
         const bool capped = options.limiter && options.limiter->rate() > 0;
-        if (size > 0 && size < kSentWithHeadersBelow && !capped) {
+        if (size > 0 && size < kHandedWholeBelow && !capped) {
             // POSTFIELDS keeps a pointer into the array, which stays the request's until finish().
-            sentWithHeaders = true;
+            // Curl rewinds it by itself when it has to send the request again.
+            handedWhole = true;
             set(CURLOPT_POSTFIELDS, request_.body.constData());
             set(CURLOPT_POSTFIELDSIZE_LARGE, size);
             if (method != "POST")
@@ -224,7 +227,7 @@ bool HttpTransfer::configure(const Options& options)
         headerList_ = curl_slist_append(headerList_, "Accept:");
     headerList_ = curl_slist_append(headerList_, "Expect:");
     // A body given as POSTFIELDS would otherwise be labelled a form by curl.
-    if (sentWithHeaders && !hasContentType)
+    if (handedWhole && !hasContentType)
         headerList_ = curl_slist_append(headerList_, "Content-Type:");
     set(CURLOPT_HTTPHEADER, headerList_);
 

@@ -229,13 +229,13 @@ TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
     EXPECT_EQ(limiter.take(7, 7, t0 + 5s), 7u);
 }
 
-// Several bodies, one of them large (read in big pieces, and past the size at which libcurl would
-// ask to "Expect" a go-ahead), one small enough to go out with its headers when nothing caps it;
-// under a small cap they are held back and woken many times. Each arrives whole with its length
+// Several bodies, all but the first handed to curl whole when nothing caps them: a part (read in
+// big pieces), one past the size at which libcurl would ask to "Expect" a go-ahead, one small
+// enough to go out with its headers; under a small cap they are held back and woken many times. Each arrives whole with its length
 // announced, and its progress calls add up to its size, capped or not.
 TEST_F(SendRateTest, BodiesArriveWholeWithProgressAddingUpToTheirSizeCappedOrNot)
 {
-    const std::vector<qsizetype> sizes = {3 * 1024 * 1024 + 124, 200'000, 200'000, 200'000, 10'000};
+    const std::vector<qsizetype> sizes = {3 * 1024 * 1024 + 124, 1'500'000, 200'000, 200'000, 10'000};
     for (const int64_t rate : {int64_t(4'000'000), int64_t(0)}) {
         SCOPED_TRACE(rate);
         HttpSession session(HttpSession::uploadConfig());
