@@ -4,36 +4,60 @@
 
 namespace zafrel {
 
-std::string serviceURL(const QUrl& origin, const QString& originText, std::string_view relativePath,
-                       const std::vector<std::pair<std::string, std::string>>& query)
+namespace {
+
+bool isUnreserved(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+        || c == '_' || c == '~';
+}
+
+// Percent-encodes every byte but the unreserved ones and those in `kept`, as QByteArray's
+// toPercentEncoding does (upper-case hex digits).
+void appendEncoded(std::string& out, std::string_view text, std::string_view kept)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (isUnreserved(c) || kept.find(ch) != std::string_view::npos) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+}
+
+}  // namespace
+
+ServiceOrigin::ServiceOrigin(const QUrl& origin, const QString& originText)
 {
     const QString scheme = origin.scheme();
     if (!origin.isValid() || origin.host().isEmpty() || (scheme != "http" && scheme != "https"))
         throw TransportError(("Dirección del servidor no válida: \"" + originText + "\"").toStdString());
+    secure_ = scheme == "https";
+    prefix_ = origin.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toEncoded().toStdString();
+    if (prefix_.empty() || prefix_.back() != '/')
+        prefix_ += '/';
+}
 
-    QByteArray url = origin.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toEncoded();
-    if (!url.endsWith('/'))
-        url += '/';
-
-    // Segment by segment, so that the slashes of the relative path remain separators.
-    const QByteArray path = QByteArray(relativePath.data(), qsizetype(relativePath.size()));
-    bool first = true;
-    for (const QByteArray& segment : path.split('/')) {
-        if (!first)
-            url += '/';
-        first = false;
-        url += segment.toPercentEncoding("!$&'()*+,;=:@");
-    }
-
+std::string ServiceOrigin::url(std::string_view relativePath,
+                               const std::vector<std::pair<std::string, std::string>>& query) const
+{
+    std::string url = prefix_;
+    url.reserve(prefix_.size() + relativePath.size() + 64);
+    // The slashes of the relative path remain separators.
+    appendEncoded(url, relativePath, "/!$&'()*+,;=:@");
     char separator = '?';
     for (const auto& [name, value] : query) {
         url += separator;
         separator = '&';
-        url += QByteArray::fromStdString(name).toPercentEncoding();
+        appendEncoded(url, name, {});
         url += '=';
-        url += QByteArray::fromStdString(value).toPercentEncoding();
+        appendEncoded(url, value, {});
     }
-    return url.toStdString();
+    return url;
 }
 
 }  // namespace zafrel

@@ -21,10 +21,10 @@ namespace {
 
 // An https service hands out https URLs. A plain http one would carry the footage and the URL's
 // signature readable on the way, to whatever host it names: refused before anything is sent.
-void refusePlainURLFromSecureService(const QUrl& service, const std::string& url)
+void refusePlainURLFromSecureService(const ServiceOrigin& service, const std::string& url)
 {
     const bool plain = url.size() >= 7 && QByteArrayView(url.data(), 7).compare("http://", Qt::CaseInsensitive) == 0;
-    if (plain && service.scheme().compare(QLatin1StringView("https"), Qt::CaseInsensitive) == 0)
+    if (plain && service.secure())
         throw APIError::decode();
 }
 
@@ -105,13 +105,23 @@ QUrl ZafrelAPI::baseURL() const
     return QUrl(configuredOrigin(), QUrl::StrictMode);
 }
 
+const ServiceOrigin& ZafrelAPI::origin() const
+{
+    QString text = configuredOrigin();
+    if (!origin_ || text != originText_) {
+        origin_.reset();
+        origin_.emplace(QUrl(text, QUrl::StrictMode), text);   // throws for an unusable one, never kept
+        originText_ = std::move(text);
+    }
+    return *origin_;
+}
+
 QCoro::Task<json> ZafrelAPI::request(const char* method, const char* path, Query query,
                                      std::optional<ordered_json> body, std::stop_token stop, Retries retries)
 {
-    const QString origin = configuredOrigin();
     HttpRequest req;
     req.method = method;
-    req.url = serviceURL(QUrl(origin, QUrl::StrictMode), origin, path, query);
+    req.url = origin().url(path, query);
     req.headers.emplace_back("Content-Type", "application/json");
     req.timeout = std::chrono::seconds(60);
     req.maxResponseBytes = kLargestServiceAnswer;
@@ -183,7 +193,7 @@ QCoro::Task<UploadInit> ZafrelAPI::initUpload(InitBody body, std::stop_token sto
     json answer = co_await request("POST", "api/upload/init", {}, std::move(encoded), stop, Retries::Transient);
     UploadInit init = decodeRecord<UploadInit>(answer);
     if (init.url)
-        refusePlainURLFromSecureService(baseURL(), *init.url);
+        refusePlainURLFromSecureService(origin(), *init.url);
     co_return init;
 }
 
@@ -197,7 +207,7 @@ QCoro::Task<std::map<int64_t, std::string>> ZafrelAPI::partURLs(std::string key,
                 {"accelerate", accelerate ? "1" : "0"}};
     json answer = co_await request("GET", "api/upload/urls", std::move(query), std::nullopt, stop, Retries::Transient);
     std::map<int64_t, std::string> urls = usablePartURLs(decodeRecord<PartURLs>(answer));
-    const QUrl service = baseURL();
+    const ServiceOrigin& service = origin();
     for (const auto& [number, url] : urls)
         refusePlainURLFromSecureService(service, url);
     co_return urls;

@@ -1,6 +1,7 @@
 #pragma once
 #include "client/api_error.h"
 #include "client/records.h"
+#include "client/url_builder.h"
 
 #include "platform/http.h"
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -78,7 +80,12 @@ private:
                                         std::optional<nlohmann::ordered_json> body, std::stop_token stop,
                                         Retries retries = Retries::None);
 
+    // The configured origin, checked and encoded again only when its text changes.
+    const ServiceOrigin& origin() const;
+
     std::unique_ptr<HttpSession> session_;
+    mutable QString originText_;
+    mutable std::optional<ServiceOrigin> origin_;
 };
 
 }  // namespace zafrel

@@ -1,7 +1,6 @@
 #include "engine/progress_delegate.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include "platform/async.h"
 
 #include <utility>
 
@@ -21,10 +20,7 @@ void ProgressDelegate::operator()(int64_t increment, int64_t total) const
     pending_->total.store(total);
     if (pending_->posted.exchange(true))
         return;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    QMetaObject::invokeMethod(app, [pending = pending_] { deliver(pending); }, Qt::QueuedConnection);
+    detail::postToMainThread([pending = pending_] { deliver(pending); });
 }
 
 void ProgressDelegate::deliver(const std::shared_ptr<Pending>& pending)

@@ -19,12 +19,12 @@
 #include "platform/path_io.h"
 
 #include <QDateTime>
-#include <QFile>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace zafrel {
@@ -42,35 +42,76 @@ struct FileContent {
     QByteArray data;
     std::string md5;
     std::string record;   // in the offload record's format, when one was asked for
+    std::optional<HashFormat> recordFormat;
+    double mtime = 0;     // of the file whose bytes these are
 };
+
+// A file at most this big is read in the same trip to the pool that looks at it: a small file's
+// cost is mostly its trips between threads, and reading it before its destination is judged or
+// its permit taken holds at most this much per file in flight a little earlier.
+constexpr qint64 kReadWithLookMax = 1024 * 1024;
 
 // Reads and digests a whole (small) file; runs on the thread pool.
 FileContent readWhole(const QString& path, qint64 size, double mtime, std::optional<HashFormat> recordFormat)
 {
     const int fd = openPath(path, O_RDONLY);
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
+    if (fd < 0)
         throw FileError("No se puede abrir el archivo: " + path.toStdString());
-    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     FileContent content;
-    content.data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw FileError("No se puede leer el archivo: " + path.toStdString());
-    file.close();
+    // One byte of room beyond the size queued: a file that grew shows it in the last read.
+    content.data.resize(size + 1);
+    qint64 got = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, content.data.data() + got, size_t(content.data.size() - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError("No se puede leer el archivo: " + path.toStdString());
+        }
+        got += n;
+        if (n == 0 || got == content.data.size())
+            break;
+    }
     // What was read must be the file that was queued, or the upload would be verified against
     // bytes that nobody chose to send.
-    if (content.data.size() != size)
+    if (got != size)
         throw FileChangedError();
+    content.data.resize(size);
     ensureFileUnchanged(path, size, mtime);
     content.md5 = md5Hex(content.data);
+    content.recordFormat = recordFormat;
+    content.mtime = mtime;
     if (recordFormat) {
         ContentHasher hasher(*recordFormat);
         hasher.add(content.data);
         content.record = hasher.finish();
     }
     return content;
+}
+
+struct LookAndContent {
+    FileLook look;
+    std::optional<FileContent> content;   // the file as looked at, when small and read without fault
+};
+
+// Looks at the file and, when it is small, reads and digests it as it is now; runs on the pool.
+// A read that fails is not this file's outcome yet: it is read again at its turn, where a failure
+// counts (and where a file already at its destination is never read).
+LookAndContent lookAndReadSmall(const QString& path, std::optional<HashFormat> recordFormat)
+{
+    LookAndContent result{lookAtFile(path), std::nullopt};
+    const FileState& state = result.look.state;
+    if (result.look.presence == FilePresence::Present && state.size <= kReadWithLookMax) {
+        try {
+            result.content = readWhole(path, state.size, state.mtime, recordFormat);
+        } catch (const std::exception&) {
+        }
+    }
+    return result;
 }
 
 // A failed check of the bytes, against the store's digest or the offload's record.
@@ -86,13 +127,11 @@ bool isOffloadMismatch(const std::exception_ptr& failure)
     return holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::OffloadRecord; });
 }
 
-// Where the service's answer to an upload start says the whole file goes.
+// Where the service's answer to an upload start says the whole file goes. Its URL, when there is
+// one, was refused in decoding unless it is an absolute http(s) URL with a host.
 PutTarget targetOf(const UploadInit& init, const UploadItem& it)
 {
     if (!init.url)
-        throw APIError::decode();
-    const QUrl url(QString::fromStdString(*init.url), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         throw APIError::decode();
     return PutTarget{*init.url, init.contentType.value_or(it.contentType.toStdString())};
 }
@@ -152,7 +191,10 @@ QCoro::Task<std::optional<PutTarget>> takeStartAhead(TransferContext& ctx, ItemP
     co_return targetOf(start->init, *it);
 }
 
-QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop)
+// `early` is the file as read when it was looked at, if it was: taken when it is of the item's
+// file as it stands now and digested for the record asked for now.
+QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem, std::stop_token stop,
+                            std::optional<FileContent>& early)
 {
     // The body stays in memory from the read to the answer: it takes its share of the run's part
     // memory like a part does.
@@ -164,10 +206,16 @@ QCoro::Task<void> sendWhole(TransferContext& ctx, ItemPtr it, AsyncSemaphore& se
     // (The job is a named local: g++ 12 destroys a capturing lambda written inside a co_await
     // expression twice.)
     const std::optional<HashFormat> recordFormat = it->digestFormat();
-    auto read = [path = it->path, size = it->size, mtime = it->mtime, recordFormat] {
-        return readWhole(path, size, mtime, recordFormat);
-    };
-    FileContent content = co_await runInPool(std::move(read));
+    FileContent content;
+    if (early && early->data.size() == it->size && early->mtime == it->mtime && early->recordFormat == recordFormat) {
+        content = std::move(*early);
+        early.reset();
+    } else {
+        auto read = [path = it->path, size = it->size, mtime = it->mtime, recordFormat] {
+            return readWhole(path, size, mtime, recordFormat);
+        };
+        content = co_await runInPool(std::move(read));
+    }
     // Bytes that are not what the offload recorded are not sent at all.
     takeReadDigests(*it, content.md5, content.record);
 
@@ -190,7 +238,13 @@ QCoro::Task<void> ensureStillAsSent(TransferContext& ctx, ItemPtr it)
     auto check = [path = it->path, size = it->size, mtime = it->mtime] { ensureFileUnchanged(path, size, mtime); };
     std::exception_ptr changed;
     try {
-        co_await runInPool(std::move(check));
+        // A small file was read moments ago: its entry is in the kernel's cache, and one look at
+        // it here costs less than the trip to the pool and back (the intake looks at every file
+        // on this thread too). A big file's parts may have taken hours; it is looked at on the pool.
+        if (it->size <= kReadWithLookMax)
+            check();
+        else
+            co_await runInPool(std::move(check));
     } catch (const FileChangedError&) {
         changed = std::current_exception();
     }
@@ -238,8 +292,13 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
     it->historyNoted = false;
     std::exception_ptr failure;
     try {
-        auto look = [path = it->path] { return lookAtFile(path); };
-        const FileLook file = co_await runInPool(std::move(look));
+        // A fresh small file is looked at and read in one trip; anything else is only looked at.
+        const bool readEarly = !it->uploadId && it->size <= kReadWithLookMax;
+        auto look = [path = it->path, readEarly, recordFormat = it->digestFormat()] {
+            return readEarly ? lookAndReadSmall(path, recordFormat) : LookAndContent{lookAtFile(path), std::nullopt};
+        };
+        LookAndContent looked = co_await runInPool(std::move(look));
+        const FileLook& file = looked.look;
         if (file.presence == FilePresence::Unavailable) {
             // Not there for now (a card not mounted, a folder moved away): the item waits with its
             // upload and parts, and goes on once the path is back.
@@ -270,7 +329,7 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
         if (it->size > ctx.limits.singlePutMax)
             co_await sendInParts(ctx, it, sem, stop);
         else
-            co_await sendWhole(ctx, it, sem, stop);
+            co_await sendWhole(ctx, it, sem, stop, looked.content);
         // What stands at the destination now is what was verified.
         ctx.suspects.clear(ctx.origin, it->destDir + it->name);
         if (!it->md5.empty())

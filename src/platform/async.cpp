@@ -10,12 +10,44 @@ namespace zafrel {
 
 namespace detail {
 
-void postToMainThread(std::function<void()> call)
+namespace {
+
+thread_local MainThreadPostBatch* t_openBatch = nullptr;
+
+void runInOrder(std::vector<std::function<void()>>& calls)
+{
+    for (size_t i = 0; i < calls.size(); ++i)
+        calls[i]();
+}
+
+void postNow(std::function<void()> call)
 {
     // The application object lives on the main thread for the whole run; without one there is no
     // loop that could ever run the call.
     if (QCoreApplication* app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+void postToMainThread(std::function<void()> call)
+{
+    if (MainThreadPostBatch* batch = t_openBatch) {
+        batch->calls_.push_back(std::move(call));
+        return;
+    }
+    postNow(std::move(call));
+}
+
+MainThreadPostBatch::MainThreadPostBatch() : outer_(std::exchange(t_openBatch, this)) {}
+
+MainThreadPostBatch::~MainThreadPostBatch()
+{
+    t_openBatch = outer_;
+    if (calls_.size() == 1)
+        postNow(std::move(calls_.front()));
+    else if (!calls_.empty())
+        postNow([calls = std::move(calls_)]() mutable { runInOrder(calls); });
 }
 
 void runOnPoolThenResume(std::function<void()> job, std::coroutine_handle<> waiter)

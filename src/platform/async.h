@@ -62,8 +62,26 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token s
 
 namespace detail {
 
-// Queues `call` on the event loop of the main thread. Safe from any thread.
+// Queues `call` on the event loop of the main thread. Safe from any thread. On a thread inside a
+// MainThreadPostBatch, the call waits for the batch's end.
 void postToMainThread(std::function<void()> call);
+
+// On a worker thread, for one turn of its loop: what the thread posts to the main thread while the
+// batch lives goes there in one event when it ends, the calls in the order they were posted, so
+// that a burst of outcomes costs the main loop one wake-up. Nothing may wait for the main thread
+// while a batch is open.
+class MainThreadPostBatch {
+public:
+    MainThreadPostBatch();
+    ~MainThreadPostBatch();
+    MainThreadPostBatch(const MainThreadPostBatch&) = delete;
+    MainThreadPostBatch& operator=(const MainThreadPostBatch&) = delete;
+
+private:
+    friend void postToMainThread(std::function<void()> call);
+    std::vector<std::function<void()>> calls_;
+    MainThreadPostBatch* outer_;
+};
 
 // Writes the message of an exception that nobody can receive any more (qCritical). A Cancelled
 // is only written when `includingCancelled`: after a stop it is the expected end.

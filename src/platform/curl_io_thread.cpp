@@ -1,5 +1,6 @@
 #include "platform/curl_io_thread.h"
 
+#include "platform/async.h"
 #include "platform/cookie_jar.h"
 #include "platform/errors.h"
 #include "platform/http_completion.h"
@@ -73,12 +74,21 @@ void CurlIoThread::submit(std::unique_ptr<HttpTransfer> transfer)
     {
         std::lock_guard lock(mutex_);
         if (!stopping_) {
+            const bool wakeUp = inboxEmpty();
             incoming_.push_back(std::move(transfer));
-            curl_multi_wakeup(multi_);
+            if (wakeUp)
+                curl_multi_wakeup(multi_);
             return;
         }
     }
     transfer->completion().fail(cancelled());
+}
+
+bool CurlIoThread::inboxEmpty() const
+{
+    // What is in the inbox was put there with a wake-up that the thread has not answered yet: the
+    // loop takes the whole inbox after every poll, so one wake-up brings in all that joins it.
+    return incoming_.empty() && cancels_.empty();
 }
 
 void CurlIoThread::setSendRate(int64_t bytesPerSecond)
@@ -94,8 +104,10 @@ void CurlIoThread::cancel(uint64_t id)
     std::lock_guard lock(mutex_);
     if (stopping_)
         return;
+    const bool wakeUp = inboxEmpty();
     cancels_.push_back(id);
-    curl_multi_wakeup(multi_);
+    if (wakeUp)
+        curl_multi_wakeup(multi_);
 }
 
 void CurlIoThread::shutdown()
@@ -128,15 +140,24 @@ void CurlIoThread::shutdown()
 
 void CurlIoThread::run()
 {
-    while (takeInbox()) {
-        admitWaiting();
-        int running = 0;
-        curl_multi_perform(multi_, &running);
-        collectFinished();
-        // Finished transfers may have freed a slot for a waiting one; a transfer just added makes
-        // the poll below return at once, so it starts without delay.
-        admitWaiting();
-        curl_multi_poll(multi_, nullptr, 0, resumeRateWaiters(), nullptr);
+    for (;;) {
+        int pollMs = 0;
+        {
+            // The outcomes and progress of one turn reach the main thread together, before the
+            // thread sleeps.
+            const detail::MainThreadPostBatch batch;
+            if (!takeInbox())
+                break;
+            admitWaiting();
+            int running = 0;
+            curl_multi_perform(multi_, &running);
+            collectFinished();
+            // Finished transfers may have freed a slot for a waiting one; a transfer just added
+            // makes the poll below return at once, so it starts without delay.
+            admitWaiting();
+            pollMs = resumeRateWaiters();
+        }
+        curl_multi_poll(multi_, nullptr, 0, pollMs, nullptr);
     }
     abandonAll();
 }

@@ -49,6 +49,7 @@ public:
 private:
     void run();
     bool takeInbox();                 // false once shutdown was asked for
+    bool inboxEmpty() const;          // with mutex_ held
     void admitWaiting();
     void start(std::unique_ptr<HttpTransfer> transfer);
     void collectFinished();

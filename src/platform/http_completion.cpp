@@ -1,7 +1,6 @@
 #include "platform/http_completion.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include "platform/async.h"
 
 namespace zafrel {
 
@@ -35,10 +34,7 @@ void HttpCompletion::resumeLater(HttpProgressCallback* progress)
     // The application object lives on the main thread and outlives every session, so outcomes
     // posted while a session is being destroyed still reach their coroutines. Without an
     // application (process shutting down) nothing can be resumed any more.
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    QMetaObject::invokeMethod(app, [self = shared_from_this()] { self->resumeNow(); }, Qt::QueuedConnection);
+    detail::postToMainThread([self = shared_from_this()] { self->resumeNow(); });
 }
 
 void HttpCompletion::resumeNow()

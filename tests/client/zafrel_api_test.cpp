@@ -121,6 +121,28 @@ TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPa
     }
 }
 
+// The origin is kept between requests: a changed one is taken up at once, a request never carries
+// the path or query of the one before, and an https service still refuses plain URLs.
+TEST_F(ZafrelAPITest, EachRequestIsBuiltFromTheOriginConfiguredAtItsStart)
+{
+    net->answer("GET", "/api/ls", FakeReply::status(200, R"({"path":"x","folders":[],"files":[]})"));
+    net->answer("GET", "/api/me", FakeReply::status(200, userJson));
+    net->answer("GET", "/b/api/me", FakeReply::status(200, userJson));
+    net->answer("POST", "/b/api/upload/init", FakeReply::status(200, R"({"mode":"single","key":"k","url":"http://s3.test/k"})"));
+    awaitTask(api.ls("a b")).get();
+    awaitTask(api.me()).get();
+    pointAt("https://other.test/b?x=1");
+    awaitTask(api.me()).get();
+    EXPECT_THROW(awaitTask(api.initUpload(InitBody{"a/", "b", 1, "video/mp4", false})).get(), APIError);
+    std::vector<std::string> urls;
+    for (const SeenRequest& r : net->log())
+        urls.push_back(r.request.url);
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://service.test/api/ls?path=a%20b", "http://service.test/api/me",
+                                              "https://other.test/b/api/me", "https://other.test/b/api/upload/init"}));
+    pointAt("ftp://other.test");
+    EXPECT_THROW(awaitTask(api.me()).get(), TransportError);
+}
+
 TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
 {
     // The text tells the kind: the session, the service's status with its message, or the answer.

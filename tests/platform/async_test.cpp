@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 using namespace zafrel;
@@ -200,4 +201,32 @@ TEST(TaskGroup, CancelAndDrainWaitsForEveryChildAndADestroyedGroupStopsItsOwn)
         leftBehind.add(sleepNotingThread(60s, leftBehind.token(), resumedOn));
     }
     EXPECT_TRUE(test::runUntil([&] { return resumedOn != nullptr; }, 10s));
+}
+
+// What a worker thread posts while its batch is open reaches the main thread when the batch ends,
+// all of it and in the order posted, after what other threads posted meanwhile; a post without a
+// batch goes at once.
+TEST(MainThreadPostBatch, DeliversItsCallsTogetherInOrderWhenItEnds)
+{
+    std::vector<int> ran;   // main thread only
+    std::promise<void> posted, close;
+    std::thread worker([&] {
+        {
+            const detail::MainThreadPostBatch batch;
+            for (int i = 1; i <= 3; ++i)
+                detail::postToMainThread([&ran, i] { ran.push_back(i); });
+            posted.set_value();
+            close.get_future().wait();
+        }
+        detail::postToMainThread([&ran] { ran.push_back(4); });
+    });
+    posted.get_future().wait();
+    bool marker = false;
+    std::thread([&marker] { detail::postToMainThread([&marker] { marker = true; }); }).join();
+    EXPECT_TRUE(test::runUntil([&] { return marker; }, 10s));
+    EXPECT_TRUE(ran.empty());
+    close.set_value();
+    EXPECT_TRUE(test::runUntil([&] { return ran.size() >= 4; }, 10s));
+    worker.join();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
 }

@@ -229,41 +229,46 @@ TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
     EXPECT_EQ(limiter.take(7, 7, t0 + 5s), 7u);
 }
 
-// Several bodies under one small cap, one of them large (read in big pieces, and past the size at
-// which libcurl would ask to "Expect" a go-ahead), are held back and woken many times: each arrives
-// whole with its length announced, and its progress calls add up to its size.
-TEST_F(SendRateTest, CappedBodiesArriveWholeWithProgressAddingUpToTheirSize)
+// Several bodies, all but the first handed to curl whole when nothing caps them: a part (read in
+// big pieces), one past the size at which libcurl would ask to "Expect" a go-ahead, one small
+// enough to go out with its headers; under a small cap they are held back and woken many times. Each arrives whole with its length
+// announced, and its progress calls add up to its size, capped or not.
+TEST_F(SendRateTest, BodiesArriveWholeWithProgressAddingUpToTheirSizeCappedOrNot)
 {
-    const std::vector<qsizetype> sizes = {3 * 1024 * 1024 + 124, 200'000, 200'000, 200'000, 200'000};
-    HttpSession session(HttpSession::uploadConfig());
-    session.setSendRate(4'000'000);
-    std::mutex mutex;   // progress comes on the I/O thread
-    std::vector<int64_t> progressed(sizes.size());
-    bool steady = true;
-    std::vector<QByteArray> bodies;
-    std::vector<test::StartedTask<HttpResponse>> tasks;
-    tasks.reserve(sizes.size());
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        QByteArray body(sizes[i], Qt::Uninitialized);
-        QRandomGenerator(i + 1).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
-        bodies.push_back(body);
-        HttpRequest request = test::makeRequest("PUT", url("/echo"), body);
-        request.onUploadProgress = [&, i](int64_t increment, int64_t total) {
-            std::lock_guard lock(mutex);
-            steady = steady && increment > 0 && total == progressed[i] + increment;
-            progressed[i] = total;
-        };
-        tasks.emplace_back(session.send(std::move(request)));
+    const std::vector<qsizetype> sizes = {3 * 1024 * 1024 + 124, 1'500'000, 200'000, 200'000, 10'000};
+    for (const int64_t rate : {int64_t(4'000'000), int64_t(0)}) {
+        SCOPED_TRACE(rate);
+        HttpSession session(HttpSession::uploadConfig());
+        session.setSendRate(rate);
+        std::mutex mutex;   // progress comes on the I/O thread
+        std::vector<int64_t> progressed(sizes.size());
+        bool steady = true;
+        std::vector<QByteArray> bodies;
+        std::vector<test::StartedTask<HttpResponse>> tasks;
+        tasks.reserve(sizes.size());
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            QByteArray body(sizes[i], Qt::Uninitialized);
+            QRandomGenerator(i + 1).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+            bodies.push_back(body);
+            HttpRequest request = test::makeRequest("PUT", url("/echo"), body);
+            request.onUploadProgress = [&, i](int64_t increment, int64_t total) {
+                std::lock_guard lock(mutex);
+                steady = steady && increment > 0 && total == progressed[i] + increment;
+                progressed[i] = total;
+            };
+            tasks.emplace_back(session.send(std::move(request)));
+        }
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            ASSERT_TRUE(tasks[i].waitEnded(60s));
+            EXPECT_TRUE(tasks[i].take().get().body == bodies[i]) << "body " << i;
+        }
+        for (const auto& request : seen()) {
+            EXPECT_EQ(request.get_header_value("Content-Length"), std::to_string(request.body.size()));
+            EXPECT_FALSE(request.has_header("Expect") || request.has_header("Transfer-Encoding")
+                         || request.has_header("Content-Type"));
+        }
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(steady);
+        EXPECT_EQ(progressed, std::vector<int64_t>(sizes.begin(), sizes.end()));
     }
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        ASSERT_TRUE(tasks[i].waitEnded(60s));
-        EXPECT_TRUE(tasks[i].take().get().body == bodies[i]) << "body " << i;
-    }
-    for (const auto& request : seen()) {
-        EXPECT_EQ(request.get_header_value("Content-Length"), std::to_string(request.body.size()));
-        EXPECT_FALSE(request.has_header("Expect") || request.has_header("Transfer-Encoding"));
-    }
-    std::lock_guard lock(mutex);
-    EXPECT_TRUE(steady);
-    EXPECT_EQ(progressed, std::vector<int64_t>(sizes.begin(), sizes.end()));
 }
