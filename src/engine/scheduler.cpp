@@ -1,6 +1,7 @@
 #include "engine/upload_manager.h"
 
 #include "engine/file_state.h"
+#include "engine/listing_cache.h"
 #include "engine/transfer_job.h"
 #include "platform/async.h"
 
@@ -11,6 +12,19 @@
 #include <utility>
 
 namespace zafrel {
+
+namespace {
+
+QCoro::Task<void> listAhead(ListingCache& listings, QString destDir, std::stop_token stop)
+{
+    try {
+        co_await listings.fetch(std::move(destDir), stop);
+    } catch (...) {
+        // Nothing is kept: the file's own look at its folder asks again and meets the failure there.
+    }
+}
+
+}  // namespace
 
 void UploadManager::start()
 {
@@ -49,14 +63,18 @@ QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, st
     // takes) is not its time, and files queued from now on are the next run's.
     if (self && self->lastRun_)
         self->lastRun_->ended = QDateTime::currentDateTime();
-    // Before anyone hears of the end: a command line then exits without waiting for the next write.
+    // The service hears of the end while the records and the queue file are written, both before
+    // anyone hears of it: a command line then exits without waiting for another write. What
+    // changes the queue meanwhile (a drop, a cancel, a pause) writes it itself.
+    QCoro::Task<void> told = api.uploadDone();
     resources->records.flush();
-    co_await api.uploadDone();
+    if (self)
+        self->persistNow();
+    co_await told;
     if (!self)
         co_return;
     self->setIsRunning(false);
     self->setSpeed(0);
-    self->persistNow();
     if (std::exchange(self->resumeWhenIdle_, false))
         self->resumePaused();
     else if (self->firstQueued())
@@ -112,11 +130,18 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
         ~ReleaseBuffers() { pool.clear(); }
     } releaseBuffers{resources.partBuffers};
     const EngineLimits& limits = resources.limits;
+    // The first file's folder is listed while the route is measured: the listing does not depend
+    // on the route, and that file's look at its destination finds it there or on its way.
+    TaskGroup<void> listedAhead(stop);
     if (!resources.probe.accelerate()) {
+        if (const ItemPtr first = self->firstQueued())
+            listedAhead.add(listAhead(resources.listings, first->destDir, listedAhead.token()));
         const QString bucket = self->bucket_;
         const std::optional<QString> route = co_await resources.probe.run(*resources.session, bucket, stop);
-        if (!self)
+        if (!self) {
+            co_await listedAhead.cancelAndDrain();
             co_return;
+        }
         if (route)
             self->setRoute(*route);
     }
@@ -169,6 +194,7 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
             fill();
         }
     } while (self && !stop.stop_requested() && self->advanceHistories());
+    co_await listedAhead.cancelAndDrain();
     resources.startsAhead.clear();
     resources.listings.clear();
 }
