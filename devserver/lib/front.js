@@ -1,16 +1,16 @@
 'use strict';
 // The store front: the address every pre-signed URL points at. It checks the query signature and
 // expiry like S3, applies the faults armed through the control endpoint, and passes the request on
-// to s3rver. A PUT body is first written to a temporary file (streamed, never held in memory), so
-// an upload that breaks off never reaches s3rver: as on S3, an interrupted PUT leaves the previous
-// object or part untouched.
+// to s3rver. A PUT body is first received whole (a small one in memory, a large one streamed to a
+// temporary file), so an upload that breaks off never reaches s3rver: as on S3, an interrupted PUT
+// leaves the previous object or part untouched.
 
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const fsp = require('node:fs/promises');
 const http = require('node:http');
 const path = require('node:path');
-const { Transform } = require('node:stream');
+const { Readable, Transform, Writable } = require('node:stream');
 const { pipeline } = require('node:stream/promises');
 const { sendS3Error, parseQuery, splitUrl, safeDecode } = require('./http-util');
 const { verifyPresigned, SignatureError, encodeSegment, parseAmzDate } = require('./presign');
@@ -18,6 +18,8 @@ const { waitForSize } = require('./store');
 const { sleep } = require('./recorder');
 
 const FORWARDED_HEADERS = ['content-type', 'content-md5', 'cache-control', 'content-disposition', 'content-encoding', 'content-language', 'expires'];
+// Bodies up to this size are held in memory on their way to s3rver rather than staged in a file.
+const HELD_BODY_MAX = 1024 * 1024;
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'transfer-encoding', 'upgrade', 'proxy-connection']);
 
 function faultCode(status) {
@@ -119,7 +121,10 @@ class StoreFront {
       part = { uploadId: query.uploadId, number: n };
     }
 
-    const staged = path.join(this.tempDir, crypto.randomBytes(12).toString('hex'));
+    // A small body announced by its length is held in memory; any other goes to a file.
+    const declared = Number(req.headers['content-length']);
+    const held = Number.isSafeInteger(declared) && declared <= HELD_BODY_MAX ? [] : null;
+    const staged = held ? null : path.join(this.tempDir, crypto.randomBytes(12).toString('hex'));
     try {
       const md5 = crypto.createHash('md5');
       let size = 0;
@@ -128,11 +133,13 @@ class StoreFront {
           md5.update(chunk);
           size += chunk.length;
           entry.bodyBytes += chunk.length;
-          callback(null, chunk);
+          if (held) held.push(chunk);
+          callback(null, held ? undefined : chunk);
         },
       });
       try {
-        await pipeline(req, tap, fs.createWriteStream(staged));
+        if (held) await pipeline(req, tap, new Writable({ write: (_chunk, _encoding, callback) => callback() }));
+        else await pipeline(req, tap, fs.createWriteStream(staged));
       } catch {
         return; // the client went away mid-body: nothing reaches the store
       }
@@ -155,7 +162,7 @@ class StoreFront {
         ? `?partNumber=${part.number}&uploadId=${encodeURIComponent(part.uploadId)}`
         : '');
 
-      const upstream = await this.forward('PUT', upstreamPath, headers, fs.createReadStream(staged));
+      const upstream = await this.forward('PUT', upstreamPath, headers, held ? Readable.from([Buffer.concat(held)]) : fs.createReadStream(staged));
       const ok = upstream.statusCode >= 200 && upstream.statusCode < 300;
       if (ok) {
         const file = part
@@ -172,7 +179,7 @@ class StoreFront {
       process.stderr.write(`zafrel-devserver: PUT ${target.bucket}/${target.key}: ${err.stack ?? err}\n`);
       sendS3Error(res, 500, 'InternalError', 'We encountered an internal error. Please try again.');
     } finally {
-      await fsp.rm(staged, { force: true });
+      if (staged) await fsp.rm(staged, { force: true });
     }
   }
 

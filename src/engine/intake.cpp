@@ -40,15 +40,17 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
         takeHistories(scan, fresh);
     const bool anyNew = !fresh.empty();
     appendItems(std::move(fresh));
-    if (anyNew && account_)
-        saveOwners();
     offloadNotices_.insert(offloadNotices_.end(), scan.notices.begin(), scan.notices.end());
     // The files went to the run under way, or to the one start() begins below.
     const uint64_t run = runTakesNewFiles() ? lastRun_->number : (lastRun_ ? lastRun_->number : 0) + 1;
     offloadNoticeRuns_.resize(offloadNotices_.size(), run);
 
-    persistNow();
+    // Before the files are written: what start() begins at once goes on meanwhile, and nothing is
+    // sent to the store before they are on disk (the run's transfers begin on a later turn).
     start();
+    if (anyNew && account_)
+        saveOwners();
+    persistNow();
     return scan.problems;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/upload_manager.h"
 
 #include "engine/file_state.h"
+#include "engine/listing_cache.h"
 #include "engine/transfer_job.h"
 #include "platform/async.h"
 
@@ -11,6 +12,50 @@
 #include <utility>
 
 namespace zafrel {
+
+namespace {
+
+QCoro::Task<void> listAhead(ListingCache& listings, QString destDir, std::stop_token stop)
+{
+    try {
+        co_await listings.fetch(std::move(destDir), stop);
+    } catch (...) {
+        // Nothing is kept: the file's own look at its folder asks again and meets the failure there.
+    }
+}
+
+}  // namespace
+
+// Begun by start() itself, before its caller writes the queue file: the route's measurement and
+// the listing of the first file's folder change nothing at the service, so they need not wait for
+// that write, and the listing does not depend on the route.
+struct UploadManager::RunOpening {
+    struct Pull {
+        std::stop_source source;
+        void operator()() { source.request_stop(); }
+    };
+
+    explicit RunOpening(const std::stop_token& run) : pullsListing(run, Pull{listingStop}) {}
+
+    // Waits for what is still under way; a listing that nobody took any more is stopped first.
+    QCoro::Task<void> settle()
+    {
+        if (route) {
+            co_await *route;
+            route.reset();
+        }
+        if (listing) {
+            listingStop.request_stop();
+            co_await *listing;
+            listing.reset();
+        }
+    }
+
+    std::optional<QCoro::Task<std::optional<QString>>> route;   // when no run has decided it yet
+    std::optional<QCoro::Task<void>> listing;
+    std::stop_source listingStop;   // the run's stop, or the run ending without it
+    std::stop_callback<Pull> pullsListing;
+};
 
 void UploadManager::start()
 {
@@ -27,36 +72,49 @@ void UploadManager::start()
     setIsRunning(true);
     runTask_.emplace();
     const std::stop_token stop = runTask_->get_token();
-    // The run begins on a later turn of the event loop: start() has returned by then.
-    spawn([self = QPointer<UploadManager>(this), resources = resources_, &api = api_, stop] {
-        return runAndWindDown(self, resources, api, stop);
+    auto opening = std::make_shared<RunOpening>(stop);
+    if (!resources_->probe.accelerate()) {
+        if (const ItemPtr first = firstQueued())
+            opening->listing = listAhead(resources_->listings, first->destDir, opening->listingStop.get_token());
+        opening->route = resources_->probe.run(*resources_->session, bucket_, stop);
+    }
+    // The run itself begins on a later turn of the event loop: start() has returned by then.
+    spawn([self = QPointer<UploadManager>(this), resources = resources_, &api = api_, stop, opening] {
+        return runAndWindDown(self, resources, api, stop, opening);
     });
 }
 
 QCoro::Task<void> UploadManager::runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
-                                                ZafrelAPI& api, std::stop_token stop)
+                                                ZafrelAPI& api, std::stop_token stop, std::shared_ptr<RunOpening> opening)
 {
-    if (!self)
-        co_return;   // destroyed before the run could begin
+    if (!self) {
+        co_await opening->settle();   // it ends on the stop the manager pulled as it went
+        co_return;                    // destroyed before the run could begin
+    }
     try {
-        co_await runQueue(self, *resources, stop);
+        co_await runQueue(self, *resources, stop, *opening);
     } catch (const std::exception& e) {
         // Nothing in the run throws by design; should something, the run still winds down so that
         // the queue does not stay "running" for good.
         qCritical("upload run ended by an unexpected error: %s", e.what());
     }
+    co_await opening->settle();
     // The run ends with its transfers: the end notice to the service (tried once, however long it
     // takes) is not its time, and files queued from now on are the next run's.
     if (self && self->lastRun_)
         self->lastRun_->ended = QDateTime::currentDateTime();
-    // Before anyone hears of the end: a command line then exits without waiting for the next write.
+    // The service hears of the end while the records and the queue file are written, both before
+    // anyone hears of it: a command line then exits without waiting for another write. What
+    // changes the queue meanwhile (a drop, a cancel, a pause) writes it itself.
+    QCoro::Task<void> told = api.uploadDone();
     resources->records.flush();
-    co_await api.uploadDone();
+    if (self)
+        self->persistNow();
+    co_await told;
     if (!self)
         co_return;
     self->setIsRunning(false);
     self->setSpeed(0);
-    self->persistNow();
     if (std::exchange(self->resumeWhenIdle_, false))
         self->resumePaused();
     else if (self->firstQueued())
@@ -104,7 +162,8 @@ QCoro::Task<void> UploadManager::uploadCounted(TransferContext& ctx, ItemPtr it,
     co_await transferFile(ctx, it, sem, ownToken);
 }
 
-QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop)
+QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop,
+                                         RunOpening& opening)
 {
     // An idle program keeps no part buffers (up to 8 × 32 MiB), however the run ends.
     struct ReleaseBuffers {
@@ -112,9 +171,9 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
         ~ReleaseBuffers() { pool.clear(); }
     } releaseBuffers{resources.partBuffers};
     const EngineLimits& limits = resources.limits;
-    if (!resources.probe.accelerate()) {
-        const QString bucket = self->bucket_;
-        const std::optional<QString> route = co_await resources.probe.run(*resources.session, bucket, stop);
+    if (opening.route) {
+        const std::optional<QString> route = co_await *opening.route;
+        opening.route.reset();
         if (!self)
             co_return;
         if (route)
@@ -169,6 +228,8 @@ QCoro::Task<void> UploadManager::runQueue(QPointer<UploadManager> self, RunResou
             fill();
         }
     } while (self && !stop.stop_requested() && self->advanceHistories());
+    // Before the listings go: one that ends later must not be left for the next run.
+    co_await opening.settle();
     resources.startsAhead.clear();
     resources.listings.clear();
 }

@@ -241,11 +241,14 @@ private:
     // Forgets the item's open multipart upload at once and aborts it at the service without
     // waiting, so that no part is left stored (and billed) for an upload nothing will complete.
     void discardUploadLater(const ItemPtr& item);
+    // What start() begins at once for the run that follows (scheduler.cpp).
+    struct RunOpening;
     // The run: it holds `resources`, and the manager only through `self`, which it checks after
     // every suspension (scheduler.cpp).
     static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
-                                            ZafrelAPI& api, std::stop_token stop);
-    static QCoro::Task<void> runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop);
+                                            ZafrelAPI& api, std::stop_token stop, std::shared_ptr<RunOpening> opening);
+    static QCoro::Task<void> runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop,
+                                      RunOpening& opening);
     // transferFile(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
     // above singlePutMax) up to date however it ends.
     static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
