@@ -23,11 +23,11 @@ constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
 // 200 KB body cost more in page faults than its reads saved.
 constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
 // A body below this size with no cap to obey is handed to curl whole instead of through the read
-// callback. Below 64 KiB (libcurl's limit for that) it goes out in the same write as the request's
-// headers, so a small file's request costs one send; above, curl feeds it from the array itself,
-// which cost measurably less CPU per 200 KB file than our callback. Parts keep the callback and its
-// big buffer. A cap set while such a body is on its way lets it through uncounted.
-constexpr curl_off_t kHandedWholeBelow = kLargeUploadBuffer;
+// callback: it goes out in the same write as the request's headers (libcurl's limit for that is
+// 64 KiB), so a small file's request costs one send. Larger bodies gain nothing measurable from it
+// (curl copies them into its buffer either way) and keep the callback, where a cap set while they
+// are on their way holds them back at once.
+constexpr curl_off_t kHandedWholeBelow = 64 * 1024;
 // An announced length is trusted for one allocation up to this size (or the request's bound).
 constexpr curl_off_t kLargestReservation = 256 * 1024 * 1024;
 
