@@ -292,8 +292,10 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
     it->historyNoted = false;
     std::exception_ptr failure;
     try {
-        // A fresh small file is looked at and read in one trip; anything else is only looked at.
-        const bool readEarly = !it->uploadId && it->size <= kReadWithLookMax;
+        // A fresh small file is looked at and read in one trip; anything else is only looked at,
+        // and so is a file its folder's listing already names (likely there already: not read).
+        const bool readEarly = !it->uploadId && it->size <= kReadWithLookMax
+                               && !ctx.listings.listedSize(it->destDir, it->name);
         auto look = [path = it->path, readEarly, recordFormat = it->digestFormat()] {
             return readEarly ? lookAndReadSmall(path, recordFormat) : LookAndContent{lookAtFile(path), std::nullopt};
         };
