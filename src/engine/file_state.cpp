@@ -46,31 +46,42 @@ void ensureFileUnchanged(const QString& path, int64_t size, double mtime)
         throw FileChangedError();
 }
 
+ReadableFile::ReadableFile(const QString& path) : path_(path), fd_(openPath(path, O_RDONLY))
+{
+    if (fd_ < 0)
+        throw FileError("No se puede abrir el archivo: " + path.toStdString());
+}
+
+ReadableFile::~ReadableFile()
+{
+    ::close(fd_);
+}
+
+size_t ReadableFile::readSome(char* into, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd_, into, size);
+        if (n >= 0)
+            return size_t(n);
+        if (errno != EINTR)
+            throw FileError("No se puede leer el archivo: " + path_.toStdString());
+    }
+}
+
 std::string md5OfFile(const QString& path, int64_t size, double mtime, std::stop_token stop)
 {
-    const int fd = openPath(path, O_RDONLY);
-    if (fd < 0)
-        throw FileError("No se puede abrir el archivo: " + path.toStdString());
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    ReadableFile file(path);
     ContentHasher md5(HashFormat::Md5);
     std::vector<char> buffer(1 << 20);
     int64_t total = 0;
     for (;;) {
         if (stop.stop_requested())
             throw Cancelled();
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError("No se puede leer el archivo: " + path.toStdString());
-        }
+        const size_t n = file.readSome(buffer.data(), buffer.size());
         if (n == 0)
             break;
         md5.add(QByteArrayView(buffer.data(), qsizetype(n)));
-        total += n;
+        total += qint64(n);
     }
     if (total != size)
         throw FileChangedError();

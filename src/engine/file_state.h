@@ -50,6 +50,23 @@ inline const char* const kFileUnavailable = "No disponible (¿tarjeta sin montar
 // recorded when it was queued (a file that cannot be examined any more counts as changed).
 void ensureFileUnchanged(const QString& path, int64_t size, double mtime);
 
+// A local file opened for reading (paths longer than PATH_MAX too), closed when this goes; for
+// the thread pool. Throws FileError, naming the path, when it cannot be opened or read.
+class ReadableFile {
+public:
+    explicit ReadableFile(const QString& path);
+    ~ReadableFile();
+    ReadableFile(const ReadableFile&) = delete;
+    ReadableFile& operator=(const ReadableFile&) = delete;
+
+    // Reads up to `size` bytes into `into`: how many it read, 0 at the end of the file.
+    size_t readSome(char* into, size_t size);
+
+private:
+    QString path_;
+    int fd_;
+};
+
 // The MD5 (hex) of the whole file at `path`, read in pieces; for the thread pool. Throws
 // FileChangedError unless it reads `size` bytes and the file still has `size` and `mtime` after,
 // FileError when it cannot be read, Cancelled once `stop` is requested.

@@ -16,15 +16,10 @@
 #include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "platform/md5.h"
-#include "platform/path_io.h"
 
 #include <QDateTime>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 namespace zafrel {
@@ -54,25 +49,14 @@ constexpr qint64 kReadWithLookMax = 1024 * 1024;
 // Reads and digests a whole (small) file; runs on the thread pool.
 FileContent readWhole(const QString& path, qint64 size, double mtime, std::optional<HashFormat> recordFormat)
 {
-    const int fd = openPath(path, O_RDONLY);
-    if (fd < 0)
-        throw FileError("No se puede abrir el archivo: " + path.toStdString());
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    ReadableFile file(path);
     FileContent content;
     // One byte of room beyond the size queued: a file that grew shows it in the last read.
     content.data.resize(size + 1);
     qint64 got = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, content.data.data() + got, size_t(content.data.size() - got));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError("No se puede leer el archivo: " + path.toStdString());
-        }
-        got += n;
+        const size_t n = file.readSome(content.data.data() + got, size_t(content.data.size() - got));
+        got += qint64(n);
         if (n == 0 || got == content.data.size())
             break;
     }
