@@ -5,7 +5,7 @@
 //   bench_destination_records_scale [ENTRIES]     prints one line per figure
 //
 // Works in a temporary folder: the user's data folder is never touched.
-#include "engine/destination_records.h"
+#include "engine/destination/destination_records.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 //
 // Works in a temporary folder, with the user's data and config folders moved into it: the real
 // queue file and settings are never touched, and the service is never called.
-#include "engine/queue_file.h"
+#include "engine/queue/queue_file.h"
 #include "engine/upload_manager.h"
 #include "platform/settings.h"
 

@@ -2,7 +2,7 @@
 # the entries of the program and of its loaded libraries, as a static library linking what is given
 # after the name.
 function(zafrel_layer name)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
        ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
   list(FILTER sources EXCLUDE REGEX "/(main|[a-z_]+_entry)\\.cpp$")
   add_library(zafrel_${name} STATIC ${sources})

@@ -1,7 +1,7 @@
 #include "cli/json_report.h"
 
 #include "cli/leftovers.h"
-#include "engine/queue_owners.h"
+#include "engine/queue/queue_owners.h"
 #include "engine/upload_manager.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 #pragma once
-#include "engine/intake_scan.h"
-#include "engine/upload_item.h"
+#include "engine/intake/intake_scan.h"
+#include "engine/queue/upload_item.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,6 @@
 #include "cli/leftovers.h"
 
-#include "engine/queue_owners.h"
+#include "engine/queue/queue_owners.h"
 #include "platform/printable.h"
 
 #include <QStringList>

@@ -8,8 +8,8 @@
 #include "cli/password_source.h"
 #include "cli/process_exit.h"
 #include "cli/usage.h"
-#include "engine/background_aborts.h"
-#include "engine/queue_lock.h"
+#include "engine/transfer/background_aborts.h"
+#include "engine/queue/queue_lock.h"
 #include "platform/paths.h"
 
 #ifdef ZAFREL_WITH_GUI

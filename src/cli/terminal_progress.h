@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/run_progress.h"
+#include "engine/run/run_progress.h"
 
 #include <QDateTime>
 

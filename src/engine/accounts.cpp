@@ -1,6 +1,6 @@
 // Whose the queued files are: each goes only to the storage of the account it was queued under,
 // and only that account sees, continues, retries or completes it.
-#include "engine/queue_file.h"
+#include "engine/queue/queue_file.h"
 #include "engine/upload_manager.h"
 #include "platform/atomic_file.h"
 #include "platform/settings.h"

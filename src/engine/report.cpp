@@ -1,6 +1,6 @@
 #include "engine/upload_manager.h"
 
-#include "engine/run_progress.h"
+#include "engine/run/run_progress.h"
 #include "platform/format.h"
 #include "platform/printable.h"
 

@@ -1,6 +1,6 @@
 #include "engine/upload_manager.h"
 
-#include "engine/background_aborts.h"
+#include "engine/transfer/background_aborts.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 

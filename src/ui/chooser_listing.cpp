@@ -1,6 +1,6 @@
 #include "ui/chooser_listing.h"
 
-#include "engine/natural_order.h"
+#include "engine/intake/natural_order.h"
 #include "platform/format.h"
 
 #include <QDateTime>

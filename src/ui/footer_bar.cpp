@@ -5,7 +5,7 @@
 #include "platform/write_failures.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
-#include "engine/run_progress.h"
+#include "engine/run/run_progress.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 

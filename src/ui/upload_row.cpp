@@ -1,6 +1,6 @@
 #include "ui/upload_row.h"
 
-#include "engine/destination_verdict.h"
+#include "engine/destination/destination_verdict.h"
 #include "platform/format.h"
 #include "platform/printable.h"
 #include "ui/style.h"

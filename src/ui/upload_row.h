@@ -1,6 +1,6 @@
 #pragma once
 // What one queue row shows for its item: symbol, colours, state text, progress and button texts.
-#include "engine/upload_item.h"
+#include "engine/queue/upload_item.h"
 
 #include <QColor>
 #include <QString>

@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/upload_item.h"
+#include "engine/queue/upload_item.h"
 
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>

@@ -3,8 +3,8 @@
 #include "cli/headless.h"
 #include "cli/options.h"
 #include "cli/process_exit.h"
-#include "engine/background_aborts.h"
-#include "engine/queue_lock.h"
+#include "engine/transfer/background_aborts.h"
+#include "engine/queue/queue_lock.h"
 #include "ui/desktop.h"
 
 #include <QApplication>

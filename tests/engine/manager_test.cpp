@@ -1,8 +1,8 @@
 // The manager without a network: the intake's walk, the queue's operations, the queue file and its
 // journal, continuing a command's items, and the report.
-#include "engine/file_state.h"
-#include "engine/queue_file.h"
-#include "engine/queue_salvage.h"
+#include "engine/transfer/file_state.h"
+#include "engine/queue/queue_file.h"
+#include "engine/queue/queue_salvage.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "platform/write_failures.h"

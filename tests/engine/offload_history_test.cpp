@@ -1,7 +1,7 @@
 // The offload's records: hash lists read generation after generation, and the files of a dropped
 // folder given the record of the nearest history above them.
-#include "engine/intake_scan.h"
-#include "engine/offload_history.h"
+#include "engine/intake/intake_scan.h"
+#include "engine/destination/offload_history.h"
 #include "support/mhl_fixture.h"
 
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
 // The whole-file digests of a file sent in parts, fed out of order, and each fed part's own MD5.
-#include "engine/ordered_file_digest.h"
+#include "engine/transfer/ordered_file_digest.h"
 #include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "platform/md5.h"

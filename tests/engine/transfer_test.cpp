@@ -1,11 +1,11 @@
 // One file's transfer against the scripted service and store: single requests, multipart uploads
 // and their continuation, retries, hostile answers, files that change, and the scheduler above.
 #include "client/zafrel_api.h"
-#include "engine/async_semaphore.h"
-#include "engine/file_state.h"
-#include "engine/item_changes.h"
-#include "engine/suspect_destinations.h"
-#include "engine/transfer_job.h"
+#include "engine/transfer/async_semaphore.h"
+#include "engine/transfer/file_state.h"
+#include "engine/queue/item_changes.h"
+#include "engine/queue/suspect_destinations.h"
+#include "engine/transfer/transfer_job.h"
 #include "platform/retry_schedule.h"
 #include "support/async_wait.h"
 #include "support/engine_env.h"

@@ -1,6 +1,6 @@
 // The main window against the in-process service and the real engine: header, drop zone, footer,
 // the sheets (destination, report, chooser, questions) and a run seen from the window.
-#include "engine/run_progress.h"
+#include "engine/run/run_progress.h"
 #include "platform/format.h"
 #include "support/desktop_fixture.h"
 #include "ui/report_archive.h"

@@ -1,0 +1,62 @@
+// A run that stops as a whole: the service or the store out of reach past every retry, the
+// session ended at the service, or the user leaving mid-run. The files then wait, paused, for
+// "Continuar pendientes" or the same command again, which send only what is missing.
+#include "client/api_error.h"
+#include "engine/transfer/upload_error.h"
+#include "engine/upload_manager.h"
+#include "platform/errors.h"
+
+namespace zafrel {
+
+namespace {
+
+// Answers of a gateway that has lost the service behind it; like no answer at all, they say
+// nothing about the file. (The store's own 503 "SlowDown" is an answer about the request: after
+// its retries it fails the file, as any other refusal does.)
+bool meansUnavailable(int status)
+{
+    return status == 502 || status == 503 || status == 504;
+}
+
+}  // namespace
+
+QString pauseMessage(PauseCause cause)
+{
+    switch (cause) {
+    case PauseCause::NoConnection:
+        return QStringLiteral("Sin conexión con el servidor");
+    case PauseCause::SessionEnded:
+        return QStringLiteral("Sesión caducada. Vuelve a entrar.");
+    }
+    return {};
+}
+
+std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure)
+{
+    if (holds<APIError>(failure, [](const APIError& e) { return e.kind() == APIError::Kind::Auth; }))
+        return PauseCause::SessionEnded;
+    const bool unreachable =
+        holds<TransportError>(failure, [](const TransportError& e) { return e.transient(); })
+        || holds<APIError>(failure,
+                           [](const APIError& e) { return e.kind() == APIError::Kind::Http && meansUnavailable(e.code()); })
+        || holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Network; });
+    return unreachable ? std::optional(PauseCause::NoConnection) : std::nullopt;
+}
+
+void UploadManager::pauseAll(std::optional<PauseCause> cause)
+{
+    if (cause && !pauseCause_) {
+        pauseCause_ = cause;
+        emit pauseCauseChanged();
+    }
+    for (const ItemPtr& item : items_)
+        if (item->status() == Status::Queued)
+            item->setStatus(Status::Paused);
+    // Running transfers end paused on the stop, keeping their verified parts. A stop requested on
+    // a run that has already ended changes nothing.
+    if (runTask_)
+        runTask_->request_stop();
+    persistNow();
+}
+
+}  // namespace zafrel

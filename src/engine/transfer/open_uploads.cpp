@@ -1,0 +1,82 @@
+// What becomes of an open multipart upload that will not be continued. The store keeps (and bills)
+// the parts of an upload until it is completed or aborted, so every upload the engine lets go of
+// (a cancel, a retry of a changed file, a plan that cannot be used, a queue entry whose file is
+// gone) is aborted at the service first.
+#include "engine/transfer/background_aborts.h"
+#include "engine/transfer/file_state.h"
+#include "engine/transfer/part_plan.h"
+#include "engine/queue/queue_store.h"
+#include "engine/transfer/transfer_job.h"
+#include "engine/upload_manager.h"
+#include "platform/async.h"
+
+namespace zafrel {
+
+QCoro::Task<void> reviewOpenUpload(TransferContext& ctx, ItemPtr it)
+{
+    auto examine = [path = it->path] { return currentFileState(path); };
+    const std::optional<FileState> now = co_await runInPool(std::move(examine));
+    // A file that cannot be examined (a card not mounted yet) keeps its upload: the transfer fails
+    // on reading it, and the parts are still there when it comes back.
+    if (!now)
+        co_return;
+    const bool unchanged = now->size == it->size && now->mtime == it->mtime;
+    // An edited queue file may name a part size the store would refuse, or one so small that the
+    // parts would be countless.
+    const bool usable = it->key && partCount(it->size, it->partSize, ctx.limits.minPart);
+    if (unchanged && usable)
+        co_return;
+    // Old parts never go into an object with new content: the upload is dropped and the file, as
+    // it is now, is sent anew.
+    co_await discardUpload(ctx.api, it);
+    it->startAnew(now->size, now->mtime);
+    ctx.store.persist(*it);
+}
+
+QCoro::Task<void> discardUpload(ZafrelAPI& api, ItemPtr it)
+{
+    if (std::optional<UploadItem::OpenUpload> open = it->forgetUpload())
+        co_await api.abort(std::move(open->key), std::move(open->uploadId));
+}
+
+QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
+{
+    Forgotten result;
+    std::vector<ItemPtr> kept;
+    // Taken from the list before anything is awaited: the list may be replaced meanwhile.
+    const std::vector<ItemPtr> items = items_;
+    for (const ItemPtr& item : items) {
+        const bool leftover = item->status() == Status::Paused || item->status() == Status::Error;
+        if (!leftover) {
+            kept.push_back(item);
+            continue;
+        }
+        if (item->key && item->uploadId) {
+            std::optional<QString> failure;
+            try {
+                co_await api_.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
+            } catch (const std::exception& e) {
+                failure = QString::fromUtf8(e.what());
+            }
+            if (failure) {
+                result.failure = *failure;
+                ++result.kept;
+                kept.push_back(item);
+                continue;
+            }
+            ++result.abortedUploads;
+        }
+        ++result.items;
+    }
+    keepOnly(std::move(kept));
+    persistNow();
+    co_return result;
+}
+
+void UploadManager::discardUploadLater(const ItemPtr& item)
+{
+    if (std::optional<UploadItem::OpenUpload> open = item->forgetUpload())
+        abortInBackground(api_, std::move(open->key), std::move(open->uploadId));
+}
+
+}  // namespace zafrel
