@@ -23,7 +23,7 @@ void UploadManager::setAccount(const User& user)
     auto account = std::make_shared<const QueueOwner>(ownerOf(user, serviceOrigin()));
     const bool another = !account_ || !(*account_ == *account);
     // A transfer still under way would go on with the new account's session.
-    if (account_ && another && (isRunning_ || std::ranges::any_of(items_, [](const ItemPtr& i) { return i->isActive(); })))
+    if (account_ && another && (isRunning_ || std::ranges::any_of(queue().items(), [](const ItemPtr& i) { return i->isActive(); })))
         pauseAll();
     account_ = std::move(account);
     separateAccounts();
@@ -43,14 +43,14 @@ void UploadManager::setAccount(const User& user)
 
 int UploadManager::otherAccountsWaiting() const
 {
-    return int(std::ranges::count_if(otherAccounts_, [](const ItemPtr& i) { return isPersisted(i->status()); }));
+    return int(std::ranges::count_if(queue().aside(), [](const ItemPtr& i) { return isPersisted(i->status()); }));
 }
 
 void UploadManager::separateAccounts()
 {
     bool claimed = false;
     std::vector<ItemPtr> mine, others;
-    for (const std::vector<ItemPtr>* list : {&items_, &otherAccounts_}) {
+    for (const std::vector<ItemPtr>* list : {&queue().items(), &queue().aside()}) {
         for (const ItemPtr& item : *list) {
             if (!item->owner) {
                 // Queued by an older version, which knew no accounts: whoever signs in first.
@@ -69,22 +69,11 @@ void UploadManager::separateAccounts()
     }
     if (claimed)
         saveOwners();
-    otherAccounts_ = std::move(others);
-    if (mine != items_)
+    queue().setAside(std::move(others));
+    if (mine != queue().items())
         setItems(std::move(mine));
     else
         emit itemsChanged();
-}
-
-const std::vector<ItemPtr>& UploadManager::wholeQueue()
-{
-    if (otherAccounts_.empty()) {
-        wholeQueue_.clear();
-        return items_;
-    }
-    wholeQueue_ = items_;
-    wholeQueue_.insert(wholeQueue_.end(), otherAccounts_.begin(), otherAccounts_.end());
-    return wholeQueue_;
 }
 
 QString UploadManager::ownersPath() const
@@ -97,7 +86,7 @@ void UploadManager::saveOwners()
     // Written before the queue file names new items: a crash in between leaves an owner without an
     // item, which is passed over, never an item without its owner.
     const QString path = ownersPath();
-    if (!writeFileAtomically(path, encodeQueueOwners(wholeQueue())))
+    if (!writeFileAtomically(path, encodeQueueOwners(queue().whole())))
         WriteFailures::instance().queueNotSaved(path);
 }
 

@@ -11,28 +11,9 @@
 
 namespace zafrel {
 
-void Summary::add(const UploadItem& item)
-{
-    switch (item.status()) {
-    case Status::Done:
-        ++done;
-        bytes += item.size;
-        break;
-    case Status::Skipped: ++skipped; break;
-    case Status::Error: ++errors; break;
-    case Status::Queued:
-    case Status::Running: ++active; break;
-    case Status::Cancelled: ++cancelled; break;
-    case Status::Paused: ++paused; break;
-    }
-}
-
 Summary UploadManager::summary() const
 {
-    Summary s;
-    for (const ItemPtr& item : items_)
-        s.add(*item);
-    return s;
+    return queue().summary();
 }
 
 namespace {
@@ -88,9 +69,9 @@ QString averageSpeedText(const RunRecord& run, const QDateTime& end)
 std::vector<ItemPtr> UploadManager::runItems() const
 {
     if (!lastRun_)
-        return items_;
+        return queue().items();
     std::vector<ItemPtr> mine;
-    std::copy_if(items_.begin(), items_.end(), std::back_inserter(mine),
+    std::copy_if(queue().items().begin(), queue().items().end(), std::back_inserter(mine),
                  [number = lastRun_->number](const ItemPtr& item) { return item->run == number; });
     return mine;
 }
@@ -150,7 +131,7 @@ QString UploadManager::report() const
     lines << QString();
     // Names and messages come from disks and servers: cleaned, so that every item stays on its
     // one line with its three fields.
-    for (const ItemPtr& item : items_) {
+    for (const ItemPtr& item : queue().items()) {
         lines << stateText(*item) + u'\t' + QString::number(item->size) + u'\t' + printable(item->destDir + item->name);
     }
     lines << QString();

@@ -1,5 +1,7 @@
 #include "engine/upload_manager.h"
 
+#include "engine/run/upload_run.h"
+#include "engine/service_origin.h"
 #include "engine/transfer/background_aborts.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -19,9 +21,14 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
           paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/destinations.json"),
           paths::dataDir() + QStringLiteral("/queue.json"),
-          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); }))
+          paths::dataDir() + QStringLiteral("/queue.journal")))
 {
-    connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
+    UploadQueue& q = queue();
+    connect(&q.changes(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
+    connect(&q, &UploadQueue::reset, this, &UploadManager::itemsReset);
+    connect(&q, &UploadQueue::appended, this, &UploadManager::itemsAppended);
+    connect(&q, &UploadQueue::removed, this, &UploadManager::itemsRemoved);
+    connect(&q, &UploadQueue::changed, this, &UploadManager::itemsChanged);
     // What the file holds needs no writing back.
     destDir_ = settings::value(QStringLiteral("destDir")).value_or(QString());
     restore();
@@ -29,60 +36,20 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
 
 UploadManager::~UploadManager()
 {
-    if (runTask_)
-        runTask_->request_stop();
+    sinkLink_->sink = nullptr;
+    if (run_)
+        run_->stop();
     resources_->store.close();
 }
 
 void UploadManager::setItems(std::vector<ItemPtr> items)
 {
-    items_ = std::move(items);
-    for (const ItemPtr& item : items_)
-        item->reportTo(itemChanges_);
-    pickFrom_ = 0;
-    emit itemsReset();
-    emit itemsChanged();
+    queue().set(std::move(items));
 }
 
 void UploadManager::appendItems(std::vector<ItemPtr> items)
 {
-    if (items.empty()) {
-        emit itemsChanged();
-        return;
-    }
-    const size_t first = items_.size();
-    items_.reserve(first + items.size());
-    for (ItemPtr& item : items) {
-        item->reportTo(itemChanges_);
-        joinRun(*item);
-        items_.push_back(std::move(item));
-    }
-    emit itemsAppended(int(first), int(items_.size() - first));
-    emit itemsChanged();
-}
-
-void UploadManager::keepOnly(std::vector<ItemPtr> kept)
-{
-    QList<QUuid> removed;
-    size_t k = 0;
-    for (const ItemPtr& item : items_) {
-        if (k < kept.size() && kept[k] == item)
-            ++k;
-        else
-            removed.push_back(item->id);
-    }
-    if (k != kept.size()) {
-        setItems(std::move(kept));   // not the queue with items left out: a new list
-        return;
-    }
-    if (removed.isEmpty()) {
-        emit itemsChanged();
-        return;
-    }
-    items_ = std::move(kept);
-    pickFrom_ = 0;
-    emit itemsRemoved(removed);
-    emit itemsChanged();
+    queue().append(std::move(items), runTakesNewFiles() ? std::optional(lastRun_->number) : std::nullopt);
 }
 
 void UploadManager::setIsRunning(bool running)
@@ -139,7 +106,7 @@ void UploadManager::restore()
                                                              : QHash<QUuid, std::shared_ptr<const QueueOwner>>();
     for (const ItemPtr& item : restored->items)
         item->owner = ownerOfId.value(item->id);
-    otherAccounts_.clear();
+    queue().setAside({});
     setItems(std::move(restored->items));
     if (account_)
         separateAccounts();
@@ -147,34 +114,12 @@ void UploadManager::restore()
 
 QString UploadManager::serviceOrigin() const
 {
-    return api_.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    return zafrel::serviceOrigin(api_);
 }
 
 TransferContext UploadManager::transferContext()
 {
-    RunResources& r = *resources_;
-    return TransferContext{
-        api_,
-        *r.session,
-        r.limits,
-        r.listings,
-        r.suspects,
-        r.records,
-        r.partBuffers,
-        r.store,
-        r.startsAhead,
-        serviceOrigin(),
-        r.probe.accelerate().value_or(false),
-        replaceOtherFiles_,
-        [self = QPointer<UploadManager>(this)](qint64 n) {
-            if (self)
-                self->recordSent(n);
-        },
-        [self = QPointer<UploadManager>(this)](PauseCause cause) {
-            if (self)
-                self->pauseAll(cause);
-        },
-    };
+    return makeTransferContext(*resources_, api_, replaceOtherFiles_, sinkLink_);
 }
 
 }  // namespace zafrel

@@ -8,9 +8,11 @@
 #include "engine/run/pause_cause.h"
 #include "engine/queue/queue_owners.h"
 #include "engine/queue/queue_store.h"
+#include "engine/queue/upload_queue.h"
 #include "engine/run/route_probe.h"
 #include "engine/run/run_record.h"
 #include "engine/run/run_resources.h"
+#include "engine/run/run_sink.h"
 #include "engine/run/speed_meter.h"
 #include "engine/transfer/transfer_context.h"
 #include "engine/queue/upload_item.h"
@@ -37,25 +39,13 @@
 
 namespace zafrel {
 
-// Counts over the queue for the window, the headless run and the report's totals.
-struct Summary {
-    int done = 0;        // items done
-    qint64 bytes = 0;    // sum of the sizes of the done items (skipped ones not included)
-    int skipped = 0;
-    int errors = 0;
-    int active = 0;      // queued or running (paused items are not counted)
-    int cancelled = 0;
-    int paused = 0;
-
-    // Counts `item` under its state.
-    void add(const UploadItem& item);
-};
+class UploadRun;
 
 // The upload engine: owns the queue, runs it and offers the controls of the window and the
-// headless run. Lives on the main thread; every member is touched only there. Its operations are
-// spread over intake.cpp, scheduler.cpp, open_uploads.cpp, run_pause.cpp and report.cpp; each
-// file's transfer is a job of its own (transfer_job.h) that sees only its TransferContext.
-class UploadManager : public QObject {
+// headless run. Lives on the main thread; every member is touched only there. Each run is an
+// UploadRun of its own that tells the manager what it needs to hear through RunSink; each file's
+// transfer is a job of its own (transfer_job.h) that sees only its TransferContext.
+class UploadManager : public QObject, private RunSink {
     Q_OBJECT
 public:
     // Creates the upload session (over `uploadTransport` when given, else libcurl), takes "destDir"
@@ -71,11 +61,11 @@ public:
     // Observable state: every assignment emits its signal, also when the value stays the same.
     // The list's changes are told as what they are (items appended, removed, or a new list), each
     // followed by itemsChanged(); the items' own changes come in batches as itemsUpdated().
-    const std::vector<ItemPtr>& items() const { return items_; }
+    const std::vector<ItemPtr>& items() const { return queue().items(); }
     void setItems(std::vector<ItemPtr> items);
     void appendItems(std::vector<ItemPtr> items);
     // Hands over the item changes gathered so far at once, instead of on the next turn.
-    void deliverItemChanges() { itemChanges_->deliver(); }
+    void deliverItemChanges() { queue().changes().deliver(); }
     bool isRunning() const { return isRunning_; }
     void setIsRunning(bool running);
     // Bytes per second over the last seconds; it falls to zero while nothing moves.
@@ -217,16 +207,14 @@ signals:
     void accountChanged();
 
 private:
-    // Leaves in the queue only `kept`: told as the removal of the others when `kept` is the queue
-    // in its order with items left out, otherwise as a new list.
-    void keepOnly(std::vector<ItemPtr> kept);
+    UploadQueue& queue() const { return resources_->queue; }
+    // Leaves in the queue only `kept` (UploadQueue::keepOnly).
+    void keepOnly(std::vector<ItemPtr> kept) { queue().keepOnly(std::move(kept)); }
     // Puts aside the items of other accounts than account_, or takes them back (accounts.cpp).
     void separateAccounts();
     // The side file beside the queue file that says whose each queued item is, and its writing.
     QString ownersPath() const;
     void saveOwners();
-    // The items of every account, for the queue file.
-    const std::vector<ItemPtr>& wholeQueue();
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     void recordSent(qint64 n);
@@ -241,18 +229,6 @@ private:
     // Forgets the item's open multipart upload at once and aborts it at the service without
     // waiting, so that no part is left stored (and billed) for an upload nothing will complete.
     void discardUploadLater(const ItemPtr& item);
-    // What start() begins at once for the run that follows (scheduler.cpp).
-    struct RunOpening;
-    // The run: it holds `resources`, and the manager only through `self`, which it checks after
-    // every suspension (scheduler.cpp).
-    static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
-                                            ZafrelAPI& api, std::stop_token stop, std::shared_ptr<RunOpening> opening);
-    static QCoro::Task<void> runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop,
-                                      RunOpening& opening);
-    // transferFile(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
-    // above singlePutMax) up to date however it ends.
-    static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
-                                           int& largeRunning, AsyncSemaphore& sem, std::stop_token stop);
     // The folders of the scan whose history goes on at the destination, with their items (the
     // new ones and those already waiting).
     void takeHistories(const IntakeScan& scan, const std::vector<ItemPtr>& fresh);
@@ -262,27 +238,19 @@ private:
     bool advanceHistories();
     ItemPtr historyFileItem(const QString& path, const QString& destDir);
 
-    // The first queued item in queue order, or null. Looks on from where the last pick found one,
-    // and from the start after the list changed or an item was queued again.
-    ItemPtr firstQueued();
-
-    // Adds to `group` the upload starts of the next few queued small files after the last one
-    // picked, for those whose folder listing says they are to be sent (upload_starts.cpp): their
-    // single request then goes out once it has a permit instead of waiting one more round trip.
-    void startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group);
-    static QCoro::Task<void> makeStartAhead(TransferContext& ctx, ItemPtr it, std::shared_ptr<StartAhead> start,
-                                            std::stop_token stop);
+    // What the runs tell (RunSink).
+    void routeDecided(const QString& route) override { setRoute(route); }
+    void bytesSent(qint64 bytes) override { recordSent(bytes); }
+    void pauseRun(PauseCause cause) override { pauseAll(cause); }
+    bool queueFollowUps() override { return advanceHistories(); }
+    void transfersEnded() override;
+    void runFinished() override;
 
     ZafrelAPI& api_;
     QString bucket_;
-    // The current or last run; cancelAll requests stop on it. Absent until the first start().
-    std::optional<std::stop_source> runTask_;
+    // The current or last run; cancelAll stops it. Absent until the first start().
+    std::shared_ptr<UploadRun> run_;
     SpeedMeter meter_;
-    std::vector<ItemPtr> items_;
-    // Items of other accounts than account_, waiting aside in queue order; not seen by the window,
-    // the runs, the controls or the report.
-    std::vector<ItemPtr> otherAccounts_;
-    std::vector<ItemPtr> wholeQueue_;
     std::shared_ptr<const QueueOwner> account_;
     std::vector<QString> offloadNotices_;
     // The run each notice's intake went to, by position.
@@ -301,11 +269,9 @@ private:
     QString destDir_;
     int64_t sendRate_ = 0;
     bool replaceOtherFiles_ = false;
-    // Where firstQueued() looks on from, valid while no item was queued again since.
-    size_t pickFrom_ = 0;
-    uint64_t pickGeneration_ = 0;
     std::shared_ptr<RunResources> resources_;
-    std::shared_ptr<ItemChanges> itemChanges_ = std::make_shared<ItemChanges>();
+    // The runs' way to this manager, cleared when it goes.
+    const std::shared_ptr<RunSinkLink> sinkLink_ = std::make_shared<RunSinkLink>(RunSinkLink{this});
 };
 
 }  // namespace zafrel

@@ -66,16 +66,16 @@ void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<Item
     // written from the record replaces them, so they are no leftovers that fail every later run.
     if (!superseded.isEmpty()) {
         std::vector<ItemPtr> kept;
-        for (const ItemPtr& item : items_)
+        for (const ItemPtr& item : queue().items())
             if (item->isActive() || item->status() == Status::Done || item->status() == Status::Skipped
                 || !superseded.contains(item->destDir))
                 kept.push_back(item);
-        if (kept.size() != items_.size())
+        if (kept.size() != queue().items().size())
             keepOnly(std::move(kept));
     }
     // A file already waiting in the queue belongs to its folder's history as much as a new one.
     QHash<QString, ItemPtr> active;
-    for (const ItemPtr& item : items_)
+    for (const ItemPtr& item : queue().items())
         if (item->status() == Status::Queued || item->status() == Status::Running || item->status() == Status::Paused)
             active.insert(item->queueKey(), item);
     for (const ItemPtr& item : fresh)

@@ -22,7 +22,7 @@ std::vector<IntakeProblem> UploadManager::add(const IntakeScan& scan, const QStr
     // Only items that still wait or hold a place block a second copy; finished, failed and
     // cancelled ones do not. New items are not compared with each other.
     QSet<QString> taken;
-    for (const ItemPtr& item : items_) {
+    for (const ItemPtr& item : queue().items()) {
         const Status s = item->status();
         if (s == Status::Queued || s == Status::Running || s == Status::Paused)
             taken.insert(item->queueKey());
@@ -66,7 +66,7 @@ void UploadManager::resumeMatching(const IntakeScan& scan)
     QHash<QString, const ScannedFile*> wanted;
     for (const ScannedFile& file : scan.files)
         wanted.insert(UploadItem::queueKey(file.path, file.destDir), &file);
-    for (const ItemPtr& item : items_) {
+    for (const ItemPtr& item : queue().items()) {
         const Status status = item->status();
         const ScannedFile* file = wanted.value(item->queueKey());
         if ((status != Status::Paused && status != Status::Error) || !file)

@@ -3,6 +3,7 @@
 // "Continuar pendientes" or the same command again, which send only what is missing.
 #include "client/api_error.h"
 #include "engine/transfer/upload_error.h"
+#include "engine/run/upload_run.h"
 #include "engine/upload_manager.h"
 #include "platform/errors.h"
 
@@ -49,13 +50,13 @@ void UploadManager::pauseAll(std::optional<PauseCause> cause)
         pauseCause_ = cause;
         emit pauseCauseChanged();
     }
-    for (const ItemPtr& item : items_)
+    for (const ItemPtr& item : queue().items())
         if (item->status() == Status::Queued)
             item->setStatus(Status::Paused);
     // Running transfers end paused on the stop, keeping their verified parts. A stop requested on
     // a run that has already ended changes nothing.
-    if (runTask_)
-        runTask_->request_stop();
+    if (run_)
+        run_->stop();
     persistNow();
 }
 

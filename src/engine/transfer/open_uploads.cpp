@@ -44,7 +44,7 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
     Forgotten result;
     std::vector<ItemPtr> kept;
     // Taken from the list before anything is awaited: the list may be replaced meanwhile.
-    const std::vector<ItemPtr> items = items_;
+    const std::vector<ItemPtr> items = queue().items();
     for (const ItemPtr& item : items) {
         const bool leftover = item->status() == Status::Paused || item->status() == Status::Error;
         if (!leftover) {
