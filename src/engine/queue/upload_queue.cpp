@@ -2,6 +2,8 @@
 
 #include "engine/queue/item_changes.h"
 
+#include <algorithm>
+
 namespace zafrel {
 
 void Summary::add(const UploadItem& item)
