@@ -52,6 +52,10 @@ UploadManager::~UploadManager()
     if (run_)
         run_->stop();
     resources_->store.close();
+    // A run winding down takes no item more: the items go with the manager, told to no one.
+    queue().blockSignals(true);
+    queue().setAside({});
+    queue().set({});
 }
 
 UploadQueue& UploadManager::queue() const
