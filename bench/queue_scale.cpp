@@ -6,9 +6,13 @@
 //
 // Works in a temporary folder, with the user's data and config folders moved into it: the real
 // queue file and settings are never touched, and the service is never called.
+#include "client/zafrel_api.h"
+#include "engine/intake/intake_scan.h"
 #include "engine/queue/queue_file.h"
 #include "engine/upload_manager.h"
+#include "platform/http.h"
 #include "platform/settings.h"
+#include "../tests/support/manager_test_access.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -119,12 +123,12 @@ int main(int argc, char** argv)
 
     const Timing encode = medianOf(5, [&] { encodeQueue(manager->items()); });
     const Timing persist = medianOf(5, [&] { manager->persistNow(); });
-    const qint64 fileBytes = QFileInfo(manager->stateURL()).size();
+    const qint64 fileBytes = QFileInfo(ManagerTestAccess::store(*manager).queuePath()).size();
     print("encode", encode, "median of 5");
     std::printf("queue file: %.1f MB\n", double(fileBytes) / 1e6);
     print("persist", persist, "median of 5: encode and atomic replace");
 
-    QFile file(manager->stateURL());
+    QFile file(ManagerTestAccess::store(*manager).queuePath());
     file.open(QIODevice::ReadOnly);
     const QByteArray bytes = file.readAll();
     const Timing decode = medianOf(5, [&] { decodeQueue(bytes); });

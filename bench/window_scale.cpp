@@ -8,11 +8,13 @@
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise, in a temporary folder with
 // the user's data and config folders moved into it; the service is never reached.
 #include "client/zafrel_api.h"
+#include "engine/intake/intake_scan.h"
 #include "engine/upload_manager.h"
 #include "platform/settings.h"
 #include "session/session_model.h"
 #include "ui/main_view.h"
 #include "ui/queue_model.h"
+#include "../tests/support/manager_test_access.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -92,7 +94,7 @@ int main(int argc, char** argv)
     const std::vector<ItemPtr> items = up.items();
     for (const ItemPtr& item : items)
         item->setStatus(Status::Queued);
-    up.setIsRunning(true);
+    ManagerTestAccess::setIsRunning(up, true);
     size_t next = 0;
     QTimer play;
     play.setInterval(2);
@@ -103,7 +105,7 @@ int main(int argc, char** argv)
         }
         if (next >= 2 && next - 2 < items.size())
             items[next - 2]->setStatus(Status::Done);
-        up.setSpeed(40e6);
+        ManagerTestAccess::setSpeed(up, 40e6);
         ++next;
     });
 

@@ -10,6 +10,7 @@
 #include "client/api_error.h"
 #include "client/server_origin.h"
 #include "client/zafrel_api.h"
+#include "engine/queue/queue_owners.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 #include "platform/errors.h"

@@ -5,6 +5,7 @@
 #include "cli/process_exit.h"
 #include "cli/send_rate_option.h"
 #include "cli/terminal_progress.h"
+#include "engine/queue/queue_owners.h"
 #include "engine/upload_manager.h"
 #include "platform/async_latch.h"
 

@@ -1,5 +1,6 @@
-#include "engine/upload_manager.h"
+#include "engine/report.h"
 
+#include "engine/queue/upload_queue.h"
 #include "engine/run/run_progress.h"
 #include "platform/format.h"
 #include "platform/printable.h"
@@ -10,30 +11,6 @@
 #include <algorithm>
 
 namespace zafrel {
-
-void Summary::add(const UploadItem& item)
-{
-    switch (item.status()) {
-    case Status::Done:
-        ++done;
-        bytes += item.size;
-        break;
-    case Status::Skipped: ++skipped; break;
-    case Status::Error: ++errors; break;
-    case Status::Queued:
-    case Status::Running: ++active; break;
-    case Status::Cancelled: ++cancelled; break;
-    case Status::Paused: ++paused; break;
-    }
-}
-
-Summary UploadManager::summary() const
-{
-    Summary s;
-    for (const ItemPtr& item : items_)
-        s.add(*item);
-    return s;
-}
 
 namespace {
 
@@ -85,31 +62,43 @@ QString averageSpeedText(const RunRecord& run, const QDateTime& end)
 
 }  // namespace
 
-std::vector<ItemPtr> UploadManager::runItems() const
+void OffloadNotices::add(const std::vector<QString>& more, uint64_t run)
 {
-    if (!lastRun_)
-        return items_;
+    texts.insert(texts.end(), more.begin(), more.end());
+    runs.resize(texts.size(), run);
+}
+
+void OffloadNotices::clear()
+{
+    texts.clear();
+    runs.clear();
+}
+
+std::vector<ItemPtr> itemsOfRun(const std::vector<ItemPtr>& items, const std::optional<RunRecord>& run)
+{
+    if (!run)
+        return items;
     std::vector<ItemPtr> mine;
-    std::copy_if(items_.begin(), items_.end(), std::back_inserter(mine),
-                 [number = lastRun_->number](const ItemPtr& item) { return item->run == number; });
+    std::copy_if(items.begin(), items.end(), std::back_inserter(mine),
+                 [number = run->number](const ItemPtr& item) { return item->run == number; });
     return mine;
 }
 
-QString UploadManager::runReport() const
+QString runReportText(const std::vector<ItemPtr>& files, const std::optional<RunRecord>& run, const QString& destDir,
+                      const OffloadNotices& offload)
 {
-    const std::vector<ItemPtr> files = runItems();
     Summary s;
     for (const ItemPtr& item : files)
         s.add(*item);
     QStringList lines{QStringLiteral("Zafrel — informe de subida")};
-    const QString destination = lastRun_ ? lastRun_->destDir : destDir_;
+    const QString destination = run ? run->destDir : destDir;
     lines << QStringLiteral("Destino: ") + (destination.isEmpty() ? QStringLiteral("/") : printable(destination));
-    if (lastRun_) {
-        const QDateTime end = lastRun_->ended.value_or(QDateTime::currentDateTime());
-        lines << QStringLiteral("Inicio: ") + localTimeText(lastRun_->started);
-        lines << QStringLiteral("Fin: ") + (lastRun_->ended ? localTimeText(end) : QStringLiteral("en curso"));
-        lines << QStringLiteral("Duración: ") + durationText(lastRun_->started.secsTo(end));
-        lines << QStringLiteral("Velocidad media: ") + averageSpeedText(*lastRun_, end);
+    if (run) {
+        const QDateTime end = run->ended.value_or(QDateTime::currentDateTime());
+        lines << QStringLiteral("Inicio: ") + localTimeText(run->started);
+        lines << QStringLiteral("Fin: ") + (run->ended ? localTimeText(end) : QStringLiteral("en curso"));
+        lines << QStringLiteral("Duración: ") + durationText(run->started.secsTo(end));
+        lines << QStringLiteral("Velocidad media: ") + averageSpeedText(*run, end);
     } else {
         lines << QStringLiteral("Ninguna subida desde que se abrió Zafrel: los archivos de la lista, como quedaron.");
     }
@@ -126,9 +115,9 @@ QString UploadManager::runReport() const
         if (item->status() != Status::Error)
             lines << runFileLine(*item);
     QStringList notices;
-    for (size_t i = 0; i < offloadNotices_.size(); ++i)
-        if (!lastRun_ || offloadNoticeRuns_.at(i) == lastRun_->number)
-            notices << QStringLiteral("aviso: ") + offloadNotices_[i];
+    for (size_t i = 0; i < offload.texts.size(); ++i)
+        if (!run || offload.runs.at(i) == run->number)
+            notices << QStringLiteral("aviso: ") + offload.texts[i];
     if (!notices.isEmpty())
         lines << QString() << notices;
     QStringList sums;
@@ -140,25 +129,26 @@ QString UploadManager::runReport() const
     return lines.join(u'\n');
 }
 
-QString UploadManager::report() const
+QString queueReportText(const std::vector<ItemPtr>& items, const QString& destDir, const OffloadNotices& notices)
 {
     QStringList lines;
     // Qt::ISODate writes UTC as "2026-12-05T12:42:24Z", without fractions of a second.
     lines << QStringLiteral("Zafrel — informe de subida ")
                  + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    lines << QStringLiteral("Destino: ") + (destDir_.isEmpty() ? QStringLiteral("/") : printable(destDir_));
+    lines << QStringLiteral("Destino: ") + (destDir.isEmpty() ? QStringLiteral("/") : printable(destDir));
     lines << QString();
     // Names and messages come from disks and servers: cleaned, so that every item stays on its
     // one line with its three fields.
-    for (const ItemPtr& item : items_) {
+    Summary s;
+    for (const ItemPtr& item : items) {
+        s.add(*item);
         lines << stateText(*item) + u'\t' + QString::number(item->size) + u'\t' + printable(item->destDir + item->name);
     }
     lines << QString();
-    const Summary s = summary();
     lines << QString::number(s.done) + QStringLiteral(" subidos, ") + QString::number(s.skipped)
                  + QStringLiteral(" ya existían, ") + QString::number(s.errors) + QStringLiteral(" errores, ")
                  + formatByteCount(s.bytes);
-    for (const QString& notice : offloadNotices_)
+    for (const QString& notice : notices.texts)
         lines << QStringLiteral("aviso: ") + notice;
     return lines.join(u'\n');
 }

@@ -1,27 +1,46 @@
+// The manager's state and what it hears from its runs; its controls are in upload_controls.cpp.
 #include "engine/upload_manager.h"
 
+#include "client/zafrel_api.h"
+#include "engine/destination/destination_histories.h"
+#include "engine/queue/item_changes.h"
+#include "engine/queue/queue_accounts.h"
+#include "engine/queue/queue_owners.h"
+#include "engine/report.h"
+#include "engine/run/run_resources.h"
+#include "engine/run/upload_run.h"
+#include "engine/service_origin.h"
 #include "engine/transfer/background_aborts.h"
+#include "platform/http.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 
-#include <QFile>
+#include <QDateTime>
 
-#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace zafrel {
 
+UploadManager::UploadManager() : UploadManager(ZafrelAPI::shared()) {}
+
+UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits) : UploadManager(api, limits, nullptr) {}
+
 UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport)
-    : limits(limits),
-      api_(api),
-      historyRecord_(paths::dataDir() + QStringLiteral("/mhl-destinations.json")),
+    : api_(api),
+      offloadNotices_(std::make_unique<OffloadNotices>()),
+      histories_(std::make_unique<DestinationHistories>(paths::dataDir() + QStringLiteral("/mhl-destinations.json"))),
       resources_(std::make_shared<RunResources>(
           api, limits, std::make_unique<HttpSession>(HttpSession::uploadConfig(), std::move(uploadTransport)),
           paths::dataDir() + QStringLiteral("/suspects.json"), paths::dataDir() + QStringLiteral("/destinations.json"),
-          paths::dataDir() + QStringLiteral("/queue.json"),
-          paths::dataDir() + QStringLiteral("/queue.journal"), [this]() -> const std::vector<ItemPtr>& { return wholeQueue(); }))
+          paths::dataDir() + QStringLiteral("/queue.json"), paths::dataDir() + QStringLiteral("/queue.journal")))
 {
-    connect(itemChanges_.get(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
+    UploadQueue& q = queue();
+    connect(&q.changes(), &ItemChanges::changed, this, &UploadManager::itemsUpdated);
+    connect(&q, &UploadQueue::reset, this, &UploadManager::itemsReset);
+    connect(&q, &UploadQueue::appended, this, &UploadManager::itemsAppended);
+    connect(&q, &UploadQueue::removed, this, &UploadManager::itemsRemoved);
+    connect(&q, &UploadQueue::changed, this, &UploadManager::itemsChanged);
     // What the file holds needs no writing back.
     destDir_ = settings::value(QStringLiteral("destDir")).value_or(QString());
     restore();
@@ -29,60 +48,39 @@ UploadManager::UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_pt
 
 UploadManager::~UploadManager()
 {
-    if (runTask_)
-        runTask_->request_stop();
+    sinkLink_->sink = nullptr;
+    if (run_)
+        run_->stop();
     resources_->store.close();
+    // A run winding down takes no item more: the items go with the manager, told to no one.
+    queue().blockSignals(true);
+    queue().setAside({});
+    queue().set({});
+}
+
+UploadQueue& UploadManager::queue() const
+{
+    return resources_->queue;
+}
+
+const std::vector<ItemPtr>& UploadManager::items() const
+{
+    return queue().items();
+}
+
+void UploadManager::deliverItemChanges()
+{
+    queue().changes().deliver();
 }
 
 void UploadManager::setItems(std::vector<ItemPtr> items)
 {
-    items_ = std::move(items);
-    for (const ItemPtr& item : items_)
-        item->reportTo(itemChanges_);
-    pickFrom_ = 0;
-    emit itemsReset();
-    emit itemsChanged();
+    queue().set(std::move(items));
 }
 
 void UploadManager::appendItems(std::vector<ItemPtr> items)
 {
-    if (items.empty()) {
-        emit itemsChanged();
-        return;
-    }
-    const size_t first = items_.size();
-    items_.reserve(first + items.size());
-    for (ItemPtr& item : items) {
-        item->reportTo(itemChanges_);
-        joinRun(*item);
-        items_.push_back(std::move(item));
-    }
-    emit itemsAppended(int(first), int(items_.size() - first));
-    emit itemsChanged();
-}
-
-void UploadManager::keepOnly(std::vector<ItemPtr> kept)
-{
-    QList<QUuid> removed;
-    size_t k = 0;
-    for (const ItemPtr& item : items_) {
-        if (k < kept.size() && kept[k] == item)
-            ++k;
-        else
-            removed.push_back(item->id);
-    }
-    if (k != kept.size()) {
-        setItems(std::move(kept));   // not the queue with items left out: a new list
-        return;
-    }
-    if (removed.isEmpty()) {
-        emit itemsChanged();
-        return;
-    }
-    items_ = std::move(kept);
-    pickFrom_ = 0;
-    emit itemsRemoved(removed);
-    emit itemsChanged();
+    queue().append(std::move(items), runJoined());
 }
 
 void UploadManager::setIsRunning(bool running)
@@ -127,6 +125,27 @@ void UploadManager::setSendRate(int64_t bytesPerSecond)
     resources_->session->setSendRate(sendRate_);
 }
 
+int UploadManager::otherAccountsWaiting() const
+{
+    return zafrel::otherAccountsWaiting(queue());
+}
+
+void UploadManager::setStartHistories(bool start, bool withXxh64)
+{
+    histories_->setStart(start, withXxh64);
+}
+
+bool UploadManager::startsHistories() const
+{
+    return histories_->starts();
+}
+
+void UploadManager::persistNow()
+{
+    resources_->store.persistNow();
+    resources_->records.flush();
+}
+
 void UploadManager::restore()
 {
     std::optional<QueueStore::Restored> restored = resources_->store.restore();
@@ -134,47 +153,76 @@ void UploadManager::restore()
         return;
     for (auto& [key, uploadId] : restored->abandonedUploads)
         abortInBackground(api_, std::move(key), std::move(uploadId));
-    QFile owners(ownersPath());
-    const auto ownerOfId = owners.open(QIODevice::ReadOnly) ? decodeQueueOwners(owners.readAll())
-                                                             : QHash<QUuid, std::shared_ptr<const QueueOwner>>();
+    const auto ownerOfId = readQueueOwners(queuePath());
     for (const ItemPtr& item : restored->items)
         item->owner = ownerOfId.value(item->id);
-    otherAccounts_.clear();
+    queue().setAside({});
     setItems(std::move(restored->items));
     if (account_)
-        separateAccounts();
+        separateAccounts(queue(), account_, queuePath());
 }
 
 QString UploadManager::serviceOrigin() const
 {
-    return api_.baseURL().adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    return zafrel::serviceOrigin(api_);
 }
 
-TransferContext UploadManager::transferContext()
+QString UploadManager::queuePath() const
 {
-    RunResources& r = *resources_;
-    return TransferContext{
-        api_,
-        *r.session,
-        r.limits,
-        r.listings,
-        r.suspects,
-        r.records,
-        r.partBuffers,
-        r.store,
-        r.startsAhead,
-        serviceOrigin(),
-        r.probe.accelerate().value_or(false),
-        replaceOtherFiles_,
-        [self = QPointer<UploadManager>(this)](qint64 n) {
-            if (self)
-                self->recordSent(n);
-        },
-        [self = QPointer<UploadManager>(this)](PauseCause cause) {
-            if (self)
-                self->pauseAll(cause);
-        },
-    };
+    return resources_->store.queuePath();
+}
+
+void UploadManager::saveOwners()
+{
+    saveQueueOwners(queuePath(), queue().whole());
+}
+
+Summary UploadManager::summary() const
+{
+    return queue().summary();
+}
+
+QString UploadManager::report() const
+{
+    return queueReportText(items(), destDir_, *offloadNotices_);
+}
+
+std::vector<ItemPtr> UploadManager::runItems() const
+{
+    return itemsOfRun(items(), lastRun_);
+}
+
+QString UploadManager::runReport() const
+{
+    return runReportText(runItems(), lastRun_, destDir_, *offloadNotices_);
+}
+
+bool UploadManager::queueFollowUps()
+{
+    std::vector<ItemPtr> queued = histories_->advance(serviceOrigin(), account_, offloadNotices_->texts);
+    if (queued.empty())
+        return false;
+    appendItems(std::move(queued));
+    if (account_)
+        saveOwners();
+    persistNow();
+    return true;
+}
+
+void UploadManager::transfersEnded()
+{
+    if (lastRun_)
+        lastRun_->ended = QDateTime::currentDateTime();
+}
+
+void UploadManager::runFinished()
+{
+    setIsRunning(false);
+    setSpeed(0);
+    if (std::exchange(resumeWhenIdle_, false))
+        resumePaused();
+    else if (queue().firstQueued())
+        start();   // queued while the stopped run wound down: a row's "Reanudar", a retry
 }
 
 }  // namespace zafrel

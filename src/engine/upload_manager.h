@@ -1,25 +1,13 @@
 #pragma once
-#include "client/zafrel_api.h"
-#include "engine/transfer/async_semaphore.h"
-#include "engine/destination/destination_history.h"
+#include "engine/queue/leftover_uploads.h"
+#include "engine/queue/upload_queue.h"
 #include "engine/run/engine_limits.h"
-#include "engine/intake/intake_scan.h"
-#include "engine/queue/item_changes.h"
-#include "engine/run/pause_cause.h"
-#include "engine/queue/queue_owners.h"
-#include "engine/queue/queue_store.h"
-#include "engine/run/route_probe.h"
 #include "engine/run/run_record.h"
-#include "engine/run/run_resources.h"
+#include "engine/run/run_sink.h"
 #include "engine/run/speed_meter.h"
-#include "engine/transfer/transfer_context.h"
-#include "engine/queue/upload_item.h"
-#include "platform/async.h"
-#include "platform/http.h"
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -28,41 +16,37 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
-#include <stop_token>
-#include <string>
 #include <vector>
 
 namespace zafrel {
 
-// Counts over the queue for the window, the headless run and the report's totals.
-struct Summary {
-    int done = 0;        // items done
-    qint64 bytes = 0;    // sum of the sizes of the done items (skipped ones not included)
-    int skipped = 0;
-    int errors = 0;
-    int active = 0;      // queued or running (paused items are not counted)
-    int cancelled = 0;
-    int paused = 0;
+class DestinationHistories;
+class HttpTransport;
+struct IntakeProblem;
+struct IntakeScan;
+struct OffloadNotices;
+struct QueueOwner;
+struct RunResources;
+class UploadRun;
+struct User;
+class ZafrelAPI;
 
-    // Counts `item` under its state.
-    void add(const UploadItem& item);
-};
-
-// The upload engine: owns the queue, runs it and offers the controls of the window and the
-// headless run. Lives on the main thread; every member is touched only there. Its operations are
-// spread over intake.cpp, scheduler.cpp, open_uploads.cpp, run_pause.cpp and report.cpp; each
-// file's transfer is a job of its own (transfer_job.h) that sees only its TransferContext.
-class UploadManager : public QObject {
+// The upload engine: owns the queue (UploadQueue), runs it (UploadRun) and offers the controls of
+// the window and the headless run. Lives on the main thread; every member is touched only there.
+// The intake, the accounts, the destination histories and the reports are units of their own that
+// it calls; each file's transfer is a job of its own (transfer_job.h) that sees only its
+// TransferContext.
+class UploadManager : public QObject, private RunSink {
     Q_OBJECT
 public:
     // Creates the upload session (over `uploadTransport` when given, else libcurl), takes "destDir"
     // from the user defaults (writing it straight back) and ends by restoring the queue file.
-    // Never starts a run by itself.
-    explicit UploadManager(ZafrelAPI& api = ZafrelAPI::shared(), EngineLimits limits = {},
-                           std::unique_ptr<HttpTransport> uploadTransport = nullptr);
+    // Never starts a run by itself. Without `api`, the service's shared client.
+    UploadManager();
+    explicit UploadManager(ZafrelAPI& api, EngineLimits limits = {});
+    UploadManager(ZafrelAPI& api, EngineLimits limits, std::unique_ptr<HttpTransport> uploadTransport);
     // Stops a run in progress and writes any queue change not yet on disk, without waiting: the
     // run winds down on its own afterwards (its requests end on the stop), holding what it uses
     // (RunResources), and records nothing more in the queue file.
@@ -71,18 +55,13 @@ public:
     // Observable state: every assignment emits its signal, also when the value stays the same.
     // The list's changes are told as what they are (items appended, removed, or a new list), each
     // followed by itemsChanged(); the items' own changes come in batches as itemsUpdated().
-    const std::vector<ItemPtr>& items() const { return items_; }
-    void setItems(std::vector<ItemPtr> items);
-    void appendItems(std::vector<ItemPtr> items);
+    const std::vector<ItemPtr>& items() const;
     // Hands over the item changes gathered so far at once, instead of on the next turn.
-    void deliverItemChanges() { itemChanges_->deliver(); }
+    void deliverItemChanges();
     bool isRunning() const { return isRunning_; }
-    void setIsRunning(bool running);
     // Bytes per second over the last seconds; it falls to zero while nothing moves.
     double speed() const { return std::min(speed_, meter_.rateAt()); }
-    void setSpeed(double speed);
     QString route() const { return route_; }
-    void setRoute(QString route);
     // Destination folder for new items: empty for the top folder, otherwise ending with "/".
     // Every assignment is also stored in the user defaults under "destDir".
     QString destDir() const { return destDir_; }
@@ -92,7 +71,7 @@ public:
     // the runs, the controls and the report hold only the files queued under this account (the
     // files of an older version, queued under nobody yet, become its own); the files of other
     // accounts wait aside as they were, a run still sending them paused first. Another account
-    // than the last one gets the destination it chose last, or the top folder (accounts.cpp).
+    // than the last one gets the destination it chose last, or the top folder.
     void setAccount(const User& user);
     // The account set last; none yet: then the whole queue is in items(), as "--pendientes" lists it.
     const std::shared_ptr<const QueueOwner>& account() const { return account_; }
@@ -105,31 +84,21 @@ public:
     int64_t sendRate() const { return sendRate_; }
     void setSendRate(int64_t bytesPerSecond);
 
-    const EngineLimits limits;
-
-    // The bucket the last intake was for; the route probe measures its hosts.
-    const QString& bucket() const { return bucket_; }
-    // The route of this manager's uploads, decided by the first run that measured it.
-    RouteProbe& routeProbe() { return resources_->probe; }
-    // What a transfer of this manager uses: its sessions, caches and queue file. Valid while the
-    // manager lives; a run makes its own.
-    TransferContext transferContext();
-
     // Intake: queues every regular file of `urls` (files and folders) and starts the queue;
-    // answers what it could not take (intake.cpp).
+    // answers what it could not take.
     std::vector<IntakeProblem> add(const QList<QUrl>& urls, const QString& bucket);
     // The same for a scan already made (scanForIntake with destDir() as destination), so that the
     // command line walks its paths once for resumeMatching and the intake.
     std::vector<IntakeProblem> add(const IntakeScan& scan, const QString& bucket);
     // Before add(scan) on the command line: queues again the paused and failed items that the scan
-    // would queue now, as retry() does (intake.cpp).
+    // would queue now, as retry() does, so that the same command continues its own leftovers.
     void resumeMatching(const IntakeScan& scan);
 
     // Whether a dropped folder without an ASC MHL history gets one at the destination (a first
     // hash list with the MD5 of its files, and their xxh64 with `withXxh64`), for the intakes from
-    // now on. Managed folders always have theirs extended (destination_histories.cpp).
+    // now on. Managed folders always have theirs extended (DestinationHistories).
     void setStartHistories(bool start, bool withXxh64 = false);
-    bool startsHistories() const { return startHistories_; }
+    bool startsHistories() const;
 
     // Scheduler and controls.
     void start();
@@ -154,53 +123,32 @@ public:
     // aborted at the service first (waiting for it), then the queue file is written. An item whose
     // abort fails stays, so that its parts are not left stored with nothing to name them. Not
     // while a run goes on.
-    struct Forgotten {
-        int items = 0;            // taken out of the queue
-        int abortedUploads = 0;   // of them, with an open upload the service aborted
-        int kept = 0;             // left in the queue: the service did not abort their upload
-        QString failure;          // the message of the last failed abort
-    };
+    using Forgotten = ForgottenLeftovers;
     QCoro::Task<Forgotten> forgetLeftovers();
 
     // Stops taking files: the running ones (once their requests have let go) and everything queued
     // end paused, to be continued like any paused item. `cause` says why when it was not the
-    // user's choice; it stays until the next run starts (run_pause.cpp).
+    // user's choice; it stays until the next run starts.
     void pauseAll(std::optional<PauseCause> cause = std::nullopt);
     const std::optional<PauseCause>& pauseCause() const { return pauseCause_; }
 
-    // The queue on disk, kept by store_ (see QueueStore). restore() replaces the queue with the one
-    // on disk, when there is a usable one.
-    void persist(const ItemPtr& it) { resources_->store.persist(*it); }
-    void persistPart(const ItemPtr& it, int64_t part) { resources_->store.persistPart(*it, part); }
-    void persistNow()
-    {
-        resources_->store.persistNow();
-        resources_->records.flush();
-    }
+    // The queue on disk (QueueStore): written whole at once, with the records of what this program
+    // verified. restore() replaces the queue with the one on disk, when there is a usable one.
+    void persistNow();
     void restore();
-    // Path of queue.json, and of the journal beside it.
-    QString stateURL() const { return resources_->store.queuePath(); }
-    QString journalURL() const { return resources_->store.journalPath(); }
 
     Summary summary() const;
     // The text report of the whole list, as the command line prints it.
     QString report() const;
 
-    // The run under way, or the last one; none before the first start() (run_report.cpp).
+    // The run under way, or the last one; none before the first start().
     const std::optional<RunRecord>& lastRun() const { return lastRun_; }
     // The items of that run in queue order: those it took up, those queued while it went on, and
     // how each ended (paused and cancelled included); not the rows of earlier runs still in the
     // list. Before any run, the whole list.
     std::vector<ItemPtr> runItems() const;
-    // The window's report of that run, saved with it and shown in its sheet: local times with
-    // their zone, duration, average speed, every outcome counted, then one line per file (state,
-    // size, destination, MD5, source path), errors first, and the MD5s of the files done in
-    // md5sum's format ("<hex>  <destination>"), so that a copy of the destination folder can be
-    // checked with `md5sum -c`.
+    // The window's report of that run, saved with it and shown in its sheet (runReportText).
     QString runReport() const;
-    // What the offloads' histories of the files taken said that stops nothing (a recorded file
-    // that is not there, a file there without a record), in the order met; the report lists them.
-    const std::vector<QString>& offloadNotices() const { return offloadNotices_; }
 
 signals:
     void itemsChanged();
@@ -217,80 +165,47 @@ signals:
     void accountChanged();
 
 private:
-    // Leaves in the queue only `kept`: told as the removal of the others when `kept` is the queue
-    // in its order with items left out, otherwise as a new list.
-    void keepOnly(std::vector<ItemPtr> kept);
-    // Puts aside the items of other accounts than account_, or takes them back (accounts.cpp).
-    void separateAccounts();
-    // The side file beside the queue file that says whose each queued item is, and its writing.
-    QString ownersPath() const;
-    void saveOwners();
-    // The items of every account, for the queue file.
-    const std::vector<ItemPtr>& wholeQueue();
+    // What tests set and read that the program itself does not.
+    friend struct ManagerTestAccess;
+
+    UploadQueue& queue() const;
+    void setItems(std::vector<ItemPtr> items);
+    void appendItems(std::vector<ItemPtr> items);
+    void setIsRunning(bool running);
+    void setSpeed(double speed);
+    void setRoute(QString route);
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
+    QString queuePath() const;
+    void saveOwners();
     void recordSent(qint64 n);
     // A file queued while a run sends files and has not been told to stop belongs to that run; one
     // queued otherwise joins the next run when it starts.
     bool runTakesNewFiles() const;
-    void joinRun(UploadItem& item) const;
+    // The run a file queued now belongs to, if the run under way takes it.
+    std::optional<uint64_t> runJoined() const;
     // Queues an item again (retry, resumePaused, a command-line run naming it again). An open
     // multipart upload stays for the transfer, which continues it or discards it; otherwise the
     // item starts from the beginning with the file as it is now.
     void queueAgain(const ItemPtr& item);
-    // Forgets the item's open multipart upload at once and aborts it at the service without
-    // waiting, so that no part is left stored (and billed) for an upload nothing will complete.
-    void discardUploadLater(const ItemPtr& item);
-    // What start() begins at once for the run that follows (scheduler.cpp).
-    struct RunOpening;
-    // The run: it holds `resources`, and the manager only through `self`, which it checks after
-    // every suspension (scheduler.cpp).
-    static QCoro::Task<void> runAndWindDown(QPointer<UploadManager> self, std::shared_ptr<RunResources> resources,
-                                            ZafrelAPI& api, std::stop_token stop, std::shared_ptr<RunOpening> opening);
-    static QCoro::Task<void> runQueue(QPointer<UploadManager> self, RunResources& resources, std::stop_token stop,
-                                      RunOpening& opening);
-    // transferFile(), keeping the counts of files in flight (`running`, and `largeRunning` for a file
-    // above singlePutMax) up to date however it ends.
-    static QCoro::Task<void> uploadCounted(TransferContext& ctx, ItemPtr it, bool large, int& running,
-                                           int& largeRunning, AsyncSemaphore& sem, std::stop_token stop);
-    // The folders of the scan whose history goes on at the destination, with their items (the
-    // new ones and those already waiting).
-    void takeHistories(const IntakeScan& scan, const std::vector<ItemPtr>& fresh);
-    // At the end of a run: for each folder whose files are all up, queues the next step of its
-    // history at the destination (the new hash list, then the chain), or records it as written.
-    // True when it queued files.
-    bool advanceHistories();
-    ItemPtr historyFileItem(const QString& path, const QString& destDir);
 
-    // The first queued item in queue order, or null. Looks on from where the last pick found one,
-    // and from the start after the list changed or an item was queued again.
-    ItemPtr firstQueued();
-
-    // Adds to `group` the upload starts of the next few queued small files after the last one
-    // picked, for those whose folder listing says they are to be sent (upload_starts.cpp): their
-    // single request then goes out once it has a permit instead of waiting one more round trip.
-    void startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group);
-    static QCoro::Task<void> makeStartAhead(TransferContext& ctx, ItemPtr it, std::shared_ptr<StartAhead> start,
-                                            std::stop_token stop);
+    // What the runs tell (RunSink).
+    void routeDecided(const QString& route) override { setRoute(route); }
+    void bytesSent(qint64 bytes) override { recordSent(bytes); }
+    void pauseRun(PauseCause cause) override { pauseAll(cause); }
+    bool queueFollowUps() override;
+    void transfersEnded() override;
+    void runFinished() override;
 
     ZafrelAPI& api_;
+    // The bucket the last intake was for; the route probe measures its hosts.
     QString bucket_;
-    // The current or last run; cancelAll requests stop on it. Absent until the first start().
-    std::optional<std::stop_source> runTask_;
+    // The current or last run; cancelAll stops it. Absent until the first start().
+    std::shared_ptr<UploadRun> run_;
     SpeedMeter meter_;
-    std::vector<ItemPtr> items_;
-    // Items of other accounts than account_, waiting aside in queue order; not seen by the window,
-    // the runs, the controls or the report.
-    std::vector<ItemPtr> otherAccounts_;
-    std::vector<ItemPtr> wholeQueue_;
     std::shared_ptr<const QueueOwner> account_;
-    std::vector<QString> offloadNotices_;
-    // The run each notice's intake went to, by position.
-    std::vector<uint64_t> offloadNoticeRuns_;
-    std::vector<std::shared_ptr<DestinationHistory>> histories_;
-    DestinationHistoryRecord historyRecord_;
-    bool startHistories_ = false;
-    bool historyXxh64_ = false;
+    const std::unique_ptr<OffloadNotices> offloadNotices_;
+    const std::unique_ptr<DestinationHistories> histories_;
     bool isRunning_ = false;
     std::optional<PauseCause> pauseCause_;
     std::optional<RunRecord> lastRun_;
@@ -301,11 +216,9 @@ private:
     QString destDir_;
     int64_t sendRate_ = 0;
     bool replaceOtherFiles_ = false;
-    // Where firstQueued() looks on from, valid while no item was queued again since.
-    size_t pickFrom_ = 0;
-    uint64_t pickGeneration_ = 0;
     std::shared_ptr<RunResources> resources_;
-    std::shared_ptr<ItemChanges> itemChanges_ = std::make_shared<ItemChanges>();
+    // The runs' way to this manager, cleared when it goes.
+    const std::shared_ptr<RunSinkLink> sinkLink_ = std::make_shared<RunSinkLink>(RunSinkLink{this});
 };
 
 }  // namespace zafrel

@@ -1,3 +1,5 @@
+#include "engine/intake/intake_scan.h"
+#include "engine/queue/queue_owners.h"
 #include "ui/main_view.h"
 
 #include "client/zafrel_api.h"

@@ -1,12 +1,15 @@
 // The manager without a network: the intake's walk, the queue's operations, the queue file and its
 // journal, continuing a command's items, and the report.
-#include "engine/transfer/file_state.h"
+#include "engine/intake/intake_scan.h"
 #include "engine/queue/queue_file.h"
+#include "engine/queue/queue_owners.h"
 #include "engine/queue/queue_salvage.h"
+#include "engine/transfer/file_state.h"
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "platform/write_failures.h"
 #include "support/engine_env.h"
+#include "support/manager_test_access.h"
 #include "support/test_env.h"
 
 #include <QRegularExpression>
@@ -150,7 +153,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
 {
     auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused), done = item(Status::Done);
     running->setError("old");
-    manager->setItems({running, queued, paused, done});
+    ManagerTestAccess::setItems(*manager, {running, queued, paused, done});
     manager->cancel(running);
     EXPECT_EQ(std::tuple(running->status(), running->error().has_value(), manager->items().size()), std::tuple(Status::Cancelled, false, 4u));
     for (const ItemPtr& it : {running, queued, paused, done})
@@ -158,7 +161,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
     EXPECT_EQ(manager->items(), std::vector<ItemPtr>{queued});
     EXPECT_EQ(queued->status(), Status::Cancelled);
     EXPECT_EQ(fileBytes(queueFilePath()), encodeQueue({queued}));   // a cancelled file may still be retried
-    manager->setItems({item(Status::Queued), paused, item(Status::Error)});
+    ManagerTestAccess::setItems(*manager, {item(Status::Queued), paused, item(Status::Error)});
     manager->cancelAll();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Cancelled, Status::Paused, Status::Error}));
     const QByteArray written = fileBytes(queueFilePath());
@@ -175,7 +178,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
             failed->uploadId = "u";
         failed->partSize = 4;
         failed->etags = {{1, "a"}};
-        manager->setItems({item(Status::Done), failed});
+        ManagerTestAccess::setItems(*manager, {item(Status::Done), failed});
         manager->persistNow();
         const QByteArray before = fileBytes(queueFilePath());
         manager->retry(failed);
@@ -189,19 +192,19 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
         ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     }
 
-    manager->setItems({item(Status::Paused), item(Status::Error)});
+    ManagerTestAccess::setItems(*manager, {item(Status::Paused), item(Status::Error)});
     manager->resumePaused();
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Queued, Status::Error}));
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     auto q = item(Status::Queued), r = item(Status::Running), p = item(Status::Paused);
-    manager->setItems({item(Status::Done), q, item(Status::Skipped), r, item(Status::Error), p, item(Status::Cancelled)});
+    ManagerTestAccess::setItems(*manager, {item(Status::Done), q, item(Status::Skipped), r, item(Status::Error), p, item(Status::Cancelled)});
     manager->clearFinished();
     EXPECT_EQ(manager->items(), (std::vector<ItemPtr>{q, r, p}));
     EXPECT_EQ(fileBytes(queueFilePath()).count("\"id\""), 3);
 
     auto a = item(Status::Queued, file("a.mov")), b = item(Status::Queued, file("b.mov"));
-    manager->setItems({a, b});
-    manager->setSpeed(123);
+    ManagerTestAccess::setItems(*manager, {a, b});
+    ManagerTestAccess::setSpeed(*manager, 123);
     int runningChanges = 0;
     QObject::connect(manager.get(), &UploadManager::isRunningChanged, [&] { ++runningChanges; });
     manager->start();
@@ -211,7 +214,7 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
     EXPECT_EQ(statuses(*manager), (std::vector<Status>{Status::Error, Status::Error}));   // offline, each handed over once
     EXPECT_EQ(manager->speed(), 0);
-    EXPECT_EQ(manager->routeProbe().accelerate(), false);   // decided by the first run, kept afterwards
+    EXPECT_EQ(ManagerTestAccess::routeProbe(*manager).accelerate(), false);   // decided by the first run, kept afterwards
     manager->setDestDir("Day1/");
     EXPECT_EQ(offlineManager()->destDir(), "Day1/");   // remembered across managers
 }
@@ -245,7 +248,7 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     auto fourth = withId(4, f3, 5, 0, "x/", Status::Error);
     fourth->setError("HTTP 500 boom");
     fourth->uploadId = "u4";
-    manager->setItems({withId(5, f1, 1, 1, "", Status::Done), withId(1, f1, 2000000, 1733400000.5, "Rodaje/A001/", Status::Queued),
+    ManagerTestAccess::setItems(*manager, {withId(5, f1, 1, 1, "", Status::Done), withId(1, f1, 2000000, 1733400000.5, "Rodaje/A001/", Status::Queued),
                        withId(6, f1, 1, 1, "", Status::Skipped), second, third, withId(7, f1, 1, 1, "", Status::Cancelled), fourth});
     manager->persistNow();
     const QByteArray d = dir.path().toUtf8();
@@ -370,14 +373,14 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         auto second = item(Status::Running, f, "", 100);
         first->setStatus(Status::Running);
         first->partSize = 100;
-        manager->setItems({first, second});
+        ManagerTestAccess::setItems(*manager, {first, second});
         manager->persistNow();
         const QByteArray written = fileBytes(queueFilePath());
         first->etags[1] = "\"x\"";
-        manager->persistPart(first, 1);
-        EXPECT_TRUE(runUntil([&] { return QFile::exists(manager->journalURL()); }, std::chrono::seconds(3)));
+        ManagerTestAccess::store(*manager).persistPart(*first, 1);
+        EXPECT_TRUE(runUntil([&] { return QFile::exists(ManagerTestAccess::store(*manager).journalPath()); }, std::chrono::seconds(3)));
         second->setStatus(Status::Done);
-        manager->persist(second);
+        ManagerTestAccess::store(*manager).persist(*second);
         manager.reset();   // what is not yet in the journal goes there with the engine
         EXPECT_EQ(fileBytes(queueFilePath()), written);
         const QString journal = paths::dataDir() + "/queue.journal";
@@ -389,7 +392,7 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         EXPECT_EQ(manager->items()[0]->loaded(), replaced ? 0 : 100);
         if (!replaced) {
             EXPECT_EQ(fileBytes(queueFilePath()), encodeQueue(manager->items()));
-            EXPECT_FALSE(QFile::exists(manager->journalURL()));
+            EXPECT_FALSE(QFile::exists(ManagerTestAccess::store(*manager).journalPath()));
         }
     }
 }
@@ -422,7 +425,7 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.item->destDir.toStdString() + " " + statusWord(c.item->status()).toStdString());
-        manager->setItems({c.item});
+        ManagerTestAccess::setItems(*manager, {c.item});
         manager->resumeMatching(scanForIntake({url("CARD")}, manager->destDir()));
         EXPECT_EQ(std::tuple(c.item->status(), c.item->etags.size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
                   std::tuple(c.after, c.anew ? 0u : 2u, c.anew ? 0 : 67108864, c.anew ? 1 : 3 * 33554432, false));
@@ -482,7 +485,7 @@ TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
     failed->setError("HTTP 500 boom");
     auto done = item(Status::Done, "/C/plain.mov", "D/", 1500);
     done->md5 = "0123456789abcdef0123456789abcdef";
-    manager->setItems({done, failed, item(Status::Error, "/C/silent.mov", "", 6),
+    ManagerTestAccess::setItems(*manager, {done, failed, item(Status::Error, "/C/silent.mov", "", 6),
                        item(Status::Running, "/C/r.mov", "D/", 8), item(Status::Cancelled, "/C/c.mov", "D/", 9),
                        item(Status::Skipped, "/C/s.mov", "D/", 999999), item(Status::Queued, "/C/fake\nOK verificado\t1\tx.mov", "D/", 11)});
     manager->setDestDir("Elsewhere/");
@@ -505,7 +508,7 @@ TEST_F(Manager, TheRunReportHoldsOnlyItsOwnFilesInLocalTime)
     const LocalZone india("Asia/Kolkata");
     manager->setDestDir("D/");
     auto earlier = item(Status::Done, "/C/earlier.mov"), retried = item(Status::Error, file("r.mov", "0123456789"));
-    manager->setItems({earlier, retried});
+    ManagerTestAccess::setItems(*manager, {earlier, retried});
     file("a.mov", "0123456789");
     manager->add({url("a.mov")}, "b");
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));

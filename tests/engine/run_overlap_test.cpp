@@ -1,9 +1,11 @@
 // What a run does at once rather than in turn: the first folder's listing while the route is
 // measured, and the queue file and the records written while the service hears of the end.
 #include "client/zafrel_api.h"
+#include "engine/intake/intake_scan.h"
 #include "engine/upload_manager.h"
 #include "support/engine_env.h"
 #include "support/fake_upload_service.h"
+#include "support/manager_test_access.h"
 #include "support/test_env.h"
 
 #include <QUuid>
@@ -67,7 +69,7 @@ TEST_F(RunOverlap, TheFirstFolderIsListedWhileTheRouteIsMeasured)
 TEST_F(RunOverlap, TheQueueAndTheRecordsAreWrittenWhileTheServiceHearsOfTheEnd)
 {
     holdDone = true;
-    manager->routeProbe().assume(false);
+    ManagerTestAccess::routeProbe(*manager).assume(false);
     manager->add({QUrl::fromLocalFile(file)}, "zafrel-demo");
     ASSERT_TRUE(runUntil([&] { return done.waiting() == 1; }));
     EXPECT_TRUE(manager->isRunning());

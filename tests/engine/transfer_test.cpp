@@ -1,15 +1,17 @@
 // One file's transfer against the scripted service and store: single requests, multipart uploads
 // and their continuation, retries, hostile answers, files that change, and the scheduler above.
 #include "client/zafrel_api.h"
-#include "engine/transfer/async_semaphore.h"
-#include "engine/transfer/file_state.h"
+#include "engine/intake/intake_scan.h"
 #include "engine/queue/item_changes.h"
 #include "engine/queue/suspect_destinations.h"
+#include "engine/transfer/async_semaphore.h"
+#include "engine/transfer/file_state.h"
 #include "engine/transfer/transfer_job.h"
 #include "platform/retry_schedule.h"
 #include "support/async_wait.h"
 #include "support/engine_env.h"
 #include "support/fake_upload_service.h"
+#include "support/manager_test_access.h"
 #include "support/mhl_fixture.h"
 #include "support/test_env.h"
 
@@ -62,8 +64,8 @@ protected:
     {
         ctx.reset();
         manager = std::make_unique<UploadManager>(api, EngineLimits{}, server.network()->transport());
-        manager->routeProbe().assume(false);
-        ctx.emplace(manager->transferContext());
+        ManagerTestAccess::routeProbe(*manager).assume(false);
+        ctx.emplace(ManagerTestAccess::transferContext(*manager));
     }
 
     void TearDown() override
@@ -438,7 +440,7 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
             none.after = gate;
             return continued && req.path == "/api/ls" ? std::optional(none) : std::nullopt;
         };
-        manager->setItems({item});
+        ManagerTestAccess::setItems(*manager, {item});
         std::stop_source run;
         const size_t aborts = server.aborts().size(), puts = server.puts().size();
         Started& started = startUpload(item, run.get_token());
@@ -568,7 +570,7 @@ TEST_F(Transfer, APausedFileKeepsItsPartsAndContinuesWithTheMissingOnes)
     const ItemPtr clip = makeItem(makeFile("clip.mxf", 2 * kMiB32 + 100)), small = makeItem(makeFile("small.bin", 100));
     for (const ItemPtr& item : {clip, small})
         item->setStatus(Status::Queued);
-    manager->setItems({clip, small});
+    ManagerTestAccess::setItems(*manager, {clip, small});
     manager->start();
     ASSERT_TRUE(runUntil([&] { return held.waiting() == 1 && clip->etags.size() == 2; }));
     manager->pause(clip);
@@ -656,7 +658,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         EXPECT_EQ(item->status(), c.line == paused ? Status::Paused : c.line.starts_with("OK") ? Status::Done : Status::Error);
         if (c.line == paused)
             EXPECT_EQ(manager->pauseCause(), PauseCause::NoConnection);
-        manager->setItems({item});
+        ManagerTestAccess::setItems(*manager, {item});
         const QStringList lines = manager->report().split(u'\n');
         ASSERT_EQ(lines.size(), 6) << manager->report().toStdString();
         EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
@@ -894,7 +896,7 @@ TEST_F(Scheduler, AManagerGoesAtOnceAndItsRunWindsDownWithoutItsQueueFile)
     addFiles(3);
     ASSERT_TRUE(runUntil([&] { return waiting(1, 3); }));
     const std::vector<ItemPtr> items = manager->items();
-    const QString queue = manager->stateURL(), journal = manager->journalURL();
+    const QString queue = ManagerTestAccess::store(*manager).queuePath(), journal = ManagerTestAccess::store(*manager).journalPath();
     bool turned = false;
     QTimer::singleShot(0, [&] { turned = true; });
     ctx.reset();
@@ -922,7 +924,7 @@ TEST_F(Scheduler, AnOpenUploadTheQueueLetsGoOfIsAborted)
     };
     const ItemPtr removed = withUpload("removed", Status::Paused);
     const ItemPtr gone = withUpload("gone", Status::Paused);
-    manager->setItems({removed, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
+    ManagerTestAccess::setItems(*manager, {removed, withUpload("all", Status::Queued), withUpload("failed", Status::Error),
                        withUpload("done", Status::Done), gone});
     manager->clearFinished();   // the failed and the done one
     manager->cancel(removed);

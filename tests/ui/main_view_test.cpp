@@ -3,6 +3,7 @@
 #include "engine/run/run_progress.h"
 #include "platform/format.h"
 #include "support/desktop_fixture.h"
+#include "support/manager_test_access.h"
 #include "ui/report_archive.h"
 
 namespace zafrel::test {
@@ -57,7 +58,7 @@ TEST_F(DesktopTest, TheHeaderTheDropZoneTheSpeedLimitAndDropsInTheirOrder)
     EXPECT_TRUE(up().startsHistories());
 
     // Drops reach the engine in drop order, and what could not be queued is said.
-    up().setItems({});   // the one dropped above
+    ManagerTestAccess::setItems(up(), {});   // the one dropped above
     holdPuts();
     const QString folder = QFileInfo(makeFile("card/CLIPS/C0001.MXF")).path(), gone = sandboxDir() + "/card/GONE.MXF";
     ASSERT_TRUE(drop({QUrl::fromLocalFile(folder), QUrl("https://example.com/x"), QUrl::fromLocalFile(makeFile("card/B.MXF")),
@@ -155,7 +156,7 @@ TEST_F(DesktopTest, DuringARunAfterCancellingItAndItsReport)
         return put.key.ends_with("A.MXF") ? FakeUploadService::PutReply{403, "", std::nullopt}
                                           : FakeUploadService::PutReply{200, "", "\"" + put.md5 + "\"", &store};
     };
-    up().setItems({makeItem("ANTES.MXF", 10, Status::Done)});   // an earlier run's row: not this run's news
+    ManagerTestAccess::setItems(up(), {makeItem("ANTES.MXF", 10, Status::Done)});   // an earlier run's row: not this run's news
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("run/A.MXF")), QUrl::fromLocalFile(makeFile("run/B.MXF"))}));
     ASSERT_TRUE(runUntil([&] { return footer().stateLabel()->text().startsWith("1 de 2 archivos · "); }));
     EXPECT_EQ(footer().detailLabel()->text(), "1 subiendo · 0 en cola");
@@ -207,9 +208,9 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     start();
     EXPECT_EQ(footer().stateLabel()->text(), "Sin subidas");
     auto failed = makeItem("E.MXF", 7000000, Status::Error);
-    up().setItems({makeItem("P.MXF", 100, Status::Paused), makeItem("P2.MXF", 100, Status::Paused), failed,
+    ManagerTestAccess::setItems(up(), {makeItem("P.MXF", 100, Status::Paused), makeItem("P2.MXF", 100, Status::Paused), failed,
                    makeItem("D.MXF", 100, Status::Done)});
-    up().setRoute("Ruta directa (42 ms)");
+    ManagerTestAccess::setRoute(up(), "Ruta directa (42 ms)");
     ASSERT_TRUE(footerReads("1 subido y verificado · 100 bytes · 1 error · 2 pendientes"));
     EXPECT_EQ(footer().detailLabel()->text(), "Ruta directa (42 ms)");
     EXPECT_TRUE(visible(footer().reportButton()) && visible(footer().clearButton()) && visible(footer().retryFailedButton()));
@@ -223,12 +224,12 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
 
     failed = makeItem("E.MXF", 10, Status::Error);
     auto cancelled = makeItem("C.MXF", 10, Status::Cancelled), done = makeItem("D.MXF", 10, Status::Done);
-    up().setItems({done});
+    ManagerTestAccess::setItems(up(), {done});
     view().clearFinished();   // nothing failed: no question
     EXPECT_TRUE(up().items().empty());
-    up().setItems({done, cancelled});   // cancelled files alone are offered again too
+    ManagerTestAccess::setItems(up(), {done, cancelled});   // cancelled files alone are offered again too
     ASSERT_TRUE(runUntil([&] { return visible(footer().retryFailedButton()); }));
-    up().setItems({done, failed, cancelled});
+    ManagerTestAccess::setItems(up(), {done, failed, cancelled});
     footer().retryFailedButton()->click();
     EXPECT_TRUE(up().isRunning());
     EXPECT_EQ(std::tuple(failed->status(), cancelled->status(), done->status()),
@@ -248,7 +249,7 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
          [&] { return root().currentWidget() == root().loginView() && queued->status() == Status::Paused; }},
     };
     for (const auto& [item, act, question, acted] : cases) {
-        up().setItems({item});
+        ManagerTestAccess::setItems(up(), {item});
         for (const char* button : {"confirmKeep", "confirmAccept"}) {   // nothing happens until the answer is yes
             act();
             EXPECT_EQ(answerQuestion(button), question);
@@ -259,7 +260,7 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     std::vector<ItemPtr> gone;
     for (const char* name : {"1.MXF", "2.MXF", "3.MXF", "4.MXF", "5.MXF", "6.MXF", "7.MXF"})
         gone.push_back(makeItem(name, 10, gone.size() % 2 ? Status::Cancelled : Status::Error));
-    up().setItems(gone);
+    ManagerTestAccess::setItems(up(), gone);
     view().clearFinished();
     ASSERT_NE(view().confirmation(), nullptr);
     EXPECT_TRUE(view().confirmation()->informativeText().startsWith("1.MXF, 2.MXF, 3.MXF, 4.MXF, 5.MXF y 2 más.\n"));
@@ -381,7 +382,7 @@ TEST_F(DesktopTest, TextsFromOutsideShowAsWrittenAndRowsHaveAccessibleNames)
     hostile->setError(kHostile);
     failed->setError(QString("No se pudo conectar con s3.example.com"));
     failed->errorDetail = "Failed to connect to s3.example.com port 443";
-    up().setItems({hostile, failed, makeItem("D.MXF", 10, Status::Done)});
+    ManagerTestAccess::setItems(up(), {hostile, failed, makeItem("D.MXF", 10, Status::Done)});
     view().openPicker();
     ASSERT_TRUE(runUntil([&] { return view().picker() && view().picker()->folderList()->count() == 1; }));
     const QListWidgetItem* row = view().picker()->folderList()->item(0);

@@ -2,6 +2,7 @@
 // that keeps a long queue cheap to show and to repaint while a run goes on.
 #include "platform/format.h"
 #include "support/desktop_fixture.h"
+#include "support/manager_test_access.h"
 #include "ui/icons.h"
 
 namespace zafrel::test {
@@ -94,7 +95,7 @@ class QueueRowsTest : public DesktopTest {
 protected:
     void show(std::vector<ItemPtr> items)
     {
-        up().setItems(std::move(items));
+        ManagerTestAccess::setItems(up(), std::move(items));
         ASSERT_TRUE(runUntil([&] { return list().isVisibleTo(&view()) && list().visualRect(model().index(0)).height() > 0; }));
     }
     QueueView& list() { return *view().queueList(); }
@@ -127,7 +128,7 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     auto queued = makeItem("Q", 10), done = makeItem("D", 10, Status::Done), failed = makeItem("E", 10, Status::Error),
          running = makeItem("R", 10, Status::Running);
     show({queued, done, failed, running});
-    up().setItems({queued, done, failed});
+    ManagerTestAccess::setItems(up(), {queued, done, failed});
     click(layoutOf(1).cross.center(), layoutOf(1).name.center());   // a press that slides off does nothing
     settle();
     EXPECT_EQ(up().items().size(), 3u);
@@ -219,8 +220,8 @@ TEST_F(QueueRowsTest, FailedRowsFirstNoResetForAppendsOrRemovalsAndOneRepaintFor
     QObject::connect(&model(), &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int from, int to) { removed += to - from + 1; });
     auto a = makeItem("A", 1, Status::Done), b = makeItem("B", 1, Status::Error), c = makeItem("C", 1),
          d = makeItem("D", 1, Status::Error);
-    up().appendItems({a});
-    up().appendItems({b, c, d});
+    ManagerTestAccess::appendItems(up(), {a});
+    ManagerTestAccess::appendItems(up(), {b, c, d});
     const auto order = [&] {
         std::vector<ItemPtr> rows;
         for (int row = 0; row < model().rowCount(); ++row)
@@ -234,7 +235,7 @@ TEST_F(QueueRowsTest, FailedRowsFirstNoResetForAppendsOrRemovalsAndOneRepaintFor
     model().flushChanges();
     EXPECT_EQ(order(), (std::vector<ItemPtr>{c, d, a, b}));
     auto e = makeItem("E", 1, Status::Error);
-    up().appendItems({e});   // a failed one handed over takes its place among them
+    ManagerTestAccess::appendItems(up(), {e});   // a failed one handed over takes its place among them
     EXPECT_EQ(order(), (std::vector<ItemPtr>{c, d, e, a, b}));
     model().setFailedFirst(false);
     c->setStatus(Status::Done);

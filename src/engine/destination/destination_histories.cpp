@@ -1,8 +1,8 @@
-// The histories of the drop's managed folders, extended at the destination once their files are
-// up: the last files of a run (destination_history.h).
-#include "engine/destination/destination_history.h"
+#include "engine/destination/destination_histories.h"
+
+#include "engine/intake/intake_scan.h"
+#include "engine/queue/upload_queue.h"
 #include "engine/transfer/file_state.h"
-#include "engine/upload_manager.h"
 #include "platform/build_config.h"
 #include "platform/paths.h"
 #include "platform/printable.h"
@@ -34,15 +34,29 @@ bool writeWhole(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
 }
 
-}  // namespace
-
-void UploadManager::setStartHistories(bool start, bool withXxh64)
+ItemPtr historyFileItem(const QString& path, const QString& destDir, const std::shared_ptr<const QueueOwner>& owner)
 {
-    startHistories_ = start;
-    historyXxh64_ = start && withXxh64;
+    const std::optional<FileState> state = currentFileState(path);
+    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), path, state ? state->size : 0, state ? state->mtime : 0,
+                                             destDir);
+    item->owner = owner;
+    // The destination's chain and hash lists are this program's own, each generation written over
+    // the last one it wrote there: never kept out as another file of the same name.
+    item->replaceAllowed = true;
+    return item;
 }
 
-void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<ItemPtr>& fresh)
+}  // namespace
+
+DestinationHistories::DestinationHistories(QString recordPath) : record_(std::move(recordPath)) {}
+
+void DestinationHistories::setStart(bool start, bool withXxh64)
+{
+    start_ = start;
+    xxh64_ = start && withXxh64;
+}
+
+void DestinationHistories::take(const IntakeScan& scan, const std::vector<ItemPtr>& fresh, UploadQueue& queue)
 {
     std::vector<std::shared_ptr<DestinationHistory>> byIndex;
     QSet<QString> superseded;
@@ -66,16 +80,16 @@ void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<Item
     // written from the record replaces them, so they are no leftovers that fail every later run.
     if (!superseded.isEmpty()) {
         std::vector<ItemPtr> kept;
-        for (const ItemPtr& item : items_)
+        for (const ItemPtr& item : queue.items())
             if (item->isActive() || item->status() == Status::Done || item->status() == Status::Skipped
                 || !superseded.contains(item->destDir))
                 kept.push_back(item);
-        if (kept.size() != items_.size())
-            keepOnly(std::move(kept));
+        if (kept.size() != queue.items().size())
+            queue.keepOnly(std::move(kept));
     }
     // A file already waiting in the queue belongs to its folder's history as much as a new one.
     QHash<QString, ItemPtr> active;
-    for (const ItemPtr& item : items_)
+    for (const ItemPtr& item : queue.items())
         if (item->status() == Status::Queued || item->status() == Status::Running || item->status() == Status::Paused)
             active.insert(item->queueKey(), item);
     for (const ItemPtr& item : fresh)
@@ -87,27 +101,15 @@ void UploadManager::takeHistories(const IntakeScan& scan, const std::vector<Item
         if (!item)
             continue;
         DestinationHistory& history = *byIndex[size_t(file.history)];
-        if (history.startsHere && historyXxh64_ && !item->offloadRecord)
+        if (history.startsHere && xxh64_ && !item->offloadRecord)
             item->newRecordFormat = HashFormat::Xxh64;
         history.members.push_back(item);
     }
 }
 
-ItemPtr UploadManager::historyFileItem(const QString& path, const QString& destDir)
+std::vector<ItemPtr> DestinationHistories::advance(const QString& origin, const std::shared_ptr<const QueueOwner>& owner,
+                                                   std::vector<QString>& notices)
 {
-    const std::optional<FileState> state = currentFileState(path);
-    auto item = std::make_shared<UploadItem>(QUuid::createUuid(), path, state ? state->size : 0, state ? state->mtime : 0,
-                                             destDir);
-    item->owner = account_;
-    // The destination's chain and hash lists are this program's own, each generation written over
-    // the last one it wrote there: never kept out as another file of the same name.
-    item->replaceAllowed = true;
-    return item;
-}
-
-bool UploadManager::advanceHistories()
-{
-    const QString origin = serviceOrigin();
     std::vector<ItemPtr> queued;
     for (const std::shared_ptr<DestinationHistory>& history : histories_) {
         DestinationHistory& h = *history;
@@ -127,11 +129,11 @@ bool UploadManager::advanceHistories()
                 }
             }
             // Kept at once: a folder finished over several runs lists every file it sent.
-            if (!sent.empty() && !historyRecord_.addVerified(origin, h.destFolder, sent))
-                offloadNotices_.push_back(QStringLiteral("No se pudo guardar el registro ASC MHL del destino en %1; "
+            if (!sent.empty() && !record_.addVerified(origin, h.destFolder, sent))
+                notices.push_back(QStringLiteral("No se pudo guardar el registro ASC MHL del destino en %1; "
                                                          "compruebe el espacio libre")
-                                              .arg(printable(historyRecord_.filePath())));
-            const DestinationHistoryRecord::Folder& folder = historyRecord_.folder(origin, h.destFolder);
+                                              .arg(printable(record_.filePath())));
+            const DestinationHistoryRecord::Folder& folder = record_.folder(origin, h.destFolder);
             // A folder whose files were all taken out of the list ("Limpiar") is not known to be
             // up: its next drop finishes it.
             if (!anyLeft || !complete || folder.verified.empty())
@@ -147,7 +149,7 @@ bool UploadManager::advanceHistories()
             // Never in the source folder: the generation is made in the data folder and sent from there.
             h.outgoing = paths::dataDir() + QStringLiteral("/mhl-outgoing/") + QUuid::createUuid().toString(QUuid::WithoutBraces);
             if (!QDir().mkpath(h.outgoing) || !writeWhole(h.outgoing + u'/' + name, xml)) {
-                offloadNotices_.push_back(QStringLiteral("No se pudo preparar el registro ASC MHL de %1 en %2; compruebe el "
+                notices.push_back(QStringLiteral("No se pudo preparar el registro ASC MHL de %1 en %2; compruebe el "
                                                          "espacio libre y repita la orden")
                                               .arg(printable(h.destFolder), printable(h.outgoing)));
                 continue;
@@ -157,8 +159,8 @@ bool UploadManager::advanceHistories()
             // The offload's generations go up once, with the first written here.
             if (folder.written.empty())
                 for (const ChainEntry& entry : h.offloadChain)
-                    h.sending.push_back(historyFileItem(h.root + QStringLiteral("/ascmhl/") + entry.name, destDir));
-            h.sending.push_back(historyFileItem(h.outgoing + u'/' + name, destDir));
+                    h.sending.push_back(historyFileItem(h.root + QStringLiteral("/ascmhl/") + entry.name, destDir, owner));
+            h.sending.push_back(historyFileItem(h.outgoing + u'/' + name, destDir, owner));
             h.chainAfter = before;
             h.chainAfter.push_back({generation, name, c4Of(xml)});
             h.listed = folder.verified;
@@ -169,19 +171,19 @@ bool UploadManager::advanceHistories()
         } else if (h.stage == DestinationHistory::Stage::HashLists) {
             const QString chainPath = h.outgoing + QStringLiteral("/ascmhl_chain.xml");
             if (!writeWhole(chainPath, chainXml(h.chainAfter))) {
-                offloadNotices_.push_back(QStringLiteral("No se pudo preparar el registro ASC MHL de %1 en %2; compruebe el "
+                notices.push_back(QStringLiteral("No se pudo preparar el registro ASC MHL de %1 en %2; compruebe el "
                                                          "espacio libre y repita la orden")
                                               .arg(printable(h.destFolder), printable(h.outgoing)));
                 continue;
             }
-            h.sending = {historyFileItem(chainPath, h.destFolder + QStringLiteral("ascmhl/"))};
+            h.sending = {historyFileItem(chainPath, h.destFolder + QStringLiteral("ascmhl/"), owner)};
             h.stage = DestinationHistory::Stage::Chain;
             queued.insert(queued.end(), h.sending.begin(), h.sending.end());
         } else {
-            if (!historyRecord_.written(origin, h.destFolder, h.chainAfter, h.listed))
-                offloadNotices_.push_back(QStringLiteral("No se pudo guardar el registro ASC MHL del destino en %1; "
+            if (!record_.written(origin, h.destFolder, h.chainAfter, h.listed))
+                notices.push_back(QStringLiteral("No se pudo guardar el registro ASC MHL del destino en %1; "
                                                          "compruebe el espacio libre")
-                                              .arg(printable(historyRecord_.filePath())));
+                                              .arg(printable(record_.filePath())));
             QDir(h.outgoing).removeRecursively();
             h.sending.clear();
             h.stage = DestinationHistory::Stage::Collecting;
@@ -191,13 +193,7 @@ bool UploadManager::advanceHistories()
         return h->stage == DestinationHistory::Stage::Collecting
                && std::none_of(h->members.begin(), h->members.end(), [](const auto& m) { return !m.expired(); });
     });
-    if (queued.empty())
-        return false;
-    appendItems(std::move(queued));
-    if (account_)
-        saveOwners();
-    persistNow();
-    return true;
+    return queued;
 }
 
 }  // namespace zafrel

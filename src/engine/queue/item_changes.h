@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QUuid>
 
+#include <cstdint>
+
 namespace zafrel {
 
 // Gathers the ids of the queue's items whose observable fields changed and hands them over as one
@@ -15,6 +17,10 @@ public:
     void touched(const QUuid& id);
     // Hands over what was gathered now, instead of on the next turn.
     void deliver();
+    // One of the queue's items became queued again: a pick that remembers where the first queued
+    // item was must then look from the start (UploadQueue::firstQueued).
+    void queued() { ++queuedGeneration_; }
+    uint64_t queuedGeneration() const { return queuedGeneration_; }
 
 signals:
     void changed(const QList<QUuid>& ids);
@@ -22,6 +28,7 @@ signals:
 private:
     QSet<QUuid> pending_;
     bool posted_ = false;
+    uint64_t queuedGeneration_ = 0;
 };
 
 }  // namespace zafrel

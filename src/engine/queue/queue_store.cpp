@@ -3,6 +3,7 @@
 #include "engine/transfer/file_state.h"
 #include "engine/queue/queue_file.h"
 #include "engine/queue/queue_salvage.h"
+#include "engine/queue/upload_queue.h"
 #include "platform/atomic_file.h"
 #include "platform/write_failures.h"
 
@@ -26,10 +27,10 @@ namespace {
 constexpr size_t kParallelRestoreThreshold = 2000;
 }  // namespace
 
-QueueStore::QueueStore(QString queuePath, QString journalPath, ItemsView items)
+QueueStore::QueueStore(QString queuePath, QString journalPath, const UploadQueue& queue)
     : queuePath_(std::move(queuePath)),
       journalPath_(std::move(journalPath)),
-      items_(std::move(items)),
+      queue_(queue),
       journal_(queuePath_, journalPath_)
 {
     timer_.setSingleShot(true);
@@ -76,7 +77,7 @@ void QueueStore::flushPersisted()
 void QueueStore::persistNow()
 {
     if (!closed_)
-        writeWhole(items_());
+        writeWhole(queue_.whole());
 }
 
 void QueueStore::close()

@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,8 +13,10 @@
 
 namespace zafrel {
 
+class UploadQueue;
+
 // The queue on disk: the queue file (queue_file.h) and its journal (queue_journal.h). Main thread
-// only; it reads the queue through `items` and touches nothing else of the engine's.
+// only; it reads the queue it is given and touches nothing else of the engine's.
 //
 // The queue file holds the whole queue and is written whole (atomically) whenever the set of items
 // changes: intake, cancel, cancelAll, clearFinished, the end of every run. Between those, the
@@ -33,9 +34,8 @@ namespace zafrel {
 // see it whole and in its usual form, at most a run behind.
 class QueueStore {
 public:
-    using ItemsView = std::function<const std::vector<ItemPtr>&()>;
-
-    QueueStore(QString queuePath, QString journalPath, ItemsView items);
+    // Writes `queue`, which must outlive it.
+    QueueStore(QString queuePath, QString journalPath, const UploadQueue& queue);
     QueueStore(const QueueStore&) = delete;
     QueueStore& operator=(const QueueStore&) = delete;
 
@@ -50,7 +50,7 @@ public:
     void persistPart(const UploadItem& item, int64_t part);
     void flushPersisted();
     void persistNow();
-    // Writes what is pending, then nothing more: the queue's owner has gone, and `items` with it.
+    // Writes what is pending, then nothing more: the queue's owner has gone.
     // What a run still winding down would record is left to the next restore, which pauses every
     // file anyway.
     void close();
@@ -85,7 +85,7 @@ private:
 
     const QString queuePath_;
     const QString journalPath_;
-    const ItemsView items_;
+    const UploadQueue& queue_;
     QueueJournal journal_;
     QTimer timer_;
     bool closed_ = false;

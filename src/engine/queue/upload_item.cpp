@@ -78,15 +78,11 @@ UploadItem::UploadItem(QUuid id, QString path, qint64 size, double mtime, QStrin
 {
 }
 
-namespace {
-uint64_t timesQueued = 0;   // main thread only, like the items
-}
-
 void UploadItem::setStatus(Status status)
 {
-    if (status == Status::Queued)
-        ++timesQueued;
     status_ = status;
+    if (const std::shared_ptr<ItemChanges> changes = changes_.lock(); changes && status == Status::Queued)
+        changes->queued();
     notify();
 }
 
@@ -94,11 +90,6 @@ void UploadItem::notify()
 {
     if (const std::shared_ptr<ItemChanges> changes = changes_.lock())
         changes->touched(id);
-}
-
-uint64_t UploadItem::queuedGeneration()
-{
-    return timesQueued;
 }
 
 void UploadItem::setLoaded(qint64 loaded)

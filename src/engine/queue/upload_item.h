@@ -69,9 +69,6 @@ public:
     // stays the same, because rows redraw from the notice rather than from a comparison.
     Status status() const { return status_; }
     void setStatus(Status status);
-    // Changes whenever an item of the program becomes queued again: a scheduler that remembers
-    // where the first queued item was must then look from the start (scheduler.cpp).
-    static uint64_t queuedGeneration();
     // Bytes of the file held by the stored parts plus those the transport has handed to the
     // network in the current attempt of each request in flight, at most the size.
     qint64 loaded() const { return loaded_; }

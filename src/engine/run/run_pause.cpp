@@ -3,7 +3,7 @@
 // "Continuar pendientes" or the same command again, which send only what is missing.
 #include "client/api_error.h"
 #include "engine/transfer/upload_error.h"
-#include "engine/upload_manager.h"
+#include "engine/run/pause_cause.h"
 #include "platform/errors.h"
 
 namespace zafrel {
@@ -41,22 +41,6 @@ std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure)
                            [](const APIError& e) { return e.kind() == APIError::Kind::Http && meansUnavailable(e.code()); })
         || holds<UploadError>(failure, [](const UploadError& e) { return e.kind() == UploadError::Kind::Network; });
     return unreachable ? std::optional(PauseCause::NoConnection) : std::nullopt;
-}
-
-void UploadManager::pauseAll(std::optional<PauseCause> cause)
-{
-    if (cause && !pauseCause_) {
-        pauseCause_ = cause;
-        emit pauseCauseChanged();
-    }
-    for (const ItemPtr& item : items_)
-        if (item->status() == Status::Queued)
-            item->setStatus(Status::Paused);
-    // Running transfers end paused on the stop, keeping their verified parts. A stop requested on
-    // a run that has already ended changes nothing.
-    if (runTask_)
-        runTask_->request_stop();
-    persistNow();
 }
 
 }  // namespace zafrel

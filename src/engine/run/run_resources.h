@@ -4,6 +4,7 @@
 #include "engine/run/listing_cache.h"
 #include "engine/transfer/part_buffer_pool.h"
 #include "engine/queue/queue_store.h"
+#include "engine/queue/upload_queue.h"
 #include "engine/run/route_probe.h"
 #include "engine/queue/suspect_destinations.h"
 #include "engine/transfer/transfer_context.h"
@@ -18,14 +19,14 @@ namespace zafrel {
 // touches nothing that went with the manager. Main thread only.
 struct RunResources {
     RunResources(ZafrelAPI& api, const EngineLimits& limits, std::unique_ptr<HttpSession> session,
-                 QString suspectsPath, QString recordsPath, QString queuePath, QString journalPath, QueueStore::ItemsView items)
+                 QString suspectsPath, QString recordsPath, QString queuePath, QString journalPath)
         : limits(limits),
           session(std::move(session)),
           listings(api),
           suspects(std::move(suspectsPath)),
           records(std::move(recordsPath)),
           partBuffers(int64_t(limits.partsParallel) * limits.minPart),
-          store(std::move(queuePath), std::move(journalPath), std::move(items))
+          store(std::move(queuePath), std::move(journalPath), queue)
     {
     }
 
@@ -43,6 +44,8 @@ struct RunResources {
     // Multipart part bodies, within the part permits' budget of partsParallel × minPart bytes;
     // emptied when a run ends.
     PartBufferPool partBuffers;
+    // The queue: its items, their changes and where the runs pick the next one.
+    UploadQueue queue;
     // The queue on disk; closed when the manager goes (QueueStore::close).
     QueueStore store;
     // Upload starts made ahead during the current run, by item.

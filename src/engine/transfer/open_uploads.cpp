@@ -2,12 +2,11 @@
 // the parts of an upload until it is completed or aborted, so every upload the engine lets go of
 // (a cancel, a retry of a changed file, a plan that cannot be used, a queue entry whose file is
 // gone) is aborted at the service first.
-#include "engine/transfer/background_aborts.h"
+#include "client/zafrel_api.h"
 #include "engine/transfer/file_state.h"
 #include "engine/transfer/part_plan.h"
 #include "engine/queue/queue_store.h"
 #include "engine/transfer/transfer_job.h"
-#include "engine/upload_manager.h"
 #include "platform/async.h"
 
 namespace zafrel {
@@ -37,46 +36,6 @@ QCoro::Task<void> discardUpload(ZafrelAPI& api, ItemPtr it)
 {
     if (std::optional<UploadItem::OpenUpload> open = it->forgetUpload())
         co_await api.abort(std::move(open->key), std::move(open->uploadId));
-}
-
-QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
-{
-    Forgotten result;
-    std::vector<ItemPtr> kept;
-    // Taken from the list before anything is awaited: the list may be replaced meanwhile.
-    const std::vector<ItemPtr> items = items_;
-    for (const ItemPtr& item : items) {
-        const bool leftover = item->status() == Status::Paused || item->status() == Status::Error;
-        if (!leftover) {
-            kept.push_back(item);
-            continue;
-        }
-        if (item->key && item->uploadId) {
-            std::optional<QString> failure;
-            try {
-                co_await api_.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
-            } catch (const std::exception& e) {
-                failure = QString::fromUtf8(e.what());
-            }
-            if (failure) {
-                result.failure = *failure;
-                ++result.kept;
-                kept.push_back(item);
-                continue;
-            }
-            ++result.abortedUploads;
-        }
-        ++result.items;
-    }
-    keepOnly(std::move(kept));
-    persistNow();
-    co_return result;
-}
-
-void UploadManager::discardUploadLater(const ItemPtr& item)
-{
-    if (std::optional<UploadItem::OpenUpload> open = item->forgetUpload())
-        abortInBackground(api_, std::move(open->key), std::move(open->uploadId));
 }
 
 }  // namespace zafrel
