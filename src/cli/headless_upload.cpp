@@ -7,6 +7,7 @@
 #include "cli/terminal_progress.h"
 #include "engine/upload_manager.h"
 #include "platform/async_latch.h"
+#include "present/run_text.h"
 
 #include <QDir>
 #include <QTimer>

@@ -28,7 +28,7 @@ void UploadManager::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& grou
     const size_t end = std::min(items_.size(), pickFrom_ + size_t(4 * ctx.limits.startsAhead));
     for (size_t i = pickFrom_; i < end && int(ctx.startsAhead.size()) < ctx.limits.startsAhead; ++i) {
         const ItemPtr& item = items_[i];
-        if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId
+        if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId()
             || !ctx.listings.has(item->destDir) || ctx.listings.listedSize(item->destDir, item->name) || ctx.startsAhead.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();

@@ -23,7 +23,7 @@ QCoro::Task<void> reviewOpenUpload(TransferContext& ctx, ItemPtr it)
     const bool unchanged = now->size == it->size && now->mtime == it->mtime;
     // An edited queue file may name a part size the store would refuse, or one so small that the
     // parts would be countless.
-    const bool usable = it->key && partCount(it->size, it->partSize, ctx.limits.minPart);
+    const bool usable = it->key() && partCount(it->size, it->partSize(), ctx.limits.minPart);
     if (unchanged && usable)
         co_return;
     // Old parts never go into an object with new content: the upload is dropped and the file, as
@@ -51,10 +51,10 @@ QCoro::Task<UploadManager::Forgotten> UploadManager::forgetLeftovers()
             kept.push_back(item);
             continue;
         }
-        if (item->key && item->uploadId) {
+        if (item->key() && item->uploadId()) {
             std::optional<QString> failure;
             try {
-                co_await api_.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
+                co_await api_.abortOrThrow(item->key()->toStdString(), item->uploadId()->toStdString());
             } catch (const std::exception& e) {
                 failure = QString::fromUtf8(e.what());
             }

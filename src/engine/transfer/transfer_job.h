@@ -32,7 +32,7 @@ using RenewTarget = std::function<QCoro::Task<PutTarget>()>;
 // URL that expired while the body waited) the next attempt goes to a target from `renew`.
 // Progress goes to the item as the bytes of `part` (0: the whole file) sent in the current attempt;
 // a failed attempt's bytes leave it. A part answered by the store stays counted until the caller
-// stores it on the item (UploadItem::partStored) or the item ends.
+// stores it on the item (UploadItem::recordPart) or the item ends.
 QCoro::Task<std::string> putWithRetries(TransferContext& ctx, PutTarget target, QByteArray data, ItemPtr it,
                                         int64_t part, std::stop_token stop, RenewTarget renew = {});
 
