@@ -1,6 +1,8 @@
 // Files above the single-request limit: an S3 multipart upload whose parts go several at a time,
 // each verified by its MD5, their ETags kept on the item so that an interrupted upload continues
 // with the missing parts only.
+#include "engine/transfer/multipart.h"
+
 #include "client/api_error.h"
 #include "client/records.h"
 #include "client/zafrel_api.h"
@@ -12,6 +14,8 @@
 #include "engine/transfer/part_reader.h"
 #include "engine/transfer/upload_error.h"
 #include "engine/queue/queue_store.h"
+#include "engine/transfer/open_uploads.h"
+#include "engine/transfer/put_request.h"
 #include "engine/transfer/transfer_job.h"
 #include "engine/transfer/url_cache.h"
 #include "platform/async.h"

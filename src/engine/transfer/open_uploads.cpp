@@ -2,11 +2,12 @@
 // the parts of an upload until it is completed or aborted, so every upload the engine lets go of
 // (a cancel, a retry of a changed file, a plan that cannot be used, a queue entry whose file is
 // gone) is aborted at the service first.
+#include "engine/transfer/open_uploads.h"
+
 #include "engine/transfer/background_aborts.h"
 #include "engine/transfer/file_state.h"
 #include "engine/transfer/part_plan.h"
 #include "engine/queue/queue_store.h"
-#include "engine/transfer/transfer_job.h"
 #include "engine/upload_manager.h"
 #include "platform/async.h"
 
