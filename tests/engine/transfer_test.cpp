@@ -668,9 +668,10 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
 
 // A file with an offload record is checked in the record's format in the pass that reads it for
 // the upload, parts in file order whatever order they are answered in (part 1 last), parts stored
-// by an earlier run read again; the whole file's MD5 comes from the same pass. A file that is not
-// what was recorded is never stored: its single request is not sent, its multipart upload is
-// aborted instead of completed; and its destination is suspect.
+// by an earlier run read again (one the file does not have, from an edited queue file, forgotten);
+// the whole file's MD5 comes from the same pass. A file that is not what was recorded is never
+// stored: its single request is not sent, its multipart upload is aborted instead of completed;
+// and its destination is suspect.
 TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
 {
     const struct {
@@ -684,7 +685,7 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
         {"single-bad", 1'000'000, HashFormat::Xxh3, false, {}},
         {"parts", 3 * kMiB32 + 5, HashFormat::Xxh128, true, {}},
         {"parts-bad", 3 * kMiB32 + 5, HashFormat::Md5, false, {}},
-        {"continued", 3 * kMiB32 + 5, HashFormat::C4, true, {{1, "\"s1\""}, {3, "\"s3\""}}},
+        {"continued", 3 * kMiB32 + 5, HashFormat::C4, true, {{1, "\"s1\""}, {3, "\"s3\""}, {9, "\"s9\""}}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
