@@ -100,7 +100,6 @@ int main(int argc, char** argv)
     play.setInterval(2);
     QObject::connect(&play, &QTimer::timeout, [&] {
         if (next < items.size()) {
-            items[next]->started = QDateTime::currentDateTimeUtc();
             items[next]->setStatus(Status::Running);
         }
         if (next >= 2 && next - 2 < items.size())

@@ -1,13 +1,15 @@
 # Fails when a file of src/ includes a header of a layer above its own or beside it. The layers,
-# lowest first: platform, client, engine, then session and cli (neither sees the other), then ui.
+# lowest first: platform, client, engine, present (the words the window and the terminal both show),
+# then session and cli (neither sees the other), then ui.
 # The program's entry (main.cpp) puts them together and may include any.
 #   cmake -DSRC=<the src folder> -P CheckLayers.cmake
 set(rank_platform 0)
 set(rank_client 1)
 set(rank_engine 2)
-set(rank_session 3)
-set(rank_cli 3)
-set(rank_ui 4)
+set(rank_present 3)
+set(rank_session 4)
+set(rank_cli 4)
+set(rank_ui 5)
 file(GLOB_RECURSE files RELATIVE "${SRC}" "${SRC}/*.h" "${SRC}/*.cpp")
 set(faults 0)
 foreach(file IN LISTS files)

@@ -1,4 +1,4 @@
-# A layer of src/ (platform → client → engine → session, cli → ui): every .cpp of its folder except
+# A layer of src/ (platform → client → engine → present → session, cli → ui): every .cpp of its folder except
 # the entries of the program and of its loaded libraries, as a static library linking what is given
 # after the name.
 function(zafrel_layer name)

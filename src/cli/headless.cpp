@@ -17,6 +17,7 @@
 #include "platform/printable.h"
 #include "platform/settings.h"
 #include "platform/write_failures.h"
+#include "present/run_text.h"
 
 #include <functional>
 #include <memory>

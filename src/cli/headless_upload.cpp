@@ -8,6 +8,7 @@
 #include "engine/queue/queue_owners.h"
 #include "engine/upload_manager.h"
 #include "platform/async_latch.h"
+#include "present/run_text.h"
 
 #include <QDir>
 #include <QTimer>

@@ -35,12 +35,12 @@ nlohmann::json itemJson(const UploadItem& item)
 {
     std::optional<QString> error = item.error();
     // The transport's own wording goes with the message, as in the text report.
-    if (error && !item.errorDetail.isEmpty())
-        *error += QStringLiteral(" (") + item.errorDetail + u')';
+    if (error && !item.errorDetail().isEmpty())
+        *error += QStringLiteral(" (") + item.errorDetail() + u')';
     return nlohmann::json{
         {"path", item.path.toStdString()},
         {"destination", (item.destDir + item.name).toStdString()},
-        {"key", textOrNull(item.key)},
+        {"key", textOrNull(item.key())},
         {"size", item.size},
         {"status", statusText(item.status())},
         {"error", item.status() == Status::Error ? textOrNull(error) : nlohmann::json(nullptr)},

@@ -3,6 +3,7 @@
 #include "cli/process_exit.h"
 #include "engine/upload_manager.h"
 #include "platform/printable.h"
+#include "present/run_text.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -28,7 +28,7 @@ QString stateText(const UploadItem& item)
         // The technical detail of a transport failure belongs here, not in the row's message.
         return QStringLiteral("ERROR ")
                + printable(item.error().value_or(QString())
-                           + (item.errorDetail.isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail + u')'));
+                           + (item.errorDetail().isEmpty() ? QString() : QStringLiteral(" (") + item.errorDetail() + u')'));
     default:
         return statusWord(item.status());
     }

@@ -3,9 +3,9 @@
 #include "engine/upload_manager.h"
 #include "platform/format.h"
 #include "platform/write_failures.h"
+#include "present/run_text.h"
 #include "ui/elided_label.h"
 #include "ui/icons.h"
-#include "engine/run/run_progress.h"
 #include "ui/spinner.h"
 #include "ui/style.h"
 

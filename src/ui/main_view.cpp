@@ -8,6 +8,7 @@
 #include "platform/byte_rate.h"
 #include "platform/printable.h"
 #include "platform/settings.h"
+#include "present/run_text.h"
 #include "session/session_model.h"
 #include "ui/confirmation.h"
 #include "ui/desktop_services.h"

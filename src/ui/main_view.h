@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/run/run_progress.h"
+#include "present/time_left.h"
 #include "ui/send_rate_dialog.h"
 
 #include <QDateTime>

@@ -41,9 +41,9 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: return printable(item.name);
     case Qt::ToolTipRole:
-        return plainToolTip(item.errorDetail.isEmpty() || item.status() != Status::Error
+        return plainToolTip(item.errorDetail().isEmpty() || item.status() != Status::Error
                                 ? printable(item.path)
-                                : printable(item.path) + u'\n' + printable(item.errorDetail));
+                                : printable(item.path) + u'\n' + printable(item.errorDetail()));
     case Qt::AccessibleTextRole: return rowAccessibleName(item, up_.destDir());
     case Qt::AccessibleDescriptionRole: return rowAccessibleDescription(item);
     case ItemRole: return QVariant::fromValue(static_cast<void*>(items_[size_t(index.row())].get()));

@@ -42,7 +42,7 @@ constexpr std::chrono::seconds kQuietAfter{40};
 // while it waits (paused, or resumed behind files that hold every slot) so it does not look lost.
 QString alreadyStored(const UploadItem& item)
 {
-    const qint64 stored = item.uploadId ? item.storedBytes() : 0;
+    const qint64 stored = item.uploadId() ? item.storedBytes() : 0;
     return stored > 0 ? QStringLiteral(" · ") + formatByteCount(stored) + QStringLiteral(" ya en el destino") : QString();
 }
 }  // namespace
@@ -134,8 +134,8 @@ QString rowAccessibleName(const UploadItem& item, const QString& destDir)
 QString rowAccessibleDescription(const UploadItem& item)
 {
     QString text = rowSubtitle(item);
-    if (item.status() == Status::Error && !item.errorDetail.isEmpty())
-        text += QStringLiteral(" (") + item.errorDetail + u')';
+    if (item.status() == Status::Error && !item.errorDetail().isEmpty())
+        text += QStringLiteral(" (") + item.errorDetail() + u')';
     return text;
 }
 

@@ -172,18 +172,14 @@ TEST_F(Manager, CancelRetryContinueClearAndStart)
     for (const bool open : {true, false}) {
         auto failed = item(Status::Error, path);
         failed->setError("HTTP 500 ");
+        failed->restoreFrom({"k", open ? std::optional<QString>("u") : std::nullopt, 4, {{1, "a"}}});
         failed->setLoaded(7);
-        failed->key = "k";
-        if (open)
-            failed->uploadId = "u";
-        failed->partSize = 4;
-        failed->etags = {{1, "a"}};
         ManagerTestAccess::setItems(*manager, {item(Status::Done), failed});
         manager->persistNow();
         const QByteArray before = fileBytes(queueFilePath());
         manager->retry(failed);
         // The size is taken afresh only when starting over.
-        EXPECT_EQ(std::tuple(failed->status(), failed->error().has_value(), failed->etags.size(), failed->loaded(), failed->size),
+        EXPECT_EQ(std::tuple(failed->status(), failed->error().has_value(), failed->etags().size(), failed->loaded(), failed->size),
                   std::tuple(Status::Queued, false, open ? 1u : 0u, open ? 4 : 0, open ? 10 : 25));
         EXPECT_EQ(manager->items()[1], failed);
         EXPECT_TRUE(manager->isRunning());
@@ -239,15 +235,12 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
         return it;
     };
     auto second = withId(2, f2, 0, 1733400000.0, "", Status::Running);
-    second->key = QStringLiteral("Rodaje/w\u00e9\"ird\\.mov");
+    second->setKey(QStringLiteral("Rodaje/w\u00e9\"ird\\.mov"));
     auto third = withId(3, f3, 100000000, 1733400000.123456789, "Rodaje/", Status::Paused);
-    third->key = "Rodaje/C0003.MXF";
-    third->uploadId = "upload-3";
-    third->partSize = 33554432;
-    third->etags = {{10, "\"e10\""}, {2, "\"e2\""}, {1, "\"e1\""}};
+    third->restoreFrom({"Rodaje/C0003.MXF", "upload-3", 33554432, {{10, "\"e10\""}, {2, "\"e2\""}, {1, "\"e1\""}}});
     auto fourth = withId(4, f3, 5, 0, "x/", Status::Error);
     fourth->setError("HTTP 500 boom");
-    fourth->uploadId = "u4";
+    fourth->restoreFrom({.uploadId = "u4"});
     ManagerTestAccess::setItems(*manager, {withId(5, f1, 1, 1, "", Status::Done), withId(1, f1, 2000000, 1733400000.5, "Rodaje/A001/", Status::Queued),
                        withId(6, f1, 1, 1, "", Status::Skipped), second, third, withId(7, f1, 1, 1, "", Status::Cancelled), fourth});
     manager->persistNow();
@@ -313,7 +306,7 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
     EXPECT_EQ(std::tuple(QFile::exists(temporary), QFile::exists(kept)), std::tuple(false, true));
     ASSERT_EQ(manager->items().size(), 7u + 1800u + 1u);
     const ItemPtr& waiting = manager->items().back();
-    EXPECT_EQ(std::tuple(waiting->status(), waiting->error(), waiting->uploadId, waiting->loaded()),
+    EXPECT_EQ(std::tuple(waiting->status(), waiting->error(), waiting->uploadId(), waiting->loaded()),
               std::tuple(Status::Paused, std::optional<QString>(kFileUnavailable), std::optional<QString>("u7"), 10));
     for (int i = 0; i < 7; ++i) {
         const ItemPtr& it = manager->items()[i];
@@ -372,11 +365,11 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
         auto first = std::make_shared<UploadItem>(QUuid::fromString(QLatin1StringView(id(1))), f, 100, 1, "");
         auto second = item(Status::Running, f, "", 100);
         first->setStatus(Status::Running);
-        first->partSize = 100;
+        first->restoreFrom({.partSize = 100});
         ManagerTestAccess::setItems(*manager, {first, second});
         manager->persistNow();
         const QByteArray written = fileBytes(queueFilePath());
-        first->etags[1] = "\"x\"";
+        first->recordPart(1, "\"x\"");
         ManagerTestAccess::store(*manager).persistPart(*first, 1);
         EXPECT_TRUE(runUntil([&] { return QFile::exists(ManagerTestAccess::store(*manager).journalPath()); }, std::chrono::seconds(3)));
         second->setStatus(Status::Done);
@@ -406,10 +399,8 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
     manager->setDestDir("Dia/");
     const auto stored = [&](const QString& destDir, Status status, bool open = true) {
         auto it = item(status, dir.path() + "/CARD/C0001.MXF", destDir, 3 * 33554432);
-        it->uploadId = open ? std::optional<QString>("upload-1") : std::nullopt;
-        it->partSize = 33554432;
-        it->etags = {{1, "\"a\""}, {2, "\"b\""}};
-        it->setLoaded(67108864);
+        it->restoreFrom({std::nullopt, open ? std::optional<QString>("upload-1") : std::nullopt, 33554432,
+                         {{1, "\"a\""}, {2, "\"b\""}}});
         if (status == Status::Error)
             it->setError("Pendiente de reintento");
         return it;
@@ -427,7 +418,7 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
         SCOPED_TRACE(c.item->destDir.toStdString() + " " + statusWord(c.item->status()).toStdString());
         ManagerTestAccess::setItems(*manager, {c.item});
         manager->resumeMatching(scanForIntake({url("CARD")}, manager->destDir()));
-        EXPECT_EQ(std::tuple(c.item->status(), c.item->etags.size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
+        EXPECT_EQ(std::tuple(c.item->status(), c.item->etags().size(), c.item->loaded(), c.item->size, c.item->error().has_value()),
                   std::tuple(c.after, c.anew ? 0u : 2u, c.anew ? 0 : 67108864, c.anew ? 1 : 3 * 33554432, false));
     }
 }

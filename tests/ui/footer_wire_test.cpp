@@ -126,7 +126,7 @@ TEST_F(FooterOnTheWireTest, BytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore
 
     ASSERT_EQ(up().summary().done, files.size());
     ASSERT_GE(samples.size(), 5u);   // the cap makes the run last seconds: it was watched
-    const qint64 part = up().items().front()->partSize;
+    const qint64 part = up().items().front()->partSize();
     ASSERT_GT(part, 0);
     int drops = 0;
     for (size_t i = 0; i < samples.size(); ++i) {

@@ -1,6 +1,7 @@
 // The main window against the in-process service and the real engine: header, drop zone, footer,
 // the sheets (destination, report, chooser, questions) and a run seen from the window.
-#include "engine/run/run_progress.h"
+#include "present/run_text.h"
+#include "present/time_left.h"
 #include "platform/format.h"
 #include "support/desktop_fixture.h"
 #include "support/manager_test_access.h"
@@ -380,8 +381,7 @@ TEST_F(DesktopTest, TextsFromOutsideShowAsWrittenAndRowsHaveAccessibleNames)
     const ItemPtr hostile = makeItem(kHostile + ".MXF", 10, Status::Error),
                   failed = makeItem("E.MXF", 10, Status::Error, kHostile + "/CARD1/CLIPS/");
     hostile->setError(kHostile);
-    failed->setError(QString("No se pudo conectar con s3.example.com"));
-    failed->errorDetail = "Failed to connect to s3.example.com port 443";
+    failed->fail("No se pudo conectar con s3.example.com", "Failed to connect to s3.example.com port 443");
     ManagerTestAccess::setItems(up(), {hostile, failed, makeItem("D.MXF", 10, Status::Done)});
     view().openPicker();
     ASSERT_TRUE(runUntil([&] { return view().picker() && view().picker()->folderList()->count() == 1; }));

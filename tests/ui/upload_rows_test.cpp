@@ -51,11 +51,11 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     // of an ended attempt change nothing. Bytes that stop going out are said after 40 s.
     constexpr qint64 part = 32 * 1024 * 1024;
     const auto clip = makeItem("CLIP.MXF", 2 * part + part / 2, Status::Running);
-    clip->partSize = part;
+    clip->beginUpload("CLIP.MXF", "u", part);   // paused, and resumed behind busy slots, it says what is stored
     const uint64_t first = clip->beginAttempt(1, 1, 5), last = clip->beginAttempt(3, 1, 5);
     clip->attemptSent(1, first, 10000000);
     clip->attemptSent(3, last, part / 2);
-    clip->partStored(3, "\"e3\"");
+    clip->recordPart(3, "\"e3\"");
     clip->attemptSent(3, last, part / 2);
     const uint64_t second = clip->beginAttempt(2, 1, 5);
     clip->attemptSent(2, second, 20000000);
@@ -72,7 +72,6 @@ TEST(UploadRowText, EveryStateHasItsSymbolColourTextAndCross)
     EXPECT_EQ(rowSubtitle(*clip, at + seconds(41)), "Sin respuesta del almacén desde hace 41 s");
     EXPECT_EQ(std::pair(rowSubtitleColor(*clip, at), rowSubtitleColor(*clip, at + seconds(41))),
               std::pair(secondaryColor(), orangeColor()));
-    clip->uploadId = "u";   // paused, and resumed behind busy slots, it says what is already stored
     const QString stored = " · " + formatByteCount(part / 2) + " ya en el destino";
     clip->setStatus(Status::Paused);
     EXPECT_EQ(rowSubtitle(*clip), "Pendiente de continuar · " + formatByteCount(clip->size) + stored);

@@ -117,19 +117,19 @@ void appendSnapshot(std::string& out, const UploadItem& item)
     appendNumber(out, std::isfinite(item.mtime) ? item.mtime : 0.0);
     out += ",\"destDir\":";
     appendJsonString(out, item.destDir);
-    if (item.key) {
+    if (item.key()) {
         out += ",\"key\":";
-        appendJsonString(out, *item.key);
+        appendJsonString(out, *item.key());
     }
-    if (item.uploadId) {
+    if (item.uploadId()) {
         out += ",\"uploadId\":";
-        appendJsonString(out, *item.uploadId);
+        appendJsonString(out, *item.uploadId());
     }
     out += ",\"partSize\":";
-    appendNumber(out, item.partSize);
+    appendNumber(out, item.partSize());
     out += ",\"etags\":{";
     bool first = true;
-    for (const auto& [part, etag] : item.etags) {
+    for (const auto& [part, etag] : item.etags()) {
         if (!first)
             out += ',';
         first = false;
@@ -236,8 +236,8 @@ std::string journalPartRecord(const UploadItem& item, int64_t part)
     out += ",\"n\":";
     appendNumber(out, part);
     out += ",\"etag\":";
-    const auto etag = item.etags.find(part);
-    appendJsonString(out, etag == item.etags.end() ? QString() : etag->second);
+    const auto etag = item.etags().find(part);
+    appendJsonString(out, etag == item.etags().end() ? QString() : etag->second);
     out += "}\n";
     return out;
 }

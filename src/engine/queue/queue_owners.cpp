@@ -23,12 +23,6 @@ QString QueueOwner::identity() const
     return origin + u' ' + company + u' ' + email.toLower();
 }
 
-QString otherAccountsText(int files)
-{
-    return files == 1 ? QStringLiteral("1 archivo de otra cuenta espera a que esa cuenta vuelva a entrar")
-                      : QStringLiteral("%1 archivos de otra cuenta esperan a que esa cuenta vuelva a entrar").arg(files);
-}
-
 QString destinationSettingKey(const QueueOwner& account)
 {
     const QByteArray digest = QCryptographicHash::hash(account.identity().toUtf8(), QCryptographicHash::Sha1);

@@ -28,9 +28,6 @@ struct QueueOwner {
     QString identity() const;
 };
 
-// "N archivos de otra cuenta esperan a que esa cuenta vuelva a entrar" (and its singular).
-QString otherAccountsText(int files);
-
 // The setting under which the destination `account` chose last is remembered.
 QString destinationSettingKey(const QueueOwner& account);
 

@@ -190,11 +190,7 @@ std::optional<QueueStore::Restored> QueueStore::restore()
             continue;
         }
         auto item = std::make_shared<UploadItem>(s.id, std::move(s.path), s.size, s.mtime, s.destDir);
-        item->key = std::move(s.key);
-        item->uploadId = std::move(s.uploadId);
-        item->partSize = s.partSize;
-        item->etags = std::move(s.etags);
-        item->setLoaded(item->storedBytes());
+        item->restoreFrom({std::move(s.key), std::move(s.uploadId), s.partSize, std::move(s.etags)});
         if (s.status == Status::Error) {
             item->setStatus(Status::Error);
             item->setError(QStringLiteral("Pendiente de reintento"));

@@ -128,9 +128,9 @@ void UploadItem::dropAttempt(int64_t part, uint64_t token)
     countLoaded();
 }
 
-void UploadItem::partStored(int64_t part, QString etag)
+void UploadItem::recordPart(int64_t part, QString etag)
 {
-    etags.insert_or_assign(part, std::move(etag));
+    etags_.insert_or_assign(part, std::move(etag));
     inFlight_.erase(part);
     countLoaded();
 }
@@ -165,6 +165,19 @@ void UploadItem::setError(std::optional<QString> error)
     notify();
 }
 
+void UploadItem::fail(QString message, QString detail)
+{
+    errorDetail_ = std::move(detail);
+    setStatus(Status::Error);
+    setError(std::move(message));
+}
+
+void UploadItem::clearError()
+{
+    errorDetail_.clear();
+    setError(std::nullopt);
+}
+
 void UploadItem::setVerified(bool verified)
 {
     verified_ = verified;
@@ -175,10 +188,10 @@ qint64 UploadItem::storedBytes() const
 {
     const __int128 whole = std::max<qint64>(size, 0);
     __int128 stored = 0;
-    for (const auto& [n, etag] : etags) {
-        const __int128 start = __int128(n - 1) * partSize;
-        if (n >= 1 && partSize > 0 && start < whole)
-            stored += std::min<__int128>(partSize, whole - start);
+    for (const auto& [n, etag] : etags_) {
+        const __int128 start = __int128(n - 1) * partSize_;
+        if (n >= 1 && partSize_ > 0 && start < whole)
+            stored += std::min<__int128>(partSize_, whole - start);
     }
     return qint64(std::clamp<__int128>(stored, 0, whole));
 }
@@ -187,25 +200,44 @@ void UploadItem::startAnew(qint64 newSize, double newMtime)
 {
     size = newSize;
     mtime = newMtime;
-    etags.clear();
+    etags_.clear();
     setLoaded(0);
 }
 
 std::optional<UploadItem::OpenUpload> UploadItem::forgetUpload()
 {
-    const std::optional<QString> id = std::exchange(uploadId, std::nullopt);
-    etags.clear();
-    if (!key || !id)
+    const std::optional<QString> id = std::exchange(uploadId_, std::nullopt);
+    etags_.clear();
+    if (!key_ || !id)
         return std::nullopt;
-    return OpenUpload{key->toStdString(), id->toStdString()};
+    return OpenUpload{key_->toStdString(), id->toStdString()};
 }
 
 void UploadItem::beginUpload(QString objectKey, QString id, qint64 newPartSize)
 {
-    key = std::move(objectKey);
-    uploadId = std::move(id);
-    partSize = newPartSize;
-    etags.clear();
+    key_ = std::move(objectKey);
+    uploadId_ = std::move(id);
+    partSize_ = newPartSize;
+    etags_.clear();
+}
+
+void UploadItem::setKey(QString objectKey)
+{
+    key_ = std::move(objectKey);
+}
+
+void UploadItem::keepPartsUpTo(int64_t total)
+{
+    std::erase_if(etags_, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
+}
+
+void UploadItem::restoreFrom(SavedUpload saved)
+{
+    key_ = std::move(saved.key);
+    uploadId_ = std::move(saved.uploadId);
+    partSize_ = saved.partSize;
+    etags_ = std::move(saved.etags);
+    setLoaded(storedBytes());
 }
 
 void UploadItem::finish(Status outcome)

@@ -84,7 +84,7 @@ public:
     // A failed attempt: its bytes leave the count until the next attempt sends them again.
     void dropAttempt(int64_t part, uint64_t token);
     // The part is verified and stored: its bytes count as stored, no longer as in flight.
-    void partStored(int64_t part, QString etag);
+    void recordPart(int64_t part, QString etag);
     // The first request in flight that is a second or later attempt, if any.
     std::optional<Resend> resending() const;
     // While requests are in flight: when the last of their bytes went out (or the latest attempt
@@ -92,6 +92,13 @@ public:
     std::optional<std::chrono::steady_clock::time_point> quietSince() const;
     const std::optional<QString>& error() const { return error_; }
     void setError(std::optional<QString> error);
+    // The transport's technical wording behind `error` (empty when there is none), for the report
+    // and the row's tooltip. Not kept in the queue file.
+    const QString& errorDetail() const { return errorDetail_; }
+    // Failed for a reason of its own: the message a person reads, and the technical detail behind it.
+    void fail(QString message, QString detail);
+    // No error any more, nor its detail: the file is to be tried again.
+    void clearError();
     bool verified() const { return verified_; }
     void setVerified(bool verified);
     // Set while a failed object-store request waits to be tried again; absent otherwise.
@@ -120,22 +127,34 @@ public:
     std::optional<OpenUpload> forgetUpload();
     // A new multipart upload, none of its parts stored yet.
     void beginUpload(QString objectKey, QString id, qint64 newPartSize);
+    // The object's key at the store, as the service named it for a file sent in one request.
+    void setKey(QString objectKey);
+    // Forgets the stored parts that are not among the parts 1 to `total` of the upload's plan.
+    void keepPartsUpTo(int64_t total);
+    // The upload as the queue file kept it; any of it may be missing (an older version's file,
+    // one edited by hand). What its parts hold counts as loaded.
+    struct SavedUpload {
+        std::optional<QString> key;
+        std::optional<QString> uploadId;
+        qint64 partSize = 0;
+        std::map<int64_t, QString> etags;
+    };
+    void restoreFrom(SavedUpload saved);
     // Done or skipped: all of the file accounted for, at this moment.
     void finish(Status outcome);
 
+    // The object's key at the store; the open multipart upload, its part size and the ETags of its
+    // stored parts by part number. Changed only by the operations above, without notification.
+    const std::optional<QString>& key() const { return key_; }
+    const std::optional<QString>& uploadId() const { return uploadId_; }
+    qint64 partSize() const { return partSize_; }
+    const std::map<int64_t, QString>& etags() const { return etags_; }
+
     // Plain fields, changed without notification.
-    std::optional<QString> key;
-    std::optional<QString> uploadId;
-    qint64 partSize = 0;
-    std::map<int64_t, QString> etags;
-    std::optional<QDateTime> started;
     // The run that took the item up last (UploadManager::lastRun()'s numbers, from 1); 0 for none
     // of this process. A file queued again joins the run that sends it.
     uint64_t run = 0;
     std::optional<QDateTime> finished;
-    // The transport's technical wording behind `error` (empty when there is none), for the report
-    // and the row's tooltip. Not kept in the queue file.
-    QString errorDetail;
     QString contentType = QStringLiteral("application/octet-stream");
     // While a transfer of the item is under way: stops that transfer alone (a row's "Pausar").
     std::optional<std::stop_source> transferStop;
@@ -184,6 +203,11 @@ private:
     Status status_ = Status::Queued;
     qint64 loaded_ = 0;
     std::optional<QString> error_;
+    QString errorDetail_;
+    std::optional<QString> key_;
+    std::optional<QString> uploadId_;
+    qint64 partSize_ = 0;
+    std::map<int64_t, QString> etags_;
     bool verified_ = false;
     std::optional<RetryWait> retryWait_;
 };

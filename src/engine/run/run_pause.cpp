@@ -1,6 +1,8 @@
 // A run that stops as a whole: the service or the store out of reach past every retry, the
 // session ended at the service, or the user leaving mid-run. The files then wait, paused, for
 // "Continuar pendientes" or the same command again, which send only what is missing.
+#include "engine/run/run_pause.h"
+
 #include "client/api_error.h"
 #include "engine/transfer/upload_error.h"
 #include "engine/run/pause_cause.h"
@@ -19,17 +21,6 @@ bool meansUnavailable(int status)
 }
 
 }  // namespace
-
-QString pauseMessage(PauseCause cause)
-{
-    switch (cause) {
-    case PauseCause::NoConnection:
-        return QStringLiteral("Sin conexión con el servidor");
-    case PauseCause::SessionEnded:
-        return QStringLiteral("Sesión caducada. Vuelve a entrar.");
-    }
-    return {};
-}
 
 std::optional<PauseCause> pauseCauseOf(const std::exception_ptr& failure)
 {

@@ -4,14 +4,8 @@
 #include "platform/format.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace zafrel {
-
-namespace {
-// How much each new speed reading moves the estimate: about the last ten seconds count.
-constexpr double kSmoothing = 0.1;
-}  // namespace
 
 int RunProgress::percent() const
 {
@@ -67,70 +61,9 @@ Summary runSummary(const std::vector<ItemPtr>& items, uint64_t run)
     return s;
 }
 
-void TimeLeft::restart(Clock::time_point now)
-{
-    firstBytes_.reset();
-    smoothedSpeed_.reset();
-    started_ = now;
-    last_ = now;
-}
-
-std::optional<double> TimeLeft::update(Clock::time_point now, qint64 remaining, double speed)
-{
-    if (speed <= 0 || remaining < 0) {
-        // Nothing moves: an estimate from the speed before would stand still and lie. It settles
-        // anew once bytes move again.
-        firstBytes_.reset();
-        smoothedSpeed_.reset();
-        last_ = now;
-        return std::nullopt;
-    }
-    if (!firstBytes_)
-        firstBytes_ = now;
-    const double elapsed = std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-    // An exponential average over time, so a faster redraw does not weigh the latest burst more.
-    const double weight = smoothedSpeed_ ? 1.0 - std::pow(1.0 - kSmoothing, std::max(elapsed, 0.0)) : 1.0;
-    smoothedSpeed_ = smoothedSpeed_ ? *smoothedSpeed_ + weight * (speed - *smoothedSpeed_) : speed;
-    if (now - *firstBytes_ < kSettling)
-        return std::nullopt;
-    return double(remaining) / *smoothedSpeed_;
-}
-
-QString timeLeftText(std::optional<double> seconds)
-{
-    if (!seconds)
-        return QStringLiteral("calculando…");
-    const auto total = static_cast<long long>(std::ceil(std::max(*seconds, 0.0)));
-    if (total < 60)
-        return QStringLiteral("quedan %1 s").arg(std::max<long long>(total, 1));
-    const long long minutes = (total + 30) / 60;
-    if (minutes < 60)
-        return QStringLiteral("quedan %1 min").arg(minutes);
-    return QStringLiteral("quedan %1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
 QString counted(int count, const QString& singular, const QString& plural)
 {
     return QString::number(count) + u' ' + (count == 1 ? singular : plural);
-}
-
-QString runningText(const RunProgress& progress, double speed, std::optional<double> secondsLeft)
-{
-    const auto perSecond = static_cast<int64_t>(std::trunc(std::max(0.0, speed)));
-    return QString::number(progress.finished) + QStringLiteral(" de ")
-           + counted(progress.files, QStringLiteral("archivo"), QStringLiteral("archivos")) + QStringLiteral(" · ")
-           + formatByteCount(progress.sent) + QStringLiteral(" de ") + formatByteCount(progress.bytes)
-           + QStringLiteral(" · ") + formatByteCount(perSecond) + QStringLiteral("/s · ") + timeLeftText(secondsLeft);
-}
-
-QString runningCounts(const RunProgress& progress)
-{
-    QString text = QString::number(progress.running) + QStringLiteral(" subiendo · ") + QString::number(progress.queued)
-                   + QStringLiteral(" en cola");
-    if (progress.paused > 0)
-        text += QStringLiteral(" · %1 en pausa").arg(progress.paused);
-    return text;
 }
 
 QString finishedText(const Summary& s)
@@ -150,33 +83,6 @@ QString finishedText(const Summary& s)
     if (s.paused > 0)
         parts << counted(s.paused, QStringLiteral("pendiente"), QStringLiteral("pendientes"));
     return parts.join(QStringLiteral(" · "));
-}
-
-bool finishedCleanly(const Summary& s)
-{
-    return s.errors == 0 && s.cancelled == 0 && s.paused == 0 && s.active == 0;
-}
-
-QString finishedSymbol(const Summary& s)
-{
-    if (s.errors > 0)
-        return QStringLiteral("exclamationmark.triangle.fill");
-    return finishedCleanly(s) ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("pause.circle");
-}
-
-RunNotice runEndNotice(const Summary& s)
-{
-    QString title;
-    if (s.errors > 0)
-        title = QStringLiteral("Subida terminada con errores");
-    else if (!finishedCleanly(s))
-        title = QStringLiteral("Subida sin terminar");
-    else
-        title = QStringLiteral("Subida terminada");
-    QString body = finishedText(s);
-    if (s.errors > 0)
-        body += QStringLiteral(". Abre Zafrel para reintentar los fallidos.");
-    return {title, body};
 }
 
 }  // namespace zafrel

@@ -1,6 +1,8 @@
 // Files above the single-request limit: an S3 multipart upload whose parts go several at a time,
 // each verified by its MD5, their ETags kept on the item so that an interrupted upload continues
 // with the missing parts only.
+#include "engine/transfer/multipart.h"
+
 #include "client/api_error.h"
 #include "client/records.h"
 #include "client/zafrel_api.h"
@@ -12,6 +14,8 @@
 #include "engine/transfer/part_reader.h"
 #include "engine/transfer/upload_error.h"
 #include "engine/queue/queue_store.h"
+#include "engine/transfer/open_uploads.h"
+#include "engine/transfer/put_request.h"
 #include "engine/transfer/transfer_job.h"
 #include "engine/transfer/url_cache.h"
 #include "platform/async.h"
@@ -113,7 +117,7 @@ QCoro::Task<void> sendPart(std::shared_ptr<PartRun> run, size_t index, std::stop
     // Stored at once, also when a sibling has failed meanwhile: a verified part is worth keeping
     // for the continuation. Its bytes move from in flight to stored, so the other parts' bytes
     // still in flight keep counting.
-    it->partStored(n, QString::fromStdString(etag));
+    it->recordPart(n, QString::fromStdString(etag));
     ctx.store.persistPart(*it, n);
     if (digestFailure)
         std::rethrow_exception(digestFailure);
@@ -163,7 +167,7 @@ QCoro::Task<void> startUpload(TransferContext& ctx, ItemPtr it, std::stop_token 
         throw APIError::decode();
     it->beginUpload(QString::fromStdString(init.key), QString::fromStdString(*init.uploadId),
                     std::max<qint64>(init.partSize.value_or(ctx.limits.minPart), ctx.limits.minPart));
-    if (!partCount(it->size, it->partSize, ctx.limits.minPart)) {
+    if (!partCount(it->size, it->partSize(), ctx.limits.minPart)) {
         co_await discardUpload(ctx.api, it);
         throw APIError::decode();
     }
@@ -208,22 +212,22 @@ bool isRefusal(const APIError& e)
 QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, AsyncSemaphore& sem,
                                               std::stop_token stop)
 {
-    const std::string key = it->key->toStdString();
-    const std::string uploadId = it->uploadId->toStdString();
-    const int64_t partSize = it->partSize;
+    const std::string key = it->key()->toStdString();
+    const std::string uploadId = it->uploadId()->toStdString();
+    const int64_t partSize = it->partSize();
     const std::optional<int64_t> planned = partCount(it->size, partSize, ctx.limits.minPart);
     if (!planned)
         throw APIError::decode();
     const int64_t total = *planned;
 
     // ETags for part numbers this file does not have (an edited queue file) would spoil completion.
-    std::erase_if(it->etags, [total](const auto& entry) { return entry.first < 1 || entry.first > total; });
+    it->keepPartsUpTo(total);
 
     auto run = std::make_shared<PartRun>(PartRun{ctx, it, sem,
                                                  permitsPerPart(partSize, ctx.limits.minPart, sem.capacity()),
                                                  nullptr, nullptr, {}, 0, nullptr});
     for (int64_t n = 1; n <= total; ++n)
-        if (!it->etags.contains(n))
+        if (!it->etags().contains(n))
             run->missing.push_back(n);
     it->setLoaded(it->storedBytes());
 
@@ -273,11 +277,11 @@ QCoro::Task<void> sendMissingPartsAndComplete(TransferContext& ctx, ItemPtr it, 
 
     // Only an upload with a verified ETag for every part 1..total may be completed, or the object
     // would lack what is missing.
-    if (qint64(it->etags.size()) != total)
+    if (qint64(it->etags().size()) != total)
         throw APIError::decode();
     std::vector<Part> list;
-    list.reserve(it->etags.size());
-    for (const auto& [n, etag] : it->etags)   // a std::map: ascending part numbers
+    list.reserve(it->etags().size());
+    for (const auto& [n, etag] : it->etags())   // a std::map: ascending part numbers
         list.push_back(Part{n, etag.toStdString()});
     std::exception_ptr refused;
     try {
@@ -317,7 +321,7 @@ QCoro::Task<void> sendInParts(TransferContext& ctx, ItemPtr it, AsyncSemaphore& 
     // failure of the same kind is the item's error.
     for (bool startedAnew = false;; startedAnew = true) {
         // A continued upload (paused, failed, restored) is one the service may have let go of.
-        const bool continued = it->uploadId.has_value();
+        const bool continued = it->uploadId().has_value();
         if (!continued)
             co_await startUpload(ctx, it, stop);
 

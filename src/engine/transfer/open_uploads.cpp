@@ -2,11 +2,12 @@
 // the parts of an upload until it is completed or aborted, so every upload the engine lets go of
 // (a cancel, a retry of a changed file, a plan that cannot be used, a queue entry whose file is
 // gone) is aborted at the service first.
+#include "engine/transfer/open_uploads.h"
+
 #include "client/zafrel_api.h"
 #include "engine/transfer/file_state.h"
 #include "engine/transfer/part_plan.h"
 #include "engine/queue/queue_store.h"
-#include "engine/transfer/transfer_job.h"
 #include "platform/async.h"
 
 namespace zafrel {
@@ -22,7 +23,7 @@ QCoro::Task<void> reviewOpenUpload(TransferContext& ctx, ItemPtr it)
     const bool unchanged = now->size == it->size && now->mtime == it->mtime;
     // An edited queue file may name a part size the store would refuse, or one so small that the
     // parts would be countless.
-    const bool usable = it->key && partCount(it->size, it->partSize, ctx.limits.minPart);
+    const bool usable = it->key() && partCount(it->size, it->partSize(), ctx.limits.minPart);
     if (unchanged && usable)
         co_return;
     // Old parts never go into an object with new content: the upload is dropped and the file, as

@@ -1,8 +1,9 @@
 // One object-store upload request and its retry schedule, shared by single-request and
 // multipart transfers.
+#include "engine/transfer/put_request.h"
+
 #include "engine/transfer/progress_delegate.h"
 #include "engine/transfer/upload_error.h"
-#include "engine/transfer/transfer_job.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http.h"

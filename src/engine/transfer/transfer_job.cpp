@@ -8,8 +8,12 @@
 #include "engine/transfer/file_state.h"
 #include "engine/transfer/part_plan.h"
 #include "engine/run/listing_cache.h"
+#include "engine/run/run_pause.h"
 #include "engine/queue/queue_store.h"
 #include "engine/queue/suspect_destinations.h"
+#include "engine/transfer/multipart.h"
+#include "engine/transfer/open_uploads.h"
+#include "engine/transfer/put_request.h"
 #include "engine/transfer/transfer_job.h"
 #include "engine/transfer/upload_error.h"
 #include "platform/async.h"
@@ -154,7 +158,7 @@ QCoro::Task<DestinationVerdict> judgeItsDestination(TransferContext& ctx, ItemPt
 QCoro::Task<PutTarget> startSingle(TransferContext& ctx, ItemPtr it, std::stop_token stop)
 {
     const UploadInit init = co_await askUploadStart(ctx, it, stop);
-    it->key = QString::fromStdString(init.key);
+    it->setKey(QString::fromStdString(init.key));
     co_return targetOf(init, *it);
 }
 
@@ -171,7 +175,7 @@ QCoro::Task<std::optional<PutTarget>> takeStartAhead(TransferContext& ctx, ItemP
     if (start->size != it->size)
         co_return std::nullopt;   // queued again meanwhile with the file as it is now
     co_await start->done.wait();
-    it->key = QString::fromStdString(start->init.key);
+    it->setKey(QString::fromStdString(start->init.key));
     co_return targetOf(start->init, *it);
 }
 
@@ -278,7 +282,7 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
     try {
         // A fresh small file is looked at and read in one trip; anything else is only looked at,
         // and so is a file its folder's listing already names (likely there already: not read).
-        const bool readEarly = !it->uploadId && it->size <= kReadWithLookMax
+        const bool readEarly = !it->uploadId() && it->size <= kReadWithLookMax
                                && !ctx.listings.listedSize(it->destDir, it->name);
         auto look = [path = it->path, readEarly, recordFormat = it->digestFormat()] {
             return readEarly ? lookAndReadSmall(path, recordFormat) : LookAndContent{lookAtFile(path), std::nullopt};
@@ -293,7 +297,7 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
             ctx.store.persist(*it);
             co_return;
         }
-        if (it->uploadId) {
+        if (it->uploadId()) {
             co_await reviewOpenUpload(ctx, it);
         } else if (file.presence == FilePresence::Present) {
             // Nothing of it is stored yet: it goes as it is now that its turn has come (a copy to
@@ -349,9 +353,8 @@ QCoro::Task<void> transferFile(TransferContext& ctx, ItemPtr it, AsyncSemaphore&
             // completes it, and start anew next time.
             co_await discardUpload(ctx.api, it);
         }
-        it->errorDetail = QString::fromStdString(failureDetail(failure));
-        it->setStatus(Status::Error);
-        it->setError(QString::fromStdString(messageOf(failure, "Error desconocido")));
+        it->fail(QString::fromStdString(messageOf(failure, "Error desconocido")),
+                 QString::fromStdString(failureDetail(failure)));
     }
     ctx.store.persist(*it);
 }
