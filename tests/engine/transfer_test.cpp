@@ -11,7 +11,9 @@
 #include "support/engine_env.h"
 #include "support/fake_upload_service.h"
 #include "support/mhl_fixture.h"
+#include "support/test_env.h"
 
+#include <QFileInfo>
 #include <QTimer>
 #include <QUuid>
 
@@ -139,6 +141,7 @@ protected:
         file.seek(offset);
         return md5Hex(length < 0 ? file.readAll() : file.read(length));
     }
+
 
     Gate gates[21];
     std::deque<Started> started;   // outlive the transfers and the permits they give back
@@ -360,6 +363,8 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (c.change == Grown ? 2 : 1) * kMiB32)));
     }
     EXPECT_EQ(server.inits().size(), 7u);
+    server.onPut = nullptr;
+    server.intercept = nullptr;
 }
 
 // The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
@@ -464,6 +469,7 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
             EXPECT_EQ(item->etags.size(), c.action == Stop || c.action == Answer ? 1u : 0u);
         held.open();
     }
+    server.intercept = nullptr;
     EXPECT_TRUE(server.completions().empty());
 }
 
