@@ -7,10 +7,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <QThread>
 
-#include <set>
 #include <tuple>
 
 namespace zafrel::test {
@@ -46,6 +44,22 @@ std::set<int> partsInQueueFile(const ProgramHome& home, const QString& path)
     return parts;
 }
 
+// Starts `arguments` in `run` with the parts after `stored` held at the store, and waits until
+// those parts are on disk; answers whether they are. The program is left running.
+bool runUntilStored(QProcess& run, DevServerProcess& server, const ProgramHome& home, const QStringList& arguments,
+                    const QString& clip, const std::set<int>& stored)
+{
+    for (int part = int(stored.size()) + 1; part <= 4; ++part)
+        server.addFault({{"method", "PUT"}, {"queryContains", "partNumber=" + std::to_string(part)}, {"action", "delay"}, {"ms", 120000}});
+    run.setProcessEnvironment(home.environment());
+    run.start(programPath(), arguments);
+    run.waitForStarted(10000);
+    for (QDeadlineTimer deadline(90000);
+         partsInQueueFile(home, clip) != stored && !deadline.hasExpired() && run.state() != QProcess::NotRunning;)
+        QThread::msleep(100);
+    return partsInQueueFile(home, clip) == stored;
+}
+
 // Parts 3 and 4 are held at the store; the program is killed (SIGKILL: no chance to write anything
 // more) once parts 1 and 2 are on disk. Meanwhile a second process on the same data folder leaves
 // the running one's queue alone.
@@ -56,17 +70,9 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     const std::string md5 = writeFile(clip, kSize, 31);
     const QString other = files_.filePath("Otro/C0200.MXF");
     writeFile(other, 5000, 32);
-    for (const char* part : {"partNumber=3", "partNumber=4"})
-        server().addFault({{"method", "PUT"}, {"queryContains", part}, {"action", "delay"}, {"ms", 120000}});
     QProcess first;
-    first.setProcessEnvironment(home.environment());
-    first.start(programPath(), uploadArguments({clip}, "Crash/"));
-    ASSERT_TRUE(first.waitForStarted(10000));
-    for (QDeadlineTimer deadline(90000); partsInQueueFile(home, clip) != std::set<int>{1, 2} && !deadline.hasExpired()
-                                         && first.state() != QProcess::NotRunning;)
-        QThread::msleep(100);
-    ASSERT_EQ(partsInQueueFile(home, clip), (std::set<int>{1, 2})) << first.readAllStandardOutput().toStdString();
-
+    ASSERT_TRUE(runUntilStored(first, server(), home, uploadArguments({clip}, "Crash/"), clip, {1, 2}))
+        << first.readAllStandardOutput().toStdString();
     const QByteArray queue = fileBytes(home.queueFile());
     const ProgramResult refused = upload(home, {other}, "Crash/");
     EXPECT_EQ(refused.exitCode, 2) << refused.out.toStdString();
@@ -76,13 +82,11 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     ASSERT_TRUE(first.waitForFinished(10000));
     EXPECT_TRUE(server().storeRequests("PUT", "/Crash/C0200.MXF").empty());
     EXPECT_EQ(storedMd5("Crash/C0100.MXF"), "");
-    server().reset();
 
-    // The interrupted item waits for the same command.
+    // The interrupted item waits for the same command, which continues the upload with the parts
+    // it had not stored.
     const QString listed = runProgram(home.environment(), {"--pendientes"}).out;
     EXPECT_TRUE(listed.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\tdemo@zafrel.test (demo-films)\n")) << listed.toStdString();
-
-    // The same command again continues the upload with the parts it had not stored.
     server().reset();
     const ProgramResult again = upload(home, {clip}, "Crash/");
     EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
@@ -95,12 +99,13 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
 
 constexpr qint64 kTwoParts = 40'000'000;   // 32 MiB and the rest
 
-// How many uploads the store holds open for objects named `name` (the stand-in outlives a test).
-int openUploadsOf(const DevServerProcess& server, const QString& name)
+// The ids of the uploads the store holds open for objects named `name` (the stand-in outlives a test).
+std::vector<std::string> openUploadsOf(const DevServerProcess& server, const QString& name)
 {
-    int open = 0;
+    std::vector<std::string> open;
     for (const auto& upload : server.uploads())
-        open += QString::fromStdString(upload.value("key", "")).endsWith(u'/' + name);
+        if (QString::fromStdString(upload.value("key", "")).endsWith(u'/' + name))
+            open.push_back(upload.value("uploadId", ""));
     return open;
 }
 
@@ -109,22 +114,13 @@ int openUploadsOf(const DevServerProcess& server, const QString& name)
 std::string killedAfterFirstPart(DevServerProcess& server, const ProgramHome& home, const QStringList& arguments,
                                  const QString& clip)
 {
-    server.addFault({{"method", "PUT"}, {"queryContains", "partNumber=2"}, {"action", "delay"}, {"ms", 120000}});
     QProcess run;
-    run.setProcessEnvironment(home.environment());
-    run.start(programPath(), arguments);
-    run.waitForStarted(10000);
-    for (QDeadlineTimer deadline(90000);
-         partsInQueueFile(home, clip) != std::set<int>{1} && !deadline.hasExpired() && run.state() != QProcess::NotRunning;)
-        QThread::msleep(100);
+    const bool stored = runUntilStored(run, server, home, arguments, clip, {1});
     run.kill();
     run.waitForFinished(10000);
-    std::string open;
-    for (const auto& upload : server.uploads())
-        if (QString::fromStdString(upload.value("key", "")).endsWith(u'/' + QFileInfo(clip).fileName()))
-            open = upload.value("uploadId", "");
+    const std::vector<std::string> open = openUploadsOf(server, QFileInfo(clip).fileName());
     server.reset();
-    return partsInQueueFile(home, clip) == std::set<int>{1} ? open : "";
+    return stored && !open.empty() ? open.back() : "";
 }
 
 // The store ended the open upload (a lifecycle rule) while the service still signs its part URLs:
@@ -147,9 +143,8 @@ TEST_F(CrashEndToEnd, AnUploadTheStoreEndedIsSentAnewByTheSameCommand)
     EXPECT_EQ(std::tuple(puts[0]["query"].value("uploadId", ""), puts[0].value("status", 0)), std::tuple(old, 404));
     EXPECT_EQ(storedPuts("Vencida/C0300.MXF"), (std::multiset<int>{1, 2}));
     EXPECT_EQ(storedMd5("Vencida/C0300.MXF"), md5);
-    const auto aborts = server().serviceRequests("POST", "/api/upload/abort");
-    EXPECT_EQ(aborts.size(), 1u);
-    EXPECT_EQ(openUploadsOf(server(), "C0300.MXF"), 0);
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+    EXPECT_TRUE(openUploadsOf(server(), "C0300.MXF").empty());
 }
 
 // A queue file cut short (a disk that filled, a crash of the system) is not taken as an empty queue:
@@ -167,8 +162,7 @@ TEST_F(CrashEndToEnd, ACutQueueFileIsSetAsideSaidAndItsUploadAborted)
     ASSERT_TRUE(queue.contains(QByteArray::fromStdString(open)));
     queue.chop(20);
     QFile cut(home.queueFile());
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    cut.write(queue);
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate) && cut.write(queue) == queue.size());
     cut.close();
 
     const ProgramResult listed = runProgram(home.environment(), {"--pendientes"});
@@ -179,9 +173,8 @@ TEST_F(CrashEndToEnd, ACutQueueFileIsSetAsideSaidAndItsUploadAborted)
     EXPECT_EQ(listed.err, "La cola guardada en " + home.queueFile() + " no se puede leer: se ha apartado como "
                               + QFileInfo(home.queueFile()).path() + "/" + aside[0]
                               + " y se empieza con una cola vacía. Vuelve a añadir los archivos que quedaban pendientes.\n");
-    const auto aborts = server().serviceRequests("POST", "/api/upload/abort");
-    EXPECT_EQ(aborts.size(), 1u);
-    EXPECT_EQ(openUploadsOf(server(), "C0600.MXF"), 0);
+    EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
+    EXPECT_TRUE(openUploadsOf(server(), "C0600.MXF").empty());
 }
 
 // The card's folder is moved away across a restart (a card not mounted yet): its item waits, said
@@ -203,7 +196,7 @@ TEST_F(CrashEndToEnd, ACardOutOfReachKeepsItsPartsUntilItIsBack)
     EXPECT_EQ(away.exitCode, 1);
     EXPECT_EQ(away.err, "No existe: " + card + "\n");
     EXPECT_TRUE(server().serviceRequests("POST", "/api/upload/abort").empty());
-    EXPECT_EQ(openUploadsOf(server(), "C0400.MXF"), 1);
+    EXPECT_EQ(openUploadsOf(server(), "C0400.MXF").size(), 1u);
 
     ASSERT_TRUE(QDir().rename(card + ".fuera", card));
     server().reset();

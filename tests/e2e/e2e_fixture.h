@@ -17,6 +17,9 @@
 #include <set>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
@@ -45,6 +48,17 @@ inline std::string writeFile(const QString& path, qint64 size, quint32 seed = 1)
         digest.addData(bytes);
     }
     return digest.result().toHex().toStdString();
+}
+
+// Other bytes in the file, written from `seed`, its size and modification time kept: a run that
+// reads it sees another file, one that trusts what it recorded of this path does not.
+inline void replaceKeepingSizeAndTime(const QString& path, quint32 seed)
+{
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    writeFile(path, before.st_size, seed);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
 class EndToEndTest : public ::testing::Test {

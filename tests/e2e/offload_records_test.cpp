@@ -7,21 +7,6 @@
 namespace zafrel::test {
 namespace {
 
-// A byte of the file flipped, its size and modification time left as they were.
-void flipByte(const QString& path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-    file.seek(12345);
-    char byte = 0;
-    file.getChar(&byte);
-    file.seek(12345);
-    file.putChar(char(byte ^ 0x01));
-    file.close();
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
-}
-
 class OffloadRecords : public EndToEndTest {
 protected:
     std::optional<QByteArray> stored(const QString& suffix)
@@ -162,11 +147,11 @@ TEST_F(OffloadRecords, TheDestinationHistoryGrowsOneHashListPerRunThatSentFiles)
     }
     writeMhlHistory(card, {mhlHashList(hashes)});
     const QByteArray localChain = fileBytes(card + "/ascmhl/ascmhl_chain.xml");
-    flipByte(card + "/C001C002.mov");
+    replaceKeepingSizeAndTime(card + "/C001C002.mov", 7);
     EXPECT_EQ(upload(home, {card}, "Rodaje/").exitCode, 1);
     EXPECT_EQ(historyPuts(), 0);
 
-    flipByte(card + "/C001C002.mov");   // copied again from the card
+    replaceKeepingSizeAndTime(card + "/C001C002.mov", 200'000);   // copied again from the card
     const ProgramResult second = upload(home, {card}, "Rodaje/");
     EXPECT_EQ(second.exitCode, 0) << second.out.toStdString();
     const StoredHistory finished = storedHistory("Rodaje/C001/");
@@ -220,7 +205,7 @@ TEST_F(OffloadRecords, AFolderWithoutHistoryGetsOneAtTheDestination)
     EXPECT_FALSE(QFileInfo::exists(folder + "/ascmhl"));
 }
 
-// A byte flipped since the offload, size and date unchanged: that file alone ends in error (its
+// Other bytes since the offload, size and date unchanged: that file alone ends in error (its
 // single request is never sent, its multipart upload is aborted), the run fails, and the next run
 // sends it again instead of finding it already there; its report for scripts names the record
 // each file was checked against and the MD5 of what was read.
@@ -236,7 +221,7 @@ TEST_F(OffloadRecords, AFlippedByteFailsThatFileAloneAndIsNotAlreadyThereNextTim
     }
     writeMhlHistory(card, {mhlHashList(hashes)});
     for (const QString name : {"B001C001.mov", "B001C002.mov"})
-        flipByte(card + "/" + name);
+        replaceKeepingSizeAndTime(card + "/" + name, 7);
 
     server().reset();
     const ProgramResult run = upload(home, {card}, "Rodaje/");

@@ -2,6 +2,7 @@
 // folder given the record of the nearest history above them.
 #include "engine/intake/intake_scan.h"
 #include "engine/destination/offload_history.h"
+#include "support/engine_env.h"
 #include "support/mhl_fixture.h"
 
 #include <QTemporaryDir>
@@ -14,14 +15,6 @@ using namespace zafrel::test;
 namespace {
 
 OffloadRecord rec(HashFormat format, const char* digest) { return {format, digest}; }
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 }  // namespace
 
@@ -85,11 +78,11 @@ TEST(OffloadHistory, TheDroppedFolderFilesTakeTheNearestHistory)
     QTemporaryDir dir;
     const QString day = dir.filePath("Dia01");
     const QString card = day + "/A002R2EC";
-    writeBytes(day + "/informe.pdf", "pdf");
-    writeBytes(day + "/notas.txt", "notas");
-    writeBytes(card + "/Clips/A002C006.mov", "hello");
-    writeBytes(card + "/Clips/A002C007.mov", "wxyz");
-    writeBytes(card + "/Sidecar.txt", "sidecar");
+    writeFile(day + "/informe.pdf", "pdf");
+    writeFile(day + "/notas.txt", "notas");
+    writeFile(card + "/Clips/A002C006.mov", "hello");
+    writeFile(card + "/Clips/A002C007.mov", "wxyz");
+    writeFile(card + "/Sidecar.txt", "sidecar");
     writeMhlHistory(day, {mhlHashList({{"informe.pdf", 3, {{"md5", mhlDigest(HashFormat::Md5, "pdf")}}},
                                        {"A002R2EC/Clips/A002C006.mov", 5, {{"md5", "00000000000000000000000000000000"}}},
                                        {"perdido.txt", 1, {{"md5", "00"}}}})});
@@ -134,13 +127,8 @@ TEST(OffloadHistory, AHashListTheChainDoesNotVouchForIsNotUsed)
     writeMhlHistory(card, {mhlHashList({{"A.mov", 5, {{"xxh64", "0ea03b369a463d9d"}}}}),
                            mhlHashList({{"B.mov", 4, {{"xxh64", "7680e5f98f4a80fd"}}}})});
     const QString second = card + "/ascmhl/" + QDir(card + "/ascmhl").entryList({"0002_*"}).value(0);
-    QFile file(second);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    const QByteArray edited = file.readAll().replace("7680e5f98f4a80fd", "7680e5f98f4a80fe");
-    file.seek(0);
-    file.write(edited);
-    file.close();
-    writeBytes(card + "/ascmhl/0003_A003_2020-01-20_091500Z.mhl", mhlHashList({{"C.mov", 1, {{"md5", "00"}}}}).toUtf8());
+    writeFile(second, fileBytes(second).replace("7680e5f98f4a80fd", "7680e5f98f4a80fe"));
+    writeFile(card + "/ascmhl/0003_A003_2020-01-20_091500Z.mhl", mhlHashList({{"C.mov", 1, {{"md5", "00"}}}}).toUtf8());
 
     const OffloadHistory history = OffloadHistory::read(card);
     EXPECT_EQ(history.hashLists(), QStringList{QDir(card + "/ascmhl").entryList({"0001_*"}).value(0)});

@@ -158,11 +158,16 @@ protected:
     }
     bool footerReads(const QString& text) { return runUntil([&] { return footer().stateLabel()->text() == text; }); }
     bool visible(const QWidget* widget) { return widget->isVisibleTo(&desktop->window()); }
-    // Answers the open question with its button `name` ("confirmKeep", "confirmAccept"); answers its text.
+    // Answers the question on screen (the window's or a row's) with its button `name` ("confirmKeep",
+    // "confirmAccept"); answers its text.
     QString answerQuestion(const char* name)
     {
-        QMessageBox* question = view().confirmation();
-        EXPECT_NE(question, nullptr);
+        QMessageBox* question = nullptr;
+        EXPECT_TRUE(runUntil([&] {
+            for (QMessageBox* box : desktop->window().findChildren<QMessageBox*>("confirmation"))
+                question = box->isVisible() ? box : question;
+            return question != nullptr;
+        }));
         const QString text = question ? question->text() : QString();
         if (question)
             question->findChild<QPushButton*>(name)->click();

@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -101,75 +102,64 @@ struct CheckedHashList {
 inline CheckedHashList checkHashList(const QByteArray& text)
 {
     static const QRegularExpression date(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d:\d\d)$)"));
-    static const std::map<QString, QRegularExpression> shapes = {
-        {"c4", QRegularExpression("^c4[1-9A-HJ-NP-Za-km-z]{88}$")},  {"md5", QRegularExpression("^[0-9a-f]{32}$")},
-        {"sha1", QRegularExpression("^[0-9a-f]{40}$")},             {"xxh128", QRegularExpression("^[0-9a-f]{32}$")},
-        {"xxh3", QRegularExpression("^[0-9a-f]{16}$")},              {"xxh64", QRegularExpression("^[0-9a-f]{16}$")}};
-    const QStringList order{"c4", "md5", "sha1", "xxh128", "xxh3", "xxh64"};
+    // The formats in the schema's order, and the shape of each one's value.
+    static const QStringList order{"c4", "md5", "sha1", "xxh128", "xxh3", "xxh64"};
+    static const QRegularExpression shapes[] = {
+        QRegularExpression("^c4[1-9A-HJ-NP-Za-km-z]{88}$"), QRegularExpression("^[0-9a-f]{32}$"), QRegularExpression("^[0-9a-f]{40}$"),
+        QRegularExpression("^[0-9a-f]{32}$"), QRegularExpression("^[0-9a-f]{16}$"), QRegularExpression("^[0-9a-f]{16}$")};
     CheckedHashList out;
     QXmlStreamReader xml(text);
-    EXPECT_TRUE(xml.readNextStartElement());
-    EXPECT_EQ(xml.name(), QStringLiteral("hashlist"));
+    EXPECT_TRUE(xml.readNextStartElement() && xml.name() == QStringLiteral("hashlist"));
     EXPECT_EQ(xml.namespaceUri(), QStringLiteral("urn:ASC:MHL:v2.0"));
     EXPECT_EQ(xml.attributes().value("version"), QStringLiteral("2.0"));
     QStringList sections;
     while (xml.readNextStartElement()) {
-        sections << xml.name().toString();
+        const QString section = xml.name().toString();
+        sections << section;
         QStringList inner;
         while (xml.readNextStartElement()) {
-            inner << xml.name().toString();
-            if (sections.last() == "creatorinfo") {
-                if (inner.last() == "tool") {
-                    out.toolVersion = xml.attributes().value("version").toString();
-                    out.tool = xml.readElementText();
-                } else {
-                    const QString value = xml.readElementText();
-                    if (inner.last() == "creationdate") {
-                        EXPECT_TRUE(date.match(value).hasMatch()) << value.toStdString();
-                    }
-                    EXPECT_FALSE(value.isEmpty()) << inner.last().toStdString();
-                }
-            } else if (sections.last() == "processinfo" && inner.last() == "process") {
+            const QString name = xml.name().toString();
+            inner << name;
+            if (section == "creatorinfo" && name == "tool") {
+                out.toolVersion = xml.attributes().value("version").toString();
+                out.tool = xml.readElementText();
+            } else if (section == "creatorinfo") {
+                const QString value = xml.readElementText();
+                EXPECT_FALSE(value.isEmpty()) << name.toStdString();
+                EXPECT_TRUE(name != "creationdate" || date.match(value).hasMatch()) << value.toStdString();
+            } else if (section == "processinfo" && name == "process") {
                 out.process = xml.readElementText();
-            } else if (sections.last() == "hashes" && inner.last() == "hash") {
+            } else if (section == "hashes" && name == "hash") {
                 QString path;
-                std::map<QString, std::pair<QString, QString>> digests;
                 QStringList elements;
                 while (xml.readNextStartElement()) {
-                    elements << xml.name().toString();
+                    const QString element = xml.name().toString();
+                    elements << element;
                     const QXmlStreamAttributes attributes = xml.attributes();
-                    if (elements.last() == "path") {
+                    const QString value = xml.readElementText();
+                    if (element == "path") {
                         bool integer = false;
-                        const qint64 size = attributes.value("size").toLongLong(&integer);
-                        EXPECT_TRUE(integer) << attributes.value("size").toString().toStdString();
-                        EXPECT_TRUE(date.match(attributes.value("lastmodificationdate")).hasMatch());
-                        path = xml.readElementText();
-                        out.sizes[path] = size;
+                        out.sizes[value] = attributes.value("size").toLongLong(&integer);
+                        EXPECT_TRUE(integer && date.match(attributes.value("lastmodificationdate")).hasMatch()) << value.toStdString();
+                        path = value;
                         continue;
                     }
                     const QString action = attributes.value("action").toString();
                     EXPECT_TRUE(QStringList({"original", "verified", "failed"}).contains(action)) << action.toStdString();
                     EXPECT_TRUE(date.match(attributes.value("hashdate")).hasMatch());
-                    const QString value = xml.readElementText();
-                    EXPECT_TRUE(shapes.count(elements.last()) && shapes.at(elements.last()).match(value).hasMatch())
-                        << elements.last().toStdString() << " " << value.toStdString();
-                    digests[elements.last()] = {value, action};
+                    const qsizetype format = order.indexOf(element);
+                    EXPECT_TRUE(format >= 0 && shapes[format].match(value).hasMatch()) << element.toStdString() << " " << value.toStdString();
+                    out.files[path][element] = {value, action};
                 }
-                EXPECT_FALSE(elements.isEmpty() || elements.first() != "path" || elements.size() < 2) << elements.join(',').toStdString();
-                QStringList formats = elements.mid(1);
-                QStringList sorted = formats;
-                std::sort(sorted.begin(), sorted.end(), [&](const QString& a, const QString& b) { return order.indexOf(a) < order.indexOf(b); });
-                EXPECT_EQ(formats, sorted);
-                out.files[path] = digests;
+                const auto byOrder = [](const QString& a, const QString& b) { return order.indexOf(a) < order.indexOf(b); };
+                EXPECT_TRUE(elements.value(0) == "path" && elements.size() >= 2 && std::is_sorted(elements.begin() + 1, elements.end(), byOrder))
+                    << elements.join(',').toStdString();
             } else {
                 xml.skipCurrentElement();
             }
         }
-        if (sections.last() == "creatorinfo") {
-            EXPECT_EQ(inner.mid(0, 3), QStringList({"creationdate", "hostname", "tool"}));
-        } else if (sections.last() == "processinfo") {
-            EXPECT_EQ(inner.value(0), "process");
-        }
+        EXPECT_TRUE(section != "creatorinfo" || inner.mid(0, 3) == QStringList({"creationdate", "hostname", "tool"})) << inner.join(',').toStdString();
+        EXPECT_TRUE(section != "processinfo" || inner.value(0) == "process") << inner.join(',').toStdString();
     }
     EXPECT_EQ(sections, QStringList({"creatorinfo", "processinfo", "hashes"}));
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();

@@ -1,5 +1,5 @@
 // The desktop program from its start: the window, the waiting state, the login screen and its
-// messages, signing in and out, and a session that ends in the middle of a run.
+// messages, signing in and out. A session that ends in the middle of a run is in main_view_test.
 #include "platform/build_config.h"
 #include "support/desktop_fixture.h"
 
@@ -122,11 +122,7 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
 // queued as a drop would be.
 TEST_F(DesktopTest, FilesOpenedAtStartAreQueuedOnceSignedIn)
 {
-    const QString path = sandboxDir() + "/abierto/C0001.MXF";
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("clip") == 4);
-    file.close();
+    const QString path = makeFile("abierto/C0001.MXF");
     settings::setValue("destDir", "Rodaje/");
     launch();
     ASSERT_TRUE(shows(root().loginView()));
@@ -139,35 +135,6 @@ TEST_F(DesktopTest, FilesOpenedAtStartAreQueuedOnceSignedIn)
     ASSERT_TRUE(shows(root().mainView()));
     ASSERT_TRUE(runUntil([&] { return up().items().size() == 1; }));
     EXPECT_EQ(up().items().front()->path, path);
-}
-
-// Files paused by a lost session come back after the next sign-in, and "Continuar pendientes"
-// sends them.
-TEST_F(DesktopTest, ASessionEndedDuringARunPausesItsFilesUntilTheNextSignIn)
-{
-    start();
-    bool expired = true;
-    service.intercept = [&](const SeenRequest& request) -> std::optional<FakeReply> {
-        return expired && request.path == "/api/upload/init" ? std::optional(errorReply(401, "No autorizado")) : std::nullopt;
-    };
-    ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("lost/A.MXF")), QUrl::fromLocalFile(makeFile("lost/B.MXF"))}));
-    ASSERT_TRUE(shows(root().loginView()));
-    EXPECT_EQ(login().errorLabel()->text(), "La sesión ha caducado. Vuelve a entrar para continuar las subidas pendientes.");
-    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
-    const std::vector<ItemPtr> items = up().items();
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_TRUE(std::ranges::all_of(items, [](const ItemPtr& i) { return i->status() == Status::Paused; }));
-
-    expired = false;
-    answer("POST", "/api/login", okReply());
-    signIn();
-    ASSERT_TRUE(shows(root().mainView()));
-    EXPECT_FALSE(footer().detailLabel()->text().contains("Sesión caducada"));   // over once signed in again
-    ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
-    view().resumeButton()->click();
-    const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done; };
-    ASSERT_TRUE(runUntil([&] { return !up().isRunning() && std::ranges::all_of(items, sent); }));
-    EXPECT_FALSE(visible(view().pendingBanner()));
 }
 
 // A queue file that cannot be read (cut short) is set aside before the window exists; its footer

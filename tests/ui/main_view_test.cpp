@@ -268,20 +268,25 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     EXPECT_EQ(answerQuestion("confirmKeep"), "¿Quitar de la lista los 7 archivos que fallaron o se cancelaron?");
 }
 
-// Files queued under one account wait aside while another account of another company is signed in:
-// not listed, not continued, counted on one line, under that account's own company and
-// destination. Signing in again as their account brings them back as they were, to be continued.
-TEST_F(DesktopTest, FilesOfAnotherAccountWaitAsideUntilItSignsInAgain)
+// A session that ends during a run pauses its files and says so on the login screen. While another
+// account of another company is signed in they wait aside: not listed, not continued, counted on one
+// line, under that account's own company and destination. Signing in again as their account brings
+// them back as they were, and "Continuar pendientes" sends them.
+TEST_F(DesktopTest, FilesOfAnEndedSessionWaitAsideUntilTheirAccountSignsInAgain)
 {
     start();
-    Gate& store = holdPuts();
+    bool expired = true;
+    service.intercept = [&](const SeenRequest& request) -> std::optional<FakeReply> {
+        return expired && request.path == "/api/upload/init" ? std::optional(errorReply(401, "No autorizado")) : std::nullopt;
+    };
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("cuentas/A.MXF")), QUrl::fromLocalFile(makeFile("cuentas/B.MXF"))}));
-    ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
-    view().signOut();
-    answerQuestion("confirmAccept");
     ASSERT_TRUE(shows(root().loginView()));
+    EXPECT_EQ(login().errorLabel()->text(), "La sesión ha caducado. Vuelve a entrar para continuar las subidas pendientes.");
     ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
-    store.open();
+    const std::vector<ItemPtr> items = up().items();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_TRUE(std::ranges::all_of(items, [](const ItemPtr& i) { return i->status() == Status::Paused; }));
+    expired = false;
 
     answer("POST", "/api/login", okReply());
     const FakeReply luis = jsonReply({{"email", "luis@otra.test"}, {"name", "Luis"}, {"is_admin", false},
@@ -297,19 +302,21 @@ TEST_F(DesktopTest, FilesOfAnotherAccountWaitAsideUntilItSignsInAgain)
     EXPECT_EQ(view().destinationLabel()->text(), "Raíz de la empresa");
     up().resumePaused();
     settle();
-    EXPECT_EQ(service.puts().size(), 2u);
+    EXPECT_TRUE(service.puts().empty());
 
     view().signOut();
     ASSERT_TRUE(shows(root().loginView()));
     answer("GET", "/api/me", userReply("Demo Films"));
     signIn();
     ASSERT_TRUE(shows(root().mainView()));
+    EXPECT_FALSE(footer().detailLabel()->text().contains("Sesión caducada"));   // over once signed in again
     ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()) && !visible(view().otherAccountsLabel()); }));
     EXPECT_EQ(view().pendingLabel()->text(), "2 archivos quedaron pendientes");
     EXPECT_EQ(view().destinationLabel()->text(), "Rodaje");
     view().resumeButton()->click();
     const auto sent = [](const ItemPtr& i) { return i->status() == Status::Done; };
     ASSERT_TRUE(runUntil([&] { return !up().isRunning() && up().items().size() == 2 && std::ranges::all_of(up().items(), sent); }));
+    EXPECT_FALSE(visible(view().pendingBanner()));
 
     // A command-line run beside the window signs in as luis@: the window follows the session.
     answer("GET", "/api/me", luis);

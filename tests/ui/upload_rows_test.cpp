@@ -141,10 +141,7 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     key(1, Qt::Key_Return);
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
     key(0, Qt::Key_Delete);   // a cancelled file leaves the list only once that is confirmed
-    auto* question = desktop->window().findChild<QMessageBox*>("confirmation");
-    ASSERT_NE(question, nullptr);
-    EXPECT_EQ(question->text(), "¿Quitar «Q» de la lista?");
-    question->findChild<QPushButton*>("confirmAccept")->click();
+    EXPECT_EQ(answerQuestion("confirmAccept"), "¿Quitar «Q» de la lista?");
     ASSERT_TRUE(runUntil([&] { return up().items() == std::vector<ItemPtr>{failed}; }));
 
     up().pauseAll();
@@ -168,15 +165,7 @@ TEST_F(QueueRowsTest, AFileKeptOutByAnotherOfItsNameIsReplacedOnlyOnceConfirmed)
     EXPECT_EQ(rowActionText(rowAction(*refused, false)), "Reemplazar…");
     for (const char* answer : {"confirmKeep", "confirmAccept"}) {
         click(layoutOf(0).action.center());
-        QMessageBox* question = nullptr;
-        ASSERT_TRUE(runUntil([&] {
-            for (QMessageBox* box : desktop->window().findChildren<QMessageBox*>("confirmation"))
-                question = box->isVisible() ? box : question;
-            return question != nullptr;
-        }));
-        EXPECT_EQ(question->text(), "¿Reemplazar «C0001.MXF» en el destino?");
-        question->findChild<QPushButton*>(answer)->click();
-        settle();
+        EXPECT_EQ(answerQuestion(answer), "¿Reemplazar «C0001.MXF» en el destino?");
         EXPECT_EQ(refused->status() == Status::Error, answer == std::string("confirmKeep"));
     }
     ASSERT_TRUE(runUntil([&] { return up().isRunning() && refused->status() != Status::Error; }));
@@ -188,8 +177,7 @@ TEST_F(QueueRowsTest, AFileKeptOutByAnotherOfItsNameIsReplacedOnlyOnceConfirmed)
 TEST_F(QueueRowsTest, PauseAndResumeFromTheRowsAndTheFooter)
 {
     start();
-    Gate& store = holdPuts();
-    (void)store;
+    holdPuts();
     ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("p/A.MXF")), QUrl::fromLocalFile(makeFile("p/B.MXF"))}));
     ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
     const ItemPtr first = model().itemAt(0), second = model().itemAt(1);
