@@ -74,9 +74,8 @@ void UploadManager::cancelAll()
 
 void UploadManager::queueAgain(const ItemPtr& item)
 {
-    item->errorDetail.clear();
-    item->setError(std::nullopt);
-    if (item->uploadId) {
+    item->clearError();
+    if (item->uploadId()) {
         // The parts already verified are kept: the transfer continues with the missing ones, or
         // starts anew when the file changed or the service no longer knows the upload.
         item->setLoaded(item->storedBytes());

@@ -20,10 +20,10 @@ QCoro::Task<ForgottenLeftovers> forgetLeftovers(ZafrelAPI& api, std::vector<Item
             result.remaining.push_back(item);
             continue;
         }
-        if (item->key && item->uploadId) {
+        if (item->key() && item->uploadId()) {
             std::optional<QString> failure;
             try {
-                co_await api.abortOrThrow(item->key->toStdString(), item->uploadId->toStdString());
+                co_await api.abortOrThrow(item->key()->toStdString(), item->uploadId()->toStdString());
             } catch (const std::exception& e) {
                 failure = QString::fromUtf8(e.what());
             }

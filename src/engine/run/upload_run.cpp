@@ -232,7 +232,6 @@ QCoro::Task<void> UploadRun::sendQueue()
             if (large && largeRunning >= limits.filesParallel)
                 break;
             next->setStatus(Status::Running);
-            next->started = QDateTime::currentDateTimeUtc();
             next->run = plan_.number;
             ++running;
             largeRunning += large ? 1 : 0;
@@ -280,7 +279,7 @@ void UploadRun::startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group)
     const size_t end = std::min(items.size(), from + size_t(4 * ctx.limits.startsAhead));
     for (size_t i = from; i < end && int(ctx.startsAhead.size()) < ctx.limits.startsAhead; ++i) {
         const ItemPtr& item = items[i];
-        if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId
+        if (item->status() != Status::Queued || item->size > ctx.limits.singlePutMax || item->uploadId()
             || !ctx.listings.has(item->destDir) || ctx.listings.listedSize(item->destDir, item->name) || ctx.startsAhead.contains(item->id))
             continue;
         auto start = std::make_shared<StartAhead>();

@@ -29,7 +29,7 @@ struct PutTarget {
     std::string contentType;
 };
 
-// An upload start asked for before a small file's turn (upload_starts.cpp), so that its single
+// An upload start asked for before a small file's turn (UploadRun), so that its single
 // request goes out once it has a permit instead of waiting one more round trip.
 struct StartAhead {
     std::weak_ptr<UploadItem> item;
