@@ -199,7 +199,11 @@ QString UploadManager::runReport() const
 
 bool UploadManager::queueFollowUps()
 {
-    std::vector<ItemPtr> queued = histories_->advance(serviceOrigin(), account_, offloadNotices_->texts);
+    // Its notices belong to the run that just ended, like those of that run's intakes: the run's
+    // report picks its notices by run number, one number per notice.
+    std::vector<QString> notices;
+    std::vector<ItemPtr> queued = histories_->advance(serviceOrigin(), account_, notices);
+    offloadNotices_->add(notices, lastRun_ ? lastRun_->number : 0);
     if (queued.empty())
         return false;
     appendItems(std::move(queued));
