@@ -64,14 +64,23 @@ QString averageSpeedText(const RunRecord& run, const QDateTime& end)
 
 void OffloadNotices::add(const std::vector<QString>& more, uint64_t run)
 {
-    texts.insert(texts.end(), more.begin(), more.end());
-    runs.resize(texts.size(), run);
+    texts_.insert(texts_.end(), more.begin(), more.end());
+    runs_.resize(texts_.size(), run);
 }
 
 void OffloadNotices::clear()
 {
-    texts.clear();
-    runs.clear();
+    texts_.clear();
+    runs_.clear();
+}
+
+std::vector<QString> OffloadNotices::of(const std::optional<RunRecord>& run) const
+{
+    std::vector<QString> out;
+    for (size_t i = 0; i < texts_.size(); ++i)
+        if (!run || runs_[i] == run->number)
+            out.push_back(texts_[i]);
+    return out;
 }
 
 std::vector<ItemPtr> itemsOfRun(const std::vector<ItemPtr>& items, const std::optional<RunRecord>& run)
@@ -115,9 +124,8 @@ QString runReportText(const std::vector<ItemPtr>& files, const std::optional<Run
         if (item->status() != Status::Error)
             lines << runFileLine(*item);
     QStringList notices;
-    for (size_t i = 0; i < offload.texts.size(); ++i)
-        if (!run || offload.runs.at(i) == run->number)
-            notices << QStringLiteral("aviso: ") + offload.texts[i];
+    for (const QString& notice : offload.of(run))
+        notices << QStringLiteral("aviso: ") + notice;
     if (!notices.isEmpty())
         lines << QString() << notices;
     QStringList sums;
@@ -148,7 +156,7 @@ QString queueReportText(const std::vector<ItemPtr>& items, const QString& destDi
     lines << QString::number(s.done) + QStringLiteral(" subidos, ") + QString::number(s.skipped)
                  + QStringLiteral(" ya existían, ") + QString::number(s.errors) + QStringLiteral(" errores, ")
                  + formatByteCount(s.bytes);
-    for (const QString& notice : notices.texts)
+    for (const QString& notice : notices.texts())
         lines << QStringLiteral("aviso: ") + notice;
     return lines.join(u'\n');
 }

@@ -11,14 +11,19 @@
 namespace zafrel {
 
 // What the offloads' histories of the files taken said that stops nothing (a recorded file that
-// is not there, a file there without a record), in the order met, each with the run its intake
-// went to.
-struct OffloadNotices {
-    std::vector<QString> texts;
-    std::vector<uint64_t> runs;
-
+// is not there, a file there without a record), and what a folder's history at the destination
+// could not write, in the order met, each with the run it belongs to.
+class OffloadNotices {
+public:
     void add(const std::vector<QString>& more, uint64_t run);
     void clear();
+    const std::vector<QString>& texts() const { return texts_; }
+    // Those of `run`; without a run, all.
+    std::vector<QString> of(const std::optional<RunRecord>& run) const;
+
+private:
+    std::vector<QString> texts_;
+    std::vector<uint64_t> runs_;   // by position, one per text
 };
 
 // The items of `run` in queue order: those it took up, those queued while it went on, and how

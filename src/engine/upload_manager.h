@@ -26,7 +26,7 @@ class DestinationHistories;
 class HttpTransport;
 struct IntakeProblem;
 struct IntakeScan;
-struct OffloadNotices;
+class OffloadNotices;
 struct QueueOwner;
 struct RunResources;
 class UploadRun;

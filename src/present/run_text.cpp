@@ -1,6 +1,6 @@
 #include "present/run_text.h"
 
-#include "engine/upload_manager.h"
+#include "engine/queue/upload_queue.h"
 #include "platform/format.h"
 #include "present/time_left.h"
 

@@ -182,10 +182,8 @@ QCoro::Task<void> UploadRun::windDown()
     // changes the queue meanwhile (a drop, a cancel, a pause) writes it itself.
     QCoro::Task<void> told = api_.uploadDone();
     resources_->records.flush();
-    if (sink_->sink) {
+    if (sink_->sink)
         resources_->store.persistNow();
-        resources_->records.flush();
-    }
     co_await told;
     if (sink_->sink)
         sink_->sink->runFinished();
