@@ -25,17 +25,13 @@ TEST(OffloadHistory, LatestUsableRecordPerFormatAndPath)
     const QString decomposed = QStringLiteral("Clips/Cancio\u0301n.mov");
     OffloadHistory history;
     QString error;
-    ASSERT_TRUE(history.addHashList(mhlHashList({{"Clips/A.mov", 5, {{"xxh64", "0ea03b369a463d9d"}, {"md5", "aa"}}},
-                                                 {decomposed, 4, {{"xxh128", "99aa06d3014798d86001c324468d497f"}}},
-                                                 {"Clips/B.mov", 4, {{"c4", "c4abc"}}}})
-                                        .toUtf8(),
-                                    error));
-    ASSERT_TRUE(history.addHashList(
-        mhlHashList({{"Clips/A.mov", 5, {{"xxh64", "1111111111111111", "verified"}}},
+    const auto add = [&](const std::vector<MhlHash>& hashes) { return history.addHashList(mhlHashList(hashes).toUtf8(), error); };
+    ASSERT_TRUE(add({{"Clips/A.mov", 5, {{"xxh64", "0ea03b369a463d9d"}, {"md5", "aa"}}},
+                     {decomposed, 4, {{"xxh128", "99aa06d3014798d86001c324468d497f"}}},
+                     {"Clips/B.mov", 4, {{"c4", "c4abc"}}}}));
+    ASSERT_TRUE(add({{"Clips/A.mov", 5, {{"xxh64", "1111111111111111", "verified"}}},
                      {"Clips/B.mov", 4, {{"c4", "c4bad", "failed"}}},
-                     {"Clips/C.mov", 4, {{"sha1", "bb", "failed"}}}})
-            .toUtf8(),
-        error));
+                     {"Clips/C.mov", 4, {{"sha1", "bb", "failed"}}}}));
 
     const struct {
         QString path;

@@ -60,11 +60,12 @@ protected:
         makeManager();
     }
 
-    void makeManager()
+    void makeManager(bool measureRoute = false)
     {
         ctx.reset();
         manager = std::make_unique<UploadManager>(api, EngineLimits{}, server.network()->transport());
-        ManagerTestAccess::routeProbe(*manager).assume(false);
+        if (!measureRoute)
+            ManagerTestAccess::routeProbe(*manager).assume(false);
         ctx.emplace(ManagerTestAccess::transferContext(*manager));
     }
 
@@ -141,7 +142,6 @@ protected:
         return md5Hex(length < 0 ? file.readAll() : file.read(length));
     }
 
-
     Gate gates[21];
     std::deque<Started> started;   // outlive the transfers and the permits they give back
     FakeUploadService server;
@@ -171,7 +171,6 @@ std::vector<int> partNumbers(const std::vector<FakeUploadService::Put>& puts, si
     return numbers;
 }
 
-// The most memory this process has held so far.
 long peakMemoryKiB()
 {
     rusage usage{};
@@ -277,8 +276,7 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
         return jsonReply({{"error", "listado roto"}}, 500);
     };
     server.list("Dia1/", "b.bin", 10);
-    const ItemPtr a = makeItem(makeFile("a.bin", 10));
-    const ItemPtr b = makeItem(makeFile("b.bin", 10));
+    const ItemPtr a = makeItem(makeFile("a.bin", 10)), b = makeItem(makeFile("b.bin", 10));
     runUpload(a);
     runUpload(b);
     EXPECT_EQ(std::tuple(a->error(), b->status()), std::tuple(std::optional<QString>("Servidor: 500 listado roto"), Status::Skipped));
@@ -433,9 +431,8 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
             ctx->listings.clear();
         }
         server.intercept = [gate = &held, continued = c.continued](const SeenRequest& req) -> std::optional<FakeReply> {
-            FakeReply none = FakeReply::status(404);   // the folder is not there yet
-            none.after = gate;
-            return continued && req.path == "/api/ls" ? std::optional(none) : std::nullopt;
+            // The folder is not there yet.
+            return continued && req.path == "/api/ls" ? std::optional(test::held(FakeReply::status(404), *gate)) : std::nullopt;
         };
         ManagerTestAccess::setItems(*manager, {item});
         std::stop_source run;
@@ -459,9 +456,8 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
         if (c.action != Stop)
             held.open();
         ASSERT_TRUE(started.task.waitEnded(std::chrono::seconds(5)));
-        EXPECT_EQ(item->status(), c.expected);
-        EXPECT_EQ(item->error(), c.error ? std::optional<QString>(c.error) : std::nullopt);
-        EXPECT_EQ(item->verified(), c.expected == Status::Done);
+        EXPECT_EQ(std::tuple(item->status(), item->error(), item->verified()),
+                  std::tuple(c.expected, c.error ? std::optional<QString>(c.error) : std::nullopt, c.expected == Status::Done));
         EXPECT_EQ(server.aborts().size(), aborts + (multipart && (c.action == Cancel || c.action == Touch) ? 1 : 0));
         EXPECT_EQ(server.puts().size() - puts, c.continued ? 0u : multipart ? 2u : 1u);   // a failed one not retried
         if (multipart)   // what is left to continue
@@ -504,8 +500,7 @@ TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndARefusedURLIsRenewed)
     const size_t inits = server.inits().size();
     const ItemPtr single = makeItem(makeFile("single.bin", 100));
     runUpload(single);
-    EXPECT_EQ(single->status(), Status::Done);
-    EXPECT_EQ(server.inits().size(), inits + 2);
+    EXPECT_EQ(std::pair(single->status(), server.inits().size()), std::pair(Status::Done, inits + 2));
     const ItemPtr multi = makeItem(makeFile("b.bin", kMiB32 + 1));
     runUpload(multi, {}, 1);   // one permit: part 1 fetches the batch, part 2 is refused once
     EXPECT_EQ(multi->status(), Status::Done);
@@ -577,9 +572,8 @@ TEST_F(Transfer, APausedFileKeepsItsPartsAndContinuesWithTheMissingOnes)
     const size_t puts = server.puts().size();
     manager->retry(clip);
     ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(clip->status(), Status::Done);
-    EXPECT_EQ(partNumbers(server.puts(), puts), std::vector<int>{2});
-    EXPECT_EQ(server.completions().size(), 1u);
+    EXPECT_EQ(std::tuple(clip->status(), partNumbers(server.puts(), puts), server.completions().size()),
+              std::tuple(Status::Done, std::vector<int>{2}, size_t(1)));
 }
 
 // Broken or hostile answers end the file with a message that says what happened, on one line of
@@ -659,8 +653,7 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
         const QStringList lines = manager->report().split(u'\n');
         ASSERT_EQ(lines.size(), 6) << manager->report().toStdString();
         EXPECT_TRUE(lines[3].startsWith(QString::fromStdString(c.line))) << lines[3].toStdString();
-        EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin")) << lines[3].toStdString();
-        EXPECT_EQ(lines[3].count(u'\t'), 2);
+        EXPECT_TRUE(lines[3].endsWith("\t10\tDia1/clip.bin") && lines[3].count(u'\t') == 2) << lines[3].toStdString();
         EXPECT_EQ(server.calls("PUT", "/store/") - putsBefore, c.puts);
         if (c.heavy) {
             EXPECT_LT(peakMemoryKiB() - peakBefore, 256 * 1024);
@@ -695,8 +688,7 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
         const QString path = makeFile(c.name, c.size);
         const QByteArray bytes = fileBytes(path);
         const ItemPtr item = makeItem(path);
-        const QString recorded = mhlDigest(c.format, c.matches ? bytes : bytes + "x");
-        item->offloadRecord = OffloadRecord{c.format, recorded.toStdString()};
+        item->offloadRecord = OffloadRecord{c.format, mhlDigest(c.format, c.matches ? bytes : bytes + "x").toStdString()};
         if (!c.stored.empty())
             leftOpen(item, "up-continued", c.stored);
         Gate& held = gates[i];
@@ -710,9 +702,8 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
         held.open();
         ASSERT_TRUE(transfer.task.waitEnded(std::chrono::seconds(60)));
 
-        EXPECT_EQ(item->status(), c.matches ? Status::Done : Status::Error);
-        EXPECT_EQ(item->offloadChecked, c.matches);
-        EXPECT_EQ(item->md5, md5Hex(bytes));
+        EXPECT_EQ(std::tuple(item->status(), item->offloadChecked, item->md5),
+                  std::tuple(c.matches ? Status::Done : Status::Error, c.matches, md5Hex(bytes)));
         EXPECT_EQ(server.completions().size(), completions + (c.matches && c.size > kMiB32 ? 1 : 0));
         EXPECT_EQ(ctx->suspects.contains(ctx->origin, item->destDir + item->name), !c.matches);
         if (c.matches)
@@ -786,12 +777,12 @@ protected:
         manager->setDestDir("Dia1/");
     }
 
-    // Queues f1 .. fN through the intake, in that order.
-    void addFiles(int count)
+    // Queues f1 .. fN (of `size`, or small) through the intake, in that order.
+    void addFiles(int count, qint64 size = 0)
     {
         QList<QUrl> urls;
         for (int n = 1; n <= count; ++n)
-            urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), 100 + n)));
+            urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), size ? size : 100 + n)));
         manager->add(urls, QString());
         ASSERT_EQ(manager->items().size(), size_t(count));
     }
@@ -806,15 +797,17 @@ protected:
     }
 };
 
-// Small files go eight at a time in queue order; the first eight share one listing of the folder,
-// and a run's listings and speed end with it.
+// Small files go eight at a time in queue order, a cancelled one never; the first eight share one
+// listing of the folder, and a run's listings and speed end with it.
 TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrder)
 {
     addFiles(20);
     ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+    manager->cancel(manager->items()[19]);
     using S = Status;
     std::vector<S> expected(20, S::Queued);
     std::fill_n(expected.begin(), 8, S::Running);
+    expected[19] = S::Cancelled;
     EXPECT_EQ(statuses(*manager), expected);
     gates[1].open();
     ASSERT_TRUE(runUntil([&] { return waiting(9, 9); }));
@@ -823,19 +816,17 @@ TEST_F(Scheduler, EightSmallFilesAtATimeInQueueOrder)
     expected[8] = S::Running;
     EXPECT_EQ(statuses(*manager), expected);
     finish(20);
-    EXPECT_EQ(statuses(*manager), std::vector<S>(20, S::Done));
+    std::fill_n(expected.begin(), 19, S::Done);
+    EXPECT_EQ(statuses(*manager), expected);
     EXPECT_EQ(std::tuple(server.inits().size(), server.calls("POST", "/api/upload/done"), server.calls("GET", "/api/ls"),
                          ctx->listings.has("Dia1/"), manager->speed()),
-              std::tuple(20u, 1u, 1u, false, 0.0));
+              std::tuple(19u, 1u, 1u, false, 0.0));
 }
 
 // Large files go two at a time, their parts eight at a time over the run; a third waits queued.
 TEST_F(Scheduler, TwoLargeFilesAndEightPartsAtATime)
 {
-    QList<QUrl> urls;
-    for (int n = 1; n <= 3; ++n)
-        urls.push_back(QUrl::fromLocalFile(makeFile(QString("f%1").arg(n), 5 * kMiB32)));
-    manager->add(urls, QString());
+    addFiles(3, 5 * kMiB32);
     const auto inFlight = [&] { return gates[1].waiting() + gates[2].waiting() + gates[3].waiting(); };
     ASSERT_TRUE(runUntil([&] { return inFlight() >= 8; }));
     runUntil([] { return false; }, std::chrono::milliseconds(200));
@@ -844,7 +835,6 @@ TEST_F(Scheduler, TwoLargeFilesAndEightPartsAtATime)
     EXPECT_EQ(statuses(*manager), std::vector<Status>(3, Status::Done));
 }
 
-// A folder's listing stays while a file of it is in flight, and goes once none is.
 TEST_F(Scheduler, AFoldersListingGoesOnceNoFileOfItIsInFlight)
 {
     addFiles(1);
@@ -864,27 +854,14 @@ TEST_F(Scheduler, AFoldersListingGoesOnceNoFileOfItIsInFlight)
     EXPECT_EQ(server.calls("GET", "/api/ls"), 2u);
 }
 
-// A cancelled queued item is never started; cancelling all stops the run, its items stay cancelled.
-TEST_F(Scheduler, ACancelledItemIsNeverStartedAndCancelAllStopsTheRun)
+// Cancelling all stops the run: the files under way end there, and every one stays cancelled.
+TEST_F(Scheduler, CancellingAllStopsTheRunAndItsFilesStayCancelled)
 {
-    for (const bool all : {true, false}) {   // the gates held by the first round stay closed for the second
-        SCOPED_TRACE(all);
-        manager->clearFinished();
-        const size_t puts = server.puts().size();
-        addFiles(10);
-        ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
-        if (all) {
-            manager->cancelAll();
-            ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
-            EXPECT_EQ(statuses(*manager), std::vector<Status>(10, Status::Cancelled));
-            EXPECT_EQ(server.puts().size(), puts + 8);
-        } else {
-            manager->cancel(manager->items()[8]);
-            finish(10);
-            EXPECT_EQ(manager->items()[8]->status(), Status::Cancelled);
-            EXPECT_EQ(server.puts().size(), puts + 9);
-        }
-    }
+    addFiles(10);
+    ASSERT_TRUE(runUntil([&] { return waiting(1, 8); }));
+    manager->cancelAll();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(std::pair(statuses(*manager), server.puts().size()), std::pair(std::vector<Status>(10, Status::Cancelled), size_t(8)));
 }
 
 // A manager that goes while its run is under way stops the run and waits for nothing: the run winds
@@ -964,6 +941,63 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
         EXPECT_EQ(manager->summary().done, 12);
         manager->clearFinished();
     }
+}
+
+// What a run does at once rather than in turn: the first folder's listing while the route is
+// measured, and the queue file and the records written while the service hears of the end.
+class RunOverlap : public Transfer {
+protected:
+    void SetUp() override
+    {
+        Transfer::SetUp();
+        makeManager(true);
+        manager->setDestDir("Dia1/");
+        file = makeFile("A.MXF", 1000);
+        // The route's measurement and the end notice wait at their gates when a test says so.
+        server.intercept = [this](const SeenRequest& req) -> std::optional<FakeReply> {
+            if (req.request.method == "HEAD" && holdProbe)
+                return held(FakeReply::status(200, {}, {}), probe);
+            if (req.path == "/api/upload/done" && holdDone)
+                return held(FakeReply::status(200, R"({"ok":true})"), done);
+            return std::nullopt;
+        };
+    }
+    void TearDown() override
+    {
+        probe.open();
+        done.open();
+        EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+        Transfer::TearDown();
+    }
+
+    Gate probe, done;
+    bool holdProbe = false, holdDone = false;
+    QString file;
+};
+
+TEST_F(RunOverlap, TheFirstFolderIsListedWhileTheRouteIsMeasured)
+{
+    holdProbe = true;
+    manager->add({QUrl::fromLocalFile(file)}, "zafrel-demo");
+    ASSERT_TRUE(runUntil([&] { return server.calls("GET", "/api/ls") == 1; }, std::chrono::seconds(5)));
+    EXPECT_GT(probe.waiting(), 0);
+    // The upload start waits for the route it names.
+    EXPECT_TRUE(server.inits().empty());
+    probe.open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(statuses(*manager), std::vector{Status::Done});
+    EXPECT_EQ(server.calls("GET", "/api/ls"), 1u);
+}
+
+TEST_F(RunOverlap, TheQueueAndTheRecordsAreWrittenWhileTheServiceHearsOfTheEnd)
+{
+    holdDone = true;
+    ManagerTestAccess::routeProbe(*manager).assume(false);
+    manager->add({QUrl::fromLocalFile(file)}, "zafrel-demo");
+    ASSERT_TRUE(runUntil([&] { return done.waiting() == 1; }));
+    EXPECT_TRUE(manager->isRunning());
+    EXPECT_FALSE(fileBytes(queueFilePath()).contains("A.MXF"));
+    EXPECT_TRUE(fileBytes(paths::dataDir() + "/destinations.json").contains("Dia1/A.MXF"));
 }
 
 }  // namespace

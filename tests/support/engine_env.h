@@ -8,13 +8,9 @@
 #include "platform/settings.h"
 #include "support/test_env.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QString>
-
-#include <memory>
 
 namespace zafrel::test {
 
@@ -28,7 +24,6 @@ inline std::unique_ptr<UploadManager> offlineManager()
     return std::make_unique<UploadManager>(*api);
 }
 
-// The items' states in queue order.
 inline std::vector<Status> statuses(const UploadManager& manager)
 {
     std::vector<Status> out;
@@ -37,10 +32,7 @@ inline std::vector<Status> statuses(const UploadManager& manager)
     return out;
 }
 
-inline QString queueFilePath()
-{
-    return paths::dataDir() + QStringLiteral("/queue.json");
-}
+inline QString queueFilePath() { return paths::dataDir() + QStringLiteral("/queue.json"); }
 
 // No queue file (nor whose its items are), no suspect destinations, an empty remembered destination
 // of no account yet, an unusable server.

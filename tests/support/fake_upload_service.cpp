@@ -2,11 +2,6 @@
 
 namespace zafrel::test {
 
-FakeReply jsonReply(const nlohmann::json& value, int status)
-{
-    return FakeReply::status(status, value.dump());
-}
-
 FakeUploadService::FakeUploadService()
 {
     const auto serve = [this](std::string method, std::string path, FakeNetwork::Handler handler) {
@@ -77,13 +72,10 @@ FakeReply FakeUploadService::abort(const SeenRequest& req)
 
 FakeReply FakeUploadService::put(const SeenRequest& req)
 {
-    Put p;
-    p.key = req.path.substr(std::string("/store/").size());
-    p.partNumber = std::atoi(req.param("partNumber").c_str());
+    Put p{req.path.substr(std::string("/store/").size()), std::atoi(req.param("partNumber").c_str()), "", md5Hex(req.request.body)};
     for (const auto& [name, value] : req.request.headers)
         if (QByteArray::fromStdString(name).compare("Content-Type", Qt::CaseInsensitive) == 0)
             p.contentType = value;
-    p.md5 = md5Hex(req.request.body);
     p.attempt = ++attempts_[p.key + "#" + std::to_string(p.partNumber)];
     puts_.push_back(p);
     const PutReply reply = (onPut ? onPut(p) : std::nullopt).value_or(PutReply{200, "", "\"" + p.md5 + "\""});

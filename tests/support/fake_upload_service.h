@@ -86,6 +86,6 @@ private:
 };
 
 // A JSON answer of `status`.
-FakeReply jsonReply(const nlohmann::json& value, int status = 200);
+inline FakeReply jsonReply(const nlohmann::json& value, int status = 200) { return FakeReply::status(status, value.dump()); }
 
 }  // namespace zafrel::test

@@ -53,6 +53,14 @@ inline QString mhlHashList(const std::vector<MhlHash>& hashes, const QString& pr
     return xml;
 }
 
+// The digest of `bytes` as a hash list writes it.
+inline QString mhlDigest(HashFormat format, const QByteArray& bytes)
+{
+    ContentHasher hasher(format);
+    hasher.add(bytes);
+    return QString::fromStdString(hasher.finish());
+}
+
 // Writes `folder`/ascmhl/ with one hash list per generation (given as text) and the chain that
 // lists them with their C4 IDs.
 inline void writeMhlHistory(const QString& folder, const QStringList& generations)
@@ -67,26 +75,15 @@ inline void writeMhlHistory(const QString& folder, const QStringList& generation
         QFile out(folder + "/ascmhl/" + file);
         out.open(QIODevice::WriteOnly);
         out.write(bytes);
-        ContentHasher c4(HashFormat::C4);
-        c4.add(bytes);
         chain += QStringLiteral("  <hashlist sequencenr=\"%1\">\n    <path>%2</path>\n    <c4>%3</c4>\n  </hashlist>\n")
                      .arg(i + 1)
-                     .arg(file, QString::fromStdString(c4.finish()));
+                     .arg(file, mhlDigest(HashFormat::C4, bytes));
     }
     chain += QStringLiteral("</ascmhldirectory>\n");
     QFile out(folder + "/ascmhl/ascmhl_chain.xml");
     out.open(QIODevice::WriteOnly);
     out.write(chain.toUtf8());
 }
-
-// The digest of `bytes` as a hash list writes it.
-inline QString mhlDigest(HashFormat format, const QByteArray& bytes)
-{
-    ContentHasher hasher(format);
-    hasher.add(bytes);
-    return QString::fromStdString(hasher.finish());
-}
-
 
 // A hash list read back with the standard's rules checked on the way (each broken rule is a test
 // failure): the namespace and version, creatorinfo, processinfo and hashes in that order with
