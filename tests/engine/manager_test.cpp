@@ -18,12 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <map>
-#include <set>
 
 namespace zafrel::test {
 namespace {
@@ -59,11 +55,10 @@ protected:
     std::unique_ptr<UploadManager> manager;
 };
 
-// A dropped folder keeps its name below the destination; hidden entries and all below hidden
-// folders are skipped; links met in the walk are not followed into folders; each folder's files
-// come in natural order, the drop order of the paths stays; what cannot be taken is answered and
-// the rest queued. Waiting and paused items keep their destination and block queueing the same
-// file for the same place again.
+// A dropped folder keeps its name below the destination; hidden entries and all below hidden folders
+// are skipped; links met in the walk are not followed into folders; files come in natural order per
+// folder, the paths in drop order; what cannot be taken is answered, the rest queued. Waiting and
+// paused items keep their destination and block queueing the same file for the same place again.
 TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
 {
     const QString odd = QString::fromUtf8("CARD/Día 3/C#1 %20 ?x=1&y.mov");
@@ -77,11 +72,10 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     };
     for (int i = 7; i >= 0; --i)   // created in another order than queued
         file(expected[size_t(i)].first, "0123456789");
-    file("CARD/.DS_Store");
-    file("CARD/.hidden/visible/D.MXF");
-    file("CARD/A001/._C2.MXF");
+    for (const char* empty : {"CARD/.DS_Store", "CARD/.hidden/visible/D.MXF", "CARD/A001/._C2.MXF", "elsewhere/folder/never.mov",
+                              ".secret.mov", ".cache/clip.mov"})
+        file(empty);
     QDir().mkpath(dir.path() + "/CARD/EMPTY");
-    file("elsewhere/folder/never.mov");
     const QString target = file("elsewhere/target.mov", "1234567");
     const QString card = dir.path() + "/CARD";
     ASSERT_EQ(::symlink("..", QFile::encodeName(card + "/A001/loop").constData()), 0);
@@ -90,8 +84,6 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     ASSERT_EQ(::symlink("nowhere.mov", QFile::encodeName(card + "/broken.mov").constData()), 0);
     ASSERT_EQ(::symlink(QFile::encodeName(card + "/A001-B").constData(), QFile::encodeName(dir.path() + "/Linked").constData()), 0);
     const QString dropped = file("C0001.MXF", QByteArray(1234, 'x'));
-    file(".secret.mov");
-    file(".cache/clip.mov");
     // What cannot be taken is answered, path by path: a missing path, a pipe handed over (one in a
     // folder is skipped without a word), an entry of the walk that cannot be examined (a link that
     // loops) and, but for root, whom no permission stops, an unreadable file handed over or met in
@@ -143,12 +135,11 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
 }
 
-// The queue's operations, each in place: a first cancel marks an active item (and clears its
-// error), a second removes it, any other item goes at once; cancelling all without a run marks the
-// waiting ones; the queue file follows at once. Retry queues a failed item again: an open multipart
-// upload is kept with its verified parts, without one the file starts over as it is now.
-// Continuing paused items leaves errors; clearing keeps the waiting items in order; a run begins
-// after start() returns, once, hands each item over and winds down.
+// The queue's operations, each in place: a first cancel marks an active item (clearing its error), a
+// second removes it, any other item goes at once; cancelling all without a run marks the waiting ones;
+// the queue file follows at once. Retry queues a failed item again; continuing paused items leaves
+// errors; clearing keeps the waiting items in order; a run begins after start() returns, once, hands
+// each item over and winds down.
 TEST_F(Manager, CancelRetryContinueClearAndStart)
 {
     auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused), done = item(Status::Done);
@@ -252,8 +243,8 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     ASSERT_EQ(manager->items().size(), 5u);
     EXPECT_EQ(manager->items()[2]->mtime, 1733400000.123456789);   // or an unchanged file would look changed
     manager->persistNow();   // read and written again, only queued and running came back paused (a cancelled file stays so)
-    QByteArray rewritten = expected;
-    rewritten.replace(R"("status":"queued")", R"("status":"paused")").replace(R"("status":"running")", R"("status":"paused")");
+    const QByteArray rewritten = QByteArray(expected).replace(R"("status":"queued")", R"("status":"paused")")
+                                     .replace(R"("status":"running")", R"("status":"paused")");
     EXPECT_EQ(fileBytes(queueFilePath()).toStdString(), rewritten.toStdString());
 
     // On a full disk the file stays as it was, and the person hears of it once.
@@ -271,12 +262,11 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la cola en " + queueFilePath() + ": ")) << told[0].toStdString();
 }
 
-// Restored states: waiting and running come back paused, errors ask for a retry, cancelled files
-// stay cancelled (to be tried again or cleared), stored parts count as loaded up to the size; a
-// file gone from its folder is dropped at the next write, one out of reach (its folder gone) waits
-// with its upload, saying so. A refused queue file restores nothing: it is set aside and said once,
-// and the open uploads read before its fault are for aborting. Temporary files of cut whole writes
-// are removed.
+// Restored: waiting and running items come back paused, errors ask for a retry, cancelled ones stay so
+// (to be tried again or cleared), stored parts count as loaded up to the size; a file gone is dropped
+// at the next write, one out of reach (its folder gone) waits with its upload, saying so. A refused
+// queue file restores nothing: it is set aside and said once, and the open uploads read before its
+// fault are for aborting. Temporary files of cut whole writes are removed.
 TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
 {
     const QByteArray f = file("a.mov").toUtf8(), gone = file("gone.mov").toUtf8();
@@ -318,8 +308,7 @@ TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
                                     "[" + entry(f, 1, "paused", R"("etags":{"x":"b"})") + "]", "[" + QByteArray(one).replace(",\"partSize\":0", "") + "]",
                                     "[" + one.chopped(1), QByteArray()}) {
         writeFile(queueFilePath(), bytes);
-        EXPECT_TRUE(offlineManager()->items().empty()) << bytes.toStdString();
-        EXPECT_FALSE(QFile::exists(queueFilePath()));
+        EXPECT_TRUE(offlineManager()->items().empty() && !QFile::exists(queueFilePath())) << bytes.toStdString();
         const QStringList aside = QDir(QFileInfo(queueFilePath()).path()).entryList({"queue.json.dañado-*"});
         ASSERT_EQ(aside.size(), 1);
         EXPECT_EQ(fileBytes(QFileInfo(queueFilePath()).path() + "/" + aside[0]), bytes);
@@ -383,9 +372,8 @@ TEST_F(Manager, TheJournalRecordsProgressAndTheNextEngineFoldsIt)
     }
 }
 
-// Continuing what an interrupted command left: the paused and failed items the same paths would
-// queue again are queued again as a retry would (an open upload keeps its stored parts, without one
-// the file starts over as it is now); everything else stays.
+// Continuing an interrupted command: the paused and failed items its paths would queue again are queued
+// again as a retry would (an open upload keeps its stored parts, else the file starts over as it is now).
 TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
 {
     file("CARD/C0001.MXF", "x");
@@ -417,9 +405,8 @@ TEST_F(Manager, ContinuingACommandTakesUpOnlyTheItemsItsPathsWouldQueue)
 }
 
 // Whose each queued file is stays beside the queue file: a later engine gives each file its account
-// back (the whole queue before anyone signs in), an account sees only its own files and its own
-// destination, and files no account claims (an older version, a damaged side file) become the
-// first signed-in account's.
+// back (the whole queue before anyone signs in), an account sees only its own files and destination,
+// and files no account claims (an older version, a damaged side file) go to the first to sign in.
 TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
 {
     const User ana{"ana@a.test", "Ana", false, Company{"alfa", "Alfa"}, "b", std::nullopt}, luis{"luis@b.test", "Luis", false, Company{"beta", "Beta"}, "b", std::nullopt},
@@ -460,9 +447,8 @@ TEST_F(Manager, QueuedFilesKeepTheirAccountAcrossEngines)
     EXPECT_EQ(seenBy(ana), Seen({}, 2));
 }
 
-// The report: a title with the time, the destination chosen now, one line per item with its state's
-// word (a name's control characters flattened: no name forges a line), and the totals of done,
-// skipped and failed files.
+// The report: a title with the time, the destination chosen now, one line per item with its state's word
+// (a name's control characters flattened: no name forges a line), the totals of done, skipped and failed.
 TEST_F(Manager, TheReportHasOneLinePerItemAndTheTotals)
 {
     auto failed = item(Status::Error, "/C/e.mov", "D/", 5);

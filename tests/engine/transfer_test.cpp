@@ -38,9 +38,7 @@ constexpr qint64 kMiB32 = 33554432;
 // A transfer started now and looked at later, with the semaphore of its own it was given.
 struct Started {
     Started(TransferContext& ctx, const ItemPtr& item, std::stop_token stop, int permits)
-        : sem(permits), task(transferFile(ctx, item, sem, stop))
-    {
-    }
+        : sem(permits), task(transferFile(ctx, item, sem, stop)) {}
     AsyncSemaphore sem;
     StartedTask<void> task;
 };
@@ -74,12 +72,8 @@ protected:
         for (Gate& gate : gates)
             gate.open();
         // Transfers hold the manager and their semaphore: let every one of them end first.
-        EXPECT_TRUE(runUntil(
-            [&] {
-                return std::all_of(started.begin(), started.end(),
-                                   [](const Started& s) { return s.task.ended() && s.sem.count() == s.sem.capacity(); });
-            },
-            std::chrono::seconds(120)));
+        const auto ended = [](const Started& s) { return s.task.ended() && s.sem.count() == s.sem.capacity(); };
+        EXPECT_TRUE(runUntil([&] { return std::all_of(started.begin(), started.end(), ended); }, std::chrono::seconds(120)));
         ctx.reset();
         manager.reset();
         QDir(folder).removeRecursively();
@@ -207,14 +201,11 @@ TEST_F(Transfer, EachFileGoesInOnePutOrInPartsOfTheServicesCheckedPlan)
         qint64 partSize;
         bool aborted;
     } cases[] = {
-        {1000, {}, {0}, octets, 0, false},
-        {0, {{"contentType", "video/mxf"}}, {0}, "video/mxf", 0, false},
-        {kMiB32, {}, {0}, octets, 0, false},
-        {kMiB32 + 1, {}, {1, 2}, "", kMiB32, false},
+        {1000, {}, {0}, octets, 0, false},          {0, {{"contentType", "video/mxf"}}, {0}, "video/mxf", 0, false},
+        {kMiB32, {}, {0}, octets, 0, false},        {kMiB32 + 1, {}, {1, 2}, "", kMiB32, false},
         {kMiB32 + 10, {{"partSize", 5 << 20}}, {1, 2}, "", kMiB32, false},
         {kMiB32 + 10, {{"partSize", 40 << 20}}, {1}, "", 40 << 20, false},
-        {kMiB32 + 10, {{"mode", "single"}}, {}, "", 0, false},
-        {kMiB32 + 10, {{"uploadId", nullptr}}, {}, "", 0, false},
+        {kMiB32 + 10, {{"mode", "single"}}, {}, "", 0, false},   {kMiB32 + 10, {{"uploadId", nullptr}}, {}, "", 0, false},
         {kMiB32 + 10, {{"partSize", int64_t(1) << 62}}, {}, "", 0, true},
         {kMiB32 + 10, {{"partSize", (int64_t(5) << 30) + 1}}, {}, "", 0, true},
     };
@@ -294,8 +285,7 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
     const ItemPtr item = makeItem(four);
     leftOpen(item, "up-resumed", {{1, "\"stored-1\""}, {3, "\"stored-3\""}});
     runUpload(item);
-    EXPECT_EQ(item->status(), Status::Done);
-    EXPECT_TRUE(server.inits().empty());
+    EXPECT_EQ(std::pair(item->status(), server.inits().size()), std::pair(Status::Done, size_t(0)));
     EXPECT_EQ(partNumbers(server.puts()), (std::vector<int>{2, 4}));
     ASSERT_EQ(server.completions().size(), 1u);
     EXPECT_EQ(server.completions()[0].uploadId, "up-resumed");
@@ -360,8 +350,6 @@ TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
         EXPECT_EQ(completion.parts.back().second, inQuotes(md5Of(path, (c.change == Grown ? 2 : 1) * kMiB32)));
     }
     EXPECT_EQ(server.inits().size(), 7u);
-    server.onPut = nullptr;
-    server.intercept = nullptr;
 }
 
 // The first completion's answer is lost (503), a second attempt finds the upload gone (404): the
@@ -385,12 +373,11 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
     }
 }
 
-// A user's cancel during a request ends the retries (a success still counts) and aborts a
-// multipart upload once its parts have ended, or before its completion when every part was stored
-// by an earlier run; a stopped run pauses the item during a request or between parts, keeping
-// what is stored; a file changed during its parts is aborted, not completed, and leaves nothing
-// to continue. A part stored with a wrong ETag fails the item and keeps the stored ones for a
-// continuation, which were on disk (queue file and journal) at once.
+// A user's cancel during a request ends the retries (a success still counts) and aborts a multipart
+// upload once its parts have ended, or before completion when an earlier run stored every part; a
+// stopped run pauses the item during a request or between parts, keeping what is stored; a file
+// changed during its parts is aborted, not completed, leaving nothing to continue. A wrong ETag fails
+// the item and keeps the parts already stored, on disk at once (queue file and journal), to continue.
 TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
     enum Action { Cancel, Stop, Touch, Answer };
@@ -464,7 +451,6 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
             EXPECT_EQ(item->etags().size(), c.action == Stop || c.action == Answer ? 1u : 0u);
         held.open();
     }
-    server.intercept = nullptr;
     EXPECT_TRUE(server.completions().empty());
 }
 
@@ -661,12 +647,11 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
     }
 }
 
-// A file with an offload record is checked in the record's format in the pass that reads it for
-// the upload, parts in file order whatever order they are answered in (part 1 last), parts stored
-// by an earlier run read again (one the file does not have, from an edited queue file, forgotten);
-// the whole file's MD5 comes from the same pass. A file that is not what was recorded is never
-// stored: its single request is not sent, its multipart upload is aborted instead of completed;
-// and its destination is suspect.
+// A file with an offload record is checked in the record's format in the pass that reads it for the
+// upload: parts in file order whatever order they are answered in (part 1 last), parts stored by an
+// earlier run read again (one the file lacks, from an edited queue file, forgotten), the whole file's
+// MD5 from the same pass. A file that is not what was recorded is never stored (no single request, its
+// multipart upload aborted instead of completed), and its destination is suspect.
 TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
 {
     const struct {
@@ -676,10 +661,8 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
         bool matches;
         std::map<int64_t, QString> stored;
     } cases[] = {
-        {"single", 1'000'000, HashFormat::Xxh64, true, {}},
-        {"single-bad", 1'000'000, HashFormat::Xxh3, false, {}},
-        {"parts", 3 * kMiB32 + 5, HashFormat::Xxh128, true, {}},
-        {"parts-bad", 3 * kMiB32 + 5, HashFormat::Md5, false, {}},
+        {"single", 1'000'000, HashFormat::Xxh64, true, {}},    {"single-bad", 1'000'000, HashFormat::Xxh3, false, {}},
+        {"parts", 3 * kMiB32 + 5, HashFormat::Xxh128, true, {}}, {"parts-bad", 3 * kMiB32 + 5, HashFormat::Md5, false, {}},
         {"continued", 3 * kMiB32 + 5, HashFormat::C4, true, {{1, "\"s1\""}, {3, "\"s3\""}, {9, "\"s9\""}}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -720,11 +703,10 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
     }
 }
 
-// A file that changed since its intake (grown, rewritten with another date) is sent as it is when
-// its turn comes; one gone from its folder fails on reading, one out of reach (its folder gone)
-// waits paused, saying so. A file that changes during its own upload, up to after its last byte
-// is verified (single request, or completion of its parts), is never called verified, and what the
-// store got does not count as there.
+// A file changed since its intake (grown, rewritten with another date) goes as it is when its turn
+// comes; one gone from its folder fails on reading, one out of reach (its folder gone) waits paused,
+// saying so. A file that changes during its own upload, up to after its last byte is verified (single
+// request, or completion of its parts), is never called verified, nor what the store got counted there.
 TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
 {
     const ItemPtr grew = makeItem(makeFile("grew.bin", 1000)), rewritten = makeItem(makeFile("rewritten.bin", 1000));
@@ -741,8 +723,7 @@ TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
     EXPECT_EQ(std::tuple(rewritten->status(), rewritten->mtime), std::tuple(Status::Done, 1000000000.0));
     ASSERT_EQ(server.puts().size(), 2u);
     EXPECT_EQ(server.puts()[0].md5, md5Of(grew->path));
-    EXPECT_EQ(gone->status(), Status::Error);
-    EXPECT_TRUE(gone->error()->startsWith("No se puede abrir el archivo"));
+    EXPECT_TRUE(gone->status() == Status::Error && gone->error()->startsWith("No se puede abrir el archivo"));
     EXPECT_EQ(std::tuple(away->status(), away->error()), std::tuple(Status::Paused, std::optional<QString>(kFileUnavailable)));
 
     for (const qint64 size : {qint64(1000), kMiB32 + 1}) {
@@ -756,7 +737,6 @@ TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
             return std::nullopt;
         };
         runUpload(growing);
-        server.intercept = nullptr;
         EXPECT_EQ(std::tuple(growing->status(), growing->verified(), growing->error()),
                   std::tuple(Status::Error, false, std::optional<QString>(kChanged)));
         EXPECT_TRUE(ctx->suspects.contains(ctx->origin, growing->destDir + growing->name));

@@ -68,9 +68,7 @@ template<class T>
 class StartedTask {
 public:
     explicit StartedTask(QCoro::Task<T> task)
-        : result_(std::make_shared<Awaited<T>>()), driver_(detail::collectInto(std::move(task), result_))
-    {
-    }
+        : result_(std::make_shared<Awaited<T>>()), driver_(detail::collectInto(std::move(task), result_)) {}
     const Awaited<T>& result() const { return *result_; }
     bool ended() const { return result_->ended; }
     // Runs the event loop until the coroutine ended; answers whether it did before the deadline.

@@ -38,12 +38,10 @@ inline QString queueFilePath() { return paths::dataDir() + QStringLiteral("/queu
 // of no account yet, an unusable server.
 inline void resetEngineState()
 {
-    QFile::remove(queueFilePath());
-    QFile::remove(paths::dataDir() + QStringLiteral("/queue.journal"));
-    QFile::remove(paths::dataDir() + QStringLiteral("/suspects.json"));
+    for (const char* name : {"/queue.json", "/queue.journal", "/suspects.json", "/queue-accounts.json"})
+        QFile::remove(paths::dataDir() + QLatin1StringView(name));
     settings::setValue(QStringLiteral("destDir"), QString());
     settings::setValue(QStringLiteral("destAccount"), QString());
-    QFile::remove(paths::dataDir() + QStringLiteral("/queue-accounts.json"));
     settings::setValue(QStringLiteral("serverURL"), QString());
 }
 

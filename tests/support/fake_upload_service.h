@@ -85,7 +85,6 @@ private:
     std::set<std::string> forgotten_;
 };
 
-// A JSON answer of `status`.
 inline FakeReply jsonReply(const nlohmann::json& value, int status = 200) { return FakeReply::status(status, value.dump()); }
 
 }  // namespace zafrel::test

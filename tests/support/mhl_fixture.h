@@ -40,8 +40,7 @@ inline QString mhlHashList(const std::vector<MhlHash>& hashes, const QString& pr
                       .arg(process);
     for (const MhlHash& hash : hashes) {
         xml += QStringLiteral("    <hash>\n      <path size=\"%1\" lastmodificationdate=\"2020-01-15T13:00:00+00:00\">%2</path>\n")
-                   .arg(hash.size)
-                   .arg(hash.path.toHtmlEscaped());
+                   .arg(hash.size).arg(hash.path.toHtmlEscaped());
         for (const MhlHash::Digest& d : hash.digests)
             xml += QStringLiteral("      <%1 action=\"%2\" hashdate=\"2020-01-16T09:15:00+00:00\">%3</%1>\n")
                        .arg(d.format, d.action, d.value);
@@ -76,8 +75,7 @@ inline void writeMhlHistory(const QString& folder, const QStringList& generation
         out.open(QIODevice::WriteOnly);
         out.write(bytes);
         chain += QStringLiteral("  <hashlist sequencenr=\"%1\">\n    <path>%2</path>\n    <c4>%3</c4>\n  </hashlist>\n")
-                     .arg(i + 1)
-                     .arg(file, mhlDigest(HashFormat::C4, bytes));
+                     .arg(i + 1).arg(file, mhlDigest(HashFormat::C4, bytes));
     }
     chain += QStringLiteral("</ascmhldirectory>\n");
     QFile out(folder + "/ascmhl/ascmhl_chain.xml");
