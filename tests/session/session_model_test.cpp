@@ -51,7 +51,7 @@ TEST_F(SessionModelTest, TheCheckAtStartSignsInOnlyWithAValidAnswerSaysNothingAn
 }
 
 // An unreachable service keeps the session: the check is repeated on its schedule until the
-// service answers, and at once when asked.
+// service answers (at once when asked: the window's "Reintentar ahora", in tests/ui).
 TEST_F(SessionModelTest, AnUnreachableServiceKeepsTheCheckGoingUntilItAnswers)
 {
     const std::chrono::seconds waits[] = {1s, 3s, 6s, 12s, 30s, 30s};
@@ -69,13 +69,6 @@ TEST_F(SessionModelTest, AnUnreachableServiceKeepsTheCheckGoingUntilItAnswers)
         ASSERT_TRUE(runUntil([&] { return !model.checking(); }));
         EXPECT_TRUE(model.user() && !model.offline());
     }
-    retry::setWaitScaleForTests(1000);   // the next check would be hours away
-    net->answer("GET", "/api/me", FakeReply::failed(CURLE_COULDNT_CONNECT));
-    SessionModel model(api);
-    ASSERT_TRUE(runUntil([&] { return model.offline(); }));
-    net->answer("GET", "/api/me", kUser);
-    model.checkNow();
-    EXPECT_TRUE(runUntil([&] { return model.user().has_value(); }));
     retry::setWaitScaleForTests(1.0);
 }
 

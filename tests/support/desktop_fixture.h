@@ -3,10 +3,8 @@
 // store scripted by FakeUploadService plus the sign-in calls, a first run's clean slate per test,
 // and ways to drop, press and read what a person sees.
 #include "platform/retry_schedule.h"
-#include "session/session_model.h"
 #include "support/engine_env.h"
 #include "support/fake_upload_service.h"
-#include "support/test_env.h"
 #include "ui/desktop.h"
 #include "ui/desktop_services.h"
 #include "ui/destination_picker.h"
@@ -78,7 +76,6 @@ inline bool shownAsWritten(const QString& seen)
     return seen.contains("<h1>Grande</h1> ]0;pwn") && std::none_of(seen.begin(), seen.end(), [](QChar c) { return c < u' '; });
 }
 
-// The entry `name` of a list of files.
 inline QModelIndex entry(const QListView* list, const QString& name)
 {
     return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
@@ -86,7 +83,6 @@ inline QModelIndex entry(const QListView* list, const QString& name)
 
 inline void settle() { runUntil([] { return false; }, std::chrono::milliseconds(150)); }
 
-// A key press as the person would make it.
 inline void press(QWidget* target, Qt::Key key, const QString& text = {})
 {
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);

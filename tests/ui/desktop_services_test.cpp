@@ -43,34 +43,31 @@ TEST(DesktopServices, NoticeReachesTheNotificationServiceAndMissingServicesAreNo
     ASSERT_TRUE(desktop.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(desktop.registerService("org.freedesktop.Notifications"));
 
-    {
-        QDBusConnection app = QDBusConnection::connectToBus(address, "test-app");
-        const QDBusConnection noSystemBus = QDBusConnection::connectToBus("unix:path=/nonexistent/zafrel-test", "test-none");
-        DBusDesktopServices services(app, noSystemBus);
-        int clicks = 0;
-        services.notify("Subida terminada", "3 subidos y verificados · 2 MB", [&] { ++clicks; });
-        ASSERT_TRUE(test::runUntil([&] { return !notifications.received.isEmpty(); }, std::chrono::seconds(10)));
-        EXPECT_EQ(notifications.received,
-                  QStringList{"Zafrel | Subida terminada | 3 subidos y verificados · 2 MB | default,Abrir Zafrel"});
-        // A click on this notice counts; one on another program's notice, or on a closed one, does not.
-        const auto invoke = [&](const char* member, uint id, const QVariant& second) {
-            QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", member);
-            signal << id << second;
-            desktop.send(signal);
-        };
-        invoke("ActionInvoked", 8, QString("default"));
-        invoke("ActionInvoked", 7, QString("default"));
-        ASSERT_TRUE(test::runUntil([&] { return clicks > 0; }, std::chrono::seconds(10)));
-        invoke("NotificationClosed", 7, 2u);
-        invoke("ActionInvoked", 7, QString("default"));
-        test::runUntil([] { return false; }, std::chrono::milliseconds(200));
-        EXPECT_EQ(clicks, 1);
-        services.keepAwake(true);   // no portal on this bus and no system bus: nothing to hold, and no fault
-        services.keepAwake(false);
-    }
-    QDBusConnection::disconnectFromBus("test-app");
-    QDBusConnection::disconnectFromBus("test-none");
-    QDBusConnection::disconnectFromBus("test-desktop");
+    QDBusConnection app = QDBusConnection::connectToBus(address, "test-app");
+    const QDBusConnection noSystemBus = QDBusConnection::connectToBus("unix:path=/nonexistent/zafrel-test", "test-none");
+    DBusDesktopServices services(app, noSystemBus);
+    int clicks = 0;
+    services.notify("Subida terminada", "3 subidos y verificados · 2 MB", [&] { ++clicks; });
+    ASSERT_TRUE(test::runUntil([&] { return !notifications.received.isEmpty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(notifications.received,
+              QStringList{"Zafrel | Subida terminada | 3 subidos y verificados · 2 MB | default,Abrir Zafrel"});
+    // A click on this notice counts; one on another program's notice, or on a closed one, does not.
+    const auto invoke = [&](const char* member, uint id, const QVariant& second) {
+        QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", member);
+        signal << id << second;
+        desktop.send(signal);
+    };
+    invoke("ActionInvoked", 8, QString("default"));
+    invoke("ActionInvoked", 7, QString("default"));
+    ASSERT_TRUE(test::runUntil([&] { return clicks > 0; }, std::chrono::seconds(10)));
+    invoke("NotificationClosed", 7, 2u);
+    invoke("ActionInvoked", 7, QString("default"));
+    test::runUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(clicks, 1);
+    services.keepAwake(true);   // no portal on this bus and no system bus: nothing to hold, and no fault
+    services.keepAwake(false);
+    for (const char* name : {"test-app", "test-none", "test-desktop"})
+        QDBusConnection::disconnectFromBus(name);
     daemon.terminate();
     daemon.waitForFinished(5000);
 }

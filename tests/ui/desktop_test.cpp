@@ -6,13 +6,28 @@
 namespace zafrel::test {
 namespace {
 
-// The window waits for the session check, then asks to sign in: the button waits for a character
-// in both fields but Return sends anyway, and the password's server is named whenever it is not
-// the program's own (in red when unencrypted and not this machine).
-TEST_F(DesktopTest, TheLoginScreenAfterTheWait)
+// The stored session outlives a service out of reach at start. The login button waits for a character
+// in both fields but Return sends anyway; the password's server is named whenever it is not the
+// program's own (in red when unencrypted and not this machine).
+TEST_F(DesktopTest, AnOutageAtStartKeepsTheSessionThenTheLoginScreen)
 {
+    retry::setWaitScaleForTests(1000);   // only the button brings the next check within the test
+    answer("GET", "/api/me", FakeReply::failed(CURLE_COULDNT_CONNECT));
     launch();
     EXPECT_EQ(root().currentWidget(), root().connectingPage());
+    ASSERT_TRUE(runUntil([&] { return root().connectingLabel()->text() == "Sin conexión con el servidor — reintentando"; }));
+    EXPECT_EQ(root().currentWidget(), root().connectingPage());
+    EXPECT_TRUE(visible(root().checkNowButton()) && root().checkNowButton()->text() == "Reintentar ahora");
+    const QString next = root().nextCheckLabel()->text();
+    EXPECT_TRUE(next.startsWith("Próximo intento en ") && next.endsWith("\nLa sesión sigue abierta y la cola se conserva."))
+        << next.toStdString();
+    answer("GET", "/api/me", userReply("Demo Films"));
+    root().checkNowButton()->click();
+    ASSERT_TRUE(shows(root().mainView()));
+    EXPECT_EQ(service.network()->seen("GET", "/api/me").size(), 2u);
+    EXPECT_EQ(root().connectingLabel()->text(), "Conectando…");
+    retry::setWaitScaleForTests(0.001);
+    view().accountMenu()->actions().back()->trigger();
     ASSERT_TRUE(shows(root().loginView()));
     EXPECT_EQ(login().passwordField()->echoMode(), QLineEdit::Password);
     const std::tuple<QString, QString, bool> fields[] = {{"", "", false}, {"a", "", false}, {"a", " ", true}, {"", " ", false}};
@@ -60,33 +75,14 @@ TEST_F(DesktopTest, TheLoginScreenAfterTheWait)
     EXPECT_FALSE(visible(login().serverLabel()));
 }
 
-// A service out of reach at start keeps the stored session: the window says so, counts down to the
-// next check and offers one now; the main window comes as soon as the service answers.
-TEST_F(DesktopTest, AnOutageAtStartKeepsTheSessionAndRetries)
-{
-    retry::setWaitScaleForTests(1000);   // only the button brings the next check within the test
-    answer("GET", "/api/me", FakeReply::failed(CURLE_COULDNT_CONNECT));
-    launch();
-    ASSERT_TRUE(runUntil([&] { return root().connectingLabel()->text() == "Sin conexión con el servidor — reintentando"; }));
-    EXPECT_EQ(root().currentWidget(), root().connectingPage());
-    EXPECT_TRUE(visible(root().checkNowButton()) && root().checkNowButton()->text() == "Reintentar ahora");
-    const QString next = root().nextCheckLabel()->text();
-    EXPECT_TRUE(next.startsWith("Próximo intento en ") && next.endsWith("\nLa sesión sigue abierta y la cola se conserva."))
-        << next.toStdString();
-    answer("GET", "/api/me", userReply("Demo Films"));
-    root().checkNowButton()->click();
-    ASSERT_TRUE(shows(root().mainView()));
-    EXPECT_EQ(service.network()->seen("GET", "/api/me").size(), 2u);
-    EXPECT_EQ(root().connectingLabel()->text(), "Conectando…");
-}
-
-// A refused sign-in is busy while asked, then says why in red and keeps both fields; the next one
-// clears the message while asked, sends what was typed and goes to the main window; signing out
-// returns to a fresh login screen that remembers the e-mail.
+// A refused sign-in keeps both fields. Files handed to the program as it starts (a launcher's "%F")
+// wait for the sign-in. Signing out leaves a fresh login screen that remembers the e-mail.
 TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
 {
+    const QString opened = makeFile("abierto/C0001.MXF");
     launch();
     ASSERT_TRUE(shows(root().loginView()));
+    view().openAtStart({QUrl::fromLocalFile(opened)});
     answer("POST", "/api/login", held(errorReply(500, kHostile.toStdString()), gates.emplace_back()));
     signIn();
     ASSERT_TRUE(runUntil([&] { return gates.back().waiting() == 1; }));
@@ -95,9 +91,9 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     ASSERT_TRUE(runUntil([&] { return !login().busy(); }));
     // The service's own words as written, markup included, without control characters.
     EXPECT_EQ(seenText(login().errorLabel()), "No se pudo conectar: Servidor: 500 <h1>Grande</h1> ]0;pwn");
-    EXPECT_TRUE(visible(login().errorLabel()));
-    EXPECT_EQ(ui::textColor(login().errorLabel()), ui::redColor());
+    EXPECT_TRUE(visible(login().errorLabel()) && ui::textColor(login().errorLabel()) == ui::redColor());
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "ana@empresa.test|secreto");
+    EXPECT_TRUE(up().items().empty());
 
     answer("POST", "/api/login", held(okReply(), gates.emplace_back()));
     answer("GET", "/api/me", userReply("Demo Films"));
@@ -110,43 +106,14 @@ TEST_F(DesktopTest, ARefusedSignInThenAnAcceptedOneThenSigningOut)
     EXPECT_EQ(nlohmann::json::parse(service.network()->seen("POST", "/api/login").back().body()),
               (nlohmann::json{{"email", "Ana@Empresa.test "}, {"password", "pass word "}}));
     EXPECT_EQ(login().passwordField()->text(), "");
+    ASSERT_TRUE(runUntil([&] { return up().items().size() == 1 && up().items().front()->status() == Status::Done; }));
+    EXPECT_EQ(up().items().front()->path, opened);
     login().passwordField()->setText("left over");
     view().accountMenu()->actions().back()->trigger();
     ASSERT_TRUE(shows(root().loginView()));
     EXPECT_EQ(service.network()->seen("POST", "/api/logout").size(), 1u);
     EXPECT_EQ(login().emailField()->text() + "|" + login().passwordField()->text(), "Ana@Empresa.test |");
     EXPECT_FALSE(visible(login().errorLabel()));
-}
-
-// Files handed to the program as it starts (a launcher's "%F") wait for the sign-in, then are
-// queued as a drop would be.
-TEST_F(DesktopTest, FilesOpenedAtStartAreQueuedOnceSignedIn)
-{
-    const QString path = makeFile("abierto/C0001.MXF");
-    settings::setValue("destDir", "Rodaje/");
-    launch();
-    ASSERT_TRUE(shows(root().loginView()));
-    view().openAtStart({QUrl::fromLocalFile(path)});
-    settle();
-    EXPECT_TRUE(up().items().empty());
-    answer("POST", "/api/login", okReply());
-    answer("GET", "/api/me", userReply("Demo Films"));
-    signIn();
-    ASSERT_TRUE(shows(root().mainView()));
-    ASSERT_TRUE(runUntil([&] { return up().items().size() == 1; }));
-    EXPECT_EQ(up().items().front()->path, path);
-}
-
-// A queue file that cannot be read (cut short) is set aside before the window exists; its footer
-// still says so.
-TEST_F(DesktopTest, AnUnreadableQueueFileIsSaidInTheFooter)
-{
-    writeFile(queueFilePath(), "[{\"id\":");
-    start();
-    EXPECT_TRUE(visible(footer().noticeLabel()));
-    EXPECT_TRUE(footer().noticeLabel()->text().startsWith("La cola guardada en " + queueFilePath() + " no se puede leer: "))
-        << footer().noticeLabel()->text().toStdString();
-    EXPECT_FALSE(QFile::exists(queueFilePath()));
 }
 
 }  // namespace

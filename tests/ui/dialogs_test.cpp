@@ -34,6 +34,12 @@ protected:
         idle();
     }
     void idle() { EXPECT_TRUE(runUntil([&] { return !picker->loading(); })); }
+    // A click on crumb `i`, on row `i`, a key on the list, each until what it asked for is listed;
+    // a new folder asked for.
+    void crumb(int i) { picker->breadcrumbButtons()[i]->click(); idle(); }
+    void row(int i) { emit picker->folderList()->itemClicked(picker->folderList()->item(i)); idle(); }
+    void create(const QString& name) { picker->newNameField()->setText(name); picker->createButton()->click(); }
+    void key(Qt::Key pressed, const QString& text = {}) { press(picker->folderList(), pressed, text); idle(); }
     // The crumbs and the rows as shown: "Raíz/Rodaje: Día 3 · Exteriores, Dia04".
     QString shown() const
     {
@@ -50,86 +56,64 @@ protected:
     std::unique_ptr<DestinationPicker> picker;
 };
 
-// A refused listing is said and what was shown stays; breadcrumbs and rows lead everywhere, and the
-// company's top level may be chosen.
-TEST_F(PickerTest, FoldersAndCrumbsLeadEverywhereAndARefusalKeepsWhatWasShown)
+// By keyboard alone a folder is always marked and drawn so, and Backspace marks the folder just left.
+// The company's top level may be chosen.
+TEST_F(PickerTest, FoldersCrumbsAndKeysLeadEverywhereARefusalKeepsWhatWasShownAndNewFoldersOpen)
 {
     open("Prohibido/");
     EXPECT_EQ(picker->error().value_or(""), "Servidor: 403 sin permiso");
     EXPECT_TRUE(picker->folders().empty());
-    picker->breadcrumbButtons().front()->click();
-    idle();
+    crumb(0);
     EXPECT_FALSE(picker->error().has_value() || picker->errorLabel()->isVisibleTo(picker.get()));
-    emit picker->folderList()->itemClicked(picker->folderList()->item(0));
-    idle();
+    row(0);
     EXPECT_EQ(shown(), "Raíz/Rodaje: Día 3 · Exteriores, Dia04");
-    emit picker->folderList()->itemClicked(picker->folderList()->item(0));
-    idle();
+    row(0);
     EXPECT_EQ(picker->current(), "Rodaje/Dia03/");
     EXPECT_EQ(shown(), "Raíz/Rodaje/Dia03: ");
     EXPECT_EQ(picker->emptyLabel()->text(), "Sin subcarpetas");
     EXPECT_TRUE(picker->emptyLabel()->isVisibleTo(picker.get()));
-    picker->breadcrumbButtons()[1]->click();
-    idle();
+    crumb(1);
     EXPECT_EQ(lastListed(), "Rodaje/");
     picker->load("Prohibido/");
     idle();
     EXPECT_TRUE(picker->error().has_value());
     EXPECT_EQ(picker->current() + " " + shown(), "Rodaje/ Raíz/Rodaje: Día 3 · Exteriores, Dia04");
-    picker->breadcrumbButtons().front()->click();
-    idle();
+    crumb(0);
     EXPECT_EQ(lastListed() + " " + shown().toStdString(), " Raíz: Rodaje");
-    QString chosen = "unset";
-    QObject::connect(picker.get(), &DestinationPicker::chosen, [&](const QString& path) { chosen = path; });
-    picker->useButton()->click();
-    EXPECT_EQ(chosen, "");
-}
 
-// By keyboard alone: a folder is always marked and drawn so, Return enters it, Backspace goes up
-// and marks the folder just left.
-TEST_F(PickerTest, TheKeyboardAloneBrowsesWithTheMarkedFolderInSight)
-{
-    open("");
     QApplication::setActiveWindow(picker.get());
     QListWidget* list = picker->folderList();
     ASSERT_TRUE(list->hasFocus());
     EXPECT_EQ(list->currentRow(), 0);
-    press(list, Qt::Key_Return, "\r");
-    idle();
+    key(Qt::Key_Return, "\r");
     EXPECT_EQ(shown(), "Raíz/Rodaje: Día 3 · Exteriores, Dia04");
-    press(list, Qt::Key_Down);
-    press(list, Qt::Key_Return, "\r");
-    idle();
+    key(Qt::Key_Down);
+    key(Qt::Key_Return, "\r");
     EXPECT_EQ(picker->current(), "Rodaje/Dia04/");
-    press(list, Qt::Key_Backspace);
-    idle();
+    key(Qt::Key_Backspace);
     EXPECT_EQ(picker->current(), "Rodaje/");
     ASSERT_EQ(list->currentRow(), 1);
-    const auto leftEdge = [&](int row) {
-        const QRect rect = list->visualItemRect(list->item(row));
+    const auto leftEdge = [&](int at) {
+        const QRect rect = list->visualItemRect(list->item(at));
         return list->viewport()->grab(rect).toImage().pixelColor(0, rect.height() / 2);
     };
     EXPECT_EQ(leftEdge(1), accentColor());
     EXPECT_NE(leftEdge(0), accentColor());
-    press(list, Qt::Key_Backspace);
-    idle();
-    press(list, Qt::Key_Backspace);   // nothing above the top
-    idle();
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Backspace);   // nothing above the top
     EXPECT_EQ(lastListed() + "|" + picker->current().toStdString(), "|");
-}
+    QString chosen = "unset";
+    QObject::connect(picker.get(), &DestinationPicker::chosen, [&](const QString& path) { chosen = path; });
+    picker->useButton()->click();
+    EXPECT_EQ(chosen, "");
 
-// A new folder's name loses its blanks and the folder opens; a refusal keeps the name. An
-// administrator can neither use nor create a folder above the companies.
-TEST_F(PickerTest, CreatingAFolderTrimsBlanksOpensItAndAFailureKeepsTheName)
-{
-    open("Rodaje/");
+    picker->load("Rodaje/");
+    idle();
     answer("POST", "/api/mkdir", okReply());
-    picker->newNameField()->setText(" \t ");   // blanks only: nothing is made
-    picker->createButton()->click();
+    create(" \t ");   // blanks only: nothing is made
     settle();
     EXPECT_EQ(made(), 0u);
-    picker->newNameField()->setText("\t\u00A0 Dia05\u2003 ");
-    picker->createButton()->click();
+    create("\t\u00A0 Dia05\u2003 ");
     ASSERT_TRUE(runUntil([&] { return picker->current() == "Rodaje/Dia05/"; }));
     EXPECT_EQ(nlohmann::json::parse(service.network()->seen("POST", "/api/mkdir").back().body()),
               (nlohmann::json{{"path", "Rodaje/"}, {"name", "Dia05"}}));
@@ -137,14 +121,13 @@ TEST_F(PickerTest, CreatingAFolderTrimsBlanksOpensItAndAFailureKeepsTheName)
     EXPECT_EQ(trimFolderName("\nA\n \u2028 "), "\nA\n \u2028");   // line breaks are not blanks to trim
 
     answer("POST", "/api/mkdir", errorReply(409, "ya existe"));
-    picker->newNameField()->setText(" Dia03 ");
-    picker->createButton()->click();
+    create(" Dia03 ");
     ASSERT_TRUE(runUntil([&] { return picker->error().has_value(); }));
     EXPECT_EQ(picker->errorLabel()->text(), "Servidor: 409 ya existe");
     EXPECT_EQ(textColor(picker->errorLabel()), redColor());
     EXPECT_EQ(picker->newNameField()->text(), " Dia03 ");
 
-    open("", true);
+    open("", true);   // an administrator can neither use nor create a folder above the companies
     picker->newNameField()->setText("Nueva");
     EXPECT_FALSE(picker->useButton()->isEnabled() || picker->createButton()->isEnabled());
     emit picker->newNameField()->returnPressed();   // Return does not get around it
@@ -179,17 +162,16 @@ TEST_F(PickerTest, FromTheMainWindowTheServicesSpellingIsStoredAndCancellingChan
 TEST(FileChooser, ShowsMountedCardsWholeAndAFolderAsTheQueueTakesIt)
 {
     const QString media = sandboxDir() + "/media";
-    QDir().mkpath(media + "/ana/TARJETA_B");
-    QDir().mkpath(media + "/ana/TARJETA_A");
+    for (const char* card : {"TARJETA_B", "TARJETA_A"})
+        QDir().mkpath(media + "/ana/" + card);
     EXPECT_EQ(chooserSidebar({media + "/ana", media + "/nadie"}),
               (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(media + "/ana/TARJETA_A"),
                            QUrl::fromLocalFile(media + "/ana/TARJETA_B")}));
 
     const QString dir = sandboxDir() + "/tarjeta";
-    writeFile(dir + "/C10.MXF", QByteArray(1'500'000, 'z'));
-    writeFile(dir + "/c3.wav", QByteArray(999, 'z'));
-    writeFile(dir + "/C2.MXF", QByteArray(12'000, 'z'));
-    writeFile(dir + "/CLIPS/C1.MXF");
+    for (const auto& [name, size] : {std::pair("C10.MXF", 1'500'000), {"c3.wav", 999}, {"C2.MXF", 12'000},
+                                     {"CLIPS/C1.MXF", 0}})
+        writeFile(dir + "/" + name, QByteArray(size, 'z'));
     FileChooser chooser;
     const QString longCard = media + "/ana/A001_20261205_CAMARA_B_DRON";
     QDir().mkpath(longCard);

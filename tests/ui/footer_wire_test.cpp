@@ -24,40 +24,32 @@ std::optional<qint64> shownBytes(const QString& line)
     return ok ? std::optional<qint64>(qint64(value * scale)) : std::nullopt;
 }
 
-// Bytes the network holds on the way to `port`: what this machine's TCP connections to it have
-// queued to send or received and not yet handed to the stand-in. A stand-in starved of CPU leaves
-// megabytes there; they have left the uploader all the same.
-qint64 queuedInTheNetwork(int port)
-{
-    qint64 queued = 0;
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return 0;
-    table.readLine();   // column titles
-    while (!table.atEnd()) {
-        // "sl local_address rem_address st tx_queue:rx_queue ...", addresses and queues in hex
-        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
-        if (fields.size() < 5)
-            continue;
-        const QList<QByteArray> queues = fields[4].split(':');
-        const auto portOf = [](const QByteArray& address) { return address.split(':').value(1).toInt(nullptr, 16); };
-        if (portOf(fields[1]) == port)
-            queued += queues.value(1).toLongLong(nullptr, 16);   // received by the stand-in's socket
-        else if (portOf(fields[2]) == port)
-            queued += queues.value(0).toLongLong(nullptr, 16);   // still to be sent by the uploader's
-    }
-    return queued;
-}
-
-// What the store has taken of the uploads' bodies so far (with what the network holds for it),
-// counting only attempts that have not failed, and how many attempts failed.
+// What the store has taken of the uploads' bodies so far, counting only attempts that have not
+// failed, and how many attempts failed.
 struct StoreSide {
     qint64 received = 0;
     int failed = 0;
 };
 StoreSide storeSide(const DevServerProcess& server)
 {
-    StoreSide side{queuedInTheNetwork(QUrl(server.storeURL()).port()), 0};
+    // With what the network holds on the way to the store: what this machine's TCP connections to
+    // it have queued to send or received and not yet handed to the stand-in. A stand-in starved of
+    // CPU leaves megabytes there; they have left the uploader all the same.
+    StoreSide side;
+    const int port = QUrl(server.storeURL()).port();
+    // Lines of "sl local_address rem_address st tx_queue:rx_queue ...", addresses and queues in hex,
+    // under a line of column titles.
+    for (const QByteArray& line : fileBytes(QStringLiteral("/proc/net/tcp")).split('\n').mid(1)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 5)
+            continue;
+        const QList<QByteArray> queues = fields[4].split(':');
+        const auto portOf = [](const QByteArray& address) { return address.split(':').value(1).toInt(nullptr, 16); };
+        if (portOf(fields[1]) == port)
+            side.received += queues.value(1).toLongLong(nullptr, 16);   // received by the stand-in's socket
+        else if (portOf(fields[2]) == port)
+            side.received += queues.value(0).toLongLong(nullptr, 16);   // still to be sent by the uploader's
+    }
     for (const auto& request : server.requests()) {
         if (request.value("server", "") != "store" || request.value("method", "") != "PUT")
             continue;
@@ -70,30 +62,18 @@ StoreSide storeSide(const DevServerProcess& server)
     return side;
 }
 
-class FooterOnTheWireTest : public DesktopTest {
-protected:
-    static void SetUpTestSuite() { server_ = new DevServerProcess(); }
-    static void TearDownTestSuite()
-    {
-        delete server_;
-        server_ = nullptr;
-    }
-    static DevServerProcess* server_;
-};
-DevServerProcess* FooterOnTheWireTest::server_ = nullptr;
-
-TEST_F(FooterOnTheWireTest, BytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore)
+TEST_F(DesktopTest, FooterBytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore)
 {
-    ASSERT_TRUE(server_->started()) << server_->failure().toStdString();
-    ASSERT_GT(QUrl(server_->storeURL()).port(), 0);
+    DevServerProcess server;
+    ASSERT_TRUE(server.started()) << server.failure().toStdString();
+    ASSERT_GT(QUrl(server.storeURL()).port(), 0);
     // Both routes of the route probe are this machine.
     qputenv("ZAFREL_S3_DIRECT_SUFFIX", "localhost:1");
     qputenv("ZAFREL_S3_ACCEL_SUFFIX", "localhost:1");
     qputenv("ZAFREL_S3_PROBE_SCHEME", "http");
-    settings::setValue("serverURL", server_->serviceURL());
+    settings::setValue("serverURL", server.serviceURL());
     settings::setValue("destDir", "Ritmo/");
-    server_->reset();
-    server_->addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "A001C001.MXF"},
+    server.addFault({{"server", "store"}, {"method", "PUT"}, {"pathContains", "A001C001.MXF"},
                        {"queryContains", "partNumber=2"}, {"action", "status"}, {"status", 503}});
     QList<QUrl> files{QUrl::fromLocalFile(writeFile(sandboxDir() + "/ritmo/A001C001.MXF", QByteArray(100 << 20, 'c')))};
     for (int i = 1; i <= 12; ++i)
@@ -107,17 +87,13 @@ TEST_F(FooterOnTheWireTest, BytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore
     ASSERT_TRUE(view().setSendRateText("25M"));   // long enough a run to be read many times
     ASSERT_TRUE(drop(files));
 
-    struct Sample {
-        qint64 shown;
-        StoreSide store;
-    };
-    std::vector<Sample> samples;
+    std::vector<std::pair<qint64, StoreSide>> samples;   // what the footer showed, what the store held
     QTimer every;
     every.setInterval(100);
     QObject::connect(&every, &QTimer::timeout, [&] {
         // The screen first, then the store: the store can only have taken more meanwhile.
         if (const auto shown = shownBytes(footer().stateLabel()->text()))
-            samples.push_back({*shown, storeSide(*server_)});
+            samples.push_back({*shown, storeSide(server)});
     });
     every.start();
     ASSERT_TRUE(runUntil([&] { return up().isRunning(); }));
@@ -130,16 +106,17 @@ TEST_F(FooterOnTheWireTest, BytesNeverGoBackWithinAnAttemptNorRunAheadOfTheStore
     ASSERT_GT(part, 0);
     int drops = 0;
     for (size_t i = 0; i < samples.size(); ++i) {
-        const Sample& now = samples[i];
-        EXPECT_LE(now.shown, now.store.received + part) << "sample " << i;
-        if (i > 0 && now.shown < samples[i - 1].shown) {
+        const auto& [shown, store] = samples[i];
+        EXPECT_LE(shown, store.received + part) << "sample " << i;
+        if (i > 0 && shown < samples[i - 1].first) {
             // Only a failed attempt takes bytes back, at most its part.
             ++drops;
-            EXPECT_LE(drops, now.store.failed) << "sample " << i << ": " << samples[i - 1].shown << " → " << now.shown;
-            EXPECT_LE(samples[i - 1].shown - now.shown, part) << "sample " << i;
+            EXPECT_LE(drops, store.failed) << "sample " << i << ": " << samples[i - 1].first << " → " << shown;
+            EXPECT_LE(samples[i - 1].first - shown, part) << "sample " << i;
         }
     }
-    EXPECT_EQ(samples.back().store.failed, 1);
+    EXPECT_EQ(samples.back().second.failed, 1);
+    desktop.reset();   // before the stand-in goes
 }
 
 }  // namespace

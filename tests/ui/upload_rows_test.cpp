@@ -3,7 +3,6 @@
 #include "platform/format.h"
 #include "support/desktop_fixture.h"
 #include "support/manager_test_access.h"
-#include "ui/icons.h"
 
 namespace zafrel::test {
 namespace {
@@ -112,17 +111,37 @@ protected:
         QMouseEvent release(QEvent::MouseButtonRelease, off, list().viewport()->mapToGlobal(off), Qt::LeftButton, Qt::NoButton, {});
         QApplication::sendEvent(list().viewport(), &release);
     }
-    void key(int row, Qt::Key key)
-    {
-        list().setCurrentIndex(model().index(row));
-        press(&list(), key);
-    }
+    void key(int row, Qt::Key pressed) { list().setCurrentIndex(model().index(row)); press(&list(), pressed); }
 };
 
-TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
+// "Pausar" on a running row stops it alone, "Reanudar" sends it on; "Pausar todo" stops the run
+// and "Continuar pendientes" takes it up again. Return does what the row's button says. A file kept
+// out by another of its name at the destination is replaced only once that is confirmed.
+TEST_F(QueueRowsTest, TheRowButtonsPauseResumeCancelRemoveRetryAndReplaceByMouseAndKeyboard)
 {
     start();
     holdPuts();
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("p/A.MXF")), QUrl::fromLocalFile(makeFile("p/B.MXF"))}));
+    ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
+    const ItemPtr first = model().itemAt(0), second = model().itemAt(1);
+    EXPECT_EQ(rowActionText(rowAction(*first, true)), "Pausar");
+    click(layoutOf(0).action.center());
+    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Paused; }));
+    EXPECT_EQ(second->status(), Status::Running);
+    EXPECT_EQ(rowActionText(rowAction(*first, up().isRunning())), "Reanudar");
+    key(0, Qt::Key_Return);   // back in the run, for the next free slot
+    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Queued; }));
+    ASSERT_TRUE(runUntil([&] { return visible(footer().pauseAllButton()); }));
+    footer().pauseAllButton()->click();
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
+    EXPECT_EQ(std::pair(first->status(), second->status()), std::pair(Status::Paused, Status::Paused));
+    ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
+    EXPECT_FALSE(visible(footer().pauseAllButton()));
+    view().resumeButton()->click();
+    ASSERT_TRUE(runUntil([&] { return up().isRunning() && service.puts().size() == 4; }));
+
+    up().pauseAll();
+    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
     makeFile("files/E");   // a retried file is read, and its upload held
     auto queued = makeItem("Q", 10), done = makeItem("D", 10, Status::Done), failed = makeItem("E", 10, Status::Error),
          running = makeItem("R", 10, Status::Running);
@@ -147,55 +166,20 @@ TEST_F(QueueRowsTest, TheRowButtonsCancelRemoveAndRetryByMouseAndKeyboard)
     up().pauseAll();
     ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
     failed->setStatus(Status::Error);
-    model().flushChanges();
-    click(layoutOf(0).action.center());
-    ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
-}
-
-// A file kept out because another file holds its name at the destination offers "Reemplazar…",
-// which asks first: "Volver" changes nothing, "Reemplazar" sends it again allowed to replace.
-TEST_F(QueueRowsTest, AFileKeptOutByAnotherOfItsNameIsReplacedOnlyOnceConfirmed)
-{
-    start();
-    holdPuts();
     makeFile("files/C0001.MXF");
     auto refused = makeItem("C0001.MXF", 10, Status::Error);
     refused->setError(QString("Ya hay otro archivo con ese nombre en el destino"));
-    show({refused});
-    EXPECT_EQ(rowActionText(rowAction(*refused, false)), "Reemplazar…");
+    show({failed, refused});
+    click(layoutOf(0).action.center());
+    ASSERT_TRUE(runUntil([&] { return up().isRunning() && failed->status() != Status::Error; }));
+    EXPECT_EQ(rowActionText(rowAction(*refused, true)), "Reemplazar…");
     for (const char* answer : {"confirmKeep", "confirmAccept"}) {
-        click(layoutOf(0).action.center());
+        click(layoutOf(1).action.center());
         EXPECT_EQ(answerQuestion(answer), "¿Reemplazar «C0001.MXF» en el destino?");
         EXPECT_EQ(refused->status() == Status::Error, answer == std::string("confirmKeep"));
     }
-    ASSERT_TRUE(runUntil([&] { return up().isRunning() && refused->status() != Status::Error; }));
+    ASSERT_TRUE(runUntil([&] { return refused->status() != Status::Error; }));
     EXPECT_TRUE(refused->replaceAllowed);
-}
-
-// "Pausar" on a running row stops it alone, "Reanudar" sends it on; "Pausar todo" stops the run
-// and "Continuar pendientes" takes it up again. Return does what the row's button says.
-TEST_F(QueueRowsTest, PauseAndResumeFromTheRowsAndTheFooter)
-{
-    start();
-    holdPuts();
-    ASSERT_TRUE(drop({QUrl::fromLocalFile(makeFile("p/A.MXF")), QUrl::fromLocalFile(makeFile("p/B.MXF"))}));
-    ASSERT_TRUE(runUntil([&] { return service.puts().size() == 2; }));
-    const ItemPtr first = model().itemAt(0), second = model().itemAt(1);
-    EXPECT_EQ(rowActionText(rowAction(*first, true)), "Pausar");
-    click(layoutOf(0).action.center());
-    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Paused; }));
-    EXPECT_EQ(second->status(), Status::Running);
-    EXPECT_EQ(rowActionText(rowAction(*first, up().isRunning())), "Reanudar");
-    key(0, Qt::Key_Return);   // back in the run, for the next free slot
-    ASSERT_TRUE(runUntil([&] { return first->status() == Status::Queued; }));
-    ASSERT_TRUE(runUntil([&] { return visible(footer().pauseAllButton()); }));
-    footer().pauseAllButton()->click();
-    ASSERT_TRUE(runUntil([&] { return !up().isRunning(); }));
-    EXPECT_EQ(std::pair(first->status(), second->status()), std::pair(Status::Paused, Status::Paused));
-    ASSERT_TRUE(runUntil([&] { return visible(view().pendingBanner()); }));
-    EXPECT_FALSE(visible(footer().pauseAllButton()));
-    view().resumeButton()->click();
-    ASSERT_TRUE(runUntil([&] { return up().isRunning() && service.puts().size() == 4; }));
 }
 
 TEST_F(QueueRowsTest, FailedRowsFirstNoResetForAppendsOrRemovalsAndOneRepaintForABurst)
