@@ -16,6 +16,7 @@ namespace zafrel {
 struct ManagerTestAccess {
     static void setItems(UploadManager& m, std::vector<ItemPtr> items) { m.setItems(std::move(items)); }
     static void appendItems(UploadManager& m, std::vector<ItemPtr> items) { m.appendItems(std::move(items)); }
+    static void setIsRunning(UploadManager& m, bool running) { m.setIsRunning(running); }
     static void setSpeed(UploadManager& m, double speed) { m.setSpeed(speed); }
     static void setRoute(UploadManager& m, QString route) { m.setRoute(std::move(route)); }
     static RouteProbe& routeProbe(UploadManager& m) { return m.resources_->probe; }
