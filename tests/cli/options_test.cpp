@@ -1,5 +1,4 @@
-// The option rules of the unattended upload: exact flags, first occurrence wins, values belong to
-// their option wherever it stands (never paths), paths only after "--upload" or "--".
+// The option rules of the unattended upload.
 #include "cli/option_checks.h"
 #include "cli/options.h"
 #include "cli/send_rate_option.h"
@@ -9,16 +8,12 @@
 namespace zafrel {
 namespace {
 
-using Login = std::optional<Options::Login>;
-
 struct Expected {
     bool upload = true;
-    std::optional<QString> server;
-    std::optional<QString> dest;
+    std::optional<QString> server, dest;
     QStringList paths;
-    Login login;
-    QStringList unknown;
-    QStringList missing;
+    std::optional<Options::Login> login;
+    QStringList unknown, missing;
 };
 
 TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
@@ -30,8 +25,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--dest", "--upload", "a"}, {true, {}, {}, {"a"}, {}, {}, {"--dest"}}},
         // Nothing after "--upload" gives no paths.
         {{"a", "b", "--upload"}, {}},
-        // Values belong to their option wherever it stands; the first occurrence counts. Values
-        // are used unchanged (blanks kept, "--" at their start too unless they are a known flag).
+        // The first occurrence counts; values are used unchanged (blanks, "--" unless a known flag).
         {{"--upload", "Dia04", "--dest", "Dia04"}, {true, {}, "Dia04/", {"Dia04"}}},
         {{"--dest", "Dia01/", "--upload", "a", "--dest", "Dia02/"}, {true, {}, "Dia01/", {"a"}}},
         {{"--server", " http://127.0.0.1:9/ ", "--upload"}, {true, " http://127.0.0.1:9/ "}},
@@ -39,8 +33,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--upload", "a", "--server", "--login", "x@y", "pw"}, {true, {}, {}, {"a"}, {{"x@y", "pw"}}, {}, {"--server"}}},
         // A non-empty destination ends with "/" (above); an empty one is the top folder.
         {{"--dest", "", "--upload"}, {true, {}, ""}},
-        // A flag as the last argument, an absent flag or one joined with its value has no value;
-        // the first two are named as lacking it.
+        // A flag last, or before another, lacks its value; one joined with it ("=") is unknown.
         {{"--upload", "a", "--server"}, {true, {}, {}, {"a"}, {}, {}, {"--server"}}},
         {{"--upload", "a", "--dest=Dia01/", "--server=http://x"},
          {true, {}, {}, {"a"}, {}, {"--dest=Dia01/", "--server=http://x"}}},
@@ -57,8 +50,7 @@ TEST(OptionsTest, EveryRuleOnTheArgumentsThatShowIt)
         {{"--upload", "a", "--login", "x@y"}, {true, {}, {}, {"a"}, {{"x@y", std::nullopt}}}},
         {{"--upload", "--login", "--dest", "D"}, {true, {}, "D/", {}, {}, {}, {"--login"}}},
         {{"--login", "a@x", "p1", "--upload", "--login", "b@x", "p2"}, {true, {}, {}, {}, {{"a@x", "p1"}}}},
-        // What stands where the password would, beginning with "--", may be the password itself:
-        // it is not repeated back. An unknown option elsewhere is named.
+        // What stands where the password would, beginning with "--", may be it: never repeated back.
         {{"--upload", "a", "--login", "a@b.c", "--MiClave"},
          {true, {}, {}, {"a"}, {{"a@b.c", std::nullopt}},
           {"(lo que sigue al correo de --login, que no se muestra por si es una contraseña)"}}},

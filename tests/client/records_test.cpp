@@ -1,5 +1,4 @@
-// The client's pure parts, without a network: strict decoding and ordered encoding of the
-// service's records, and endpoint URLs built from the configured origin.
+// The service's records decoded strictly and encoded in order, and endpoint URLs from the origin.
 #include "client/api_error.h"
 #include "client/records.h"
 #include "client/url_builder.h"
@@ -26,12 +25,10 @@ std::string recoded(const std::string& text)
     return compactJson(encodeRecord(decode<T>(text)));
 }
 
-using Recode = std::string (*)(const std::string&);
-
 TEST(Records, DecodeEveryMemberAndEncodeThemInDeclaredOrderLeavingAbsentOptionalsOut)
 {
     const struct {
-        Recode recode;
+        std::string (*recode)(const std::string&);
         std::string in, out;   // out empty: the same as in
     } cases[] = {
         // Unknown members are ignored.
@@ -62,10 +59,7 @@ TEST(Records, DecodeEveryMemberAndEncodeThemInDeclaredOrderLeavingAbsentOptional
 }
 
 template<class T>
-void decodes(const std::string& text)
-{
-    decode<T>(text);
-}
+void decodes(const std::string& text) { decode<T>(text); }
 
 TEST(Records, RefuseMissingNullOrMistypedMembersAndValuesUnfitForARequest)
 {
@@ -125,12 +119,9 @@ TEST(Records, OnlyNumberedUsableURLsAreKept)
         R"("x":"https://s3.test/x","1a":"https://s3.test/1a","":"https://s3.test/e","+3":"https://s3.test/3","-4":"https://s3.test/m4",)"
         R"("+-5":"https://s3.test/5"," 6":"https://s3.test/6","7":"not a url","8":"/relative/path","9":"mailto:a@b","10":"ftp://s3.test/10",)"
         R"("99999999999999999999":"https://s3.test/big"}})");
-    const std::map<int64_t, std::string> expected{
-        {1, "https://s3.test/b/k?partNumber=1&X-Amz-Signature=ab%2Fcd"},
-        {2, "http://127.0.0.1:9000/b/k?partNumber=2"},
-        {3, "https://s3.test/3"},
-        {-4, "https://s3.test/m4"},
-    };
+    const std::map<int64_t, std::string> expected{{1, "https://s3.test/b/k?partNumber=1&X-Amz-Signature=ab%2Fcd"},
+                                                  {2, "http://127.0.0.1:9000/b/k?partNumber=2"},
+                                                  {3, "https://s3.test/3"}, {-4, "https://s3.test/m4"}};
     EXPECT_EQ(usablePartURLs(answer), expected);
 }
 
@@ -139,8 +130,7 @@ std::string build(const QString& origin, std::string_view path, const std::vecto
     return serviceURL(QUrl(origin, QUrl::StrictMode), origin, path, query);
 }
 
-// Exactly one slash between the origin's path and the endpoint; the origin's query and fragment
-// are not carried over; query values are encoded as components.
+// One slash between the origin's path and the endpoint, the origin's query and fragment dropped.
 TEST(ServiceURL, JoinsOriginAndEndpointAndEncodesQueryValues)
 {
     const std::pair<std::string, std::string> cases[] = {

@@ -1,5 +1,4 @@
-// The service client on the in-process network: URLs, headers and bodies as sent, how answers and
-// their statuses become records or errors, and which calls ride out failures that may pass.
+// The service client on the in-process network: what it sends, what answers become, what it retries.
 #include "client/zafrel_api.h"
 #include "platform/errors.h"
 #include "platform/retry_schedule.h"
@@ -19,11 +18,6 @@ namespace {
 const std::string userJson =
     R"({"email":"ana@demo.test","name":"Ana","is_admin":false,"company":{"slug":"demo-films","name":"Demo Films"},"bucket":"zafrel-demo"})";
 
-void pointAt(const std::string& origin)
-{
-    settings::setValue("serverURL", QString::fromStdString(origin));
-}
-
 // Answers `replies` in turn, then the last one again.
 FakeNetwork::Handler inTurn(std::vector<FakeReply> replies)
 {
@@ -31,9 +25,10 @@ FakeNetwork::Handler inTurn(std::vector<FakeReply> replies)
     return [replies, next](const SeenRequest&) { return replies[std::min((*next)++, replies.size() - 1)]; };
 }
 
-FakeReply withHeader(FakeReply reply, std::string name, std::string value)
+FakeReply tooMany(std::string seconds)
 {
-    reply.response.headers.emplace_back(std::move(name), std::move(value));
+    FakeReply reply = FakeReply::status(429, "{}");
+    reply.response.headers.emplace_back("Retry-After", std::move(seconds));
     return reply;
 }
 
@@ -53,7 +48,7 @@ class ZafrelAPITest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        pointAt("http://service.test");
+        settings::setValue("serverURL", "http://service.test");
         // The calls of a run that retry wait 1/1000 of their real time.
         retry::setWaitScaleForTests(0.001);
     }
@@ -70,11 +65,10 @@ protected:
     ZafrelAPI api{net->session()};
 };
 
-// The origin is read for every request: the one set after the client was made is used, and a
-// changed one is taken up at once without the path or query of the one before.
+// The origin is read at every request: a changed one is used at once, without the old path or query.
 TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPath)
 {
-    pointAt("http://service.test/zafrel/");
+    settings::setValue("serverURL", "http://service.test/zafrel/");
     net->answer("POST", "/zafrel/api/", FakeReply::status(200, "{}"));
     net->answer("GET", "/zafrel/api/me", FakeReply::status(200, userJson));
     net->answer("POST", "/zafrel/api/upload/init", FakeReply::status(200, R"({"mode":"single","key":"k","url":"https://s3.test/k"})"));
@@ -106,8 +100,7 @@ TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPa
     for (const auto& [endpoint, body] : bodies)
         EXPECT_EQ(only("POST", endpoint).body(), body) << endpoint;
 
-    const SeenRequest me = only("GET", "/zafrel/api/me");
-    EXPECT_EQ(me.request.url, "http://service.test/zafrel/api/me");   // no query, no question mark
+    EXPECT_EQ(only("GET", "/zafrel/api/me").request.url, "http://service.test/zafrel/api/me");   // no query, no "?"
     EXPECT_EQ(only("GET", "/zafrel/api/ls").param("path"), "Rodaje/Día 1/");
     using Items = QList<std::pair<QString, QString>>;
     const std::vector<SeenRequest> urls = net->seen("GET", "/zafrel/api/upload/urls");
@@ -122,14 +115,14 @@ TEST_F(ZafrelAPITest, RequestsCarryCompactJsonAndEncodedQueriesUnderTheOriginsPa
     }
 
     // An https service still refuses plain URLs; an origin that is none is no request.
-    pointAt("https://other.test/b?x=1");
+    settings::setValue("serverURL", "https://other.test/b?x=1");
     net->answer("GET", "/b/api/me", FakeReply::status(200, userJson));
     net->answer("POST", "/b/api/upload/init", FakeReply::status(200, R"({"mode":"single","key":"k","url":"http://s3.test/k"})"));
     awaitTask(api.me()).get();
     EXPECT_EQ(net->log().back().request.url, "https://other.test/b/api/me");
     EXPECT_THROW(awaitTask(api.initUpload(InitBody{"a/", "b", 1, "video/mp4", false})).get(), APIError);
     EXPECT_EQ(net->log().back().request.url, "https://other.test/b/api/upload/init");
-    pointAt("ftp://other.test");
+    settings::setValue("serverURL", "ftp://other.test");
     EXPECT_THROW(awaitTask(api.me()).get(), TransportError);
 }
 
@@ -157,7 +150,7 @@ TEST_F(ZafrelAPITest, EachStatusAndBodyBecomesItsError)
     net->answer("POST", "/api/upload/complete", FakeReply::status(200, ""));
     EXPECT_EQ(apiErrorOf(api.complete("k", "u", {{1, "e"}}))->kind(), APIError::Kind::Decode);
     // An https service that hands out one plain http part URL: the whole answer is refused.
-    pointAt("https://service.test");
+    settings::setValue("serverURL", "https://service.test");
     net->answer("GET", "/api/upload/urls", FakeReply::status(200, R"({"urls":{"1":"https://s.test/1","2":"HTTP://s.test/2"}})"));
     EXPECT_EQ(apiErrorOf(api.partURLs("k", "u", 1, 2, false))->kind(), APIError::Kind::Decode);
 }
@@ -179,8 +172,7 @@ TEST_F(ZafrelAPITest, SignInChecksTheSessionOnlyAfterTheServiceTookIt)
     EXPECT_EQ(net->log().back().path, "/api/me");
 }
 
-// An abort is best effort and rides out an outage; the end-of-run courtesy is tried once; a
-// sign-out says what failed.
+// An abort rides out an outage, the end-of-run courtesy is tried once, a sign-out says what failed.
 TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryFailureLogoutDoesNot)
 {
     for (const FakeReply& reply : {FakeReply::status(500, R"({"error":"x"})"), FakeReply::status(401), FakeReply::status(200, "not json"),
@@ -205,8 +197,7 @@ TEST_F(ZafrelAPITest, AbortAndUploadDoneSwallowEveryFailureLogoutDoesNot)
     EXPECT_THROW(awaitTask(api.logout()).get(), TransportError);
 }
 
-// The calls of a run ride out failures that may pass (5xx, 429, no answer) on the schedule of five
-// attempts; calls a person waits for, and answers that will not change, are not repeated.
+// The calls of a run ride out failures that may pass (5xx, 429, no answer) up to five attempts.
 TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
 {
     const FakeReply ok = FakeReply::status(200, R"({"path":"a/","folders":[],"files":[]})");
@@ -224,9 +215,8 @@ TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
         {"always 500", ZafrelAPI::Retries::Transient, {FakeReply::status(500, "{}")}, 5, "500 retried"},
         {"refused, then an answer", ZafrelAPI::Retries::Transient, {refused, ok}, 2, "ok"},
         {"always refused", ZafrelAPI::Retries::Transient, {refused}, 5, "no answer"},
-        {"429, then an answer", ZafrelAPI::Retries::Transient, {withHeader(FakeReply::status(429, "{}"), "Retry-After", "1"), ok}, 2, "ok"},
-        {"429 asking for more than a minute", ZafrelAPI::Retries::Transient,
-         {withHeader(FakeReply::status(429, "{}"), "Retry-After", "120"), ok}, 1, "429"},
+        {"429, then an answer", ZafrelAPI::Retries::Transient, {tooMany("1"), ok}, 2, "ok"},
+        {"429 asking for more than a minute", ZafrelAPI::Retries::Transient, {tooMany("120"), ok}, 1, "429"},
         {"503, then 404", ZafrelAPI::Retries::Transient, {busy, FakeReply::status(404, "{}")}, 2, "404 retried"},
         {"404", ZafrelAPI::Retries::Transient, {FakeReply::status(404, "{}"), ok}, 1, "404"},
         {"401", ZafrelAPI::Retries::Transient, {FakeReply::status(401, "{}"), ok}, 1, "401"},
@@ -246,7 +236,7 @@ TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
         EXPECT_EQ(outcome, c.outcome) << c.name;
         EXPECT_EQ(net->seen("GET", "/api/ls").size() - before, c.attempts) << c.name;
     }
-    // Calls whose failure a person waits for are tried once.
+    // Calls a person waits for are tried once.
     net->answer("POST", "/api/login", busy);
     net->answer("GET", "/api/me", busy);
     EXPECT_THROW(awaitTask(api.login("a@b.c", "x")).get(), APIError);
@@ -254,14 +244,12 @@ TEST_F(ZafrelAPITest, RunCallsRetryWhatMayPassAndNothingElse)
     EXPECT_EQ(net->seen("POST", "/api/login").size() + net->seen("GET", "/api/me").size(), 2u);
 }
 
-// A "Retry-After" longer than the schedule's wait is waited in full: 2 s scaled like the schedule,
-// whose own first wait is 1 s.
+// A "Retry-After" (2 s) longer than the schedule's first wait (1 s) is waited in full, scaled.
 TEST_F(ZafrelAPITest, TheWaitAServiceAsksForIsHonoured)
 {
     retry::setWaitScaleForTests(0.05);
     net->route("POST", "/api/upload/init",
-               inTurn({withHeader(FakeReply::status(429, "{}"), "Retry-After", "2"),
-                       FakeReply::status(200, R"({"mode":"single","key":"k","url":"https://s/u"})")}));
+               inTurn({tooMany("2"), FakeReply::status(200, R"({"mode":"single","key":"k","url":"https://s/u"})")}));
     QElapsedTimer clock;
     clock.start();
     awaitTask(api.initUpload(InitBody{"a/", "b", 1, "video/mp4", false})).get();

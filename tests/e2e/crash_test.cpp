@@ -1,6 +1,4 @@
-// A run killed in the middle of a multipart upload, and the same command given again: only the
-// parts that were missing are sent and the object is whole; an upload the store ended meanwhile
-// is sent anew; a card out of reach keeps its parts until it is back.
+// A run killed in the middle of a multipart upload, and what the same command given again does.
 #include "e2e_fixture.h"
 
 #include <QDeadlineTimer>
@@ -27,8 +25,7 @@ QJsonObject queueEntry(const ProgramHome& home, const QString& path)
     return {};
 }
 
-// Part numbers with a stored ETag on disk, for the item of `path`: in the queue file and in the
-// journal of what happened since it was written whole.
+// Part numbers with a stored ETag on disk for the item of `path`: in the queue file and its journal.
 std::set<int> partsInQueueFile(const ProgramHome& home, const QString& path)
 {
     const QJsonObject item = queueEntry(home, path);
@@ -60,9 +57,8 @@ bool runUntilStored(QProcess& run, DevServerProcess& server, const ProgramHome& 
     return partsInQueueFile(home, clip) == stored;
 }
 
-// Parts 3 and 4 are held at the store; the program is killed (SIGKILL: no chance to write anything
-// more) once parts 1 and 2 are on disk. Meanwhile a second process on the same data folder leaves
-// the running one's queue alone.
+// SIGKILL (no chance to write anything more) once parts 1 and 2 are on disk; meanwhile a second
+// process on the same data folder leaves the running one's queue alone.
 TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
 {
     ProgramHome home;
@@ -83,8 +79,6 @@ TEST_F(CrashEndToEnd, RunningTheSameCommandAfterAKillSendsOnlyTheMissingParts)
     EXPECT_TRUE(server().storeRequests("PUT", "/Crash/C0200.MXF").empty());
     EXPECT_EQ(storedMd5("Crash/C0100.MXF"), "");
 
-    // The interrupted item waits for the same command, which continues the upload with the parts
-    // it had not stored.
     const QString listed = runProgram(home.environment(), {"--pendientes"}).out;
     EXPECT_TRUE(listed.startsWith("pendiente\t110000000\t" + clip + "\tCrash/C0100.MXF\tdemo@zafrel.test (demo-films)\n")) << listed.toStdString();
     server().reset();
@@ -109,8 +103,7 @@ std::vector<std::string> openUploadsOf(const DevServerProcess& server, const QSt
     return open;
 }
 
-// Uploads `clip` (two parts) with its second part held at the store, and kills the program once the
-// first is on disk. Answers the id of the upload left open.
+// Uploads `clip` (two parts), killed once the first is on disk; answers the id of the upload left open.
 std::string killedAfterFirstPart(DevServerProcess& server, const ProgramHome& home, const QStringList& arguments,
                                  const QString& clip)
 {
@@ -124,8 +117,7 @@ std::string killedAfterFirstPart(DevServerProcess& server, const ProgramHome& ho
 }
 
 // The store ended the open upload (a lifecycle rule) while the service still signs its part URLs:
-// the part sent to it is refused with NoSuchUpload, and the same command sends the file anew at
-// once, aborting the old upload at the service.
+// the part sent is refused (NoSuchUpload), and the file is sent anew, the old upload aborted.
 TEST_F(CrashEndToEnd, AnUploadTheStoreEndedIsSentAnewByTheSameCommand)
 {
     ProgramHome home;
@@ -147,9 +139,8 @@ TEST_F(CrashEndToEnd, AnUploadTheStoreEndedIsSentAnewByTheSameCommand)
     EXPECT_TRUE(openUploadsOf(server(), "C0300.MXF").empty());
 }
 
-// A queue file cut short (a disk that filled, a crash of the system) is not taken as an empty queue:
-// it is set aside and said, and the open upload it still names is aborted so that its parts are
-// not left stored.
+// A queue file cut short (a full disk, a crash) is not an empty queue: it is set aside and said, and
+// the open upload it names is aborted so that its parts are not left stored.
 TEST_F(CrashEndToEnd, ACutQueueFileIsSetAsideSaidAndItsUploadAborted)
 {
     ProgramHome home;
@@ -167,19 +158,19 @@ TEST_F(CrashEndToEnd, ACutQueueFileIsSetAsideSaidAndItsUploadAborted)
 
     const ProgramResult listed = runProgram(home.environment(), {"--pendientes"});
     EXPECT_EQ(listed.out, "No hay archivos pendientes.\n");
-    const QStringList aside = QDir(QFileInfo(home.queueFile()).path()).entryList({"queue.json.dañado-*"});
+    const QString data = QFileInfo(home.queueFile()).path();
+    const QStringList aside = QDir(data).entryList({"queue.json.dañado-*"});
     ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(fileBytes(QFileInfo(home.queueFile()).path() + "/" + aside[0]), queue);
-    EXPECT_EQ(listed.err, "La cola guardada en " + home.queueFile() + " no se puede leer: se ha apartado como "
-                              + QFileInfo(home.queueFile()).path() + "/" + aside[0]
-                              + " y se empieza con una cola vacía. Vuelve a añadir los archivos que quedaban pendientes.\n");
+    EXPECT_EQ(fileBytes(data + "/" + aside[0]), queue);
+    EXPECT_EQ(listed.err, "La cola guardada en " + home.queueFile() + " no se puede leer: se ha apartado como " + data
+                              + "/" + aside[0] + " y se empieza con una cola vacía. Vuelve a añadir los archivos que "
+                                                 "quedaban pendientes.\n");
     EXPECT_EQ(server().serviceRequests("POST", "/api/upload/abort").size(), 1u);
     EXPECT_TRUE(openUploadsOf(server(), "C0600.MXF").empty());
 }
 
-// The card's folder is moved away across a restart (a card not mounted yet): its item waits, said
-// so, with its upload and parts; once the folder is back the same command sends only the missing
-// part, and nothing is aborted on the way.
+// A card not mounted yet across a restart: its item waits, said so, with its upload and parts; once
+// back, the same command sends only the missing part, and nothing is aborted on the way.
 TEST_F(CrashEndToEnd, ACardOutOfReachKeepsItsPartsUntilItIsBack)
 {
     ProgramHome home;

@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the end-to-end tests: one local stand-in per test program, the real program run with a
-// home of its own, sample files with known digests, and what the store holds.
+// The end-to-end tests' fixture: one local stand-in per test program, and what its store holds.
 #include "support/devserver_process.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
@@ -50,8 +49,7 @@ inline std::string writeFile(const QString& path, qint64 size, quint32 seed = 1)
     return digest.result().toHex().toStdString();
 }
 
-// Other bytes in the file, written from `seed`, its size and modification time kept: a run that
-// reads it sees another file, one that trusts what it recorded of this path does not.
+// Other bytes in the file, its size and time kept: only a run that reads it sees another file.
 inline void replaceKeepingSizeAndTime(const QString& path, quint32 seed)
 {
     struct stat before {};
@@ -64,11 +62,7 @@ inline void replaceKeepingSizeAndTime(const QString& path, quint32 seed)
 class EndToEndTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { server_ = new DevServerProcess(); }
-    static void TearDownTestSuite()
-    {
-        delete server_;
-        server_ = nullptr;
-    }
+    static void TearDownTestSuite() { delete std::exchange(server_, nullptr); }
     void SetUp() override
     {
         ASSERT_TRUE(server_->started()) << server_->failure().toStdString();

@@ -1,5 +1,4 @@
-// The real program against the local stand-in: what arrives in the store, how it is sent, the
-// report and the exit code.
+// The real program against the local stand-in: what the store holds, the report and the exit code.
 #include "e2e_fixture.h"
 
 #include <QRegularExpression>
@@ -9,11 +8,9 @@ namespace {
 
 using UploadEndToEnd = EndToEndTest;
 
-// Up to 32 MiB a file goes in one request, one byte more in parts; paths are taken from the
-// current folder, hidden files never. Standard error, not a terminal, gets no progress line. The
-// second run takes the stored server and session, finds there the files it has and sends the one
-// that changed size; its JSON report calls only that one verified. A path that is not there is
-// said, and the run is not a success.
+// Up to 32 MiB a file goes in one request, one byte more in parts; hidden files never; no progress
+// line without a terminal. The second run takes the stored server and session and sends only the
+// file that changed size; a path that is not there is said, and the run is not a success.
 TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestLargerOnesInPartsAndWhatIsThereIsSkipped)
 {
     const struct {
@@ -59,9 +56,8 @@ TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestLargerOnesInPartsAndWhatI
     EXPECT_EQ(std::tuple(report["items"][1]["status"], report["items"][1]["verified"]), std::tuple("skipped", false));
 }
 
-// A wrong ETag fails the file at once (no retry) and the run with it. Such a file is listed as left
-// over and can be forgotten; given again it is sent again: the failed object has its name and size,
-// yet is not "already there".
+// A wrong ETag fails the file at once (no retry) and the run with it; listed as left over, it can be
+// forgotten, and given again it is sent again: an object of its name and size is not "already there".
 TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
 {
     ProgramHome home;
@@ -95,10 +91,9 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
     EXPECT_EQ(storedMd5("Fallos/Etag/MALA.MXF"), md5);
 }
 
-// Two cameras' cards share folder and clip names. B's clips, one of the size of A's with other
-// bytes and one of another size, are never "ya existía" nor replace A's unasked: each fails with
-// its error and the run exits 1; "--reemplazar" replaces them. A copy of A's card is "ya existía"
-// (read once to compare), and a run again from either path reads nothing.
+// Two cameras' cards share folder and clip names: B's clips (one of the size of A's) are never "ya
+// existía" nor replace A's unasked ("--reemplazar" does). A copy of A's card is "ya existía" (read
+// once to compare), and a run again from either path reads nothing.
 TEST_F(UploadEndToEnd, AnotherCamerasClipOfTheSameNameIsNeverTakenForIt)
 {
     ProgramHome home;
@@ -136,9 +131,8 @@ TEST_F(UploadEndToEnd, AnotherCamerasClipOfTheSameNameIsNeverTakenForIt)
 }
 
 #ifdef ZAFREL_WITH_GUI
-// With a display the window opens beside the run and shares its engine; the run still ends the
-// process with its report and leaves the queue file as a finished run does. Under umask 000 too,
-// the folders are this account's alone and the files it writes readable by it only.
+// With a display the window opens beside the run, which still ends the process with its report.
+// Under umask 000 too, the folders and files it writes are this account's alone.
 TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
 {
     ProgramHome home;
@@ -154,22 +148,17 @@ TEST_F(UploadEndToEnd, RunWithTheWindowBesideEndsWithItsReport)
     EXPECT_EQ(reportLine(run.out, "Ventana/Ventana.MXF"), "OK verificado\t12345\tVentana/Ventana.MXF");
     EXPECT_EQ(fileBytes(home.queueFile()).trimmed(), "[]");
 
-    const auto mode = [&](const QString& relative) {
-        struct stat st {};
-        return ::stat(QFile::encodeName(home.path() + u'/' + relative).constData(), &st) == 0 ? st.st_mode & 0777 : 01000;
-    };
     const QStringList reports = QDir(home.path() + "/data/Zafrel/informes").entryList(QDir::Files);
     ASSERT_EQ(reports.size(), 1);
-    const std::pair<QString, mode_t> expected[] = {
+    const std::pair<QString, int> expected[] = {
         {"config/Zafrel", 0700}, {"config/Zafrel/Zafrel.conf", 0600}, {"data/Zafrel", 0700},
         {"data/Zafrel/queue.json", 0600}, {"data/Zafrel/informes", 0700}, {"data/Zafrel/informes/" + reports[0], 0600},
     };
     for (const auto& [file, wanted] : expected)
-        EXPECT_EQ(mode(file), wanted) << file.toStdString();
+        EXPECT_EQ(modeOf(home.path() + u'/' + file), wanted) << file.toStdString();
 }
 
-// The program maps what a run needs and no more: "--version" neither the program's library nor
-// the desktop's, a run without a display not the window's, one with a display the window's.
+// The program maps only the libraries a run needs: the window's only with a display.
 TEST_F(UploadEndToEnd, EachRunMapsOnlyThePartsItNeeds)
 {
     const QString path = files_.filePath("Partes.MXF");
@@ -193,18 +182,16 @@ TEST_F(UploadEndToEnd, EachRunMapsOnlyThePartsItNeeds)
         const ProgramResult run = runProgram(environment, c.arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         // The loader's "file=PATH [0];  needed by" lines, one per library mapped.
-        const auto mapped = [&](const QString& library) {
-            return run.err.contains(QRegularExpression("file=\\S*" + QRegularExpression::escape(library)));
-        };
-        for (const QString& library : c.mapped)
-            EXPECT_TRUE(mapped(library)) << library.toStdString();
-        for (const QString& library : c.unmapped)
-            EXPECT_FALSE(mapped(library)) << library.toStdString();
+        for (const auto& [libraries, wanted] : {std::pair(c.mapped, true), std::pair(c.unmapped, false)})
+            for (const QString& library : libraries) {
+                const QRegularExpression loaded("file=\\S*" + QRegularExpression::escape(library));
+                EXPECT_EQ(run.err.contains(loaded), wanted) << library.toStdString();
+            }
     }
 }
 
-// Without the window's library an upload goes on without the window and the window alone says
-// what to do; without the program's library only "--help" and "--version" answer.
+// Without the window's library an upload goes on and the window alone is said missing; without the
+// program's library only "--help" and "--version" answer.
 TEST_F(UploadEndToEnd, AMissingPartOfTheProgramIsSaid)
 {
     const QString path = files_.filePath("Falta.MXF");
@@ -236,18 +223,13 @@ TEST_F(UploadEndToEnd, AMissingPartOfTheProgramIsSaid)
         ASSERT_TRUE(!c.coreThere || QFile::copy(coreLibrary, installed.filePath("libzafrel_core.so")));
         QProcessEnvironment environment = ProgramHome().environment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(program, c.arguments);
-        ASSERT_TRUE(process.waitForFinished(120000));
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        EXPECT_EQ(process.exitCode(), c.exitCode);
-        if (c.out.endsWith('*')) {
-            EXPECT_TRUE(out.contains(c.out.chopped(1))) << out.toStdString();
-        } else {
-            EXPECT_EQ(out, c.out);
-        }
-        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), c.err);
+        const ProgramResult run = runProgram(environment, c.arguments, {}, program);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        if (c.out.endsWith('*'))
+            EXPECT_TRUE(run.out.contains(c.out.chopped(1))) << run.out.toStdString();
+        else
+            EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
     }
 }
 #endif

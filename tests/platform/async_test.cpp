@@ -1,10 +1,10 @@
-// The coroutine primitives of the main thread: detached bodies, cancellable sleeps, work on the
-// pool, and groups of children.
+// The main thread's coroutine primitives: detached bodies, sleeps, the pool, groups of children.
 #include "platform/async.h"
 #include "platform/async_latch.h"
 #include "support/async_wait.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -38,15 +38,11 @@ std::string textOf(const std::optional<TaskGroup<int>::Outcome>& outcome)
     return outcome->value ? std::to_string(*outcome->value) : "error: " + messageOf(outcome->error, "?");
 }
 
+// Notes the thread it ends on, however the sleep ends.
 QCoro::Task<void> sleepNotingThread(std::chrono::milliseconds duration, std::stop_token stop, QThread*& resumedOn)
 {
-    try {
-        co_await sleepFor(duration, stop);
-    } catch (...) {
-        resumedOn = QThread::currentThread();
-        throw;
-    }
-    resumedOn = QThread::currentThread();
+    const auto note = qScopeGuard([&resumedOn] { resumedOn = QThread::currentThread(); });
+    co_await sleepFor(duration, stop);
 }
 
 }  // namespace
@@ -55,8 +51,7 @@ TEST(Spawn, RunsTheBodyLaterAndKeepsItsCapturesUntilItEnds)
 {
     auto captured = std::make_shared<int>(42);
     std::weak_ptr<int> watch = captured;
-    bool callerDone = false;
-    bool suspended = false;
+    bool callerDone = false, suspended = false;
     int seen = 0;
     spawn([captured = std::move(captured), &callerDone, &suspended, &seen]() -> QCoro::Task<void> {
         suspended = callerDone;
@@ -71,8 +66,7 @@ TEST(Spawn, RunsTheBodyLaterAndKeepsItsCapturesUntilItEnds)
     EXPECT_EQ(seen, 42);
 }
 
-// Never shorter than asked: a retry wait of 3 s that ends after 2.85 s is a wait cut short. A stop
-// from the main thread, from another one or before the start ends it with Cancelled, always
+// Never shorter than asked; a stop from any thread, or before the start, ends it with Cancelled,
 // resumed on the main thread and never inside the stop callback.
 TEST(SleepFor, WaitsItsWholeTimeOrEndsWithCancelledOnTheMainThreadWhenStopped)
 {
@@ -122,8 +116,7 @@ TEST(RunInPool, RunsOffTheMainThreadAndHandsBackValuesAndExceptionsWithTheirType
     EXPECT_EQ(file.message(), "No se puede leer");
 }
 
-// Children that ended before the owner asks are handed out first, in the order they ended; then
-// each as it ends, a child done inside add() included.
+// In the order the children end, a child done inside add() included.
 TEST(TaskGroup, HandsOutOutcomesInTheOrderTheChildrenEnd)
 {
     AsyncLatch first, second, early;
@@ -139,7 +132,6 @@ TEST(TaskGroup, HandsOutOutcomesInTheOrderTheChildrenEnd)
     EXPECT_EQ(next(), "error: fallo 3");
     EXPECT_EQ(next(), "9");
 
-    // A child that is done inside add() reaches a next() that is already waiting.
     test::StartedTask<std::optional<TaskGroup<int>::Outcome>> waiting(group.next());
     group.add(child(5));
     EXPECT_FALSE(waiting.ended()) << "the waiting owner ran inside add()";
@@ -154,8 +146,7 @@ TEST(TaskGroup, HandsOutOutcomesInTheOrderTheChildrenEnd)
     EXPECT_EQ(group.size(), 0);
 }
 
-// Stopped by cancel() or by its parent's token from another thread, every child sees the stop;
-// then next() answers nothing.
+// Stopped by cancel() or by its parent's token from another thread, every child sees the stop.
 TEST(TaskGroup, AStopReachesTheTokensOfTheChildren)
 {
     for (const bool byParent : {false, true}) {
@@ -179,8 +170,7 @@ TEST(TaskGroup, AStopReachesTheTokensOfTheChildren)
     }
 }
 
-// A drain waits also for a child that ignores the stop; a group destroyed with children left stops
-// them.
+// A drain waits also for a child that ignores the stop.
 TEST(TaskGroup, CancelAndDrainWaitsForEveryChildAndADestroyedGroupStopsItsOwn)
 {
     AsyncLatch stubborn;
@@ -203,9 +193,8 @@ TEST(TaskGroup, CancelAndDrainWaitsForEveryChildAndADestroyedGroupStopsItsOwn)
     EXPECT_TRUE(test::runUntil([&] { return resumedOn != nullptr; }, 10s));
 }
 
-// What a worker thread posts while its batch is open reaches the main thread when the batch ends,
-// all of it and in the order posted, after what other threads posted meanwhile; a post without a
-// batch goes at once.
+// A worker's posts while its batch is open reach the main thread when it ends, in order, after what
+// other threads posted meanwhile; a post without a batch goes at once.
 TEST(MainThreadPostBatch, DeliversItsCallsTogetherInOrderWhenItEnds)
 {
     std::vector<int> ran;   // main thread only

@@ -37,10 +37,8 @@ std::vector<QByteArrayView> randomPieces(std::mt19937& random, const QByteArray&
 
 }  // namespace
 
-// Around the padding's edges (55/56 bytes left in the last block) and the block's, and a size whose
-// blocks go through the loop many times, each after earlier bytes: none, whole blocks, a
-// different offset in the block (two passes), the same offset after different bytes. On the plain
-// registers and, where the CPU has them, the vector ones.
+// Lengths around the padding's and the block's edges and a long one, after earlier bytes at the same
+// or different offsets in the block, on plain registers and (where the CPU has them) vector ones.
 TEST(DualMd5, MatchesOpenSslForEveryLengthSplitAndStartingPoint)
 {
     std::mt19937 random(20261207);

@@ -1,5 +1,4 @@
-// Pure functions of the platform: sizes and rates as people read and write them, printable text
-// and UTF-8.
+// Sizes and rates as people read and write them, printable text and UTF-8.
 #include "platform/byte_rate.h"
 #include "platform/format.h"
 #include "platform/printable.h"

@@ -1,7 +1,5 @@
-// The files this account alone may read, the session's cookies and the settings. Cookies are kept in
-// memory for every later request, written to the jar file when they carry an expiry, read back by
-// the next session; none at all for uploads. On a full disk a value the file did not take still
-// holds for this process, the old file stays whole and the failure is told once.
+// The session's cookies and the settings, in files this account alone may read; on a full disk the
+// old file stays whole and the failure is told once.
 #include "platform/settings.h"
 #include "platform/write_failures.h"
 #include "support/test_env.h"
@@ -10,23 +8,12 @@
 #include <QFile>
 #include <QSettings>
 
-#include <sys/stat.h>
-
 using namespace zafrel;
+using test::modeOf;
 using HttpCookieTest = test::HttpServerTest;
 
-namespace {
-
-int modeOf(const QString& path)
-{
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
-
-}  // namespace
-
-// A jar written by hand (readable by others) is read and made private. "/login" sets "sid" (Max-Age),
-// "lang" (Expires) and "tab" (a session cookie); "/logout" removes "sid".
+// Cookies with an expiry go to the jar for the next session; none at all for uploads. A jar written
+// by hand (readable by others) is read and made private.
 TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheSession)
 {
     // The cookies the server received, sorted.
@@ -86,8 +73,7 @@ TEST_F(HttpCookieTest, CookiesGoWithLaterRequestsAndThoseWithAnExpiryOutliveTheS
     EXPECT_EQ(cookiesSent(upload), "");
 }
 
-// Setting a key to what the file holds writes nothing; a value the file did not take holds for
-// this process, and is written again when set again.
+// A value the file did not take holds for this process, and is written again when set again.
 TEST(SettingsTest, AValueTheFileDidNotTakeHoldsForThisProcess)
 {
     ASSERT_TRUE(settings::setValue("serverURL", "https://antes.example"));

@@ -1,6 +1,4 @@
-// Requests and responses through HttpSession against local servers: what goes on the wire, what
-// comes back, how failures without an answer are told, requests ended early (a stop token, or
-// their session destroyed), and the cap on request bodies.
+// HttpSession against local servers: the wire, failures without an answer, requests ended early, the cap.
 #include "platform/errors.h"
 #include "platform/send_rate_limiter.h"
 #include "support/http_test_server.h"
@@ -16,9 +14,8 @@ using HttpSessionTest = test::HttpServerTest;
 using HttpCancelTest = test::HttpServerTest;
 using SendRateTest = test::HttpServerTest;
 
-// Each request goes out with its method, its body and exactly the headers it was given: a body is
-// announced by its length (0 for an empty PUT), never with "Expect" or chunks. Any status is an
-// answer, and a redirect is not followed.
+// Exactly the headers given; a body announced by its length (0 for an empty PUT), never with
+// "Expect" or chunks. Any status is an answer, and a redirect is not followed.
 TEST_F(HttpSessionTest, RequestsCarryOnlyWhatTheyWereGivenAndEveryStatusIsAnAnswer)
 {
     const std::string json = "{\"email\":\"ana@example.com\"}";
@@ -62,8 +59,7 @@ TEST_F(HttpSessionTest, RequestsCarryOnlyWhatTheyWereGivenAndEveryStatusIsAnAnsw
     EXPECT_EQ(hello.header("X-Missing"), std::nullopt);
 }
 
-// No answer, or one past its bound: each way ends in an error whose short Spanish text names the
-// host; libcurl's wording is kept apart for the report and tooltips.
+// Each way without a whole answer names the host in Spanish; libcurl's wording is kept apart.
 TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
 {
     RawPort silent;
@@ -101,8 +97,7 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
         EXPECT_NE(outcome.message().find(c.message), std::string::npos) << outcome.message();
         EXPECT_NE(technicalDetailOf(outcome.error).find(c.detail), std::string::npos);
     }
-    const auto sent = seen();
-    EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const auto& r) { return r.path == "/hello"; }));
+    EXPECT_TRUE(std::ranges::none_of(seen(), [](const auto& r) { return r.path == "/hello"; }));
     HttpSession session({});
     EXPECT_EQ(send(session, get(url("/sized?n=100000"), 5s, 100000)).get().body.size(), 100000);
     // An error answer past its own bound is still the answer, its body kept only up to that bound.
@@ -112,10 +107,8 @@ TEST_F(HttpSessionTest, EachWayWithoutAWholeAnswerIsAnErrorNamingTheHost)
     EXPECT_EQ(std::tuple(failed.status, failed.body.size()), std::tuple(500, 65536));
 }
 
-// One connection to the host. A request stopped before it starts, or while it waits for that
-// connection, is never sent; one stopped while the server holds its answer ends at once and leaves
-// the connection to the next request, though the server still holds the first. A stop after the
-// answer changes nothing.
+// One connection to the host: a request stopped before it starts or while it waits for it is never
+// sent; one stopped while the server holds its answer ends at once and frees it for the next.
 TEST_F(HttpCancelTest, AStoppedRequestEndsAtOnceAndFreesItsConnection)
 {
     HttpSession::Config oneConnection;
@@ -138,14 +131,12 @@ TEST_F(HttpCancelTest, AStoppedRequestEndsAtOnceAndFreesItsConnection)
     auto next = send(session, makeRequest("GET", url("/sized?n=5")), late.get_token());
     late.request_stop();
     EXPECT_EQ(next.get().body, "xxxxx");
-    std::vector<std::string> paths;
-    for (const auto& request : seen())
-        paths.push_back(request.path);
-    EXPECT_EQ(paths, std::vector<std::string>{"/sized"});   // the first is still held
+    const auto answered = seen();   // the first is still held
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].path, "/sized");
 }
 
-// Uploads to a server that never reads: their bodies stall in the socket buffers. A stop after the
-// session went finds nothing left to stop.
+// Uploads to a server that never reads stall in the socket buffers; a later stop finds nothing to stop.
 TEST_F(HttpCancelTest, UploadsUnderWayEndWithCancelledWhenTheirSessionGoes)
 {
     RawPort silent;
@@ -179,7 +170,11 @@ TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
     EXPECT_EQ(limiter.take(1, 5'000'000, t0), 5'000'000u) << "no cap: everything at once";
 
     limiter.setRate(1'000'000);   // chunks of 50,000 bytes
-    std::vector<uint64_t> woken;
+    const auto grant = [&limiter](SendRateLimiter::Clock::time_point at) {   // the bodies it wakes
+        std::vector<uint64_t> woken;
+        limiter.grant(at, woken);
+        return woken;
+    };
     struct Step {
         std::chrono::microseconds at;
         uint64_t who;                 // 0: a grant() instead of a take()
@@ -203,9 +198,7 @@ TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
         if (step.who != 0) {
             EXPECT_EQ(limiter.take(step.who, step.wanted, at), step.granted) << "take at " << step.at.count() << " us";
         } else {
-            woken.clear();
-            limiter.grant(at, woken);
-            EXPECT_EQ(woken, step.granted ? std::vector<uint64_t>{step.granted} : std::vector<uint64_t>{})
+            EXPECT_EQ(grant(at), step.granted ? std::vector<uint64_t>{step.granted} : std::vector<uint64_t>{})
                 << "grant at " << step.at.count() << " us";
         }
         EXPECT_EQ(limiter.untilNextGrant(at), step.next) << "at " << step.at.count() << " us";
@@ -214,25 +207,20 @@ TEST(SendRateLimiter, HandsOutWholeChunksInTurns)
     // second's worth and a lone body takes its chunk straight away.
     limiter.forget(1);
     limiter.forget(3);
-    woken.clear();
-    limiter.grant(t0 + 5s, woken);
-    EXPECT_TRUE(woken.empty());
+    EXPECT_TRUE(grant(t0 + 5s).empty());
     for (int turn = 0; turn < 5; ++turn)
         EXPECT_EQ(limiter.take(4, 1'000'000, t0 + 5s), 50'000u) << "turn " << turn;
 
     // Removing the cap wakes everyone in line.
     EXPECT_EQ(limiter.take(7, 1'000'000, t0 + 5s), 0u);
     limiter.setRate(0);
-    woken.clear();
-    limiter.grant(t0 + 5s, woken);
-    EXPECT_EQ(woken, std::vector<uint64_t>{7});
+    EXPECT_EQ(grant(t0 + 5s), std::vector<uint64_t>{7});
     EXPECT_EQ(limiter.take(7, 7, t0 + 5s), 7u);
 }
 
-// Several bodies, all but the first handed to curl whole when nothing caps them: a part (read in
-// big pieces), one past the size at which libcurl would ask to "Expect" a go-ahead, one small
-// enough to go out with its headers; under a small cap they are held back and woken many times. Each arrives whole with its length
-// announced, and its progress calls add up to its size, capped or not.
+// A part (read in big pieces), bodies past libcurl's "Expect" size and one small enough to go with its
+// headers, capped (held back and woken many times) or not: each arrives whole with its length
+// announced, and its progress adds up to its size.
 TEST_F(SendRateTest, BodiesArriveWholeWithProgressAddingUpToTheirSizeCappedOrNot)
 {
     const std::vector<qsizetype> sizes = {3 * 1024 * 1024 + 124, 1'500'000, 200'000, 200'000, 10'000};

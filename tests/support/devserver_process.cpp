@@ -22,21 +22,18 @@ DevServerProcess::DevServerProcess()
                             dir_.filePath("data")});
     const QByteArray ready = "ZAFREL_DEVSERVER ";
     for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && process_.state() != QProcess::NotRunning;) {
-        QFile file(out);
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : file.readAll().split('\n'))
-                if (line.startsWith(ready)) {
-                    const auto info = nlohmann::json::parse(line.mid(ready.size()).toStdString(), nullptr, false);
-                    service_ = QString::fromStdString(info.is_object() ? info.value("service", "") : "");
-                    store_ = QString::fromStdString(info.is_object() ? info.value("store", "") : "");
-                    if (started())
-                        return;
-                }
+        for (const QByteArray& line : fileBytes(out).split('\n'))
+            if (line.startsWith(ready)) {
+                const auto info = nlohmann::json::parse(line.mid(ready.size()).toStdString(), nullptr, false);
+                service_ = QString::fromStdString(info.is_object() ? info.value("service", "") : "");
+                store_ = QString::fromStdString(info.is_object() ? info.value("store", "") : "");
+                if (started())
+                    return;
+            }
         QThread::msleep(50);
     }
-    QFile errors(dir_.filePath("stderr.txt"));
-    errors.open(QIODevice::ReadOnly);
-    failure_ = "devserver did not report ready (" + process_.errorString() + "); stderr: " + QString::fromUtf8(errors.readAll());
+    failure_ = "devserver did not report ready (" + process_.errorString()
+               + "); stderr: " + QString::fromUtf8(fileBytes(dir_.filePath("stderr.txt")));
 }
 
 DevServerProcess::~DevServerProcess()

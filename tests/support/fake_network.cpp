@@ -18,13 +18,6 @@ FakeReply FakeReply::status(int code, std::string body, std::string contentType)
     return reply;
 }
 
-FakeReply FakeReply::failed(CURLcode code)
-{
-    FakeReply reply;
-    reply.failureCode = code;
-    return reply;
-}
-
 class FakeNetwork::Transport final : public HttpTransport {
 public:
     explicit Transport(std::shared_ptr<FakeNetwork> network) : network_(std::move(network)) {}
@@ -62,11 +55,6 @@ public:
 private:
     std::shared_ptr<FakeNetwork> network_;
 };
-
-void FakeNetwork::route(std::string method, std::string pathPrefix, Handler handler)
-{
-    routes_.push_back(Route{std::move(method), std::move(pathPrefix), std::move(handler)});
-}
 
 std::unique_ptr<HttpTransport> FakeNetwork::transport()
 {

@@ -1,8 +1,6 @@
 #pragma once
-// An in-process network for tests of everything above the transport: requests go to handlers of
-// the test on the main thread, never to a socket. Answers come on a later turn of the event loop,
-// as from a real connection; a handler may hold its answer at a gate, fail the request as the
-// transport would, and every request is logged.
+// An in-process network for tests above the transport: requests go to the test's handlers on the
+// main thread, answered on a later turn of the event loop as from a real connection, and logged.
 #include "platform/http.h"
 
 #include <curl/curl.h>
@@ -36,9 +34,8 @@ struct FakeReply {
     Gate* after = nullptr;
 
     static FakeReply status(int code, std::string body = {}, std::string contentType = "application/json");
-    // No HTTP answer: the request failed as libcurl's `code` ends one (refused, timed out...), with
-    // the same text the real transport gives.
-    static FakeReply failed(CURLcode code);
+    // No HTTP answer: failed as libcurl's `code` ends a request, with the real transport's text.
+    static FakeReply failed(CURLcode code) { return {.response = {}, .failureCode = code}; }
 };
 
 // `reply`, given once `gate` opens.
@@ -59,9 +56,11 @@ public:
 
     static std::shared_ptr<FakeNetwork> create() { return std::shared_ptr<FakeNetwork>(new FakeNetwork); }
 
-    // Requests of `method` whose path starts with `pathPrefix` go to `handler`; the route added
-    // last wins. Unrouted requests are answered 404.
-    void route(std::string method, std::string pathPrefix, Handler handler);
+    // Requests of `method` under `pathPrefix` go to `handler`; the last added wins; others get 404.
+    void route(std::string method, std::string pathPrefix, Handler handler)
+    {
+        routes_.push_back(Route{std::move(method), std::move(pathPrefix), std::move(handler)});
+    }
     // The same, with one answer for all of them.
     void answer(std::string method, std::string pathPrefix, FakeReply reply)
     {
@@ -70,8 +69,7 @@ public:
 
     // A transport for an HttpSession; every one made here reaches the same handlers.
     std::unique_ptr<HttpTransport> transport();
-    // A session over this network with `config`'s cookie and deadline settings (cookies are not
-    // carried: the handlers see what the client sent).
+    // A session over this network (cookies are not carried: the handlers see what the client sent).
     std::unique_ptr<HttpSession> session(HttpSession::Config config = {});
 
     const std::vector<SeenRequest>& log() const { return log_; }

@@ -1,6 +1,5 @@
 #pragma once
-// The server of the HTTP tests, on 127.0.0.1 and on free ports: one cpp-httplib server with every
-// route they use, and a port that never answers.
+// The HTTP tests' server on 127.0.0.1 (every route they use) and a port that never answers.
 #include "platform/http.h"
 #include "support/async_wait.h"
 
@@ -32,8 +31,7 @@ inline HttpRequest makeRequest(std::string method, std::string url, QByteArray b
     return request;
 }
 
-// A socket listening on 127.0.0.1: connections complete in the kernel's backlog and what the client
-// sends is never read nor answered.
+// A port on 127.0.0.1 whose connections complete in the kernel's backlog and are never read.
 class RawPort {
 public:
     RawPort()

@@ -1,8 +1,6 @@
 #pragma once
-// Runs the built program (programPath()) as a child process with a home of its own: its own
-// XDG_DATA_HOME / XDG_CONFIG_HOME / HOME, no display (so only the command line runs), and the
-// route probe pointed at a local port that refuses at once. Either to its end with its output
-// collected, or on a pseudo-terminal of its own, as from a person's terminal.
+// The built program as a child process with a home of its own (XDG folders, HOME, no display), run
+// to its end or on a pseudo-terminal of its own, as from a person's terminal.
 #include "support/test_env.h"
 
 #include <QDir>
@@ -59,15 +57,14 @@ private:
     QTemporaryDir dir_;
 };
 
-// Runs the program to its end (killed after two minutes), in `environment` (usually
-// home.environment(), perhaps changed).
+// Runs the program (or its copy at `program`) to its end, killed after two minutes.
 inline ProgramResult runProgram(const QProcessEnvironment& environment, const QStringList& arguments,
-                                const QString& workingDirectory = {})
+                                const QString& workingDirectory = {}, const QString& program = programPath())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory);
-    process.start(programPath(), arguments);
+    process.start(program, arguments);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -111,11 +108,8 @@ public:
         if (master_ >= 0)
             ::close(master_);
     }
-    TerminalRun(const TerminalRun&) = delete;
-    TerminalRun& operator=(const TerminalRun&) = delete;
 
-    // Reads what the program writes until `text` has appeared; false when 30 s passed or the
-    // program ended first.
+    // Reads until `text` has appeared; false when 30 s passed or the program ended first.
     bool waitFor(const QString& text) { return readUntil(std::chrono::seconds(30), text.toUtf8()); }
     void type(const QString& text)
     {
@@ -125,8 +119,7 @@ public:
     }
     // Sends `signal` to the program, as Ctrl-C at its terminal (SIGINT) or a script's kill would.
     void signal(int signal) { ::kill(pid_t(process_.processId()), signal); }
-    // Reads to the end (killing the program after two minutes) and answers the exit code; -1 when
-    // killed or ended by a signal.
+    // Reads to the end (killing the program after two minutes); the exit code, -1 for a signal.
     int finish()
     {
         readUntil(std::chrono::seconds(120), {});
@@ -145,8 +138,7 @@ public:
     }
 
 private:
-    // True once `wanted` has appeared; false at the deadline or once the program has closed the
-    // terminal (its end).
+    // True once `wanted` has appeared; false at the deadline or once the program closed the terminal.
     bool readUntil(std::chrono::seconds deadline, const QByteArray& wanted)
     {
         const auto end = std::chrono::steady_clock::now() + deadline;

@@ -9,11 +9,11 @@
 #include <functional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace zafrel::test {
 
-// The temp folder that this test process uses as XDG_DATA_HOME / XDG_CONFIG_HOME / HOME.
-// test_main sets it up before the application object exists and removes it at exit.
+// The temp folder this test process uses as XDG_DATA_HOME / XDG_CONFIG_HOME / HOME (test_main's).
 QString sandboxDir();
 
 // Runs the event loop until the predicate holds or the deadline passes; answers the predicate.
@@ -24,6 +24,13 @@ inline QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The permission bits of the file at `path`; -1 when there is none.
+inline int modeOf(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
 }
 
 // Path of the built program and of the source tree.

@@ -10,13 +10,10 @@
 #include <QApplication>
 #endif
 
-#include <memory>
 
 namespace zafrel::test {
 
-namespace {
-QString g_sandbox;
-}
+namespace { QString g_sandbox; }
 
 QString sandboxDir() { return g_sandbox; }
 
