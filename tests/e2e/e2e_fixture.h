@@ -101,6 +101,10 @@ protected:
         return parts;
     }
 
+    // The accepted PUTs of `suffix` and its stored MD5, as one value to compare.
+    using Stored = std::pair<std::multiset<int>, std::string>;
+    Stored inStore(const QString& suffix) { return {storedPuts(suffix), storedMd5(suffix)}; }
+
     // The report's line for `destName` (its third field), or empty.
     static QString reportLine(const QString& out, const QString& destName)
     {

@@ -31,8 +31,7 @@ TEST_F(UploadEndToEnd, SmallFilesGoInOneVerifiedRequestLargerOnesInPartsAndWhatI
     for (int i = 0; i < 3; ++i) {
         const QString dest = "Rodaje/Tarjeta/" + files[i].name;
         EXPECT_EQ(reportLine(run.out, dest), QString("OK verificado\t%1\t%2").arg(files[i].size).arg(dest));
-        EXPECT_EQ(storedPuts(dest), files[i].puts) << dest.toStdString();
-        EXPECT_EQ(storedMd5(dest), md5[i]) << dest.toStdString();
+        EXPECT_EQ(inStore(dest), Stored(files[i].puts, md5[i])) << dest.toStdString();
     }
 
     server().reset();
@@ -87,8 +86,7 @@ TEST_F(UploadEndToEnd, WrongETagEndsTheFileInErrorAndTheSameCommandSendsItAgain)
     EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/MALA.MXF"), "OK verificado\t400000\tFallos/Etag/MALA.MXF");
     EXPECT_EQ(reportLine(again.out, "Fallos/Etag/BUENA.MXF"), "ya existía\t300000\tFallos/Etag/BUENA.MXF");
-    EXPECT_EQ(storedPuts("Fallos/Etag/MALA.MXF"), std::multiset<int>({0}));
-    EXPECT_EQ(storedMd5("Fallos/Etag/MALA.MXF"), md5);
+    EXPECT_EQ(inStore("Fallos/Etag/MALA.MXF"), Stored({0}, md5));
 }
 
 // Two cameras' cards share folder and clip names: B's clips (one of the size of A's) are never "ya

@@ -55,10 +55,9 @@ protected:
     std::unique_ptr<UploadManager> manager;
 };
 
-// A dropped folder keeps its name below the destination; hidden entries and all below hidden folders
-// are skipped; links met in the walk are not followed into folders; files come in natural order per
-// folder, the paths in drop order; what cannot be taken is answered, the rest queued. Waiting and
-// paused items keep their destination and block queueing the same file for the same place again.
+// A dropped folder keeps its name below the destination; hidden entries (and all below them) are skipped,
+// links not followed into folders; natural order per folder, paths in drop order; what cannot be taken is
+// answered. Waiting and paused items keep their destination and block queueing the same file there again.
 TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
 {
     const QString odd = QString::fromUtf8("CARD/Día 3/C#1 %20 ?x=1&y.mov");
@@ -135,11 +134,10 @@ TEST_F(Manager, TheIntakeWalksDroppedFoldersByItsRules)
     EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
 }
 
-// The queue's operations, each in place: a first cancel marks an active item (clearing its error), a
-// second removes it, any other item goes at once; cancelling all without a run marks the waiting ones;
-// the queue file follows at once. Retry queues a failed item again; continuing paused items leaves
-// errors; clearing keeps the waiting items in order; a run begins after start() returns, once, hands
-// each item over and winds down.
+// A first cancel marks an active item (clearing its error), a second removes it, any other goes at once;
+// cancelling all without a run marks the waiting ones; the queue file follows at once. Retry queues a failed
+// item again; continuing paused items leaves errors; clearing keeps the waiting items in order; a run
+// begins after start() returns, once, hands each item over and winds down.
 TEST_F(Manager, CancelRetryContinueClearAndStart)
 {
     auto running = item(Status::Running), queued = item(Status::Queued), paused = item(Status::Paused), done = item(Status::Done);
@@ -262,11 +260,10 @@ TEST_F(Manager, TheQueueFileHasAnExactEncodingAndReadsBack)
     EXPECT_TRUE(told[0].startsWith("No se pudo guardar la cola en " + queueFilePath() + ": ")) << told[0].toStdString();
 }
 
-// Restored: waiting and running items come back paused, errors ask for a retry, cancelled ones stay so
-// (to be tried again or cleared), stored parts count as loaded up to the size; a file gone is dropped
-// at the next write, one out of reach (its folder gone) waits with its upload, saying so. A refused
-// queue file restores nothing: it is set aside and said once, and the open uploads read before its
-// fault are for aborting. Temporary files of cut whole writes are removed.
+// Restored: waiting and running items come back paused, errors ask for a retry, cancelled ones stay so,
+// stored parts count as loaded up to the size; a file gone is dropped at the next write, one out of reach
+// waits with its upload, saying so. A refused queue file restores nothing: it is set aside and said once,
+// the open uploads read before its fault are for aborting. Temporary files of cut whole writes go.
 TEST_F(Manager, TheQueueFileIsRestoredPausedOrRefusedWhole)
 {
     const QByteArray f = file("a.mov").toUtf8(), gone = file("gone.mov").toUtf8();

@@ -186,10 +186,9 @@ void append(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-// Files up to 32 MiB go in one verified PUT of the content type the service names, larger ones in
-// parts (without one) of the service's plan once it is checked: a part size below the minimum is
-// raised, a larger one kept; a plan the store would refuse, or whose part count overflows, fails
-// before anything is sent (an upload opened for it is aborted).
+// Up to 32 MiB one verified PUT of the content type the service names; larger, parts (without one) of the
+// service's checked plan: a part size below the minimum raised, a larger one kept; a plan the store would
+// refuse, or whose part count overflows, fails before anything is sent (an upload opened for it aborted).
 TEST_F(Transfer, EachFileGoesInOnePutOrInPartsOfTheServicesCheckedPlan)
 {
     const char* octets = "application/octet-stream";
@@ -275,10 +274,9 @@ TEST_F(Transfer, AFileListedWithTheSameNameAndSizeIsSkippedUnlessSuspect)
     EXPECT_EQ(server.inits().size(), inits);
 }
 
-// A continued upload sends only the missing parts and completes with all of them; one that cannot
-// go on (a part size the store would refuse, an upload the service or only the store forgot, a file
-// touched or grown since) is aborted and the file sent anew as it is now, once; one whose file
-// meanwhile stands at the destination is aborted and skipped.
+// A continued upload sends only the missing parts and completes with all; one that cannot go on (a part
+// size the store would refuse, an upload the service or only the store forgot, a file touched or grown
+// since) is aborted and sent anew, once; one whose file meanwhile stands at the destination is skipped.
 TEST_F(Transfer, AContinuedUploadSendsOnlyTheMissingPartsOrStartsAnew)
 {
     const QString four = makeFile("four.bin", 3 * kMiB32 + 1000);
@@ -373,11 +371,10 @@ TEST_F(Transfer, ACompletionRetriedAfterItWentThroughIsRecognised)
     }
 }
 
-// A user's cancel during a request ends the retries (a success still counts) and aborts a multipart
-// upload once its parts have ended, or before completion when an earlier run stored every part; a
-// stopped run pauses the item during a request or between parts, keeping what is stored; a file
-// changed during its parts is aborted, not completed, leaving nothing to continue. A wrong ETag fails
-// the item and keeps the parts already stored, on disk at once (queue file and journal), to continue.
+// A cancel during a request ends the retries (a success still counts) and aborts a multipart upload once
+// its parts have ended, or before completion when an earlier run stored every part; a stopped run pauses
+// the item, keeping what is stored; a file changed during its parts is aborted, leaving nothing to
+// continue. A wrong ETag fails the item and keeps its stored parts, at once on disk, to continue.
 TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
 {
     enum Action { Cancel, Stop, Touch, Answer };
@@ -454,10 +451,9 @@ TEST_F(Transfer, WhatEndsATransferMidwayAndWhatItLeavesToContinue)
     EXPECT_TRUE(server.completions().empty());
 }
 
-// Five attempts, the waits between them growing from 1 to 12 s; while waiting the item tells which
-// attempt comes next. The store refuses an expired pre-signed URL with 403: the next attempt goes
-// to a fresh one (a single request starts again at the service, a part asks for its URL again)
-// within the same five attempts; a refusal that persists still ends the item with the store's answer.
+// Five attempts, waits growing from 1 to 12 s, the item telling which attempt comes next. An expired
+// pre-signed URL (403) is renewed for the next attempt (a single request starts again at the service, a
+// part asks for its URL again) within the same five; a lasting refusal ends with the store's answer.
 TEST_F(Transfer, FailedAttemptsWaitLongerEachTimeAndARefusedURLIsRenewed)
 {
     using std::chrono::seconds;
@@ -647,11 +643,10 @@ TEST_F(Transfer, HostileAnswersEndInAClearErrorOnOneReportLine)
     }
 }
 
-// A file with an offload record is checked in the record's format in the pass that reads it for the
-// upload: parts in file order whatever order they are answered in (part 1 last), parts stored by an
-// earlier run read again (one the file lacks, from an edited queue file, forgotten), the whole file's
-// MD5 from the same pass. A file that is not what was recorded is never stored (no single request, its
-// multipart upload aborted instead of completed), and its destination is suspect.
+// A file with an offload record is checked in the record's format in the pass that reads it: parts in
+// file order whatever order they are answered in, parts of an earlier run read again (one the file lacks
+// forgotten), the file's MD5 from the same pass. A file that is not what was recorded is never stored (no
+// single request, its upload aborted instead of completed), and its destination is suspect.
 TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
 {
     const struct {
@@ -703,10 +698,9 @@ TEST_F(Transfer, AFileWithAnOffloadRecordIsCheckedAsItIsRead)
     }
 }
 
-// A file changed since its intake (grown, rewritten with another date) goes as it is when its turn
-// comes; one gone from its folder fails on reading, one out of reach (its folder gone) waits paused,
-// saying so. A file that changes during its own upload, up to after its last byte is verified (single
-// request, or completion of its parts), is never called verified, nor what the store got counted there.
+// A file changed since its intake goes as it is when its turn comes; one gone fails on reading, one out
+// of reach (its folder gone) waits paused, saying so. A file that changes during its own upload, up to
+// after its last byte is verified, is never called verified, nor what the store got counted there.
 TEST_F(Transfer, AFileGoesAsItIsWhenItsTurnComesAndNeverVerifiedWhileItChanges)
 {
     const ItemPtr grew = makeItem(makeFile("grew.bin", 1000)), rewritten = makeItem(makeFile("rewritten.bin", 1000));

@@ -1,7 +1,6 @@
-// The footer's bytes through a real run against the local stand-in, read from the screen every
-// 100 ms beside what the store has received: a clip sent in parts (one part refused once) and sound
-// files beside it, under a speed cap. Within an attempt the count never goes back, and it is never
-// ahead of the store by more than one part in flight.
+// The footer's bytes in a real run against the local stand-in, read every 100 ms beside what the store has
+// received: a clip in parts (one refused once) and sound files, under a speed cap. Within an attempt the
+// count never goes back, and it is never ahead of the store by more than one part in flight.
 #include "support/desktop_fixture.h"
 #include "support/devserver_process.h"
 

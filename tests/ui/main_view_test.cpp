@@ -269,10 +269,9 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     EXPECT_EQ(answerQuestion("confirmKeep"), "¿Quitar de la lista los 7 archivos que fallaron o se cancelaron?");
 }
 
-// A session that ends during a run pauses its files and says so on the login screen. While another
-// account of another company is signed in they wait aside: not listed, not continued, counted on one
-// line, under that account's own company and destination. Signing in again as their account brings
-// them back as they were, and "Continuar pendientes" sends them.
+// A session that ends during a run pauses its files and says so. While an account of another company is
+// signed in they wait aside: not listed, not continued, counted on one line, under that account's own
+// company and destination. Their account signing in again brings them back; "Continuar pendientes" sends them.
 TEST_F(DesktopTest, FilesOfAnEndedSessionWaitAsideUntilTheirAccountSignsInAgain)
 {
     start();
