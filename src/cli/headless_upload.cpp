@@ -168,7 +168,7 @@ QCoro::Task<void> uploadAndReport(Options options, User user, UploadManager& man
                            + u'\n',
                        code);
     } else {
-        exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + manager.route() + QStringLiteral("\n"), code);
+        exitWithOutput(manager.report() + QStringLiteral("\nruta: ") + routeText(manager.route()) + QStringLiteral("\n"), code);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "cli/leftovers.h"
 #include "engine/queue/queue_owners.h"
 #include "engine/upload_manager.h"
+#include "present/run_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -111,7 +112,7 @@ std::string jsonReport(const UploadManager& manager, const QDateTime& start, con
         {"start", isoTime(start)},
         {"end", isoTime(end)},
         {"destination", manager.destDir().toStdString()},
-        {"route", manager.route().toStdString()},
+        {"route", routeText(manager.route()).toStdString()},
         {"totals",
          {{"done", s.done},
           {"skipped", s.skipped},

@@ -103,9 +103,9 @@ void UploadManager::recordSent(qint64 n)
         setSpeed(*rate);
 }
 
-void UploadManager::setRoute(QString route)
+void UploadManager::setRoute(RouteDecision route)
 {
-    route_ = std::move(route);
+    route_ = route;
     emit routeChanged();
 }
 

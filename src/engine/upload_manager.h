@@ -61,7 +61,8 @@ public:
     bool isRunning() const { return isRunning_; }
     // Bytes per second over the last seconds; it falls to zero while nothing moves.
     double speed() const { return std::min(speed_, meter_.rateAt()); }
-    QString route() const { return route_; }
+    // Nothing until a run has measured the route.
+    std::optional<RouteDecision> route() const { return route_; }
     // Destination folder for new items: empty for the top folder, otherwise ending with "/".
     // Every assignment is also stored in the user defaults under "destDir".
     QString destDir() const { return destDir_; }
@@ -173,7 +174,7 @@ private:
     void appendItems(std::vector<ItemPtr> items);
     void setIsRunning(bool running);
     void setSpeed(double speed);
-    void setRoute(QString route);
+    void setRoute(RouteDecision route);
     // The service origin that, with an item's destDir and name, identifies its destination.
     QString serviceOrigin() const;
     QString queuePath() const;
@@ -190,7 +191,7 @@ private:
     void queueAgain(const ItemPtr& item);
 
     // What the runs tell (RunSink).
-    void routeDecided(const QString& route) override { setRoute(route); }
+    void routeDecided(const RouteDecision& route) override { setRoute(route); }
     void bytesSent(qint64 bytes) override { recordSent(bytes); }
     void pauseRun(PauseCause cause) override { pauseAll(cause); }
     bool queueFollowUps() override;
@@ -212,7 +213,7 @@ private:
     // "Continuar pendientes" while a paused run still winds down: done once it has.
     bool resumeWhenIdle_ = false;
     double speed_ = 0;
-    QString route_;
+    std::optional<RouteDecision> route_;
     QString destDir_;
     int64_t sendRate_ = 0;
     bool replaceOtherFiles_ = false;

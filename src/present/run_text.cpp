@@ -65,6 +65,14 @@ QString pauseMessage(PauseCause cause)
     return {};
 }
 
+QString routeText(const std::optional<RouteDecision>& route)
+{
+    if (!route)
+        return {};
+    const QString ms = QString::number(static_cast<long long>(std::trunc(route->milliseconds)));
+    return route->accelerate ? QStringLiteral("Ruta acelerada (%1 ms)").arg(ms) : QStringLiteral("Ruta directa (%1 ms)").arg(ms);
+}
+
 QString otherAccountsText(int files)
 {
     return files == 1 ? QStringLiteral("1 archivo de otra cuenta espera a que esa cuenta vuelva a entrar")

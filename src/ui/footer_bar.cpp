@@ -142,8 +142,8 @@ void FooterBar::showDetail(const QString& counts)
     QStringList parts;
     if (!counts.isEmpty())
         parts << counts;
-    if (!up_.route().isEmpty())
-        parts << up_.route();
+    if (const QString route = routeText(up_.route()); !route.isEmpty())
+        parts << route;
     detail_->setText(parts.join(QStringLiteral(" · ")));
     detail_->setVisible(!parts.isEmpty());
 }

@@ -18,7 +18,7 @@ struct ManagerTestAccess {
     static void appendItems(UploadManager& m, std::vector<ItemPtr> items) { m.appendItems(std::move(items)); }
     static void setIsRunning(UploadManager& m, bool running) { m.setIsRunning(running); }
     static void setSpeed(UploadManager& m, double speed) { m.setSpeed(speed); }
-    static void setRoute(UploadManager& m, QString route) { m.setRoute(std::move(route)); }
+    static void setRoute(UploadManager& m, RouteDecision route) { m.setRoute(route); }
     static RouteProbe& routeProbe(UploadManager& m) { return m.resources_->probe; }
     // persist(), persistPart(), queuePath(), journalPath().
     static QueueStore& store(UploadManager& m) { return m.resources_->store; }

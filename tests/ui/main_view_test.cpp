@@ -115,6 +115,7 @@ TEST(FooterText, EveryOutcomeCountedWithItsPluralTheRunningLinesAndTheTimeLeft)
                                                               {61.0, "quedan 1 min"}, {3900.0, "quedan 1 h 05 min"}};
     for (const auto& [seconds, text] : left)
         EXPECT_EQ(timeLeftText(seconds), text);
+    EXPECT_EQ(routeText(RouteDecision{true, 79.6}) + routeText(std::nullopt), "Ruta acelerada (79 ms)");
     // No estimate before bytes have moved for the settling time; then a burst moves it only part of the way.
     using namespace std::chrono;
     const TimeLeft::Clock::time_point t0{};
@@ -212,7 +213,7 @@ TEST_F(DesktopTest, TheFooterFollowsTheQueueFailedFilesAreRetriedAndLeavingAsksF
     auto failed = makeItem("E.MXF", 7000000, Status::Error);
     ManagerTestAccess::setItems(up(), {makeItem("P.MXF", 100, Status::Paused), makeItem("P2.MXF", 100, Status::Paused), failed,
                    makeItem("D.MXF", 100, Status::Done)});
-    ManagerTestAccess::setRoute(up(), "Ruta directa (42 ms)");
+    ManagerTestAccess::setRoute(up(), {false, 42.9});
     ASSERT_TRUE(footerReads("1 subido y verificado · 100 bytes · 1 error · 2 pendientes"));
     EXPECT_EQ(footer().detailLabel()->text(), "Ruta directa (42 ms)");
     EXPECT_TRUE(visible(footer().reportButton()) && visible(footer().clearButton()) && visible(footer().retryFailedButton()));

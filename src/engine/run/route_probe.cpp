@@ -7,24 +7,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <limits>
 
 namespace zafrel {
 
-namespace {
-
-QString wholeMilliseconds(double ms) { return QString::number(static_cast<long long>(std::trunc(ms))); }
-
-}  // namespace
-
 RouteDecision decideRoute(double directMs, double acceleratedMs)
 {
-    RouteDecision decision;
-    decision.accelerate = acceleratedMs < 0.8 * directMs && directMs > 60.0;
-    decision.route = decision.accelerate ? QStringLiteral("Ruta acelerada (%1 ms)").arg(wholeMilliseconds(acceleratedMs))
-                                         : QStringLiteral("Ruta directa (%1 ms)").arg(wholeMilliseconds(directMs));
-    return decision;
+    const bool accelerate = acceleratedMs < 0.8 * directMs && directMs > 60.0;
+    return {accelerate, accelerate ? acceleratedMs : directMs};
 }
 
 bool isProbeableBucket(const QString& bucket)
@@ -58,7 +48,7 @@ QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token 
     co_return best;
 }
 
-QCoro::Task<std::optional<QString>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop)
+QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop)
 {
     if (!isProbeableBucket(bucket)) {
         accelerate_ = false;
@@ -72,9 +62,9 @@ QCoro::Task<std::optional<QString>> RouteProbe::run(HttpSession& session, QStrin
     const double acceleratedMs = co_await accelerated;
     if (stop.stop_requested())
         co_return std::nullopt;
-    RouteDecision decision = decideRoute(directMs, acceleratedMs);
+    const RouteDecision decision = decideRoute(directMs, acceleratedMs);
     accelerate_ = decision.accelerate;
-    co_return std::move(decision.route);
+    co_return decision;
 }
 
 }  // namespace zafrel

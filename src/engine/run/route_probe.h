@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/run/route_decision.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,12 +12,6 @@
 namespace zafrel {
 
 class HttpSession;
-
-// What the probe concluded from the two best round-trip times (milliseconds).
-struct RouteDecision {
-    bool accelerate = false;
-    QString route;   // "Ruta acelerada (79 ms)" / "Ruta directa (100 ms)"
-};
 
 // The accelerated route is worth it only when it is clearly faster (by more than a fifth) and the
 // direct one is slow enough for the difference to matter (over 60 ms). Both comparisons strict.
@@ -39,9 +35,9 @@ public:
     // Decides without measuring, for a manager whose route is known beforehand.
     void assume(bool accelerate) { accelerate_ = accelerate; }
     // Measures the direct and the accelerated host of `bucket` together and decides, answering
-    // the route text to show. A bucket that cannot stand in a host name is not probed (direct,
+    // the decision to show. A bucket that cannot stand in a host name is not probed (direct,
     // nothing to show); a probe cut short by `stop` decides nothing, so the next run measures again.
-    QCoro::Task<std::optional<QString>> run(HttpSession& session, QString bucket, std::stop_token stop);
+    QCoro::Task<std::optional<RouteDecision>> run(HttpSession& session, QString bucket, std::stop_token stop);
 
 private:
     std::optional<bool> accelerate_;

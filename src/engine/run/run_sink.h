@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/run/pause_cause.h"
+#include "engine/run/route_decision.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -11,7 +12,7 @@ namespace zafrel {
 class RunSink {
 public:
     // The first run that measured the route decided it.
-    virtual void routeDecided(const QString& route) = 0;
+    virtual void routeDecided(const RouteDecision& route) = 0;
     // Bytes that reached the store; also after the run has ended.
     virtual void bytesSent(qint64 bytes) = 0;
     // The whole run is to stop, for a cause that is not the fault of a file.

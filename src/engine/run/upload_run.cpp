@@ -100,7 +100,7 @@ struct UploadRun::Opening {
         }
     }
 
-    std::optional<QCoro::Task<std::optional<QString>>> route;   // when no run has decided it yet
+    std::optional<QCoro::Task<std::optional<RouteDecision>>> route;   // when no run has decided it yet
     std::optional<QCoro::Task<void>> listing;
     std::stop_source listingStop;   // the run's stop, or the run ending without it
     std::stop_callback<Pull> pullsListing;
@@ -200,7 +200,7 @@ QCoro::Task<void> UploadRun::sendQueue()
     const EngineLimits& limits = resources.limits;
     const std::stop_token stop = stop_.get_token();
     if (opening_->route) {
-        const std::optional<QString> route = co_await *opening_->route;
+        const std::optional<RouteDecision> route = co_await *opening_->route;
         opening_->route.reset();
         if (!sink_->sink)
             co_return;
