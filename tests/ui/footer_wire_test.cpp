@@ -9,7 +9,8 @@
 namespace zafrel::test {
 namespace {
 
-// The bytes sent that the footer's state line reads ("… · 102.4 MB de 155.9 MB · …"), if it shows a run.
+// The fewest bytes sent that the footer's state line can stand for ("… · 102.4 MB de 155.9 MB · …":
+// 102.35 MB, since it rounds to a tenth of a MB), if it shows a run.
 std::optional<qint64> shownBytes(const QString& line)
 {
     static const QRegularExpression sent(QStringLiteral("· ([0-9][0-9.,]*) (bytes?|KB|MB|GB) de "));
@@ -20,7 +21,8 @@ std::optional<qint64> shownBytes(const QString& line)
     const double value = QLocale().toDouble(match.captured(1), &ok);
     const QString unit = match.captured(2);
     const double scale = unit == "KB" ? 1e3 : unit == "MB" ? 1e6 : unit == "GB" ? 1e9 : 1;
-    return ok ? std::optional<qint64>(qint64(value * scale)) : std::nullopt;
+    const double step = unit == "KB" ? 1e3 : unit == "MB" ? 1e5 : unit == "GB" ? 1e7 : 1;
+    return ok ? std::optional<qint64>(qint64(value * scale - step / 2)) : std::nullopt;
 }
 
 // What the store has taken of the uploads' bodies so far, counting only attempts that have not
