@@ -919,59 +919,28 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
 
 // What a run does at once rather than in turn: the first folder's listing while the route is
 // measured, and the queue file and the records written while the service hears of the end.
-class RunOverlap : public Transfer {
-protected:
-    void SetUp() override
-    {
-        Transfer::SetUp();
-        makeManager(true);
-        manager->setDestDir("Dia1/");
-        file = makeFile("A.MXF", 1000);
-        // The route's measurement and the end notice wait at their gates when a test says so.
-        server.intercept = [this](const SeenRequest& req) -> std::optional<FakeReply> {
-            if (req.request.method == "HEAD" && holdProbe)
-                return held(FakeReply::status(200, {}, {}), probe);
-            if (req.path == "/api/upload/done" && holdDone)
-                return held(FakeReply::status(200, R"({"ok":true})"), done);
-            return std::nullopt;
-        };
-    }
-    void TearDown() override
-    {
-        probe.open();
-        done.open();
-        EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-        Transfer::TearDown();
-    }
-
-    Gate probe, done;
-    bool holdProbe = false, holdDone = false;
-    QString file;
-};
-
-TEST_F(RunOverlap, TheFirstFolderIsListedWhileTheRouteIsMeasured)
+TEST_F(Transfer, ARunListsWhileItMeasuresTheRouteAndWritesItsFilesWhileTheServiceHearsOfTheEnd)
 {
-    holdProbe = true;
-    manager->add({QUrl::fromLocalFile(file)}, "zafrel-demo");
-    ASSERT_TRUE(runUntil([&] { return server.calls("GET", "/api/ls") == 1; }, std::chrono::seconds(5)));
-    EXPECT_GT(probe.waiting(), 0);
+    makeManager(true);
+    manager->setDestDir("Dia1/");
+    Gate &probe = gates[0], &done = gates[1];
+    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
+        if (req.request.method == "HEAD")
+            return held(FakeReply::status(200, {}, {}), probe);
+        return req.path == "/api/upload/done" ? std::optional(held(FakeReply::status(200, R"({"ok":true})"), done)) : std::nullopt;
+    };
+    manager->add({QUrl::fromLocalFile(makeFile("A.MXF", 1000))}, "zafrel-demo");
+    ASSERT_TRUE(runUntil([&] { return server.calls("GET", "/api/ls") == 1; }));
     // The upload start waits for the route it names.
-    EXPECT_TRUE(server.inits().empty());
+    EXPECT_EQ(std::pair(probe.waiting() > 0, server.inits().size()), std::pair(true, size_t(0)));
     probe.open();
-    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
-    EXPECT_EQ(statuses(*manager), std::vector{Status::Done});
-    EXPECT_EQ(server.calls("GET", "/api/ls"), 1u);
-}
-
-TEST_F(RunOverlap, TheQueueAndTheRecordsAreWrittenWhileTheServiceHearsOfTheEnd)
-{
-    holdDone = true;
-    ManagerTestAccess::routeProbe(*manager).assume(false);
-    manager->add({QUrl::fromLocalFile(file)}, "zafrel-demo");
     ASSERT_TRUE(runUntil([&] { return done.waiting() == 1; }));
     EXPECT_TRUE(manager->isRunning());
     EXPECT_FALSE(fileBytes(queueFilePath()).contains("A.MXF"));
     EXPECT_TRUE(fileBytes(paths::dataDir() + "/destinations.json").contains("Dia1/A.MXF"));
+    done.open();
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(std::pair(statuses(*manager), server.calls("GET", "/api/ls")), std::pair(std::vector{Status::Done}, size_t(1)));
 }
 
 }  // namespace
