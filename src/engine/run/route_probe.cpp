@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <utility>
 
 namespace zafrel {
 
@@ -24,7 +25,8 @@ bool isProbeableBucket(const QString& bucket)
     return valid.match(bucket).hasMatch();
 }
 
-QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token stop)
+QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token stop,
+                             std::function<void(double)> measured)
 {
     double best = std::numeric_limits<double>::infinity();
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -44,19 +46,32 @@ QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token 
             break;   // an interrupted request measured nothing
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, ms);
+        if (measured)
+            measured(ms);
     }
     co_return best;
 }
 
-QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop)
+QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop,
+                                                          std::function<void(bool accelerate)> certain)
 {
     if (!isProbeableBucket(bucket)) {
         accelerate_ = false;
         co_return std::nullopt;
     }
     const EndpointConfig endpoints = EndpointConfig::current();
+    bool told = false;
+    const auto tell = [&](bool accelerate) {
+        if (!std::exchange(told, true) && certain)
+            certain(accelerate);
+    };
+    // Even an accelerated host answering at once cannot win against a direct one this fast.
+    const std::function<void(double)> directMeasured = [&](double ms) {
+        if (!decideRoute(ms, 0).accelerate)
+            tell(false);
+    };
     // Both tasks start at once (QCoro tasks run eagerly), so the two hosts are measured together.
-    auto direct = pingHost(session, endpoints.pingURL(endpoints.directHost(bucket)), stop);
+    auto direct = pingHost(session, endpoints.pingURL(endpoints.directHost(bucket)), stop, directMeasured);
     auto accelerated = pingHost(session, endpoints.pingURL(endpoints.accelHost(bucket)), stop);
     const double directMs = co_await direct;
     const double acceleratedMs = co_await accelerated;
@@ -64,6 +79,7 @@ QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, 
         co_return std::nullopt;
     const RouteDecision decision = decideRoute(directMs, acceleratedMs);
     accelerate_ = decision.accelerate;
+    tell(decision.accelerate);
     co_return decision;
 }
 

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include <qcoro/qcorotask.h>
@@ -23,8 +24,9 @@ bool isProbeableBucket(const QString& bucket);
 
 // Best of three "HEAD" round trips to `url`, one after the other, each with a 5 s timeout. A request
 // that fails is timed like one that answers. Stops early (answering the best so far, or infinity)
-// when `stop` fires.
-QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token stop = {});
+// when `stop` fires. `measured` hears each round trip as soon as it is timed.
+QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token stop = {},
+                             std::function<void(double)> measured = {});
 
 // Which route the uploads of one manager take. Decided by the first run that gets to measure
 // both hosts; kept for the manager's life afterwards.
@@ -37,7 +39,11 @@ public:
     // Measures the direct and the accelerated host of `bucket` together and decides, answering
     // the decision to show. A bucket that cannot stand in a host name is not probed (direct,
     // nothing to show); a probe cut short by `stop` decides nothing, so the next run measures again.
-    QCoro::Task<std::optional<RouteDecision>> run(HttpSession& session, QString bucket, std::stop_token stop);
+    // `certain` hears the route once, as soon as no round trip still to come can change it: a direct
+    // host that answered within 60 ms can no longer lose to the accelerated one, so the uploads
+    // need not wait for the other round trips, which only make the figure shown.
+    QCoro::Task<std::optional<RouteDecision>> run(HttpSession& session, QString bucket, std::stop_token stop,
+                                                  std::function<void(bool accelerate)> certain = {});
 
 private:
     std::optional<bool> accelerate_;

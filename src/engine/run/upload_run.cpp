@@ -11,11 +11,13 @@
 #include "engine/run/run_sink.h"
 #include "engine/service_origin.h"
 #include "engine/transfer/transfer_job.h"
+#include "platform/async_latch.h"
 
 #include <QDateTime>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace zafrel {
@@ -100,13 +102,15 @@ struct UploadRun::Opening {
         }
     }
 
-    std::optional<QCoro::Task<std::optional<RouteDecision>>> route;   // when no run has decided it yet
+    std::optional<QCoro::Task<void>> route;   // its measurement, when no run has decided it yet
+    AsyncLatch routeCertain;                   // the uploads' route is known, or the measurement ended
+    bool accelerate = false;
     std::optional<QCoro::Task<void>> listing;
     std::stop_source listingStop;   // the run's stop, or the run ending without it
     std::stop_callback<Pull> pullsListing;
 };
 
-TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool replaceOtherFiles,
+TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool accelerate, bool replaceOtherFiles,
                                     std::shared_ptr<const RunSinkLink> sink)
 {
     return TransferContext{
@@ -120,7 +124,7 @@ TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool replac
         r.store,
         r.startsAhead,
         serviceOrigin(api),
-        r.probe.accelerate().value_or(false),
+        accelerate,
         replaceOtherFiles,
         [sink](qint64 n) {
             if (sink->sink)
@@ -150,13 +154,30 @@ std::shared_ptr<UploadRun> UploadRun::begin(std::shared_ptr<RunResources> resour
 {
     std::shared_ptr<UploadRun> run(new UploadRun(std::move(resources), api, std::move(sink), std::move(plan)));
     RunResources& r = *run->resources_;
+    run->opening_->accelerate = r.probe.accelerate().value_or(false);
     if (!r.probe.accelerate()) {
         if (const ItemPtr first = r.queue.firstQueued())
             run->opening_->listing = listAhead(r.listings, first->destDir, run->opening_->listingStop.get_token());
-        run->opening_->route = r.probe.run(*r.session, run->plan_.bucket, run->stop_.get_token());
+        run->opening_->route = run->measureRoute();
     }
     spawn([run] { return run->windDown(); });
     return run;
+}
+
+QCoro::Task<void> UploadRun::measureRoute()
+{
+    Opening& opening = *opening_;
+    const std::function<void(bool)> certain = [&opening](bool accelerate) {
+        opening.accelerate = accelerate;
+        opening.routeCertain.finish();
+    };
+    QCoro::Task<std::optional<RouteDecision>> measuring =
+        resources_->probe.run(*resources_->session, plan_.bucket, stop_.get_token(), certain);
+    const std::optional<RouteDecision> route = co_await measuring;
+    if (!opening.routeCertain.finished())
+        opening.routeCertain.finish();
+    if (route && sink_->sink)
+        sink_->sink->routeDecided(*route);
 }
 
 QCoro::Task<void> UploadRun::windDown()
@@ -200,15 +221,12 @@ QCoro::Task<void> UploadRun::sendQueue()
     const EngineLimits& limits = resources.limits;
     const std::stop_token stop = stop_.get_token();
     if (opening_->route) {
-        const std::optional<RouteDecision> route = co_await *opening_->route;
-        opening_->route.reset();
+        co_await opening_->routeCertain.wait();
         if (!sink_->sink)
             co_return;
-        if (route)
-            sink_->sink->routeDecided(*route);
     }
-    // Made after the probe, whose decision every transfer of the run takes.
-    TransferContext ctx = makeTransferContext(resources, api_, plan_.replaceOtherFiles, sink_);
+    // Made once the route is known, which every transfer of the run takes.
+    TransferContext ctx = makeTransferContext(resources, api_, opening_->accelerate, plan_.replaceOtherFiles, sink_);
 
     // Every file shares the part permits: a part or a single request holds its share while its
     // body is in memory, so the bodies of a run stay within partsParallel × minPart.

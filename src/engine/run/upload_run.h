@@ -49,9 +49,10 @@ private:
 
     UploadRun(std::shared_ptr<RunResources> resources, ZafrelAPI& api, std::shared_ptr<const RunSinkLink> sink,
               Plan plan);
+    // Tells the sink the route measured; the uploads go as soon as it is certain, often before.
+    QCoro::Task<void> measureRoute();
     QCoro::Task<void> windDown();
     QCoro::Task<void> sendQueue();
-    TransferContext transferContext();
     // Adds to `group` the upload starts of the next few queued small files after the last one
     // picked, for those whose folder listing says they are to be sent.
     void startAheadOfTurn(TransferContext& ctx, TaskGroup<void>& group);
@@ -65,7 +66,7 @@ private:
 };
 
 // What each transfer of a run over `resources` uses; what it tells the manager goes through `sink`.
-TransferContext makeTransferContext(RunResources& resources, ZafrelAPI& api, bool replaceOtherFiles,
+TransferContext makeTransferContext(RunResources& resources, ZafrelAPI& api, bool accelerate, bool replaceOtherFiles,
                                     std::shared_ptr<const RunSinkLink> sink);
 
 }  // namespace zafrel
