@@ -38,16 +38,10 @@ done
 # One run of a command: "WALL CPU" in microseconds, CPU being the process's user and system time
 # (what the machine's other work moves least).
 measure() {
-  python3 -c '
-import os, subprocess, sys, time
-start = time.perf_counter()
-child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-_, status, usage = os.wait4(child.pid, 0)
-wall = time.perf_counter() - start
-if os.waitstatus_to_exitcode(status) != 0:
-    sys.exit("falló: " + " ".join(sys.argv[1:]))
-print(round(wall * 1e6), round((usage.ru_utime + usage.ru_stime) * 1e6))
-' "$@"
+  bench/measured_run.py "$WORK/measured" "$@" >/dev/null 2>&1 || { echo "falló: $*" >&2; exit 1; }
+  local wall user sys
+  read -r wall user sys _ <"$WORK/measured"
+  awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { printf "%d %d\n", w / 1000, (u + s) * 1e6 }'
 }
 declare -A VERSION=() VERSION_CPU=() RUN=() RUN_CPU=()
 for round in $(seq 1 "$REPEAT"); do

@@ -148,7 +148,8 @@ start_sink() {   # name latency
   URL[$1]=$(json_field "$(wait_line "$WORK/$1.out" S3_SINK)" url)
 }
 
-# Commands are built as arrays (CMD) rather than functions, so that time(1) runs the program itself.
+# Commands are built as arrays (CMD) rather than functions, so that the measuring wrapper runs the
+# program itself.
 # Zafrel gets a home of its own per stand-in (settings, session cookie, queue), signed in once before
 # anything is timed, as a crew member's machine is; every timed run starts from a copy of it, so no
 # run inherits another's queue. Its route probe is pointed at a port that refuses (no Internet).
@@ -220,16 +221,14 @@ label_of() {   # tool
   esac
 }
 
-# Wall time (ns, from this shell), user and system CPU seconds and peak RSS (KiB, of the command's
-# whole process tree, from time(1)); sets WALL_NS CPU_USER CPU_SYS RSS_KB and answers the exit code.
+# Wall time (ns), user and system CPU seconds (to the microsecond) and peak RSS (KiB) of the
+# command's whole process tree (bench/measured_run.py); sets WALL_NS CPU_USER CPU_SYS RSS_KB and
+# answers the exit code.
 timed() {   # output-prefix command...
-  local out=$1 start end rc=0
+  local out=$1 rc=0
   shift
-  start=$(date +%s%N)
-  /usr/bin/time -f '%U %S %M' -o "$out.time" "$@" >"$out.stdout" 2>"$out.stderr" || rc=$?
-  end=$(date +%s%N)
-  WALL_NS=$((end - start))
-  read -r CPU_USER CPU_SYS RSS_KB < <(tail -n 1 "$out.time")
+  bench/measured_run.py "$out.time" "$@" >"$out.stdout" 2>"$out.stderr" || rc=$?
+  read -r WALL_NS CPU_USER CPU_SYS RSS_KB <"$out.time"
   return "$rc"
 }
 
