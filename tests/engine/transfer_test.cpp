@@ -917,37 +917,52 @@ TEST_F(Scheduler, AnOutageOrALostSessionPausesTheWholeRunUntilContinued)
     }
 }
 
-// What a run does at once rather than in turn: the first folder's listing while the route is
-// measured, the uploads once the route is certain (a direct host that answered within 60 ms),
-// and the queue file and the records written while the service hears of the end.
-TEST_F(Transfer, ARunListsWhileItMeasuresTheRouteAndWritesItsFilesWhileTheServiceHearsOfTheEnd)
+// What a run does at once rather than in turn: its uploads once the route is certain (a direct host
+// that answered within 60 ms cannot lose) while the accelerated host is still measured, and its
+// files written while the service hears of the end.
+TEST_F(Transfer, UploadsGoOnceTheRouteIsCertainAndTheFilesAreWrittenWhileTheServiceHearsOfTheEnd)
 {
     makeManager(true);
-    manager->setDestDir("Dia1/");
-    Gate &done = gates[0], *rounds = &gates[1];   // the probe's HEADs go two at a time, one to each host
-    int heads = 0;
+    Gate &accelerated = gates[0], &done = gates[1];
     server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
         if (req.request.method == "HEAD")
-            return held(FakeReply::status(200, {}, {}), rounds[heads++ / 2]);
+            return req.request.url.find("accelerate") != std::string::npos ? held(FakeReply::status(200), accelerated) : FakeReply::status(200);
         return req.path == "/api/upload/done" ? std::optional(held(FakeReply::status(200, R"({"ok":true})"), done)) : std::nullopt;
     };
     manager->add({QUrl::fromLocalFile(makeFile("A.MXF", 1000))}, "zafrel-demo");
-    ASSERT_TRUE(runUntil([&] { return server.calls("GET", "/api/ls") == 1; }));
-    runUntil([] { return false; }, std::chrono::milliseconds(70));   // a first round trip slower than 60 ms
-    rounds[0].open();
-    ASSERT_TRUE(runUntil([&] { return rounds[1].waiting() == 2; }));
-    runUntil([] { return false; }, std::chrono::milliseconds(50));
-    EXPECT_EQ(server.inits().size(), 0u);   // the upload start waits for the route it names
-    rounds[1].open();
-    ASSERT_TRUE(runUntil([&] { return statuses(*manager) == std::vector{Status::Done} && rounds[2].waiting() == 2; }));
-    EXPECT_EQ(std::pair(manager->route(), manager->isRunning()), std::pair(std::optional<RouteDecision>(), true));
-    rounds[2].open();
+    ASSERT_TRUE(runUntil([&] { return statuses(*manager) == std::vector{Status::Done}; }));
+    EXPECT_EQ(std::tuple(accelerated.waiting(), manager->route(), server.calls("GET", "/api/ls")),
+              std::tuple(1, std::optional<RouteDecision>(), 1u));
+    accelerated.open();
     ASSERT_TRUE(runUntil([&] { return done.waiting() == 1; }));
     EXPECT_FALSE(!manager->route() || manager->route()->accelerate || fileBytes(queueFilePath()).contains("A.MXF"));
-    EXPECT_TRUE(fileBytes(paths::dataDir() + "/destinations.json").contains("Dia1/A.MXF"));
+    EXPECT_TRUE(fileBytes(paths::dataDir() + "/destinations.json").contains("/A.MXF"));
     done.open();
-    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+}
+
+// A direct host slower than 60 ms leaves the route open until both hosts are measured: the first
+// folder is listed meanwhile, and no upload starts.
+TEST_F(Transfer, ASlowDirectHostKeepsTheUploadsWaitingWhileTheFirstFolderIsListed)
+{
+    makeManager(true);
+    int direct = 1;
+    server.intercept = [&](const SeenRequest& req) -> std::optional<FakeReply> {
+        if (req.request.method != "HEAD")
+            return std::nullopt;
+        return held(FakeReply::status(200), req.request.url.find("accelerate") != std::string::npos ? gates[0] : gates[direct++]);
+    };
+    manager->add({QUrl::fromLocalFile(makeFile("A.MXF", 1000))}, "zafrel-demo");
+    for (int round = 1; round <= 3; ++round) {   // every round trip to the direct host over 60 ms
+        ASSERT_TRUE(runUntil([&] { return gates[round].waiting() == 1; }));
+        runUntil([] { return false; }, std::chrono::milliseconds(70));
+        gates[round].open();
+    }
+    EXPECT_FALSE(runUntil([&] { return !server.inits().empty(); }, std::chrono::milliseconds(100)));
     EXPECT_EQ(server.calls("GET", "/api/ls"), 1u);
+    gates[0].open();   // the accelerated host answers at once from its second round trip on: it wins
+    ASSERT_TRUE(runUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(std::pair(manager->route().value_or(RouteDecision{}).accelerate, statuses(*manager)), std::pair(true, std::vector{Status::Done}));
 }
 
 }  // namespace
