@@ -25,8 +25,7 @@ struct ManagerTestAccess {
     // What a transfer of `m` uses, as a run makes it; valid while `m` lives.
     static TransferContext transferContext(UploadManager& m)
     {
-        const bool accelerate = m.resources_->probe.accelerate().value_or(false);
-        return makeTransferContext(*m.resources_, m.api_, accelerate, m.replaceOtherFiles_, m.sinkLink_);
+        return makeTransferContext(*m.resources_, m.api_, m.replaceOtherFiles_, m.sinkLink_);
     }
 };
 

@@ -53,7 +53,7 @@ QCoro::Task<double> pingHost(HttpSession& session, QString url, std::stop_token 
 }
 
 QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, QString bucket, std::stop_token stop,
-                                                          std::function<void(bool accelerate)> certain)
+                                                          std::function<void()> certain)
 {
     if (!isProbeableBucket(bucket)) {
         accelerate_ = false;
@@ -61,14 +61,14 @@ QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, 
     }
     const EndpointConfig endpoints = EndpointConfig::current();
     bool told = false;
-    const auto tell = [&](bool accelerate) {
+    const auto tell = [&] {
         if (!std::exchange(told, true) && certain)
-            certain(accelerate);
+            certain();
     };
     // Even an accelerated host answering at once cannot win against a direct one this fast.
     const std::function<void(double)> directMeasured = [&](double ms) {
         if (!decideRoute(ms, 0).accelerate)
-            tell(false);
+            tell();
     };
     // Both tasks start at once (QCoro tasks run eagerly), so the two hosts are measured together.
     auto direct = pingHost(session, endpoints.pingURL(endpoints.directHost(bucket)), stop, directMeasured);
@@ -79,7 +79,7 @@ QCoro::Task<std::optional<RouteDecision>> RouteProbe::run(HttpSession& session, 
         co_return std::nullopt;
     const RouteDecision decision = decideRoute(directMs, acceleratedMs);
     accelerate_ = decision.accelerate;
-    tell(decision.accelerate);
+    tell();
     co_return decision;
 }
 

@@ -39,11 +39,12 @@ public:
     // Measures the direct and the accelerated host of `bucket` together and decides, answering
     // the decision to show. A bucket that cannot stand in a host name is not probed (direct,
     // nothing to show); a probe cut short by `stop` decides nothing, so the next run measures again.
-    // `certain` hears the route once, as soon as no round trip still to come can change it: a direct
-    // host that answered within 60 ms can no longer lose to the accelerated one, so the uploads
-    // need not wait for the other round trips, which only make the figure shown.
+    // `certain` is called once, as soon as no round trip still to come can change the decision: a
+    // direct host that answered within 60 ms can no longer lose to the accelerated one, so the
+    // uploads need not wait for the other round trips, which only make the figure shown. A route
+    // certain before the probe ends is therefore the direct one, as accelerate() still unset reads.
     QCoro::Task<std::optional<RouteDecision>> run(HttpSession& session, QString bucket, std::stop_token stop,
-                                                  std::function<void(bool accelerate)> certain = {});
+                                                  std::function<void()> certain = {});
 
 private:
     std::optional<bool> accelerate_;

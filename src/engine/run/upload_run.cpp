@@ -104,13 +104,12 @@ struct UploadRun::Opening {
 
     std::optional<QCoro::Task<void>> route;   // its measurement, when no run has decided it yet
     AsyncLatch routeCertain;                   // the uploads' route is known, or the measurement ended
-    bool accelerate = false;
     std::optional<QCoro::Task<void>> listing;
     std::stop_source listingStop;   // the run's stop, or the run ending without it
     std::stop_callback<Pull> pullsListing;
 };
 
-TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool accelerate, bool replaceOtherFiles,
+TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool replaceOtherFiles,
                                     std::shared_ptr<const RunSinkLink> sink)
 {
     return TransferContext{
@@ -124,7 +123,8 @@ TransferContext makeTransferContext(RunResources& r, ZafrelAPI& api, bool accele
         r.store,
         r.startsAhead,
         serviceOrigin(api),
-        accelerate,
+        // Unset while the probe still measures a route already certain: the direct one.
+        r.probe.accelerate().value_or(false),
         replaceOtherFiles,
         [sink](qint64 n) {
             if (sink->sink)
@@ -154,7 +154,6 @@ std::shared_ptr<UploadRun> UploadRun::begin(std::shared_ptr<RunResources> resour
 {
     std::shared_ptr<UploadRun> run(new UploadRun(std::move(resources), api, std::move(sink), std::move(plan)));
     RunResources& r = *run->resources_;
-    run->opening_->accelerate = r.probe.accelerate().value_or(false);
     if (!r.probe.accelerate()) {
         if (const ItemPtr first = r.queue.firstQueued())
             run->opening_->listing = listAhead(r.listings, first->destDir, run->opening_->listingStop.get_token());
@@ -167,15 +166,11 @@ std::shared_ptr<UploadRun> UploadRun::begin(std::shared_ptr<RunResources> resour
 QCoro::Task<void> UploadRun::measureRoute()
 {
     Opening& opening = *opening_;
-    const std::function<void(bool)> certain = [&opening](bool accelerate) {
-        opening.accelerate = accelerate;
-        opening.routeCertain.finish();
-    };
+    const std::function<void()> certain = [&opening] { opening.routeCertain.finish(); };
     QCoro::Task<std::optional<RouteDecision>> measuring =
         resources_->probe.run(*resources_->session, plan_.bucket, stop_.get_token(), certain);
     const std::optional<RouteDecision> route = co_await measuring;
-    if (!opening.routeCertain.finished())
-        opening.routeCertain.finish();
+    opening.routeCertain.finish();   // also when it ended undecided
     if (route && sink_->sink)
         sink_->sink->routeDecided(*route);
 }
@@ -226,7 +221,7 @@ QCoro::Task<void> UploadRun::sendQueue()
             co_return;
     }
     // Made once the route is known, which every transfer of the run takes.
-    TransferContext ctx = makeTransferContext(resources, api_, opening_->accelerate, plan_.replaceOtherFiles, sink_);
+    TransferContext ctx = makeTransferContext(resources, api_, plan_.replaceOtherFiles, sink_);
 
     // Every file shares the part permits: a part or a single request holds its share while its
     // body is in memory, so the bodies of a run stay within partsParallel × minPart.

@@ -66,7 +66,7 @@ private:
 };
 
 // What each transfer of a run over `resources` uses; what it tells the manager goes through `sink`.
-TransferContext makeTransferContext(RunResources& resources, ZafrelAPI& api, bool accelerate, bool replaceOtherFiles,
+TransferContext makeTransferContext(RunResources& resources, ZafrelAPI& api, bool replaceOtherFiles,
                                     std::shared_ptr<const RunSinkLink> sink);
 
 }  // namespace zafrel
