@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -264,12 +266,77 @@ bool fitsInAHeader(const std::string& value)
     return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
+// The characters a URL's path and query hold as they are: unreserved, sub-delimiters, ":@/?".
+constexpr std::array<bool, 256> kAsWritten = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : std::string_view("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/?"))
+        table[c] = true;
+    return table;
+}();
+
+bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// What the service hands out for every file, all alike: "http(s)://" in any case, a host of
+// dot-separated labels of letters, digits and inner hyphens, perhaps a port of at most 65535, then
+// nothing or a path or query of characters a URL holds as they are or percent-encoded. Such a URL
+// is valid as written; anything else (a fragment, brackets, user info, another character) is left
+// to QUrl's strict parser, which costs a small file about as much as its MD5.
+bool isPlainHttpURL(std::string_view text)
+{
+    const auto startsWithNoCase = [&](std::string_view prefix) {
+        return text.size() >= prefix.size()
+               && std::equal(prefix.begin(), prefix.end(), text.begin(),
+                             [](char p, char c) { return p == (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c); });
+    };
+    if (startsWithNoCase("https://"))
+        text.remove_prefix(8);
+    else if (startsWithNoCase("http://"))
+        text.remove_prefix(7);
+    else
+        return false;
+    size_t at = 0;
+    for (;;) {   // one label and the dot after it
+        const size_t start = at;
+        while (at < text.size() && (isAsciiAlnum(text[at]) || text[at] == '-'))
+            ++at;
+        if (at == start || text[start] == '-' || text[at - 1] == '-')
+            return false;
+        if (at == text.size() || text[at] != '.')
+            break;
+        ++at;
+    }
+    if (at < text.size() && text[at] == ':') {
+        const size_t start = ++at;
+        unsigned port = 0;
+        while (at < text.size() && at - start < 5 && text[at] >= '0' && text[at] <= '9')
+            port = port * 10 + unsigned(text[at++] - '0');
+        if (at == start || port > 65535)
+            return false;
+    }
+    if (at < text.size() && text[at] != '/' && text[at] != '?')
+        return false;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '%') {
+            if (at + 2 >= text.size() || !isHexDigit(text[at + 1]) || !isHexDigit(text[at + 2]))
+                return false;
+            at += 2;
+        } else if (!kAsWritten[static_cast<unsigned char>(c)]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A pre-signed URL that can actually be sent: absolute http or https with a host, valid as
 // written. Another scheme would only fail at the transport, and be retried there in vain.
 bool isUploadURL(const std::string& text)
 {
     if (!fitsInAHeader(text))
         return false;
+    if (isPlainHttpURL(text))
+        return true;
     const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");

@@ -46,6 +46,7 @@ TEST(Records, DecodeEveryMemberAndEncodeThemInDeclaredOrderLeavingAbsentOptional
          ""},
         {recoded<FileEntry>, R"({"name":"f","path":"f","size":-5,"modified":1})", ""},
         {recoded<UploadInit>, R"({"mode":"single","key":"Día/a.mov","url":"HTTP://127.0.0.1:9/k"})", ""},
+        {recoded<UploadInit>, R"({"mode":"single","key":"k","url":"https://[::1]:9/b/k?X-Amz-Credential=A%2Fb&x=0f"})", ""},
         {recoded<UploadInit>,
          R"({"mode":"multipart","key":"k","url":null,"uploadId":"u-1","partSize":33554432,"parts":3,"contentType":"video/mp4"})",
          R"({"mode":"multipart","key":"k","uploadId":"u-1","partSize":33554432,"parts":3,"contentType":"video/mp4"})"},
@@ -90,6 +91,8 @@ TEST(Records, RefuseMissingNullOrMistypedMembersAndValuesUnfitForARequest)
     // Integers refuse fractions (also 3.0), exponents, strings and what int64 cannot hold.
     for (const char* size : {"1.5", "3.0", "1e3", "9223372036854775808", "18446744073709551616", "\"12\"", "true"})
         refused.emplace_back(decodes<FileEntry>, R"({"name":"f","path":"f","modified":1,"size":)" + std::string(size) + "}");
+    for (const char* url : {"https://s3.test:99999/k", "https://s3.test/k%zz", "https://s3.test/k%4", "https://s3.test/a b", "https:///k"})
+        refused.emplace_back(decodes<UploadInit>, R"({"mode":"single","key":"k","url":")" + std::string(url) + "\"}");
     // Only one complete JSON value in valid UTF-8 is a body.
     for (const char* body : {"", " ", "{", R"({"a":1} x)", "{'a':1}", "\xff", "{\"a\":\"\xc3\"}"})
         refused.emplace_back(decodes<User>, body);
