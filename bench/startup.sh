@@ -3,6 +3,9 @@
 # 10 KB file to the local stand-in, each the median (min–max) of N runs, for one or more builds run
 # interleaved; beside them what load does not move: the libraries each maps and the relocations
 # the loader processes (for --version, and for --pendientes as the command line's share of a run).
+# The one-file run is timed twice: with s3rver as the store, as in the demo, and with the
+# discarding sink as the store, as in bench/throughput.sh, which leaves out s3rver's own time
+# (about 10 ms: its listing and its writing of the object).
 #
 #   bench/startup.sh [--repeat N] ZAFREL [ZAFREL...]     (default 20 runs)
 set -euo pipefail
@@ -13,26 +16,45 @@ if [ "${1:-}" = "--repeat" ]; then REPEAT=$2; shift 2; fi
 PROGRAMS=()
 for p in "$@"; do PROGRAMS+=("$(realpath "$p")"); done
 
+BUILD=${ZAFREL_BENCH_BUILD_DIR:-build-bench}
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZAFREL_TESTS=OFF -DZAFREL_BENCH=ON >/dev/null
+cmake --build "$BUILD" --target bench_s3_sink >/dev/null
+
 WORK=$(mktemp -d /tmp/zafrel-startup-XXXXXX)
-node devserver/server.js --port 0 --store-port 0 --data "$WORK/store" >"$WORK/devserver.out" 2>"$WORK/devserver.err" &
-DEVSERVER=$!
-trap 'kill $DEVSERVER 2>/dev/null || true; wait $DEVSERVER 2>/dev/null || true; rm -rf "$WORK"' EXIT
-SERVICE=""
-for _ in $(seq 1 300); do
-  SERVICE=$(sed -n 's/^ZAFREL_DEVSERVER .*"service":"\([^"]*\)".*/\1/p' "$WORK/devserver.out" | head -n1)
-  [ -n "$SERVICE" ] && break
-  sleep 0.1
+PIDS=()
+trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; rm -rf "$WORK"' EXIT
+first_match() {   # file sed-expression -> the first match (30 s at most)
+  local found=""
+  for _ in $(seq 1 300); do
+    found=$(sed -n "$2" "$1" | head -n1)
+    [ -n "$found" ] && { echo "$found"; return 0; }
+    sleep 0.1
+  done
+  cat "$1" >&2; return 1
+}
+"$BUILD/bench/bench_s3_sink" --latency 0 >"$WORK/sink.out" 2>&1 &
+PIDS+=($!)
+SINK=$(first_match "$WORK/sink.out" 's/.*"url":"\([^"]*\)".*/\1/p')
+declare -A SERVICE=()
+for store in s3rver sink; do
+  origin=()
+  [ "$store" = sink ] && origin=(--upload-origin "$SINK")
+  node devserver/server.js --port 0 --store-port 0 --data "$WORK/store-$store" "${origin[@]}" \
+    >"$WORK/devserver-$store.out" 2>"$WORK/devserver-$store.err" &
+  PIDS+=($!)
+  SERVICE[$store]=$(first_match "$WORK/devserver-$store.out" 's/^ZAFREL_DEVSERVER .*"service":"\([^"]*\)".*/\1/p')
 done
-[ -n "$SERVICE" ] || { cat "$WORK/devserver.err" >&2; exit 1; }
 export ZAFREL_S3_DIRECT_SUFFIX=localhost:1 ZAFREL_S3_ACCEL_SUFFIX=localhost:1 ZAFREL_S3_PROBE_SCHEME=http
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-# Each build signs in once, in a home of its own, before anything is timed.
+# Each build signs in once to each stand-in, in a home of its own, before anything is timed.
 for i in "${!PROGRAMS[@]}"; do
-  home="$WORK/home$i"
-  mkdir -p "$home/files"
-  XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
-    "${PROGRAMS[$i]}" --server "$SERVICE" --login demo@zafrel.test zafrel-demo --upload >/dev/null
+  for store in s3rver sink; do
+    home="$WORK/home-$store$i"
+    mkdir -p "$home/files"
+    XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
+      "${PROGRAMS[$i]}" --server "${SERVICE[$store]}" --login demo@zafrel.test zafrel-demo --upload >/dev/null
+  done
 done
 
 # One run of a command: "WALL CPU" in microseconds, CPU being the process's user and system time
@@ -46,14 +68,16 @@ measure() {
 declare -A VERSION=() VERSION_CPU=() RUN=() RUN_CPU=()
 for round in $(seq 1 "$REPEAT"); do
   for i in "${!PROGRAMS[@]}"; do
-    home="$WORK/home$i"
-    file="$home/files/F$round.MXF"
-    head -c 10000 /dev/urandom >"$file"
     read -r wall cpu < <(measure "${PROGRAMS[$i]}" --version)
     VERSION[$i]+="$wall " VERSION_CPU[$i]+="$cpu "
-    read -r wall cpu < <(measure env XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
-      "${PROGRAMS[$i]}" --dest "Inicio$i/" --upload "$file")
-    RUN[$i]+="$wall " RUN_CPU[$i]+="$cpu "
+    for store in s3rver sink; do
+      home="$WORK/home-$store$i"
+      file="$home/files/F$round.MXF"
+      head -c 10000 /dev/urandom >"$file"
+      read -r wall cpu < <(measure env XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" HOME="$home" \
+        "${PROGRAMS[$i]}" --dest "Inicio$i/" --upload "$file")
+      RUN[$store$i]+="$wall " RUN_CPU[$store$i]+="$cpu "
+    done
   done
 done
 
@@ -73,5 +97,6 @@ for i in "${!PROGRAMS[@]}"; do
   p=${PROGRAMS[$i]}
   echo "$p"
   echo "  --version:    reloj $(summary "${VERSION[$i]}"), CPU $(summary "${VERSION_CPU[$i]}"); $(loaded "$p" --version)"
-  echo "  un archivo:   reloj $(summary "${RUN[$i]}"), CPU $(summary "${RUN_CPU[$i]}"); --pendientes: $(loaded "$p" --pendientes)"
+  echo "  un archivo, almacén s3rver:  reloj $(summary "${RUN[s3rver$i]}"), CPU $(summary "${RUN_CPU[s3rver$i]}")"
+  echo "  un archivo, sumidero:        reloj $(summary "${RUN[sink$i]}"), CPU $(summary "${RUN_CPU[sink$i]}"); --pendientes: $(loaded "$p" --pendientes)"
 done
