@@ -281,7 +281,7 @@ bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 // dot-separated labels of letters, digits and inner hyphens, perhaps a port of at most 65535, then
 // nothing or a path or query of characters a URL holds as they are or percent-encoded. Such a URL
 // is valid as written; anything else (a fragment, brackets, user info, another character) is left
-// to QUrl's strict parser, which costs a small file about as much as its MD5.
+// to QUrl's strict parser, whose reading of a pre-signed URL cost almost half a 10 KB file's MD5.
 bool isPlainHttpURL(std::string_view text)
 {
     const auto startsWithNoCase = [&](std::string_view prefix) {
