@@ -1,10 +1,10 @@
 #include "client/records.h"
 
 #include "client/api_error.h"
+#include "platform/ascii_case.h"
 
 #include <QUrl>
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
@@ -284,16 +284,13 @@ bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 // to QUrl's strict parser, whose reading of a pre-signed URL cost almost half a 10 KB file's MD5.
 bool isPlainHttpURL(std::string_view text)
 {
-    const auto startsWithNoCase = [&](std::string_view prefix) {
-        return text.size() >= prefix.size()
-               && std::equal(prefix.begin(), prefix.end(), text.begin(),
-                             [](char p, char c) { return p == (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c); });
+    const auto dropScheme = [&](std::string_view scheme) {
+        const bool found = equalsIgnoringAsciiCase(text.substr(0, scheme.size()), scheme);
+        if (found)
+            text.remove_prefix(scheme.size());
+        return found;
     };
-    if (startsWithNoCase("https://"))
-        text.remove_prefix(8);
-    else if (startsWithNoCase("http://"))
-        text.remove_prefix(7);
-    else
+    if (!dropScheme("https://") && !dropScheme("http://"))
         return false;
     size_t at = 0;
     for (;;) {   // one label and the dot after it

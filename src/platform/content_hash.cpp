@@ -1,5 +1,7 @@
 #include "platform/content_hash.h"
 
+#include "platform/ascii_case.h"
+
 #include <openssl/evp.h>
 #include <xxhash.h>
 
@@ -14,8 +16,6 @@ namespace zafrel {
 namespace {
 
 constexpr std::array<std::string_view, 6> kNames{"c4", "md5", "sha1", "xxh128", "xxh3", "xxh64"};
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
 std::string hex(const unsigned char* bytes, size_t size)
 {
@@ -111,8 +111,7 @@ bool sameDigest(HashFormat format, std::string_view a, std::string_view b)
 {
     if (format == HashFormat::C4)
         return a == b;
-    return a.size() == b.size()
-           && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+    return equalsIgnoringAsciiCase(a, b);
 }
 
 ContentHasher::ContentHasher(HashFormat format) : format_(format), state_(std::make_unique<State>(format)) {}

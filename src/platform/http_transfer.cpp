@@ -1,12 +1,12 @@
 #include "platform/http_transfer.h"
 
+#include "platform/ascii_case.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http_completion.h"
 #include "platform/transport_error_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -30,14 +30,6 @@ constexpr long kLargeUploadBuffer = 2 * 1024 * 1024;
 constexpr curl_off_t kHandedWholeBelow = 64 * 1024;
 // An announced length is trusted for one allocation up to this size (or the request's bound).
 constexpr curl_off_t kLargestReservation = 256 * 1024 * 1024;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -215,8 +207,8 @@ bool HttpTransfer::configure(const Options& options)
         if (name.find_first_of(kLineBreakOrNul) != std::string::npos
             || value.find_first_of(kLineBreakOrNul) != std::string::npos)
             return false;
-        hasAccept = hasAccept || equalsIgnoringCase(name, "Accept");
-        hasContentType = hasContentType || equalsIgnoringCase(name, "Content-Type");
+        hasAccept = hasAccept || equalsIgnoringAsciiCase(name, "Accept");
+        hasContentType = hasContentType || equalsIgnoringAsciiCase(name, "Content-Type");
         // "Name;" is curl's way of sending a header with an empty value ("Name:" would remove it).
         const std::string line = value.empty() ? name + ";" : name + ": " + value;
         headerList_ = curl_slist_append(headerList_, line.c_str());
@@ -286,7 +278,7 @@ void HttpTransfer::onHeaderLine(std::string_view line)
     if (colon == std::string_view::npos)
         return;
     const std::string_view name = trimmed(line.substr(0, colon));
-    if (equalsIgnoringCase(name, "Set-Cookie"))
+    if (equalsIgnoringAsciiCase(name, "Set-Cookie"))
         receivedCookie_ = true;
     responseHeaders_.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
 }
