@@ -6,6 +6,8 @@
 #include "platform/http_completion.h"
 #include "platform/http_transfer.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -140,6 +142,7 @@ void CurlIoThread::shutdown()
 
 void CurlIoThread::run()
 {
+    pthread_setname_np(pthread_self(), options_.threadName);
     for (;;) {
         int pollMs = 0;
         {

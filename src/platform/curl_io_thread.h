@@ -28,6 +28,7 @@ public:
         QString cookieFile;                  // empty: no cookie engine at all
         long maxConnectionsPerHost = 0;      // 0: unlimited
         std::chrono::milliseconds totalTimeout{0};
+        const char* threadName = "http";   // a literal, at most 15 characters
     };
 
     explicit CurlIoThread(Options options);   // loads the cookie file, then starts the thread

@@ -87,6 +87,7 @@ CurlTransport::CurlTransport(const HttpSession::Config& config)
     options.cookieFile = config.cookieFile;
     options.maxConnectionsPerHost = config.maxConnectionsPerHost;
     options.totalTimeout = config.totalTimeout;
+    options.threadName = config.threadName;
     io_ = std::make_shared<CurlIoThread>(std::move(options));
 }
 

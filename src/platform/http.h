@@ -74,6 +74,9 @@ public:
         // Deadline of each request from its start, however steadily bytes trickle in. 0: none
         // (service session: 120 s, upload session: 3600 s).
         std::chrono::milliseconds totalTimeout{0};
+        // The I/O thread's name in the system's thread lists (top -H, perf, a debugger): at most
+        // 15 characters.
+        const char* threadName = "http";
     };
 
     // Main thread. Without `transport`, the session's requests go through libcurl on an I/O

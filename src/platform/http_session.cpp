@@ -32,6 +32,7 @@ HttpSession::Config HttpSession::serviceConfig()
     // A service that keeps a call alive with a byte now and then passes the idle timeout; no
     // call of the service may hold a sign-in or an upload longer than this.
     config.totalTimeout = std::chrono::seconds(120);
+    config.threadName = "http-servicio";
     return config;
 }
 
@@ -40,6 +41,7 @@ HttpSession::Config HttpSession::uploadConfig()
     Config config;
     config.maxConnectionsPerHost = 16;
     config.totalTimeout = std::chrono::seconds(3600);
+    config.threadName = "http-almacen";
     return config;
 }
 
