@@ -342,6 +342,46 @@ compare() {   # group title folder count size contender...
   done
 }
 
+# Where Zafrel's CPU goes, thread by thread: REPEAT more runs under perf, after the timed ones and
+# not among them (perf adds its own cost), each checked like them. perf samples every millisecond
+# of each thread's CPU; a thread is known by its name: "zafrel" the main thread (the engine),
+# "http-servicio" and "http-almacen" the HTTP threads of the service and of the store, "Thread
+# (pooled)" the pool (reads and digests). Prints ms of CPU per file, median (min–max) per name.
+thread_split() {   # folder count server
+  local data=$1 count=$2 server=$3 r out summary
+  command -v perf >/dev/null || { echo "  CPU por hilo: no hay perf en esta máquina"; return 0; }
+  for ((r = 1; r <= REPEAT; r++)); do
+    RUN=$((RUN + 1))
+    out="$WORK/runs/$RUN"
+    mkdir -p "$out"
+    cp -a "$WORK/homes/$server" "$out/home"
+    zafrel_command "$out/home"
+    perf record -q -F 1000 -e task-clock -o "$out/perf.data" -- "${CMD[@]}" --server "${URL[$server]}" \
+      --dest "Bench/hilos$RUN/" --login demo@zafrel.test zafrel-demo --upload "$data" >"$out/stdout" 2>"$out/stderr" || true
+    summary=$(grep -E '^[0-9]+ subidos, [0-9]+ ya existían, [0-9]+ errores' "$out/stdout" || true)
+    if [[ $summary != "$count subidos, 0 ya existían, 0 errores,"* ]]; then
+      echo "  CPU por hilo: ejecución rechazada (${summary:-sin resumen}); salida en $out" >&2
+      REFUSED=$((REFUSED + 1))
+      continue
+    fi
+    # (The wrapper `env` has a sample or none before it becomes the program.)
+    perf script -F comm -i "$out/perf.data" 2>/dev/null | sed 's/^ *//; s/ *$//' | grep -vx env | sort | uniq -c |
+      sed "s/^ *\([0-9]*\) /\1\t/" >"$out/threads"
+    ((KEEP)) || rm -f "$out/perf.data"
+  done
+  cat "$WORK"/runs/*/threads 2>/dev/null | awk -F '\t' -v files="$count" '{ printf "%s\t%.6f\n", $2, $1 / files }' |
+    sort -t "$(printf '\t')" -k1,1 -k2,2g | awk -F '\t' -v runs="$REPEAT" '
+      function flush() {
+        if (!n) return
+        med = (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+        line = line sprintf(" %s %.3f (%.3f–%.3f);", name, med, v[1], v[n])
+      }
+      $1 != name { flush(); name = $1; n = 0 }
+      { v[++n] = $2 }
+      END { flush(); print "  CPU por hilo, ms por archivo, mediana (mín–máx) de " runs ":" line }'
+  rm -f "$WORK"/runs/*/threads
+}
+
 # --- the groups ----------------------------------------------------------------------------------
 if wanted big || wanted small || wanted scale; then
   for latency in ${LATENCIES//,/ }; do
@@ -412,6 +452,7 @@ if wanted big; then
   compare big "2 GiB en un archivo, al sumidero" "$(dataset 1 2147483648)" 1 2147483648 ref2@sink0 zafrel@ds-sink0 \
     zafrel-mhl@ds-sink0 zafrel-limit@ds-sink0 $(baseline_on ds-sink0)
   limit_check || LIMIT_MISSED=1
+  thread_split "$(dataset 1 2147483648)" 1 ds-sink0
   sparse_start
 fi
 
@@ -421,6 +462,7 @@ if wanted small; then
       read -r count size amount unit <<<"$shape"
       compare small "$count × $amount $unit al sumidero, latencia $latency ms" "$(dataset "$count" "$size")" "$count" "$size" \
         "zafrel@ds-sink$latency" "ref2@sink$latency" "ref8@sink$latency" $(baseline_on "ds-sink$latency")
+      ((latency != 0)) || thread_split "$(dataset "$count" "$size")" "$count" "ds-sink$latency"
     done
   done
 fi
