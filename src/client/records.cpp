@@ -1,7 +1,7 @@
 #include "client/records.h"
 
 #include "client/api_error.h"
-#include "platform/ascii_case.h"
+#include "platform/ascii_text.h"
 
 #include <QUrl>
 
@@ -274,9 +274,6 @@ constexpr std::array<bool, 256> kAsWritten = [] {
     return table;
 }();
 
-bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
 // What the service hands out for every file, all alike: "http(s)://" in any case, a host of
 // dot-separated labels of letters, digits and inner hyphens, perhaps a port of at most 65535, then
 // nothing or a path or query of characters a URL holds as they are or percent-encoded. Such a URL
@@ -316,7 +313,7 @@ bool isPlainHttpURL(std::string_view text)
     for (; at < text.size(); ++at) {
         const char c = text[at];
         if (c == '%') {
-            if (at + 2 >= text.size() || !isHexDigit(text[at + 1]) || !isHexDigit(text[at + 2]))
+            if (at + 2 >= text.size() || !isAsciiHexDigit(text[at + 1]) || !isAsciiHexDigit(text[at + 2]))
                 return false;
             at += 2;
         } else if (!kAsWritten[static_cast<unsigned char>(c)]) {

@@ -1,15 +1,15 @@
 #include "client/url_builder.h"
 
+#include "platform/ascii_text.h"
 #include "platform/errors.h"
 
 namespace zafrel {
 
 namespace {
 
-bool isUnreserved(unsigned char c)
+bool isUnreserved(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-        || c == '_' || c == '~';
+    return isAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 // Percent-encodes every byte but the unreserved ones and those in `kept`, as QByteArray's
@@ -19,7 +19,7 @@ void appendEncoded(std::string& out, std::string_view text, std::string_view kep
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (isUnreserved(c) || kept.find(ch) != std::string_view::npos) {
+        if (isUnreserved(ch) || kept.find(ch) != std::string_view::npos) {
             out += ch;
         } else {
             out += '%';

@@ -1,6 +1,6 @@
 #include "platform/content_hash.h"
 
-#include "platform/ascii_case.h"
+#include "platform/ascii_text.h"
 
 #include <openssl/evp.h>
 #include <xxhash.h>

@@ -1,6 +1,6 @@
 #include "platform/http.h"
 
-#include "platform/ascii_case.h"
+#include "platform/ascii_text.h"
 
 #include <algorithm>
 

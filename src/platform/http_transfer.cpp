@@ -1,6 +1,6 @@
 #include "platform/http_transfer.h"
 
-#include "platform/ascii_case.h"
+#include "platform/ascii_text.h"
 #include "platform/async.h"
 #include "platform/errors.h"
 #include "platform/http_completion.h"
